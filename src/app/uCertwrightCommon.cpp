@@ -1,0 +1,80 @@
+#include "uCertwrightCommon.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QMessageBox>
+
+bool DebugMode = false;
+
+namespace {
+QString programFolderOverride;
+std::function<void(const QUrl&)> shellOpenerOverride;
+const QString kDebugSwitch = QStringLiteral("-DEBUG");
+} // namespace
+
+bool readDebugSwitch(int argc, const char* const* argv) {
+    return argc > 1 && QString::fromLocal8Bit(argv[1]).toUpper() == kDebugSwitch;
+}
+
+QString ProgramFolder() {
+    if (!programFolderOverride.isEmpty())
+        return withTrailingSeparator(programFolderOverride);
+    return withTrailingSeparator(QCoreApplication::applicationDirPath());
+}
+
+void setProgramFolderForTesting(const QString& folder) { programFolderOverride = folder; }
+
+bool FileIsPresent(const QString& path) {
+    const QFileInfo info(path);
+    return info.exists() && !info.isDir();
+}
+
+qint64 QueryFileSize(const QString& path) {
+    const QFileInfo info(path);
+    return info.exists() ? info.size() : -1;
+}
+
+bool outputIsNonEmpty(const QString& path) { return FileIsPresent(path) && QueryFileSize(path) != 0; }
+
+QString withTrailingSeparator(const QString& path) {
+    return path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
+}
+
+PageError::PageError(const QString& message)
+    : std::runtime_error(message.toStdString()), text(message) {}
+
+QString withFullStop(const QString& message) {
+    if (!message.isEmpty() && message.back() > QLatin1Char('.'))
+        return message + QLatin1Char('.');
+    return message;
+}
+
+void showErrorBox(QWidget* parent, const QString& message) {
+    QMessageBox box(QMessageBox::Critical, kApplicationTitle, withFullStop(message),
+                    QMessageBox::Ok, parent);
+    box.exec();
+}
+
+void runGuarded(QWidget* parent, const std::function<void()>& body) {
+    try {
+        body();
+    } catch (const SilentAbort&) {
+    } catch (const PageError& error) {
+        showErrorBox(parent, error.message());
+    } catch (const std::exception& error) {
+        showErrorBox(parent, QString::fromLocal8Bit(error.what()));
+    }
+}
+
+void openWithShell(const QUrl& address) {
+    if (shellOpenerOverride)
+        shellOpenerOverride(address);
+    else
+        QDesktopServices::openUrl(address);
+}
+
+void setShellOpenerForTesting(std::function<void(const QUrl&)> opener) {
+    shellOpenerOverride = std::move(opener);
+}

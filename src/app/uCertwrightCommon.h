@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+
+#include <functional>
+#include <stdexcept>
+
+class QWidget;
+
+// The application title: the caption of every error box.
+inline const QString kApplicationTitle = QStringLiteral("Certwright");
+
+// Set once at start-up from the first command-line argument; wizards copy it into their runners.
+extern bool DebugMode;
+
+// True when the first argument (argv[1] only) is "-DEBUG" in any letter case.
+bool readDebugSwitch(int argc, const char* const* argv);
+
+// The folder of the running executable, ending in a separator; worked out on every call.
+QString ProgramFolder();
+
+// Test hook: makes ProgramFolder() answer with the given folder (empty restores the real one).
+void setProgramFolderForTesting(const QString& folder);
+
+// True when the path names an existing item that is not a folder.
+bool FileIsPresent(const QString& path);
+
+// The size of the file at the path, or -1 when there is none.
+qint64 QueryFileSize(const QString& path);
+
+// The non-empty output check by which every tool run is judged.
+bool outputIsNonEmpty(const QString& path);
+
+// The path with exactly one trailing separator added when it lacks one.
+QString withTrailingSeparator(const QString& path);
+
+// A failure that a step reports to the user; the step ends and its window stays as it is.
+class PageError : public std::runtime_error {
+public:
+    explicit PageError(const QString& message);
+    QString message() const { return text; }
+
+private:
+    QString text;
+};
+
+// The end of a step without any message, used when the user declines or cancels something.
+class SilentAbort : public std::exception {
+public:
+    const char* what() const noexcept override { return "silent abort"; }
+};
+
+// The text as the error box shows it: a full stop appended when the last character sorts
+// after ".".
+QString withFullStop(const QString& message);
+
+// The application's error box: caption "Certwright", critical icon, one OK button.
+void showErrorBox(QWidget* parent, const QString& message);
+
+// Runs an event handler's body; PageError and any other std::exception go to the error box,
+// SilentAbort ends the handler quietly. No exception ever escapes into Qt.
+void runGuarded(QWidget* parent, const std::function<void()>& body);
+
+// The desktop's "open" verb for web pages and local files.
+void openWithShell(const QUrl& address);
+
+// Test hook: captures the addresses instead of opening them (an empty function restores).
+void setShellOpenerForTesting(std::function<void(const QUrl&)> opener);

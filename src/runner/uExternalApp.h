@@ -1,0 +1,80 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QThread>
+
+#include <atomic>
+#include <sys/types.h>
+
+class TExternalApp;
+
+// Starts the child and watches it; its start and stop steps run on the runner's (GUI) thread.
+class TExternalAppThread : public QThread {
+    Q_OBJECT
+public:
+    explicit TExternalAppThread(TExternalApp* runner);
+
+protected:
+    void run() override;
+
+private:
+    TExternalApp* runner;
+};
+
+// Runs one external program as a child process with its three standard streams on pipes.
+// One runner serves one run: StartProcess, then WaitForProcess at once, then delete.
+class TExternalApp : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QString ModuleName MEMBER ModuleName)
+    Q_PROPERTY(QString CommandLine MEMBER CommandLine)
+    Q_PROPERTY(bool ShowAppWindow MEMBER ShowAppWindow)
+    Q_PROPERTY(QString CurrentDirectory MEMBER CurrentDirectory)
+
+public:
+    // A run that lasts longer than this is killed and judged by its output like any other.
+    static constexpr int kTimeLimitMs = 120000;
+
+    explicit TExternalApp(QObject* owner = nullptr);
+    ~TExternalApp() override;
+
+    QString ModuleName;
+    QString CommandLine;
+    bool ShowAppWindow = false;
+    QString CurrentDirectory;
+
+    bool Running() const { return running; }
+
+    // Begins the run and returns without waiting; does nothing while a run is under way.
+    void StartProcess();
+
+    // Waits for the run to end. On the GUI thread the window keeps painting but takes no
+    // input, and a busy cursor shows. Always returns 0.
+    int WaitForProcess();
+
+    // Test hook: a run longer than this is killed (default kTimeLimitMs).
+    void setTimeLimitForTesting(int milliseconds) { timeLimitMs = milliseconds; }
+
+signals:
+    void OnProcessStarted(TExternalApp* sender);
+    void OnProcessStopped(TExternalApp* sender);
+
+private:
+    friend class TExternalAppThread;
+
+    TExternalAppThread* worker = nullptr;
+    bool running = false;
+    int timeLimitMs = kTimeLimitMs;
+    std::atomic<bool> stopRequested{false};
+    std::atomic<bool> workerDone{false};
+    int stdinWrite = -1;
+    int stdoutRead = -1;
+    int stderrRead = -1;
+    int childStdin = -1;
+    int childStdout = -1;
+    int childStderr = -1;
+};
+
+// Splits a command line into words as Windows does for these command lines: blanks
+// separate words, double quotes group and are removed.
+QStringList splitCommandLine(const QString& commandLine);

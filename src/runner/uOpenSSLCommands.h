@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+
+// The command lines that the openssl tool receives, one function per invocation.
+// Folders end in a separator. Every function refuses (PageError) a value holding a double
+// quote, which would break the command line; callers build their command lines before they
+// delete or write any file, so a refused value touches nothing.
+namespace OpenSSLCommands {
+
+// The tool's file name in the program folder.
+inline const QString kToolName = QStringLiteral("openssl");
+
+// Message of the refusal of a value that holds a double quote.
+QString doubleQuoteMessage(const QString& value);
+
+QString makeEncryptedKey(const QString& prog, const QString& folder, const QString& base,
+                         const QString& bits);
+QString makeRequest(const QString& prog, const QString& folder, const QString& base);
+QString makePlainKey(const QString& folder, const QString& base, const QString& bits);
+QString makeSelfSignedCertificate(const QString& folder, const QString& base,
+                                  const QString& days);
+QString exportPfx(const QString& prog, const QString& key, const QString& cert,
+                  const QString& pfx, const QString& name);
+QString extractKeyFromPfx(const QString& prog, const QString& pfx, const QString& folder);
+QString extractCertificateFromPfx(const QString& prog, const QString& pfx,
+                                  const QString& folder);
+QString exportTemporaryBundle(const QString& prog, const QString& key, const QString& cert,
+                              const QString& folder, const QString& name);
+QString extractKeyFromTemporaryBundle(const QString& prog, const QString& folder);
+QString extractCertificateFromTemporaryBundle(const QString& prog, const QString& folder);
+
+} // namespace OpenSSLCommands
