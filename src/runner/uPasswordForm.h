@@ -19,7 +19,9 @@ inline const QString kCurrentPassPhraseFile = QStringLiteral("passcurrent.txt");
 inline const QString kNewPassPhraseFile = QStringLiteral("passnew.txt");
 
 // Writes a pass phrase into a file of the program folder: created with mode 0600, UTF-8
-// bytes, no line end. Throws PageError naming the path and the reason when it fails.
+// bytes, no line end. The empty pass phrase is written as a lone line end, since the tool
+// refuses an empty file but reads that as the empty pass phrase. Throws PageError naming the
+// path and the reason when it fails.
 void writePassPhraseFile(const QString& fileName, const QString& passPhrase);
 
 // Cuts both pass-phrase files to length 0 (creating them when missing), "passcurrent.txt"
@@ -29,7 +31,7 @@ void emptyPassPhraseFiles();
 // Asks for pass phrases and writes both pass-phrase files.
 class TfrmPasswordDlg : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit TfrmPasswordDlg(QWidget* owner);
 
     bool CurrentPasswordRequired = true;
@@ -55,6 +57,6 @@ public:
     QPushButton* btnOk;
     QPushButton* btnCancel;
 
-public slots:
+  public slots:
     void btnOkClick();
 };

@@ -1,0 +1,198 @@
+#include "uPasswordForm.h"
+
+#include "uCertwrightCommon.h"
+
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <tuple>
+#include <utility>
+
+namespace {
+const QString kCaption = QStringLiteral("Password...");
+const QString kCurrentPasswordCaption = QStringLiteral("Current Password:");
+const QString kNewPasswordCaption = QStringLiteral("New Password:");
+const QString kVerifyPasswordCaption = QStringLiteral("Verify New Password:");
+const QString kOkCaption = QStringLiteral("Ok");
+const QString kCancelCaption = QStringLiteral("Cancel");
+
+const QString kAllFieldsMessage = QStringLiteral("All fields must be completed.");
+const QString kMismatchMessage =
+    QStringLiteral("Your verified password must match your new password.");
+const QString kTooShortMessage =
+    QStringLiteral("Your password must be at least 4 characters long.");
+const QString kFileErrorMessage = QStringLiteral("Cannot create file \"%1\". %2");
+
+constexpr int kMinimumLength = 4;
+
+// The rows sit at fixed places so that hiding the first one can move the others up by exactly
+// one row and take that row's height off the dialog.
+constexpr int kMargin = 12;
+constexpr int kRowPitch = 58;
+constexpr int kLabelHeight = 18;
+constexpr int kEditOffset = 20;
+constexpr int kEditHeight = 26;
+constexpr int kFieldWidth = 280;
+constexpr int kButtonWidth = 84;
+constexpr int kButtonHeight = 28;
+constexpr int kButtonGap = 8;
+constexpr int kDialogWidth = kFieldWidth + 2 * kMargin;
+constexpr int kButtonTop = kMargin + 3 * kRowPitch + 4;
+constexpr int kDialogHeight = kButtonTop + kButtonHeight + kMargin;
+
+// The files hold secrets: only their owner may read them.
+constexpr QFileDevice::Permissions kOwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+
+// The tool refuses an empty pass-phrase file, but reads a lone line end as the empty pass
+// phrase; any other pass phrase is stored exactly as typed.
+const QByteArray kEmptyPassPhraseContent = QByteArrayLiteral("\n");
+
+struct SetUp {
+    PassPhraseUse use;
+    bool hideCurrentRow;
+    bool currentRequired;
+    QString currentCaption;
+    QString newCaption;
+};
+
+const SetUp kSetUps[] = {
+    {PassPhraseUse::CertificateRequest, true, true, kCurrentPasswordCaption,
+     QStringLiteral("New Password for Key file:")},
+    {PassPhraseUse::IISBundle, false, false, QStringLiteral("Current Key File Password:"),
+     QStringLiteral("New Password for PFX file:")},
+    {PassPhraseUse::IndyFromPfx, false, true, QStringLiteral("Current PFX File Password:"),
+     QStringLiteral("New Password for PEM file:")},
+    {PassPhraseUse::IndyFromKey, false, true, QStringLiteral("Current Key File Password:"),
+     QStringLiteral("New Password for PEM file:")},
+};
+
+// Opens a pass-phrase file of the program folder cut to length 0, owner-only whether it is
+// new or was already there.
+void openTruncated(QFile& file) {
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate, kOwnerOnly) ||
+        !file.setPermissions(kOwnerOnly))
+        throw PageError(kFileErrorMessage.arg(file.fileName(), file.errorString()));
+}
+
+void moveRow(QLabel* label, QLineEdit* edit, int row) {
+    const int top = kMargin + row * kRowPitch;
+    label->move(kMargin, top);
+    edit->move(kMargin, top + kEditOffset);
+}
+} // namespace
+
+void writePassPhraseFile(const QString& fileName, const QString& passPhrase) {
+    QFile file(ProgramFolder() + fileName);
+    openTruncated(file);
+    const QByteArray content = passPhrase.isEmpty() ? kEmptyPassPhraseContent : passPhrase.toUtf8();
+    if (file.write(content) != content.size() || !file.flush())
+        throw PageError(kFileErrorMessage.arg(file.fileName(), file.errorString()));
+}
+
+void emptyPassPhraseFiles() {
+    for (const QString& name : {kCurrentPassPhraseFile, kNewPassPhraseFile}) {
+        QFile file(ProgramFolder() + name);
+        openTruncated(file);
+    }
+}
+
+TfrmPasswordDlg::TfrmPasswordDlg(QWidget* owner)
+    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
+    setWindowTitle(kCaption);
+
+    const auto makeRow = [this](const char* labelName, const QString& caption, const char* editName,
+                                int row) {
+        auto* label = new QLabel(caption, this);
+        label->setObjectName(QLatin1String(labelName));
+        label->resize(kFieldWidth, kLabelHeight);
+        auto* edit = new QLineEdit(this);
+        edit->setObjectName(QLatin1String(editName));
+        edit->setEchoMode(QLineEdit::Password);
+        edit->resize(kFieldWidth, kEditHeight);
+        label->setBuddy(edit);
+        moveRow(label, edit, row);
+        return std::make_pair(label, edit);
+    };
+    std::tie(lblPass1, edtCurrentPassword) =
+        makeRow("lblPass1", kCurrentPasswordCaption, "edtCurrentPassword", 0);
+    std::tie(lblPass2, edtNewPassword) =
+        makeRow("lblPass2", kNewPasswordCaption, "edtNewPassword", 1);
+    std::tie(lblPass3, edtVerifyNewPassword) =
+        makeRow("lblPass3", kVerifyPasswordCaption, "edtVerifyNewPassword", 2);
+
+    btnOk = new QPushButton(kOkCaption, this);
+    btnOk->setObjectName(QStringLiteral("btnOk"));
+    btnOk->setDefault(true);
+    btnOk->setGeometry(kDialogWidth - kMargin - 2 * kButtonWidth - kButtonGap, kButtonTop,
+                       kButtonWidth, kButtonHeight);
+    btnCancel = new QPushButton(kCancelCaption, this);
+    btnCancel->setObjectName(QStringLiteral("btnCancel"));
+    btnCancel->setGeometry(kDialogWidth - kMargin - kButtonWidth, kButtonTop, kButtonWidth,
+                           kButtonHeight);
+    connect(btnOk, &QPushButton::clicked, this, &TfrmPasswordDlg::btnOkClick);
+    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+
+    setFixedSize(kDialogWidth, kDialogHeight);
+    edtCurrentPassword->setFocus();
+}
+
+void TfrmPasswordDlg::HideCurrentPassword() {
+    lblPass1->hide();
+    edtCurrentPassword->hide();
+    moveRow(lblPass3, edtVerifyNewPassword, 1);
+    moveRow(lblPass2, edtNewPassword, 0);
+    // The buttons keep their distance from the bottom edge.
+    for (QPushButton* button : {btnOk, btnCancel})
+        button->move(button->x(), button->y() - kRowPitch);
+    setFixedSize(width(), height() - kRowPitch);
+    edtNewPassword->setFocus();
+}
+
+void TfrmPasswordDlg::setUp(PassPhraseUse use) {
+    for (const SetUp& setUp : kSetUps) {
+        if (setUp.use != use)
+            continue;
+        if (setUp.hideCurrentRow)
+            HideCurrentPassword();
+        CurrentPasswordRequired = setUp.currentRequired;
+        lblPass1->setText(setUp.currentCaption);
+        lblPass2->setText(setUp.newCaption);
+    }
+}
+
+QString TfrmPasswordDlg::currentPassPhrase() const {
+    return edtCurrentPassword->text();
+}
+
+QString TfrmPasswordDlg::newPassPhrase() const {
+    return edtNewPassword->text();
+}
+
+QString TfrmPasswordDlg::ask(QWidget* owner, PassPhraseUse use) {
+    TfrmPasswordDlg dialog(owner);
+    dialog.setUp(use);
+    if (dialog.exec() != QDialog::Accepted)
+        throw SilentAbort();
+    return dialog.newPassPhrase();
+}
+
+void TfrmPasswordDlg::btnOkClick() {
+    runGuarded(this, [this] {
+        const QString current = edtCurrentPassword->text();
+        const QString fresh = edtNewPassword->text();
+        const QString verify = edtVerifyNewPassword->text();
+        if (CurrentPasswordRequired && edtCurrentPassword->isVisibleTo(this) && current.isEmpty())
+            throw PageError(kAllFieldsMessage);
+        if (fresh.isEmpty() || verify.isEmpty())
+            throw PageError(kAllFieldsMessage);
+        if (fresh != verify)
+            throw PageError(kMismatchMessage);
+        if (fresh.size() < kMinimumLength)
+            throw PageError(kTooShortMessage);
+        writePassPhraseFile(kCurrentPassPhraseFile, current);
+        writePassPhraseFile(kNewPassPhraseFile, fresh);
+        accept();
+    });
+}
