@@ -18,20 +18,28 @@ TempProgramFolder::TempProgramFolder(bool withTool) {
     setProgramFolderForTesting(path());
 }
 
-TempProgramFolder::~TempProgramFolder() { setProgramFolderForTesting(QString()); }
+TempProgramFolder::~TempProgramFolder() {
+    setProgramFolderForTesting(QString());
+}
 
-QString TempProgramFolder::path() const { return withTrailingSeparator(dir.path()); }
+QString TempProgramFolder::path() const {
+    return withTrailingSeparator(dir.path());
+}
 
 TempFolder::TempFolder() = default;
 
-QString TempFolder::path() const { return withTrailingSeparator(dir.path()); }
+QString TempFolder::path() const {
+    return withTrailingSeparator(dir.path());
+}
 
 ModalScript::ModalScript(QVector<Action> script) : actions(std::move(script)) {
     connect(&timer, &QTimer::timeout, this, &ModalScript::poll);
     timer.start(5);
 }
 
-ModalScript::~ModalScript() { timer.stop(); }
+ModalScript::~ModalScript() {
+    timer.stop();
+}
 
 void ModalScript::poll() {
     QWidget* modal = QApplication::activeModalWidget();
@@ -110,8 +118,8 @@ void writeFileContent(const QString& path, const QByteArray& content) {
 
 QString pdfText(const QString& pdfPath) {
     QProcess process;
-    process.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdfPath,
-                                                QStringLiteral("-")});
+    process.start(QStringLiteral("pdftotext"),
+                  {QStringLiteral("-layout"), pdfPath, QStringLiteral("-")});
     process.waitForFinished(60000);
     return QString::fromUtf8(process.readAllStandardOutput());
 }

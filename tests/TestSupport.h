@@ -13,24 +13,24 @@
 // A temporary program folder holding an `openssl` link to the system's tool (unless told
 // otherwise); ProgramFolder() answers with it while the object lives.
 class TempProgramFolder {
-public:
+  public:
     explicit TempProgramFolder(bool withTool = true);
     ~TempProgramFolder();
     QString path() const; // ends in '/'
     QString file(const QString& name) const { return path() + name; }
 
-private:
+  private:
     QTemporaryDir dir;
 };
 
 // A temporary export folder; path() ends in '/'.
 class TempFolder {
-public:
+  public:
     TempFolder();
     QString path() const;
     QString file(const QString& name) const { return path() + name; }
 
-private:
+  private:
     QTemporaryDir dir;
 };
 
@@ -38,7 +38,7 @@ private:
 // appearance. The actions run from a timer inside the modal window's own event loop.
 class ModalScript : public QObject {
     Q_OBJECT
-public:
+  public:
     using Action = std::function<void(QWidget* modal)>;
     explicit ModalScript(QVector<Action> actions);
     ~ModalScript() override;
@@ -47,7 +47,7 @@ public:
     // For each handled window: a message box's text, else the window's title.
     QStringList seen;
 
-private:
+  private:
     QVector<Action> actions;
     QPointer<QWidget> lastHandled;
     QTimer timer;

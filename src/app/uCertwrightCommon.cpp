@@ -24,7 +24,9 @@ QString ProgramFolder() {
     return withTrailingSeparator(QCoreApplication::applicationDirPath());
 }
 
-void setProgramFolderForTesting(const QString& folder) { programFolderOverride = folder; }
+void setProgramFolderForTesting(const QString& folder) {
+    programFolderOverride = folder;
+}
 
 bool FileIsPresent(const QString& path) {
     const QFileInfo info(path);
@@ -36,7 +38,9 @@ qint64 QueryFileSize(const QString& path) {
     return info.exists() ? info.size() : -1;
 }
 
-bool outputIsNonEmpty(const QString& path) { return FileIsPresent(path) && QueryFileSize(path) != 0; }
+bool outputIsNonEmpty(const QString& path) {
+    return FileIsPresent(path) && QueryFileSize(path) != 0;
+}
 
 QString withTrailingSeparator(const QString& path) {
     return path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');

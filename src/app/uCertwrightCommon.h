@@ -37,17 +37,17 @@ QString withTrailingSeparator(const QString& path);
 
 // A failure that a step reports to the user; the step ends and its window stays as it is.
 class PageError : public std::runtime_error {
-public:
+  public:
     explicit PageError(const QString& message);
     QString message() const { return text; }
 
-private:
+  private:
     QString text;
 };
 
 // The end of a step without any message, used when the user declines or cancels something.
 class SilentAbort : public std::exception {
-public:
+  public:
     const char* what() const noexcept override { return "silent abort"; }
 };
 

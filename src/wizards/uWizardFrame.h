@@ -34,9 +34,9 @@ struct WizardPage {
 // How a wizard window looks before its pages are added.
 struct WizardLook {
     QString caption;
-    QString backCaption;                             // "< Previous" or "< Back"
-    bool printable = false;                          // has sbPrint
-    QString nextCaption = QStringLiteral("Next >");  // "Finish" in the single-page guides
+    QString backCaption;                            // "< Previous" or "< Back"
+    bool printable = false;                         // has sbPrint
+    QString nextCaption = QStringLiteral("Next >"); // "Finish" in the single-page guides
 };
 
 // The window that every wizard builds on: a stack of pages without tabs above a button bar,
@@ -44,7 +44,7 @@ struct WizardLook {
 // run, instruction printing).
 class TWizardFrame : public QDialog {
     Q_OBJECT
-public:
+  public:
     static constexpr int kCloseWizard = -1;
 
     static inline const QString kNextCaption = QStringLiteral("Next >");
@@ -64,12 +64,12 @@ public:
 
     int currentPage() const;
 
-public slots:
+  public slots:
     void btnNextClick();
     void btnPreviousClick();
     void sbPrintClick();
 
-protected:
+  protected:
     TWizardFrame(QWidget* owner, const WizardLook& look);
     ~TWizardFrame() override;
 
@@ -96,7 +96,7 @@ protected:
 
     void keyPressEvent(QKeyEvent* event) override;
 
-private:
+  private:
     QVector<WizardPage> navigation;
     QString backCaption;
     QPrinter* dlgPrintPrinter;

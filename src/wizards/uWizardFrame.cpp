@@ -1,0 +1,280 @@
+#include "uWizardFrame.h"
+
+#include "uCertwrightCommon.h"
+#include "uInstructionPrinting.h"
+#include "uOpenSSLCommands.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTextEdit>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+const QSize kWindowSize(460, 290);
+const QSize kButtonSize(75, 25);
+const QSize kPrintButtonSize(23, 22);
+const int kMargin = 10;
+const int kButtonBarHeight = 33;
+const QString kOverwriteCaption = QStringLiteral("Confirm");
+const QString kPrintErrorCaption = QStringLiteral("Error");
+const QString kFolderChooserCaption = QStringLiteral("Select a folder");
+const QString kBrowseCaption = QStringLiteral("...");
+
+// A 16 by 16 printer drawn in code, so that the program carries no picture file for it.
+QIcon printerIcon() {
+    QPixmap picture(16, 16);
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
+    painter.setPen(QColor(40, 40, 40));
+    painter.setBrush(Qt::white);
+    painter.drawRect(4, 1, 8, 5); // paper going in
+    painter.setBrush(QColor(150, 150, 160));
+    painter.drawRect(1, 6, 14, 6); // body
+    painter.setBrush(Qt::white);
+    painter.drawRect(4, 10, 8, 5); // printed page
+    painter.setPen(QColor(40, 160, 40));
+    painter.drawPoint(13, 8); // power light
+    return QIcon(picture);
+}
+
+// The folder dialog: asks before accepting a typed folder that does not exist yet.
+class FolderChooserDialog : public QFileDialog {
+  public:
+    FolderChooserDialog(QWidget* parent, const QString& start)
+        : QFileDialog(parent, kFolderChooserCaption, start) {
+        setObjectName(QStringLiteral("dlgFolder"));
+        setFileMode(QFileDialog::Directory);
+        setOption(QFileDialog::ShowDirsOnly);
+        setOption(QFileDialog::DontUseNativeDialog);
+    }
+
+    void accept() override {
+        const QString chosen = selectedFiles().value(0);
+        if (chosen.isEmpty() || QFileInfo(chosen).isDir()) {
+            QFileDialog::accept();
+            return;
+        }
+        if (QMessageBox::question(this, kFolderChooserCaption,
+                                  TWizardFrame::kCreateFolderQuestion) == QMessageBox::Yes)
+            QDialog::accept();
+    }
+};
+
+} // namespace
+
+QString chooseFolderFrom(QWidget* parent, const QString& startFolder) {
+    FolderChooserDialog dialog(parent, startFolder);
+    if (dialog.exec() != QDialog::Accepted)
+        return QString();
+    const QString chosen = QDir::cleanPath(dialog.selectedFiles().value(0));
+    if (chosen.isEmpty())
+        return QString();
+    if (!QDir().mkpath(chosen))
+        throw PageError(QStringLiteral("Cannot create the folder \"%1\"").arg(chosen));
+    return withTrailingSeparator(chosen);
+}
+
+TWizardFrame::TWizardFrame(QWidget* owner, const WizardLook& look)
+    : QDialog(owner), backCaption(look.backCaption), dlgPrintPrinter(new QPrinter) {
+    setWindowTitle(look.caption);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setFont(QFont(QStringLiteral("Arial"), 9));
+    setFixedSize(kWindowSize);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(kMargin, kMargin, kMargin, 0);
+    layout->setSpacing(0);
+    pcWizard = new QStackedWidget(this);
+    pcWizard->setObjectName(QStringLiteral("pcWizard"));
+    layout->addWidget(pcWizard);
+
+    auto* bar = new QWidget(this);
+    bar->setFixedHeight(kButtonBarHeight);
+    auto* barLayout = new QHBoxLayout(bar);
+    barLayout->setContentsMargins(0, 0, 0, 0);
+    if (look.printable) {
+        sbPrint = new QToolButton(bar);
+        sbPrint->setObjectName(QStringLiteral("sbPrint"));
+        sbPrint->setAutoRaise(true);
+        sbPrint->setFixedSize(kPrintButtonSize);
+        sbPrint->setIcon(printerIcon());
+        sbPrint->setIconSize(QSize(16, 16));
+        sbPrint->setFocusPolicy(Qt::NoFocus);
+        sbPrint->hide();
+        barLayout->addWidget(sbPrint);
+        connect(sbPrint, &QToolButton::clicked, this, &TWizardFrame::sbPrintClick);
+    }
+    barLayout->addStretch();
+    btnPrevious = new QPushButton(kCancelCaption, bar);
+    btnPrevious->setObjectName(QStringLiteral("btnPrevious"));
+    btnPrevious->setFixedSize(kButtonSize);
+    btnNext = new QPushButton(look.nextCaption, bar);
+    btnNext->setObjectName(QStringLiteral("btnNext"));
+    btnNext->setFixedSize(kButtonSize);
+    btnNext->setDefault(true);
+    barLayout->addWidget(btnPrevious);
+    barLayout->addWidget(btnNext);
+    layout->addWidget(bar);
+    connect(btnPrevious, &QPushButton::clicked, this, &TWizardFrame::btnPreviousClick);
+    connect(btnNext, &QPushButton::clicked, this, &TWizardFrame::btnNextClick);
+}
+
+TWizardFrame::~TWizardFrame() {
+    delete dlgPrintPrinter;
+}
+
+int TWizardFrame::currentPage() const {
+    return pcWizard->currentIndex();
+}
+
+QVBoxLayout* TWizardFrame::addPage(const char* name) {
+    auto* page = new QWidget(pcWizard);
+    page->setObjectName(QLatin1String(name));
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    pcWizard->addWidget(page);
+    return layout;
+}
+
+void TWizardFrame::setNavigation(QVector<WizardPage> table) {
+    navigation = std::move(table);
+    showPage(0);
+}
+
+void TWizardFrame::showPage(int index) {
+    pcWizard->setCurrentIndex(index);
+    if (sbPrint)
+        sbPrint->setVisible(navigation.value(index).printBox != nullptr);
+}
+
+QTextEdit* TWizardFrame::makeInstructionBox(const char* name, const QStringList& lines) {
+    auto* box = new QTextEdit;
+    box->setObjectName(QLatin1String(name));
+    box->setAcceptRichText(false);
+    box->setReadOnly(true);
+    box->setFrameShape(QFrame::NoFrame);
+    box->setLineWrapMode(QTextEdit::WidgetWidth);
+    box->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    box->viewport()->setAutoFillBackground(false);
+    box->setStyleSheet(QStringLiteral("QTextEdit { background: transparent; }"));
+    box->setPlainText(lines.join(QLatin1Char('\n')));
+    return box;
+}
+
+QLineEdit* TWizardFrame::addFolderField(QVBoxLayout* layout, const char* editName,
+                                        const char* buttonName,
+                                        std::function<QString()> defaultStart) {
+    auto* row = new QHBoxLayout;
+    auto* field = new QLineEdit;
+    field->setObjectName(QLatin1String(editName));
+    auto* button = new QPushButton(kBrowseCaption);
+    button->setObjectName(QLatin1String(buttonName));
+    QFont bold(QStringLiteral("Arial"));
+    bold.setPixelSize(16);
+    bold.setBold(true);
+    button->setFont(bold);
+    button->setFixedSize(25, 22);
+    row->addWidget(field);
+    row->addWidget(button);
+    layout->addLayout(row);
+    connect(button, &QPushButton::clicked, this, [this, field, defaultStart] {
+        runGuarded(this, [&] { chooseFolder(field, defaultStart); });
+    });
+    return field;
+}
+
+void TWizardFrame::chooseFolder(QLineEdit* field, const std::function<QString()>& defaultStart) {
+    const QString start = field->text().isEmpty() ? defaultStart() : field->text();
+    const QString chosen = chooseFolderFrom(this, start);
+    if (!chosen.isEmpty())
+        field->setText(chosen);
+}
+
+bool TWizardFrame::askOverwrite(const QString& question) {
+    return QMessageBox::question(this, kOverwriteCaption, question,
+                                 QMessageBox::Yes | QMessageBox::No) != QMessageBox::No;
+}
+
+void TWizardFrame::runTool(const QString& commandLine, bool followDebugSwitch,
+                           const QString& outputPath, const QString& failureMessage) {
+    OpenSSLCommands::runOpenSSLTool(commandLine, followDebugSwitch && DebugMode);
+    if (outputIsNonEmpty(outputPath))
+        return;
+    if (FileIsPresent(outputPath))
+        QFile::remove(outputPath);
+    throw PageError(failureMessage);
+}
+
+void TWizardFrame::resetCaptions() {
+    btnPrevious->setText(backCaption);
+    btnNext->setText(kNextCaption);
+}
+
+void TWizardFrame::btnNextClick() {
+    runGuarded(this, [this] {
+        resetCaptions();
+        const int target = navigation.at(currentPage()).next();
+        if (target == kCloseWizard) {
+            accept();
+            return;
+        }
+        showPage(target);
+        const WizardPage& arrived = navigation.at(target);
+        if (arrived.focus)
+            arrived.focus->setFocus();
+        if (arrived.finished)
+            btnNext->setText(kFinishCaption);
+    });
+}
+
+void TWizardFrame::btnPreviousClick() {
+    runGuarded(this, [this] {
+        resetCaptions();
+        const int target = navigation.at(currentPage()).previous;
+        if (target == kCloseWizard) {
+            accept();
+            return;
+        }
+        showPage(target);
+        if (target == 0)
+            btnPrevious->setText(kCancelCaption);
+    });
+}
+
+void TWizardFrame::sbPrintClick() {
+    runGuarded(this, [this] {
+        QPrintDialog dlgPrint(dlgPrintPrinter, this);
+        dlgPrint.setObjectName(QStringLiteral("dlgPrint"));
+        if (dlgPrint.exec() != QDialog::Accepted)
+            return;
+        QTextEdit* box = navigation.value(currentPage()).printBox;
+        if (!box)
+            return;
+        if (!printLines(dlgPrintPrinter, visualLines(box)))
+            QMessageBox::critical(this, kPrintErrorCaption, kPrintErrorMessage);
+    });
+}
+
+void TWizardFrame::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier &&
+        btnPrevious->isVisible()) {
+        btnPrevious->click();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}

@@ -1,0 +1,67 @@
+#include "TestSupport.h"
+#include "uCertwrightCommon.h"
+
+#include <QtTest>
+
+// The error box's full-stop rule and the file helpers every wizard relies on.
+class TestCommon : public QObject {
+    Q_OBJECT
+  private slots:
+    void fullStopRule_data() {
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("letter") << "No Password Provided"
+                                << "No Password Provided.";
+        QTest::newRow("full stop") << "Error running process.  Make sure that you have valid "
+                                      "entries for your data fields."
+                                   << "Error running process.  Make sure that you have valid "
+                                      "entries for your data fields.";
+        QTest::newRow("parenthesis") << "name (x)"
+                                     << "name (x)";
+        QTest::newRow("quote") << "ends \"q\""
+                               << "ends \"q\"";
+        QTest::newRow("question") << "Sure?"
+                                  << "Sure?.";
+        QTest::newRow("digit") << "code 7"
+                               << "code 7.";
+        QTest::newRow("empty") << ""
+                               << "";
+    }
+    void fullStopRule() {
+        QFETCH(QString, message);
+        QFETCH(QString, shown);
+        QCOMPARE(withFullStop(message), shown);
+    }
+
+    void filePresenceAndSize() {
+        TempFolder folder;
+        QVERIFY(!FileIsPresent(folder.file("none")));
+        QCOMPARE(QueryFileSize(folder.file("none")), qint64(-1));
+        QVERIFY(!FileIsPresent(folder.path()));
+        writeFileContent(folder.file("empty"), QByteArray());
+        QVERIFY(FileIsPresent(folder.file("empty")));
+        QVERIFY(!outputIsNonEmpty(folder.file("empty")));
+        writeFileContent(folder.file("full"), "x");
+        QVERIFY(outputIsNonEmpty(folder.file("full")));
+    }
+
+    void debugSwitchFromFirstArgumentOnly() {
+        const char* lower[] = {"certwright", "-debug"};
+        const char* second[] = {"certwright", "x", "-DEBUG"};
+        const char* none[] = {"certwright"};
+        const char* other[] = {"certwright", "-DEBUGX"};
+        QVERIFY(readDebugSwitch(2, lower));
+        QVERIFY(!readDebugSwitch(3, second));
+        QVERIFY(!readDebugSwitch(1, none));
+        QVERIFY(!readDebugSwitch(2, other));
+    }
+
+    void programFolderEndsInSeparator() {
+        QVERIFY(ProgramFolder().endsWith('/'));
+        TempProgramFolder program;
+        QCOMPARE(ProgramFolder(), program.path());
+    }
+};
+
+QTEST_MAIN(TestCommon)
+#include "tst_common.moc"
