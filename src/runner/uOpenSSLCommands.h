@@ -30,4 +30,7 @@ QString exportTemporaryBundle(const QString& prog, const QString& key, const QSt
 QString extractKeyFromTemporaryBundle(const QString& prog, const QString& folder);
 QString extractCertificateFromTemporaryBundle(const QString& prog, const QString& folder);
 
+// One run of the tool from the program folder with the command line; waits until it ends.
+void runOpenSSLTool(const QString& commandLine, bool showWindow);
+
 } // namespace OpenSSLCommands
