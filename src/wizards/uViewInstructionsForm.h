@@ -1,0 +1,23 @@
+#pragma once
+
+#include "uWizardFrame.h"
+
+class QComboBox;
+class QLabel;
+
+// Opens the chosen web server's certificate installation page in the browser.
+class TfrmViewInstructions : public TWizardFrame {
+    Q_OBJECT
+  public:
+    static inline const QString kDocumentationBase =
+        QStringLiteral("https://www.example.org/docs/webinstall/");
+
+    explicit TfrmViewInstructions(QWidget* owner);
+
+    QLabel* Label11;
+    QComboBox* cbWebServers;
+    QLabel* Label12;
+
+  private:
+    void openSelectedPage();
+};
