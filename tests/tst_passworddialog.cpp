@@ -1,0 +1,438 @@
+#include "TestSupport.h"
+#include "uCertwrightCommon.h"
+#include "uPasswordForm.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+Q_DECLARE_METATYPE(PassPhraseUse)
+
+namespace {
+const QString kAllFields = QStringLiteral("All fields must be completed.");
+const QString kMismatch = QStringLiteral("Your verified password must match your new password.");
+const QString kTooShort = QStringLiteral("Your password must be at least 4 characters long.");
+const QByteArray kEarlierCurrent = "earlier current";
+const QByteArray kEarlierNew = "earlier new";
+constexpr QFileDevice::Permissions kOwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+
+// The file's access bits as the system holds them.
+int modeOf(const QString& path) {
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777) : -1;
+}
+
+// Presses OK in the error box and records how it looked.
+struct ErrorBoxes {
+    QStringList texts;
+    bool allLookRight = true;
+    ModalScript::Action answer() {
+        return [this](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            if (!box) {
+                allLookRight = false;
+                return;
+            }
+            texts << box->text();
+            allLookRight = allLookRight && box->windowTitle() == kApplicationTitle &&
+                           box->icon() == QMessageBox::Critical;
+            box->button(QMessageBox::Ok)->click();
+        };
+    }
+};
+
+// Types the entries into a shown dialog and presses Ok; returns the texts of the error boxes.
+QStringList confirm(TfrmPasswordDlg& dialog, const QString& current, const QString& fresh,
+                    const QString& verify, bool* boxesLookRight = nullptr) {
+    dialog.edtCurrentPassword->setText(current);
+    dialog.edtNewPassword->setText(fresh);
+    dialog.edtVerifyNewPassword->setText(verify);
+    ErrorBoxes boxes;
+    ModalScript script({boxes.answer()});
+    dialog.btnOk->click();
+    if (boxesLookRight)
+        *boxesLookRight = boxes.allLookRight;
+    return boxes.texts;
+}
+
+void writeEarlierContents(const TempProgramFolder& program) {
+    writeFileContent(program.file(kCurrentPassPhraseFile), kEarlierCurrent);
+    writeFileContent(program.file(kNewPassPhraseFile), kEarlierNew);
+}
+
+bool earlierContentsKept(const TempProgramFolder& program) {
+    return fileContent(program.file(kCurrentPassPhraseFile)) == kEarlierCurrent &&
+           fileContent(program.file(kNewPassPhraseFile)) == kEarlierNew;
+}
+
+QString makeKey(const TempFolder& folder, const QString& name, const QStringList& extra = {}) {
+    const QString path = folder.file(name);
+    int exitCode = -1;
+    runOpenSSL(QStringList{"genrsa", "-out", path} + extra + QStringList{"1024"}, &exitCode);
+    return exitCode == 0 ? path : QString();
+}
+
+int openKey(const QString& keyPath, const QString& passFile) {
+    int exitCode = -1;
+    runOpenSSL({"rsa", "-in", keyPath, "-passin", "file:" + passFile, "-noout"}, &exitCode);
+    return exitCode;
+}
+} // namespace
+
+// The pass-phrase dialog: its checks, its four set-ups and the files it writes for the tool.
+class TestPasswordDialog : public QObject {
+    Q_OBJECT
+  private slots:
+    void failedChecksShowTheirMessageAndWriteNothing_data() {
+        QTest::addColumn<PassPhraseUse>("use");
+        QTest::addColumn<QString>("current");
+        QTest::addColumn<QString>("fresh");
+        QTest::addColumn<QString>("verify");
+        QTest::addColumn<QString>("message");
+        const auto key = PassPhraseUse::IndyFromKey;
+        QTest::newRow("required current empty") << key << ""
+                                                << "abcd"
+                                                << "abcd" << kAllFields;
+        QTest::newRow("current checked before a mismatch") << key << ""
+                                                           << "abc"
+                                                           << "xyz" << kAllFields;
+        QTest::newRow("new empty") << key << "cur"
+                                   << ""
+                                   << "abcd" << kAllFields;
+        QTest::newRow("verify empty") << key << "cur"
+                                      << "abcd"
+                                      << "" << kAllFields;
+        QTest::newRow("both new empty, current optional") << PassPhraseUse::IISBundle << ""
+                                                          << ""
+                                                          << "" << kAllFields;
+        QTest::newRow("short mismatch") << key << "cur"
+                                        << "abc"
+                                        << "abd" << kMismatch;
+        QTest::newRow("letter case") << key << "cur"
+                                     << "Secret"
+                                     << "secret" << kMismatch;
+        QTest::newRow("blanks count") << key << "cur"
+                                      << "abcd"
+                                      << "abcd " << kMismatch;
+        QTest::newRow("three characters") << key << "cur"
+                                          << "abc"
+                                          << "abc" << kTooShort;
+        QTest::newRow("hidden current, short") << PassPhraseUse::CertificateRequest << ""
+                                               << "ab"
+                                               << "ab" << kTooShort;
+    }
+    void failedChecksShowTheirMessageAndWriteNothing() {
+        QFETCH(PassPhraseUse, use);
+        QFETCH(QString, current);
+        QFETCH(QString, fresh);
+        QFETCH(QString, verify);
+        QFETCH(QString, message);
+        TempProgramFolder program(false);
+        writeEarlierContents(program);
+        TfrmPasswordDlg dialog(nullptr);
+        dialog.setUp(use);
+        dialog.show();
+        bool boxesLookRight = false;
+        QCOMPARE(confirm(dialog, current, fresh, verify, &boxesLookRight), QStringList{message});
+        QVERIFY(boxesLookRight);
+        QVERIFY(dialog.isVisible());
+        QCOMPARE(dialog.result(), int(QDialog::Rejected));
+        QCOMPARE(dialog.edtNewPassword->text(), fresh);
+        QCOMPARE(dialog.edtVerifyNewPassword->text(), verify);
+        QVERIFY(earlierContentsKept(program));
+    }
+
+    void confirmedEntriesGoIntoBothFiles_data() {
+        QTest::addColumn<PassPhraseUse>("use");
+        QTest::addColumn<QString>("current");
+        QTest::addColumn<QString>("fresh");
+        QTest::addColumn<QByteArray>("currentFile");
+        QTest::addColumn<QByteArray>("newFile");
+        QTest::newRow("four blanks") << PassPhraseUse::IndyFromPfx << "cur"
+                                     << "    " << QByteArray("cur") << QByteArray("    ");
+        QTest::newRow("request: hidden current")
+            << PassPhraseUse::CertificateRequest << ""
+            << "secret" << QByteArray("\n") << QByteArray("secret");
+        QTest::newRow("IIS: empty current")
+            << PassPhraseUse::IISBundle << ""
+            << "pfxpass" << QByteArray("\n") << QByteArray("pfxpass");
+        QTest::newRow("IIS: given current")
+            << PassPhraseUse::IISBundle << " k e y "
+            << "pfxpass" << QByteArray(" k e y ") << QByteArray("pfxpass");
+        QTest::newRow("non-ASCII as UTF-8")
+            << PassPhraseUse::IndyFromKey << QString::fromUtf8("Zürich")
+            << QString::fromUtf8("€uro") << QByteArray("Z\xc3\xbcrich")
+            << QByteArray("\xe2\x82\xacuro");
+    }
+    void confirmedEntriesGoIntoBothFiles() {
+        QFETCH(PassPhraseUse, use);
+        QFETCH(QString, current);
+        QFETCH(QString, fresh);
+        QFETCH(QByteArray, currentFile);
+        QFETCH(QByteArray, newFile);
+        TempProgramFolder program(false);
+        // Earlier files, longer than the new contents and readable by all, must end up cut and
+        // owner-only.
+        writeEarlierContents(program);
+        QFile::setPermissions(program.file(kCurrentPassPhraseFile),
+                              kOwnerOnly | QFileDevice::ReadOther | QFileDevice::ReadGroup);
+        TfrmPasswordDlg dialog(nullptr);
+        dialog.setUp(use);
+        dialog.show();
+        QVERIFY(confirm(dialog, current, fresh, fresh).isEmpty());
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(fileContent(program.file(kCurrentPassPhraseFile)), currentFile);
+        QCOMPARE(fileContent(program.file(kNewPassPhraseFile)), newFile);
+        for (const QString& name : {kCurrentPassPhraseFile, kNewPassPhraseFile})
+            QCOMPARE(modeOf(program.file(name)), 0600);
+    }
+
+    void newFilesAreCreatedOwnerOnly() {
+        TempProgramFolder program(false);
+        writePassPhraseFile(kNewPassPhraseFile, QStringLiteral("abcd"));
+        QCOMPARE(modeOf(program.file(kNewPassPhraseFile)), 0600);
+        QCOMPARE(fileContent(program.file(kNewPassPhraseFile)), QByteArray("abcd"));
+    }
+
+    void toolReadsTheFilesAsTyped() {
+        TempProgramFolder program(false);
+        TempFolder keys;
+        const QString plainKey = makeKey(keys, "plain.key");
+        // Trailing blanks must survive: the key is encrypted under "pass " exactly.
+        const QString encryptedKey =
+            makeKey(keys, "enc.key", {"-aes256", "-passout", "pass:pass "});
+        QVERIFY(!plainKey.isEmpty() && !encryptedKey.isEmpty());
+
+        TfrmPasswordDlg dialog(nullptr);
+        dialog.setUp(PassPhraseUse::IISBundle);
+        dialog.show();
+        QVERIFY(confirm(dialog, "", "pass ", "pass ").isEmpty());
+        const QString currentFile = program.file(kCurrentPassPhraseFile);
+        const QString newFile = program.file(kNewPassPhraseFile);
+        QCOMPARE(openKey(plainKey, currentFile), 0);
+        QCOMPARE(openKey(encryptedKey, newFile), 0);
+        QVERIFY(openKey(encryptedKey, currentFile) != 0);
+
+        // Why the empty pass phrase is not written as an empty file.
+        writeFileContent(currentFile, QByteArray());
+        QVERIFY(openKey(plainKey, currentFile) != 0);
+    }
+
+    void setUps_data() {
+        QTest::addColumn<PassPhraseUse>("use");
+        QTest::addColumn<bool>("currentShown");
+        QTest::addColumn<bool>("required");
+        QTest::addColumn<QString>("caption1");
+        QTest::addColumn<QString>("caption2");
+        QTest::newRow("request") << PassPhraseUse::CertificateRequest << false << true
+                                 << "Current Password:"
+                                 << "New Password for Key file:";
+        QTest::newRow("IIS") << PassPhraseUse::IISBundle << true << false
+                             << "Current Key File Password:"
+                             << "New Password for PFX file:";
+        QTest::newRow("Indy from PFX")
+            << PassPhraseUse::IndyFromPfx << true << true << "Current PFX File Password:"
+            << "New Password for PEM file:";
+        QTest::newRow("Indy from key")
+            << PassPhraseUse::IndyFromKey << true << true << "Current Key File Password:"
+            << "New Password for PEM file:";
+    }
+    void setUps() {
+        QFETCH(PassPhraseUse, use);
+        QFETCH(bool, currentShown);
+        QFETCH(bool, required);
+        QFETCH(QString, caption1);
+        QFETCH(QString, caption2);
+        TfrmPasswordDlg dialog(nullptr);
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Password..."));
+        QVERIFY(dialog.CurrentPasswordRequired);
+        const QSize before = dialog.size();
+        const QPoint row1Label = dialog.lblPass1->pos(),
+                     row1Edit = dialog.edtCurrentPassword->pos();
+        const QPoint row2Label = dialog.lblPass2->pos(), row2Edit = dialog.edtNewPassword->pos();
+        const QPoint row3Label = dialog.lblPass3->pos(),
+                     row3Edit = dialog.edtVerifyNewPassword->pos();
+
+        dialog.setUp(use);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QCOMPARE(dialog.CurrentPasswordRequired, required);
+        QCOMPARE(dialog.lblPass1->text(), caption1);
+        QCOMPARE(dialog.lblPass2->text(), caption2);
+        QCOMPARE(dialog.lblPass3->text(), QStringLiteral("Verify New Password:"));
+        QCOMPARE(dialog.lblPass1->isVisible(), currentShown);
+        QCOMPARE(dialog.edtCurrentPassword->isVisible(), currentShown);
+        if (currentShown) {
+            QCOMPARE(dialog.size(), before);
+            QCOMPARE(dialog.lblPass2->pos(), row2Label);
+            QCOMPARE(dialog.edtNewPassword->pos(), row2Edit);
+            QCOMPARE(dialog.lblPass3->pos(), row3Label);
+            QCOMPARE(dialog.edtVerifyNewPassword->pos(), row3Edit);
+        } else {
+            QCOMPARE(dialog.size(), QSize(before.width(), before.height() - 58));
+            QCOMPARE(dialog.lblPass2->pos(), row1Label);
+            QCOMPARE(dialog.edtNewPassword->pos(), row1Edit);
+            QCOMPARE(dialog.lblPass3->pos(), row2Label);
+            QCOMPARE(dialog.edtVerifyNewPassword->pos(), row2Edit);
+        }
+        // Nothing hangs off the bottom edge or overlaps the last row.
+        const QRect lastRow = dialog.edtVerifyNewPassword->geometry();
+        for (QPushButton* button : {dialog.btnOk, dialog.btnCancel}) {
+            QVERIFY(dialog.rect().contains(button->geometry()));
+            QVERIFY(button->y() > lastRow.bottom());
+        }
+        QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
+        for (QLineEdit* edit :
+             {dialog.edtCurrentPassword, dialog.edtNewPassword, dialog.edtVerifyNewPassword})
+            QCOMPARE(edit->echoMode(), QLineEdit::Password);
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        QCOMPARE(QApplication::focusWidget(),
+                 currentShown ? dialog.edtCurrentPassword : dialog.edtNewPassword);
+        QVERIFY(dialog.btnOk->isDefault());
+    }
+
+    void noBorderIcons() {
+        TfrmPasswordDlg dialog(nullptr);
+        const Qt::WindowFlags flags = dialog.windowFlags();
+        QVERIFY(flags.testFlag(Qt::CustomizeWindowHint));
+        QVERIFY(flags.testFlag(Qt::WindowTitleHint));
+        QVERIFY(!flags.testFlag(Qt::WindowCloseButtonHint));
+        QVERIFY(!flags.testFlag(Qt::WindowContextHelpButtonHint));
+        QVERIFY(!flags.testFlag(Qt::WindowMinMaxButtonsHint));
+    }
+
+    void askReturnsTheNewPassPhraseOnEnter() {
+        TempProgramFolder program(false);
+        ModalScript script({[](QWidget* modal) {
+            auto* dialog = qobject_cast<TfrmPasswordDlg*>(modal);
+            QVERIFY(dialog);
+            dialog->edtCurrentPassword->setText("old");
+            dialog->edtNewPassword->setText("brand new");
+            dialog->edtVerifyNewPassword->setText("brand new");
+            QTest::keyClick(dialog->edtVerifyNewPassword, Qt::Key_Return);
+        }});
+        QCOMPARE(TfrmPasswordDlg::ask(nullptr, PassPhraseUse::IndyFromPfx),
+                 QStringLiteral("brand new"));
+        QCOMPARE(fileContent(program.file(kCurrentPassPhraseFile)), QByteArray("old"));
+        QCOMPARE(fileContent(program.file(kNewPassPhraseFile)), QByteArray("brand new"));
+    }
+
+    void cancelAndEscapeWriteNothing_data() {
+        QTest::addColumn<bool>("escape");
+        QTest::newRow("Cancel") << false;
+        QTest::newRow("Escape") << true;
+    }
+    void cancelAndEscapeWriteNothing() {
+        QFETCH(bool, escape);
+        TempProgramFolder program(false);
+        writeEarlierContents(program);
+        ModalScript script({[escape](QWidget* modal) {
+            auto* dialog = qobject_cast<TfrmPasswordDlg*>(modal);
+            QVERIFY(dialog);
+            dialog->edtCurrentPassword->setText("old");
+            dialog->edtNewPassword->setText("brand new");
+            dialog->edtVerifyNewPassword->setText("brand new");
+            if (escape)
+                QTest::keyClick(dialog->edtVerifyNewPassword, Qt::Key_Escape);
+            else
+                dialog->btnCancel->click();
+        }});
+        QVERIFY_THROWS_EXCEPTION(SilentAbort,
+                                 TfrmPasswordDlg::ask(nullptr, PassPhraseUse::IndyFromKey));
+        QCOMPARE(script.remaining(), 0);
+        QVERIFY(earlierContentsKept(program));
+    }
+
+    // The first file that cannot be created stops the writing, with the dialog still open.
+    void unwritableFileKeepsTheDialogOpen_data() {
+        QTest::addColumn<QString>("blocked");
+        QTest::addColumn<QByteArray>("currentAfter");
+        QTest::newRow("first file") << kCurrentPassPhraseFile << QByteArray();
+        QTest::newRow("second file") << kNewPassPhraseFile << QByteArray("cur");
+    }
+    void unwritableFileKeepsTheDialogOpen() {
+        QFETCH(QString, blocked);
+        QFETCH(QByteArray, currentAfter);
+        TempProgramFolder program(false);
+        QVERIFY(QDir(program.path()).mkdir(blocked));
+        const QString other =
+            blocked == kCurrentPassPhraseFile ? kNewPassPhraseFile : kCurrentPassPhraseFile;
+        if (blocked == kNewPassPhraseFile)
+            writeFileContent(program.file(other), kEarlierCurrent);
+        else
+            writeFileContent(program.file(other), kEarlierNew);
+
+        TfrmPasswordDlg dialog(nullptr);
+        dialog.setUp(PassPhraseUse::IndyFromKey);
+        dialog.show();
+        const QStringList errors = confirm(dialog, "cur", "abcd", "abcd");
+        QCOMPARE(errors.size(), 1);
+        QVERIFY2(errors.first().contains('"' + program.file(blocked) + '"'),
+                 qPrintable(errors.first()));
+        QVERIFY(dialog.isVisible());
+        QCOMPARE(dialog.result(), int(QDialog::Rejected));
+        if (blocked == kCurrentPassPhraseFile)
+            QCOMPARE(fileContent(program.file(kNewPassPhraseFile)), kEarlierNew);
+        else
+            QCOMPARE(fileContent(program.file(kCurrentPassPhraseFile)), currentAfter);
+    }
+
+    void readOnlyProgramFolder() {
+        if (geteuid() == 0)
+            QSKIP("root writes into read-only folders; the blocked-file case covers the error");
+        TempProgramFolder outer(false);
+        const QString folder = outer.path() + "readonly/";
+        QVERIFY(QDir().mkdir(folder));
+        QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        setProgramFolderForTesting(folder);
+        TfrmPasswordDlg dialog(nullptr);
+        dialog.setUp(PassPhraseUse::IndyFromKey);
+        dialog.show();
+        const QStringList errors = confirm(dialog, "cur", "abcd", "abcd");
+        QFile::setPermissions(folder, kOwnerOnly | QFileDevice::ExeOwner);
+        setProgramFolderForTesting(outer.path());
+        QCOMPARE(errors.size(), 1);
+        QVERIFY(errors.first().contains(folder + kCurrentPassPhraseFile));
+        QVERIFY(dialog.isVisible());
+        QVERIFY(!QFile::exists(folder + kNewPassPhraseFile));
+    }
+
+    void emptyingCutsBothFiles_data() {
+        QTest::addColumn<bool>("existing");
+        QTest::newRow("missing") << false;
+        QTest::newRow("with contents") << true;
+    }
+    void emptyingCutsBothFiles() {
+        QFETCH(bool, existing);
+        TempProgramFolder program(false);
+        if (existing)
+            writeEarlierContents(program);
+        emptyPassPhraseFiles();
+        for (const QString& name : {kCurrentPassPhraseFile, kNewPassPhraseFile}) {
+            QVERIFY(FileIsPresent(program.file(name)));
+            QCOMPARE(QueryFileSize(program.file(name)), qint64(0));
+            QCOMPARE(modeOf(program.file(name)), 0600);
+        }
+    }
+
+    void emptyingStopsAtTheFirstFailure() {
+        TempProgramFolder program(false);
+        QVERIFY(QDir(program.path()).mkdir(kCurrentPassPhraseFile));
+        try {
+            emptyPassPhraseFiles();
+            QFAIL("no error raised");
+        } catch (const PageError& error) {
+            QVERIFY(error.message().contains(program.file(kCurrentPassPhraseFile)));
+        }
+        QVERIFY(!QFile::exists(program.file(kNewPassPhraseFile)));
+    }
+};
+
+QTEST_MAIN(TestPasswordDialog)
+#include "tst_passworddialog.moc"
