@@ -1,0 +1,234 @@
+#include "TestSupport.h"
+#include "uCertwrightCommon.h"
+#include "uExtractRootForm.h"
+#include "uInstructionPrinting.h"
+#include "uViewInstructionsForm.h"
+
+#include <QComboBox>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QPushButton>
+#include <QTextEdit>
+#include <QToolButton>
+#include <QtTest>
+
+namespace {
+
+// Points the wizard's printer at a PDF file in the folder and returns the file's path.
+QString printToPdf(TWizardFrame& wizard, const TempFolder& folder, const QString& name) {
+    const QString path = folder.file(name);
+    wizard.printer()->setOutputFormat(QPrinter::PdfFormat);
+    wizard.printer()->setOutputFileName(path);
+    return path;
+}
+
+ModalScript::Action acceptPrintDialog() {
+    return [](QWidget* modal) {
+        QVERIFY(qobject_cast<QPrintDialog*>(modal));
+        static_cast<QDialog*>(modal)->accept();
+    };
+}
+
+// The non-blank lines of a pdftotext read-back, without the layout's trailing blanks.
+QStringList printedLines(const QString& pdf) {
+    QStringList lines;
+    for (const QString& line : pdfText(pdf).split('\n'))
+        lines << line.trimmed();
+    return lines;
+}
+
+} // namespace
+
+// The two guides: fixed texts, printing, and the installation page addresses.
+class TestGuides : public QObject {
+    Q_OBJECT
+  private slots:
+    void rootGuideShowsItsTextReadOnly() {
+        TfrmExtractRoot guide(nullptr);
+        guide.show();
+        const QStringList lines = guide.memInstructions->toPlainText().split('\n');
+        QCOMPARE(lines.size(), 22);
+        QCOMPARE(lines.first(),
+                 QString("Root certificates can be obtained a couple of ways.  The "));
+        QCOMPARE(lines.at(3), QString());
+        QCOMPARE(lines.at(19),
+                 QString("8. If you are going to use with Indy/IntraWeb rename the "));
+        QCOMPARE(lines.last(), QString());
+        QVERIFY(guide.memInstructions->isReadOnly());
+        QTest::keyClicks(guide.memInstructions, "typed");
+        QVERIFY(!guide.memInstructions->toPlainText().contains("typed"));
+        QVERIFY(guide.sbPrint->isVisible());
+        QVERIFY(!guide.btnPrevious->isVisible());
+        QCOMPARE(guide.btnNext->text(), QString("Finish"));
+        QVERIFY(guide.btnNext->isDefault());
+        QCOMPARE(guide.windowTitle(), QString("Extract Root Certificate"));
+    }
+
+    void rootGuideFinishCloses() {
+        TfrmExtractRoot guide(nullptr);
+        guide.show();
+        QTest::keyClick(&guide, Qt::Key_Return);
+        QVERIFY(!guide.isVisible());
+        QCOMPARE(guide.result(), int(QDialog::Accepted));
+    }
+
+    void rootGuidePrintsEveryLineTwice() {
+        TempFolder folder;
+        TfrmExtractRoot guide(nullptr);
+        guide.show();
+        for (const QString& name : {QString("first.pdf"), QString("second.pdf")}) {
+            const QString pdf = printToPdf(guide, folder, name);
+            ModalScript script({acceptPrintDialog()});
+            guide.sbPrint->click();
+            QCOMPARE(script.remaining(), 0);
+            const QStringList printed = printedLines(pdf);
+            int at = 0;
+            for (const QString& line : guide.memInstructions->toPlainText().split('\n')) {
+                const QString expected = line.trimmed();
+                if (expected.isEmpty())
+                    continue;
+                const int found = printed.indexOf(expected, at);
+                QVERIFY2(found >= 0, qPrintable("missing or out of order: " + expected));
+                at = found + 1;
+            }
+            // The empty stored lines stay empty lines on paper.
+            const int first = printed.indexOf("obtain the root cert directly from them.");
+            QCOMPARE(printed.at(first + 1), QString());
+            QCOMPARE(printed.at(first + 2),
+                     QString("You may also be able to extract the root certificate from"));
+        }
+    }
+
+    void cancelledPrintDialogPrintsNothing() {
+        TempFolder folder;
+        TfrmExtractRoot guide(nullptr);
+        guide.show();
+        const QString pdf = printToPdf(guide, folder, "never.pdf");
+        ModalScript script({rejectDialog()});
+        guide.sbPrint->click();
+        QCOMPARE(script.remaining(), 0);
+        QCOMPARE(script.seen.size(), 1);
+        QVERIFY(!QFile::exists(pdf));
+        QVERIFY(guide.isVisible());
+    }
+
+    void printerFailureShowsOneMessage() {
+        TfrmExtractRoot guide(nullptr);
+        guide.show();
+        guide.printer()->setOutputFormat(QPrinter::PdfFormat);
+        guide.printer()->setOutputFileName("/nonexistent-folder/out.pdf");
+        ModalScript script({acceptPrintDialog(), pressButton(QMessageBox::Ok)});
+        guide.sbPrint->click();
+        QCOMPARE(script.remaining(), 0);
+        QCOMPARE(script.seen.last(), QString("Error Printing text."));
+        QVERIFY(guide.isVisible());
+    }
+
+    void longLinesWrapAndLongTextsSpanPages() {
+        TempFolder folder;
+        QPrinter printer;
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(folder.file("long.pdf"));
+        QString wide;
+        for (int i = 0; i < 60; ++i)
+            wide += QString("w%1 ").arg(i, 2, 10, QChar('0'));
+        QStringList lines{wide.trimmed(), QString()};
+        for (int i = 0; i < 150; ++i)
+            lines << QString("line %1").arg(i);
+        QVERIFY(printLines(&printer, lines));
+        QVERIFY(pdfPageCount(folder.file("long.pdf")) > 1);
+        const QStringList printed = printedLines(folder.file("long.pdf"));
+        // The wide line continues on further lines, and nothing of it is lost.
+        QVERIFY(!printed.first().contains("w59"));
+        QVERIFY(printed.join(' ').simplified().startsWith(wide.simplified()));
+        QVERIFY(printed.contains("line 0"));
+        QVERIFY(printed.contains("line 149"));
+        QVERIFY(printed.indexOf("line 0") < printed.indexOf("line 149"));
+    }
+
+    void boxLinesFollowTheBoxWrapping() {
+        TfrmExtractRoot guide(nullptr);
+        guide.show();
+        const QStringList stored = guide.memInstructions->toPlainText().split('\n');
+        const QStringList wide = visualLines(guide.memInstructions);
+        QVERIFY(wide.size() >= stored.size());
+        guide.memInstructions->setFixedWidth(120);
+        guide.memInstructions->document()->setTextWidth(100);
+        const QStringList narrow = visualLines(guide.memInstructions);
+        QVERIFY(narrow.size() > wide.size());
+        QCOMPARE(narrow.join(QString()).remove(' '), stored.join(QString()).remove(' '));
+    }
+
+    void viewerListsTheServers() {
+        TfrmViewInstructions viewer(nullptr);
+        viewer.show();
+        QCOMPARE(viewer.cbWebServers->count(), 27);
+        QCOMPARE(viewer.cbWebServers->currentText(), QString("Microsoft IIS 5.0 & 6.0"));
+        QCOMPARE(viewer.cbWebServers->itemText(0), QString("Apache + ApacheSSL"));
+        QCOMPARE(viewer.cbWebServers->itemText(26), QString("Zeus Web Server v3"));
+        QVERIFY(!viewer.cbWebServers->isEditable());
+        QCOMPARE(viewer.btnNext->text(), QString("Finish"));
+        QCOMPARE(viewer.btnPrevious->text(), QString("Cancel"));
+    }
+
+    void viewerOpensThePage_data() {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<QString>("page");
+        QTest::newRow("default") << QString() << "IIS5.asp";
+        QTest::newRow("no blank after plus") << "Apache +SSLeay"
+                                             << "Apache1e.asp";
+        QTest::newRow("apostrophe") << "O'Reilly WebSite Professional 2.x"
+                                    << "OReilly.asp";
+        QTest::newRow("parenthesis") << "Deerfield (O'Reilly) Website Professional 3.x"
+                                     << "Deerfield.asp";
+        QTest::newRow("last") << "Zeus Web Server v3"
+                              << "Zeus.asp";
+    }
+    void viewerOpensThePage() {
+        QFETCH(QString, server);
+        QFETCH(QString, page);
+        QList<QUrl> opened;
+        setShellOpenerForTesting([&](const QUrl& url) { opened << url; });
+        TfrmViewInstructions viewer(nullptr);
+        viewer.show();
+        if (!server.isEmpty()) {
+            const int index = viewer.cbWebServers->findText(server);
+            QVERIFY(index >= 0);
+            viewer.cbWebServers->setCurrentIndex(index);
+        }
+        viewer.btnNext->click();
+        setShellOpenerForTesting({});
+        QCOMPARE(opened.size(), 1);
+        QCOMPARE(opened.first().toString(), "https://www.example.org/docs/webinstall/" + page);
+        QVERIFY(!viewer.isVisible());
+        QCOMPARE(viewer.result(), int(QDialog::Accepted));
+    }
+
+    void viewerClosesWithoutOpening() {
+        QList<QUrl> opened;
+        setShellOpenerForTesting([&](const QUrl& url) { opened << url; });
+        {
+            TfrmViewInstructions viewer(nullptr);
+            viewer.show();
+            viewer.btnPrevious->click();
+            QVERIFY(!viewer.isVisible());
+        }
+        {
+            TfrmViewInstructions viewer(nullptr);
+            viewer.show();
+            QTest::keyClick(&viewer, Qt::Key_Escape);
+            QVERIFY(!viewer.isVisible());
+        }
+        {
+            TfrmViewInstructions viewer(nullptr);
+            viewer.show();
+            viewer.close();
+            QCOMPARE(viewer.result(), int(QDialog::Rejected));
+        }
+        setShellOpenerForTesting({});
+        QVERIFY(opened.isEmpty());
+    }
+};
+
+QTEST_MAIN(TestGuides)
+#include "tst_guides.moc"
