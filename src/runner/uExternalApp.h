@@ -1,10 +1,14 @@
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QThread>
 
 #include <atomic>
+#include <memory>
 #include <sys/types.h>
 
 class TExternalApp;
@@ -12,13 +16,13 @@ class TExternalApp;
 // Starts the child and watches it; its start and stop steps run on the runner's (GUI) thread.
 class TExternalAppThread : public QThread {
     Q_OBJECT
-public:
+  public:
     explicit TExternalAppThread(TExternalApp* runner);
 
-protected:
+  protected:
     void run() override;
 
-private:
+  private:
     TExternalApp* runner;
 };
 
@@ -31,7 +35,7 @@ class TExternalApp : public QObject {
     Q_PROPERTY(bool ShowAppWindow MEMBER ShowAppWindow)
     Q_PROPERTY(QString CurrentDirectory MEMBER CurrentDirectory)
 
-public:
+  public:
     // A run that lasts longer than this is killed and judged by its output like any other.
     static constexpr int kTimeLimitMs = 120000;
 
@@ -55,19 +59,44 @@ public:
     // Test hook: a run longer than this is killed (default kTimeLimitMs).
     void setTimeLimitForTesting(int milliseconds) { timeLimitMs = milliseconds; }
 
-signals:
+    // Test hook: the process id of the child from the start step on (-1 before).
+    pid_t childProcessIdForTesting() const { return childPid; }
+
+  signals:
     void OnProcessStarted(TExternalApp* sender);
     void OnProcessStopped(TExternalApp* sender);
 
-private:
+  private:
     friend class TExternalAppThread;
 
-    TExternalAppThread* worker = nullptr;
+    // Worker side, in the order in which the worker runs them.
+    bool spawnChild();
+    void closeChildEnds();
+    void watchChild();
+    void drain(int& fd);
+    void runOnGuiThread(void (TExternalApp::*step)());
+    void startStep();
+    void stopStep();
+    void finishWorker();
+
+    void waitForWorker();
+    void closeDescriptors();
+
+    std::unique_ptr<TExternalAppThread> worker;
     bool running = false;
     int timeLimitMs = kTimeLimitMs;
-    std::atomic<bool> stopRequested{false};
     std::atomic<bool> workerDone{false};
-    int stdinWrite = -1;
+
+    // What the worker of the current run works with, fixed when the run begins so that the
+    // worker never reads the public fields while the caller may change them.
+    QByteArray program;
+    QList<QByteArray> arguments;
+    QByteArray directory;
+    bool copyOutput = false;
+    int runTimeLimitMs = kTimeLimitMs;
+
+    pid_t childPid = -1;
+    int stopEvent = -1; // written once by the destructor to make the worker stop watching
     int stdoutRead = -1;
     int stderrRead = -1;
     int childStdin = -1;

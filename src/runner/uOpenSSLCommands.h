@@ -18,13 +18,11 @@ QString makeEncryptedKey(const QString& prog, const QString& folder, const QStri
                          const QString& bits);
 QString makeRequest(const QString& prog, const QString& folder, const QString& base);
 QString makePlainKey(const QString& folder, const QString& base, const QString& bits);
-QString makeSelfSignedCertificate(const QString& folder, const QString& base,
-                                  const QString& days);
-QString exportPfx(const QString& prog, const QString& key, const QString& cert,
-                  const QString& pfx, const QString& name);
+QString makeSelfSignedCertificate(const QString& folder, const QString& base, const QString& days);
+QString exportPfx(const QString& prog, const QString& key, const QString& cert, const QString& pfx,
+                  const QString& name);
 QString extractKeyFromPfx(const QString& prog, const QString& pfx, const QString& folder);
-QString extractCertificateFromPfx(const QString& prog, const QString& pfx,
-                                  const QString& folder);
+QString extractCertificateFromPfx(const QString& prog, const QString& pfx, const QString& folder);
 QString exportTemporaryBundle(const QString& prog, const QString& key, const QString& cert,
                               const QString& folder, const QString& name);
 QString extractKeyFromTemporaryBundle(const QString& prog, const QString& folder);
@@ -34,3 +32,8 @@ QString extractCertificateFromTemporaryBundle(const QString& prog, const QString
 void runOpenSSLTool(const QString& commandLine, bool showWindow);
 
 } // namespace OpenSSLCommands
+
+// One tool run: a fresh runner starts the tool of the program folder with the command line in
+// the program folder and waits for its end; the window follows showWindow. The caller judges
+// the run by its output file.
+void runOpenSSLTool(const QString& commandLine, bool showWindow);

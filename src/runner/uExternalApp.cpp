@@ -1,0 +1,329 @@
+#include "uExternalApp.h"
+
+#include "uCertwrightCommon.h"
+
+#include <QCoreApplication>
+#include <QCursor>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QGuiApplication>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/eventfd.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// Without a pidfd the end of a child that left its pipes to a grandchild is only noticed by
+// asking; this is how often the worker then asks.
+constexpr int kFallbackSliceMs = 10;
+
+void closeDescriptor(int& fd) {
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
+[[noreturn]] void throwSystemError(int error) {
+    throw PageError(QString::fromLocal8Bit(std::strerror(error)));
+}
+
+// A pipe whose two ends are closed on exec; the child gets its end through dup2, which clears
+// that flag on the copy only.
+void makePipe(int& readEnd, int& writeEnd) {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0)
+        throwSystemError(errno);
+    readEnd = ends[0];
+    writeEnd = ends[1];
+}
+
+void writeAll(int fd, const char* data, ssize_t size) {
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size_t(size));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return;
+        data += written;
+        size -= written;
+    }
+}
+
+// The calls below are wrapped so that the spawn reads as the list of what the child gets.
+struct SpawnActions {
+    posix_spawn_file_actions_t actions;
+    SpawnActions() { posix_spawn_file_actions_init(&actions); }
+    ~SpawnActions() { posix_spawn_file_actions_destroy(&actions); }
+};
+
+struct SpawnAttributes {
+    posix_spawnattr_t attributes;
+    SpawnAttributes() { posix_spawnattr_init(&attributes); }
+    ~SpawnAttributes() { posix_spawnattr_destroy(&attributes); }
+};
+
+} // namespace
+
+QStringList splitCommandLine(const QString& commandLine) {
+    QStringList words;
+    QString word;
+    bool inWord = false;
+    bool quoted = false;
+    for (const QChar c : commandLine) {
+        if (c == QLatin1Char('"')) {
+            quoted = !quoted;
+            inWord = true;
+        } else if (!quoted && (c == QLatin1Char(' ') || c == QLatin1Char('\t'))) {
+            if (inWord)
+                words << word;
+            word.clear();
+            inWord = false;
+        } else {
+            word += c;
+            inWord = true;
+        }
+    }
+    if (inWord)
+        words << word;
+    return words;
+}
+
+TExternalAppThread::TExternalAppThread(TExternalApp* runner) : runner(runner) {}
+
+void TExternalAppThread::run() {
+    const bool spawned = runner->spawnChild();
+    runner->closeChildEnds();
+    if (spawned) {
+        runner->runOnGuiThread(&TExternalApp::startStep);
+        runner->watchChild();
+        runner->runOnGuiThread(&TExternalApp::stopStep);
+    }
+    runner->finishWorker();
+}
+
+TExternalApp::TExternalApp(QObject* owner) : QObject(owner), CurrentDirectory(ProgramFolder()) {}
+
+TExternalApp::~TExternalApp() {
+    if (worker) {
+        // Stop watching but leave the child alone: it may still be writing its output.
+        const uint64_t request = 1;
+        writeAll(stopEvent, reinterpret_cast<const char*>(&request), sizeof request);
+        waitForWorker();
+    }
+    closeDescriptors();
+}
+
+void TExternalApp::StartProcess() {
+    if (running || (worker && !workerDone))
+        return;
+    if (worker)
+        waitForWorker();
+    closeDescriptors();
+
+    try {
+        int stdinWrite = -1;
+        makePipe(childStdin, stdinWrite);
+        // A tool that asks for input gets end-of-file instead of waiting for ever.
+        closeDescriptor(stdinWrite);
+        makePipe(stdoutRead, childStdout);
+        makePipe(stderrRead, childStderr);
+        for (const int fd : {stdoutRead, stderrRead})
+            if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK) != 0)
+                throwSystemError(errno);
+        stopEvent = ::eventfd(0, EFD_CLOEXEC);
+        if (stopEvent < 0)
+            throwSystemError(errno);
+    } catch (...) {
+        closeDescriptors();
+        throw;
+    }
+
+    program = QFile::encodeName(ModuleName);
+    arguments.clear();
+    for (const QString& word : splitCommandLine(CommandLine))
+        arguments << word.toLocal8Bit();
+    if (arguments.isEmpty())
+        arguments << program;
+    directory = QFile::encodeName(CurrentDirectory);
+    copyOutput = ShowAppWindow;
+    runTimeLimitMs = timeLimitMs;
+    childPid = -1;
+
+    workerDone = false;
+    worker = std::make_unique<TExternalAppThread>(this);
+    worker->start();
+}
+
+int TExternalApp::WaitForProcess() {
+    if (worker)
+        waitForWorker();
+    return 0;
+}
+
+void TExternalApp::waitForWorker() {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (app && QThread::currentThread() == app->thread()) {
+        // The window keeps painting and the worker's steps run here, but the user's input
+        // waits until the run is over. The worker posts an event after it has set
+        // workerDone, so this wait wakes as soon as the run ends.
+        const bool showBusyCursor = qobject_cast<QGuiApplication*>(app) != nullptr;
+        if (showBusyCursor)
+            QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+        while (!workerDone)
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
+                                            QEventLoop::WaitForMoreEvents);
+        if (showBusyCursor)
+            QGuiApplication::restoreOverrideCursor();
+    }
+    worker->wait();
+    worker.reset();
+    closeDescriptors();
+}
+
+void TExternalApp::closeDescriptors() {
+    closeDescriptor(stopEvent);
+    closeDescriptor(stdoutRead);
+    closeDescriptor(stderrRead);
+    closeChildEnds();
+}
+
+void TExternalApp::closeChildEnds() {
+    closeDescriptor(childStdin);
+    closeDescriptor(childStdout);
+    closeDescriptor(childStderr);
+}
+
+bool TExternalApp::spawnChild() {
+    std::vector<char*> argv;
+    for (QByteArray& word : arguments)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+
+    SpawnActions spawn;
+    posix_spawn_file_actions_adddup2(&spawn.actions, childStdin, STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&spawn.actions, childStdout, STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&spawn.actions, childStderr, STDERR_FILENO);
+    // Whatever else is open in this process, also without close-on-exec, stays here.
+    posix_spawn_file_actions_addclosefrom_np(&spawn.actions, STDERR_FILENO + 1);
+    if (!directory.isEmpty())
+        posix_spawn_file_actions_addchdir_np(&spawn.actions, directory.constData());
+
+    // The child starts with default signal handling and nothing blocked, whatever this
+    // program has set up for itself.
+    SpawnAttributes attributes;
+    sigset_t nothingBlocked;
+    sigemptyset(&nothingBlocked);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    for (const int signal : {SIGPIPE, SIGINT, SIGTERM, SIGHUP, SIGCHLD})
+        sigaddset(&defaults, signal);
+    posix_spawnattr_setsigmask(&attributes.attributes, &nothingBlocked);
+    posix_spawnattr_setsigdefault(&attributes.attributes, &defaults);
+    posix_spawnattr_setflags(&attributes.attributes,
+                             POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    pid_t pid = -1;
+    const int error = posix_spawn(&pid, program.constData(), &spawn.actions, &attributes.attributes,
+                                  argv.data(), environ);
+    if (error != 0)
+        return false;
+    childPid = pid;
+    return true;
+}
+
+void TExternalApp::watchChild() {
+    // A pidfd turns the child's end into an event that poll() reports at once.
+    int pidFd = int(::syscall(SYS_pidfd_open, childPid, 0));
+    const QDeadlineTimer deadline(runTimeLimitMs);
+    bool stopRequested = false;
+    for (;;) {
+        std::vector<pollfd> watched{{stopEvent, POLLIN, 0}};
+        if (pidFd >= 0)
+            watched.push_back({pidFd, POLLIN, 0});
+        for (const int fd : {stdoutRead, stderrRead})
+            if (fd >= 0)
+                watched.push_back({fd, POLLIN, 0});
+        int timeout = int(deadline.remainingTime());
+        if (pidFd < 0)
+            timeout = std::min(timeout, kFallbackSliceMs);
+        if (::poll(watched.data(), watched.size(), timeout) < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        if (watched.front().revents != 0) {
+            stopRequested = true;
+            break;
+        }
+        drain(stdoutRead);
+        drain(stderrRead);
+        if (::waitpid(childPid, nullptr, WNOHANG) == childPid)
+            break;
+        if (deadline.hasExpired()) {
+            ::kill(childPid, SIGKILL);
+            ::waitpid(childPid, nullptr, 0);
+            break;
+        }
+    }
+    // What the child wrote just before it ended is still in the pipes.
+    if (!stopRequested) {
+        drain(stdoutRead);
+        drain(stderrRead);
+    }
+    closeDescriptor(pidFd);
+}
+
+// Reads what the pipe holds now; the output goes to this program's standard error when the
+// run is shown, else nowhere. A pipe that has ended is closed.
+void TExternalApp::drain(int& fd) {
+    char buffer[65536];
+    while (fd >= 0) {
+        const ssize_t count = ::read(fd, buffer, sizeof buffer);
+        if (count > 0) {
+            if (copyOutput)
+                writeAll(STDERR_FILENO, buffer, count);
+            continue;
+        }
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return;
+        closeDescriptor(fd);
+    }
+}
+
+void TExternalApp::runOnGuiThread(void (TExternalApp::*step)()) {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (app)
+        QMetaObject::invokeMethod(
+            app, [this, step] { (this->*step)(); }, Qt::BlockingQueuedConnection);
+    else
+        (this->*step)();
+}
+
+void TExternalApp::startStep() {
+    running = true;
+    emit OnProcessStarted(this);
+}
+
+void TExternalApp::stopStep() {
+    running = false;
+    emit OnProcessStopped(this);
+}
+
+void TExternalApp::finishWorker() {
+    workerDone = true;
+    // From here on the runner may be gone: wake the waiting thread through the application.
+    if (QCoreApplication* app = QCoreApplication::instance())
+        QMetaObject::invokeMethod(
+            app, [] {}, Qt::QueuedConnection);
+}
