@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// The subject of a request or self-signed certificate, handed to the tool's req command in
+// the file "__config.tmp" of the export folder so that the tool prompts for nothing.
+struct RequestConfigValues {
+    QString keySize;
+    QString countryCode;
+    QString state;
+    QString city;
+    QString legalName;
+    QString domain; // as typed: an asterisk stays an asterisk here
+    QString email;
+};
+
+namespace RequestConfig {
+
+inline const QString kFileName = QStringLiteral("__config.tmp");
+
+// Refuses (PageError) a value that the file cannot carry faithfully: a character outside
+// Latin-1, or a control character, which would end the line and let the value forge further
+// lines. Call it before anything is asked or touched.
+void checkValues(const RequestConfigValues& values);
+
+// The file's bytes: Latin-1, CR LF after every line, values escaped for the tool's
+// configuration syntax.
+QByteArray content(const RequestConfigValues& values);
+
+// Creates or replaces the file in the folder (which ends in a separator). Throws PageError
+// naming the full path and the system's reason when it cannot be written.
+void write(const QString& folder, const RequestConfigValues& values);
+
+// Removes the file from the folder, if it is there.
+void remove(const QString& folder);
+
+} // namespace RequestConfig
