@@ -228,8 +228,13 @@ bool TExternalApp::spawnChild() {
         sigaddset(&defaults, signal);
     posix_spawnattr_setsigmask(&attributes.attributes, &nothingBlocked);
     posix_spawnattr_setsigdefault(&attributes.attributes, &defaults);
-    posix_spawnattr_setflags(&attributes.attributes,
-                             POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    // A hidden run has no terminal: a tool that would ask there for a pass phrase fails at
+    // once instead of waiting for an answer nobody can see. A shown run keeps the terminal,
+    // where the user sees the tool's output and can answer it.
+    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+    if (!copyOutput)
+        flags |= POSIX_SPAWN_SETSID;
+    posix_spawnattr_setflags(&attributes.attributes, flags);
 
     pid_t pid = -1;
     const int error = posix_spawn(&pid, program.constData(), &spawn.actions, &attributes.attributes,

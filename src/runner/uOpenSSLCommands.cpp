@@ -100,13 +100,13 @@ QString extractCertificateFromTemporaryBundle(const QString& prog, const QString
         .arg(prog, folder);
 }
 
-} // namespace OpenSSLCommands
-
 void runOpenSSLTool(const QString& commandLine, bool showWindow) {
     const auto runner = std::make_unique<TExternalApp>();
     runner->ShowAppWindow = showWindow;
-    runner->ModuleName = ProgramFolder() + OpenSSLCommands::kToolName;
+    runner->ModuleName = ProgramFolder() + kToolName;
     runner->CommandLine = commandLine;
     runner->StartProcess();
     runner->WaitForProcess();
 }
+
+} // namespace OpenSSLCommands

@@ -32,8 +32,3 @@ QString extractCertificateFromTemporaryBundle(const QString& prog, const QString
 void runOpenSSLTool(const QString& commandLine, bool showWindow);
 
 } // namespace OpenSSLCommands
-
-// One tool run: a fresh runner starts the tool of the program folder with the command line in
-// the program folder and waits for its end; the window follows showWindow. The caller judges
-// the run by its output file.
-void runOpenSSLTool(const QString& commandLine, bool showWindow);
