@@ -1,0 +1,211 @@
+#include "uKeyAndCertificateWizard.h"
+
+#include "uCertwrightCommon.h"
+
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QTextEdit>
+#include <QVBoxLayout>
+
+namespace {
+
+const QString kExportPathCaption = QStringLiteral("Select a path for the exported files:");
+const QString kCommonNameCaption = QStringLiteral("Enter a common name for your domain:");
+const QString kPasteCertCaption = QStringLiteral("Paste your server certificate here:");
+const QString kBrowseCaption = QStringLiteral("...");
+const QString kCertificateExtensions[] = {QStringLiteral(".cer"), QStringLiteral(".crt")};
+const QString kCertificatePrefix = QStringLiteral("--");
+const QString kLineEnd = QStringLiteral("\r\n");
+const QString kReadFailure = QStringLiteral("Cannot read the certificate file \"%1\". %2");
+const QString kWriteFailure = QStringLiteral("Cannot write the certificate file \"%1\". %2");
+const QString kDeleteFailure = QStringLiteral("Cannot delete the file \"%1\". %2");
+
+QLabel* makeLabel(const char* name, const QString& caption) {
+    auto* label = new QLabel(caption);
+    label->setObjectName(QLatin1String(name));
+    return label;
+}
+
+QPushButton* makeBrowseButton(const char* name) {
+    auto* button = new QPushButton(kBrowseCaption);
+    button->setObjectName(QLatin1String(name));
+    QFont bold(QStringLiteral("Arial"));
+    bold.setPixelSize(16);
+    bold.setBold(true);
+    button->setFont(bold);
+    button->setFixedSize(25, 22);
+    return button;
+}
+
+} // namespace
+
+TKeyAndCertificateWizard::TKeyAndCertificateWizard(QWidget* owner, const WizardLook& look)
+    : TWizardFrame(owner, look) {}
+
+QString TKeyAndCertificateWizard::withExtension(const QString& path, const QString& extension) {
+    const int nameStart = path.lastIndexOf(QLatin1Char('/')) + 1;
+    const int dot = path.lastIndexOf(QLatin1Char('.'));
+    return (dot >= nameStart ? path.left(dot) : path) + extension;
+}
+
+QString TKeyAndCertificateWizard::siblingCertificate(const QString& keyFile) {
+    for (const QString& extension : kCertificateExtensions) {
+        const QString candidate = withExtension(keyFile, extension);
+        if (FileIsPresent(candidate))
+            return candidate;
+    }
+    return QString();
+}
+
+QString TKeyAndCertificateWizard::certificateText(const QString& boxText) {
+    QString text;
+    for (const QString& line : boxText.split(QLatin1Char('\n')))
+        text += line + kLineEnd;
+    return text;
+}
+
+bool TKeyAndCertificateWizard::passesCertificateCheck(const QString& certificateText) {
+    return certificateText.left(kCertificatePrefix.size()) == kCertificatePrefix;
+}
+
+QString TKeyAndCertificateWizard::temporaryCertificatePath(const QString& exportText) {
+    return withTrailingSeparator(exportText) + kTemporaryCertificateName;
+}
+
+QString TKeyAndCertificateWizard::folderOfFile(const QString& fileText) {
+    if (fileText.isEmpty())
+        return QString();
+    return withTrailingSeparator(QFileInfo(fileText).absolutePath());
+}
+
+TKeyAndCertificateWizard::FileField TKeyAndCertificateWizard::addFileField(QVBoxLayout* layout,
+                                                                           const char* editName,
+                                                                           const char* buttonName) {
+    auto* edit = new QLineEdit;
+    edit->setObjectName(QLatin1String(editName));
+    auto* button = makeBrowseButton(buttonName);
+    auto* row = new QHBoxLayout;
+    row->addWidget(edit);
+    row->addWidget(button);
+    layout->addLayout(row);
+    return {edit, button};
+}
+
+void TKeyAndCertificateWizard::addKeyPage() {
+    QVBoxLayout* page = addPage("tsSelectKey");
+    lblSelectKeyFile = makeLabel("lblSelectKeyFile", kOpenSSLKeyCaption);
+    page->addWidget(lblSelectKeyFile);
+    const FileField keyFile = addFileField(page, "edtKeyFile", "btnKeyFile");
+    edtKeyFile = keyFile.edit;
+    btnKeyFile = keyFile.button;
+    Label8 = makeLabel("Label8", kExportPathCaption);
+    page->addWidget(Label8);
+    edtExportPath = addFolderField(page, "edtExportPath", "btnCertExport",
+                                   [this] { return folderOfFile(edtKeyFile->text()); });
+    btnCertExport = findChild<QPushButton*>(QStringLiteral("btnCertExport"));
+    Label9 = makeLabel("Label9", kCommonNameCaption);
+    page->addWidget(Label9);
+    edtCommonName = new QLineEdit;
+    edtCommonName->setObjectName(QStringLiteral("edtCommonName"));
+    page->addWidget(edtCommonName);
+    page->addStretch();
+
+    setTabOrder(edtKeyFile, btnKeyFile);
+    setTabOrder(btnKeyFile, edtExportPath);
+    setTabOrder(edtExportPath, btnCertExport);
+    setTabOrder(btnCertExport, edtCommonName);
+    connect(btnKeyFile, &QPushButton::clicked, this, &TKeyAndCertificateWizard::btnKeyFileClick);
+}
+
+void TKeyAndCertificateWizard::addPastePage() {
+    QVBoxLayout* page = addPage("tsPasteCert");
+    Label7 = makeLabel("Label7", kPasteCertCaption);
+    page->addWidget(Label7);
+    memPasteCert = new QTextEdit;
+    memPasteCert->setObjectName(QStringLiteral("memPasteCert"));
+    memPasteCert->setAcceptRichText(false);
+    memPasteCert->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Tab moves on to the buttons: a certificate never holds a tab.
+    memPasteCert->setTabChangesFocus(true);
+    page->addWidget(memPasteCert);
+}
+
+void TKeyAndCertificateWizard::btnKeyFileClick() {
+    runGuarded(this, [this] { chooseFileInto(kSelectKeySetup, edtKeyFile, edtExportPath); });
+}
+
+void TKeyAndCertificateWizard::chooseFileInto(const OpenFileSetup& setup, QLineEdit* fileField,
+                                              QLineEdit* folderField) {
+    QFileDialog dialog(this, setup.title, folderOfFile(fileField->text()));
+    dialog.setObjectName(QLatin1String(setup.name));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilters(setup.filters);
+    dialog.setDefaultSuffix(setup.defaultSuffix);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    const QString chosen = dialog.selectedFiles().constFirst();
+    fileField->setText(chosen);
+    if (folderField->text().isEmpty())
+        folderField->setText(folderOfFile(chosen));
+}
+
+void TKeyAndCertificateWizard::leaveKeyPage() {
+    const QString keyFile = edtKeyFile->text();
+    const QString exportPath = edtExportPath->text();
+    const bool complete = !keyFile.isEmpty() && FileIsPresent(keyFile) &&
+                          !edtCommonName->text().isEmpty() && !exportPath.isEmpty() &&
+                          QFileInfo(exportPath).isDir();
+    if (!complete)
+        throw PageError(kKeyPageMessage);
+
+    const QString sibling = siblingCertificate(keyFile);
+    if (sibling.isEmpty())
+        return;
+    QFile file(sibling);
+    if (!file.open(QIODevice::ReadOnly))
+        throw PageError(kReadFailure.arg(sibling, file.errorString()));
+    memPasteCert->setPlainText(
+        QString::fromUtf8(file.readAll()).replace(kLineEnd, QStringLiteral("\n")));
+}
+
+void TKeyAndCertificateWizard::leavePastePage() {
+    const QString text = certificateText(memPasteCert->toPlainText());
+    if (!passesCertificateCheck(text))
+        throw PageError(kCertificateMessage);
+    const KeyAndCertificate values{edtCommonName->text(), edtKeyFile->text(),
+                                   temporaryCertificatePath(edtExportPath->text()),
+                                   edtExportPath->text()};
+    // Refuses a value that would break a command line while nothing has been written yet.
+    commandLinesFor(values);
+    writeTemporaryCertificate(values.certificateFile, text);
+    convert(values);
+    QFile::remove(values.certificateFile);
+}
+
+void TKeyAndCertificateWizard::writeTemporaryCertificate(const QString& path, const QString& text) {
+    QFile file(path);
+    const QByteArray content = text.toUtf8();
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        file.write(content) != content.size() || !file.flush())
+        throw PageError(kWriteFailure.arg(path, file.errorString()));
+}
+
+void TKeyAndCertificateWizard::removeExistingFile(const QString& path) {
+    QFile file(path);
+    if (FileIsPresent(path) && !file.remove())
+        throw PageError(kDeleteFailure.arg(path, file.errorString()));
+}
+
+void TKeyAndCertificateWizard::showEvent(QShowEvent* event) {
+    // Every showing starts on the first page.
+    if (!event->spontaneous())
+        showPage(0);
+    TWizardFrame::showEvent(event);
+}

@@ -1,0 +1,123 @@
+#pragma once
+
+#include "uWizardFrame.h"
+
+#include <QString>
+#include <QStringList>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QShowEvent;
+class QTextEdit;
+class QVBoxLayout;
+
+// How an open-file dialog of the preparation wizards is set up.
+struct OpenFileSetup {
+    const char* name; // the dialog's objectName (dlgSelectKey, dlgPFX)
+    QString title;
+    QStringList filters; // the first one is selected
+    QString defaultSuffix;
+};
+
+// The base of the two wizards that turn an existing key and its pasted certificate into
+// server files (a .pfx for IIS, key.pem and cert.pem for Indy/IntraWeb). It owns the key page
+// and the paste page, their checks, the sibling certificate lookup and the temporary
+// certificate file; the wizard supplies its command lines and its conversion step.
+class TKeyAndCertificateWizard : public TWizardFrame {
+    Q_OBJECT
+  public:
+    static inline const QString kKeyPageMessage =
+        QStringLiteral("Please make sure that both files and a path are specified before "
+                       "continuing.");
+    static inline const QString kCertificateMessage =
+        QStringLiteral("Your cert must begin with \"-----BEGIN CERTIFICATE-----\" and end with "
+                       "\"-----END CERTIFICATE-----\".");
+    static inline const QString kRunFailureMessage =
+        QStringLiteral("Error running process.  Make sure that your password is correct.");
+    static inline const QString kTemporaryCertificateName = QStringLiteral("__cert.txt");
+    // The key page's label as it opens, and as it reads for a key made with OpenSSL.
+    static inline const QString kOpenSSLKeyCaption =
+        QStringLiteral("Please select your OpenSSL Key file:");
+
+    static inline const OpenFileSetup kSelectKeySetup{
+        "dlgSelectKey",
+        QStringLiteral("Select a Key File"),
+        {QStringLiteral("KEY Files (*.key)"), QStringLiteral("All Files (*)")},
+        QStringLiteral("key")};
+
+    // The key page.
+    QLabel* lblSelectKeyFile;
+    QLineEdit* edtKeyFile;
+    QPushButton* btnKeyFile;
+    QLabel* Label8;
+    QLineEdit* edtExportPath;
+    QPushButton* btnCertExport;
+    QLabel* Label9;
+    QLineEdit* edtCommonName;
+    // The paste page.
+    QLabel* Label7;
+    QTextEdit* memPasteCert;
+
+    // The path with the extension of its file name (from the last full stop on) replaced by
+    // the given one, or with it appended when the name has none.
+    static QString withExtension(const QString& path, const QString& extension);
+    // The certificate file beside a key file (".cer" before ".crt"), or empty when neither
+    // exists.
+    static QString siblingCertificate(const QString& keyFile);
+    // The text of a paste box as the tool receives it: every line followed by CR LF.
+    static QString certificateText(const QString& boxText);
+    // True when the certificate text begins with "--"; the tool judges the rest.
+    static bool passesCertificateCheck(const QString& certificateText);
+    // Where the pasted certificate is written for the tool: inside the export folder.
+    static QString temporaryCertificatePath(const QString& exportText);
+    // The folder of a file named in a field, ending in a separator; empty for an empty text.
+    static QString folderOfFile(const QString& fileText);
+
+  public slots:
+    void btnKeyFileClick();
+
+  protected:
+    // The values of a conversion, taken from the fields when the paste page is left.
+    struct KeyAndCertificate {
+        QString name;
+        QString key;
+        QString certificateFile;
+        QString exportText;
+    };
+
+    TKeyAndCertificateWizard(QWidget* owner, const WizardLook& look);
+
+    // Add the key page and the paste page at the next free page index.
+    void addKeyPage();
+    void addPastePage();
+
+    // The work of leaving the key page and the paste page by Next.
+    void leaveKeyPage();
+    void leavePastePage();
+
+    // Every command line of the wizard's conversion; building them refuses a value that
+    // would break a command line, so the paste page asks for them before it writes anything.
+    virtual QStringList commandLinesFor(const KeyAndCertificate& values) const = 0;
+    // The wizard's conversion step (it throws to keep the paste page).
+    virtual void convert(const KeyAndCertificate& values) = 0;
+
+    // A file field with its "..." button at the right.
+    struct FileField {
+        QLineEdit* edit;
+        QPushButton* button;
+    };
+    FileField addFileField(QVBoxLayout* layout, const char* editName, const char* buttonName);
+    // Shows the open-file dialog; the chosen file goes into fileField and, when folderField
+    // is empty, the file's folder into folderField. Cancelling changes nothing.
+    void chooseFileInto(const OpenFileSetup& setup, QLineEdit* fileField, QLineEdit* folderField);
+
+    // Deletes a file that the user agreed to replace; a file that stays would pass for the
+    // tool's output.
+    static void removeExistingFile(const QString& path);
+
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    void writeTemporaryCertificate(const QString& path, const QString& text);
+};

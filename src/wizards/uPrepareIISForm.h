@@ -1,0 +1,36 @@
+#pragma once
+
+#include "uKeyAndCertificateWizard.h"
+
+class QLabel;
+class QTextEdit;
+
+// Packs an existing key and its certificate into a .pfx file that IIS imports, and shows how
+// to install it.
+class TfrmPrepareIIS : public TKeyAndCertificateWizard {
+    Q_OBJECT
+  public:
+    enum Page { tsStart, tsSelectKey, tsPasteCert, tsFinished };
+
+    static inline const QString kCaption = QStringLiteral("Certwright [Prepare Cert for IIS]");
+    static inline const QString kPfxExtension = QStringLiteral(".pfx");
+    // The installation steps on the finished page, one stored line each.
+    static const QStringList kInstallationInstructions;
+
+    explicit TfrmPrepareIIS(QWidget* owner);
+
+    QLabel* Label1;
+    QTextEdit* memRootInstructions;
+
+    // The .pfx file made from a key file: in the export folder, named after the key file.
+    static QString pfxPath(const QString& keyFile, const QString& exportFolder);
+
+    // Exports the key and the certificate file into the .pfx file. Returns normally also when
+    // the user keeps an existing .pfx file; throws SilentAbort or PageError otherwise.
+    void CreatePfx(const QString& friendlyName, const QString& keyFile,
+                   const QString& certificateFile, const QString& exportText);
+
+  protected:
+    QStringList commandLinesFor(const KeyAndCertificate& values) const override;
+    void convert(const KeyAndCertificate& values) override;
+};

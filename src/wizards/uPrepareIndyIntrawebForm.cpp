@@ -1,0 +1,260 @@
+#include "uPrepareIndyIntrawebForm.h"
+
+#include "uCertwrightCommon.h"
+#include "uOpenSSLCommands.h"
+#include "uPasswordForm.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTextEdit>
+#include <QVBoxLayout>
+
+namespace {
+
+const QString kStartText = QStringLiteral(
+    "This wizard will prepare your SSL certificate for use in an Indy or IntraWeb based "
+    "server.  Before you begin, you must have a signed certificate.  You should have either "
+    "received this certificate from a Certificate Authority such as Verisign, or signed a "
+    "certificate yourself\n\nBefore continuing, you will need this SSL certificate.");
+const QString kBackCaption = QStringLiteral("< Back");
+const QString kKeyTypeQuestion = QStringLiteral("How did you generate your certificate request?");
+const QString kGenCertwrightCaption = QStringLiteral("With Certwright");
+const QString kGenIISCaption = QStringLiteral("With IIS");
+const QString kGenOpenSSLCaption = QStringLiteral("With OpenSSL");
+const QString kNeedPFXQuestion =
+    QStringLiteral("Have you already exported the PSX file from your IIS server?");
+const QString kYesCaption = QStringLiteral("Yes");
+const QString kNoCaption = QStringLiteral("No");
+const QString kSelectPFXCaption = QStringLiteral("Please select the PFX file exported from IIS:");
+const QString kPFXExportCaption = QStringLiteral("Select a path for the exported files:");
+const QString kCertwrightKeyCaption = QStringLiteral("Please select your Certwright Key file:");
+const QString kOverwriteKeyQuestion = QStringLiteral("Do you want to overwrite the key.pem file?");
+const QString kOverwriteCertificateQuestion =
+    QStringLiteral("Do you want to overwrite the cert.pem file?");
+
+QLabel* makeLabel(const char* name, const QString& caption, bool wordWrap = false) {
+    auto* label = new QLabel(caption);
+    label->setObjectName(QLatin1String(name));
+    label->setWordWrap(wordWrap);
+    return label;
+}
+
+QRadioButton* makeRadioButton(QVBoxLayout* page, const char* name, const QString& caption) {
+    auto* button = new QRadioButton(caption);
+    button->setObjectName(QLatin1String(name));
+    page->addWidget(button);
+    return button;
+}
+
+// Both files hold the new pass phrase from here on, so the bundle written under it opens.
+void copyNewPassPhraseOverCurrent() {
+    const QString current = ProgramFolder() + kCurrentPassPhraseFile;
+    QFile::remove(current);
+    QFile::copy(ProgramFolder() + kNewPassPhraseFile, current);
+    QFile::setPermissions(current, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+}
+
+} // namespace
+
+const QStringList TfrmPrepareIndyIntraweb::kPFXInstructions = {
+    QStringLiteral("Before continuing, you must export a PFX file from your "),
+    QStringLiteral("IIS server.  "),
+    QString(),
+    QStringLiteral("1. Run mmc.exe"),
+    QStringLiteral("2. Click the 'Console' menu and then click 'Add / "),
+    QStringLiteral("Remove Snap-in'."),
+    QStringLiteral("3. Click the 'Add' button and then choose the "),
+    QStringLiteral("'certificates' snap-in and click on 'Add'."),
+    QStringLiteral("4. Select 'Computer Account' then click 'Next'."),
+    QStringLiteral("5. Select 'Local Computer' and then click 'OK'."),
+    QStringLiteral("6. Click 'Close' and then click 'OK'."),
+    QStringLiteral("7. Expand the menu for 'Certificates' and click on the "),
+    QStringLiteral("'Personal' folder."),
+    QStringLiteral("8. Right click on the certificate that you want to export "),
+    QStringLiteral("and select 'All tasks' -> 'Export'."),
+    QStringLiteral("9. A wizard will appear. Make sure you check the box to "),
+    QStringLiteral("include the private key and continue through with this "),
+    QStringLiteral("wizard until you have a .PFX file."),
+};
+
+const QStringList TfrmPrepareIndyIntraweb::kRootInstructions = {
+    QStringLiteral("Your cert.pem and key.pem files have been extracted.  "),
+    QString(),
+    QStringLiteral("To create a root.pem file, please follow these "),
+    QStringLiteral("instructions."),
+    QString(),
+    QStringLiteral("1.Open Internet Options from Control Panel"),
+    QStringLiteral("2.Select the Content tab."),
+    QStringLiteral("3.Press Certificates button"),
+    QStringLiteral("4.Select Trusted Root Certification Authorities tab."),
+    QStringLiteral("5.Select the issuing authority from the list.  If it does not "),
+    QStringLiteral("exist, you must install that first."),
+    QStringLiteral("6.Press the Export Button."),
+    QStringLiteral("7.Select the Base 64 format."),
+    QStringLiteral("8.Save the file to \"root.pem\""),
+};
+
+TfrmPrepareIndyIntraweb::TfrmPrepareIndyIntraweb(QWidget* owner)
+    : TKeyAndCertificateWizard(owner, WizardLook{kCaption, kBackCaption, true}) {
+    addStartPages();
+    addPFXPages();
+    addKeyPage();
+    addPastePage();
+    QVBoxLayout* finished = addPage("tsFinished");
+    memRootInstructions = makeInstructionBox("memRootInstructions", kRootInstructions);
+    finished->addWidget(memRootInstructions);
+
+    setNavigation({
+        {[] { return int(tsPrivateKeyType); }, kCloseWizard},
+        {[this] { return leaveKeySourcePage(); }, tsStart, rbGenCertwright},
+        {[this] { return int(rbPFXno->isChecked() ? tsPFXInstructions : tsSelectPFX); },
+         tsPrivateKeyType, rbPFXyes},
+        {[] { return int(tsSelectPFX); }, tsNeedPSX, nullptr, false, memPFXInstructions},
+        {[this] {
+             leavePFXPage();
+             return int(tsFinished);
+         },
+         tsNeedPSX, edtPFXFile},
+        {[this] {
+             leaveKeyPage();
+             return int(tsPasteCert);
+         },
+         tsPrivateKeyType, edtKeyFile},
+        {[this] {
+             leavePastePage();
+             return int(tsFinished);
+         },
+         tsSelectKey, memPasteCert},
+        {[] { return kCloseWizard; }, tsPrivateKeyType, nullptr, true, memRootInstructions},
+    });
+}
+
+void TfrmPrepareIndyIntraweb::addStartPages() {
+    QVBoxLayout* start = addPage("tsStart");
+    Label1 = makeLabel("Label1", kStartText, true);
+    start->addWidget(Label1);
+    start->addStretch();
+
+    QVBoxLayout* keyType = addPage("tsPrivateKeyType");
+    Label2 = makeLabel("Label2", kKeyTypeQuestion);
+    keyType->addWidget(Label2);
+    rbGenCertwright = makeRadioButton(keyType, "rbGenCertwright", kGenCertwrightCaption);
+    rbGenIIS = makeRadioButton(keyType, "rbGenIIS", kGenIISCaption);
+    rbGenOpenSSL = makeRadioButton(keyType, "rbGenOpenSSL", kGenOpenSSLCaption);
+    rbGenCertwright->setChecked(true);
+    keyType->addStretch();
+
+    QVBoxLayout* needPFX = addPage("tsNeedPSX");
+    Label3 = makeLabel("Label3", kNeedPFXQuestion, true);
+    needPFX->addWidget(Label3);
+    rbPFXyes = makeRadioButton(needPFX, "rbPFXyes", kYesCaption);
+    rbPFXno = makeRadioButton(needPFX, "rbPFXno", kNoCaption);
+    rbPFXno->setChecked(true);
+    needPFX->addStretch();
+}
+
+void TfrmPrepareIndyIntraweb::addPFXPages() {
+    QVBoxLayout* instructions = addPage("tsPFXInstructions");
+    memPFXInstructions = makeInstructionBox("memPFXInstructions", kPFXInstructions);
+    instructions->addWidget(memPFXInstructions);
+
+    QVBoxLayout* selectPFX = addPage("tsSelectPFX");
+    Label4 = makeLabel("Label4", kSelectPFXCaption);
+    selectPFX->addWidget(Label4);
+    const FileField pfxFile = addFileField(selectPFX, "edtPFXFile", "btnSelectPFX");
+    edtPFXFile = pfxFile.edit;
+    btnSelectPFX = pfxFile.button;
+    Label5 = makeLabel("Label5", kPFXExportCaption);
+    selectPFX->addWidget(Label5);
+    edtPFXExport = addFolderField(selectPFX, "edtPFXExport", "btnPFXExport",
+                                  [this] { return folderOfFile(edtPFXFile->text()); });
+    btnPFXExport = findChild<QPushButton*>(QStringLiteral("btnPFXExport"));
+    selectPFX->addStretch();
+
+    setTabOrder(edtPFXFile, btnSelectPFX);
+    setTabOrder(btnSelectPFX, edtPFXExport);
+    setTabOrder(edtPFXExport, btnPFXExport);
+    connect(btnSelectPFX, &QPushButton::clicked, this, &TfrmPrepareIndyIntraweb::btnSelectPFXClick);
+}
+
+void TfrmPrepareIndyIntraweb::btnSelectPFXClick() {
+    runGuarded(this, [this] { chooseFileInto(kSelectPFXSetup, edtPFXFile, edtPFXExport); });
+}
+
+int TfrmPrepareIndyIntraweb::leaveKeySourcePage() {
+    if (rbGenCertwright->isChecked()) {
+        lblSelectKeyFile->setText(kCertwrightKeyCaption);
+        source = KeySource::Certwright;
+    } else if (rbGenIIS->isChecked()) {
+        source = KeySource::IIS;
+    } else {
+        lblSelectKeyFile->setText(kOpenSSLKeyCaption);
+        source = KeySource::OpenSSL;
+    }
+    return source == KeySource::IIS ? tsNeedPSX : tsSelectKey;
+}
+
+void TfrmPrepareIndyIntraweb::leavePFXPage() {
+    const QString pfxFile = edtPFXFile->text();
+    const QString exportPath = edtPFXExport->text();
+    const bool complete = !pfxFile.isEmpty() && FileIsPresent(pfxFile) && !exportPath.isEmpty() &&
+                          QFileInfo(exportPath).isDir();
+    if (!complete)
+        throw PageError(kPFXPageMessage);
+    ExtractFromPfx(pfxFile, exportPath);
+}
+
+bool TfrmPrepareIndyIntraweb::mayReplaceOutputs(const QString& folder) {
+    return (!FileIsPresent(folder + kKeyFileName) || askOverwrite(kOverwriteKeyQuestion)) &&
+           (!FileIsPresent(folder + kCertificateFileName) ||
+            askOverwrite(kOverwriteCertificateQuestion));
+}
+
+void TfrmPrepareIndyIntraweb::ExtractFromPfx(const QString& pfxFile, const QString& exportText) {
+    const QString folder = withTrailingSeparator(exportText);
+    const QString keyRun = OpenSSLCommands::extractKeyFromPfx(ProgramFolder(), pfxFile, folder);
+    const QString certificateRun =
+        OpenSSLCommands::extractCertificateFromPfx(ProgramFolder(), pfxFile, folder);
+    TfrmPasswordDlg::ask(this, PassPhraseUse::IndyFromPfx);
+    if (!mayReplaceOutputs(folder))
+        throw SilentAbort();
+    removeExistingFile(folder + kKeyFileName);
+    removeExistingFile(folder + kCertificateFileName);
+    runTool(keyRun, true, folder + kKeyFileName, kRunFailureMessage);
+    runTool(certificateRun, true, folder + kCertificateFileName, kRunFailureMessage);
+}
+
+QStringList TfrmPrepareIndyIntraweb::commandLinesFor(const KeyAndCertificate& values) const {
+    const QString prog = ProgramFolder();
+    const QString folder = withTrailingSeparator(values.exportText);
+    return {OpenSSLCommands::exportTemporaryBundle(prog, values.key, values.certificateFile, folder,
+                                                   values.name),
+            OpenSSLCommands::extractKeyFromTemporaryBundle(prog, folder),
+            OpenSSLCommands::extractCertificateFromTemporaryBundle(prog, folder)};
+}
+
+void TfrmPrepareIndyIntraweb::convert(const KeyAndCertificate& values) {
+    ConvertKeyAndCert(values.name, values.key, values.certificateFile, values.exportText);
+}
+
+void TfrmPrepareIndyIntraweb::ConvertKeyAndCert(const QString& friendlyName, const QString& keyFile,
+                                                const QString& certificateFile,
+                                                const QString& exportText) {
+    const QString folder = withTrailingSeparator(exportText);
+    const QStringList runs = commandLinesFor({friendlyName, keyFile, certificateFile, exportText});
+    TfrmPasswordDlg::ask(this, PassPhraseUse::IndyFromKey);
+    if (!mayReplaceOutputs(folder))
+        return;
+    removeExistingFile(folder + kKeyFileName);
+    removeExistingFile(folder + kCertificateFileName);
+    // A bundle left by an earlier conversion would pass for the output of a failed bundle run.
+    removeExistingFile(folder + kBundleFileName);
+    runTool(runs.at(0), true, folder + kBundleFileName, kRunFailureMessage);
+    copyNewPassPhraseOverCurrent();
+    runTool(runs.at(1), true, folder + kKeyFileName, kRunFailureMessage);
+    runTool(runs.at(2), true, folder + kCertificateFileName, kRunFailureMessage);
+}

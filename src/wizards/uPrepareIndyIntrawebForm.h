@@ -1,0 +1,90 @@
+#pragma once
+
+#include "uKeyAndCertificateWizard.h"
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QTextEdit;
+
+// Turns a .pfx file exported from IIS, or a key and its certificate, into the key.pem and
+// cert.pem files that an Indy or IntraWeb based server loads.
+class TfrmPrepareIndyIntraweb : public TKeyAndCertificateWizard {
+    Q_OBJECT
+  public:
+    enum Page {
+        tsStart,
+        tsPrivateKeyType,
+        tsNeedPSX,
+        tsPFXInstructions,
+        tsSelectPFX,
+        tsSelectKey,
+        tsPasteCert,
+        tsFinished
+    };
+    // Which program made the certificate request: IIS leads to the .pfx route.
+    enum class KeySource { Certwright, IIS, OpenSSL };
+
+    static inline const QString kCaption =
+        QStringLiteral("Certwright [Prepare Cert for Indy / Intraweb]");
+    static inline const QString kPFXPageMessage =
+        QStringLiteral("Please make sure that both a PFX file and an output path are selected "
+                       "before continuing.");
+    static inline const QString kKeyFileName = QStringLiteral("key.pem");
+    static inline const QString kCertificateFileName = QStringLiteral("cert.pem");
+    static inline const QString kBundleFileName = QStringLiteral("__tmp.p12");
+    static inline const OpenFileSetup kSelectPFXSetup{
+        "dlgPFX",
+        QStringLiteral("Select a Pfx File"),
+        {QStringLiteral("PFX Files (*.pfx)"), QStringLiteral("All Files (*)")},
+        QStringLiteral("pfx")};
+    static const QStringList kPFXInstructions;
+    static const QStringList kRootInstructions;
+
+    explicit TfrmPrepareIndyIntraweb(QWidget* owner);
+
+    QLabel* Label1;
+    QLabel* Label2;
+    QRadioButton* rbGenCertwright;
+    QRadioButton* rbGenIIS;
+    QRadioButton* rbGenOpenSSL;
+    QLabel* Label3;
+    QRadioButton* rbPFXyes;
+    QRadioButton* rbPFXno;
+    QTextEdit* memPFXInstructions;
+    QLabel* Label4;
+    QLineEdit* edtPFXFile;
+    QPushButton* btnSelectPFX;
+    QLabel* Label5;
+    QLineEdit* edtPFXExport;
+    QPushButton* btnPFXExport;
+    QTextEdit* memRootInstructions;
+
+    KeySource keySource() const { return source; }
+
+    // Extracts key.pem and cert.pem from a .pfx file into the export folder.
+    void ExtractFromPfx(const QString& pfxFile, const QString& exportText);
+    // Packs the key and the certificate file into a temporary bundle and extracts key.pem and
+    // cert.pem from it. Returns normally also when the user keeps existing files.
+    void ConvertKeyAndCert(const QString& friendlyName, const QString& keyFile,
+                           const QString& certificateFile, const QString& exportText);
+
+  public slots:
+    void btnSelectPFXClick();
+
+  protected:
+    QStringList commandLinesFor(const KeyAndCertificate& values) const override;
+    void convert(const KeyAndCertificate& values) override;
+
+  private:
+    KeySource source = KeySource::Certwright;
+
+    void addStartPages();
+    void addPFXPages();
+    int leaveKeySourcePage();
+    void leavePFXPage();
+    // Asks before key.pem and cert.pem in the folder are replaced; false when the user
+    // keeps them. Deletes nothing.
+    bool mayReplaceOutputs(const QString& folder);
+};
