@@ -1,0 +1,269 @@
+#include "uCertificateWizard.h"
+
+#include "uCertwrightCommon.h"
+#include "uCountryTable.h"
+#include "uPasswordForm.h"
+#include "uRequestConfig.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScopeGuard>
+#include <QTextEdit>
+#include <QVBoxLayout>
+
+#include <initializer_list>
+
+namespace {
+
+const QString kKeySizeLabel =
+    QStringLiteral("Select the bit size of your key pair:  (1024 recommended)");
+const QString k1024Caption = QStringLiteral("1024 bit");
+const QString k2048Caption = QStringLiteral("2048 bit");
+const QString k512Caption = QStringLiteral("512 bit");
+const QString kEmailLabel = QStringLiteral("Enter the administrative email address:");
+const QString kCountryLabel = QStringLiteral("Select your Country from the following list:");
+const QString kStateLabel = QStringLiteral("Enter the full state or province:");
+const QString kCityLabel = QStringLiteral("Enter the city name:");
+const QString kDomainLabel = QStringLiteral("Enter the domain name to be secured:");
+const QString kLegalNameLabel = QStringLiteral("Enter the legal business name:");
+const QString kExportPathLabel = QStringLiteral("Select a path for the exported key file:");
+const QStringList kCompletionLines = {
+    QStringLiteral("Your Certificate Request has been generated."),
+    QString(),
+    QStringLiteral("You may now submit this request to a Certificate Authority."),
+    QString(),
+    QStringLiteral("The key has been saved to the file \"%1.key\""),
+};
+
+const QString kKeyExtension = QStringLiteral(".key");
+const QString kWildcard = QStringLiteral("wildcard");
+
+enum Page { StartPage, KeySizePage, LocalePage, OrganizationPage, FinishedPage };
+
+QLabel* makeLabel(const char* name, const QString& text) {
+    auto* label = new QLabel(text);
+    label->setObjectName(QLatin1String(name));
+    return label;
+}
+
+template <typename Widget> Widget* named(Widget* widget, const char* name) {
+    widget->setObjectName(QLatin1String(name));
+    return widget;
+}
+
+void requireFilled(std::initializer_list<const QLineEdit*> fields) {
+    for (const QLineEdit* field : fields)
+        if (field->text().isEmpty())
+            throw PageError(TCertificateWizard::kPageIncompleteMessage);
+}
+
+// A domain names the output files, so it must not lead them out of the export folder.
+void checkDomain(const QString& domain) {
+    if (domain.contains(QLatin1Char('/')) || domain.contains(QLatin1Char('\\')) ||
+        domain == QLatin1String(".") || domain == QLatin1String(".."))
+        throw PageError(TCertificateWizard::kDomainPathMessage.arg(domain));
+}
+
+// The term is one word of the tool's command line: a blank would split it into several
+// arguments and a double quote would unbalance the quoting of the paths that follow it.
+void checkTerm(const QString& term) {
+    for (const QChar c : term)
+        if (c.isSpace() || c == QLatin1Char('"'))
+            throw PageError(TCertificateWizard::kTermMessage.arg(term));
+}
+
+// The tool runs in the program folder, so a relative folder would mean one place to the tool
+// and another to this program; it is taken from the current directory, as the default is.
+QString exportFolderOf(const QString& typed) {
+    return withTrailingSeparator(QDir::current().absoluteFilePath(typed));
+}
+
+void removeIfPresent(const QString& path) {
+    if (!FileIsPresent(path))
+        return;
+    QFile file(path);
+    if (!file.remove())
+        throw PageError(TCertificateWizard::kDeleteFailedMessage.arg(path, file.errorString()));
+}
+
+} // namespace
+
+TCertificateWizard::TCertificateWizard(QWidget* owner, const CertificateWizardSetup& wizardSetup)
+    : TWizardFrame(owner, WizardLook{wizardSetup.caption, kBackCaption}), setup(wizardSetup) {
+    buildStartPage();
+    buildKeySizePage();
+    buildLocalePage();
+    buildOrganizationPage();
+    buildFinishedPage();
+    FormCreate();
+}
+
+QString TCertificateWizard::baseNameOf(const QString& domain) {
+    return QString(domain).replace(QLatin1Char('*'), kWildcard);
+}
+
+void TCertificateWizard::buildStartPage() {
+    QVBoxLayout* page = addPage("tsStart");
+    Label1 = makeLabel("Label1", setup.startText);
+    Label1->setWordWrap(true);
+    page->addWidget(Label1);
+    page->addStretch();
+}
+
+void TCertificateWizard::buildKeySizePage() {
+    QVBoxLayout* page = addPage("tsBitsize");
+    Label4 = makeLabel("Label4", kKeySizeLabel);
+    rb1024 = named(new QRadioButton(k1024Caption), "rb1024");
+    rb2048 = named(new QRadioButton(k2048Caption), "rb2048");
+    rb512 = named(new QRadioButton(k512Caption), "rb512");
+    rb1024->setChecked(true);
+    keySizeGrid = new QGridLayout;
+    keySizeGrid->addWidget(rb1024, 0, 0);
+    keySizeGrid->addWidget(rb2048, 1, 0);
+    keySizeGrid->addWidget(rb512, 0, 1);
+    keySizeGrid->setColumnStretch(5, 1);
+    Label5 = makeLabel("Label5", kEmailLabel);
+    edtEmail = named(new QLineEdit, "edtEmail");
+    page->addWidget(Label4);
+    page->addLayout(keySizeGrid);
+    page->addWidget(Label5);
+    page->addWidget(edtEmail);
+    page->addStretch();
+    setTabOrder(rb1024, rb2048);
+    setTabOrder(rb2048, rb512);
+    setTabOrder(rb512, edtEmail);
+}
+
+void TCertificateWizard::buildLocalePage() {
+    QVBoxLayout* page = addPage("tsLocaleInfo");
+    Label2 = makeLabel("Label2", kCountryLabel);
+    cbCountry = named(new QComboBox, "cbCountry");
+    Label6 = makeLabel("Label6", kStateLabel);
+    edtState = named(new QLineEdit, "edtState");
+    Label10 = makeLabel("Label10", kCityLabel);
+    edtCity = named(new QLineEdit, "edtCity");
+    for (QWidget* widget : {static_cast<QWidget*>(Label2), static_cast<QWidget*>(cbCountry),
+                            static_cast<QWidget*>(Label6), static_cast<QWidget*>(edtState),
+                            static_cast<QWidget*>(Label10), static_cast<QWidget*>(edtCity)})
+        page->addWidget(widget);
+    page->addStretch();
+    setTabOrder(cbCountry, edtState);
+    setTabOrder(edtState, edtCity);
+}
+
+void TCertificateWizard::buildOrganizationPage() {
+    QVBoxLayout* page = addPage("tsOrganizationInfo");
+    Label11 = makeLabel("Label11", kDomainLabel);
+    edtDomainName = named(new QLineEdit, "edtDomainName");
+    Label12 = makeLabel("Label12", kLegalNameLabel);
+    edtLegalName = named(new QLineEdit, "edtLegalName");
+    Label3 = makeLabel("Label3", kExportPathLabel);
+    for (QWidget* widget : {static_cast<QWidget*>(Label11), static_cast<QWidget*>(edtDomainName),
+                            static_cast<QWidget*>(Label12), static_cast<QWidget*>(edtLegalName),
+                            static_cast<QWidget*>(Label3)})
+        page->addWidget(widget);
+    edtExportPath =
+        addFolderField(page, "edtExportPath", "btnExportPath", [] { return QDir::currentPath(); });
+    btnExportPath = findChild<QPushButton*>(QStringLiteral("btnExportPath"));
+    page->addStretch();
+    setTabOrder(edtDomainName, edtLegalName);
+    setTabOrder(edtLegalName, edtExportPath);
+    setTabOrder(edtExportPath, btnExportPath);
+}
+
+void TCertificateWizard::buildFinishedPage() {
+    QVBoxLayout* page = addPage("tsFinished");
+    memRootInstructions = makeInstructionBox("memRootInstructions", setup.finishedLines);
+    page->addWidget(memRootInstructions);
+}
+
+void TCertificateWizard::FormCreate() {
+    cbCountry->addItems(CountryTable::names());
+    cbCountry->setCurrentIndex(CountryTable::kDefaultIndex);
+    edtExportPath->setText(withTrailingSeparator(QDir::currentPath()));
+    setUpNavigation();
+}
+
+void TCertificateWizard::setUpNavigation() {
+    QVector<WizardPage> table(5);
+    table[StartPage] = {[] { return int(KeySizePage); }, kCloseWizard};
+    table[KeySizePage] = {[this] {
+                              requireFilled({edtEmail});
+                              return int(LocalePage);
+                          },
+                          StartPage, rb1024};
+    table[LocalePage] = {[this] {
+                             requireFilled({edtState, edtCity});
+                             if (cbCountry->currentIndex() < 0)
+                                 throw PageError(kPageIncompleteMessage);
+                             return int(OrganizationPage);
+                         },
+                         KeySizePage, cbCountry};
+    table[OrganizationPage] = {[this] {
+                                   requireFilled({edtDomainName, edtLegalName, edtExportPath});
+                                   generateFromPages();
+                                   return int(FinishedPage);
+                               },
+                               LocalePage, edtDomainName};
+    table[FinishedPage] = {[this] {
+                               memRootInstructions->setPlainText(completionText());
+                               return kCloseWizard;
+                           },
+                           OrganizationPage, nullptr, true};
+    setNavigation(table);
+}
+
+QString TCertificateWizard::keySize() const {
+    if (rb2048->isChecked())
+        return QStringLiteral("2048");
+    if (rb1024->isChecked())
+        return QStringLiteral("1024");
+    return QStringLiteral("512");
+}
+
+QString TCertificateWizard::countryCode() const {
+    return CountryTable::code(cbCountry->currentIndex());
+}
+
+QString TCertificateWizard::completionText() const {
+    return kCompletionLines.join(QLatin1Char('\n')).arg(edtDomainName->text());
+}
+
+void TCertificateWizard::generate(const CertificateValues& values) {
+    // Everything that can be refused is refused before the user is asked anything and before
+    // any file is touched.
+    const QString folder = exportFolderOf(values.exportFolder);
+    const QString base = baseNameOf(values.domain);
+    checkDomain(values.domain);
+    checkTerm(values.term);
+    const RequestConfigValues subject{values.keySize, values.countryCode, values.state,
+                                      values.city,    values.legalName,   values.domain,
+                                      values.email};
+    RequestConfig::checkValues(subject);
+    const QString keyCommand = keyCommandLine(folder, base, values);
+    const QString outputCommand = outputCommandLine(folder, base, values);
+    const QString keyFile = base + kKeyExtension;
+    const QString outputFile = base + setup.outputExtension;
+
+    QString passPhrase;
+    if (setup.asksPassPhrase)
+        passPhrase = TfrmPasswordDlg::ask(this, PassPhraseUse::CertificateRequest);
+    for (const QString& file : {keyFile, outputFile})
+        if (FileIsPresent(folder + file) && !askOverwrite(kOverwriteQuestion.arg(file)))
+            throw SilentAbort();
+    removeIfPresent(folder + keyFile);
+    removeIfPresent(folder + outputFile);
+
+    RequestConfig::write(folder, subject);
+    if (setup.asksPassPhrase && passPhrase.isEmpty())
+        throw PageError(kNoPasswordMessage);
+    runTool(keyCommand, true, folder + keyFile, kRunFailedMessage);
+    const auto removeConfig = qScopeGuard([&folder] { RequestConfig::remove(folder); });
+    runTool(outputCommand, false, folder + outputFile, kRunFailedMessage);
+}

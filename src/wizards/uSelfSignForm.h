@@ -1,0 +1,33 @@
+#pragma once
+
+#include "uCertificateWizard.h"
+
+class QSpinBox;
+
+// Makes a new RSA key, unencrypted, and a certificate that the key signs itself.
+class TfrmSelfSign : public TCertificateWizard {
+    Q_OBJECT
+  public:
+    explicit TfrmSelfSign(QWidget* owner);
+
+    static constexpr int kDefaultTerm = 365;
+    static constexpr int kLongestTerm = 32767;
+
+    QLineEdit* edtDays;
+    // Steps the term in edtDays by one day; only its arrows show.
+    QSpinBox* udDays;
+
+    // Generates "<base>.key" and "<base>.cer" in the export folder; throws PageError or
+    // SilentAbort when it does not.
+    void GenerateSelfSigned(const QString& term, const QString& email, const QString& keySize,
+                            const QString& countryCode, const QString& city, const QString& state,
+                            const QString& domain, const QString& legalName,
+                            const QString& exportFolder);
+
+  private:
+    void generateFromPages() override;
+    QString keyCommandLine(const QString& folder, const QString& base,
+                           const CertificateValues& values) const override;
+    QString outputCommandLine(const QString& folder, const QString& base,
+                              const CertificateValues& values) const override;
+};
