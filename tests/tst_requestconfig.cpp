@@ -1,0 +1,221 @@
+#include "TestSupport.h"
+#include "uCertwrightCommon.h"
+#include "uCountryTable.h"
+#include "uRequestConfig.h"
+
+#include <QRegularExpression>
+#include <QSet>
+#include <QtTest>
+
+namespace {
+
+RequestConfigValues sampleValues() {
+    return {"2048",           "US", "New York ", "Springfield", "Acme Widgets, Inc.", "*.shop.test",
+            "admin@shop.test"};
+}
+
+// The subject of a request that the real tool makes from the configuration file, one
+// attribute per line ("C=US").
+QStringList subjectFromConfig(const TempFolder& folder) {
+    const QString key = folder.file("subject.key");
+    if (!QFile::exists(key))
+        runOpenSSL({"genrsa", "-out", key, "1024"});
+    int exitCode = -1;
+    const QString output =
+        runOpenSSL({"req", "-new", "-config", folder.file(RequestConfig::kFileName), "-key", key,
+                    "-noout", "-subject", "-nameopt", "utf8,sep_multiline"},
+                   &exitCode, true);
+    if (exitCode != 0)
+        qWarning("%s", qPrintable(output));
+    QStringList lines;
+    for (const QString& line : output.split('\n'))
+        if (line.startsWith("    "))
+            lines << line.mid(4);
+    return lines;
+}
+
+} // namespace
+
+// The country table that both certificate wizards offer, and the file that hands the subject
+// to the tool.
+class TestRequestConfig : public QObject {
+    Q_OBJECT
+  private slots:
+    void countryTableHasEveryEntryOnceInNameOrder() {
+        QSet<QString> codes;
+        QStringList names;
+        for (const char* entry : CountryTable::kEntries) {
+            QVERIFY(entry);
+            const QString text = QString::fromLatin1(entry);
+            QCOMPARE(text.count('='), 1);
+            const QString code = text.section('=', 1);
+            QVERIFY2(QRegularExpression("^[A-Z]{2}$").match(code).hasMatch(), entry);
+            codes.insert(code);
+            names << text.section('=', 0, 0);
+        }
+        QCOMPARE(codes.size(), CountryTable::kEntryCount);
+        QCOMPARE(names, CountryTable::names());
+        QCOMPARE(QSet<QString>(names.begin(), names.end()).size(), 240);
+        for (int i = 1; i < names.size(); ++i)
+            QVERIFY2(names[i - 1].toLatin1() < names[i].toLatin1(), qPrintable(names[i]));
+        QVERIFY(!codes.contains("UK"));
+    }
+
+    void countryTableSpotChecks_data() {
+        QTest::addColumn<int>("index");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("code");
+        QTest::newRow("first") << 0 << "AFGHANISTAN"
+                               << "AF";
+        QTest::newRow("qualified") << 48 << "CONGO, Democratic Republic of (was Zaire)"
+                                   << "CD";
+        QTest::newRow("apostrophe") << 49 << "CONGO, People's Republic of"
+                                    << "CG";
+        QTest::newRow("colon") << 53 << "CROATIA (local name: Hrvatska)"
+                               << "HR";
+        QTest::newRow("metropolitan") << 74 << "FRANCE, METROPOLITAN"
+                                      << "FX";
+        QTest::newRow("antilles") << 151 << "NETHERLANDS ANTILLES"
+                                  << "AN";
+        QTest::newRow("kingdom") << 223 << "UNITED KINGDOM"
+                                 << "GB";
+        QTest::newRow("default") << 224 << "UNITED STATES"
+                                 << "US";
+        QTest::newRow("longer name") << 225 << "UNITED STATES MINOR OUTLYING ISLANDS"
+                                     << "UM";
+        QTest::newRow("yugoslavia") << 237 << "YUGOSLAVIA"
+                                    << "YU";
+        QTest::newRow("last") << 239 << "ZIMBABWE"
+                              << "ZW";
+    }
+
+    void countryTableSpotChecks() {
+        QFETCH(int, index);
+        QFETCH(QString, name);
+        QFETCH(QString, code);
+        QCOMPARE(CountryTable::names().at(index), name);
+        QCOMPARE(CountryTable::code(index), code);
+    }
+
+    void countryTableDefaultIsUnitedStates() {
+        QCOMPARE(CountryTable::names().at(CountryTable::kDefaultIndex), QString("UNITED STATES"));
+    }
+
+    void configFileIsWrittenByteForByte() {
+        TempFolder folder;
+        RequestConfig::write(folder.path(), sampleValues());
+        const QByteArray expected = "[ req ]\r\n"
+                                    "prompt= no\r\n"
+                                    "default_bits= 2048\r\n"
+                                    "distinguished_name= req_distinguished_name\r\n"
+                                    "[ req_distinguished_name ]\r\n"
+                                    "C                      = US\r\n"
+                                    "ST                     = New York \r\n"
+                                    "L                      = Springfield\r\n"
+                                    "O                      = Acme Widgets, Inc.\r\n"
+                                    "CN                     = *.shop.test\r\n"
+                                    "emailAddress           = admin@shop.test\r\n";
+        const QByteArray written = fileContent(folder.file("__config.tmp"));
+        QCOMPARE(written, expected);
+        QCOMPARE(written.count("\r\n"), 11);
+        QCOMPARE(written.count('\n'), 11);
+        for (const QByteArray& line : written.split('\n').mid(5, 6))
+            QCOMPARE(line.indexOf("= "), 23);
+    }
+
+    void configFileReplacesAnOldOneAndIsRemoved() {
+        TempFolder folder;
+        writeFileContent(folder.file("__config.tmp"), QByteArray(5000, 'x'));
+        RequestConfig::write(folder.path(), sampleValues());
+        QCOMPARE(fileContent(folder.file("__config.tmp")), RequestConfig::content(sampleValues()));
+        RequestConfig::remove(folder.path());
+        QVERIFY(!QFile::exists(folder.file("__config.tmp")));
+        RequestConfig::remove(folder.path());
+    }
+
+    // The tool reads the subject back exactly as typed: its comment, variable, escape and
+    // quote characters and Latin-1 letters included.
+    void toolReadsTheSubjectAsTyped() {
+        TempFolder folder;
+        const RequestConfigValues values{"1024",
+                                         "DE",
+                                         QString::fromUtf8("Bayern #1 ü"),
+                                         QString::fromUtf8("München"),
+                                         "Smith & Sons #2 a$b\\c \"q\" it's `x` ${HOME}",
+                                         "*.shop.test",
+                                         "admin@shop.test"};
+        RequestConfig::checkValues(values);
+        RequestConfig::write(folder.path(), values);
+        QVERIFY(fileContent(folder.file("__config.tmp")).contains("M\xfcnchen\r\n"));
+        QCOMPARE(subjectFromConfig(folder),
+                 QStringList({"C=DE", QString::fromUtf8("ST=Bayern #1 ü"),
+                              QString::fromUtf8("L=München"),
+                              "O=Smith & Sons #2 a$b\\c \"q\" it's `x` ${HOME}", "CN=*.shop.test",
+                              "emailAddress=admin@shop.test"}));
+    }
+
+    // A trailing backslash would join the next line to the value if it were not escaped.
+    void toolKeepsATrailingBackslash() {
+        TempFolder folder;
+        RequestConfigValues values = sampleValues();
+        values.keySize = "1024";
+        values.legalName = "Ends in \\";
+        RequestConfig::write(folder.path(), values);
+        const QStringList subject = subjectFromConfig(folder);
+        QVERIFY(subject.contains("O=Ends in \\"));
+        QVERIFY(subject.contains("CN=*.shop.test"));
+    }
+
+    void valuesTheFileCannotCarryAreRefused_data() {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("outside Latin-1")
+            << QString::fromUtf8("Łódź") << QString::fromUtf8("the character \"Ł\"");
+        QTest::newRow("euro sign") << QString::fromUtf8("5 €") << QString::fromUtf8("\"€\"");
+        QTest::newRow("line break") << "Acme\nCN = forged"
+                                    << "control character";
+        QTest::newRow("tab") << "Acme\tInc"
+                             << "control character";
+    }
+
+    void valuesTheFileCannotCarryAreRefused() {
+        QFETCH(QString, value);
+        QFETCH(QString, message);
+        for (int field = 0; field < 4; ++field) {
+            RequestConfigValues values = sampleValues();
+            QString* targets[] = {&values.state, &values.city, &values.legalName, &values.email};
+            *targets[field] = value;
+            try {
+                RequestConfig::checkValues(values);
+                QFAIL("the value was accepted");
+            } catch (const PageError& error) {
+                QVERIFY2(error.message().contains(message), qPrintable(error.message()));
+                QVERIFY(error.message().contains("Please"));
+            }
+        }
+        RequestConfig::checkValues(sampleValues());
+        RequestConfigValues latin1 = sampleValues();
+        latin1.city = QString::fromUtf8("Zürich ÿ ©");
+        RequestConfig::checkValues(latin1);
+    }
+
+    void unwritableFolderNamesThePathAndTheReason() {
+        TempFolder folder;
+        writeFileContent(folder.file("plain"), "not a folder");
+        const QStringList folders = {folder.file("missing/"), folder.file("plain/")};
+        const QStringList reasons = {"No such file or directory", "Not a directory"};
+        for (int i = 0; i < folders.size(); ++i) {
+            try {
+                RequestConfig::write(folders[i], sampleValues());
+                QFAIL("the file was written");
+            } catch (const PageError& error) {
+                QVERIFY2(error.message().contains(folders[i] + "__config.tmp"),
+                         qPrintable(error.message()));
+                QVERIFY2(error.message().contains(reasons[i]), qPrintable(error.message()));
+            }
+        }
+    }
+};
+
+QTEST_MAIN(TestRequestConfig)
+#include "tst_requestconfig.moc"
