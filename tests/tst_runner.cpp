@@ -1,0 +1,370 @@
+#include "TestSupport.h"
+#include "uCertwrightCommon.h"
+#include "uExternalApp.h"
+
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTemporaryFile>
+#include <QWidget>
+#include <QtTest>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+const QString kShell = QStringLiteral("/bin/sh");
+const QString kSleep = QStringLiteral("/bin/sleep");
+
+// Sends this program's standard error into a file while it lives.
+class StderrCapture {
+  public:
+    StderrCapture() {
+        file.open();
+        std::fflush(stderr);
+        saved = ::dup(STDERR_FILENO);
+        ::dup2(file.handle(), STDERR_FILENO);
+    }
+    ~StderrCapture() { restore(); }
+    QByteArray text() {
+        restore();
+        return fileContent(file.fileName());
+    }
+
+  private:
+    QTemporaryFile file;
+    int saved = -1;
+    void restore() {
+        if (saved < 0)
+            return;
+        std::fflush(stderr);
+        ::dup2(saved, STDERR_FILENO);
+        ::close(saved);
+        saved = -1;
+    }
+};
+
+// True while the process exists and has not ended (a zombie has ended).
+bool processIsAlive(pid_t pid) {
+    const QByteArray stat = fileContent(QStringLiteral("/proc/%1/stat").arg(pid));
+    const int afterName = stat.lastIndexOf(')');
+    return afterName > 0 && stat.size() > afterName + 2 && stat.at(afterName + 2) != 'Z';
+}
+
+// Runs the command to its end through a runner set up by the caller.
+void run(TExternalApp& runner, const QString& module, const QString& commandLine) {
+    runner.ModuleName = module;
+    runner.CommandLine = commandLine;
+    runner.StartProcess();
+    runner.WaitForProcess();
+}
+
+// Paints are counted so that the wait can be shown to let the window repaint.
+class PaintCounter : public QWidget {
+  public:
+    int paints = 0;
+
+  protected:
+    void paintEvent(QPaintEvent*) override { ++paints; }
+};
+
+} // namespace
+
+// The process runner: how command lines become argument vectors, the order and thread of its
+// events, and the ways in which a run can end.
+class TestRunner : public QObject {
+    Q_OBJECT
+  private slots:
+    void splitsCommandLines_data() {
+        QTest::addColumn<QString>("commandLine");
+        QTest::addColumn<QStringList>("words");
+        QTest::newRow("blanks") << "genrsa  -out x\t512"
+                                << QStringList{"genrsa", "-out", "x", "512"};
+        QTest::newRow("quoted path") << R"(genrsa -out "/e f/a b.key" 512)"
+                                     << QStringList{"genrsa", "-out", "/e f/a b.key", "512"};
+        QTest::newRow("quote inside word") << R"(-passout file:"/a b/passnew.txt")"
+                                           << QStringList{"-passout", "file:/a b/passnew.txt"};
+        QTest::newRow("empty word") << R"(-name "" x)" << QStringList{"-name", "", "x"};
+        QTest::newRow("leading and trailing blanks") << "  req  " << QStringList{"req"};
+        QTest::newRow("unclosed quote") << "-name \"My Site" << QStringList{"-name", "My Site"};
+        QTest::newRow("adjacent quoted parts") << R"("a b""c d")" << QStringList{"a bc d"};
+        QTest::newRow("backslash is literal")
+            << R"(-in "C:\dir\x.pfx")" << QStringList{"-in", R"(C:\dir\x.pfx)"};
+        QTest::newRow("empty") << "" << QStringList{};
+    }
+    void splitsCommandLines() {
+        QFETCH(QString, commandLine);
+        QFETCH(QStringList, words);
+        QCOMPARE(splitCommandLine(commandLine), words);
+    }
+
+    void eventsRunOnGuiThreadAroundTheRun() {
+        TExternalApp runner;
+        QStringList seen;
+        const auto record = [&](const char* what, TExternalApp* sender) {
+            QCOMPARE(sender, &runner);
+            QCOMPARE(QThread::currentThread(), qApp->thread());
+            seen << QStringLiteral("%1 running=%2").arg(what).arg(runner.Running());
+        };
+        connect(&runner, &TExternalApp::OnProcessStarted, this,
+                [&](TExternalApp* sender) { record("started", sender); });
+        connect(&runner, &TExternalApp::OnProcessStopped, this,
+                [&](TExternalApp* sender) { record("stopped", sender); });
+        QVERIFY(!runner.Running());
+        runner.ModuleName = QStringLiteral("/bin/true");
+        runner.CommandLine = QStringLiteral("true");
+        runner.StartProcess();
+        QCOMPARE(runner.WaitForProcess(), 0);
+        QCOMPARE(seen, QStringList({"started running=1", "stopped running=0"}));
+        QVERIFY(!runner.Running());
+    }
+
+    // The child gets argv[0] from the command line, starts in CurrentDirectory with end-of-file
+    // on its input, and has no descriptor of this program but its three streams.
+    void childGetsCommandLineDirectoryAndOnlyItsStreams() {
+        QTemporaryDir root;
+        const QString directory = root.path() + QStringLiteral("/dir with blanks/");
+        QVERIFY(QDir().mkpath(directory));
+        TExternalApp runner;
+        runner.CurrentDirectory = directory;
+        run(runner, kShell,
+            R"(my-name -c "echo $0 > 'name'; pwd > 'dir'; cat > 'input'; ls /proc/self/fd > 'fds'")");
+        QCOMPARE(fileContent(directory + "name"), QByteArray("my-name\n"));
+        QCOMPARE(fileContent(directory + "dir"), (root.path() + "/dir with blanks\n").toUtf8());
+        QVERIFY(FileIsPresent(directory + "input"));
+        QCOMPARE(fileContent(directory + "input"), QByteArray());
+        // ls opens the listed folder itself as descriptor 3.
+        QCOMPARE(fileContent(directory + "fds"), QByteArray("0\n1\n2\n3\n"));
+    }
+
+    void currentDirectoryDefaultsToProgramFolder() {
+        TempProgramFolder program(false);
+        TExternalApp runner;
+        QCOMPARE(runner.CurrentDirectory, program.path());
+        run(runner, kShell, R"(sh -c "pwd > here")");
+        QCOMPARE(fileContent(program.file("here")),
+                 (program.path().chopped(1) + QStringLiteral("\n")).toUtf8());
+    }
+
+    void childThatCannotStartReturnsPromptlyWithoutEvents_data() {
+        QTest::addColumn<bool>("withTool");
+        QTest::addColumn<bool>("withDirectory");
+        QTest::newRow("missing tool") << false << true;
+        QTest::newRow("missing working directory") << true << false;
+    }
+    void childThatCannotStartReturnsPromptlyWithoutEvents() {
+        QFETCH(bool, withTool);
+        QFETCH(bool, withDirectory);
+        TempProgramFolder program(withTool);
+        TempFolder exportFolder;
+        TExternalApp runner;
+        if (!withDirectory)
+            runner.CurrentDirectory = exportFolder.file(QStringLiteral("missing/"));
+        QSignalSpy started(&runner, &TExternalApp::OnProcessStarted);
+        QSignalSpy stopped(&runner, &TExternalApp::OnProcessStopped);
+        QElapsedTimer timer;
+        timer.start();
+        run(runner, program.file(QStringLiteral("openssl")),
+            QStringLiteral(R"(genrsa -out "%1x.key" 512)").arg(exportFolder.path()));
+        QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(started.count(), 0);
+        QCOMPARE(stopped.count(), 0);
+        QVERIFY(!runner.Running());
+        QVERIFY(!FileIsPresent(exportFolder.file(QStringLiteral("x.key"))));
+    }
+
+    void startWhileRunDoesNothing() {
+        TempFolder folder;
+        TExternalApp runner;
+        runner.CurrentDirectory = folder.path();
+        runner.ModuleName = kShell;
+        runner.CommandLine = QStringLiteral(R"(sh -c "echo run >> count; sleep 0.3")");
+        QSignalSpy started(&runner, &TExternalApp::OnProcessStarted);
+        runner.StartProcess();
+        runner.StartProcess(); // before the start step
+        QTRY_VERIFY(runner.Running());
+        runner.StartProcess(); // while Running
+        runner.WaitForProcess();
+        QCOMPARE(started.count(), 1);
+        QCOMPARE(fileContent(folder.file(QStringLiteral("count"))), QByteArray("run\n"));
+    }
+
+    void runnerServesAnotherRunAfterTheFirst() {
+        TempFolder folder;
+        TExternalApp runner;
+        runner.CurrentDirectory = folder.path();
+        QSignalSpy stopped(&runner, &TExternalApp::OnProcessStopped);
+        run(runner, kShell, QStringLiteral(R"(sh -c "echo one >> runs")"));
+        run(runner, kShell, QStringLiteral(R"(sh -c "echo two >> runs")"));
+        QCOMPARE(stopped.count(), 2);
+        QCOMPARE(fileContent(folder.file(QStringLiteral("runs"))), QByteArray("one\ntwo\n"));
+    }
+
+    void destroyingWhileChildRunsStopsWatchingButLeavesChild() {
+        auto* runner = new TExternalApp;
+        int stops = 0;
+        connect(runner, &TExternalApp::OnProcessStopped, this, [&] { ++stops; });
+        runner->ModuleName = kSleep;
+        runner->CommandLine = QStringLiteral("sleep 5");
+        runner->StartProcess();
+        QTRY_VERIFY(runner->Running());
+        const pid_t child = runner->childProcessIdForTesting();
+        QVERIFY(child > 0);
+        QElapsedTimer timer;
+        timer.start();
+        delete runner;
+        QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(stops, 1);
+        QVERIFY(processIsAlive(child));
+        ::kill(child, SIGKILL);
+        QCOMPARE(::waitpid(child, nullptr, 0), child);
+    }
+
+    void chattyChildDoesNotBlock() {
+        TempFolder folder;
+        TExternalApp runner;
+        runner.CurrentDirectory = folder.path();
+        runner.setTimeLimitForTesting(30000);
+        QElapsedTimer timer;
+        timer.start();
+        run(runner, kShell,
+            QStringLiteral("sh -c \"head -c 6000000 /dev/zero; head -c 6000000 /dev/zero >&2; "
+                           "echo done > finished\""));
+        QCOMPARE(fileContent(folder.file(QStringLiteral("finished"))), QByteArray("done\n"));
+        QVERIFY2(timer.elapsed() < 10000, qPrintable(QString::number(timer.elapsed())));
+    }
+
+    void outputReachesStderrOnlyWhenShown_data() {
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("hidden") << false;
+        QTest::newRow("shown") << true;
+    }
+    void outputReachesStderrOnlyWhenShown() {
+        QFETCH(bool, shown);
+        TExternalApp runner;
+        runner.ShowAppWindow = shown;
+        StderrCapture capture;
+        run(runner, kShell, QStringLiteral(R"(sh -c "echo out-marker-1; echo err-marker-2 >&2")"));
+        const QByteArray text = capture.text();
+        QCOMPARE(text.contains("out-marker-1"), shown);
+        QCOMPARE(text.contains("err-marker-2"), shown);
+    }
+
+    // A hidden run has no terminal to ask on; a shown one shares this program's.
+    void hiddenRunLeavesTheTerminal_data() { outputReachesStderrOnlyWhenShown_data(); }
+    void hiddenRunLeavesTheTerminal() {
+        QFETCH(bool, shown);
+        TExternalApp runner;
+        runner.ShowAppWindow = shown;
+        runner.ModuleName = kSleep;
+        runner.CommandLine = QStringLiteral("sleep 0.3");
+        runner.StartProcess();
+        QTRY_VERIFY(runner.Running());
+        const pid_t child = runner.childProcessIdForTesting();
+        QCOMPARE(::getsid(child), shown ? ::getsid(0) : child);
+        runner.WaitForProcess();
+    }
+
+    void timeLimitKillsChild() {
+        TExternalApp runner;
+        runner.setTimeLimitForTesting(300);
+        QSignalSpy stopped(&runner, &TExternalApp::OnProcessStopped);
+        pid_t child = -1;
+        connect(&runner, &TExternalApp::OnProcessStarted, this,
+                [&] { child = runner.childProcessIdForTesting(); });
+        QElapsedTimer timer;
+        timer.start();
+        run(runner, kSleep, QStringLiteral("sleep 30"));
+        QVERIFY2(timer.elapsed() >= 300 && timer.elapsed() < 5000,
+                 qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(stopped.count(), 1);
+        QVERIFY(child > 0);
+        // Killed and reaped: the process id no longer exists.
+        QCOMPARE(::kill(child, 0), -1);
+        QCOMPARE(errno, ESRCH);
+    }
+
+    void pipeFailureIsReportedToTheCaller() {
+        rlimit original{};
+        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &original), 0);
+        rlimit low = original;
+        low.rlim_cur = 256;
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &low), 0);
+        std::vector<int> fillers;
+        for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+            fillers.push_back(fd);
+        QString message;
+        TExternalApp runner;
+        runner.ModuleName = QStringLiteral("/bin/true");
+        runner.CommandLine = QStringLiteral("true");
+        try {
+            runner.StartProcess();
+        } catch (const PageError& error) {
+            message = error.message();
+        }
+        for (const int fd : fillers)
+            ::close(fd);
+        ::setrlimit(RLIMIT_NOFILE, &original);
+        QCOMPARE(message, QString::fromLocal8Bit(std::strerror(EMFILE)));
+        QVERIFY(!runner.Running());
+        // The failure left nothing behind: the same runner runs normally afterwards.
+        QSignalSpy stopped(&runner, &TExternalApp::OnProcessStopped);
+        runner.StartProcess();
+        runner.WaitForProcess();
+        QCOMPARE(stopped.count(), 1);
+    }
+
+    void waitKeepsPaintingUnderABusyCursor() {
+        PaintCounter window;
+        window.resize(200, 100);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        TExternalApp runner;
+        int paintsBefore = -1;
+        Qt::CursorShape cursor = Qt::ArrowCursor;
+        QTimer::singleShot(100, this, [&] {
+            paintsBefore = window.paints;
+            if (const QCursor* shown = QGuiApplication::overrideCursor())
+                cursor = shown->shape();
+            window.update();
+        });
+        int paintsAtStop = -1;
+        connect(&runner, &TExternalApp::OnProcessStopped, this,
+                [&] { paintsAtStop = window.paints; });
+        run(runner, kSleep, QStringLiteral("sleep 0.5"));
+        QVERIFY(paintsBefore >= 0);
+        QVERIFY(paintsAtStop > paintsBefore);
+        QCOMPARE(cursor, Qt::WaitCursor);
+        QVERIFY(!QGuiApplication::overrideCursor());
+    }
+
+    void waitOffTheGuiThreadWaitsForTheWorker() {
+        TExternalApp runner;
+        QSignalSpy stopped(&runner, &TExternalApp::OnProcessStopped);
+        runner.ModuleName = kSleep;
+        runner.CommandLine = QStringLiteral("sleep 0.2");
+        runner.StartProcess();
+        std::atomic<bool> done{false};
+        int result = -1;
+        std::thread waiter([&] {
+            result = runner.WaitForProcess();
+            done = true;
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(done, 5000);
+        waiter.join();
+        QCOMPARE(result, 0);
+        QCOMPARE(stopped.count(), 1);
+        QVERIFY(!runner.Running());
+    }
+};
+
+QTEST_MAIN(TestRunner)
+#include "tst_runner.moc"
