@@ -1,0 +1,186 @@
+#include "uMainForm.h"
+
+#include "uCertwrightCommon.h"
+#include "uExtractRootForm.h"
+#include "uGenerateCSRForm.h"
+#include "uPasswordForm.h"
+#include "uPrepareIISForm.h"
+#include "uPrepareIndyIntrawebForm.h"
+#include "uViewInstructionsForm.h"
+
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QVBoxLayout>
+
+#include <memory>
+
+namespace {
+const QString kLabel1Caption =
+    QStringLiteral("I do not already have a certificate and would like to:");
+const QString kGenerateCSRCaption = QStringLiteral(
+    "Generate a Certificate Request to send to a certificate authority such as Verisign.");
+const QString kSelfSignCaption = QStringLiteral("Generate and self-sign a certificate.");
+const QString kLabel2Caption = QStringLiteral("I already have a certificate and would like to:");
+const QString kExtractRootCaption =
+    QStringLiteral("Extract a \"Trusted Root Certificate\" for installation into a web server.");
+const QString kPrepareIISCaption =
+    QStringLiteral("Prepare an SSL certificate for installation in an IIS server.");
+const QString kPrepareIndyCaption =
+    QStringLiteral("Prepare an SSL certificate for installation in an Indy/IntraWeb server.");
+const QString kViewInstallCaption =
+    QStringLiteral("Learn how to install my SSL certificate into a web server.");
+const QString kStartCaption = QStringLiteral("Start");
+const QString kCloseCaption = QStringLiteral("Close");
+
+constexpr int kRadioIndent = 16;
+
+using WizardFactory = std::unique_ptr<QDialog> (*)(QWidget* owner);
+
+template <class Form> std::unique_ptr<QDialog> createWizard(QWidget* owner) {
+    return std::make_unique<Form>(owner);
+}
+
+// The wizard that each task opens, in the order in which Start looks at the radio buttons.
+// A task without a factory has its radio button disabled.
+struct Task {
+    QRadioButton* TfrmCertwright::*button;
+    WizardFactory create;
+};
+
+const Task kTasks[] = {
+    {&TfrmCertwright::rbGenerateCSR, &createWizard<TfrmGenerateCSR>},
+    {&TfrmCertwright::rbSelfSign, nullptr},
+    {&TfrmCertwright::rbExtractRoot, &createWizard<TfrmExtractRoot>},
+    {&TfrmCertwright::rbPrepareIndy, &createWizard<TfrmPrepareIndyIntraweb>},
+    {&TfrmCertwright::rbPrepareIIS, &createWizard<TfrmPrepareIIS>},
+    {&TfrmCertwright::rbViewInstall, &createWizard<TfrmViewInstructions>},
+};
+} // namespace
+
+TfrmCertwright::TfrmCertwright(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint) {
+    setObjectName(QStringLiteral("frmCertwright"));
+    setWindowTitle(kApplicationTitle);
+
+    const auto makeLabel = [this](const char* name, const QString& caption) {
+        auto* label = new QLabel(caption, this);
+        label->setObjectName(QLatin1String(name));
+        return label;
+    };
+    tasks = new QButtonGroup(this);
+    const auto makeRadio = [this](const char* name, const QString& caption) {
+        auto* radio = new QRadioButton(caption, this);
+        radio->setObjectName(QLatin1String(name));
+        tasks->addButton(radio);
+        return radio;
+    };
+    Label1 = makeLabel("Label1", kLabel1Caption);
+    rbGenerateCSR = makeRadio("rbGenerateCSR", kGenerateCSRCaption);
+    rbSelfSign = makeRadio("rbSelfSign", kSelfSignCaption);
+    Bevel1 = new QFrame(this);
+    Bevel1->setObjectName(QStringLiteral("Bevel1"));
+    Bevel1->setFrameStyle(QFrame::HLine | QFrame::Sunken);
+    Label2 = makeLabel("Label2", kLabel2Caption);
+    rbExtractRoot = makeRadio("rbExtractRoot", kExtractRootCaption);
+    rbPrepareIIS = makeRadio("rbPrepareIIS", kPrepareIISCaption);
+    rbPrepareIndy = makeRadio("rbPrepareIndy", kPrepareIndyCaption);
+    rbViewInstall = makeRadio("rbViewInstall", kViewInstallCaption);
+    rbGenerateCSR->setChecked(true);
+
+    btnStart = new QPushButton(kStartCaption, this);
+    btnStart->setObjectName(QStringLiteral("btnStart"));
+    btnStart->setDefault(true);
+    btnClose = new QPushButton(kCloseCaption, this);
+    btnClose->setObjectName(QStringLiteral("btnClose"));
+    // A focused button takes Enter itself, as in a dialog.
+    btnClose->setAutoDefault(true);
+    btnStart->setAutoDefault(true);
+    connect(btnStart, &QPushButton::clicked, this, &TfrmCertwright::btnStartClick);
+    connect(btnClose, &QPushButton::clicked, this, &TfrmCertwright::btnCloseClick);
+
+    for (const Task& task : kTasks)
+        (this->*task.button)->setEnabled(task.create != nullptr);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    const auto addIndented = [layout](QWidget* widget) {
+        auto* row = new QHBoxLayout;
+        row->addSpacing(kRadioIndent);
+        row->addWidget(widget);
+        layout->addLayout(row);
+    };
+    layout->addWidget(Label1);
+    addIndented(rbGenerateCSR);
+    addIndented(rbSelfSign);
+    layout->addSpacing(4);
+    layout->addWidget(Bevel1);
+    layout->addSpacing(4);
+    layout->addWidget(Label2);
+    addIndented(rbExtractRoot);
+    addIndented(rbPrepareIIS);
+    addIndented(rbPrepareIndy);
+    addIndented(rbViewInstall);
+    layout->addSpacing(8);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(btnStart);
+    buttons->addWidget(btnClose);
+    layout->addLayout(buttons);
+
+    // The keyboard visits the tasks in an order of its own, not the order on screen.
+    QWidget* const tabOrder[] = {rbGenerateCSR, rbSelfSign,   rbExtractRoot, rbPrepareIndy,
+                                 rbViewInstall, rbPrepareIIS, btnStart,      btnClose};
+    for (std::size_t i = 1; i < std::size(tabOrder); ++i)
+        setTabOrder(tabOrder[i - 1], tabOrder[i]);
+    rbGenerateCSR->setFocus();
+
+    adjustSize();
+    if (const QScreen* screen = this->screen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+void TfrmCertwright::btnStartClick() {
+    runGuarded(this, [this] {
+        for (const Task& task : kTasks) {
+            if (!(this->*task.button)->isChecked())
+                continue;
+            if (task.create) {
+                const std::unique_ptr<QDialog> wizard = task.create(this);
+                wizard->exec();
+            }
+            return;
+        }
+    });
+}
+
+void TfrmCertwright::btnCloseClick() {
+    runGuarded(this, [this] { close(); });
+}
+
+void TfrmCertwright::closeEvent(QCloseEvent* event) {
+    runGuarded(this, emptyPassPhraseFiles);
+    event->accept();
+}
+
+void TfrmCertwright::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        btnStart->click();
+        break;
+    case Qt::Key_Escape:
+        btnClose->click();
+        break;
+    default:
+        QWidget::keyPressEvent(event);
+    }
+}
