@@ -1,0 +1,370 @@
+#include "TestSupport.h"
+#include "uCertwrightCommon.h"
+#include "uOpenSSLCommands.h"
+#include "uPasswordForm.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <functional>
+
+using namespace OpenSSLCommands;
+
+namespace {
+
+// A program folder and an export folder whose paths hold blanks, as "Program Files" does; the
+// program folder holds the tool and answers ProgramFolder() while this lives.
+class Folders {
+  public:
+    explicit Folders(bool withTool = true)
+        : prog(root.path() + QStringLiteral("/program files/")),
+          folder(root.path() + QStringLiteral("/export folder/")) {
+        QDir().mkpath(prog);
+        QDir().mkpath(folder);
+        if (withTool)
+            QFile::link(QStringLiteral(OPENSSL_TOOL), prog + kToolName);
+        setProgramFolderForTesting(prog);
+    }
+    ~Folders() { setProgramFolderForTesting(QString()); }
+    QTemporaryDir root;
+    const QString prog;
+    const QString folder;
+};
+
+const QString kBase = QStringLiteral("wildcard.shop.test");
+const QString kSubject = QStringLiteral("C = DE, ST = Bavaria, L = Munich, O = Example Shop, "
+                                        "CN = *.shop.test, emailAddress = admin@shop.test");
+const QByteArray kConfiguration = "[ req ]\r\n"
+                                  "prompt = no\r\n"
+                                  "distinguished_name = subject\r\n"
+                                  "[ subject ]\r\n"
+                                  "C = DE\r\n"
+                                  "ST = Bavaria\r\n"
+                                  "L = Munich\r\n"
+                                  "O = Example Shop\r\n"
+                                  "CN = *.shop.test\r\n"
+                                  "emailAddress = admin@shop.test\r\n";
+
+int exitCodeOf(const QStringList& arguments) {
+    int code = -1;
+    runOpenSSL(arguments, &code);
+    return code;
+}
+
+QString pass(const QString& phrase) {
+    return QStringLiteral("pass:") + phrase;
+}
+
+// The key in unencrypted PKCS#8 form, or empty when it does not open with the pass phrase.
+QString plainKey(const QString& path, const QString& passPhrase) {
+    int code = -1;
+    const QString key = runOpenSSL({"pkey", "-in", path, "-passin", pass(passPhrase)}, &code);
+    return code == 0 ? key : QString();
+}
+
+bool isEncrypted(const QString& keyPath) {
+    return fileContent(keyPath).contains("ENCRYPTED");
+}
+
+// The value of one line of `openssl x509 -noout ...` output ("subject=...").
+QString field(const QString& output, const QString& name) {
+    for (const QString& line : output.split('\n'))
+        if (line.startsWith(name + '='))
+            return line.mid(name.size() + 1);
+    return QString();
+}
+
+QDateTime certificateDate(const QString& output, const QString& name) {
+    return QDateTime::fromString(field(output, name).simplified(),
+                                 QStringLiteral("MMM d HH:mm:ss yyyy 'GMT'"));
+}
+
+int certificateCount(const QString& path) {
+    return int(fileContent(path).count("-----BEGIN CERTIFICATE-----"));
+}
+
+QString fingerprint(const QString& certificatePath) {
+    return runOpenSSL({"x509", "-in", certificatePath, "-noout", "-fingerprint", "-sha256"});
+}
+
+// A key encrypted under the pass phrase and a self-signed certificate for it, made directly
+// with the tool; the inputs of the bundle runs.
+void makeKeyAndCertificate(const QString& key, const QString& cert, const QString& passPhrase,
+                           const QString& configuration) {
+    QCOMPARE(exitCodeOf({"genrsa", "-aes128", "-passout", pass(passPhrase), "-out", key, "1024"}),
+             0);
+    QCOMPARE(exitCodeOf({"req", "-new", "-x509", "-days", "10", "-config", configuration, "-key",
+                         key, "-passin", pass(passPhrase), "-out", cert}),
+             0);
+}
+
+// Every function, given the same values in the same order as its parameters.
+struct Invocation {
+    const char* name;
+    std::function<QString(const QStringList&)> build;
+    QStringList values;
+};
+
+QVector<Invocation> invocations() {
+    const QString prog = QStringLiteral("/p/");
+    const QString folder = QStringLiteral("/e f/");
+    const QString key = QStringLiteral("/k/my key.key");
+    const QString cert = QStringLiteral("/k/my cert.cer");
+    const QString pfx = QStringLiteral("/o/site.pfx");
+    const QString name = QStringLiteral("My Site");
+    return {
+        {"make encrypted key",
+         [](const QStringList& v) { return makeEncryptedKey(v[0], v[1], v[2], v[3]); },
+         {prog, folder, kBase, QStringLiteral("2048")}},
+        {"make request",
+         [](const QStringList& v) { return makeRequest(v[0], v[1], v[2]); },
+         {prog, folder, kBase}},
+        {"make plain key",
+         [](const QStringList& v) { return makePlainKey(v[0], v[1], v[2]); },
+         {folder, kBase, QStringLiteral("2048")}},
+        {"make self-signed certificate",
+         [](const QStringList& v) { return makeSelfSignedCertificate(v[0], v[1], v[2]); },
+         {folder, kBase, QStringLiteral("365")}},
+        {"export PFX",
+         [](const QStringList& v) { return exportPfx(v[0], v[1], v[2], v[3], v[4]); },
+         {prog, key, cert, pfx, name}},
+        {"extract key from PFX",
+         [](const QStringList& v) { return extractKeyFromPfx(v[0], v[1], v[2]); },
+         {prog, pfx, folder}},
+        {"extract certificate from PFX",
+         [](const QStringList& v) { return extractCertificateFromPfx(v[0], v[1], v[2]); },
+         {prog, pfx, folder}},
+        {"export temporary bundle",
+         [](const QStringList& v) { return exportTemporaryBundle(v[0], v[1], v[2], v[3], v[4]); },
+         {prog, key, cert, folder, name}},
+        {"extract key from temporary bundle",
+         [](const QStringList& v) { return extractKeyFromTemporaryBundle(v[0], v[1]); },
+         {prog, folder}},
+        {"extract certificate from temporary bundle",
+         [](const QStringList& v) { return extractCertificateFromTemporaryBundle(v[0], v[1]); },
+         {prog, folder}},
+    };
+}
+
+} // namespace
+
+// The ten command lines of the tool, character for character, and what the real tool makes
+// of each when the runner hands it over.
+class TestToolContract : public QObject {
+    Q_OBJECT
+  private slots:
+    void commandLinesAreExact_data() {
+        QTest::addColumn<int>("index");
+        QTest::addColumn<QString>("expected");
+        const QStringList expected = {
+            R"(genrsa -des3 -passout file:"/p/passnew.txt" -out "/e f/wildcard.shop.test.key" 2048)",
+            R"(req -new -config "/e f/__config.tmp" -key "/e f/wildcard.shop.test.key" -out "/e f/wildcard.shop.test.csr" -passin file:"/p/passnew.txt")",
+            R"(genrsa -out "/e f/wildcard.shop.test.key" 2048)",
+            R"(req -new -x509 -nodes -sha1 -days 365 -config "/e f/__config.tmp" -key "/e f/wildcard.shop.test.key" -out "/e f/wildcard.shop.test.cer")",
+            R"(pkcs12 -export -inkey "/k/my key.key" -in "/k/my cert.cer" -out "/o/site.pfx" -name "My Site" -password file:"/p/passnew.txt" -passin file:"/p/passcurrent.txt")",
+            R"(pkcs12 -in "/o/site.pfx" -nocerts -out "/e f/key.pem" -password file:"/p/passcurrent.txt" -passout file:"/p/passnew.txt")",
+            R"(pkcs12 -in "/o/site.pfx" -clcerts -nokeys -out "/e f/cert.pem" -password file:"/p/passcurrent.txt")",
+            R"(pkcs12 -export -inkey "/k/my key.key" -in "/k/my cert.cer" -out "/e f/__tmp.p12" -name "My Site" -passout file:"/p/passnew.txt" -passin file:"/p/passcurrent.txt")",
+            R"(pkcs12 -nocerts -in "/e f/__tmp.p12" -out "/e f/key.pem" -passin file:"/p/passcurrent.txt" -passout file:"/p/passnew.txt")",
+            R"(pkcs12 -clcerts -nokeys -in "/e f/__tmp.p12" -out "/e f/cert.pem" -passin file:"/p/passnew.txt")",
+        };
+        const QVector<Invocation> all = invocations();
+        QCOMPARE(all.size(), expected.size());
+        for (int i = 0; i < all.size(); ++i)
+            QTest::newRow(all[i].name) << i << expected[i];
+    }
+    void commandLinesAreExact() {
+        QFETCH(int, index);
+        QFETCH(QString, expected);
+        const Invocation invocation = invocations()[index];
+        QCOMPARE(invocation.build(invocation.values), expected);
+    }
+
+    // A value that looks like a placeholder is inserted as it is.
+    void valuesAreInsertedLiterally() {
+        QCOMPARE(exportPfx("/p/", "/k/%2.key", "/k/%1.cer", "/o/%5.pfx", "100%3 %4"),
+                 QStringLiteral(R"(pkcs12 -export -inkey "/k/%2.key" -in "/k/%1.cer" -out )"
+                                R"("/o/%5.pfx" -name "100%3 %4" -password file:"/p/passnew.txt" )"
+                                R"(-passin file:"/p/passcurrent.txt")"));
+    }
+
+    void everyValueWithADoubleQuoteIsRefused() {
+        const QString quoted = QStringLiteral("/x/a\"b/");
+        for (const Invocation& invocation : invocations()) {
+            for (int i = 0; i < invocation.values.size(); ++i) {
+                QStringList values = invocation.values;
+                values[i] = quoted;
+                QString message;
+                try {
+                    invocation.build(values);
+                } catch (const PageError& error) {
+                    message = error.message();
+                }
+                QVERIFY2(message == doubleQuoteMessage(quoted),
+                         qPrintable(QStringLiteral("%1, value %2: %3")
+                                        .arg(invocation.name)
+                                        .arg(i)
+                                        .arg(message)));
+            }
+        }
+        const QString message = doubleQuoteMessage(quoted);
+        QVERIFY(message.contains(quoted));
+        QVERIFY(message.contains(QStringLiteral("double quote")));
+    }
+
+    void encryptedKeyAndRequest() {
+        Folders folders;
+        writePassPhraseFile(kNewPassPhraseFile, QStringLiteral("new secret 1"));
+        const QString key = folders.folder + kBase + ".key";
+        const QString csr = folders.folder + kBase + ".csr";
+
+        runOpenSSLTool(makeEncryptedKey(folders.prog, folders.folder, kBase, "1024"), false);
+        QVERIFY(outputIsNonEmpty(key));
+        QVERIFY(isEncrypted(key));
+        const QString opened = plainKey(key, "new secret 1");
+        QVERIFY(opened.contains("BEGIN PRIVATE KEY"));
+        QVERIFY(plainKey(key, "").isEmpty());
+        QVERIFY(plainKey(key, "new secret").isEmpty());
+        QVERIFY(runOpenSSL({"rsa", "-in", key, "-passin", pass("new secret 1"), "-noout", "-text"})
+                    .contains("Private-Key: (1024 bit"));
+
+        writeFileContent(folders.folder + "__config.tmp", kConfiguration);
+        runOpenSSLTool(makeRequest(folders.prog, folders.folder, kBase), false);
+        QVERIFY(outputIsNonEmpty(csr));
+        int code = -1;
+        const QString request =
+            runOpenSSL({"req", "-in", csr, "-noout", "-subject", "-verify"}, &code);
+        QCOMPARE(code, 0);
+        QCOMPARE(field(request, "subject"), kSubject);
+        // The request carries the public half of the new key.
+        QCOMPARE(runOpenSSL({"req", "-in", csr, "-noout", "-pubkey"}),
+                 runOpenSSL({"pkey", "-in", key, "-passin", pass("new secret 1"), "-pubout"}));
+    }
+
+    void plainKeyAndSelfSignedCertificate() {
+        Folders folders;
+        const QString key = folders.folder + kBase + ".key";
+        const QString cer = folders.folder + kBase + ".cer";
+
+        runOpenSSLTool(makePlainKey(folders.folder, kBase, "1024"), false);
+        QVERIFY(outputIsNonEmpty(key));
+        QVERIFY(!isEncrypted(key));
+        QVERIFY(!plainKey(key, "").isEmpty());
+
+        writeFileContent(folders.folder + "__config.tmp", kConfiguration);
+        runOpenSSLTool(makeSelfSignedCertificate(folders.folder, kBase, "30"), false);
+        QVERIFY(outputIsNonEmpty(cer));
+        const QString certificate =
+            runOpenSSL({"x509", "-in", cer, "-noout", "-subject", "-issuer", "-dates"});
+        QCOMPARE(field(certificate, "subject"), kSubject);
+        QCOMPARE(field(certificate, "issuer"), kSubject);
+        const QDateTime from = certificateDate(certificate, "notBefore");
+        const QDateTime until = certificateDate(certificate, "notAfter");
+        QVERIFY(from.isValid());
+        QCOMPARE(from.daysTo(until), 30);
+        QCOMPARE(runOpenSSL({"x509", "-in", cer, "-noout", "-pubkey"}),
+                 runOpenSSL({"pkey", "-in", key, "-pubout"}));
+    }
+
+    void pfxHoldsKeyAndCertificateUnderTheFriendlyName() {
+        Folders folders;
+        const QString key = folders.folder + "my key.key";
+        const QString cert = folders.folder + "my cert.cer";
+        const QString pfx = folders.folder + "my site.pfx";
+        writeFileContent(folders.folder + "subject.cnf", kConfiguration);
+        makeKeyAndCertificate(key, cert, "key pass", folders.folder + "subject.cnf");
+        writePassPhraseFile(kCurrentPassPhraseFile, QStringLiteral("key pass"));
+        writePassPhraseFile(kNewPassPhraseFile, QStringLiteral("bundle pass"));
+
+        runOpenSSLTool(exportPfx(folders.prog, key, cert, pfx, "My Site"), false);
+        QVERIFY(outputIsNonEmpty(pfx));
+        int code = -1;
+        const QString content =
+            runOpenSSL({"pkcs12", "-in", pfx, "-nodes", "-passin", pass("bundle pass")}, &code);
+        QCOMPARE(code, 0);
+        QCOMPARE(int(content.count("friendlyName: My Site")), 2);
+        QVERIFY(content.contains(plainKey(key, "key pass")));
+        QVERIFY(content.contains(QString::fromLatin1(fileContent(cert))));
+        QVERIFY(exitCodeOf({"pkcs12", "-in", pfx, "-nodes", "-passin", pass("key pass")}) != 0);
+    }
+
+    void keyAndCertificateFromPfx() {
+        Folders folders;
+        const QString key = folders.folder + "source.key";
+        const QString cert = folders.folder + "source.cer";
+        const QString pfx = folders.folder + "my site.pfx";
+        writeFileContent(folders.folder + "subject.cnf", kConfiguration);
+        makeKeyAndCertificate(key, cert, "key pass", folders.folder + "subject.cnf");
+        QCOMPARE(exitCodeOf({"pkcs12", "-export", "-inkey", key, "-in", cert, "-passin",
+                             pass("key pass"), "-out", pfx, "-passout", pass("pfx pass")}),
+                 0);
+        writePassPhraseFile(kCurrentPassPhraseFile, QStringLiteral("pfx pass"));
+        writePassPhraseFile(kNewPassPhraseFile, QStringLiteral("pem pass"));
+
+        runOpenSSLTool(extractKeyFromPfx(folders.prog, pfx, folders.folder), false);
+        runOpenSSLTool(extractCertificateFromPfx(folders.prog, pfx, folders.folder), false);
+        checkPemPair(folders.folder, key, cert, "pem pass");
+        QVERIFY(plainKey(folders.folder + "key.pem", "pfx pass").isEmpty());
+    }
+
+    // The Indy route from a key and its certificate: the bundle is written under the new pass
+    // phrase, which then becomes the current one for reading it back.
+    void keyAndCertificateThroughTheTemporaryBundle() {
+        Folders folders;
+        const QString key = folders.folder + "source.key";
+        const QString cert = folders.folder + "source.cer";
+        const QString bundle = folders.folder + "__tmp.p12";
+        writeFileContent(folders.folder + "subject.cnf", kConfiguration);
+        makeKeyAndCertificate(key, cert, "key pass", folders.folder + "subject.cnf");
+        writePassPhraseFile(kCurrentPassPhraseFile, QStringLiteral("key pass"));
+        writePassPhraseFile(kNewPassPhraseFile, QStringLiteral("pem pass"));
+
+        runOpenSSLTool(exportTemporaryBundle(folders.prog, key, cert, folders.folder, "My Site"),
+                       false);
+        QVERIFY(outputIsNonEmpty(bundle));
+        QCOMPARE(int(runOpenSSL({"pkcs12", "-in", bundle, "-nodes", "-passin", pass("pem pass")})
+                         .count("friendlyName: My Site")),
+                 2);
+
+        const QString current = folders.prog + kCurrentPassPhraseFile;
+        QVERIFY(QFile::remove(current));
+        QVERIFY(QFile::copy(folders.prog + kNewPassPhraseFile, current));
+        runOpenSSLTool(extractKeyFromTemporaryBundle(folders.prog, folders.folder), false);
+        runOpenSSLTool(extractCertificateFromTemporaryBundle(folders.prog, folders.folder), false);
+        checkPemPair(folders.folder, key, cert, "pem pass");
+        QVERIFY(plainKey(folders.folder + "key.pem", "key pass").isEmpty());
+    }
+
+    void missingToolMakesNothing() {
+        Folders folders(false);
+        QElapsedTimer timer;
+        timer.start();
+        runOpenSSLTool(makePlainKey(folders.folder, kBase, "1024"), false);
+        QVERIFY(timer.elapsed() < 1000);
+        QVERIFY(!FileIsPresent(folders.folder + kBase + ".key"));
+    }
+
+  private:
+    // key.pem is the source key encrypted under the pass phrase; cert.pem holds the source
+    // certificate alone.
+    void checkPemPair(const QString& folder, const QString& sourceKey, const QString& sourceCert,
+                      const QString& passPhrase) {
+        const QString keyPem = folder + "key.pem";
+        const QString certPem = folder + "cert.pem";
+        QVERIFY(outputIsNonEmpty(keyPem));
+        QVERIFY(isEncrypted(keyPem));
+        QCOMPARE(plainKey(keyPem, passPhrase), plainKey(sourceKey, "key pass"));
+        QVERIFY(plainKey(keyPem, "").isEmpty());
+        QVERIFY(outputIsNonEmpty(certPem));
+        QCOMPARE(certificateCount(certPem), 1);
+        QVERIFY(!fileContent(certPem).contains("PRIVATE KEY"));
+        QCOMPARE(fingerprint(certPem), fingerprint(sourceCert));
+    }
+};
+
+QTEST_MAIN(TestToolContract)
+#include "tst_toolcontract.moc"
