@@ -1,0 +1,98 @@
+#pragma once
+
+// Drives the request and self-signed certificate wizards through their widgets, and reads back
+// what the tool made.
+
+#include "TestSupport.h"
+#include "uCertificateWizard.h"
+#include "uCountryTable.h"
+
+#include <QComboBox>
+#include <QDateTime>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStackedWidget>
+#include <QtTest>
+
+// What a user types into the wizard's pages.
+struct TypedSubject {
+    QString keySize = "1024";
+    QString email = "admin@shop.test";
+    int countryIndex = CountryTable::kDefaultIndex;
+    QString state = "New York";
+    QString city = "Springfield";
+    QString domain = "www.shop.test";
+    QString legalName = "Acme Widgets";
+
+    // The subject as the tool prints it with -nameopt utf8,sep_multiline, one attribute a line.
+    QStringList expectedSubject() const {
+        return {"C=" + CountryTable::code(countryIndex),
+                "ST=" + state,
+                "L=" + city,
+                "O=" + legalName,
+                "CN=" + domain,
+                "emailAddress=" + email};
+    }
+};
+
+inline void clickNext(TCertificateWizard& wizard) {
+    QTest::mouseClick(wizard.btnNext, Qt::LeftButton);
+}
+
+inline void clickPrevious(TCertificateWizard& wizard) {
+    QTest::mouseClick(wizard.btnPrevious, Qt::LeftButton);
+}
+
+// Walks from page 0 to page 3, filling every field on the way; the folder is typed as given.
+inline void fillPages(TCertificateWizard& wizard, const TypedSubject& subject,
+                      const QString& folder) {
+    QCOMPARE(wizard.currentPage(), 0);
+    clickNext(wizard);
+    QRadioButton* keySize = subject.keySize == "2048"   ? wizard.rb2048
+                            : subject.keySize == "1024" ? wizard.rb1024
+                                                        : wizard.rb512;
+    QTest::mouseClick(keySize, Qt::LeftButton);
+    wizard.edtEmail->setText(subject.email);
+    clickNext(wizard);
+    QCOMPARE(wizard.currentPage(), 2);
+    wizard.cbCountry->setCurrentIndex(subject.countryIndex);
+    wizard.edtState->setText(subject.state);
+    wizard.edtCity->setText(subject.city);
+    clickNext(wizard);
+    QCOMPARE(wizard.currentPage(), 3);
+    wizard.edtDomainName->setText(subject.domain);
+    wizard.edtLegalName->setText(subject.legalName);
+    wizard.edtExportPath->setText(folder);
+}
+
+// The subject of a request ("req") or certificate ("x509") file, one attribute a line.
+inline QStringList subjectOf(const QString& kind, const QString& path) {
+    const QString output =
+        runOpenSSL({kind, "-in", path, "-noout", "-subject", "-nameopt", "utf8,sep_multiline"});
+    QStringList lines;
+    for (const QString& line : output.split('\n'))
+        if (line.startsWith("    "))
+            lines << line.mid(4);
+    return lines;
+}
+
+// The names, among those given, in the order in which Tab visits them from the first.
+inline QStringList tabOrder(QWidget* first, const QStringList& names) {
+    QStringList visited;
+    QWidget* widget = first;
+    for (int step = 0; step < 1000 && visited.size() < names.size(); ++step) {
+        if (names.contains(widget->objectName()) && !visited.contains(widget->objectName()))
+            visited << widget->objectName();
+        widget = widget->nextInFocusChain();
+    }
+    return visited;
+}
+
+// The bytes of every file in a folder, by name.
+inline QMap<QString, QByteArray> folderContent(const QString& folder) {
+    QMap<QString, QByteArray> content;
+    for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden))
+        content[name] = fileContent(folder + name);
+    return content;
+}

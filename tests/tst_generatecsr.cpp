@@ -1,0 +1,453 @@
+#include "CertificateWizardDriver.h"
+#include "TestSupport.h"
+#include "uCertwrightCommon.h"
+#include "uGenerateCSRForm.h"
+#include "uOpenSSLCommands.h"
+
+#include <QLabel>
+#include <QTextEdit>
+
+namespace {
+
+const QString kPassPhrase = "correct horse";
+using Answers = QVector<QMessageBox::StandardButton>;
+
+QString question(const QString& file) {
+    return TCertificateWizard::kOverwriteQuestion.arg(file);
+}
+
+} // namespace
+
+// The certificate request wizard, driven through its widgets with the real tool.
+class TestGenerateCSR : public QObject {
+    Q_OBJECT
+  private slots:
+    void freshWizardShowsItsDefaults() {
+        TfrmGenerateCSR wizard(nullptr);
+        wizard.show();
+        QCOMPARE(wizard.windowTitle(), QString("Generate Certificate Request"));
+        QCOMPARE(wizard.currentPage(), 0);
+        QCOMPARE(wizard.btnPrevious->text(), QString("Cancel"));
+        QCOMPARE(wizard.btnNext->text(), QString("Next >"));
+        QVERIFY(wizard.btnNext->isDefault());
+        QStringList pages;
+        for (int i = 0; i < wizard.pcWizard->count(); ++i)
+            pages << wizard.pcWizard->widget(i)->objectName();
+        QCOMPARE(pages, QStringList({"tsStart", "tsBitsize", "tsLocaleInfo", "tsOrganizationInfo",
+                                     "tsFinished"}));
+        QVERIFY(wizard.Label1->text().startsWith(
+            "This wizard will generate a Certificate Request.  \n\nA Certificate Request is sent"));
+        QVERIFY(wizard.rb1024->isChecked());
+        QVERIFY(!wizard.rb2048->isChecked() && !wizard.rb512->isChecked());
+        QCOMPARE(wizard.cbCountry->count(), 240);
+        QCOMPARE(wizard.cbCountry->currentText(), QString("UNITED STATES"));
+        QCOMPARE(wizard.cbCountry->itemText(48),
+                 QString("CONGO, Democratic Republic of (was Zaire)"));
+        QVERIFY(!wizard.cbCountry->isEditable());
+        QCOMPARE(wizard.edtExportPath->text(), QDir::currentPath() + "/");
+        QVERIFY(wizard.edtEmail->text().isEmpty() && wizard.edtDomainName->text().isEmpty());
+        QCOMPARE(wizard.btnExportPath->text(), QString("..."));
+        QCOMPARE(wizard.memRootInstructions->toPlainText().split('\n'),
+                 QStringList({"Your Certificate Request has been generated.", "",
+                              "You may now submit this request to a Certificate ", "Authority."}));
+        QVERIFY(!wizard.findChild<QLineEdit*>("edtDays"));
+
+        const QStringList page1 = {"rb1024", "rb2048", "rb512", "edtEmail"};
+        const QStringList page2 = {"cbCountry", "edtState", "edtCity"};
+        const QStringList page3 = {"edtDomainName", "edtLegalName", "edtExportPath",
+                                   "btnExportPath"};
+        QCOMPARE(tabOrder(wizard.rb1024, page1), page1);
+        QCOMPARE(tabOrder(wizard.cbCountry, page2), page2);
+        QCOMPARE(tabOrder(wizard.edtDomainName, page3), page3);
+    }
+
+    void navigationChecksEveryPage() {
+        TfrmGenerateCSR wizard(nullptr);
+        wizard.show();
+        QVERIFY(QTest::qWaitForWindowActive(&wizard));
+        QTest::keyClick(&wizard, Qt::Key_Return);
+        QCOMPARE(wizard.currentPage(), 1);
+        QCOMPARE(wizard.btnPrevious->text(), QString("< Previous"));
+        QCOMPARE(wizard.btnNext->text(), QString("Next >"));
+        QCOMPARE(wizard.focusWidget(), wizard.rb1024);
+
+        const QString incomplete = TCertificateWizard::kPageIncompleteMessage;
+        {
+            ModalScript script({pressButton(QMessageBox::Ok)});
+            clickNext(wizard);
+            QCOMPARE(script.seen, QStringList({incomplete}));
+        }
+        QCOMPARE(wizard.currentPage(), 1);
+        QCOMPARE(wizard.btnPrevious->text(), QString("< Previous"));
+        QTest::keyClicks(wizard.edtEmail, "   ");
+        clickNext(wizard);
+        QCOMPARE(wizard.currentPage(), 2);
+        QCOMPARE(wizard.focusWidget(), wizard.cbCountry);
+
+        for (QLineEdit* filled : {wizard.edtState, wizard.edtCity}) {
+            ModalScript script({pressButton(QMessageBox::Ok)});
+            clickNext(wizard);
+            QCOMPARE(script.seen, QStringList({incomplete}));
+            QCOMPARE(wizard.currentPage(), 2);
+            filled->setText("x");
+        }
+        clickNext(wizard);
+        QCOMPARE(wizard.currentPage(), 3);
+        QCOMPARE(wizard.focusWidget(), wizard.edtDomainName);
+
+        wizard.edtExportPath->clear();
+        for (QLineEdit* filled : {wizard.edtDomainName, wizard.edtLegalName}) {
+            ModalScript script({pressButton(QMessageBox::Ok)});
+            clickNext(wizard);
+            QCOMPARE(script.seen, QStringList({incomplete}));
+            QCOMPARE(wizard.currentPage(), 3);
+            QCOMPARE(wizard.btnNext->text(), QString("Next >"));
+            filled->setText("x");
+        }
+        {
+            ModalScript script({pressButton(QMessageBox::Ok)});
+            clickNext(wizard);
+            QCOMPARE(script.seen, QStringList({incomplete}));
+        }
+        QCOMPARE(wizard.edtDomainName->text(), QString("x"));
+
+        QTest::keyClick(&wizard, Qt::Key_Escape);
+        QCOMPARE(wizard.currentPage(), 2);
+        clickPrevious(wizard);
+        QCOMPARE(wizard.currentPage(), 1);
+        QCOMPARE(wizard.btnPrevious->text(), QString("< Previous"));
+        QTest::keyClick(&wizard, Qt::Key_Escape);
+        QCOMPARE(wizard.currentPage(), 0);
+        QCOMPARE(wizard.btnPrevious->text(), QString("Cancel"));
+        QCOMPARE(wizard.edtEmail->text(), QString("   "));
+        QTest::keyClick(&wizard, Qt::Key_Escape);
+        QVERIFY(!wizard.isVisible());
+        QCOMPARE(wizard.result(), int(QDialog::Accepted));
+    }
+
+    void closeBoxClosesWithCancel() {
+        TfrmGenerateCSR wizard(nullptr);
+        wizard.show();
+        clickNext(wizard);
+        wizard.close();
+        QVERIFY(!wizard.isVisible());
+        QCOMPARE(wizard.result(), int(QDialog::Rejected));
+    }
+
+    void requestEndToEnd_data() {
+        QTest::addColumn<QString>("keySize");
+        QTest::addColumn<QString>("domain");
+        QTest::addColumn<QString>("legalName");
+        QTest::addColumn<QString>("baseName");
+        QTest::newRow("512, wildcard") << "512"
+                                       << "*.shop.test"
+                                       << "Smith & Sons #2"
+                                       << "wildcard.shop.test";
+        QTest::newRow("1024, quoting characters") << "1024"
+                                                  << "www.shop.test"
+                                                  << "a$b\\c \"q\" it's"
+                                                  << "www.shop.test";
+        QTest::newRow("2048, two wildcards")
+            << "2048"
+            << "*.*.shop.test" << QString::fromUtf8("Müller & Söhne")
+            << "wildcard.wildcard.shop.test";
+    }
+
+    void requestEndToEnd() {
+        QFETCH(QString, keySize);
+        QFETCH(QString, domain);
+        QFETCH(QString, legalName);
+        QFETCH(QString, baseName);
+        TempProgramFolder program;
+        TempFolder out;
+        TypedSubject subject;
+        subject.keySize = keySize;
+        subject.domain = domain;
+        subject.legalName = legalName;
+        subject.countryIndex = 81; // GERMANY
+        subject.state = QString::fromUtf8("Bayern #1");
+        subject.city = QString::fromUtf8("München");
+        TfrmGenerateCSR wizard(nullptr);
+        wizard.show();
+        fillPages(wizard, subject, out.path());
+        {
+            ModalScript script({enterPassPhrases("", kPassPhrase)});
+            clickNext(wizard);
+            QCOMPARE(script.remaining(), 0);
+            QCOMPARE(script.seen.size(), 1);
+        }
+        QCOMPARE(wizard.currentPage(), 4);
+        QCOMPARE(wizard.btnNext->text(), QString("Finish"));
+        QCOMPARE(wizard.btnPrevious->text(), QString("< Previous"));
+
+        const QString key = out.file(baseName + ".key");
+        const QString csr = out.file(baseName + ".csr");
+        QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList({baseName + ".csr", baseName + ".key"}));
+        QCOMPARE(fileContent(program.file("passnew.txt")), kPassPhrase.toUtf8());
+
+        int exitCode = -1;
+        const QString keyText = runOpenSSL(
+            {"rsa", "-in", key, "-passin", "pass:" + kPassPhrase, "-noout", "-text"}, &exitCode);
+        QCOMPARE(exitCode, 0);
+        QVERIFY2(keyText.contains("Private-Key: (" + keySize + " bit"), qPrintable(keyText));
+        runOpenSSL({"rsa", "-in", key, "-passin", "pass:wrong phrase", "-noout"}, &exitCode);
+        QVERIFY(exitCode != 0);
+        QVERIFY(fileContent(key).contains("ENCRYPTED"));
+
+        runOpenSSL({"req", "-in", csr, "-noout", "-verify"}, &exitCode);
+        QCOMPARE(exitCode, 0);
+        QCOMPARE(subjectOf("req", csr), subject.expectedSubject());
+        QCOMPARE(runOpenSSL({"req", "-in", csr, "-noout", "-pubkey"}),
+                 runOpenSSL({"rsa", "-in", key, "-passin", "pass:" + kPassPhrase, "-pubout"}));
+
+        clickNext(wizard);
+        QVERIFY(!wizard.isVisible());
+        QCOMPARE(wizard.result(), int(QDialog::Accepted));
+        QVERIFY(wizard.memRootInstructions->toPlainText().endsWith(
+            "You may now submit this request to a Certificate Authority.\n\nThe key has been "
+            "saved to the file \"" +
+            domain + ".key\""));
+        QVERIFY(QFile::exists(key) && QFile::exists(csr));
+    }
+
+    // Back from the finished page, Next asks again for a pass phrase and about both files.
+    void backFromFinishedPageGeneratesAgain() {
+        TempProgramFolder program;
+        TempFolder out;
+        TypedSubject subject;
+        subject.domain = "*.shop.test";
+        subject.keySize = "512";
+        TfrmGenerateCSR wizard(nullptr);
+        wizard.show();
+        fillPages(wizard, subject, out.path());
+        {
+            ModalScript script({enterPassPhrases("", kPassPhrase)});
+            clickNext(wizard);
+        }
+        QCOMPARE(wizard.currentPage(), 4);
+        const QByteArray firstKey = fileContent(out.file("wildcard.shop.test.key"));
+        clickPrevious(wizard);
+        QCOMPARE(wizard.currentPage(), 3);
+        QCOMPARE(wizard.btnNext->text(), QString("Next >"));
+        QCOMPARE(wizard.edtDomainName->text(), QString("*.shop.test"));
+        {
+            ModalScript script({enterPassPhrases("", "second phrase"),
+                                pressButton(QMessageBox::Yes), pressButton(QMessageBox::Yes)});
+            clickNext(wizard);
+            QCOMPARE(script.seen.mid(1), QStringList({question("wildcard.shop.test.key"),
+                                                      question("wildcard.shop.test.csr")}));
+        }
+        QCOMPARE(wizard.currentPage(), 4);
+        QVERIFY(fileContent(out.file("wildcard.shop.test.key")) != firstKey);
+        int exitCode = -1;
+        runOpenSSL({"rsa", "-in", out.file("wildcard.shop.test.key"), "-passin",
+                    "pass:second phrase", "-noout"},
+                   &exitCode);
+        QCOMPARE(exitCode, 0);
+        QCOMPARE(subjectOf("req", out.file("wildcard.shop.test.csr")), subject.expectedSubject());
+        QVERIFY(!QFile::exists(out.file("__config.tmp")));
+    }
+
+    void declinedOverwriteLeavesEverything_data() {
+        QTest::addColumn<QStringList>("present");
+        QTest::addColumn<Answers>("answers");
+        QTest::addColumn<QStringList>("questions");
+        const QString key = "www.shop.test.key";
+        const QString csr = "www.shop.test.csr";
+        QTest::newRow("key only, No")
+            << QStringList({key}) << Answers{QMessageBox::No} << QStringList({question(key)});
+        QTest::newRow("request only, No")
+            << QStringList({csr}) << Answers{QMessageBox::No} << QStringList({question(csr)});
+        QTest::newRow("both, No") << QStringList({key, csr}) << Answers{QMessageBox::No}
+                                  << QStringList({question(key)});
+        QTest::newRow("both, Yes then No")
+            << QStringList({key, csr}) << Answers{QMessageBox::Yes, QMessageBox::No}
+            << QStringList({question(key), question(csr)});
+    }
+
+    void declinedOverwriteLeavesEverything() {
+        QFETCH(QStringList, present);
+        QFETCH(Answers, answers);
+        QFETCH(QStringList, questions);
+        TempProgramFolder program;
+        TempFolder out;
+        for (const QString& name : present)
+            writeFileContent(out.file(name), "old " + name.toUtf8());
+        const auto before = folderContent(out.path());
+        TfrmGenerateCSR wizard(nullptr);
+        wizard.show();
+        fillPages(wizard, TypedSubject(), out.path());
+        QVector<ModalScript::Action> actions = {enterPassPhrases("", kPassPhrase)};
+        for (QMessageBox::StandardButton answer : answers)
+            actions << pressButton(answer);
+        ModalScript script(actions);
+        clickNext(wizard);
+        QCOMPARE(script.remaining(), 0);
+        QCOMPARE(script.seen.mid(1), questions);
+        QCOMPARE(folderContent(out.path()), before);
+        QCOMPARE(wizard.currentPage(), 3);
+        QCOMPARE(wizard.btnNext->text(), QString("Next >"));
+        QCOMPARE(fileContent(program.file("passnew.txt")), kPassPhrase.toUtf8());
+    }
+
+    void cancelledPassPhraseDialogAsksNothing() {
+        TempProgramFolder program;
+        TempFolder out;
+        writeFileContent(out.file("www.shop.test.key"), "old key");
+        writeFileContent(out.file("www.shop.test.csr"), "old request");
+        writeFileContent(program.file("passnew.txt"), "earlier");
+        const auto before = folderContent(out.path());
+        TfrmGenerateCSR wizard(nullptr);
+        wizard.show();
+        fillPages(wizard, TypedSubject(), out.path());
+        ModalScript script({rejectDialog(), pressButton(QMessageBox::No)});
+        clickNext(wizard);
+        QCOMPARE(script.seen.size(), 1);
+        QCOMPARE(folderContent(out.path()), before);
+        QCOMPARE(fileContent(program.file("passnew.txt")), QByteArray("earlier"));
+        QCOMPARE(wizard.currentPage(), 3);
+    }
+
+    void unwritableExportFolderStopsBeforeAnyRun_data() {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("missing") << "missing/"
+                                 << "No such file or directory";
+        QTest::newRow("under a file") << "plain/"
+                                      << "Not a directory";
+    }
+
+    void unwritableExportFolderStopsBeforeAnyRun() {
+        QFETCH(QString, folder);
+        QFETCH(QString, reason);
+        TempProgramFolder program;
+        TempFolder out;
+        writeFileContent(out.file("plain"), "a file");
+        TfrmGenerateCSR wizard(nullptr);
+        wizard.show();
+        fillPages(wizard, TypedSubject(), out.file(folder));
+        ModalScript script({enterPassPhrases("", kPassPhrase), pressButton(QMessageBox::Ok)});
+        clickNext(wizard);
+        QCOMPARE(script.seen.size(), 2);
+        QVERIFY2(script.seen[1].contains("\"" + out.file(folder) + "__config.tmp\""),
+                 qPrintable(script.seen[1]));
+        QVERIFY2(script.seen[1].contains(reason), qPrintable(script.seen[1]));
+        QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList({"plain"}));
+        QCOMPARE(wizard.currentPage(), 3);
+    }
+
+    void missingToolLeavesTheConfigurationFile() {
+        TempProgramFolder program(false);
+        TempFolder out;
+        TfrmGenerateCSR wizard(nullptr);
+        wizard.show();
+        fillPages(wizard, TypedSubject(), out.path());
+        ModalScript script({enterPassPhrases("", kPassPhrase), pressButton(QMessageBox::Ok)});
+        clickNext(wizard);
+        QCOMPARE(script.seen.mid(1), QStringList({TCertificateWizard::kRunFailedMessage}));
+        QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList({"__config.tmp"}));
+        QCOMPARE(wizard.currentPage(), 3);
+        QCOMPARE(wizard.btnPrevious->text(), QString("< Previous"));
+        QCOMPARE(wizard.btnNext->text(), QString("Next >"));
+    }
+
+    // An e-mail address outside ASCII is the tool's to refuse: the key is made, the request
+    // is not.
+    void failedRequestRunKeepsTheKey() {
+        TempProgramFolder program;
+        TempFolder out;
+        TypedSubject subject;
+        subject.keySize = "512";
+        subject.email = QString::fromUtf8("jörg@shop.test");
+        TfrmGenerateCSR wizard(nullptr);
+        wizard.show();
+        fillPages(wizard, subject, out.path());
+        ModalScript script({enterPassPhrases("", kPassPhrase), pressButton(QMessageBox::Ok)});
+        clickNext(wizard);
+        QCOMPARE(script.seen.mid(1), QStringList({TCertificateWizard::kRunFailedMessage}));
+        QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList({"www.shop.test.key"}));
+        QCOMPARE(wizard.currentPage(), 3);
+    }
+
+    // Values that would lead the files astray or that the files cannot carry are refused
+    // before the pass phrase is asked for and before any file is touched.
+    void refusedValuesTouchNothing_data() {
+        QTest::addColumn<QString>("domain");
+        QTest::addColumn<QString>("legalName");
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("message");
+        const QString path = "cannot name the output files";
+        QTest::newRow("slash") << "../www.shop.test"
+                               << "Acme"
+                               << "" << path;
+        QTest::newRow("backslash") << "a\\b"
+                                   << "Acme"
+                                   << "" << path;
+        QTest::newRow("dot") << "."
+                             << "Acme"
+                             << "" << path;
+        QTest::newRow("dot dot") << ".."
+                                 << "Acme"
+                                 << "" << path;
+        QTest::newRow("quote in domain") << "a\"b"
+                                         << "Acme"
+                                         << "" << OpenSSLCommands::doubleQuoteMessage("a\"b");
+        QTest::newRow("quote in folder") << "www.shop.test"
+                                         << "Acme"
+                                         << "q\"/"
+                                         << "double quote";
+        QTest::newRow("not Latin-1") << "www.shop.test" << QString::fromUtf8("Łódź Sp.") << ""
+                                     << "Latin-1";
+    }
+
+    void refusedValuesTouchNothing() {
+        QFETCH(QString, domain);
+        QFETCH(QString, legalName);
+        QFETCH(QString, folder);
+        QFETCH(QString, message);
+        TempProgramFolder program;
+        TempFolder out;
+        writeFileContent(out.file("www.shop.test.key"), "old key");
+        const auto before = folderContent(out.path());
+        TypedSubject subject;
+        subject.domain = domain;
+        subject.legalName = legalName;
+        TfrmGenerateCSR wizard(nullptr);
+        wizard.show();
+        fillPages(wizard, subject, out.path() + folder);
+        ModalScript script({pressButton(QMessageBox::Ok)});
+        clickNext(wizard);
+        QCOMPARE(script.seen.size(), 1);
+        QVERIFY2(script.seen[0].contains(message), qPrintable(script.seen[0]));
+        QCOMPARE(folderContent(out.path()), before);
+        QVERIFY(!QFile::exists(program.file("passnew.txt")));
+        QCOMPARE(wizard.currentPage(), 3);
+    }
+
+    // The tool runs in the program folder; a relative export folder still means the one
+    // below the current directory.
+    void relativeExportFolderLiesInTheCurrentDirectory() {
+        TempProgramFolder program;
+        TempFolder out;
+        QDir(out.path()).mkdir("certs");
+        const QString previous = QDir::currentPath();
+        QDir::setCurrent(out.path());
+        TypedSubject subject;
+        subject.keySize = "512";
+        TfrmGenerateCSR wizard(nullptr);
+        wizard.show();
+        fillPages(wizard, subject, "certs");
+        ModalScript script({enterPassPhrases("", kPassPhrase)});
+        clickNext(wizard);
+        QDir::setCurrent(previous);
+        QCOMPARE(wizard.currentPage(), 4);
+        QCOMPARE(QDir(out.file("certs")).entryList(QDir::Files | QDir::Hidden),
+                 QStringList({"www.shop.test.csr", "www.shop.test.key"}));
+    }
+};
+
+QTEST_MAIN(TestGenerateCSR)
+#include "tst_generatecsr.moc"
