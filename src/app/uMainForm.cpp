@@ -6,6 +6,7 @@
 #include "uPasswordForm.h"
 #include "uPrepareIISForm.h"
 #include "uPrepareIndyIntrawebForm.h"
+#include "uSelfSignForm.h"
 #include "uViewInstructionsForm.h"
 
 #include <QButtonGroup>
@@ -48,7 +49,6 @@ template <class Form> std::unique_ptr<QDialog> createWizard(QWidget* owner) {
 }
 
 // The wizard that each task opens, in the order in which Start looks at the radio buttons.
-// A task without a factory has its radio button disabled.
 struct Task {
     QRadioButton* TfrmCertwright::*button;
     WizardFactory create;
@@ -56,7 +56,7 @@ struct Task {
 
 const Task kTasks[] = {
     {&TfrmCertwright::rbGenerateCSR, &createWizard<TfrmGenerateCSR>},
-    {&TfrmCertwright::rbSelfSign, nullptr},
+    {&TfrmCertwright::rbSelfSign, &createWizard<TfrmSelfSign>},
     {&TfrmCertwright::rbExtractRoot, &createWizard<TfrmExtractRoot>},
     {&TfrmCertwright::rbPrepareIndy, &createWizard<TfrmPrepareIndyIntraweb>},
     {&TfrmCertwright::rbPrepareIIS, &createWizard<TfrmPrepareIIS>},
@@ -107,9 +107,6 @@ TfrmCertwright::TfrmCertwright(QWidget* parent)
     connect(btnStart, &QPushButton::clicked, this, &TfrmCertwright::btnStartClick);
     connect(btnClose, &QPushButton::clicked, this, &TfrmCertwright::btnCloseClick);
 
-    for (const Task& task : kTasks)
-        (this->*task.button)->setEnabled(task.create != nullptr);
-
     auto* layout = new QVBoxLayout(this);
     layout->setSizeConstraint(QLayout::SetFixedSize);
     const auto addIndented = [layout](QWidget* widget) {
@@ -153,10 +150,8 @@ void TfrmCertwright::btnStartClick() {
         for (const Task& task : kTasks) {
             if (!(this->*task.button)->isChecked())
                 continue;
-            if (task.create) {
-                const std::unique_ptr<QDialog> wizard = task.create(this);
-                wizard->exec();
-            }
+            const std::unique_ptr<QDialog> wizard = task.create(this);
+            wizard->exec();
             return;
         }
     });

@@ -1,0 +1,249 @@
+#include "TestSupport.h"
+#include "uCertwrightCommon.h"
+#include "uMainForm.h"
+#include "uPasswordForm.h"
+
+#include <QButtonGroup>
+#include <QDir>
+#include <QFrame>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QtTest>
+
+#include <algorithm>
+
+namespace {
+const QStringList kRadioNames = {"rbGenerateCSR", "rbSelfSign",    "rbExtractRoot",
+                                 "rbPrepareIIS",  "rbPrepareIndy", "rbViewInstall"};
+
+// Where a widget sits inside the chooser, from the top.
+int topOf(const TfrmCertwright& chooser, const char* name) {
+    const auto* widget = chooser.findChild<QWidget*>(name);
+    return widget ? widget->mapTo(&chooser, QPoint(0, 0)).y() : -1;
+}
+
+void writeEarlierContents(const TempProgramFolder& program) {
+    writeFileContent(program.file(kCurrentPassPhraseFile), "current secret");
+    writeFileContent(program.file(kNewPassPhraseFile), "new secret");
+}
+
+bool bothFilesEmpty(const TempProgramFolder& program) {
+    for (const QString& name : {kCurrentPassPhraseFile, kNewPassPhraseFile})
+        if (!FileIsPresent(program.file(name)) || QueryFileSize(program.file(name)) != 0)
+            return false;
+    return true;
+}
+
+// Records the wizard that Start opens, then closes it with Cancel.
+struct OpenedWizard {
+    QString className;
+    QWidget* parent = nullptr;
+    QPointer<QWidget> window;
+    ModalScript::Action recordAndReject(const char* marker = nullptr) {
+        return [this, marker](QWidget* modal) {
+            className = QString::fromLatin1(modal->metaObject()->className());
+            parent = modal->parentWidget();
+            window = modal;
+            if (marker)
+                modal->setProperty(marker, true);
+            rejectDialog()(modal);
+        };
+    }
+};
+} // namespace
+
+// The task chooser: its layout and keyboard, the wizard each task opens, and the emptying of
+// the pass-phrase files when it closes.
+class TestChooser : public QObject {
+    Q_OBJECT
+  private slots:
+    void layoutInScreenOrder() {
+        TfrmCertwright chooser;
+        chooser.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&chooser));
+        QCOMPARE(chooser.windowTitle(), QStringLiteral("Certwright"));
+        QVERIFY(chooser.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
+        QVERIFY(!chooser.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+
+        const char* screenOrder[] = {
+            "Label1",        "rbGenerateCSR", "rbSelfSign",    "Bevel1",        "Label2",
+            "rbExtractRoot", "rbPrepareIIS",  "rbPrepareIndy", "rbViewInstall", "btnStart"};
+        for (std::size_t i = 1; i < std::size(screenOrder); ++i)
+            QVERIFY2(topOf(chooser, screenOrder[i - 1]) < topOf(chooser, screenOrder[i]),
+                     screenOrder[i]);
+        QCOMPARE(topOf(chooser, "btnStart"), topOf(chooser, "btnClose"));
+        QVERIFY(chooser.btnStart->x() < chooser.btnClose->x());
+        QVERIFY(chooser.btnClose->geometry().right() > chooser.width() * 3 / 4);
+        QCOMPARE(chooser.Bevel1->frameShape(), QFrame::HLine);
+
+        QCOMPARE(chooser.Label1->text(),
+                 QStringLiteral("I do not already have a certificate and would like to:"));
+        QCOMPARE(chooser.Label2->text(),
+                 QStringLiteral("I already have a certificate and would like to:"));
+        QCOMPARE(chooser.rbGenerateCSR->text(),
+                 QStringLiteral("Generate a Certificate Request to send to a certificate "
+                                "authority such as Verisign."));
+        QCOMPARE(chooser.rbSelfSign->text(),
+                 QStringLiteral("Generate and self-sign a certificate."));
+        QCOMPARE(chooser.rbExtractRoot->text(),
+                 QStringLiteral("Extract a \"Trusted Root Certificate\" for installation into a "
+                                "web server."));
+        QCOMPARE(chooser.rbPrepareIIS->text(),
+                 QStringLiteral("Prepare an SSL certificate for installation in an IIS server."));
+        QCOMPARE(chooser.rbPrepareIndy->text(),
+                 QStringLiteral(
+                     "Prepare an SSL certificate for installation in an Indy/IntraWeb server."));
+        QCOMPARE(chooser.rbViewInstall->text(),
+                 QStringLiteral("Learn how to install my SSL certificate into a web server."));
+        QCOMPARE(chooser.btnStart->text(), QStringLiteral("Start"));
+        QCOMPARE(chooser.btnClose->text(), QStringLiteral("Close"));
+    }
+
+    void exactlyOneTaskSelected() {
+        TfrmCertwright chooser;
+        QVERIFY(chooser.rbGenerateCSR->isChecked());
+        for (const QString& name : kRadioNames) {
+            auto* radio = chooser.findChild<QRadioButton*>(name);
+            QVERIFY(radio);
+            QCOMPARE(radio->group(), chooser.tasks);
+            radio->click();
+            for (const QString& other : kRadioNames)
+                QCOMPARE(chooser.findChild<QRadioButton*>(other)->isChecked(), other == name);
+        }
+        QVERIFY(chooser.tasks->exclusive());
+    }
+
+    void tabOrderDiffersFromScreenOrder() {
+        TfrmCertwright chooser;
+        const QStringList expected = {"rbGenerateCSR", "rbSelfSign",    "rbExtractRoot",
+                                      "rbPrepareIndy", "rbViewInstall", "rbPrepareIIS",
+                                      "btnStart",      "btnClose"};
+        QStringList visited;
+        QWidget* widget = chooser.rbGenerateCSR;
+        do {
+            if (expected.contains(widget->objectName()))
+                visited << widget->objectName();
+            widget = widget->nextInFocusChain();
+        } while (widget != chooser.rbGenerateCSR && visited.size() < expected.size());
+        QCOMPARE(visited, expected);
+    }
+
+    void startOpensTheSelectedWizard_data() {
+        QTest::addColumn<QString>("radio");
+        QTest::addColumn<QString>("form");
+        QTest::newRow("request") << "rbGenerateCSR"
+                                 << "TfrmGenerateCSR";
+        QTest::newRow("self-signed") << "rbSelfSign"
+                                     << "TfrmSelfSign";
+        QTest::newRow("root") << "rbExtractRoot"
+                              << "TfrmExtractRoot";
+        QTest::newRow("Indy") << "rbPrepareIndy"
+                              << "TfrmPrepareIndyIntraweb";
+        QTest::newRow("IIS") << "rbPrepareIIS"
+                             << "TfrmPrepareIIS";
+        QTest::newRow("instructions") << "rbViewInstall"
+                                      << "TfrmViewInstructions";
+    }
+    void startOpensTheSelectedWizard() {
+        QFETCH(QString, radio);
+        QFETCH(QString, form);
+        TempProgramFolder program;
+        TfrmCertwright chooser;
+        chooser.show();
+        chooser.findChild<QRadioButton*>(radio)->click();
+        OpenedWizard opened;
+        ModalScript script({opened.recordAndReject()});
+        chooser.btnStart->click();
+        QCOMPARE(script.remaining(), 0);
+        QCOMPARE(opened.className, form);
+        QCOMPARE(opened.parent, &chooser);
+        QVERIFY2(opened.window.isNull(), "the wizard is freed when it closes");
+        QVERIFY(chooser.findChild<QRadioButton*>(radio)->isChecked());
+    }
+
+    void startWithoutChoosingOpensTheRequestWizard() {
+        TempProgramFolder program;
+        TfrmCertwright chooser;
+        chooser.show();
+        QVERIFY(QTest::qWaitForWindowActive(&chooser));
+        OpenedWizard opened;
+        ModalScript script({opened.recordAndReject()});
+        // Enter on the focused task presses the default button.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QCOMPARE(script.remaining(), 0);
+        QCOMPARE(opened.className, QStringLiteral("TfrmGenerateCSR"));
+        QVERIFY(chooser.btnStart->isDefault());
+    }
+
+    void everyStartBuildsAFreshWizard() {
+        TempProgramFolder program;
+        TfrmCertwright chooser;
+        chooser.show();
+        chooser.rbPrepareIIS->click();
+        OpenedWizard first;
+        OpenedWizard second;
+        ModalScript script({first.recordAndReject("used")});
+        chooser.btnStart->click();
+        QVERIFY(first.window.isNull());
+        QVariant usedBefore;
+        ModalScript again({[&](QWidget* modal) {
+            usedBefore = modal->property("used");
+            second.recordAndReject()(modal);
+        }});
+        chooser.btnStart->click();
+        QCOMPARE(again.remaining(), 0);
+        QCOMPARE(second.className, QStringLiteral("TfrmPrepareIIS"));
+        QVERIFY2(!usedBefore.isValid(), "the second Start reused the first wizard");
+    }
+
+    void closingEmptiesThePassPhraseFiles_data() {
+        QTest::addColumn<bool>("earlierContents");
+        QTest::addColumn<int>("how");
+        for (const bool earlier : {false, true}) {
+            const char* state = earlier ? "written" : "missing";
+            QTest::addRow("Close, files %s", state) << earlier << 0;
+            QTest::addRow("Escape, files %s", state) << earlier << 1;
+            QTest::addRow("close box, files %s", state) << earlier << 2;
+        }
+    }
+    void closingEmptiesThePassPhraseFiles() {
+        QFETCH(bool, earlierContents);
+        QFETCH(int, how);
+        TempProgramFolder program;
+        if (earlierContents)
+            writeEarlierContents(program);
+        TfrmCertwright chooser;
+        chooser.show();
+        QVERIFY(QTest::qWaitForWindowActive(&chooser));
+        QVERIFY(!bothFilesEmpty(program));
+        if (how == 0)
+            chooser.btnClose->click();
+        else if (how == 1)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        else
+            chooser.close();
+        QVERIFY(!chooser.isVisible());
+        QVERIFY(bothFilesEmpty(program));
+    }
+
+    void closingReportsAFileThatCannotBeEmptied() {
+        TempProgramFolder program;
+        writeEarlierContents(program);
+        QVERIFY(QFile::remove(program.file(kCurrentPassPhraseFile)));
+        QVERIFY(QDir(program.path()).mkdir(kCurrentPassPhraseFile));
+        TfrmCertwright chooser;
+        chooser.show();
+        ModalScript script({pressButton(QMessageBox::Ok)});
+        chooser.btnClose->click();
+        QCOMPARE(script.seen.size(), 1);
+        QVERIFY2(script.seen.first().contains(program.file(kCurrentPassPhraseFile)),
+                 qPrintable(script.seen.first()));
+        QCOMPARE(fileContent(program.file(kNewPassPhraseFile)), QByteArray("new secret"));
+        QVERIFY2(!chooser.isVisible(), "the exit goes on after the error");
+    }
+};
+
+QTEST_MAIN(TestChooser)
+#include "tst_chooser.moc"
