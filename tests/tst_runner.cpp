@@ -346,6 +346,20 @@ class TestRunner : public QObject {
         QVERIFY(!QGuiApplication::overrideCursor());
     }
 
+    // The wait sleeps until something happens instead of polling in slices.
+    void waitUsesNoProcessorTime() {
+        TExternalApp runner;
+        const auto processorMs = [] {
+            rusage usage{};
+            ::getrusage(RUSAGE_SELF, &usage);
+            return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000 +
+                   (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000;
+        };
+        const long before = processorMs();
+        run(runner, kSleep, QStringLiteral("sleep 1"));
+        QVERIFY2(processorMs() - before < 100, qPrintable(QString::number(processorMs() - before)));
+    }
+
     void waitOffTheGuiThreadWaitsForTheWorker() {
         TExternalApp runner;
         QSignalSpy stopped(&runner, &TExternalApp::OnProcessStopped);
