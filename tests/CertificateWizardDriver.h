@@ -15,6 +15,10 @@
 #include <QStackedWidget>
 #include <QtTest>
 
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
 // What a user types into the wizard's pages.
 struct TypedSubject {
     QString keySize = "1024";
@@ -95,4 +99,49 @@ inline QMap<QString, QByteArray> folderContent(const QString& folder) {
     for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden))
         content[name] = fileContent(folder + name);
     return content;
+}
+
+// Collects what the program writes to its standard error while the object lives.
+class StandardErrorCapture {
+  public:
+    StandardErrorCapture() {
+        std::fflush(stderr);
+        saved = ::dup(STDERR_FILENO);
+        const QByteArray path = QFile::encodeName(folder.file("stderr.txt"));
+        const int file = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(file, STDERR_FILENO);
+        ::close(file);
+    }
+    ~StandardErrorCapture() { restore(); }
+    // Ends the capture and returns what was written.
+    QString text() {
+        restore();
+        return QString::fromUtf8(fileContent(folder.file("stderr.txt")));
+    }
+
+  private:
+    TempFolder folder;
+    int saved = -1;
+    void restore() {
+        if (saved < 0)
+            return;
+        std::fflush(stderr);
+        ::dup2(saved, STDERR_FILENO);
+        ::close(saved);
+        saved = -1;
+    }
+};
+
+// Puts into the program folder, in place of the tool, a script that announces each run on its
+// standard output ("tool run: " and its first argument) and then lets the real tool do the
+// work. A script loses the sub-command, which the tool takes from its program name, so the
+// script finds it again: only the req runs begin with -new.
+inline void installAnnouncingTool(const TempProgramFolder& program) {
+    const QString script = program.file("openssl");
+    writeFileContent(script, QByteArray("#!/bin/sh\n"
+                                        "echo \"tool run: $1\"\n"
+                                        "if [ \"$1\" = -new ]; then command=req; "
+                                        "else command=genrsa; fi\n"
+                                        "exec " OPENSSL_TOOL " $command \"$@\"\n"));
+    QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }

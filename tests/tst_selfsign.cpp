@@ -1,0 +1,375 @@
+#include "CertificateWizardDriver.h"
+#include "TestSupport.h"
+#include "uCertwrightCommon.h"
+#include "uSelfSignForm.h"
+
+#include <QLabel>
+#include <QLocale>
+#include <QSpinBox>
+#include <QTextEdit>
+
+namespace {
+
+using Answers = QVector<QMessageBox::StandardButton>;
+
+QString question(const QString& file) {
+    return TCertificateWizard::kOverwriteQuestion.arg(file);
+}
+
+// Sets the term as a user does: selects the field's text and types over it.
+void typeTerm(TfrmSelfSign& wizard, const QString& term) {
+    wizard.edtDays->selectAll();
+    QTest::keyClick(wizard.edtDays, Qt::Key_Delete);
+    QTest::keyClicks(wizard.edtDays, term);
+}
+
+// The days between the certificate's notBefore and notAfter.
+qint64 validityDays(const QString& certificate) {
+    const QString output =
+        runOpenSSL({"x509", "-in", certificate, "-noout", "-startdate", "-enddate"});
+    QDateTime dates[2];
+    int found = 0;
+    for (const QString& line : output.split('\n', Qt::SkipEmptyParts)) {
+        const QString date = line.section('=', 1).simplified();
+        dates[found++ % 2] = QLocale::c().toDateTime(date, "MMM d HH:mm:ss yyyy 'GMT'");
+    }
+    if (found != 2 || !dates[0].isValid() || !dates[1].isValid())
+        return -1;
+    return dates[0].secsTo(dates[1]) / 86400;
+}
+
+} // namespace
+
+// The self-signed certificate wizard, driven through its widgets with the real tool.
+class TestSelfSign : public QObject {
+    Q_OBJECT
+  private slots:
+    void freshWizardShowsItsDefaults() {
+        TfrmSelfSign wizard(nullptr);
+        wizard.show();
+        QCOMPARE(wizard.windowTitle(), QString("Generate and Self Sign"));
+        QCOMPARE(wizard.currentPage(), 0);
+        QCOMPARE(wizard.btnPrevious->text(), QString("Cancel"));
+        QCOMPARE(wizard.btnNext->text(), QString("Next >"));
+        QVERIFY(wizard.Label1->text().startsWith(
+            "This wizard will generate a self-signed certificate.\n\nA self signed certificate"));
+        QVERIFY(wizard.rb1024->isChecked());
+        QCOMPARE(wizard.edtDays->text(), QString("365"));
+        QCOMPARE(wizard.udDays->value(), 365);
+        QCOMPARE(wizard.udDays->minimum(), 0);
+        QCOMPARE(wizard.udDays->maximum(), 32767);
+        QVERIFY(!wizard.udDays->wrapping());
+        QCOMPARE(wizard.cbCountry->currentText(), QString("UNITED STATES"));
+        QCOMPARE(wizard.edtExportPath->text(), QDir::currentPath() + "/");
+        QCOMPARE(wizard.memRootInstructions->toPlainText().split('\n'),
+                 QStringList({"Your Certificate Request has been generated.", "",
+                              "Your certificate may now be installed in a web server."}));
+        const QStringList page1 = {"rb1024", "rb2048", "rb512", "edtDays", "udDays", "edtEmail"};
+        QCOMPARE(tabOrder(wizard.rb1024, page1), page1);
+        const QStringList page3 = {"edtDomainName", "edtLegalName", "edtExportPath",
+                                   "btnExportPath"};
+        QCOMPARE(tabOrder(wizard.edtDomainName, page3), page3);
+    }
+
+    // The arrows write plain digits, which the tool accepts, and step from a typed number.
+    void upDownWritesPlainNumbers() {
+        TfrmSelfSign wizard(nullptr);
+        wizard.show();
+        clickNext(wizard);
+        typeTerm(wizard, "999");
+        QTest::keyClick(wizard.udDays, Qt::Key_Up);
+        QCOMPARE(wizard.edtDays->text(), QString("1000"));
+        QTest::keyClick(wizard.udDays, Qt::Key_Up);
+        QCOMPARE(wizard.edtDays->text(), QString("1001"));
+        QTest::keyClick(wizard.udDays, Qt::Key_Down);
+        QTest::keyClick(wizard.udDays, Qt::Key_Down);
+        QCOMPARE(wizard.edtDays->text(), QString("999"));
+        typeTerm(wizard, "32767");
+        QTest::keyClick(wizard.udDays, Qt::Key_Up);
+        QCOMPARE(wizard.edtDays->text(), QString("32767"));
+        typeTerm(wizard, "0");
+        QTest::keyClick(wizard.udDays, Qt::Key_Down);
+        QCOMPARE(wizard.edtDays->text(), QString("0"));
+        typeTerm(wizard, "a week");
+        QCOMPARE(wizard.edtDays->text(), QString("a week"));
+        QTest::keyClick(wizard.udDays, Qt::Key_Up);
+        QCOMPARE(wizard.edtDays->text(), QString("1"));
+    }
+
+    void selfSignedEndToEnd_data() {
+        QTest::addColumn<QString>("keySize");
+        QTest::addColumn<QString>("term");
+        QTest::addColumn<int>("arrowSteps");
+        QTest::addColumn<QString>("domain");
+        QTest::addColumn<QString>("legalName");
+        QTest::addColumn<QString>("baseName");
+        QTest::newRow("512, stepped over 999, wildcard") << "512"
+                                                         << "999" << 1 << "*.shop.test"
+                                                         << "Smith & Sons #2"
+                                                         << "wildcard.shop.test";
+        QTest::newRow("1024, typed term, quoting characters") << "1024"
+                                                              << "30" << 0 << "www.shop.test"
+                                                              << "a$b\\c \"q\" `x`"
+                                                              << "www.shop.test";
+        QTest::newRow("2048, default term, Latin-1")
+            << "2048"
+            << "" << 0 << "shop.test" << QString::fromUtf8("Zürcher Bäckerei") << "shop.test";
+    }
+
+    void selfSignedEndToEnd() {
+        QFETCH(QString, keySize);
+        QFETCH(QString, term);
+        QFETCH(int, arrowSteps);
+        QFETCH(QString, domain);
+        QFETCH(QString, legalName);
+        QFETCH(QString, baseName);
+        TempProgramFolder program;
+        TempFolder out;
+        TypedSubject subject;
+        subject.keySize = keySize;
+        subject.domain = domain;
+        subject.legalName = legalName;
+        subject.countryIndex = 205; // SWITZERLAND
+        subject.state = "Zurich #8";
+        subject.city = QString::fromUtf8("Zürich");
+        TfrmSelfSign wizard(nullptr);
+        wizard.show();
+        fillPages(wizard, subject, out.path());
+        clickPrevious(wizard);
+        clickPrevious(wizard);
+        if (!term.isEmpty())
+            typeTerm(wizard, term);
+        for (int step = 0; step < arrowSteps; ++step)
+            QTest::keyClick(wizard.udDays, Qt::Key_Up);
+        const int days = wizard.edtDays->text().toInt();
+        clickNext(wizard);
+        clickNext(wizard);
+        {
+            ModalScript script({pressButton(QMessageBox::Ok)});
+            clickNext(wizard);
+            QCOMPARE(script.seen, QStringList());
+        }
+        QCOMPARE(wizard.currentPage(), 4);
+        QCOMPARE(wizard.btnNext->text(), QString("Finish"));
+
+        const QString key = out.file(baseName + ".key");
+        const QString certificate = out.file(baseName + ".cer");
+        QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList({baseName + ".cer", baseName + ".key"}));
+        int exitCode = -1;
+        const QString keyText = runOpenSSL({"rsa", "-in", key, "-noout", "-text"}, &exitCode);
+        QCOMPARE(exitCode, 0);
+        QVERIFY(keyText.contains("Private-Key: (" + keySize + " bit"));
+        QVERIFY(!fileContent(key).contains("ENCRYPTED"));
+
+        QCOMPARE(subjectOf("x509", certificate), subject.expectedSubject());
+        const QString issuer = runOpenSSL(
+            {"x509", "-in", certificate, "-noout", "-issuer", "-nameopt", "utf8,sep_multiline"});
+        QCOMPARE(issuer.section('\n', 1).replace("    ", "").trimmed().split('\n'),
+                 subject.expectedSubject());
+        QCOMPARE(validityDays(certificate), qint64(days));
+        QVERIFY(runOpenSSL({"x509", "-in", certificate, "-noout", "-text"})
+                    .contains("sha1WithRSAEncryption"));
+        QCOMPARE(runOpenSSL({"x509", "-in", certificate, "-noout", "-pubkey"}),
+                 runOpenSSL({"rsa", "-in", key, "-pubout"}));
+
+        clickNext(wizard);
+        QVERIFY(!wizard.isVisible());
+        QCOMPARE(wizard.result(), int(QDialog::Accepted));
+        QVERIFY(wizard.memRootInstructions->toPlainText().endsWith(
+            "The key has been saved to the file \"" + domain + ".key\""));
+    }
+
+    void backFromFinishedPageGeneratesAgain() {
+        TempProgramFolder program;
+        TempFolder out;
+        TypedSubject subject;
+        subject.keySize = "512";
+        subject.domain = "*.shop.test";
+        TfrmSelfSign wizard(nullptr);
+        wizard.show();
+        fillPages(wizard, subject, out.path());
+        clickNext(wizard);
+        QCOMPARE(wizard.currentPage(), 4);
+        const QByteArray firstCertificate = fileContent(out.file("wildcard.shop.test.cer"));
+        clickPrevious(wizard);
+        QCOMPARE(wizard.currentPage(), 3);
+        QCOMPARE(wizard.btnNext->text(), QString("Next >"));
+        {
+            ModalScript script({pressButton(QMessageBox::Yes), pressButton(QMessageBox::Yes)});
+            clickNext(wizard);
+            QCOMPARE(script.seen, QStringList({question("wildcard.shop.test.key"),
+                                               question("wildcard.shop.test.cer")}));
+        }
+        QCOMPARE(wizard.currentPage(), 4);
+        QVERIFY(fileContent(out.file("wildcard.shop.test.cer")) != firstCertificate);
+        QCOMPARE(validityDays(out.file("wildcard.shop.test.cer")), qint64(365));
+    }
+
+    void declinedOverwriteLeavesEverything_data() {
+        QTest::addColumn<QStringList>("present");
+        QTest::addColumn<Answers>("answers");
+        QTest::addColumn<QStringList>("questions");
+        const QString key = "www.shop.test.key";
+        const QString cer = "www.shop.test.cer";
+        QTest::newRow("key only, No")
+            << QStringList({key}) << Answers{QMessageBox::No} << QStringList({question(key)});
+        QTest::newRow("certificate only, No")
+            << QStringList({cer}) << Answers{QMessageBox::No} << QStringList({question(cer)});
+        QTest::newRow("both, Yes then No")
+            << QStringList({key, cer}) << Answers{QMessageBox::Yes, QMessageBox::No}
+            << QStringList({question(key), question(cer)});
+    }
+
+    void declinedOverwriteLeavesEverything() {
+        QFETCH(QStringList, present);
+        QFETCH(Answers, answers);
+        QFETCH(QStringList, questions);
+        TempProgramFolder program;
+        TempFolder out;
+        for (const QString& name : present)
+            writeFileContent(out.file(name), "old " + name.toUtf8());
+        const auto before = folderContent(out.path());
+        TfrmSelfSign wizard(nullptr);
+        wizard.show();
+        fillPages(wizard, TypedSubject(), out.path());
+        QVector<ModalScript::Action> actions;
+        for (QMessageBox::StandardButton answer : answers)
+            actions << pressButton(answer);
+        ModalScript script(actions);
+        clickNext(wizard);
+        QCOMPARE(script.remaining(), 0);
+        QCOMPARE(script.seen, questions);
+        QCOMPARE(folderContent(out.path()), before);
+        QCOMPARE(wizard.currentPage(), 3);
+    }
+
+    // A term that would split or unbalance the command line is refused before any question.
+    void termWithBlankOrQuoteIsRefused_data() {
+        QTest::addColumn<QString>("term");
+        QTest::newRow("inner blank") << "36 5";
+        QTest::newRow("trailing blank") << "365 ";
+        QTest::newRow("double quote") << "3\"65";
+        QTest::newRow("blanks only") << "   ";
+    }
+
+    void termWithBlankOrQuoteIsRefused() {
+        QFETCH(QString, term);
+        TempProgramFolder program;
+        TempFolder out;
+        writeFileContent(out.file("www.shop.test.key"), "old key");
+        const auto before = folderContent(out.path());
+        TfrmSelfSign wizard(nullptr);
+        wizard.show();
+        fillPages(wizard, TypedSubject(), out.path());
+        wizard.edtDays->setText(term);
+        ModalScript script({pressButton(QMessageBox::Ok)});
+        clickNext(wizard);
+        QCOMPARE(script.seen, QStringList({TCertificateWizard::kTermMessage.arg(term)}));
+        QCOMPARE(folderContent(out.path()), before);
+        QCOMPARE(wizard.currentPage(), 3);
+    }
+
+    // An empty or non-numeric term passes the pages; the tool refuses it in the certificate
+    // run, which removes the configuration file and keeps the key.
+    void termTheToolRefusesFailsTheCertificateRun_data() {
+        QTest::addColumn<QString>("term");
+        QTest::newRow("empty") << "";
+        QTest::newRow("not a number") << "a-week";
+    }
+
+    void termTheToolRefusesFailsTheCertificateRun() {
+        QFETCH(QString, term);
+        TempProgramFolder program;
+        TempFolder out;
+        TypedSubject subject;
+        subject.keySize = "512";
+        TfrmSelfSign wizard(nullptr);
+        wizard.show();
+        clickNext(wizard);
+        typeTerm(wizard, term);
+        clickPrevious(wizard);
+        fillPages(wizard, subject, out.path());
+        QCOMPARE(wizard.edtDays->text(), term);
+        ModalScript script({pressButton(QMessageBox::Ok)});
+        clickNext(wizard);
+        QCOMPARE(script.seen, QStringList({TCertificateWizard::kRunFailedMessage}));
+        QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList({"www.shop.test.key"}));
+        QCOMPARE(wizard.currentPage(), 3);
+        QCOMPARE(wizard.btnNext->text(), QString("Next >"));
+    }
+
+    void missingToolLeavesTheConfigurationFile() {
+        TempProgramFolder program(false);
+        TempFolder out;
+        TfrmSelfSign wizard(nullptr);
+        wizard.show();
+        fillPages(wizard, TypedSubject(), out.path());
+        ModalScript script({pressButton(QMessageBox::Ok)});
+        clickNext(wizard);
+        QCOMPARE(script.seen, QStringList({TCertificateWizard::kRunFailedMessage}));
+        QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList({"__config.tmp"}));
+        QCOMPARE(wizard.currentPage(), 3);
+    }
+
+    void missingExportFolderStopsBeforeAnyRun() {
+        TempProgramFolder program;
+        TempFolder out;
+        TfrmSelfSign wizard(nullptr);
+        wizard.show();
+        fillPages(wizard, TypedSubject(), out.file("missing"));
+        ModalScript script({pressButton(QMessageBox::Ok)});
+        clickNext(wizard);
+        QCOMPARE(script.seen.size(), 1);
+        QVERIFY2(script.seen[0].contains(out.file("missing/__config.tmp")),
+                 qPrintable(script.seen[0]));
+        QVERIFY(QDir(out.path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
+        QCOMPARE(wizard.currentPage(), 3);
+    }
+
+    void refusedDomainTouchesNothing() {
+        TempProgramFolder program;
+        TempFolder out;
+        TypedSubject subject;
+        subject.domain = "..";
+        TfrmSelfSign wizard(nullptr);
+        wizard.show();
+        fillPages(wizard, subject, out.file("inner/"));
+        QDir(out.path()).mkdir("inner");
+        ModalScript script({pressButton(QMessageBox::Ok)});
+        clickNext(wizard);
+        QCOMPARE(script.seen, QStringList({TCertificateWizard::kDomainPathMessage.arg("..")}));
+        QVERIFY(QDir(out.path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
+        QVERIFY(QDir(out.file("inner")).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    }
+
+    // Under the debug switch the key run's output reaches the program's standard error; the
+    // certificate run's output never does.
+    void debugSwitchShowsOnlyTheKeyRun() {
+        TempProgramFolder program(false);
+        installAnnouncingTool(program);
+        TempFolder out;
+        TypedSubject subject;
+        subject.keySize = "512";
+        for (const bool debug : {true, false}) {
+            DebugMode = debug;
+            TfrmSelfSign wizard(nullptr);
+            wizard.show();
+            fillPages(wizard, subject, out.path());
+            StandardErrorCapture capture;
+            ModalScript script({pressButton(QMessageBox::Yes), pressButton(QMessageBox::Yes)});
+            clickNext(wizard);
+            const QString shown = capture.text();
+            DebugMode = false;
+            QCOMPARE(wizard.currentPage(), 4);
+            QCOMPARE(shown.contains("tool run: -out"), debug);
+            QVERIFY2(!shown.contains("tool run: -new"), qPrintable(shown));
+        }
+        QCOMPARE(validityDays(out.file("www.shop.test.cer")), qint64(365));
+    }
+};
+
+QTEST_MAIN(TestSelfSign)
+#include "tst_selfsign.moc"
