@@ -1,0 +1,169 @@
+// Generating a 2048-bit key and request through the certificate request wizard, driven
+// offscreen, against the same two openssl commands spawned directly. Runs alternate between
+// the two ways so that both see the same machine load.
+//
+// The time of a 2048-bit key varies widely from run to run (the search for primes), which
+// blurs the ratio; the same comparison at 512 bits, where the key costs little and varies
+// little, shows what the wizard adds in milliseconds.
+//
+//   bench_wizard_request [runs]      (default 61 runs of each, at each key size)
+
+#include "../tests/TestSupport.h"
+#include "uCertwrightCommon.h"
+#include "uExternalApp.h"
+#include "uGenerateCSRForm.h"
+#include "uOpenSSLCommands.h"
+#include "uPasswordForm.h"
+#include "uRequestConfig.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <algorithm>
+#include <cstdio>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+const QString kPassPhrase = QStringLiteral("bench pass phrase");
+const RequestConfigValues kSubject{
+    "2048", "US", "New York", "Springfield", "Acme Widgets", "www.shop.test", "admin@shop.test"};
+
+// Answers the pass-phrase dialog as soon as it shows, without a polling delay.
+class PassPhraseResponder : public QObject {
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        auto* dialog = qobject_cast<TfrmPasswordDlg*>(watched);
+        if (dialog && event->type() == QEvent::Show) {
+            QMetaObject::invokeMethod(
+                dialog,
+                [dialog] {
+                    dialog->edtNewPassword->setText(kPassPhrase);
+                    dialog->edtVerifyNewPassword->setText(kPassPhrase);
+                    dialog->btnOk->click();
+                },
+                Qt::QueuedConnection);
+        }
+        return false;
+    }
+};
+
+double throughWizard(const QString& folder, const QString& bits) {
+    TfrmGenerateCSR wizard(nullptr);
+    wizard.show();
+    wizard.btnNext->click();
+    (bits == "2048" ? wizard.rb2048 : wizard.rb512)->setChecked(true);
+    wizard.edtEmail->setText(kSubject.email);
+    wizard.btnNext->click();
+    wizard.edtState->setText(kSubject.state);
+    wizard.edtCity->setText(kSubject.city);
+    wizard.btnNext->click();
+    wizard.edtDomainName->setText(kSubject.domain);
+    wizard.edtLegalName->setText(kSubject.legalName);
+    wizard.edtExportPath->setText(folder);
+    QElapsedTimer timer;
+    timer.start();
+    wizard.btnNext->click();
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    if (wizard.currentPage() != 4 || !outputIsNonEmpty(folder + "www.shop.test.csr")) {
+        std::fprintf(stderr, "the wizard did not generate the request\n");
+        std::exit(1);
+    }
+    return seconds;
+}
+
+void spawnTool(const QString& commandLine) {
+    std::vector<QByteArray> words = {QByteArrayLiteral(OPENSSL_TOOL)};
+    for (const QString& word : splitCommandLine(commandLine))
+        words.push_back(word.toLocal8Bit());
+    std::vector<char*> argv;
+    for (QByteArray& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t child = 0;
+    if (posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ) == 0)
+        waitpid(child, nullptr, 0);
+    posix_spawn_file_actions_destroy(&actions);
+}
+
+// What the wizard asks of the system, without the wizard: the pass-phrase file, the
+// configuration file, the two runs and the removal of the configuration file.
+double direct(const QString& folder, const QString& bits) {
+    const QString prog = ProgramFolder();
+    QElapsedTimer timer;
+    timer.start();
+    writePassPhraseFile(kNewPassPhraseFile, kPassPhrase);
+    RequestConfigValues subject = kSubject;
+    subject.keySize = bits;
+    RequestConfig::write(folder, subject);
+    spawnTool(OpenSSLCommands::makeEncryptedKey(prog, folder, "www.shop.test", bits));
+    spawnTool(OpenSSLCommands::makeRequest(prog, folder, "www.shop.test"));
+    RequestConfig::remove(folder);
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    if (!outputIsNonEmpty(folder + "www.shop.test.csr")) {
+        std::fprintf(stderr, "the direct commands did not generate the request\n");
+        std::exit(1);
+    }
+    return seconds;
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    const int runs = argc > 1 ? std::max(1, QString::fromLocal8Bit(argv[1]).toInt()) : 61;
+    PassPhraseResponder responder;
+    application.installEventFilter(&responder);
+    TempProgramFolder program;
+    TempFolder out;
+
+    for (const QString& bits : {QStringLiteral("2048"), QStringLiteral("512")}) {
+        std::vector<double> wizardTimes;
+        std::vector<double> directTimes;
+        for (int run = 0; run < runs; ++run) {
+            const QString wizardFolder =
+                out.file(QStringLiteral("wizard%1-%2/").arg(bits).arg(run));
+            const QString directFolder =
+                out.file(QStringLiteral("direct%1-%2/").arg(bits).arg(run));
+            QDir().mkpath(wizardFolder);
+            QDir().mkpath(directFolder);
+            if (run % 2) {
+                directTimes.push_back(direct(directFolder, bits));
+                wizardTimes.push_back(throughWizard(wizardFolder, bits));
+            } else {
+                wizardTimes.push_back(throughWizard(wizardFolder, bits));
+                directTimes.push_back(direct(directFolder, bits));
+            }
+        }
+        const double wizardMedian = median(wizardTimes);
+        const double directMedian = median(directTimes);
+        std::printf("%s-bit key and request, %d runs each\n", qPrintable(bits), runs);
+        std::printf("  through the wizard: median %.1f ms\n", wizardMedian * 1000);
+        std::printf("  direct commands:    median %.1f ms\n", directMedian * 1000);
+        std::printf("  difference:         %+.1f ms\n", (wizardMedian - directMedian) * 1000);
+        std::printf("  ratio of medians:   %.3f\n", wizardMedian / directMedian);
+    }
+    return 0;
+}
