@@ -64,8 +64,12 @@ QString TKeyAndCertificateWizard::siblingCertificate(const QString& keyFile) {
 }
 
 QString TKeyAndCertificateWizard::certificateText(const QString& boxText) {
+    // A final line end closes the last line rather than opening an empty one.
+    QStringList lines = boxText.split(QLatin1Char('\n'));
+    if (lines.constLast().isEmpty())
+        lines.removeLast();
     QString text;
-    for (const QString& line : boxText.split(QLatin1Char('\n')))
+    for (const QString& line : lines)
         text += line + kLineEnd;
     return text;
 }

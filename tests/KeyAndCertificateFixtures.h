@@ -1,0 +1,91 @@
+#pragma once
+
+// Keys, certificates and bundles made with the real tool for the tests of the two wizards
+// that prepare an existing key and certificate for a server.
+
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+// A certificate authority of its own in a temporary folder, which signs the test keys.
+class TestAuthority {
+  public:
+    TestAuthority() {
+        runOpenSSL({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
+                    folder.file("ca.key"), "-out", folder.file("ca.crt"), "-subj",
+                    "/CN=Certwright Test Authority", "-days", "2"});
+    }
+
+    bool isReady() const { return QFileInfo(folder.file("ca.crt")).size() > 0; }
+
+    // An RSA key at keyPath, encrypted with AES-256 under passPhrase unless it is empty.
+    static bool makeKey(const QString& keyPath, const QString& passPhrase) {
+        QStringList arguments{"genrsa", "-out", keyPath};
+        if (!passPhrase.isEmpty())
+            arguments << "-aes256"
+                      << "-passout"
+                      << "pass:" + passPhrase;
+        arguments << "2048";
+        runOpenSSL(arguments);
+        return QFileInfo(keyPath).size() > 0;
+    }
+
+    // A certificate for the key with the given common name, signed by this authority.
+    bool sign(const QString& keyPath, const QString& passPhrase, const QString& commonName,
+              const QString& certificatePath) const {
+        const QString request = folder.file(QFileInfo(keyPath).fileName() + ".csr");
+        runOpenSSL({"req", "-new", "-key", keyPath, "-passin", "pass:" + passPhrase, "-subj",
+                    "/CN=" + commonName, "-out", request});
+        runOpenSSL({"x509", "-req", "-in", request, "-CA", folder.file("ca.crt"), "-CAkey",
+                    folder.file("ca.key"), "-CAcreateserial", "-days", "2", "-out",
+                    certificatePath});
+        return QFileInfo(certificatePath).size() > 0;
+    }
+
+  private:
+    TempFolder folder;
+};
+
+// The RSA modulus of a key file opened with the pass phrase; empty when it does not open.
+inline QString keyModulus(const QString& path, const QString& passPhrase) {
+    int exitCode = 0;
+    const QString modulus = runOpenSSL(
+        {"rsa", "-in", path, "-passin", "pass:" + passPhrase, "-noout", "-modulus"}, &exitCode);
+    return exitCode == 0 ? modulus.trimmed() : QString();
+}
+
+// The RSA modulus of the first certificate in a PEM file; empty when there is none.
+inline QString certificateModulus(const QString& path) {
+    int exitCode = 0;
+    const QString modulus = runOpenSSL({"x509", "-in", path, "-noout", "-modulus"}, &exitCode);
+    return exitCode == 0 ? modulus.trimmed() : QString();
+}
+
+// The subject of the first certificate in a PEM file.
+inline QString certificateSubject(const QString& path) {
+    return runOpenSSL({"x509", "-in", path, "-noout", "-subject"}).trimmed();
+}
+
+// What a PKCS#12 file holds, opened with the pass phrase: key and certificates as PEM text
+// with their bag attributes; empty when the pass phrase does not open it.
+inline QString bundleContent(const QString& path, const QString& passPhrase) {
+    int exitCode = 0;
+    const QString text = runOpenSSL(
+        {"pkcs12", "-in", path, "-info", "-nodes", "-passin", "pass:" + passPhrase}, &exitCode);
+    return exitCode == 0 ? text : QString();
+}
+
+// The names of the files in a folder.
+inline QSet<QString> filesIn(const QString& folder) {
+    const QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+    return QSet<QString>(names.begin(), names.end());
+}
+
+// What a box of the wizard shows for the content of a PEM file.
+inline QString pemText(const QString& path) {
+    return QString::fromUtf8(fileContent(path)).replace("\r\n", "\n");
+}

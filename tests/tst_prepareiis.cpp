@@ -1,0 +1,462 @@
+#include "KeyAndCertificateFixtures.h"
+#include "TestSupport.h"
+#include "uCertwrightCommon.h"
+#include "uOpenSSLCommands.h"
+#include "uPrepareIISForm.h"
+
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTextEdit>
+#include <QToolButton>
+#include <QtTest>
+
+namespace {
+
+const QString kShownRunFailure =
+    QStringLiteral("Error running process.  Make sure that your password is correct.");
+const QString kShownKeyPageMessage =
+    QStringLiteral("Please make sure that both files and a path are specified before continuing.");
+const QString kShownCertificateMessage =
+    QStringLiteral("Your cert must begin with \"-----BEGIN CERTIFICATE-----\" and end with "
+                   "\"-----END CERTIFICATE-----\".");
+const QString kPassPhraseTitle = QStringLiteral("Password...");
+
+// Shows the wizard and moves it to the paste page with the given key page entries.
+void toPastePage(TfrmPrepareIIS& wizard, const QString& keyFile, const QString& exportPath,
+                 const QString& commonName) {
+    wizard.show();
+    wizard.btnNext->click();
+    QTest::keyClicks(wizard.edtKeyFile, keyFile);
+    QTest::keyClicks(wizard.edtExportPath, exportPath);
+    QTest::keyClicks(wizard.edtCommonName, commonName);
+    wizard.btnNext->click();
+}
+
+} // namespace
+
+class TestPrepareIIS : public QObject {
+    Q_OBJECT
+  private slots:
+    void initTestCase() { QVERIFY(authority.isReady()); }
+
+    void navigationAndCaptions() {
+        TempProgramFolder program;
+        TempFolder work;
+        QVERIFY(TestAuthority::makeKey(work.file("site.key"), QString()));
+        TfrmPrepareIIS wizard(nullptr);
+        wizard.show();
+        QVERIFY(wizard.windowTitle().contains("Certwright"));
+        QVERIFY(wizard.windowTitle().contains("IIS"));
+        QCOMPARE(wizard.currentPage(), int(TfrmPrepareIIS::tsStart));
+        QCOMPARE(wizard.btnPrevious->text(), QString("Cancel"));
+        QCOMPARE(wizard.btnNext->text(), QString("Next >"));
+        QVERIFY(!wizard.sbPrint->isVisible());
+        QVERIFY(wizard.edtKeyFile->text().isEmpty());
+        QVERIFY(wizard.edtExportPath->text().isEmpty());
+        QVERIFY(wizard.edtCommonName->text().isEmpty());
+        QVERIFY(wizard.memPasteCert->toPlainText().isEmpty());
+
+        wizard.btnNext->click();
+        QCOMPARE(wizard.currentPage(), int(TfrmPrepareIIS::tsSelectKey));
+        QCOMPARE(wizard.btnPrevious->text(), QString("< Back"));
+        QCOMPARE(wizard.focusWidget(), wizard.edtKeyFile);
+        QCOMPARE(wizard.lblSelectKeyFile->text(), QString("Please select your OpenSSL Key file:"));
+
+        // The keyboard walks the key page in its own order.
+        const QList<QWidget*> tabOrder{wizard.edtKeyFile, wizard.btnKeyFile, wizard.edtExportPath,
+                                       wizard.btnCertExport, wizard.edtCommonName};
+        for (int i = 0; i + 1 < tabOrder.size(); ++i)
+            QCOMPARE(tabOrder[i]->nextInFocusChain(), tabOrder[i + 1]);
+
+        // Escape goes back from page 1 and closes on page 0.
+        QTest::keyClick(&wizard, Qt::Key_Escape);
+        QCOMPARE(wizard.currentPage(), int(TfrmPrepareIIS::tsStart));
+        QCOMPARE(wizard.btnPrevious->text(), QString("Cancel"));
+
+        wizard.btnNext->click();
+        wizard.edtKeyFile->setText(work.file("site.key"));
+        wizard.edtExportPath->setText(work.path());
+        wizard.edtCommonName->setText("www.example.org");
+        wizard.btnNext->click();
+        QCOMPARE(wizard.currentPage(), int(TfrmPrepareIIS::tsPasteCert));
+        QVERIFY(!wizard.sbPrint->isVisible());
+        wizard.btnPrevious->click();
+        QCOMPARE(wizard.currentPage(), int(TfrmPrepareIIS::tsSelectKey));
+        QCOMPARE(wizard.edtCommonName->text(), QString("www.example.org"));
+        QTest::keyClick(&wizard, Qt::Key_Escape);
+        QTest::keyClick(&wizard, Qt::Key_Escape);
+        QVERIFY(!wizard.isVisible());
+        QCOMPARE(wizard.result(), int(QDialog::Accepted));
+    }
+
+    void keyPageCheck_data() {
+        QTest::addColumn<QString>("keyFile");
+        QTest::addColumn<QString>("exportPath");
+        QTest::addColumn<QString>("commonName");
+        QTest::newRow("all empty") << ""
+                                   << ""
+                                   << "";
+        QTest::newRow("no key file") << ""
+                                     << "WORK"
+                                     << "www.example.org";
+        QTest::newRow("key file missing") << "WORKnone.key"
+                                          << "WORK"
+                                          << "www.example.org";
+        QTest::newRow("key names a folder") << "WORK"
+                                            << "WORK"
+                                            << "www.example.org";
+        QTest::newRow("no common name") << "WORKsite.key"
+                                        << "WORK"
+                                        << "";
+        QTest::newRow("no export path") << "WORKsite.key"
+                                        << ""
+                                        << "www.example.org";
+        QTest::newRow("export path names a file") << "WORKsite.key"
+                                                  << "WORKsite.key"
+                                                  << "www.example.org";
+        QTest::newRow("export folder missing") << "WORKsite.key"
+                                               << "WORKnone/"
+                                               << "www.example.org";
+    }
+    void keyPageCheck() {
+        QFETCH(QString, keyFile);
+        QFETCH(QString, exportPath);
+        QFETCH(QString, commonName);
+        TempProgramFolder program;
+        TempFolder work;
+        writeFileContent(work.file("site.key"), "not read here");
+        TfrmPrepareIIS wizard(nullptr);
+        ModalScript script({pressButton(QMessageBox::Ok)});
+        toPastePage(wizard, keyFile.replace("WORK", work.path()),
+                    exportPath.replace("WORK", work.path()), commonName);
+        QCOMPARE(script.seen, QStringList{kShownKeyPageMessage});
+        QCOMPARE(wizard.currentPage(), int(TfrmPrepareIIS::tsSelectKey));
+        QCOMPARE(wizard.btnPrevious->text(), QString("< Back"));
+        QCOMPARE(wizard.btnNext->text(), QString("Next >"));
+        QCOMPARE(wizard.edtCommonName->text(), commonName);
+    }
+
+    void siblingCertificateLookup_data() {
+        QTest::addColumn<QStringList>("siblings");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow(".cer and .crt: .cer wins") << QStringList{"cer", "crt"} << "cer";
+        QTest::newRow(".crt alone") << QStringList{"crt"} << "crt";
+        QTest::newRow("neither keeps the box") << QStringList{} << "earlier";
+    }
+    void siblingCertificateLookup() {
+        QFETCH(QStringList, siblings);
+        QFETCH(QString, shown);
+        TempProgramFolder program;
+        TempFolder work;
+        writeFileContent(work.file("site.key"), "key");
+        writeFileContent(work.file("site.pem"), "-----not a sibling\n");
+        for (const QString& extension : siblings)
+            writeFileContent(work.file("site." + extension),
+                             "-----" + extension.toLatin1() + " line 1\r\nline 2\r\n");
+        TfrmPrepareIIS wizard(nullptr);
+        wizard.memPasteCert->setPlainText("earlier");
+        toPastePage(wizard, work.file("site.key"), work.path(), "www.example.org");
+        QCOMPARE(wizard.currentPage(), int(TfrmPrepareIIS::tsPasteCert));
+        const QString expected =
+            shown == "earlier" ? shown : QString("-----%1 line 1\nline 2\n").arg(shown);
+        QCOMPARE(wizard.memPasteCert->toPlainText(), expected);
+
+        // Every pass over the key page looks again and replaces what the user changed.
+        wizard.memPasteCert->setPlainText("edited");
+        wizard.btnPrevious->click();
+        wizard.btnNext->click();
+        QCOMPARE(wizard.memPasteCert->toPlainText(), shown == "earlier" ? "edited" : expected);
+    }
+
+    void pastedCertificateCheck_data() {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("empty box") << "";
+        QTest::newRow("blank first line") << "\n-----BEGIN CERTIFICATE-----\nMIIB\n";
+        QTest::newRow("leading blank") << " -----BEGIN CERTIFICATE-----\n";
+        QTest::newRow("one hyphen") << "-";
+        QTest::newRow("binary certificate") << "0\u0082\u0003";
+    }
+    void pastedCertificateCheck() {
+        QFETCH(QString, text);
+        TempProgramFolder program;
+        TempFolder work;
+        writeFileContent(work.file("site.key"), "key");
+        TfrmPrepareIIS wizard(nullptr);
+        toPastePage(wizard, work.file("site.key"), work.path(), "www.example.org");
+        wizard.memPasteCert->setPlainText(text);
+        ModalScript script({pressButton(QMessageBox::Ok)});
+        wizard.btnNext->click();
+        QCOMPARE(script.seen, QStringList{kShownCertificateMessage});
+        QCOMPARE(wizard.currentPage(), int(TfrmPrepareIIS::tsPasteCert));
+        QCOMPARE(filesIn(work.path()), QSet<QString>{"site.key"});
+    }
+
+    // Two hyphens pass the check; the certificate file is written before the pass phrases
+    // are asked for, and stays when the user cancels them.
+    void twoHyphensPassAndCancelKeepsCertificateFile() {
+        TempProgramFolder program;
+        TempFolder work;
+        writeFileContent(work.file("site.key"), "key");
+        writeFileContent(program.file("passcurrent.txt"), "before");
+        TfrmPrepareIIS wizard(nullptr);
+        toPastePage(wizard, work.file("site.key"), work.path(), "www.example.org");
+        wizard.memPasteCert->setPlainText("--\nsecond line");
+        ModalScript script({rejectDialog()});
+        wizard.btnNext->click();
+        QCOMPARE(script.seen, QStringList{kPassPhraseTitle});
+        QCOMPARE(wizard.currentPage(), int(TfrmPrepareIIS::tsPasteCert));
+        QCOMPARE(fileContent(work.file("__cert.txt")), QByteArray("--\r\nsecond line\r\n"));
+        QCOMPARE(fileContent(program.file("passcurrent.txt")), QByteArray("before"));
+        QCOMPARE(filesIn(work.path()), (QSet<QString>{"site.key", "__cert.txt"}));
+    }
+
+    // A value that would break the tool's command line is refused before anything is written.
+    void doubleQuoteRefusedBeforeAnyFile() {
+        TempProgramFolder program;
+        TempFolder work;
+        writeFileContent(work.file("site.key"), "key");
+        TfrmPrepareIIS wizard(nullptr);
+        toPastePage(wizard, work.file("site.key"), work.path(), "Shop \"One\"");
+        wizard.memPasteCert->setPlainText("-----BEGIN CERTIFICATE-----");
+        ModalScript script({pressButton(QMessageBox::Ok)});
+        wizard.btnNext->click();
+        QCOMPARE(script.seen,
+                 QStringList{withFullStop(OpenSSLCommands::doubleQuoteMessage("Shop \"One\""))});
+        QCOMPARE(wizard.currentPage(), int(TfrmPrepareIIS::tsPasteCert));
+        QCOMPARE(filesIn(work.path()), QSet<QString>{"site.key"});
+        QVERIFY(!QFile::exists(program.file("passnew.txt")));
+    }
+
+    // A key from a request, its certificate from an authority: the .pfx holds both under the
+    // friendly name and opens only with the new pass phrase.
+    void encryptedKeyBecomesPfx() {
+        TempProgramFolder program;
+        TempFolder work;
+        const QString key = work.file("my.site.key");
+        const QString certificate = work.file("issued.pem");
+        QVERIFY(TestAuthority::makeKey(key, "old secret"));
+        QVERIFY(authority.sign(key, "old secret", "www.example.org", certificate));
+        TfrmPrepareIIS wizard(nullptr);
+        toPastePage(wizard, key, work.path(), "Shop Server");
+        wizard.memPasteCert->setPlainText(pemText(certificate));
+        ModalScript script({enterPassPhrases("old secret", "new secret")});
+        wizard.btnNext->click();
+        QCOMPARE(script.seen, QStringList{kPassPhraseTitle});
+        QCOMPARE(wizard.currentPage(), int(TfrmPrepareIIS::tsFinished));
+        QCOMPARE(wizard.btnNext->text(), QString("Finish"));
+        QCOMPARE(wizard.btnPrevious->text(), QString("< Back"));
+        QVERIFY(wizard.sbPrint->isVisible());
+
+        const QString pfx = work.file("my.site.pfx");
+        QVERIFY(bundleContent(pfx, "old secret").isEmpty());
+        const QString content = bundleContent(pfx, "new secret");
+        QVERIFY(content.contains("friendlyName: Shop Server"));
+        writeFileContent(work.file("opened.pem"), content.toUtf8());
+        QCOMPARE(keyModulus(work.file("opened.pem"), QString()), keyModulus(key, "old secret"));
+        QCOMPARE(certificateModulus(work.file("opened.pem")), certificateModulus(certificate));
+        QVERIFY(certificateSubject(work.file("opened.pem")).contains("www.example.org"));
+        QCOMPARE(filesIn(work.path()),
+                 (QSet<QString>{"my.site.key", "issued.pem", "my.site.pfx", "opened.pem"}));
+
+        // Finish closes the wizard.
+        wizard.btnNext->click();
+        QVERIFY(!wizard.isVisible());
+        QCOMPARE(wizard.result(), int(QDialog::Accepted));
+    }
+
+    // An unencrypted key (as the self-signed wizard makes it) exports with an empty current
+    // pass phrase; its .cer sibling fills the box; an export path typed without a separator
+    // still keeps every file inside that folder.
+    void plainKeyWithEmptyCurrentPassPhrase() {
+        TempProgramFolder program;
+        TempFolder work;
+        const QString key = work.file("mykey");
+        QVERIFY(TestAuthority::makeKey(key, QString()));
+        runOpenSSL({"req", "-new", "-x509", "-key", key, "-subj", "/CN=self.example.org", "-days",
+                    "2", "-out", work.file("mykey.cer")});
+        QString exportPath = work.path();
+        exportPath.chop(1);
+        TfrmPrepareIIS wizard(nullptr);
+        toPastePage(wizard, key, exportPath, "Self Signed");
+        QCOMPARE(wizard.memPasteCert->toPlainText(), pemText(work.file("mykey.cer")));
+        // Stop the run at the key so that the certificate file can be seen where it is.
+        QFile::remove(program.file("openssl"));
+        ModalScript failed({enterPassPhrases("", "new secret"), pressButton(QMessageBox::Ok)});
+        wizard.btnNext->click();
+        QCOMPARE(failed.seen, (QStringList{kPassPhraseTitle, kShownRunFailure}));
+        QVERIFY(QFile::exists(work.file("__cert.txt")));
+        QVERIFY(!QFile::exists(exportPath + "__cert.txt"));
+
+        QVERIFY(QFile::link(QStringLiteral(OPENSSL_TOOL), program.file("openssl")));
+        ModalScript script({enterPassPhrases("", "new secret")});
+        wizard.btnNext->click();
+        QCOMPARE(script.seen, QStringList{kPassPhraseTitle});
+        QCOMPARE(wizard.currentPage(), int(TfrmPrepareIIS::tsFinished));
+        const QString content = bundleContent(work.file("mykey.pfx"), "new secret");
+        QVERIFY(content.contains("friendlyName: Self Signed"));
+        writeFileContent(work.file("opened.pem"), content.toUtf8());
+        QCOMPARE(keyModulus(work.file("opened.pem"), QString()), keyModulus(key, QString()));
+        QCOMPARE(filesIn(work.path()),
+                 (QSet<QString>{"mykey", "mykey.cer", "mykey.pfx", "opened.pem"}));
+    }
+
+    void failedRuns_data() {
+        QTest::addColumn<QString>("typedPassPhrase");
+        QTest::addColumn<QString>("certificate");
+        QTest::addColumn<bool>("withTool");
+        QTest::newRow("wrong current pass phrase") << "not the secret"
+                                                   << "own" << true;
+        QTest::newRow("certificate of another key") << "old secret"
+                                                    << "other" << true;
+        QTest::newRow("text that is no certificate") << "old secret"
+                                                     << "garbage" << true;
+        QTest::newRow("missing tool") << "old secret"
+                                      << "own" << false;
+    }
+    void failedRuns() {
+        QFETCH(QString, typedPassPhrase);
+        QFETCH(QString, certificate);
+        QFETCH(bool, withTool);
+        TempProgramFolder program(withTool);
+        TempFolder work;
+        const QString key = work.file("site.key");
+        QVERIFY(TestAuthority::makeKey(key, "old secret"));
+        QVERIFY(authority.sign(key, "old secret", "www.example.org", work.file("own.pem")));
+        QVERIFY(TestAuthority::makeKey(work.file("other.key"), QString()));
+        QVERIFY(authority.sign(work.file("other.key"), QString(), "other.example.org",
+                               work.file("other.pem")));
+        writeFileContent(work.file("garbage.pem"), "-----BEGIN CERTIFICATE-----\nnot base64\n");
+        const QByteArray keyBytes = fileContent(key);
+
+        TfrmPrepareIIS wizard(nullptr);
+        toPastePage(wizard, key, work.path(), "Shop");
+        wizard.memPasteCert->setPlainText(pemText(work.file(certificate + ".pem")));
+        ModalScript script(
+            {enterPassPhrases(typedPassPhrase, "new secret"), pressButton(QMessageBox::Ok)});
+        wizard.btnNext->click();
+        QCOMPARE(script.seen, (QStringList{kPassPhraseTitle, kShownRunFailure}));
+        QCOMPARE(wizard.currentPage(), int(TfrmPrepareIIS::tsPasteCert));
+        QCOMPARE(wizard.btnNext->text(), QString("Next >"));
+        QCOMPARE(filesIn(work.path()), (QSet<QString>{"site.key", "own.pem", "other.key",
+                                                      "other.pem", "garbage.pem", "__cert.txt"}));
+        QCOMPARE(fileContent(work.file("__cert.txt")),
+                 fileContent(work.file(certificate + ".pem")).replace("\n", "\r\n"));
+        QCOMPARE(fileContent(key), keyBytes);
+    }
+
+    // No keeps the existing .pfx and still finishes; Yes on a later pass replaces it.
+    void overwriteQuestion() {
+        TempProgramFolder program;
+        TempFolder work;
+        const QString key = work.file("site.key");
+        QVERIFY(TestAuthority::makeKey(key, "old secret"));
+        QVERIFY(authority.sign(key, "old secret", "www.example.org", work.file("site.crt")));
+        writeFileContent(work.file("site.pfx"), "an older bundle");
+        TfrmPrepareIIS wizard(nullptr);
+        toPastePage(wizard, key, work.path(), "Shop");
+        ModalScript keep(
+            {enterPassPhrases("old secret", "new secret"), pressButton(QMessageBox::No)});
+        wizard.btnNext->click();
+        QCOMPARE(keep.seen,
+                 (QStringList{kPassPhraseTitle, "Do you want to overwrite the site.pfx file?"}));
+        QCOMPARE(wizard.currentPage(), int(TfrmPrepareIIS::tsFinished));
+        QCOMPARE(wizard.btnNext->text(), QString("Finish"));
+        QCOMPARE(fileContent(work.file("site.pfx")), QByteArray("an older bundle"));
+        QCOMPARE(filesIn(work.path()), (QSet<QString>{"site.key", "site.crt", "site.pfx"}));
+
+        // Back from the finished page leads to the key page, and the print button goes.
+        wizard.btnPrevious->click();
+        QCOMPARE(wizard.currentPage(), int(TfrmPrepareIIS::tsSelectKey));
+        QCOMPARE(wizard.btnNext->text(), QString("Next >"));
+        QVERIFY(!wizard.sbPrint->isVisible());
+        wizard.btnNext->click();
+        ModalScript replace(
+            {enterPassPhrases("old secret", "new secret"), pressButton(QMessageBox::Yes)});
+        wizard.btnNext->click();
+        QCOMPARE(replace.remaining(), 0);
+        QCOMPARE(wizard.currentPage(), int(TfrmPrepareIIS::tsFinished));
+        QVERIFY(bundleContent(work.file("site.pfx"), "new secret").contains("friendlyName: Shop"));
+    }
+
+    void keyFileDialog() {
+        TempProgramFolder program;
+        TempFolder work;
+        writeFileContent(work.file("site.key"), "key");
+        TfrmPrepareIIS wizard(nullptr);
+        wizard.show();
+        wizard.btnNext->click();
+        QString checked;
+        ModalScript choose({[&](QWidget* modal) {
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            QVERIFY(dialog);
+            checked = dialog->objectName();
+            QCOMPARE(dialog->nameFilters(), (QStringList{"KEY Files (*.key)", "All Files (*)"}));
+            QCOMPARE(dialog->selectedNameFilter(), QString("KEY Files (*.key)"));
+            QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFile);
+            QCOMPARE(dialog->defaultSuffix(), QString("key"));
+            QVERIFY(dialog->testOption(QFileDialog::DontUseNativeDialog));
+            dialog->selectFile(work.file("site.key"));
+            static_cast<QDialog*>(dialog)->accept();
+        }});
+        wizard.btnKeyFile->click();
+        QCOMPARE(choose.seen, QStringList{"Select a Key File"});
+        QCOMPARE(checked, QString("dlgSelectKey"));
+        QCOMPARE(wizard.edtKeyFile->text(), work.file("site.key"));
+        QCOMPARE(wizard.edtExportPath->text(), work.path());
+
+        // A chosen export folder stays; cancelling changes nothing.
+        wizard.edtExportPath->setText("/elsewhere/");
+        ModalScript again({[&](QWidget* modal) {
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            dialog->selectFile(work.file("site.key"));
+            static_cast<QDialog*>(dialog)->accept();
+        }});
+        wizard.btnKeyFile->click();
+        QCOMPARE(again.remaining(), 0);
+        QCOMPARE(wizard.edtExportPath->text(), QString("/elsewhere/"));
+        wizard.edtKeyFile->setText("typed.key");
+        ModalScript cancel({rejectDialog()});
+        wizard.btnKeyFile->click();
+        QCOMPARE(cancel.remaining(), 0);
+        QCOMPARE(wizard.edtKeyFile->text(), QString("typed.key"));
+    }
+
+    // The export folder's chooser starts in the key file's folder while the field is empty.
+    void exportFolderChooserStart() {
+        TempProgramFolder program;
+        TempFolder work;
+        TempFolder other;
+        TfrmPrepareIIS wizard(nullptr);
+        wizard.show();
+        wizard.btnNext->click();
+        wizard.edtKeyFile->setText(work.file("site.key"));
+        QString startFolder;
+        ModalScript cancel({[&](QWidget* modal) {
+            startFolder =
+                withTrailingSeparator(qobject_cast<QFileDialog*>(modal)->directory().path());
+            rejectDialog()(modal);
+        }});
+        wizard.btnCertExport->click();
+        QCOMPARE(startFolder, work.path());
+        QVERIFY(wizard.edtExportPath->text().isEmpty());
+
+        wizard.edtExportPath->setText(other.path());
+        ModalScript choose({[&](QWidget* modal) {
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            startFolder = withTrailingSeparator(dialog->directory().path());
+            dialog->setDirectory(work.path());
+            static_cast<QDialog*>(dialog)->accept();
+        }});
+        wizard.btnCertExport->click();
+        QCOMPARE(startFolder, other.path());
+        QCOMPARE(wizard.edtExportPath->text(), work.path());
+    }
+
+  private:
+    TestAuthority authority;
+};
+
+QTEST_MAIN(TestPrepareIIS)
+#include "tst_prepareiis.moc"
