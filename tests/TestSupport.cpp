@@ -121,7 +121,9 @@ QString pdfText(const QString& pdfPath) {
     process.start(QStringLiteral("pdftotext"),
                   {QStringLiteral("-layout"), pdfPath, QStringLiteral("-")});
     process.waitForFinished(60000);
-    return QString::fromUtf8(process.readAllStandardOutput());
+    // Ligatures such as "fi" come back as one character; take them apart again.
+    return QString::fromUtf8(process.readAllStandardOutput())
+        .normalized(QString::NormalizationForm_KC);
 }
 
 int pdfPageCount(const QString& pdfPath) {

@@ -71,7 +71,7 @@ QString runOpenSSL(const QStringList& arguments, int* exitCode = nullptr, bool m
 QByteArray fileContent(const QString& path);
 // Writes the bytes to the file, creating or replacing it.
 void writeFileContent(const QString& path, const QByteArray& content);
-// The text of a PDF file as pdftotext -layout reads it back.
+// The text of a PDF file as pdftotext -layout reads it back, ligatures taken apart.
 QString pdfText(const QString& pdfPath);
 // The number of pages of a PDF file, from pdfinfo.
 int pdfPageCount(const QString& pdfPath);

@@ -29,11 +29,11 @@ ModalScript::Action acceptPrintDialog() {
     };
 }
 
-// The non-blank lines of a pdftotext read-back, without the layout's trailing blanks.
+// The lines of a pdftotext read-back, with runs of blanks made single.
 QStringList printedLines(const QString& pdf) {
     QStringList lines;
     for (const QString& line : pdfText(pdf).split('\n'))
-        lines << line.trimmed();
+        lines << line.simplified();
     return lines;
 }
 
@@ -84,7 +84,7 @@ class TestGuides : public QObject {
             const QStringList printed = printedLines(pdf);
             int at = 0;
             for (const QString& line : guide.memInstructions->toPlainText().split('\n')) {
-                const QString expected = line.trimmed();
+                const QString expected = line.simplified();
                 if (expected.isEmpty())
                     continue;
                 const int found = printed.indexOf(expected, at);
@@ -96,6 +96,7 @@ class TestGuides : public QObject {
             QCOMPARE(printed.at(first + 1), QString());
             QCOMPARE(printed.at(first + 2),
                      QString("You may also be able to extract the root certificate from"));
+            QCOMPARE(pdfPageCount(pdf), 1);
         }
     }
 
@@ -140,7 +141,7 @@ class TestGuides : public QObject {
         const QStringList printed = printedLines(folder.file("long.pdf"));
         // The wide line continues on further lines, and nothing of it is lost.
         QVERIFY(!printed.first().contains("w59"));
-        QVERIFY(printed.join(' ').simplified().startsWith(wide.simplified()));
+        QVERIFY(printed.join(QString()).remove(' ').startsWith(wide.remove(' ')));
         QVERIFY(printed.contains("line 0"));
         QVERIFY(printed.contains("line 149"));
         QVERIFY(printed.indexOf("line 0") < printed.indexOf("line 149"));
