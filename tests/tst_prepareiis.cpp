@@ -67,8 +67,12 @@ class TestPrepareIIS : public QObject {
         // The keyboard walks the key page in its own order.
         const QList<QWidget*> tabOrder{wizard.edtKeyFile, wizard.btnKeyFile, wizard.edtExportPath,
                                        wizard.btnCertExport, wizard.edtCommonName};
-        for (int i = 0; i + 1 < tabOrder.size(); ++i)
-            QCOMPARE(tabOrder[i]->nextInFocusChain(), tabOrder[i + 1]);
+        for (int i = 0; i + 1 < tabOrder.size(); ++i) {
+            QWidget* next = tabOrder[i]->nextInFocusChain();
+            while (!(next->focusPolicy() & Qt::TabFocus))
+                next = next->nextInFocusChain();
+            QCOMPARE(next, tabOrder[i + 1]);
+        }
 
         // Escape goes back from page 1 and closes on page 0.
         QTest::keyClick(&wizard, Qt::Key_Escape);
