@@ -19,7 +19,7 @@ const QString kWriteFailedMessage = QStringLiteral("Cannot write file \"%1\". %2
 
 // Characters that the tool's configuration parser would take as a comment, a variable, an
 // escape or a quote; a backslash before each makes the parser keep it as it is.
-const QString kSpecialCharacters = QStringLiteral("\\#$\"'`");
+const QString kConfigSyntaxCharacters = QStringLiteral("\\#$\"'`");
 
 constexpr int kValueColumn = 23; // attribute names are padded to this width
 
@@ -32,7 +32,7 @@ QString escaped(const QString& value) {
     QString result;
     result.reserve(value.size() * 2);
     for (const QChar c : value) {
-        if (kSpecialCharacters.contains(c))
+        if (kConfigSyntaxCharacters.contains(c))
             result += QLatin1Char('\\');
         result += c;
     }
