@@ -1,0 +1,447 @@
+#include "KeyAndCertificateFixtures.h"
+#include "TestSupport.h"
+#include "uCertwrightCommon.h"
+#include "uPrepareIndyIntrawebForm.h"
+
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTextEdit>
+#include <QToolButton>
+#include <QtTest>
+
+namespace {
+
+using Wizard = TfrmPrepareIndyIntraweb;
+
+const QString kShownRunFailure =
+    QStringLiteral("Error running process.  Make sure that your password is correct.");
+const QString kShownPFXPageMessage = QStringLiteral(
+    "Please make sure that both a PFX file and an output path are selected before continuing.");
+const QString kPassPhraseTitle = QStringLiteral("Password...");
+const QString kKeyQuestion = QStringLiteral("Do you want to overwrite the key.pem file?");
+const QString kCertificateQuestion = QStringLiteral("Do you want to overwrite the cert.pem file?");
+
+// Through "With IIS" and "Yes" to the page that asks for the .pfx file, filled in.
+void toPFXPage(Wizard& wizard, const QString& pfxFile, const QString& exportPath) {
+    wizard.show();
+    wizard.btnNext->click();
+    wizard.rbGenIIS->click();
+    wizard.btnNext->click();
+    wizard.rbPFXyes->click();
+    wizard.btnNext->click();
+    QTest::keyClicks(wizard.edtPFXFile, pfxFile);
+    QTest::keyClicks(wizard.edtPFXExport, exportPath);
+}
+
+// Through "With Certwright" and the key page to the paste page.
+void toPastePage(Wizard& wizard, const QString& keyFile, const QString& exportPath,
+                 const QString& commonName) {
+    wizard.show();
+    wizard.btnNext->click();
+    wizard.btnNext->click();
+    QTest::keyClicks(wizard.edtKeyFile, keyFile);
+    QTest::keyClicks(wizard.edtExportPath, exportPath);
+    QTest::keyClicks(wizard.edtCommonName, commonName);
+    wizard.btnNext->click();
+}
+
+// The key.pem and cert.pem of a folder: the key opens only with the pass phrase, belongs to
+// the certificate, and cert.pem holds that one certificate without any key.
+void verifyPemPair(const QString& folder, const QString& passPhrase, const QString& certificate) {
+    const QString keyPem = folder + "key.pem";
+    const QString certPem = folder + "cert.pem";
+    QVERIFY(keyModulus(keyPem, "not the pass phrase").isEmpty());
+    const QString modulus = keyModulus(keyPem, passPhrase);
+    QVERIFY(modulus.startsWith("Modulus="));
+    QCOMPARE(certificateModulus(certPem), modulus);
+    QCOMPARE(certificateModulus(certPem), certificateModulus(certificate));
+    const QByteArray certBytes = fileContent(certPem);
+    QCOMPARE(certBytes.count("-----BEGIN CERTIFICATE-----"), 1);
+    QVERIFY(!certBytes.contains("PRIVATE KEY"));
+}
+
+} // namespace
+
+class TestPrepareIndyIntraweb : public QObject {
+    Q_OBJECT
+  private slots:
+    void initTestCase() {
+        QVERIFY(authority.isReady());
+        QVERIFY(TestAuthority::makeKey(inputs.file("site.key"), "old secret"));
+        QVERIFY(authority.sign(inputs.file("site.key"), "old secret", "www.example.org",
+                               inputs.file("site.pem")));
+        QVERIFY(TestAuthority::makeKey(inputs.file("other.key"), QString()));
+        QVERIFY(authority.sign(inputs.file("other.key"), QString(), "other.example.org",
+                               inputs.file("other.pem")));
+        writeFileContent(inputs.file("garbage.pem"), "--garbage\nnot a certificate\n");
+        runOpenSSL({"pkcs12", "-export", "-inkey", inputs.file("site.key"), "-passin",
+                    "pass:old secret", "-in", inputs.file("site.pem"), "-name", "From IIS",
+                    "-passout", "pass:pfx secret", "-out", inputs.file("site.pfx")});
+        QVERIFY(!bundleContent(inputs.file("site.pfx"), "pfx secret").isEmpty());
+        writeFileContent(inputs.file("text.pfx"), "this is no PKCS#12 file\n");
+    }
+
+    void pagesAndKeySource() {
+        TempProgramFolder program;
+        Wizard wizard(nullptr);
+        wizard.show();
+        QCOMPARE(wizard.windowTitle(), QString("Certwright [Prepare Cert for Indy / Intraweb]"));
+        QCOMPARE(wizard.currentPage(), int(Wizard::tsStart));
+        QCOMPARE(wizard.btnPrevious->text(), QString("Cancel"));
+        QCOMPARE(wizard.btnNext->text(), QString("Next >"));
+        QVERIFY(!wizard.sbPrint->isVisible());
+        QVERIFY(wizard.rbGenCertwright->isChecked());
+        QVERIFY(wizard.rbPFXno->isChecked());
+
+        wizard.btnNext->click();
+        QCOMPARE(wizard.currentPage(), int(Wizard::tsPrivateKeyType));
+        QCOMPARE(wizard.focusWidget(), wizard.rbGenCertwright);
+        QCOMPARE(wizard.btnPrevious->text(), QString("< Back"));
+
+        // With Certwright: the key page names this program.
+        wizard.btnNext->click();
+        QCOMPARE(wizard.currentPage(), int(Wizard::tsSelectKey));
+        QCOMPARE(wizard.focusWidget(), wizard.edtKeyFile);
+        QCOMPARE(wizard.keySource(), Wizard::KeySource::Certwright);
+        QCOMPARE(wizard.lblSelectKeyFile->text(),
+                 QString("Please select your Certwright Key file:"));
+
+        // With OpenSSL: going back and switching switches the label.
+        wizard.btnPrevious->click();
+        QCOMPARE(wizard.currentPage(), int(Wizard::tsPrivateKeyType));
+        wizard.rbGenOpenSSL->click();
+        wizard.btnNext->click();
+        QCOMPARE(wizard.currentPage(), int(Wizard::tsSelectKey));
+        QCOMPARE(wizard.keySource(), Wizard::KeySource::OpenSSL);
+        QCOMPARE(wizard.lblSelectKeyFile->text(), QString("Please select your OpenSSL Key file:"));
+
+        // With IIS and No: the export instructions with the print button, then the .pfx page;
+        // the label keeps its last caption.
+        wizard.btnPrevious->click();
+        wizard.rbGenIIS->click();
+        wizard.btnNext->click();
+        QCOMPARE(wizard.currentPage(), int(Wizard::tsNeedPSX));
+        QCOMPARE(wizard.focusWidget(), wizard.rbPFXyes);
+        QCOMPARE(wizard.keySource(), Wizard::KeySource::IIS);
+        QCOMPARE(wizard.lblSelectKeyFile->text(), QString("Please select your OpenSSL Key file:"));
+        wizard.rbPFXno->click();
+        wizard.btnNext->click();
+        QCOMPARE(wizard.currentPage(), int(Wizard::tsPFXInstructions));
+        QVERIFY(wizard.sbPrint->isVisible());
+        QVERIFY(wizard.memPFXInstructions->isReadOnly());
+        wizard.btnNext->click();
+        QCOMPARE(wizard.currentPage(), int(Wizard::tsSelectPFX));
+        QCOMPARE(wizard.focusWidget(), wizard.edtPFXFile);
+        QVERIFY(!wizard.sbPrint->isVisible());
+
+        // Back from the .pfx page skips the instructions; Yes goes straight to it.
+        wizard.btnPrevious->click();
+        QCOMPARE(wizard.currentPage(), int(Wizard::tsNeedPSX));
+        wizard.rbPFXyes->click();
+        wizard.btnNext->click();
+        QCOMPARE(wizard.currentPage(), int(Wizard::tsSelectPFX));
+
+        // Escape walks back to the start and then closes.
+        QTest::keyClick(&wizard, Qt::Key_Escape);
+        QTest::keyClick(&wizard, Qt::Key_Escape);
+        QTest::keyClick(&wizard, Qt::Key_Escape);
+        QCOMPARE(wizard.currentPage(), int(Wizard::tsStart));
+        QCOMPARE(wizard.btnPrevious->text(), QString("Cancel"));
+        QTest::keyClick(&wizard, Qt::Key_Escape);
+        QVERIFY(!wizard.isVisible());
+    }
+
+    void instructionBoxes() {
+        TempProgramFolder program;
+        Wizard wizard(nullptr);
+        QCOMPARE(wizard.memPFXInstructions->toPlainText().split('\n'), Wizard::kPFXInstructions);
+        QCOMPARE(wizard.memRootInstructions->toPlainText().split('\n'), Wizard::kRootInstructions);
+        QCOMPARE(Wizard::kPFXInstructions.size(), 18);
+        QCOMPARE(Wizard::kPFXInstructions.at(1), QString("IIS server.  "));
+        QCOMPARE(Wizard::kRootInstructions.size(), 14);
+        QCOMPARE(Wizard::kRootInstructions.last(), QString("8.Save the file to \"root.pem\""));
+    }
+
+    void pfxPageCheck_data() {
+        QTest::addColumn<QString>("pfxFile");
+        QTest::addColumn<QString>("exportPath");
+        QTest::newRow("both empty") << ""
+                                    << "";
+        QTest::newRow("no pfx file") << ""
+                                     << "WORK";
+        QTest::newRow("pfx file missing") << "WORKnone.pfx"
+                                          << "WORK";
+        QTest::newRow("pfx names a folder") << "WORK"
+                                            << "WORK";
+        QTest::newRow("no export path") << "INPUTSsite.pfx"
+                                        << "";
+        QTest::newRow("export path names a file") << "INPUTSsite.pfx"
+                                                  << "INPUTSsite.pfx";
+        QTest::newRow("export folder missing") << "INPUTSsite.pfx"
+                                               << "WORKnone";
+    }
+    void pfxPageCheck() {
+        QFETCH(QString, pfxFile);
+        QFETCH(QString, exportPath);
+        TempProgramFolder program;
+        TempFolder work;
+        Wizard wizard(nullptr);
+        toPFXPage(wizard, pfxFile.replace("WORK", work.path()).replace("INPUTS", inputs.path()),
+                  exportPath.replace("WORK", work.path()).replace("INPUTS", inputs.path()));
+        ModalScript script({pressButton(QMessageBox::Ok)});
+        wizard.btnNext->click();
+        QCOMPARE(script.seen, QStringList{kShownPFXPageMessage});
+        QCOMPARE(wizard.currentPage(), int(Wizard::tsSelectPFX));
+        QCOMPARE(wizard.edtPFXExport->text(), exportPath);
+        QVERIFY(filesIn(work.path()).isEmpty());
+    }
+
+    void pfxRoute() {
+        TempProgramFolder program;
+        TempFolder work;
+        Wizard wizard(nullptr);
+        toPFXPage(wizard, inputs.file("site.pfx"), work.path());
+        ModalScript script({enterPassPhrases("pfx secret", "pem secret")});
+        wizard.btnNext->click();
+        QCOMPARE(script.seen, QStringList{kPassPhraseTitle});
+        QCOMPARE(wizard.currentPage(), int(Wizard::tsFinished));
+        QCOMPARE(wizard.btnNext->text(), QString("Finish"));
+        QCOMPARE(wizard.btnPrevious->text(), QString("< Back"));
+        QVERIFY(wizard.sbPrint->isVisible());
+        QCOMPARE(filesIn(work.path()), (QSet<QString>{"key.pem", "cert.pem"}));
+        verifyPemPair(work.path(), "pem secret", inputs.file("site.pem"));
+
+        // Back from the finished page leads to the key source page without the print button.
+        wizard.btnPrevious->click();
+        QCOMPARE(wizard.currentPage(), int(Wizard::tsPrivateKeyType));
+        QVERIFY(!wizard.sbPrint->isVisible());
+        QCOMPARE(wizard.btnNext->text(), QString("Next >"));
+    }
+
+    void pfxRouteFailures_data() {
+        QTest::addColumn<QString>("pfxFile");
+        QTest::addColumn<QString>("passPhrase");
+        QTest::addColumn<bool>("withTool");
+        QTest::newRow("wrong pass phrase") << "site.pfx"
+                                           << "not the secret" << true;
+        QTest::newRow("no PKCS#12 file") << "text.pfx"
+                                         << "pfx secret" << true;
+        QTest::newRow("missing tool") << "site.pfx"
+                                      << "pfx secret" << false;
+    }
+    void pfxRouteFailures() {
+        QFETCH(QString, pfxFile);
+        QFETCH(QString, passPhrase);
+        QFETCH(bool, withTool);
+        TempProgramFolder program(withTool);
+        TempFolder work;
+        Wizard wizard(nullptr);
+        toPFXPage(wizard, inputs.file(pfxFile), work.path());
+        ModalScript script(
+            {enterPassPhrases(passPhrase, "pem secret"), pressButton(QMessageBox::Ok)});
+        wizard.btnNext->click();
+        QCOMPARE(script.seen, (QStringList{kPassPhraseTitle, kShownRunFailure}));
+        QCOMPARE(wizard.currentPage(), int(Wizard::tsSelectPFX));
+        QCOMPARE(wizard.btnNext->text(), QString("Next >"));
+        QVERIFY(filesIn(work.path()).isEmpty());
+    }
+
+    // On the .pfx route No keeps both files and the page; nothing is deleted before both
+    // answers are in.
+    void pfxRouteOverwriteQuestions() {
+        TempProgramFolder program;
+        TempFolder work;
+        writeFileContent(work.file("key.pem"), "older key");
+        writeFileContent(work.file("cert.pem"), "older certificate");
+        Wizard wizard(nullptr);
+        toPFXPage(wizard, inputs.file("site.pfx"), work.path());
+        ModalScript keep({enterPassPhrases("pfx secret", "pem secret"),
+                          pressButton(QMessageBox::Yes), pressButton(QMessageBox::No)});
+        wizard.btnNext->click();
+        QCOMPARE(keep.seen, (QStringList{kPassPhraseTitle, kKeyQuestion, kCertificateQuestion}));
+        QCOMPARE(wizard.currentPage(), int(Wizard::tsSelectPFX));
+        QCOMPARE(fileContent(work.file("key.pem")), QByteArray("older key"));
+        QCOMPARE(fileContent(work.file("cert.pem")), QByteArray("older certificate"));
+        QCOMPARE(fileContent(program.file("passnew.txt")), QByteArray("pem secret"));
+
+        ModalScript first(
+            {enterPassPhrases("pfx secret", "pem secret"), pressButton(QMessageBox::No)});
+        wizard.btnNext->click();
+        QCOMPARE(first.seen, (QStringList{kPassPhraseTitle, kKeyQuestion}));
+        QCOMPARE(fileContent(work.file("key.pem")), QByteArray("older key"));
+
+        ModalScript replace({enterPassPhrases("pfx secret", "pem secret"),
+                             pressButton(QMessageBox::Yes), pressButton(QMessageBox::Yes)});
+        wizard.btnNext->click();
+        QCOMPARE(replace.remaining(), 0);
+        QCOMPARE(wizard.currentPage(), int(Wizard::tsFinished));
+        verifyPemPair(work.path(), "pem secret", inputs.file("site.pem"));
+    }
+
+    void pfxRouteCancelledPassPhrase() {
+        TempProgramFolder program;
+        TempFolder work;
+        Wizard wizard(nullptr);
+        toPFXPage(wizard, inputs.file("site.pfx"), work.path());
+        ModalScript cancel({rejectDialog()});
+        wizard.btnNext->click();
+        QCOMPARE(cancel.seen, QStringList{kPassPhraseTitle});
+        QCOMPARE(wizard.currentPage(), int(Wizard::tsSelectPFX));
+        QVERIFY(filesIn(work.path()).isEmpty());
+        QVERIFY(!QFile::exists(program.file("passnew.txt")));
+    }
+
+    void keyRoute() {
+        TempProgramFolder program;
+        TempFolder work;
+        Wizard wizard(nullptr);
+        toPastePage(wizard, inputs.file("site.key"), work.path(), "Indy Server");
+        QCOMPARE(wizard.currentPage(), int(Wizard::tsPasteCert));
+        wizard.memPasteCert->setPlainText(pemText(inputs.file("site.pem")));
+        ModalScript script({enterPassPhrases("old secret", "pem secret")});
+        wizard.btnNext->click();
+        QCOMPARE(script.seen, QStringList{kPassPhraseTitle});
+        QCOMPARE(wizard.currentPage(), int(Wizard::tsFinished));
+        QCOMPARE(wizard.btnNext->text(), QString("Finish"));
+        QVERIFY(wizard.sbPrint->isVisible());
+        QCOMPARE(filesIn(work.path()), (QSet<QString>{"key.pem", "cert.pem", "__tmp.p12"}));
+        verifyPemPair(work.path(), "pem secret", inputs.file("site.pem"));
+        QVERIFY(bundleContent(work.file("__tmp.p12"), "pem secret")
+                    .contains("friendlyName: Indy Server"));
+        // Both pass-phrase files now hold the new pass phrase, still for the owner only.
+        QCOMPARE(fileContent(program.file("passcurrent.txt")), QByteArray("pem secret"));
+        const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
+                                          QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+        QCOMPARE(QFile::permissions(program.file("passcurrent.txt")) & others,
+                 QFile::Permissions());
+
+        wizard.btnNext->click();
+        QVERIFY(!wizard.isVisible());
+    }
+
+    void keyRouteFailures_data() {
+        QTest::addColumn<QString>("passPhrase");
+        QTest::addColumn<QString>("certificate");
+        QTest::addColumn<bool>("withTool");
+        QTest::newRow("wrong pass phrase") << "not the secret"
+                                           << "site.pem" << true;
+        QTest::newRow("certificate of another key") << "old secret"
+                                                    << "other.pem" << true;
+        QTest::newRow("text that is no certificate") << "old secret"
+                                                     << "garbage.pem" << true;
+        QTest::newRow("missing tool") << "old secret"
+                                      << "site.pem" << false;
+    }
+    void keyRouteFailures() {
+        QFETCH(QString, passPhrase);
+        QFETCH(QString, certificate);
+        QFETCH(bool, withTool);
+        TempProgramFolder program(withTool);
+        TempFolder work;
+        Wizard wizard(nullptr);
+        toPastePage(wizard, inputs.file("site.key"), work.path(), "Indy Server");
+        wizard.memPasteCert->setPlainText(pemText(inputs.file(certificate)));
+        ModalScript script(
+            {enterPassPhrases(passPhrase, "pem secret"), pressButton(QMessageBox::Ok)});
+        wizard.btnNext->click();
+        QCOMPARE(script.seen, (QStringList{kPassPhraseTitle, kShownRunFailure}));
+        QCOMPARE(wizard.currentPage(), int(Wizard::tsPasteCert));
+        QCOMPARE(filesIn(work.path()), QSet<QString>{"__cert.txt"});
+        QCOMPARE(fileContent(work.file("__cert.txt")),
+                 fileContent(inputs.file(certificate)).replace("\n", "\r\n"));
+        // The bundle run failed, so the current pass phrase was never replaced.
+        QCOMPARE(fileContent(program.file("passcurrent.txt")), passPhrase.toUtf8());
+    }
+
+    // A bundle left by an earlier conversion must not stand in for a bundle run that fails.
+    void staleBundleIsNoOutput() {
+        TempProgramFolder program;
+        TempFolder work;
+        Wizard wizard(nullptr);
+        toPastePage(wizard, inputs.file("site.key"), work.path(), "Indy Server");
+        wizard.memPasteCert->setPlainText(pemText(inputs.file("site.pem")));
+        ModalScript first({enterPassPhrases("old secret", "pem secret")});
+        wizard.btnNext->click();
+        QCOMPARE(wizard.currentPage(), int(Wizard::tsFinished));
+
+        wizard.btnPrevious->click();
+        wizard.btnNext->click();
+        wizard.btnNext->click();
+        QCOMPARE(wizard.currentPage(), int(Wizard::tsPasteCert));
+        ModalScript second({enterPassPhrases("not the secret", "pem secret"),
+                            pressButton(QMessageBox::Yes), pressButton(QMessageBox::Yes),
+                            pressButton(QMessageBox::Ok)});
+        wizard.btnNext->click();
+        QCOMPARE(second.seen, (QStringList{kPassPhraseTitle, kKeyQuestion, kCertificateQuestion,
+                                           kShownRunFailure}));
+        QCOMPARE(wizard.currentPage(), int(Wizard::tsPasteCert));
+        QCOMPARE(filesIn(work.path()), QSet<QString>{"__cert.txt"});
+    }
+
+    // On the key route No keeps the files and still finishes, without any run.
+    void keyRouteOverwriteQuestions() {
+        TempProgramFolder program;
+        TempFolder work;
+        writeFileContent(work.file("key.pem"), "older key");
+        writeFileContent(work.file("cert.pem"), "older certificate");
+        Wizard wizard(nullptr);
+        toPastePage(wizard, inputs.file("site.key"), work.path(), "Indy Server");
+        wizard.memPasteCert->setPlainText(pemText(inputs.file("site.pem")));
+        ModalScript keep({enterPassPhrases("old secret", "pem secret"),
+                          pressButton(QMessageBox::Yes), pressButton(QMessageBox::No)});
+        wizard.btnNext->click();
+        QCOMPARE(keep.seen, (QStringList{kPassPhraseTitle, kKeyQuestion, kCertificateQuestion}));
+        QCOMPARE(wizard.currentPage(), int(Wizard::tsFinished));
+        QCOMPARE(wizard.btnNext->text(), QString("Finish"));
+        QCOMPARE(filesIn(work.path()), (QSet<QString>{"key.pem", "cert.pem"}));
+        QCOMPARE(fileContent(work.file("key.pem")), QByteArray("older key"));
+        QCOMPARE(fileContent(work.file("cert.pem")), QByteArray("older certificate"));
+        QCOMPARE(fileContent(program.file("passcurrent.txt")), QByteArray("old secret"));
+    }
+
+    void pfxFileDialogAndFolderChooser() {
+        TempProgramFolder program;
+        TempFolder work;
+        Wizard wizard(nullptr);
+        toPFXPage(wizard, QString(), QString());
+        QString name;
+        ModalScript choose({[&](QWidget* modal) {
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            QVERIFY(dialog);
+            name = dialog->objectName();
+            QCOMPARE(dialog->nameFilters(), (QStringList{"PFX Files (*.pfx)", "All Files (*)"}));
+            QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFile);
+            QVERIFY(dialog->testOption(QFileDialog::DontUseNativeDialog));
+            dialog->selectFile(inputs.file("site.pfx"));
+            static_cast<QDialog*>(dialog)->accept();
+        }});
+        wizard.btnSelectPFX->click();
+        QCOMPARE(choose.seen, QStringList{"Select a Pfx File"});
+        QCOMPARE(name, QString("dlgPFX"));
+        QCOMPARE(wizard.edtPFXFile->text(), inputs.file("site.pfx"));
+        QCOMPARE(wizard.edtPFXExport->text(), inputs.path());
+
+        // The folder chooser starts in the field's folder, or in the .pfx file's when empty.
+        wizard.edtPFXExport->clear();
+        QString start;
+        ModalScript chooser({[&](QWidget* modal) {
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            start = withTrailingSeparator(dialog->directory().path());
+            dialog->setDirectory(work.path());
+            static_cast<QDialog*>(dialog)->accept();
+        }});
+        wizard.btnPFXExport->click();
+        QCOMPARE(start, inputs.path());
+        QCOMPARE(wizard.edtPFXExport->text(), work.path());
+    }
+
+  private:
+    TestAuthority authority;
+    TempFolder inputs;
+};
+
+QTEST_MAIN(TestPrepareIndyIntraweb)
+#include "tst_prepareindy.moc"
