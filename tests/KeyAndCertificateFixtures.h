@@ -4,12 +4,17 @@
 // that prepare an existing key and certificate for a server.
 
 #include "TestSupport.h"
+#include "uWizardFrame.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QRegularExpression>
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <QToolButton>
 
 // A certificate authority of its own in a temporary folder, which signs the test keys.
 class TestAuthority {
@@ -88,4 +93,48 @@ inline QSet<QString> filesIn(const QString& folder) {
 // What a box of the wizard shows for the content of a PEM file.
 inline QString pemText(const QString& path) {
     return QString::fromUtf8(fileContent(path)).replace("\r\n", "\n");
+}
+
+// The text without any white space, so that lines broken by the box or on paper compare
+// with the stored lines.
+inline QString withoutBlanks(QString text) {
+    return text.remove(QRegularExpression(QStringLiteral("\\s")));
+}
+
+// Presses the wizard's print button with its printer pointed at a PDF file and accepts the
+// print dialog; returns the PDF file's path.
+inline QString printShownPage(TWizardFrame& wizard, const QString& pdf) {
+    wizard.printer()->setOutputFormat(QPrinter::PdfFormat);
+    wizard.printer()->setOutputFileName(pdf);
+    ModalScript script({[](QWidget* modal) {
+        if (qobject_cast<QPrintDialog*>(modal))
+            static_cast<QDialog*>(modal)->accept();
+    }});
+    wizard.sbPrint->click();
+    return script.remaining() == 0 ? pdf : QString();
+}
+
+// True when every non-empty stored line appears in the printed text, in order, however the
+// box and the paper broke it.
+inline bool printedInOrder(const QString& pdf, const QStringList& stored) {
+    const QString printed = withoutBlanks(pdfText(pdf));
+    qsizetype at = 0;
+    for (const QString& line : stored) {
+        const QString expected = withoutBlanks(line);
+        const qsizetype found = printed.indexOf(expected, at);
+        if (found < 0) {
+            qWarning("missing or out of order: %s", qPrintable(line));
+            return false;
+        }
+        at = found + expected.size();
+    }
+    return true;
+}
+
+// The printed lines of a PDF file as pdftotext reads them, each with its blanks simplified.
+inline QStringList printedLines(const QString& pdf) {
+    QStringList lines;
+    for (const QString& line : pdfText(pdf).split('\n'))
+        lines << line.simplified();
+    return lines;
 }

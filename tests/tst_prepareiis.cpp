@@ -458,6 +458,40 @@ class TestPrepareIIS : public QObject {
         QCOMPARE(wizard.edtExportPath->text(), work.path());
     }
 
+    // The finished page prints its instructions: all of them, in order, empty lines kept; on
+    // small paper the lines wrap and the text runs over several pages.
+    void printingTheInstructions() {
+        TempProgramFolder program;
+        TempFolder work;
+        TempFolder pdfs;
+        writeFileContent(work.file("site.key"), "key");
+        writeFileContent(work.file("site.pfx"), "kept");
+        TfrmPrepareIIS wizard(nullptr);
+        toPastePage(wizard, work.file("site.key"), work.path(), "Shop");
+        wizard.memPasteCert->setPlainText("--");
+        ModalScript keep({enterPassPhrases("", "new secret"), pressButton(QMessageBox::No)});
+        wizard.btnNext->click();
+        QCOMPARE(wizard.currentPage(), int(TfrmPrepareIIS::tsFinished));
+
+        const QString a4 = printShownPage(wizard, pdfs.file("a4.pdf"));
+        QVERIFY(!a4.isEmpty());
+        QVERIFY(printedInOrder(a4, TfrmPrepareIIS::kInstallationInstructions));
+        QCOMPARE(withoutBlanks(pdfText(a4)),
+                 withoutBlanks(TfrmPrepareIIS::kInstallationInstructions.join(QString())));
+        const QStringList printed = printedLines(a4);
+        const int created = printed.indexOf("Your pfx file has been created.");
+        QVERIFY(created >= 0);
+        QCOMPARE(printed.at(created + 1), QString());
+        QVERIFY(printed.at(created + 2).startsWith("Copy the pfx file"));
+
+        wizard.printer()->setPageSize(QPageSize(QPageSize::A7));
+        const QString a7 = printShownPage(wizard, pdfs.file("a7.pdf"));
+        QVERIFY(pdfPageCount(a7) > 1);
+        QVERIFY(printedInOrder(a7, TfrmPrepareIIS::kInstallationInstructions));
+        QCOMPARE(withoutBlanks(pdfText(a7)), withoutBlanks(pdfText(a4)));
+        QVERIFY(printedLines(a7).size() > printed.size());
+    }
+
   private:
     TestAuthority authority;
 };

@@ -438,6 +438,50 @@ class TestPrepareIndyIntraweb : public QObject {
         QCOMPARE(wizard.edtPFXExport->text(), work.path());
     }
 
+    // Page 3 prints the export instructions, page 7 the root certificate instructions.
+    void printingBothInstructionBoxes() {
+        TempProgramFolder program;
+        TempFolder work;
+        TempFolder pdfs;
+        Wizard wizard(nullptr);
+        wizard.show();
+        wizard.btnNext->click();
+        wizard.rbGenIIS->click();
+        wizard.btnNext->click();
+        wizard.btnNext->click();
+        QCOMPARE(wizard.currentPage(), int(Wizard::tsPFXInstructions));
+        const QString exportSteps = printShownPage(wizard, pdfs.file("export.pdf"));
+        QVERIFY(!exportSteps.isEmpty());
+        QCOMPARE(withoutBlanks(pdfText(exportSteps)),
+                 withoutBlanks(Wizard::kPFXInstructions.join(QString())));
+        QVERIFY(printedInOrder(exportSteps, Wizard::kPFXInstructions));
+        QStringList printed = printedLines(exportSteps);
+        QCOMPARE(printed.at(printed.indexOf("IIS server.") + 1), QString());
+
+        writeFileContent(work.file("key.pem"), "older key");
+        writeFileContent(work.file("cert.pem"), "older certificate");
+        writeFileContent(work.file("site.key"), "key");
+        wizard.btnPrevious->click();
+        wizard.btnPrevious->click();
+        wizard.rbGenOpenSSL->click();
+        wizard.btnNext->click();
+        wizard.edtKeyFile->setText(work.file("site.key"));
+        wizard.edtExportPath->setText(work.path());
+        wizard.edtCommonName->setText("Indy Server");
+        wizard.btnNext->click();
+        wizard.memPasteCert->setPlainText("--");
+        ModalScript keep(
+            {enterPassPhrases("old secret", "pem secret"), pressButton(QMessageBox::No)});
+        wizard.btnNext->click();
+        QCOMPARE(wizard.currentPage(), int(Wizard::tsFinished));
+        const QString rootSteps = printShownPage(wizard, pdfs.file("root.pdf"));
+        QCOMPARE(withoutBlanks(pdfText(rootSteps)),
+                 withoutBlanks(Wizard::kRootInstructions.join(QString())));
+        QVERIFY(printedInOrder(rootSteps, Wizard::kRootInstructions));
+        printed = printedLines(rootSteps);
+        QCOMPARE(printed.at(printed.indexOf("instructions.") + 1), QString());
+    }
+
   private:
     TestAuthority authority;
     TempFolder inputs;
