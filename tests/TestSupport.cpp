@@ -50,8 +50,14 @@ void ModalScript::poll() {
         seen << box->text();
     else
         seen << modal->windowTitle();
-    const Action action = actions.takeFirst();
-    action(modal);
+    // The action runs from a queued call rather than from the timer itself, so that a modal
+    // window it opens in turn is still seen by the timer.
+    QMetaObject::invokeMethod(
+        this, [action = actions.takeFirst(), target = QPointer<QWidget>(modal)] {
+            if (target)
+                action(target);
+        },
+        Qt::QueuedConnection);
 }
 
 ModalScript::Action pressButton(QMessageBox::StandardButton button) {

@@ -1,0 +1,171 @@
+#include "TestSupport.h"
+#include "uCertwrightCommon.h"
+#include "uGenerateCSRForm.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QtTest>
+
+namespace {
+
+// Types a path into the folder dialog and confirms it; checks where the dialog started.
+ModalScript::Action chooseFolder(const QString& path, const QString& expectedStart = QString()) {
+    return [=](QWidget* modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        QVERIFY(dialog);
+        if (!expectedStart.isEmpty())
+            QCOMPARE(withTrailingSeparator(dialog->directory().absolutePath()),
+                     withTrailingSeparator(QDir(expectedStart).absolutePath()));
+        dialog->findChild<QLineEdit*>("fileNameEdit")->setText(path);
+        static_cast<QDialog*>(dialog)->accept();
+    };
+}
+
+// Opens the CSR wizard on its organisation page, where the export folder field is.
+struct WizardOnExportPage {
+    TfrmGenerateCSR wizard{nullptr};
+    WizardOnExportPage() {
+        wizard.show();
+        wizard.btnNext->click();
+        wizard.edtEmail->setText("admin@example.org");
+        wizard.btnNext->click();
+        wizard.edtState->setText("State");
+        wizard.edtCity->setText("City");
+        wizard.btnNext->click();
+    }
+};
+
+} // namespace
+
+// The frame that every wizard shares, driven through the certificate request wizard:
+// window, keys, close box and the folder chooser.
+class TestWizardFrame : public QObject {
+    Q_OBJECT
+  private slots:
+    void windowIsAFixedDialogWithPagesWithoutTabs() {
+        TfrmGenerateCSR wizard(nullptr);
+        wizard.show();
+        QCOMPARE(wizard.minimumSize(), wizard.maximumSize());
+        QVERIFY(wizard.windowFlags() & Qt::WindowCloseButtonHint);
+        QVERIFY(!(wizard.windowFlags() & Qt::WindowMaximizeButtonHint));
+        QVERIFY(!(wizard.windowFlags() & Qt::WindowContextHelpButtonHint));
+        QCOMPARE(wizard.pcWizard->count(), 5);
+        QVERIFY(wizard.btnNext->isDefault());
+        QCOMPARE(wizard.btnPrevious->text(), QString("Cancel"));
+        QCOMPARE(wizard.btnNext->text(), QString("Next >"));
+    }
+
+    void enterGoesOnEscapeGoesBack() {
+        TfrmGenerateCSR wizard(nullptr);
+        wizard.show();
+        QTest::keyClick(&wizard, Qt::Key_Return);
+        QCOMPARE(wizard.currentPage(), 1);
+        QCOMPARE(wizard.btnPrevious->text(), QString("< Previous"));
+        wizard.edtEmail->setText("a");
+        QTest::keyClick(wizard.edtEmail, Qt::Key_Return);
+        QCOMPARE(wizard.currentPage(), 2);
+        QTest::keyClick(&wizard, Qt::Key_Escape);
+        QCOMPARE(wizard.currentPage(), 1);
+        QTest::keyClick(&wizard, Qt::Key_Escape);
+        QCOMPARE(wizard.currentPage(), 0);
+        QCOMPARE(wizard.btnPrevious->text(), QString("Cancel"));
+        QVERIFY(wizard.isVisible());
+        QTest::keyClick(&wizard, Qt::Key_Escape);
+        QVERIFY(!wizard.isVisible());
+        QCOMPARE(wizard.result(), int(QDialog::Accepted));
+    }
+
+    void closeBoxClosesWithCancelOnAnyPage() {
+        for (int page = 0; page < 3; ++page) {
+            TfrmGenerateCSR wizard(nullptr);
+            wizard.show();
+            wizard.edtEmail->setText("a");
+            for (int i = 0; i < page; ++i)
+                wizard.btnNext->click();
+            QCOMPARE(wizard.currentPage(), page);
+            wizard.close();
+            QVERIFY(!wizard.isVisible());
+            QCOMPARE(wizard.result(), int(QDialog::Rejected));
+        }
+    }
+
+    void pageErrorKeepsPageAndCaptions() {
+        TfrmGenerateCSR wizard(nullptr);
+        wizard.show();
+        wizard.btnNext->click();
+        ModalScript script({pressButton(QMessageBox::Ok)});
+        wizard.btnNext->click();
+        QCOMPARE(script.remaining(), 0);
+        QCOMPARE(script.seen, QStringList{"You must complete the fields on this page before "
+                                          "continuing."});
+        QCOMPARE(wizard.currentPage(), 1);
+        QCOMPARE(wizard.btnPrevious->text(), QString("< Previous"));
+        QCOMPARE(wizard.btnNext->text(), QString("Next >"));
+    }
+
+    void emptyFolderFieldStartsInTheDefaultAndCancelKeepsIt() {
+        WizardOnExportPage on;
+        on.wizard.edtExportPath->clear();
+        ModalScript script({[](QWidget* modal) {
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            QVERIFY(dialog);
+            QCOMPARE(withTrailingSeparator(dialog->directory().absolutePath()),
+                     withTrailingSeparator(QDir::currentPath()));
+            dialog->reject();
+        }});
+        on.wizard.btnExportPath->click();
+        QCOMPARE(script.remaining(), 0);
+        QCOMPARE(on.wizard.edtExportPath->text(), QString());
+    }
+
+    void chosenFolderGetsExactlyOneSeparator() {
+        TempFolder folder;
+        QDir(folder.path()).mkdir("existing");
+        WizardOnExportPage on;
+        on.wizard.edtExportPath->setText(folder.path());
+        ModalScript script({chooseFolder(folder.path() + "existing", folder.path())});
+        on.wizard.btnExportPath->click();
+        QCOMPARE(script.remaining(), 0);
+        QCOMPARE(on.wizard.edtExportPath->text(), folder.path() + "existing/");
+
+        ModalScript again({chooseFolder(folder.path() + "existing/")});
+        on.wizard.btnExportPath->click();
+        QCOMPARE(again.remaining(), 0);
+        QCOMPARE(on.wizard.edtExportPath->text(), folder.path() + "existing/");
+    }
+
+    void newFolderIsCreatedWithItsParentsAfterYes() {
+        TempFolder folder;
+        const QString fresh = folder.path() + "a/b/c";
+        WizardOnExportPage on;
+        on.wizard.edtExportPath->setText(folder.path());
+        ModalScript script({chooseFolder(fresh), pressButton(QMessageBox::Yes)});
+        on.wizard.btnExportPath->click();
+        QCOMPARE(script.remaining(), 0);
+        QCOMPARE(script.seen.at(1), QString("The specified directory does not exist. Create it?"));
+        QVERIFY(QFileInfo(fresh).isDir());
+        QCOMPARE(on.wizard.edtExportPath->text(), fresh + "/");
+    }
+
+    void noToCreationKeepsTheChooserOpen() {
+        TempFolder folder;
+        const QString fresh = folder.path() + "never";
+        WizardOnExportPage on;
+        const QString before = on.wizard.edtExportPath->text();
+        ModalScript script({chooseFolder(fresh), pressButton(QMessageBox::No), [](QWidget* modal) {
+                                // The chooser is still open after "No".
+                                QVERIFY(qobject_cast<QFileDialog*>(modal));
+                                static_cast<QDialog*>(modal)->reject();
+                            }});
+        on.wizard.btnExportPath->click();
+        QCOMPARE(script.remaining(), 0);
+        QVERIFY(!QFileInfo::exists(fresh));
+        QCOMPARE(on.wizard.edtExportPath->text(), before);
+    }
+};
+
+QTEST_MAIN(TestWizardFrame)
+#include "tst_wizardframe.moc"
