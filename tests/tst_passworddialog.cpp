@@ -307,6 +307,19 @@ class TestPasswordDialog : public QObject {
         QVERIFY(!flags.testFlag(Qt::WindowMinMaxButtonsHint));
     }
 
+    void centredOverItsOwner() {
+        QWidget owner;
+        owner.setGeometry(40, 30, 900, 700);
+        owner.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&owner));
+        TfrmPasswordDlg dialog(&owner);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        const QPoint offset = dialog.frameGeometry().center() - owner.frameGeometry().center();
+        QVERIFY2(offset.manhattanLength() <= 2,
+                 qPrintable(QString("%1,%2").arg(offset.x()).arg(offset.y())));
+    }
+
     void askReturnsTheNewPassPhraseOnEnter() {
         TempProgramFolder program(false);
         ModalScript script({[](QWidget* modal) {

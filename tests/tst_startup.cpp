@@ -90,8 +90,9 @@ class TestStartup : public QObject {
             QVERIFY(FileIsPresent(folder.file(name)));
             QCOMPARE(QueryFileSize(folder.file(name)), qint64(0));
         }
-        QVERIFY2(!process.readAllStandardError().contains("QObject"),
-                 "no Qt warnings in a normal run");
+        // Qt's note about a missing runtime folder comes from the test environment.
+        for (const QByteArray& line : process.readAllStandardError().split('\n'))
+            QVERIFY2(line.isEmpty() || line.startsWith("QStandardPaths:"), line.constData());
     }
 };
 
