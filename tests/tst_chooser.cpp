@@ -78,25 +78,6 @@ class TestChooser : public QObject {
         QVERIFY(chooser.btnClose->geometry().right() > chooser.width() * 3 / 4);
         QCOMPARE(chooser.Bevel1->frameShape(), QFrame::HLine);
 
-        QCOMPARE(chooser.Label1->text(),
-                 QStringLiteral("I do not already have a certificate and would like to:"));
-        QCOMPARE(chooser.Label2->text(),
-                 QStringLiteral("I already have a certificate and would like to:"));
-        QCOMPARE(chooser.rbGenerateCSR->text(),
-                 QStringLiteral("Generate a Certificate Request to send to a certificate "
-                                "authority such as Verisign."));
-        QCOMPARE(chooser.rbSelfSign->text(),
-                 QStringLiteral("Generate and self-sign a certificate."));
-        QCOMPARE(chooser.rbExtractRoot->text(),
-                 QStringLiteral("Extract a \"Trusted Root Certificate\" for installation into a "
-                                "web server."));
-        QCOMPARE(chooser.rbPrepareIIS->text(),
-                 QStringLiteral("Prepare an SSL certificate for installation in an IIS server."));
-        QCOMPARE(chooser.rbPrepareIndy->text(),
-                 QStringLiteral(
-                     "Prepare an SSL certificate for installation in an Indy/IntraWeb server."));
-        QCOMPARE(chooser.rbViewInstall->text(),
-                 QStringLiteral("Learn how to install my SSL certificate into a web server."));
         QCOMPARE(chooser.btnStart->text(), QStringLiteral("Start"));
         QCOMPARE(chooser.btnClose->text(), QStringLiteral("Close"));
     }

@@ -193,13 +193,6 @@ class TestPasswordDialog : public QObject {
             QCOMPARE(modeOf(program.file(name)), 0600);
     }
 
-    void newFilesAreCreatedOwnerOnly() {
-        TempProgramFolder program(false);
-        writePassPhraseFile(kNewPassPhraseFile, QStringLiteral("abcd"));
-        QCOMPARE(modeOf(program.file(kNewPassPhraseFile)), 0600);
-        QCOMPARE(fileContent(program.file(kNewPassPhraseFile)), QByteArray("abcd"));
-    }
-
     void toolReadsTheFilesAsTyped() {
         TempProgramFolder program(false);
         TempFolder keys;
@@ -295,16 +288,6 @@ class TestPasswordDialog : public QObject {
         QCOMPARE(QApplication::focusWidget(),
                  currentShown ? dialog.edtCurrentPassword : dialog.edtNewPassword);
         QVERIFY(dialog.btnOk->isDefault());
-    }
-
-    void noBorderIcons() {
-        TfrmPasswordDlg dialog(nullptr);
-        const Qt::WindowFlags flags = dialog.windowFlags();
-        QVERIFY(flags.testFlag(Qt::CustomizeWindowHint));
-        QVERIFY(flags.testFlag(Qt::WindowTitleHint));
-        QVERIFY(!flags.testFlag(Qt::WindowCloseButtonHint));
-        QVERIFY(!flags.testFlag(Qt::WindowContextHelpButtonHint));
-        QVERIFY(!flags.testFlag(Qt::WindowMinMaxButtonsHint));
     }
 
     void centredOverItsOwner() {
