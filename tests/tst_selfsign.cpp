@@ -94,6 +94,9 @@ class TestSelfSign : public QObject {
         QCOMPARE(wizard.edtDays->text(), QString("a week"));
         QTest::keyClick(wizard.udDays, Qt::Key_Up);
         QCOMPARE(wizard.edtDays->text(), QString("1"));
+        QTest::keyClicks(wizard.udDays, "45");
+        QCOMPARE(wizard.edtDays->text(), QString("1"));
+        QCOMPARE(wizard.udDays->value(), 1);
     }
 
     void selfSignedEndToEnd_data() {

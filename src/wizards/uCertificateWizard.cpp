@@ -84,6 +84,11 @@ QString exportFolderOf(const QString& typed) {
     return withTrailingSeparator(QDir::current().absoluteFilePath(typed));
 }
 
+// Output files are named after the domain, with every "*" spelled out as a word.
+QString baseNameOf(const QString& domain) {
+    return QString(domain).replace(QLatin1Char('*'), kWildcard);
+}
+
 void removeIfPresent(const QString& path) {
     if (!FileIsPresent(path))
         return;
@@ -102,10 +107,6 @@ TCertificateWizard::TCertificateWizard(QWidget* owner, const CertificateWizardSe
     buildOrganizationPage();
     buildFinishedPage();
     FormCreate();
-}
-
-QString TCertificateWizard::baseNameOf(const QString& domain) {
-    return QString(domain).replace(QLatin1Char('*'), kWildcard);
 }
 
 void TCertificateWizard::buildStartPage() {
@@ -148,9 +149,8 @@ void TCertificateWizard::buildLocalePage() {
     edtState = named(new QLineEdit, "edtState");
     Label10 = makeLabel("Label10", kCityLabel);
     edtCity = named(new QLineEdit, "edtCity");
-    for (QWidget* widget : {static_cast<QWidget*>(Label2), static_cast<QWidget*>(cbCountry),
-                            static_cast<QWidget*>(Label6), static_cast<QWidget*>(edtState),
-                            static_cast<QWidget*>(Label10), static_cast<QWidget*>(edtCity)})
+    for (QWidget* widget :
+         std::initializer_list<QWidget*>{Label2, cbCountry, Label6, edtState, Label10, edtCity})
         page->addWidget(widget);
     page->addStretch();
     setTabOrder(cbCountry, edtState);
@@ -164,9 +164,8 @@ void TCertificateWizard::buildOrganizationPage() {
     Label12 = makeLabel("Label12", kLegalNameLabel);
     edtLegalName = named(new QLineEdit, "edtLegalName");
     Label3 = makeLabel("Label3", kExportPathLabel);
-    for (QWidget* widget : {static_cast<QWidget*>(Label11), static_cast<QWidget*>(edtDomainName),
-                            static_cast<QWidget*>(Label12), static_cast<QWidget*>(edtLegalName),
-                            static_cast<QWidget*>(Label3)})
+    for (QWidget* widget :
+         std::initializer_list<QWidget*>{Label11, edtDomainName, Label12, edtLegalName, Label3})
         page->addWidget(widget);
     edtExportPath =
         addFolderField(page, "edtExportPath", "btnExportPath", [] { return QDir::currentPath(); });

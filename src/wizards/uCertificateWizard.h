@@ -76,9 +76,6 @@ class TCertificateWizard : public TWizardFrame {
     QPushButton* btnExportPath;
     QTextEdit* memRootInstructions;
 
-    // The base name of the output files: the domain with every "*" spelled "wildcard".
-    static QString baseNameOf(const QString& domain);
-
   protected:
     TCertificateWizard(QWidget* owner, const CertificateWizardSetup& setup);
 

@@ -44,6 +44,8 @@ TfrmSelfSign::TfrmSelfSign(QWidget* owner) : TCertificateWizard(owner, kSetup) {
     udDays->setRange(0, kLongestTerm);
     udDays->setValue(kDefaultTerm);
     udDays->setFixedWidth(kUpDownWidth);
+    // The term is typed into edtDays; the spin box's own text stays out of reach.
+    udDays->findChild<QLineEdit*>()->setReadOnly(true);
     auto* lblDays = new QLabel(kDaysLabel);
     lblDays->setObjectName(QStringLiteral("lblDays"));
     keySizeGrid->addWidget(lblTerm, 1, 1);
