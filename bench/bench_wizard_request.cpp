@@ -8,7 +8,7 @@
 //
 //   bench_wizard_request [runs]      (default 61 runs of each, at each key size)
 
-#include "../tests/TestSupport.h"
+#include "TestSupport.h"
 #include "uCertwrightCommon.h"
 #include "uExternalApp.h"
 #include "uGenerateCSRForm.h"
