@@ -258,6 +258,25 @@ class TestRunner : public QObject {
         QCOMPARE(text.contains("err-marker-2"), shown);
     }
 
+    // Copying the output into a standard error whose reader has gone must not end the
+    // program.
+    void shownRunSurvivesAClosedStandardError() {
+        int ends[2];
+        QCOMPARE(::pipe(ends), 0);
+        std::fflush(stderr);
+        const int saved = ::dup(STDERR_FILENO);
+        ::dup2(ends[1], STDERR_FILENO);
+        ::close(ends[1]);
+        ::close(ends[0]);
+        TExternalApp runner;
+        runner.ShowAppWindow = true;
+        QSignalSpy stopped(&runner, &TExternalApp::OnProcessStopped);
+        run(runner, kShell, QStringLiteral(R"(sh -c "echo lost output >&2")"));
+        ::dup2(saved, STDERR_FILENO);
+        ::close(saved);
+        QCOMPARE(stopped.count(), 1);
+    }
+
     // A hidden run has no terminal to ask on; a shown one shares this program's.
     void hiddenRunLeavesTheTerminal_data() { outputReachesStderrOnlyWhenShown_data(); }
     void hiddenRunLeavesTheTerminal() {
@@ -343,6 +362,17 @@ class TestRunner : public QObject {
         QVERIFY(paintsBefore >= 0);
         QVERIFY(paintsAtStop > paintsBefore);
         QCOMPARE(cursor, Qt::WaitCursor);
+        QVERIFY(!QGuiApplication::overrideCursor());
+    }
+
+    void waitCalledAgainDuringTheWait() {
+        TExternalApp runner;
+        QSignalSpy stopped(&runner, &TExternalApp::OnProcessStopped);
+        int innerResult = -1;
+        QTimer::singleShot(50, this, [&] { innerResult = runner.WaitForProcess(); });
+        run(runner, kSleep, QStringLiteral("sleep 0.3"));
+        QCOMPARE(innerResult, 0);
+        QCOMPARE(stopped.count(), 1);
         QVERIFY(!QGuiApplication::overrideCursor());
     }
 

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <spawn.h>
 #include <sys/eventfd.h>
 #include <sys/syscall.h>
@@ -100,6 +101,13 @@ QStringList splitCommandLine(const QString& commandLine) {
 TExternalAppThread::TExternalAppThread(TExternalApp* runner) : runner(runner) {}
 
 void TExternalAppThread::run() {
+    // Copying the output to a standard error that nobody reads any more must fail with an
+    // error here, not end the whole program.
+    sigset_t brokenPipe;
+    sigemptyset(&brokenPipe);
+    sigaddset(&brokenPipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &brokenPipe, nullptr);
+
     const bool spawned = runner->spawnChild();
     runner->closeChildEnds();
     if (spawned) {
@@ -114,7 +122,7 @@ TExternalApp::TExternalApp(QObject* owner) : QObject(owner), CurrentDirectory(Pr
 
 TExternalApp::~TExternalApp() {
     if (worker) {
-        // Stop watching but leave the child alone: it may still be writing its output.
+        // Only the watch ends here; the child is left to finish on its own.
         const uint64_t request = 1;
         writeAll(stopEvent, reinterpret_cast<const char*>(&request), sizeof request);
         waitForWorker();
@@ -183,6 +191,9 @@ void TExternalApp::waitForWorker() {
                                             QEventLoop::WaitForMoreEvents);
         if (showBusyCursor)
             QGuiApplication::restoreOverrideCursor();
+        // An event handler run by the loop above may have waited for this run itself.
+        if (!worker)
+            return;
     }
     worker->wait();
     worker.reset();
