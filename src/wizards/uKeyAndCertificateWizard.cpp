@@ -5,7 +5,6 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -18,7 +17,6 @@ namespace {
 const QString kExportPathCaption = QStringLiteral("Select a path for the exported files:");
 const QString kCommonNameCaption = QStringLiteral("Enter a common name for your domain:");
 const QString kPasteCertCaption = QStringLiteral("Paste your server certificate here:");
-const QString kBrowseCaption = QStringLiteral("...");
 const QString kCertificateExtensions[] = {QStringLiteral(".cer"), QStringLiteral(".crt")};
 const QString kCertificatePrefix = QStringLiteral("--");
 const QString kLineEnd = QStringLiteral("\r\n");
@@ -30,17 +28,6 @@ QLabel* makeLabel(const char* name, const QString& caption) {
     auto* label = new QLabel(caption);
     label->setObjectName(QLatin1String(name));
     return label;
-}
-
-QPushButton* makeBrowseButton(const char* name) {
-    auto* button = new QPushButton(kBrowseCaption);
-    button->setObjectName(QLatin1String(name));
-    QFont bold(QStringLiteral("Arial"));
-    bold.setPixelSize(16);
-    bold.setBold(true);
-    button->setFont(bold);
-    button->setFixedSize(25, 22);
-    return button;
 }
 
 } // namespace
@@ -93,12 +80,7 @@ TKeyAndCertificateWizard::FileField TKeyAndCertificateWizard::addFileField(QVBox
                                                                            const char* buttonName) {
     auto* edit = new QLineEdit;
     edit->setObjectName(QLatin1String(editName));
-    auto* button = makeBrowseButton(buttonName);
-    auto* row = new QHBoxLayout;
-    row->addWidget(edit);
-    row->addWidget(button);
-    layout->addLayout(row);
-    return {edit, button};
+    return {edit, addBrowseRow(layout, edit, buttonName)};
 }
 
 void TKeyAndCertificateWizard::addKeyPage() {

@@ -176,12 +176,9 @@ QTextEdit* TWizardFrame::makeInstructionBox(const char* name, const QStringList&
     return box;
 }
 
-QLineEdit* TWizardFrame::addFolderField(QVBoxLayout* layout, const char* editName,
-                                        const char* buttonName,
-                                        std::function<QString()> defaultStart) {
+QPushButton* TWizardFrame::addBrowseRow(QVBoxLayout* layout, QLineEdit* field,
+                                        const char* buttonName) {
     auto* row = new QHBoxLayout;
-    auto* field = new QLineEdit;
-    field->setObjectName(QLatin1String(editName));
     auto* button = new QPushButton(kBrowseCaption);
     button->setObjectName(QLatin1String(buttonName));
     QFont bold(QStringLiteral("Arial"));
@@ -192,6 +189,15 @@ QLineEdit* TWizardFrame::addFolderField(QVBoxLayout* layout, const char* editNam
     row->addWidget(field);
     row->addWidget(button);
     layout->addLayout(row);
+    return button;
+}
+
+QLineEdit* TWizardFrame::addFolderField(QVBoxLayout* layout, const char* editName,
+                                        const char* buttonName,
+                                        std::function<QString()> defaultStart) {
+    auto* field = new QLineEdit;
+    field->setObjectName(QLatin1String(editName));
+    QPushButton* button = addBrowseRow(layout, field, buttonName);
     connect(button, &QPushButton::clicked, this, [this, field, defaultStart] {
         runGuarded(this, [&] { chooseFolder(field, defaultStart); });
     });

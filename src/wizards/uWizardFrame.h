@@ -81,6 +81,8 @@ class TWizardFrame : public QDialog {
 
     // Builds the read-only instruction box that holds the given stored lines.
     static QTextEdit* makeInstructionBox(const char* name, const QStringList& lines);
+    // Adds a row to the layout: the field and at its right a small "..." button, returned.
+    static QPushButton* addBrowseRow(QVBoxLayout* layout, QLineEdit* field, const char* buttonName);
     // Adds a folder field (edit plus "..." button) to the layout; the button runs the folder
     // chooser, starting in the field's text or, when empty, in defaultStart().
     QLineEdit* addFolderField(QVBoxLayout* layout, const char* editName, const char* buttonName,
