@@ -151,6 +151,8 @@ TfrmAbout::TfrmAbout(QWidget* owner) : QDialog(owner, Qt::Dialog | Qt::Frameless
     tmrStart->setObjectName(QStringLiteral("tmrStart"));
     tmrStart->setInterval(kStartDelayMs);
     tmrStart->setSingleShot(true);
+    // A coarse timer may fire up to 5% early; the link must not appear before 3 seconds.
+    tmrStart->setTimerType(Qt::PreciseTimer);
 
     connect(tmrStart, &QTimer::timeout, this, &TfrmAbout::tmrStartTimer);
     connect(lblStart, &TClickableLabel::clicked, this, &TfrmAbout::lblStartClick);
