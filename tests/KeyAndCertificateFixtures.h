@@ -7,7 +7,9 @@
 #include "uWizardFrame.h"
 
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QRegularExpression>
@@ -137,4 +139,11 @@ inline QStringList printedLines(const QString& pdf) {
     for (const QString& line : pdfText(pdf).split('\n'))
         lines << line.simplified();
     return lines;
+}
+
+// Types the path into an open-file dialog's name box, as a user does, and confirms it.
+inline void typeIntoFileDialog(QFileDialog* dialog, const QString& path) {
+    if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+        name->setText(path);
+    static_cast<QDialog*>(dialog)->accept();
 }

@@ -391,22 +391,35 @@ class TestPrepareIIS : public QObject {
         TfrmPrepareIIS wizard(nullptr);
         wizard.show();
         wizard.btnNext->click();
-        QString checked;
+        // The dialog is read and answered first; the checks follow once it has closed.
+        QFileDialog* seenDialog = nullptr;
+        QString name;
+        QStringList filters;
+        QString selectedFilter;
+        QFileDialog::FileMode mode = QFileDialog::AnyFile;
+        QString suffix;
+        bool nonNative = false;
         ModalScript choose({[&](QWidget* modal) {
-            auto* dialog = qobject_cast<QFileDialog*>(modal);
-            QVERIFY(dialog);
-            checked = dialog->objectName();
-            QCOMPARE(dialog->nameFilters(), (QStringList{"KEY Files (*.key)", "All Files (*)"}));
-            QCOMPARE(dialog->selectedNameFilter(), QString("KEY Files (*.key)"));
-            QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFile);
-            QCOMPARE(dialog->defaultSuffix(), QString("key"));
-            QVERIFY(dialog->testOption(QFileDialog::DontUseNativeDialog));
-            dialog->selectFile(work.file("site.key"));
-            static_cast<QDialog*>(dialog)->accept();
+            seenDialog = qobject_cast<QFileDialog*>(modal);
+            if (!seenDialog)
+                return;
+            name = seenDialog->objectName();
+            filters = seenDialog->nameFilters();
+            selectedFilter = seenDialog->selectedNameFilter();
+            mode = seenDialog->fileMode();
+            suffix = seenDialog->defaultSuffix();
+            nonNative = seenDialog->testOption(QFileDialog::DontUseNativeDialog);
+            typeIntoFileDialog(seenDialog, work.file("site.key"));
         }});
         wizard.btnKeyFile->click();
+        QVERIFY(seenDialog);
         QCOMPARE(choose.seen, QStringList{"Select a Key File"});
-        QCOMPARE(checked, QString("dlgSelectKey"));
+        QCOMPARE(name, QString("dlgSelectKey"));
+        QCOMPARE(filters, (QStringList{"KEY Files (*.key)", "All Files (*)"}));
+        QCOMPARE(selectedFilter, QString("KEY Files (*.key)"));
+        QCOMPARE(mode, QFileDialog::ExistingFile);
+        QCOMPARE(suffix, QString("key"));
+        QVERIFY(nonNative);
         QCOMPARE(wizard.edtKeyFile->text(), work.file("site.key"));
         QCOMPARE(wizard.edtExportPath->text(), work.path());
 
@@ -414,8 +427,7 @@ class TestPrepareIIS : public QObject {
         wizard.edtExportPath->setText("/elsewhere/");
         ModalScript again({[&](QWidget* modal) {
             auto* dialog = qobject_cast<QFileDialog*>(modal);
-            dialog->selectFile(work.file("site.key"));
-            static_cast<QDialog*>(dialog)->accept();
+            typeIntoFileDialog(dialog, work.file("site.key"));
         }});
         wizard.btnKeyFile->click();
         QCOMPARE(again.remaining(), 0);

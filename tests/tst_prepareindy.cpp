@@ -407,20 +407,27 @@ class TestPrepareIndyIntraweb : public QObject {
         TempFolder work;
         Wizard wizard(nullptr);
         toPFXPage(wizard, QString(), QString());
+        // The dialog is read and answered first; the checks follow once it has closed.
         QString name;
+        QStringList filters;
+        QFileDialog::FileMode mode = QFileDialog::AnyFile;
+        bool nonNative = false;
         ModalScript choose({[&](QWidget* modal) {
             auto* dialog = qobject_cast<QFileDialog*>(modal);
-            QVERIFY(dialog);
+            if (!dialog)
+                return;
             name = dialog->objectName();
-            QCOMPARE(dialog->nameFilters(), (QStringList{"PFX Files (*.pfx)", "All Files (*)"}));
-            QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFile);
-            QVERIFY(dialog->testOption(QFileDialog::DontUseNativeDialog));
-            dialog->selectFile(inputs.file("site.pfx"));
-            static_cast<QDialog*>(dialog)->accept();
+            filters = dialog->nameFilters();
+            mode = dialog->fileMode();
+            nonNative = dialog->testOption(QFileDialog::DontUseNativeDialog);
+            typeIntoFileDialog(dialog, inputs.file("site.pfx"));
         }});
         wizard.btnSelectPFX->click();
         QCOMPARE(choose.seen, QStringList{"Select a Pfx File"});
         QCOMPARE(name, QString("dlgPFX"));
+        QCOMPARE(filters, (QStringList{"PFX Files (*.pfx)", "All Files (*)"}));
+        QCOMPARE(mode, QFileDialog::ExistingFile);
+        QVERIFY(nonNative);
         QCOMPARE(wizard.edtPFXFile->text(), inputs.file("site.pfx"));
         QCOMPARE(wizard.edtPFXExport->text(), inputs.path());
 
