@@ -2,6 +2,7 @@
 #include "TestSupport.h"
 #include "uCertwrightCommon.h"
 #include "uOpenSSLCommands.h"
+#include "uPasswordForm.h"
 #include "uPrepareIISForm.h"
 
 #include <QFileDialog>
@@ -89,7 +90,10 @@ class TestPrepareIIS : public QObject {
         wizard.btnPrevious->click();
         QCOMPARE(wizard.currentPage(), int(TfrmPrepareIIS::tsSelectKey));
         QCOMPARE(wizard.edtCommonName->text(), QString("www.example.org"));
-        QTest::keyClick(&wizard, Qt::Key_Escape);
+        // Every showing starts on the first page.
+        wizard.hide();
+        wizard.show();
+        QCOMPARE(wizard.currentPage(), int(TfrmPrepareIIS::tsStart));
         QTest::keyClick(&wizard, Qt::Key_Escape);
         QVERIFY(!wizard.isVisible());
         QCOMPARE(wizard.result(), int(QDialog::Accepted));
@@ -207,9 +211,19 @@ class TestPrepareIIS : public QObject {
         TfrmPrepareIIS wizard(nullptr);
         toPastePage(wizard, work.file("site.key"), work.path(), "www.example.org");
         wizard.memPasteCert->setPlainText("--\nsecond line");
-        ModalScript script({rejectDialog()});
+        QStringList labels;
+        bool currentShown = false;
+        ModalScript script({[&](QWidget* modal) {
+            if (auto* dialog = qobject_cast<TfrmPasswordDlg*>(modal)) {
+                labels << dialog->lblPass1->text() << dialog->lblPass2->text();
+                currentShown = dialog->edtCurrentPassword->isVisibleTo(dialog);
+            }
+            rejectDialog()(modal);
+        }});
         wizard.btnNext->click();
         QCOMPARE(script.seen, QStringList{kPassPhraseTitle});
+        QCOMPARE(labels, (QStringList{"Current Key File Password:", "New Password for PFX file:"}));
+        QVERIFY(currentShown);
         QCOMPARE(wizard.currentPage(), int(TfrmPrepareIIS::tsPasteCert));
         QCOMPARE(fileContent(work.file("__cert.txt")), QByteArray("--\r\nsecond line\r\n"));
         QCOMPARE(fileContent(program.file("passcurrent.txt")), QByteArray("before"));

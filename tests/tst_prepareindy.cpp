@@ -1,6 +1,7 @@
 #include "KeyAndCertificateFixtures.h"
 #include "TestSupport.h"
 #include "uCertwrightCommon.h"
+#include "uPasswordForm.h"
 #include "uPrepareIndyIntrawebForm.h"
 
 #include <QFileDialog>
@@ -292,6 +293,41 @@ class TestPrepareIndyIntraweb : public QObject {
         QCOMPARE(wizard.currentPage(), int(Wizard::tsSelectPFX));
         QVERIFY(filesIn(work.path()).isEmpty());
         QVERIFY(!QFile::exists(program.file("passnew.txt")));
+    }
+
+    // Both routes ask for a current pass phrase that may not be empty, with their own labels.
+    void passPhraseDialogPerRoute_data() {
+        QTest::addColumn<bool>("pfxRoute");
+        QTest::addColumn<QString>("currentLabel");
+        QTest::newRow("pfx route") << true << "Current PFX File Password:";
+        QTest::newRow("key route") << false << "Current Key File Password:";
+    }
+    void passPhraseDialogPerRoute() {
+        QFETCH(bool, pfxRoute);
+        QFETCH(QString, currentLabel);
+        TempProgramFolder program;
+        TempFolder work;
+        Wizard wizard(nullptr);
+        if (pfxRoute) {
+            toPFXPage(wizard, inputs.file("site.pfx"), work.path());
+        } else {
+            toPastePage(wizard, inputs.file("site.key"), work.path(), "Indy Server");
+            wizard.memPasteCert->setPlainText(pemText(inputs.file("site.pem")));
+        }
+        const int page = wizard.currentPage();
+        QStringList labels;
+        ModalScript script({[&](QWidget* modal) {
+                                if (auto* dialog = qobject_cast<TfrmPasswordDlg*>(modal))
+                                    labels << dialog->lblPass1->text() << dialog->lblPass2->text();
+                                enterPassPhrases(QString(), "pem secret")(modal);
+                            },
+                            pressButton(QMessageBox::Ok), rejectDialog()});
+        wizard.btnNext->click();
+        QCOMPARE(script.seen, (QStringList{kPassPhraseTitle, "All fields must be completed.",
+                                           kPassPhraseTitle}));
+        QCOMPARE(labels, (QStringList{currentLabel, "New Password for PEM file:"}));
+        QCOMPARE(wizard.currentPage(), page);
+        QCOMPARE(filesIn(work.path()), pfxRoute ? QSet<QString>() : QSet<QString>{"__cert.txt"});
     }
 
     void keyRoute() {
