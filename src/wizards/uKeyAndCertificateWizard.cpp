@@ -24,16 +24,18 @@ const QString kReadFailure = QStringLiteral("Cannot read the certificate file \"
 const QString kWriteFailure = QStringLiteral("Cannot write the certificate file \"%1\". %2");
 const QString kDeleteFailure = QStringLiteral("Cannot delete the file \"%1\". %2");
 
-QLabel* makeLabel(const char* name, const QString& caption) {
-    auto* label = new QLabel(caption);
-    label->setObjectName(QLatin1String(name));
-    return label;
-}
-
 } // namespace
 
 TKeyAndCertificateWizard::TKeyAndCertificateWizard(QWidget* owner, const WizardLook& look)
     : TWizardFrame(owner, look) {}
+
+QLabel* TKeyAndCertificateWizard::makeLabel(const char* name, const QString& caption,
+                                            bool wordWrap) {
+    auto* label = new QLabel(caption);
+    label->setObjectName(QLatin1String(name));
+    label->setWordWrap(wordWrap);
+    return label;
+}
 
 QString TKeyAndCertificateWizard::withExtension(const QString& path, const QString& extension) {
     const int nameStart = path.lastIndexOf(QLatin1Char('/')) + 1;

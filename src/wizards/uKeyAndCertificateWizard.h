@@ -102,6 +102,8 @@ class TKeyAndCertificateWizard : public TWizardFrame {
     // The wizard's conversion step (it throws to keep the paste page).
     virtual void convert(const KeyAndCertificate& values) = 0;
 
+    static QLabel* makeLabel(const char* name, const QString& caption, bool wordWrap = false);
+
     // A file field with its "..." button at the right.
     struct FileField {
         QLineEdit* edit;

@@ -86,9 +86,7 @@ const QStringList TfrmPrepareIIS::kInstallationInstructions = {
 TfrmPrepareIIS::TfrmPrepareIIS(QWidget* owner)
     : TKeyAndCertificateWizard(owner, WizardLook{kCaption, kBackCaption, true}) {
     QVBoxLayout* start = addPage("tsStart");
-    Label1 = new QLabel(kStartText);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setWordWrap(true);
+    Label1 = makeLabel("Label1", kStartText, true);
     start->addWidget(Label1);
     start->addStretch();
 

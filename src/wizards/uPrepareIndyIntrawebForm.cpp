@@ -36,13 +36,6 @@ const QString kOverwriteKeyQuestion = QStringLiteral("Do you want to overwrite t
 const QString kOverwriteCertificateQuestion =
     QStringLiteral("Do you want to overwrite the cert.pem file?");
 
-QLabel* makeLabel(const char* name, const QString& caption, bool wordWrap = false) {
-    auto* label = new QLabel(caption);
-    label->setObjectName(QLatin1String(name));
-    label->setWordWrap(wordWrap);
-    return label;
-}
-
 QRadioButton* makeRadioButton(QVBoxLayout* page, const char* name, const QString& caption) {
     auto* button = new QRadioButton(caption);
     button->setObjectName(QLatin1String(name));
