@@ -392,6 +392,44 @@ class TestPrepareIndyIntraweb : public QObject {
         QCOMPARE(fileContent(program.file("passcurrent.txt")), passPhrase.toUtf8());
     }
 
+    // A later run that fails leaves the outputs of the earlier runs; a folder in the place of
+    // an output makes its run fail.
+    void laterRunFailureKeepsEarlierOutputs_data() {
+        QTest::addColumn<bool>("pfxRoute");
+        QTest::addColumn<QString>("blocked");
+        QTest::addColumn<QSet<QString>>("remaining");
+        QTest::newRow("pfx route, certificate run")
+            << true << "cert.pem" << QSet<QString>{"key.pem"};
+        QTest::newRow("key route, key run")
+            << false << "key.pem" << QSet<QString>{"__tmp.p12", "__cert.txt"};
+        QTest::newRow("key route, certificate run")
+            << false << "cert.pem" << QSet<QString>{"__tmp.p12", "key.pem", "__cert.txt"};
+    }
+    void laterRunFailureKeepsEarlierOutputs() {
+        QFETCH(bool, pfxRoute);
+        QFETCH(QString, blocked);
+        QFETCH(QSet<QString>, remaining);
+        TempProgramFolder program;
+        TempFolder work;
+        QVERIFY(QDir().mkdir(work.file(blocked)));
+        Wizard wizard(nullptr);
+        if (pfxRoute) {
+            toPFXPage(wizard, inputs.file("site.pfx"), work.path());
+        } else {
+            toPastePage(wizard, inputs.file("site.key"), work.path(), "Indy Server");
+            wizard.memPasteCert->setPlainText(pemText(inputs.file("site.pem")));
+        }
+        const int page = wizard.currentPage();
+        ModalScript script({enterPassPhrases(pfxRoute ? "pfx secret" : "old secret", "pem secret"),
+                            pressButton(QMessageBox::Ok)});
+        wizard.btnNext->click();
+        QCOMPARE(script.seen, (QStringList{kPassPhraseTitle, kShownRunFailure}));
+        QCOMPARE(wizard.currentPage(), page);
+        QCOMPARE(filesIn(work.path()), remaining);
+        if (remaining.contains("key.pem"))
+            QVERIFY(!keyModulus(work.file("key.pem"), "pem secret").isEmpty());
+    }
+
     // A bundle left by an earlier conversion must not stand in for a bundle run that fails.
     void staleBundleIsNoOutput() {
         TempProgramFolder program;
