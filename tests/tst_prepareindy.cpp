@@ -155,17 +155,6 @@ class TestPrepareIndyIntraweb : public QObject {
         QVERIFY(!wizard.isVisible());
     }
 
-    void instructionBoxes() {
-        TempProgramFolder program;
-        Wizard wizard(nullptr);
-        QCOMPARE(wizard.memPFXInstructions->toPlainText().split('\n'), Wizard::kPFXInstructions);
-        QCOMPARE(wizard.memRootInstructions->toPlainText().split('\n'), Wizard::kRootInstructions);
-        QCOMPARE(Wizard::kPFXInstructions.size(), 18);
-        QCOMPARE(Wizard::kPFXInstructions.at(1), QString("IIS server.  "));
-        QCOMPARE(Wizard::kRootInstructions.size(), 14);
-        QCOMPARE(Wizard::kRootInstructions.last(), QString("8.Save the file to \"root.pem\""));
-    }
-
     void pfxPageCheck_data() {
         QTest::addColumn<QString>("pfxFile");
         QTest::addColumn<QString>("exportPath");
