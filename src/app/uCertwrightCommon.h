@@ -51,6 +51,12 @@ class SilentAbort : public std::exception {
     const char* what() const noexcept override { return "silent abort"; }
 };
 
+// Gives a control its name, by which the keyboard order and the tests find it.
+template <typename Widget> Widget* named(Widget* widget, const char* name) {
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
+}
+
 // The text as the error box shows it: a full stop appended when the last character sorts
 // after ".".
 QString withFullStop(const QString& message);

@@ -71,25 +71,18 @@ TfrmCertwright::TfrmCertwright(QWidget* parent)
     setObjectName(QStringLiteral("frmCertwright"));
     setWindowTitle(kApplicationTitle);
 
-    const auto makeLabel = [this](const char* name, const QString& caption) {
-        auto* label = new QLabel(caption, this);
-        label->setObjectName(QLatin1String(name));
-        return label;
-    };
     tasks = new QButtonGroup(this);
     const auto makeRadio = [this](const char* name, const QString& caption) {
-        auto* radio = new QRadioButton(caption, this);
-        radio->setObjectName(QLatin1String(name));
+        auto* radio = named(new QRadioButton(caption, this), name);
         tasks->addButton(radio);
         return radio;
     };
-    Label1 = makeLabel("Label1", kLabel1Caption);
+    Label1 = named(new QLabel(kLabel1Caption, this), "Label1");
     rbGenerateCSR = makeRadio("rbGenerateCSR", kGenerateCSRCaption);
     rbSelfSign = makeRadio("rbSelfSign", kSelfSignCaption);
-    Bevel1 = new QFrame(this);
-    Bevel1->setObjectName(QStringLiteral("Bevel1"));
+    Bevel1 = named(new QFrame(this), "Bevel1");
     Bevel1->setFrameStyle(QFrame::HLine | QFrame::Sunken);
-    Label2 = makeLabel("Label2", kLabel2Caption);
+    Label2 = named(new QLabel(kLabel2Caption, this), "Label2");
     rbExtractRoot = makeRadio("rbExtractRoot", kExtractRootCaption);
     rbPrepareIIS = makeRadio("rbPrepareIIS", kPrepareIISCaption);
     rbPrepareIndy = makeRadio("rbPrepareIndy", kPrepareIndyCaption);

@@ -46,17 +46,6 @@ const QString kWildcard = QStringLiteral("wildcard");
 
 enum Page { StartPage, KeySizePage, LocalePage, OrganizationPage, FinishedPage };
 
-QLabel* makeLabel(const char* name, const QString& text) {
-    auto* label = new QLabel(text);
-    label->setObjectName(QLatin1String(name));
-    return label;
-}
-
-template <typename Widget> Widget* named(Widget* widget, const char* name) {
-    widget->setObjectName(QLatin1String(name));
-    return widget;
-}
-
 void requireFilled(std::initializer_list<const QLineEdit*> fields) {
     for (const QLineEdit* field : fields)
         if (field->text().isEmpty())
@@ -167,9 +156,10 @@ void TCertificateWizard::buildOrganizationPage() {
     for (QWidget* widget :
          std::initializer_list<QWidget*>{Label11, edtDomainName, Label12, edtLegalName, Label3})
         page->addWidget(widget);
-    edtExportPath =
+    const BrowseField exportPath =
         addFolderField(page, "edtExportPath", "btnExportPath", [] { return QDir::currentPath(); });
-    btnExportPath = findChild<QPushButton*>(QStringLiteral("btnExportPath"));
+    edtExportPath = exportPath.edit;
+    btnExportPath = exportPath.button;
     page->addStretch();
     setTabOrder(edtDomainName, edtLegalName);
     setTabOrder(edtLegalName, edtExportPath);

@@ -29,14 +29,6 @@ const QString kDeleteFailure = QStringLiteral("Cannot delete the file \"%1\". %2
 TKeyAndCertificateWizard::TKeyAndCertificateWizard(QWidget* owner, const WizardLook& look)
     : TWizardFrame(owner, look) {}
 
-QLabel* TKeyAndCertificateWizard::makeLabel(const char* name, const QString& caption,
-                                            bool wordWrap) {
-    auto* label = new QLabel(caption);
-    label->setObjectName(QLatin1String(name));
-    label->setWordWrap(wordWrap);
-    return label;
-}
-
 QString TKeyAndCertificateWizard::withExtension(const QString& path, const QString& extension) {
     const int nameStart = path.lastIndexOf(QLatin1Char('/')) + 1;
     const int dot = path.lastIndexOf(QLatin1Char('.'));
@@ -77,26 +69,20 @@ QString TKeyAndCertificateWizard::folderOfFile(const QString& fileText) {
     return withTrailingSeparator(QFileInfo(fileText).absolutePath());
 }
 
-TKeyAndCertificateWizard::FileField TKeyAndCertificateWizard::addFileField(QVBoxLayout* layout,
-                                                                           const char* editName,
-                                                                           const char* buttonName) {
-    auto* edit = new QLineEdit;
-    edit->setObjectName(QLatin1String(editName));
-    return {edit, addBrowseRow(layout, edit, buttonName)};
-}
-
 void TKeyAndCertificateWizard::addKeyPage() {
     QVBoxLayout* page = addPage("tsSelectKey");
     lblSelectKeyFile = makeLabel("lblSelectKeyFile", kOpenSSLKeyCaption);
     page->addWidget(lblSelectKeyFile);
-    const FileField keyFile = addFileField(page, "edtKeyFile", "btnKeyFile");
+    const BrowseField keyFile = addBrowseField(page, "edtKeyFile", "btnKeyFile");
     edtKeyFile = keyFile.edit;
     btnKeyFile = keyFile.button;
     Label8 = makeLabel("Label8", kExportPathCaption);
     page->addWidget(Label8);
-    edtExportPath = addFolderField(page, "edtExportPath", "btnCertExport",
-                                   [this] { return folderOfFile(edtKeyFile->text()); });
-    btnCertExport = findChild<QPushButton*>(QStringLiteral("btnCertExport"));
+    const BrowseField exportPath = addFolderField(page, "edtExportPath", "btnCertExport", [this] {
+        return folderOfFile(edtKeyFile->text());
+    });
+    edtExportPath = exportPath.edit;
+    btnCertExport = exportPath.button;
     Label9 = makeLabel("Label9", kCommonNameCaption);
     page->addWidget(Label9);
     edtCommonName = new QLineEdit;

@@ -102,14 +102,6 @@ class TKeyAndCertificateWizard : public TWizardFrame {
     // The wizard's conversion step (it throws to keep the paste page).
     virtual void convert(const KeyAndCertificate& values) = 0;
 
-    static QLabel* makeLabel(const char* name, const QString& caption, bool wordWrap = false);
-
-    // A file field with its "..." button at the right.
-    struct FileField {
-        QLineEdit* edit;
-        QPushButton* button;
-    };
-    FileField addFileField(QVBoxLayout* layout, const char* editName, const char* buttonName);
     // Shows the open-file dialog; the chosen file goes into fileField and, when folderField
     // is empty, the file's folder into folderField. Cancelling changes nothing.
     void chooseFileInto(const OpenFileSetup& setup, QLineEdit* fileField, QLineEdit* folderField);

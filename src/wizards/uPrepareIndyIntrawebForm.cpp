@@ -37,8 +37,7 @@ const QString kOverwriteCertificateQuestion =
     QStringLiteral("Do you want to overwrite the cert.pem file?");
 
 QRadioButton* makeRadioButton(QVBoxLayout* page, const char* name, const QString& caption) {
-    auto* button = new QRadioButton(caption);
-    button->setObjectName(QLatin1String(name));
+    auto* button = named(new QRadioButton(caption), name);
     page->addWidget(button);
     return button;
 }
@@ -158,14 +157,16 @@ void TfrmPrepareIndyIntraweb::addPFXPages() {
     QVBoxLayout* selectPFX = addPage("tsSelectPFX");
     Label4 = makeLabel("Label4", kSelectPFXCaption);
     selectPFX->addWidget(Label4);
-    const FileField pfxFile = addFileField(selectPFX, "edtPFXFile", "btnSelectPFX");
+    const BrowseField pfxFile = addBrowseField(selectPFX, "edtPFXFile", "btnSelectPFX");
     edtPFXFile = pfxFile.edit;
     btnSelectPFX = pfxFile.button;
     Label5 = makeLabel("Label5", kPFXExportCaption);
     selectPFX->addWidget(Label5);
-    edtPFXExport = addFolderField(selectPFX, "edtPFXExport", "btnPFXExport",
-                                  [this] { return folderOfFile(edtPFXFile->text()); });
-    btnPFXExport = findChild<QPushButton*>(QStringLiteral("btnPFXExport"));
+    const BrowseField pfxExport = addFolderField(selectPFX, "edtPFXExport", "btnPFXExport", [this] {
+        return folderOfFile(edtPFXFile->text());
+    });
+    edtPFXExport = pfxExport.edit;
+    btnPFXExport = pfxExport.button;
     selectPFX->addStretch();
 
     setTabOrder(edtPFXFile, btnSelectPFX);

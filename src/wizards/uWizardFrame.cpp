@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
@@ -176,11 +177,17 @@ QTextEdit* TWizardFrame::makeInstructionBox(const char* name, const QStringList&
     return box;
 }
 
-QPushButton* TWizardFrame::addBrowseRow(QVBoxLayout* layout, QLineEdit* field,
-                                        const char* buttonName) {
+QLabel* TWizardFrame::makeLabel(const char* name, const QString& caption, bool wordWrap) {
+    auto* label = named(new QLabel(caption), name);
+    label->setWordWrap(wordWrap);
+    return label;
+}
+
+TWizardFrame::BrowseField TWizardFrame::addBrowseField(QVBoxLayout* layout, const char* editName,
+                                                       const char* buttonName) {
     auto* row = new QHBoxLayout;
-    auto* button = new QPushButton(kBrowseCaption);
-    button->setObjectName(QLatin1String(buttonName));
+    auto* field = named(new QLineEdit, editName);
+    auto* button = named(new QPushButton(kBrowseCaption), buttonName);
     QFont bold(QStringLiteral("Arial"));
     bold.setPixelSize(16);
     bold.setBold(true);
@@ -189,19 +196,17 @@ QPushButton* TWizardFrame::addBrowseRow(QVBoxLayout* layout, QLineEdit* field,
     row->addWidget(field);
     row->addWidget(button);
     layout->addLayout(row);
-    return button;
+    return {field, button};
 }
 
-QLineEdit* TWizardFrame::addFolderField(QVBoxLayout* layout, const char* editName,
-                                        const char* buttonName,
-                                        std::function<QString()> defaultStart) {
-    auto* field = new QLineEdit;
-    field->setObjectName(QLatin1String(editName));
-    QPushButton* button = addBrowseRow(layout, field, buttonName);
-    connect(button, &QPushButton::clicked, this, [this, field, defaultStart] {
+TWizardFrame::BrowseField TWizardFrame::addFolderField(QVBoxLayout* layout, const char* editName,
+                                                       const char* buttonName,
+                                                       std::function<QString()> defaultStart) {
+    const BrowseField folder = addBrowseField(layout, editName, buttonName);
+    connect(folder.button, &QPushButton::clicked, this, [this, field = folder.edit, defaultStart] {
         runGuarded(this, [&] { chooseFolder(field, defaultStart); });
     });
-    return field;
+    return folder;
 }
 
 void TWizardFrame::chooseFolder(QLineEdit* field, const std::function<QString()>& defaultStart) {

@@ -7,6 +7,7 @@
 
 #include <functional>
 
+class QLabel;
 class QLineEdit;
 class QPrinter;
 class QPushButton;
@@ -81,12 +82,21 @@ class TWizardFrame : public QDialog {
 
     // Builds the read-only instruction box that holds the given stored lines.
     static QTextEdit* makeInstructionBox(const char* name, const QStringList& lines);
-    // Adds a row to the layout: the field and at its right a small "..." button, returned.
-    static QPushButton* addBrowseRow(QVBoxLayout* layout, QLineEdit* field, const char* buttonName);
-    // Adds a folder field (edit plus "..." button) to the layout; the button runs the folder
-    // chooser, starting in the field's text or, when empty, in defaultStart().
-    QLineEdit* addFolderField(QVBoxLayout* layout, const char* editName, const char* buttonName,
-                              std::function<QString()> defaultStart);
+    // A label with its control name.
+    static QLabel* makeLabel(const char* name, const QString& caption, bool wordWrap = false);
+
+    // A single-line field with a small "..." button at its right.
+    struct BrowseField {
+        QLineEdit* edit;
+        QPushButton* button;
+    };
+    // Adds a field and its "..." button to the layout, as one row.
+    static BrowseField addBrowseField(QVBoxLayout* layout, const char* editName,
+                                      const char* buttonName);
+    // Adds a folder field whose button runs the folder chooser, starting in the field's text
+    // or, when empty, in defaultStart().
+    BrowseField addFolderField(QVBoxLayout* layout, const char* editName, const char* buttonName,
+                               std::function<QString()> defaultStart);
 
     // The overwrite question with Yes and No; true unless the user answers No.
     bool askOverwrite(const QString& question);
