@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Shared by run.sh and test.sh: installs the Debian packages that are missing, then
-# configures and builds into ./build. Quick when nothing changed.
+# configures and builds into ./build (everything, or the one target given). Quick when
+# nothing changed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -23,4 +24,4 @@ fi
 if [ ! -f build/build.ninja ]; then
     cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 fi
-cmake --build build
+cmake --build build ${1:+--target "$1"}
