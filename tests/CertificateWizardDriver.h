@@ -15,10 +15,6 @@
 #include <QStackedWidget>
 #include <QtTest>
 
-#include <cstdio>
-#include <fcntl.h>
-#include <unistd.h>
-
 // What a user types into the wizard's pages.
 struct TypedSubject {
     QString keySize = "1024";
@@ -100,37 +96,6 @@ inline QMap<QString, QByteArray> folderContent(const QString& folder) {
         content[name] = fileContent(folder + name);
     return content;
 }
-
-// Collects what the program writes to its standard error while the object lives.
-class StandardErrorCapture {
-  public:
-    StandardErrorCapture() {
-        std::fflush(stderr);
-        saved = ::dup(STDERR_FILENO);
-        const QByteArray path = QFile::encodeName(folder.file("stderr.txt"));
-        const int file = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ::dup2(file, STDERR_FILENO);
-        ::close(file);
-    }
-    ~StandardErrorCapture() { restore(); }
-    // Ends the capture and returns what was written.
-    QString text() {
-        restore();
-        return QString::fromUtf8(fileContent(folder.file("stderr.txt")));
-    }
-
-  private:
-    TempFolder folder;
-    int saved = -1;
-    void restore() {
-        if (saved < 0)
-            return;
-        std::fflush(stderr);
-        ::dup2(saved, STDERR_FILENO);
-        ::close(saved);
-        saved = -1;
-    }
-};
 
 // Puts into the program folder, in place of the tool, a script that announces each run on its
 // standard output ("tool run: " and its first argument) and then lets the real tool do the

@@ -10,8 +10,6 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
-#include <QPrintDialog>
-#include <QPrinter>
 #include <QRegularExpression>
 #include <QSet>
 #include <QString>
@@ -103,19 +101,6 @@ inline QString withoutBlanks(QString text) {
     return text.remove(QRegularExpression(QStringLiteral("\\s")));
 }
 
-// Presses the wizard's print button with its printer pointed at a PDF file and accepts the
-// print dialog; returns the PDF file's path.
-inline QString printShownPage(TWizardFrame& wizard, const QString& pdf) {
-    wizard.printer()->setOutputFormat(QPrinter::PdfFormat);
-    wizard.printer()->setOutputFileName(pdf);
-    ModalScript script({[](QWidget* modal) {
-        if (qobject_cast<QPrintDialog*>(modal))
-            static_cast<QDialog*>(modal)->accept();
-    }});
-    wizard.sbPrint->click();
-    return script.remaining() == 0 ? pdf : QString();
-}
-
 // True when every non-empty stored line appears in the printed text, in order, however the
 // box and the paper broke it.
 inline bool printedInOrder(const QString& pdf, const QStringList& stored) {
@@ -131,14 +116,6 @@ inline bool printedInOrder(const QString& pdf, const QStringList& stored) {
         at = found + expected.size();
     }
     return true;
-}
-
-// The printed lines of a PDF file as pdftotext reads them, each with its blanks simplified.
-inline QStringList printedLines(const QString& pdf) {
-    QStringList lines;
-    for (const QString& line : pdfText(pdf).split('\n'))
-        lines << line.simplified();
-    return lines;
 }
 
 // Types the path into an open-file dialog's name box, as a user does, and confirms it.

@@ -2,15 +2,25 @@
 
 #include "uCertwrightCommon.h"
 #include "uPasswordForm.h"
+#include "uWizardFrame.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
 #include <QFile>
+#include <QFileDialog>
 #include <QLineEdit>
+#include <QPrintDialog>
+#include <QPrinter>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QToolButton>
+#include <QtTest>
+
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
 TempProgramFolder::TempProgramFolder(bool withTool) {
     if (withTool)
@@ -41,9 +51,29 @@ ModalScript::~ModalScript() {
     timer.stop();
 }
 
+namespace {
+
+// Closes a modal window without answering it, so that the step that opened it returns.
+void dismiss(QWidget* modal) {
+    if (auto* dialog = qobject_cast<QDialog*>(modal))
+        dialog->reject();
+    else
+        modal->close();
+}
+
+} // namespace
+
 void ModalScript::poll() {
     QWidget* modal = QApplication::activeModalWidget();
-    if (!modal || modal == lastHandled || actions.isEmpty())
+    if (!modal)
+        return;
+    // Once a check has failed, no window is answered any more: each one is closed at once, so
+    // that the test ends instead of waiting for a window that nobody answers.
+    if (QTest::currentTestFailed()) {
+        dismiss(modal);
+        return;
+    }
+    if (modal == lastHandled || actions.isEmpty())
         return;
     lastHandled = modal;
     if (auto* box = qobject_cast<QMessageBox*>(modal))
@@ -53,9 +83,14 @@ void ModalScript::poll() {
     // The action runs from a queued call rather than from the timer itself, so that a modal
     // window it opens in turn is still seen by the timer.
     QMetaObject::invokeMethod(
-        this, [action = actions.takeFirst(), target = QPointer<QWidget>(modal)] {
-            if (target)
-                action(target);
+        this,
+        [action = actions.takeFirst(), target = QPointer<QWidget>(modal)] {
+            if (!target)
+                return;
+            action(target);
+            // A failed check returns from the action early, perhaps before it answered.
+            if (target && target->isVisible() && QTest::currentTestFailed())
+                dismiss(target);
         },
         Qt::QueuedConnection);
 }
@@ -63,10 +98,8 @@ void ModalScript::poll() {
 ModalScript::Action pressButton(QMessageBox::StandardButton button) {
     return [button](QWidget* modal) {
         auto* box = qobject_cast<QMessageBox*>(modal);
-        if (!box) {
-            qWarning("expected a message box, got %s", qPrintable(modal->windowTitle()));
-            return;
-        }
+        if (!box)
+            QFAIL(qPrintable("expected a message box, got " + modal->windowTitle()));
         if (QAbstractButton* b = box->button(button))
             b->click();
     };
@@ -76,10 +109,8 @@ ModalScript::Action enterPassPhrases(const QString& current, const QString& fres
                                      const QString& verify) {
     return [=](QWidget* modal) {
         auto* dialog = qobject_cast<TfrmPasswordDlg*>(modal);
-        if (!dialog) {
-            qWarning("expected the pass-phrase dialog, got %s", qPrintable(modal->windowTitle()));
-            return;
-        }
+        if (!dialog)
+            QFAIL(qPrintable("expected the pass-phrase dialog, got " + modal->windowTitle()));
         if (dialog->edtCurrentPassword->isVisibleTo(dialog))
             dialog->edtCurrentPassword->setText(current);
         dialog->edtNewPassword->setText(fresh);
@@ -93,10 +124,7 @@ ModalScript::Action enterPassPhrases(const QString& current, const QString& fres
 }
 
 ModalScript::Action rejectDialog() {
-    return [](QWidget* modal) {
-        if (auto* dialog = qobject_cast<QDialog*>(modal))
-            dialog->reject();
-    };
+    return dismiss;
 }
 
 QString runOpenSSL(const QStringList& arguments, int* exitCode, bool mergeErrors) {
@@ -139,4 +167,59 @@ int pdfPageCount(const QString& pdfPath) {
     const auto match = QRegularExpression(QStringLiteral("Pages:\\s+(\\d+)"))
                            .match(QString::fromUtf8(process.readAllStandardOutput()));
     return match.hasMatch() ? match.captured(1).toInt() : -1;
+}
+
+StandardErrorCapture::StandardErrorCapture() {
+    std::fflush(stderr);
+    saved = ::dup(STDERR_FILENO);
+    const QByteArray path = QFile::encodeName(folder.file(QStringLiteral("stderr.txt")));
+    const int file = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(file, STDERR_FILENO);
+    ::close(file);
+}
+
+StandardErrorCapture::~StandardErrorCapture() {
+    restore();
+}
+
+QString StandardErrorCapture::text() {
+    restore();
+    return QString::fromUtf8(fileContent(folder.file(QStringLiteral("stderr.txt"))));
+}
+
+void StandardErrorCapture::restore() {
+    if (saved < 0)
+        return;
+    std::fflush(stderr);
+    ::dup2(saved, STDERR_FILENO);
+    ::close(saved);
+    saved = -1;
+}
+
+ModalScript::Action acceptPrintDialog() {
+    return [](QWidget* modal) {
+        const bool printDialog = qobject_cast<QPrintDialog*>(modal);
+        if (auto* dialog = qobject_cast<QDialog*>(modal))
+            dialog->accept();
+        QVERIFY2(printDialog, qPrintable("expected the print dialog, got " + modal->windowTitle()));
+    };
+}
+
+void printToPdf(TWizardFrame& wizard, const QString& pdf) {
+    wizard.printer()->setOutputFormat(QPrinter::PdfFormat);
+    wizard.printer()->setOutputFileName(pdf);
+}
+
+QString printShownPage(TWizardFrame& wizard, const QString& pdf) {
+    printToPdf(wizard, pdf);
+    ModalScript script({acceptPrintDialog()});
+    wizard.sbPrint->click();
+    return script.remaining() == 0 ? pdf : QString();
+}
+
+QStringList printedLines(const QString& pdf) {
+    QStringList lines;
+    for (const QString& line : pdfText(pdf).split('\n'))
+        lines << line.simplified();
+    return lines;
 }

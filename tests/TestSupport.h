@@ -10,6 +10,8 @@
 
 #include <functional>
 
+class TWizardFrame;
+
 // A temporary program folder holding an `openssl` link to the system's tool (unless told
 // otherwise); ProgramFolder() answers with it while the object lives.
 class TempProgramFolder {
@@ -36,6 +38,8 @@ class TempFolder {
 
 // Answers the modal windows that a step opens, one action per window in order of
 // appearance. The actions run from a timer inside the modal window's own event loop.
+// Once a check fails, inside an action or elsewhere, every window is closed unanswered so that
+// the test ends at once.
 class ModalScript : public QObject {
     Q_OBJECT
   public:
@@ -60,7 +64,7 @@ ModalScript::Action pressButton(QMessageBox::StandardButton button);
 ModalScript::Action enterPassPhrases(const QString& current, const QString& fresh,
                                      const QString& verify);
 ModalScript::Action enterPassPhrases(const QString& current, const QString& fresh);
-// Presses Cancel of whatever dialog is shown (rejects it).
+// Presses Cancel of whatever dialog is shown (rejects it); closes any other window.
 ModalScript::Action rejectDialog();
 
 // Runs the system's openssl with the arguments and returns its standard output (stderr is
@@ -75,3 +79,27 @@ void writeFileContent(const QString& path, const QByteArray& content);
 QString pdfText(const QString& pdfPath);
 // The number of pages of a PDF file, from pdfinfo.
 int pdfPageCount(const QString& pdfPath);
+
+// Collects what the program writes to its standard error while the object lives.
+class StandardErrorCapture {
+  public:
+    StandardErrorCapture();
+    ~StandardErrorCapture();
+    // Ends the capture and returns what was written.
+    QString text();
+
+  private:
+    TempFolder folder;
+    int saved = -1;
+    void restore();
+};
+
+// Accepts the print dialog (and fails the test when the window is another one).
+ModalScript::Action acceptPrintDialog();
+// Points the wizard's printer at a PDF file.
+void printToPdf(TWizardFrame& wizard, const QString& pdf);
+// Presses the wizard's print button with its printer pointed at a PDF file and accepts the
+// print dialog; returns the PDF file's path, or empty when no print dialog was answered.
+QString printShownPage(TWizardFrame& wizard, const QString& pdf);
+// The printed lines of a PDF file as pdftotext reads them, each with its blanks simplified.
+QStringList printedLines(const QString& pdf);

@@ -4,7 +4,6 @@
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
-#include <QTemporaryFile>
 #include <QWidget>
 #include <QtTest>
 
@@ -23,34 +22,6 @@ namespace {
 
 const QString kShell = QStringLiteral("/bin/sh");
 const QString kSleep = QStringLiteral("/bin/sleep");
-
-// Sends this program's standard error into a file while it lives.
-class StderrCapture {
-  public:
-    StderrCapture() {
-        file.open();
-        std::fflush(stderr);
-        saved = ::dup(STDERR_FILENO);
-        ::dup2(file.handle(), STDERR_FILENO);
-    }
-    ~StderrCapture() { restore(); }
-    QByteArray text() {
-        restore();
-        return fileContent(file.fileName());
-    }
-
-  private:
-    QTemporaryFile file;
-    int saved = -1;
-    void restore() {
-        if (saved < 0)
-            return;
-        std::fflush(stderr);
-        ::dup2(saved, STDERR_FILENO);
-        ::close(saved);
-        saved = -1;
-    }
-};
 
 // True while the process exists and has not ended (a zombie has ended).
 bool processIsAlive(pid_t pid) {
@@ -251,9 +222,9 @@ class TestRunner : public QObject {
         QFETCH(bool, shown);
         TExternalApp runner;
         runner.ShowAppWindow = shown;
-        StderrCapture capture;
+        StandardErrorCapture capture;
         run(runner, kShell, QStringLiteral(R"(sh -c "echo out-marker-1; echo err-marker-2 >&2")"));
-        const QByteArray text = capture.text();
+        const QString text = capture.text();
         QCOMPARE(text.contains("out-marker-1"), shown);
         QCOMPARE(text.contains("err-marker-2"), shown);
     }
