@@ -2,7 +2,6 @@
 #include "TestSupport.h"
 #include "uCertwrightCommon.h"
 #include "uGenerateCSRForm.h"
-#include "uOpenSSLCommands.h"
 
 #include <QLabel>
 #include <QTextEdit>
@@ -10,11 +9,6 @@
 namespace {
 
 const QString kPassPhrase = "correct horse";
-using Answers = QVector<QMessageBox::StandardButton>;
-
-QString question(const QString& file) {
-    return TCertificateWizard::kOverwriteQuestion.arg(file);
-}
 
 } // namespace
 
@@ -125,15 +119,6 @@ class TestGenerateCSR : public QObject {
         QCOMPARE(wizard.result(), int(QDialog::Accepted));
     }
 
-    void closeBoxClosesWithCancel() {
-        TfrmGenerateCSR wizard(nullptr);
-        wizard.show();
-        clickNext(wizard);
-        wizard.close();
-        QVERIFY(!wizard.isVisible());
-        QCOMPARE(wizard.result(), int(QDialog::Rejected));
-    }
-
     void requestEndToEnd_data() {
         QTest::addColumn<QString>("keySize");
         QTest::addColumn<QString>("domain");
@@ -211,86 +196,6 @@ class TestGenerateCSR : public QObject {
         QVERIFY(QFile::exists(key) && QFile::exists(csr));
     }
 
-    // Back from the finished page, Next asks again for a pass phrase and about both files.
-    void backFromFinishedPageGeneratesAgain() {
-        TempProgramFolder program;
-        TempFolder out;
-        TypedSubject subject;
-        subject.domain = "*.shop.test";
-        subject.keySize = "512";
-        TfrmGenerateCSR wizard(nullptr);
-        wizard.show();
-        fillPages(wizard, subject, out.path());
-        {
-            ModalScript script({enterPassPhrases("", kPassPhrase)});
-            clickNext(wizard);
-        }
-        QCOMPARE(wizard.currentPage(), 4);
-        const QByteArray firstKey = fileContent(out.file("wildcard.shop.test.key"));
-        clickPrevious(wizard);
-        QCOMPARE(wizard.currentPage(), 3);
-        QCOMPARE(wizard.btnNext->text(), QString("Next >"));
-        QCOMPARE(wizard.edtDomainName->text(), QString("*.shop.test"));
-        {
-            ModalScript script({enterPassPhrases("", "second phrase"),
-                                pressButton(QMessageBox::Yes), pressButton(QMessageBox::Yes)});
-            clickNext(wizard);
-            QCOMPARE(script.seen.mid(1), QStringList({question("wildcard.shop.test.key"),
-                                                      question("wildcard.shop.test.csr")}));
-        }
-        QCOMPARE(wizard.currentPage(), 4);
-        QVERIFY(fileContent(out.file("wildcard.shop.test.key")) != firstKey);
-        int exitCode = -1;
-        runOpenSSL({"rsa", "-in", out.file("wildcard.shop.test.key"), "-passin",
-                    "pass:second phrase", "-noout"},
-                   &exitCode);
-        QCOMPARE(exitCode, 0);
-        QCOMPARE(subjectOf("req", out.file("wildcard.shop.test.csr")), subject.expectedSubject());
-        QVERIFY(!QFile::exists(out.file("__config.tmp")));
-    }
-
-    void declinedOverwriteLeavesEverything_data() {
-        QTest::addColumn<QStringList>("present");
-        QTest::addColumn<Answers>("answers");
-        QTest::addColumn<QStringList>("questions");
-        const QString key = "www.shop.test.key";
-        const QString csr = "www.shop.test.csr";
-        QTest::newRow("key only, No")
-            << QStringList({key}) << Answers{QMessageBox::No} << QStringList({question(key)});
-        QTest::newRow("request only, No")
-            << QStringList({csr}) << Answers{QMessageBox::No} << QStringList({question(csr)});
-        QTest::newRow("both, No") << QStringList({key, csr}) << Answers{QMessageBox::No}
-                                  << QStringList({question(key)});
-        QTest::newRow("both, Yes then No")
-            << QStringList({key, csr}) << Answers{QMessageBox::Yes, QMessageBox::No}
-            << QStringList({question(key), question(csr)});
-    }
-
-    void declinedOverwriteLeavesEverything() {
-        QFETCH(QStringList, present);
-        QFETCH(Answers, answers);
-        QFETCH(QStringList, questions);
-        TempProgramFolder program;
-        TempFolder out;
-        for (const QString& name : present)
-            writeFileContent(out.file(name), "old " + name.toUtf8());
-        const auto before = folderContent(out.path());
-        TfrmGenerateCSR wizard(nullptr);
-        wizard.show();
-        fillPages(wizard, TypedSubject(), out.path());
-        QVector<ModalScript::Action> actions = {enterPassPhrases("", kPassPhrase)};
-        for (QMessageBox::StandardButton answer : answers)
-            actions << pressButton(answer);
-        ModalScript script(actions);
-        clickNext(wizard);
-        QCOMPARE(script.remaining(), 0);
-        QCOMPARE(script.seen.mid(1), questions);
-        QCOMPARE(folderContent(out.path()), before);
-        QCOMPARE(wizard.currentPage(), 3);
-        QCOMPARE(wizard.btnNext->text(), QString("Next >"));
-        QCOMPARE(fileContent(program.file("passnew.txt")), kPassPhrase.toUtf8());
-    }
-
     void cancelledPassPhraseDialogAsksNothing() {
         TempProgramFolder program;
         TempFolder out;
@@ -309,50 +214,6 @@ class TestGenerateCSR : public QObject {
         QCOMPARE(wizard.currentPage(), 3);
     }
 
-    void unwritableExportFolderStopsBeforeAnyRun_data() {
-        QTest::addColumn<QString>("folder");
-        QTest::addColumn<QString>("reason");
-        QTest::newRow("missing") << "missing/"
-                                 << "No such file or directory";
-        QTest::newRow("under a file") << "plain/"
-                                      << "Not a directory";
-    }
-
-    void unwritableExportFolderStopsBeforeAnyRun() {
-        QFETCH(QString, folder);
-        QFETCH(QString, reason);
-        TempProgramFolder program;
-        TempFolder out;
-        writeFileContent(out.file("plain"), "a file");
-        TfrmGenerateCSR wizard(nullptr);
-        wizard.show();
-        fillPages(wizard, TypedSubject(), out.file(folder));
-        ModalScript script({enterPassPhrases("", kPassPhrase), pressButton(QMessageBox::Ok)});
-        clickNext(wizard);
-        QCOMPARE(script.seen.size(), 2);
-        QVERIFY2(script.seen[1].contains("\"" + out.file(folder) + "__config.tmp\""),
-                 qPrintable(script.seen[1]));
-        QVERIFY2(script.seen[1].contains(reason), qPrintable(script.seen[1]));
-        QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList({"plain"}));
-        QCOMPARE(wizard.currentPage(), 3);
-    }
-
-    void missingToolLeavesTheConfigurationFile() {
-        TempProgramFolder program(false);
-        TempFolder out;
-        TfrmGenerateCSR wizard(nullptr);
-        wizard.show();
-        fillPages(wizard, TypedSubject(), out.path());
-        ModalScript script({enterPassPhrases("", kPassPhrase), pressButton(QMessageBox::Ok)});
-        clickNext(wizard);
-        QCOMPARE(script.seen.mid(1), QStringList({TCertificateWizard::kRunFailedMessage}));
-        QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden),
-                 QStringList({"__config.tmp"}));
-        QCOMPARE(wizard.currentPage(), 3);
-        QCOMPARE(wizard.btnPrevious->text(), QString("< Previous"));
-        QCOMPARE(wizard.btnNext->text(), QString("Next >"));
-    }
-
     // An e-mail address outside ASCII is the tool's to refuse: the key is made, the request
     // is not.
     void failedRequestRunKeepsTheKey() {
@@ -369,61 +230,6 @@ class TestGenerateCSR : public QObject {
         QCOMPARE(script.seen.mid(1), QStringList({TCertificateWizard::kRunFailedMessage}));
         QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden),
                  QStringList({"www.shop.test.key"}));
-        QCOMPARE(wizard.currentPage(), 3);
-    }
-
-    // Values that would lead the files astray or that the files cannot carry are refused
-    // before the pass phrase is asked for and before any file is touched.
-    void refusedValuesTouchNothing_data() {
-        QTest::addColumn<QString>("domain");
-        QTest::addColumn<QString>("legalName");
-        QTest::addColumn<QString>("folder");
-        QTest::addColumn<QString>("message");
-        const QString path = "cannot name the output files";
-        QTest::newRow("slash") << "../www.shop.test"
-                               << "Acme"
-                               << "" << path;
-        QTest::newRow("backslash") << "a\\b"
-                                   << "Acme"
-                                   << "" << path;
-        QTest::newRow("dot") << "."
-                             << "Acme"
-                             << "" << path;
-        QTest::newRow("dot dot") << ".."
-                                 << "Acme"
-                                 << "" << path;
-        QTest::newRow("quote in domain") << "a\"b"
-                                         << "Acme"
-                                         << "" << OpenSSLCommands::doubleQuoteMessage("a\"b");
-        QTest::newRow("quote in folder") << "www.shop.test"
-                                         << "Acme"
-                                         << "q\"/"
-                                         << "double quote";
-        QTest::newRow("not Latin-1") << "www.shop.test" << QString::fromUtf8("Łódź Sp.") << ""
-                                     << "Latin-1";
-    }
-
-    void refusedValuesTouchNothing() {
-        QFETCH(QString, domain);
-        QFETCH(QString, legalName);
-        QFETCH(QString, folder);
-        QFETCH(QString, message);
-        TempProgramFolder program;
-        TempFolder out;
-        writeFileContent(out.file("www.shop.test.key"), "old key");
-        const auto before = folderContent(out.path());
-        TypedSubject subject;
-        subject.domain = domain;
-        subject.legalName = legalName;
-        TfrmGenerateCSR wizard(nullptr);
-        wizard.show();
-        fillPages(wizard, subject, out.path() + folder);
-        ModalScript script({pressButton(QMessageBox::Ok)});
-        clickNext(wizard);
-        QCOMPARE(script.seen.size(), 1);
-        QVERIFY2(script.seen[0].contains(message), qPrintable(script.seen[0]));
-        QCOMPARE(folderContent(out.path()), before);
-        QVERIFY(!QFile::exists(program.file("passnew.txt")));
         QCOMPARE(wizard.currentPage(), 3);
     }
 

@@ -10,12 +10,6 @@
 
 namespace {
 
-using Answers = QVector<QMessageBox::StandardButton>;
-
-QString question(const QString& file) {
-    return TCertificateWizard::kOverwriteQuestion.arg(file);
-}
-
 // Sets the term as a user does: selects the field's text and types over it.
 void typeTerm(TfrmSelfSign& wizard, const QString& term) {
     wizard.edtDays->selectAll();
@@ -183,70 +177,6 @@ class TestSelfSign : public QObject {
             "The key has been saved to the file \"" + domain + ".key\""));
     }
 
-    void backFromFinishedPageGeneratesAgain() {
-        TempProgramFolder program;
-        TempFolder out;
-        TypedSubject subject;
-        subject.keySize = "512";
-        subject.domain = "*.shop.test";
-        TfrmSelfSign wizard(nullptr);
-        wizard.show();
-        fillPages(wizard, subject, out.path());
-        clickNext(wizard);
-        QCOMPARE(wizard.currentPage(), 4);
-        const QByteArray firstCertificate = fileContent(out.file("wildcard.shop.test.cer"));
-        clickPrevious(wizard);
-        QCOMPARE(wizard.currentPage(), 3);
-        QCOMPARE(wizard.btnNext->text(), QString("Next >"));
-        {
-            ModalScript script({pressButton(QMessageBox::Yes), pressButton(QMessageBox::Yes)});
-            clickNext(wizard);
-            QCOMPARE(script.seen, QStringList({question("wildcard.shop.test.key"),
-                                               question("wildcard.shop.test.cer")}));
-        }
-        QCOMPARE(wizard.currentPage(), 4);
-        QVERIFY(fileContent(out.file("wildcard.shop.test.cer")) != firstCertificate);
-        QCOMPARE(validityDays(out.file("wildcard.shop.test.cer")), qint64(365));
-    }
-
-    void declinedOverwriteLeavesEverything_data() {
-        QTest::addColumn<QStringList>("present");
-        QTest::addColumn<Answers>("answers");
-        QTest::addColumn<QStringList>("questions");
-        const QString key = "www.shop.test.key";
-        const QString cer = "www.shop.test.cer";
-        QTest::newRow("key only, No")
-            << QStringList({key}) << Answers{QMessageBox::No} << QStringList({question(key)});
-        QTest::newRow("certificate only, No")
-            << QStringList({cer}) << Answers{QMessageBox::No} << QStringList({question(cer)});
-        QTest::newRow("both, Yes then No")
-            << QStringList({key, cer}) << Answers{QMessageBox::Yes, QMessageBox::No}
-            << QStringList({question(key), question(cer)});
-    }
-
-    void declinedOverwriteLeavesEverything() {
-        QFETCH(QStringList, present);
-        QFETCH(Answers, answers);
-        QFETCH(QStringList, questions);
-        TempProgramFolder program;
-        TempFolder out;
-        for (const QString& name : present)
-            writeFileContent(out.file(name), "old " + name.toUtf8());
-        const auto before = folderContent(out.path());
-        TfrmSelfSign wizard(nullptr);
-        wizard.show();
-        fillPages(wizard, TypedSubject(), out.path());
-        QVector<ModalScript::Action> actions;
-        for (QMessageBox::StandardButton answer : answers)
-            actions << pressButton(answer);
-        ModalScript script(actions);
-        clickNext(wizard);
-        QCOMPARE(script.remaining(), 0);
-        QCOMPARE(script.seen, questions);
-        QCOMPARE(folderContent(out.path()), before);
-        QCOMPARE(wizard.currentPage(), 3);
-    }
-
     // A term that would split or unbalance the command line is refused before any question.
     void termWithBlankOrQuoteIsRefused_data() {
         QTest::addColumn<QString>("term");
@@ -301,51 +231,6 @@ class TestSelfSign : public QObject {
                  QStringList({"www.shop.test.key"}));
         QCOMPARE(wizard.currentPage(), 3);
         QCOMPARE(wizard.btnNext->text(), QString("Next >"));
-    }
-
-    void missingToolLeavesTheConfigurationFile() {
-        TempProgramFolder program(false);
-        TempFolder out;
-        TfrmSelfSign wizard(nullptr);
-        wizard.show();
-        fillPages(wizard, TypedSubject(), out.path());
-        ModalScript script({pressButton(QMessageBox::Ok)});
-        clickNext(wizard);
-        QCOMPARE(script.seen, QStringList({TCertificateWizard::kRunFailedMessage}));
-        QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden),
-                 QStringList({"__config.tmp"}));
-        QCOMPARE(wizard.currentPage(), 3);
-    }
-
-    void missingExportFolderStopsBeforeAnyRun() {
-        TempProgramFolder program;
-        TempFolder out;
-        TfrmSelfSign wizard(nullptr);
-        wizard.show();
-        fillPages(wizard, TypedSubject(), out.file("missing"));
-        ModalScript script({pressButton(QMessageBox::Ok)});
-        clickNext(wizard);
-        QCOMPARE(script.seen.size(), 1);
-        QVERIFY2(script.seen[0].contains(out.file("missing/__config.tmp")),
-                 qPrintable(script.seen[0]));
-        QVERIFY(QDir(out.path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
-        QCOMPARE(wizard.currentPage(), 3);
-    }
-
-    void refusedDomainTouchesNothing() {
-        TempProgramFolder program;
-        TempFolder out;
-        TypedSubject subject;
-        subject.domain = "..";
-        TfrmSelfSign wizard(nullptr);
-        wizard.show();
-        fillPages(wizard, subject, out.file("inner/"));
-        QDir(out.path()).mkdir("inner");
-        ModalScript script({pressButton(QMessageBox::Ok)});
-        clickNext(wizard);
-        QCOMPARE(script.seen, QStringList({TCertificateWizard::kDomainPathMessage.arg("..")}));
-        QVERIFY(QDir(out.path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
-        QVERIFY(QDir(out.file("inner")).entryList(QDir::Files | QDir::Hidden).isEmpty());
     }
 
     // Under the debug switch the key run's output reaches the program's standard error; the

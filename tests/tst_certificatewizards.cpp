@@ -1,0 +1,283 @@
+#include "CertificateWizardDriver.h"
+#include "TestSupport.h"
+#include "uCertwrightCommon.h"
+#include "uGenerateCSRForm.h"
+#include "uOpenSSLCommands.h"
+#include "uSelfSignForm.h"
+
+#include <memory>
+
+namespace {
+
+// Which of the twin wizards a row drives.
+enum class Kind { Request, SelfSigned };
+
+const QString kPassPhrase = "correct horse";
+using Answers = QVector<QMessageBox::StandardButton>;
+
+std::unique_ptr<TCertificateWizard> makeWizard(Kind kind) {
+    if (kind == Kind::Request)
+        return std::make_unique<TfrmGenerateCSR>(nullptr);
+    return std::make_unique<TfrmSelfSign>(nullptr);
+}
+
+// The extension of the second output: the request or the certificate.
+QString outputExtension(Kind kind) {
+    return kind == Kind::Request ? ".csr" : ".cer";
+}
+
+// The tool's sub-command that reads the second output.
+QString outputReader(Kind kind) {
+    return kind == Kind::Request ? "req" : "x509";
+}
+
+// The answers to one generation step: the request wizard first asks for the new pass phrase.
+QVector<ModalScript::Action> generationAnswers(Kind kind, const Answers& answers,
+                                               const QString& passPhrase = kPassPhrase) {
+    QVector<ModalScript::Action> actions;
+    if (kind == Kind::Request)
+        actions << enterPassPhrases("", passPhrase);
+    for (QMessageBox::StandardButton answer : answers)
+        actions << pressButton(answer);
+    return actions;
+}
+
+// What the step showed after the pass-phrase dialog.
+QStringList shownAfterPassPhrase(Kind kind, const ModalScript& script) {
+    return script.seen.mid(kind == Kind::Request ? 1 : 0);
+}
+
+QString question(const QString& file) {
+    return TCertificateWizard::kOverwriteQuestion.arg(file);
+}
+
+// One row of the data function for each wizard, its name prefixed with the wizard's.
+template <typename Row> void forEachWizard(const char* name, Row&& row) {
+    for (const Kind kind : {Kind::Request, Kind::SelfSigned}) {
+        auto& data =
+            QTest::addRow("%s: %s", kind == Kind::Request ? "request" : "self-signed", name)
+            << kind;
+        row(data, kind);
+    }
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Kind)
+
+// The generation step that the request and the self-signed certificate wizards share, driven
+// through each wizard's widgets with the real tool.
+class TestCertificateWizards : public QObject {
+    Q_OBJECT
+  private slots:
+    // Back from the finished page, Next asks again (for a pass phrase too) and about both files.
+    void backFromFinishedPageGeneratesAgain_data() {
+        QTest::addColumn<Kind>("kind");
+        forEachWizard("wildcard", [](QTestData&, Kind) {});
+    }
+    void backFromFinishedPageGeneratesAgain() {
+        QFETCH(Kind, kind);
+        TempProgramFolder program;
+        TempFolder out;
+        TypedSubject subject;
+        subject.domain = "*.shop.test";
+        subject.keySize = "512";
+        const QString key = out.file("wildcard.shop.test.key");
+        const QString output = out.file("wildcard.shop.test" + outputExtension(kind));
+        const auto wizard = makeWizard(kind);
+        wizard->show();
+        fillPages(*wizard, subject, out.path());
+        {
+            ModalScript script(generationAnswers(kind, {}));
+            clickNext(*wizard);
+            QCOMPARE(script.remaining(), 0);
+        }
+        QCOMPARE(wizard->currentPage(), 4);
+        const QByteArray firstKey = fileContent(key);
+        const QByteArray firstOutput = fileContent(output);
+        clickPrevious(*wizard);
+        QCOMPARE(wizard->currentPage(), 3);
+        QCOMPARE(wizard->btnNext->text(), QString("Next >"));
+        QCOMPARE(wizard->edtDomainName->text(), QString("*.shop.test"));
+        {
+            ModalScript script(
+                generationAnswers(kind, {QMessageBox::Yes, QMessageBox::Yes}, "second phrase"));
+            clickNext(*wizard);
+            QCOMPARE(shownAfterPassPhrase(kind, script),
+                     QStringList({question("wildcard.shop.test.key"),
+                                  question("wildcard.shop.test" + outputExtension(kind))}));
+        }
+        QCOMPARE(wizard->currentPage(), 4);
+        QVERIFY(fileContent(key) != firstKey);
+        QVERIFY(fileContent(output) != firstOutput);
+        int exitCode = -1;
+        runOpenSSL({"rsa", "-in", key, "-passin", "pass:second phrase", "-noout"}, &exitCode);
+        QCOMPARE(exitCode, 0);
+        QCOMPARE(subjectOf(outputReader(kind), output), subject.expectedSubject());
+        QCOMPARE(runOpenSSL({outputReader(kind), "-in", output, "-noout", "-pubkey"}),
+                 runOpenSSL({"rsa", "-in", key, "-passin", "pass:second phrase", "-pubout"}));
+        QVERIFY(!QFile::exists(out.file("__config.tmp")));
+    }
+
+    void declinedOverwriteLeavesEverything_data() {
+        QTest::addColumn<Kind>("kind");
+        QTest::addColumn<QStringList>("present");
+        QTest::addColumn<Answers>("answers");
+        QTest::addColumn<QStringList>("questions");
+        const QString key = "www.shop.test.key";
+        forEachWizard("key only, No", [&](QTestData& row, Kind) {
+            row << QStringList({key}) << Answers{QMessageBox::No} << QStringList({question(key)});
+        });
+        forEachWizard("second output only, No", [&](QTestData& row, Kind kind) {
+            const QString output = "www.shop.test" + outputExtension(kind);
+            row << QStringList({output}) << Answers{QMessageBox::No}
+                << QStringList({question(output)});
+        });
+        forEachWizard("both, No", [&](QTestData& row, Kind kind) {
+            row << QStringList({key, "www.shop.test" + outputExtension(kind)})
+                << Answers{QMessageBox::No} << QStringList({question(key)});
+        });
+        forEachWizard("both, Yes then No", [&](QTestData& row, Kind kind) {
+            const QString output = "www.shop.test" + outputExtension(kind);
+            row << QStringList({key, output}) << Answers{QMessageBox::Yes, QMessageBox::No}
+                << QStringList({question(key), question(output)});
+        });
+    }
+    void declinedOverwriteLeavesEverything() {
+        QFETCH(Kind, kind);
+        QFETCH(QStringList, present);
+        QFETCH(Answers, answers);
+        QFETCH(QStringList, questions);
+        TempProgramFolder program;
+        TempFolder out;
+        for (const QString& name : present)
+            writeFileContent(out.file(name), "old " + name.toUtf8());
+        const auto before = folderContent(out.path());
+        const auto wizard = makeWizard(kind);
+        wizard->show();
+        fillPages(*wizard, TypedSubject(), out.path());
+        ModalScript script(generationAnswers(kind, answers));
+        clickNext(*wizard);
+        QCOMPARE(script.remaining(), 0);
+        QCOMPARE(shownAfterPassPhrase(kind, script), questions);
+        QCOMPARE(folderContent(out.path()), before);
+        QCOMPARE(wizard->currentPage(), 3);
+        QCOMPARE(wizard->btnNext->text(), QString("Next >"));
+        // The request wizard has written the pass phrase for the tool; the other one never asks.
+        QCOMPARE(fileContent(program.file("passnew.txt")),
+                 kind == Kind::Request ? kPassPhrase.toUtf8() : QByteArray());
+    }
+
+    void unwritableExportFolderStopsBeforeAnyRun_data() {
+        QTest::addColumn<Kind>("kind");
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("reason");
+        // The missing folder is typed without its separator, which the wizard adds.
+        forEachWizard("missing", [](QTestData& row, Kind) {
+            row << "missing"
+                << "No such file or directory";
+        });
+        forEachWizard("under a file", [](QTestData& row, Kind) {
+            row << "plain/"
+                << "Not a directory";
+        });
+    }
+    void unwritableExportFolderStopsBeforeAnyRun() {
+        QFETCH(Kind, kind);
+        QFETCH(QString, folder);
+        QFETCH(QString, reason);
+        TempProgramFolder program;
+        TempFolder out;
+        writeFileContent(out.file("plain"), "a file");
+        const auto wizard = makeWizard(kind);
+        wizard->show();
+        fillPages(*wizard, TypedSubject(), out.file(folder));
+        ModalScript script(generationAnswers(kind, {QMessageBox::Ok}));
+        clickNext(*wizard);
+        const QStringList shown = shownAfterPassPhrase(kind, script);
+        QCOMPARE(shown.size(), 1);
+        const QString configuration = withTrailingSeparator(out.file(folder)) + "__config.tmp";
+        QVERIFY2(shown[0].contains("\"" + configuration + "\""), qPrintable(shown[0]));
+        QVERIFY2(shown[0].contains(reason), qPrintable(shown[0]));
+        QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList({"plain"}));
+        QCOMPARE(wizard->currentPage(), 3);
+    }
+
+    void missingToolLeavesTheConfigurationFile_data() {
+        QTest::addColumn<Kind>("kind");
+        forEachWizard("no tool", [](QTestData&, Kind) {});
+    }
+    void missingToolLeavesTheConfigurationFile() {
+        QFETCH(Kind, kind);
+        TempProgramFolder program(false);
+        TempFolder out;
+        const auto wizard = makeWizard(kind);
+        wizard->show();
+        fillPages(*wizard, TypedSubject(), out.path());
+        ModalScript script(generationAnswers(kind, {QMessageBox::Ok}));
+        clickNext(*wizard);
+        QCOMPARE(shownAfterPassPhrase(kind, script),
+                 QStringList({TCertificateWizard::kRunFailedMessage}));
+        QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList({"__config.tmp"}));
+        QCOMPARE(wizard->currentPage(), 3);
+        QCOMPARE(wizard->btnPrevious->text(), QString("< Previous"));
+        QCOMPARE(wizard->btnNext->text(), QString("Next >"));
+    }
+
+    // Values that would lead the files astray or that the files cannot carry are refused
+    // before the pass phrase is asked for and before any file is touched, in the export folder
+    // or beside it.
+    void refusedValuesTouchNothing_data() {
+        QTest::addColumn<Kind>("kind");
+        QTest::addColumn<QString>("domain");
+        QTest::addColumn<QString>("legalName");
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("message");
+        const auto refused = [](const char* name, const QString& domain, const QString& legalName,
+                                const QString& folder, const QString& message) {
+            forEachWizard(name, [&](QTestData& row, Kind) {
+                row << domain << legalName << folder << message;
+            });
+        };
+        const auto path = [](const QString& domain) {
+            return TCertificateWizard::kDomainPathMessage.arg(domain);
+        };
+        refused("slash", "../www.shop.test", "Acme", "", path("../www.shop.test"));
+        refused("backslash", "a\\b", "Acme", "", path("a\\b"));
+        refused("dot", ".", "Acme", "", path("."));
+        refused("dot dot", "..", "Acme", "", path(".."));
+        refused("quote in domain", "a\"b", "Acme", "", OpenSSLCommands::doubleQuoteMessage("a\"b"));
+        refused("quote in folder", "www.shop.test", "Acme", "q\"/", "double quote");
+        refused("not Latin-1", "www.shop.test", QString::fromUtf8("Łódź Sp."), "", "Latin-1");
+    }
+    void refusedValuesTouchNothing() {
+        QFETCH(Kind, kind);
+        QFETCH(QString, domain);
+        QFETCH(QString, legalName);
+        QFETCH(QString, folder);
+        QFETCH(QString, message);
+        TempProgramFolder program;
+        TempFolder out;
+        QVERIFY(QDir(out.path()).mkdir("inner"));
+        writeFileContent(out.file("www.shop.test.key"), "old key");
+        const auto before = folderContent(out.path());
+        TypedSubject subject;
+        subject.domain = domain;
+        subject.legalName = legalName;
+        const auto wizard = makeWizard(kind);
+        wizard->show();
+        fillPages(*wizard, subject, out.file("inner/") + folder);
+        ModalScript script({pressButton(QMessageBox::Ok)});
+        clickNext(*wizard);
+        QCOMPARE(script.seen.size(), 1);
+        QVERIFY2(script.seen[0].contains(message), qPrintable(script.seen[0]));
+        QCOMPARE(folderContent(out.path()), before);
+        QVERIFY(QDir(out.file("inner")).isEmpty());
+        QVERIFY(!QFile::exists(program.file("passnew.txt")));
+        QCOMPARE(wizard->currentPage(), 3);
+    }
+};
+
+QTEST_MAIN(TestCertificateWizards)
+#include "tst_certificatewizards.moc"
