@@ -193,7 +193,7 @@ class TestPrepareIndyIntraweb : public QObject {
         TempProgramFolder program;
         TempFolder work;
         Wizard wizard(nullptr);
-        toPFXPage(wizard, inputs.file("site.pfx"), work.path());
+        toRunPage(wizard, true, "site.pfx", work.path());
         ModalScript script({enterPassPhrases("pfx secret", "pem secret")});
         wizard.btnNext->click();
         QCOMPARE(script.seen, QStringList{kPassPhraseTitle});
@@ -211,32 +211,52 @@ class TestPrepareIndyIntraweb : public QObject {
         QCOMPARE(wizard.btnNext->text(), QString("Next >"));
     }
 
-    void pfxRouteFailures_data() {
-        QTest::addColumn<QString>("pfxFile");
+    // A failed run keeps the page and the current pass phrase; only the key route's certificate
+    // file, written before the runs, stays.
+    void runFailuresKeepThePage_data() {
+        QTest::addColumn<bool>("pfxRoute");
+        QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("passPhrase");
         QTest::addColumn<bool>("withTool");
-        QTest::newRow("wrong pass phrase") << "site.pfx"
-                                           << "not the secret" << true;
-        QTest::newRow("no PKCS#12 file") << "text.pfx"
-                                         << "pfx secret" << true;
-        QTest::newRow("missing tool") << "site.pfx"
-                                      << "pfx secret" << false;
+        QTest::newRow("pfx route, wrong pass phrase") << true << "site.pfx"
+                                                      << "not the secret" << true;
+        QTest::newRow("pfx route, no PKCS#12 file") << true << "text.pfx"
+                                                    << "pfx secret" << true;
+        QTest::newRow("pfx route, missing tool") << true << "site.pfx"
+                                                 << "pfx secret" << false;
+        QTest::newRow("key route, wrong pass phrase") << false << "site.pem"
+                                                      << "not the secret" << true;
+        QTest::newRow("key route, certificate of another key") << false << "other.pem"
+                                                               << "old secret" << true;
+        QTest::newRow("key route, text that is no certificate") << false << "garbage.pem"
+                                                                << "old secret" << true;
+        QTest::newRow("key route, missing tool") << false << "site.pem"
+                                                 << "old secret" << false;
     }
-    void pfxRouteFailures() {
-        QFETCH(QString, pfxFile);
+    void runFailuresKeepThePage() {
+        QFETCH(bool, pfxRoute);
+        QFETCH(QString, input);
         QFETCH(QString, passPhrase);
         QFETCH(bool, withTool);
         TempProgramFolder program(withTool);
         TempFolder work;
         Wizard wizard(nullptr);
-        toPFXPage(wizard, inputs.file(pfxFile), work.path());
+        toRunPage(wizard, pfxRoute, input, work.path());
         ModalScript script(
             {enterPassPhrases(passPhrase, "pem secret"), pressButton(QMessageBox::Ok)});
         wizard.btnNext->click();
         QCOMPARE(script.seen, (QStringList{kPassPhraseTitle, kShownRunFailure}));
-        QCOMPARE(wizard.currentPage(), int(Wizard::tsSelectPFX));
+        QCOMPARE(wizard.currentPage(), int(pfxRoute ? Wizard::tsSelectPFX : Wizard::tsPasteCert));
         QCOMPARE(wizard.btnNext->text(), QString("Next >"));
-        QVERIFY(filesIn(work.path()).isEmpty());
+        if (pfxRoute) {
+            QVERIFY(filesIn(work.path()).isEmpty());
+        } else {
+            QCOMPARE(filesIn(work.path()), QSet<QString>{"__cert.txt"});
+            QCOMPARE(fileContent(work.file("__cert.txt")),
+                     fileContent(inputs.file(input)).replace("\n", "\r\n"));
+        }
+        // The failed run never replaced the current pass phrase.
+        QCOMPARE(fileContent(program.file("passcurrent.txt")), passPhrase.toUtf8());
     }
 
     // On the .pfx route No keeps both files and the page; nothing is deleted before both
@@ -247,7 +267,7 @@ class TestPrepareIndyIntraweb : public QObject {
         writeFileContent(work.file("key.pem"), "older key");
         writeFileContent(work.file("cert.pem"), "older certificate");
         Wizard wizard(nullptr);
-        toPFXPage(wizard, inputs.file("site.pfx"), work.path());
+        toRunPage(wizard, true, "site.pfx", work.path());
         ModalScript keep({enterPassPhrases("pfx secret", "pem secret"),
                           pressButton(QMessageBox::Yes), pressButton(QMessageBox::No)});
         wizard.btnNext->click();
@@ -275,7 +295,7 @@ class TestPrepareIndyIntraweb : public QObject {
         TempProgramFolder program;
         TempFolder work;
         Wizard wizard(nullptr);
-        toPFXPage(wizard, inputs.file("site.pfx"), work.path());
+        toRunPage(wizard, true, "site.pfx", work.path());
         ModalScript cancel({rejectDialog()});
         wizard.btnNext->click();
         QCOMPARE(cancel.seen, QStringList{kPassPhraseTitle});
@@ -297,12 +317,7 @@ class TestPrepareIndyIntraweb : public QObject {
         TempProgramFolder program;
         TempFolder work;
         Wizard wizard(nullptr);
-        if (pfxRoute) {
-            toPFXPage(wizard, inputs.file("site.pfx"), work.path());
-        } else {
-            toPastePage(wizard, inputs.file("site.key"), work.path(), "Indy Server");
-            wizard.memPasteCert->setPlainText(pemText(inputs.file("site.pem")));
-        }
+        toRunPage(wizard, pfxRoute, pfxRoute ? "site.pfx" : "site.pem", work.path());
         const int page = wizard.currentPage();
         QStringList labels;
         ModalScript script({[&](QWidget* modal) {
@@ -323,9 +338,8 @@ class TestPrepareIndyIntraweb : public QObject {
         TempProgramFolder program;
         TempFolder work;
         Wizard wizard(nullptr);
-        toPastePage(wizard, inputs.file("site.key"), work.path(), "Indy Server");
+        toRunPage(wizard, false, "site.pem", work.path());
         QCOMPARE(wizard.currentPage(), int(Wizard::tsPasteCert));
-        wizard.memPasteCert->setPlainText(pemText(inputs.file("site.pem")));
         ModalScript script({enterPassPhrases("old secret", "pem secret")});
         wizard.btnNext->click();
         QCOMPARE(script.seen, QStringList{kPassPhraseTitle});
@@ -345,40 +359,6 @@ class TestPrepareIndyIntraweb : public QObject {
 
         wizard.btnNext->click();
         QVERIFY(!wizard.isVisible());
-    }
-
-    void keyRouteFailures_data() {
-        QTest::addColumn<QString>("passPhrase");
-        QTest::addColumn<QString>("certificate");
-        QTest::addColumn<bool>("withTool");
-        QTest::newRow("wrong pass phrase") << "not the secret"
-                                           << "site.pem" << true;
-        QTest::newRow("certificate of another key") << "old secret"
-                                                    << "other.pem" << true;
-        QTest::newRow("text that is no certificate") << "old secret"
-                                                     << "garbage.pem" << true;
-        QTest::newRow("missing tool") << "old secret"
-                                      << "site.pem" << false;
-    }
-    void keyRouteFailures() {
-        QFETCH(QString, passPhrase);
-        QFETCH(QString, certificate);
-        QFETCH(bool, withTool);
-        TempProgramFolder program(withTool);
-        TempFolder work;
-        Wizard wizard(nullptr);
-        toPastePage(wizard, inputs.file("site.key"), work.path(), "Indy Server");
-        wizard.memPasteCert->setPlainText(pemText(inputs.file(certificate)));
-        ModalScript script(
-            {enterPassPhrases(passPhrase, "pem secret"), pressButton(QMessageBox::Ok)});
-        wizard.btnNext->click();
-        QCOMPARE(script.seen, (QStringList{kPassPhraseTitle, kShownRunFailure}));
-        QCOMPARE(wizard.currentPage(), int(Wizard::tsPasteCert));
-        QCOMPARE(filesIn(work.path()), QSet<QString>{"__cert.txt"});
-        QCOMPARE(fileContent(work.file("__cert.txt")),
-                 fileContent(inputs.file(certificate)).replace("\n", "\r\n"));
-        // The bundle run failed, so the current pass phrase was never replaced.
-        QCOMPARE(fileContent(program.file("passcurrent.txt")), passPhrase.toUtf8());
     }
 
     // A later run that fails leaves the outputs of the earlier runs; a folder in the place of
@@ -402,12 +382,7 @@ class TestPrepareIndyIntraweb : public QObject {
         TempFolder work;
         QVERIFY(QDir().mkdir(work.file(blocked)));
         Wizard wizard(nullptr);
-        if (pfxRoute) {
-            toPFXPage(wizard, inputs.file("site.pfx"), work.path());
-        } else {
-            toPastePage(wizard, inputs.file("site.key"), work.path(), "Indy Server");
-            wizard.memPasteCert->setPlainText(pemText(inputs.file("site.pem")));
-        }
+        toRunPage(wizard, pfxRoute, pfxRoute ? "site.pfx" : "site.pem", work.path());
         const int page = wizard.currentPage();
         ModalScript script({enterPassPhrases(pfxRoute ? "pfx secret" : "old secret", "pem secret"),
                             pressButton(QMessageBox::Ok)});
@@ -424,8 +399,7 @@ class TestPrepareIndyIntraweb : public QObject {
         TempProgramFolder program;
         TempFolder work;
         Wizard wizard(nullptr);
-        toPastePage(wizard, inputs.file("site.key"), work.path(), "Indy Server");
-        wizard.memPasteCert->setPlainText(pemText(inputs.file("site.pem")));
+        toRunPage(wizard, false, "site.pem", work.path());
         ModalScript first({enterPassPhrases("old secret", "pem secret")});
         wizard.btnNext->click();
         QCOMPARE(wizard.currentPage(), int(Wizard::tsFinished));
@@ -451,8 +425,7 @@ class TestPrepareIndyIntraweb : public QObject {
         writeFileContent(work.file("key.pem"), "older key");
         writeFileContent(work.file("cert.pem"), "older certificate");
         Wizard wizard(nullptr);
-        toPastePage(wizard, inputs.file("site.key"), work.path(), "Indy Server");
-        wizard.memPasteCert->setPlainText(pemText(inputs.file("site.pem")));
+        toRunPage(wizard, false, "site.pem", work.path());
         ModalScript keep({enterPassPhrases("old secret", "pem secret"),
                           pressButton(QMessageBox::Yes), pressButton(QMessageBox::No)});
         wizard.btnNext->click();
@@ -555,6 +528,17 @@ class TestPrepareIndyIntraweb : public QObject {
   private:
     TestAuthority authority;
     TempFolder inputs;
+
+    // To the page whose Next runs the tool: the .pfx page with the input bundle, or the paste
+    // page of the site key with the input certificate pasted.
+    void toRunPage(Wizard& wizard, bool pfxRoute, const QString& input, const QString& exportPath) {
+        if (pfxRoute) {
+            toPFXPage(wizard, inputs.file(input), exportPath);
+        } else {
+            toPastePage(wizard, inputs.file("site.key"), exportPath, "Indy Server");
+            wizard.memPasteCert->setPlainText(pemText(inputs.file(input)));
+        }
+    }
 };
 
 QTEST_MAIN(TestPrepareIndyIntraweb)

@@ -91,15 +91,23 @@ QString fingerprint(const QString& certificatePath) {
     return runOpenSSL({"x509", "-in", certificatePath, "-noout", "-fingerprint", "-sha256"});
 }
 
-// A key encrypted under the pass phrase and a self-signed certificate for it, made directly
-// with the tool; the inputs of the bundle runs.
-void makeKeyAndCertificate(const QString& key, const QString& cert, const QString& passPhrase,
-                           const QString& configuration) {
-    QCOMPARE(exitCodeOf({"genrsa", "-aes128", "-passout", pass(passPhrase), "-out", key, "1024"}),
-             0);
-    QCOMPARE(exitCodeOf({"req", "-new", "-x509", "-days", "10", "-config", configuration, "-key",
-                         key, "-passin", pass(passPhrase), "-out", cert}),
-             0);
+const QString kKeyPass = QStringLiteral("key pass");
+
+// A key in the export folder encrypted under kKeyPass and a self-signed certificate for it,
+// made directly with the tool; the inputs of the bundle runs. True when both were made.
+bool makeKeyAndCertificate(const Folders& folders, const QString& key, const QString& cert) {
+    const QString configuration = folders.folder + "subject.cnf";
+    writeFileContent(configuration, kConfiguration);
+    return exitCodeOf({"genrsa", "-aes128", "-passout", pass(kKeyPass), "-out", key, "1024"}) ==
+               0 &&
+           exitCodeOf({"req", "-new", "-x509", "-days", "10", "-config", configuration, "-key", key,
+                       "-passin", pass(kKeyPass), "-out", cert}) == 0;
+}
+
+// Writes the pass-phrase files that the bundle runs read.
+void writePassPhrases(const QString& current, const QString& fresh) {
+    writePassPhraseFile(kCurrentPassPhraseFile, current);
+    writePassPhraseFile(kNewPassPhraseFile, fresh);
 }
 
 // Every function, given the same values in the same order as its parameters.
@@ -275,10 +283,8 @@ class TestToolContract : public QObject {
         const QString key = folders.folder + "my key.key";
         const QString cert = folders.folder + "my cert.cer";
         const QString pfx = folders.folder + "my site.pfx";
-        writeFileContent(folders.folder + "subject.cnf", kConfiguration);
-        makeKeyAndCertificate(key, cert, "key pass", folders.folder + "subject.cnf");
-        writePassPhraseFile(kCurrentPassPhraseFile, QStringLiteral("key pass"));
-        writePassPhraseFile(kNewPassPhraseFile, QStringLiteral("bundle pass"));
+        QVERIFY(makeKeyAndCertificate(folders, key, cert));
+        writePassPhrases(kKeyPass, "bundle pass");
 
         runOpenSSLTool(exportPfx(folders.prog, key, cert, pfx, "My Site"), false);
         QVERIFY(outputIsNonEmpty(pfx));
@@ -287,9 +293,9 @@ class TestToolContract : public QObject {
             runOpenSSL({"pkcs12", "-in", pfx, "-nodes", "-passin", pass("bundle pass")}, &code);
         QCOMPARE(code, 0);
         QCOMPARE(int(content.count("friendlyName: My Site")), 2);
-        QVERIFY(content.contains(plainKey(key, "key pass")));
+        QVERIFY(content.contains(plainKey(key, kKeyPass)));
         QVERIFY(content.contains(QString::fromLatin1(fileContent(cert))));
-        QVERIFY(exitCodeOf({"pkcs12", "-in", pfx, "-nodes", "-passin", pass("key pass")}) != 0);
+        QVERIFY(exitCodeOf({"pkcs12", "-in", pfx, "-nodes", "-passin", pass(kKeyPass)}) != 0);
     }
 
     void keyAndCertificateFromPfx() {
@@ -297,13 +303,11 @@ class TestToolContract : public QObject {
         const QString key = folders.folder + "source.key";
         const QString cert = folders.folder + "source.cer";
         const QString pfx = folders.folder + "my site.pfx";
-        writeFileContent(folders.folder + "subject.cnf", kConfiguration);
-        makeKeyAndCertificate(key, cert, "key pass", folders.folder + "subject.cnf");
+        QVERIFY(makeKeyAndCertificate(folders, key, cert));
         QCOMPARE(exitCodeOf({"pkcs12", "-export", "-inkey", key, "-in", cert, "-passin",
-                             pass("key pass"), "-out", pfx, "-passout", pass("pfx pass")}),
+                             pass(kKeyPass), "-out", pfx, "-passout", pass("pfx pass")}),
                  0);
-        writePassPhraseFile(kCurrentPassPhraseFile, QStringLiteral("pfx pass"));
-        writePassPhraseFile(kNewPassPhraseFile, QStringLiteral("pem pass"));
+        writePassPhrases("pfx pass", "pem pass");
 
         runOpenSSLTool(extractKeyFromPfx(folders.prog, pfx, folders.folder), false);
         runOpenSSLTool(extractCertificateFromPfx(folders.prog, pfx, folders.folder), false);
@@ -318,10 +322,8 @@ class TestToolContract : public QObject {
         const QString key = folders.folder + "source.key";
         const QString cert = folders.folder + "source.cer";
         const QString bundle = folders.folder + "__tmp.p12";
-        writeFileContent(folders.folder + "subject.cnf", kConfiguration);
-        makeKeyAndCertificate(key, cert, "key pass", folders.folder + "subject.cnf");
-        writePassPhraseFile(kCurrentPassPhraseFile, QStringLiteral("key pass"));
-        writePassPhraseFile(kNewPassPhraseFile, QStringLiteral("pem pass"));
+        QVERIFY(makeKeyAndCertificate(folders, key, cert));
+        writePassPhrases(kKeyPass, "pem pass");
 
         runOpenSSLTool(exportTemporaryBundle(folders.prog, key, cert, folders.folder, "My Site"),
                        false);
@@ -336,7 +338,7 @@ class TestToolContract : public QObject {
         runOpenSSLTool(extractKeyFromTemporaryBundle(folders.prog, folders.folder), false);
         runOpenSSLTool(extractCertificateFromTemporaryBundle(folders.prog, folders.folder), false);
         checkPemPair(folders.folder, key, cert, "pem pass");
-        QVERIFY(plainKey(folders.folder + "key.pem", "key pass").isEmpty());
+        QVERIFY(plainKey(folders.folder + "key.pem", kKeyPass).isEmpty());
     }
 
     void missingToolMakesNothing() {
@@ -357,7 +359,7 @@ class TestToolContract : public QObject {
         const QString certPem = folder + "cert.pem";
         QVERIFY(outputIsNonEmpty(keyPem));
         QVERIFY(isEncrypted(keyPem));
-        QCOMPARE(plainKey(keyPem, passPhrase), plainKey(sourceKey, "key pass"));
+        QCOMPARE(plainKey(keyPem, passPhrase), plainKey(sourceKey, kKeyPass));
         QVERIFY(plainKey(keyPem, "").isEmpty());
         QVERIFY(outputIsNonEmpty(certPem));
         QCOMPARE(certificateCount(certPem), 1);
