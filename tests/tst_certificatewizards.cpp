@@ -5,6 +5,9 @@
 #include "uOpenSSLCommands.h"
 #include "uSelfSignForm.h"
 
+#include <QLabel>
+#include <QTextEdit>
+
 #include <memory>
 
 namespace {
@@ -70,6 +73,65 @@ Q_DECLARE_METATYPE(Kind)
 class TestCertificateWizards : public QObject {
     Q_OBJECT
   private slots:
+    void freshWizardShowsItsDefaults_data() {
+        QTest::addColumn<Kind>("kind");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<QStringList>("finished");
+        QTest::addColumn<QStringList>("keySizePage");
+        QTest::newRow("request")
+            << Kind::Request << "Generate Certificate Request"
+            << "This wizard will generate a Certificate Request.  \n\nA Certificate Request is sent"
+            << QStringList({"Your Certificate Request has been generated.", "",
+                            "You may now submit this request to a Certificate ", "Authority."})
+            << QStringList({"rb1024", "rb2048", "rb512", "edtEmail"});
+        QTest::newRow("self-signed")
+            << Kind::SelfSigned << "Generate and Self Sign"
+            << "This wizard will generate a self-signed certificate.\n\nA self signed certificate"
+            << QStringList({"Your Certificate Request has been generated.", "",
+                            "Your certificate may now be installed in a web server."})
+            << QStringList({"rb1024", "rb2048", "rb512", "edtDays", "udDays", "edtEmail"});
+    }
+    void freshWizardShowsItsDefaults() {
+        QFETCH(Kind, kind);
+        QFETCH(QString, title);
+        QFETCH(QString, start);
+        QFETCH(QStringList, finished);
+        QFETCH(QStringList, keySizePage);
+        const auto wizard = makeWizard(kind);
+        wizard->show();
+        QCOMPARE(wizard->windowTitle(), title);
+        QCOMPARE(wizard->currentPage(), 0);
+        QCOMPARE(wizard->btnPrevious->text(), QString("Cancel"));
+        QCOMPARE(wizard->btnNext->text(), QString("Next >"));
+        QVERIFY(wizard->btnNext->isDefault());
+        QStringList pages;
+        for (int i = 0; i < wizard->pcWizard->count(); ++i)
+            pages << wizard->pcWizard->widget(i)->objectName();
+        QCOMPARE(pages, QStringList({"tsStart", "tsBitsize", "tsLocaleInfo", "tsOrganizationInfo",
+                                     "tsFinished"}));
+        QVERIFY2(wizard->Label1->text().startsWith(start), qPrintable(wizard->Label1->text()));
+        QVERIFY(wizard->rb1024->isChecked());
+        QVERIFY(!wizard->rb2048->isChecked() && !wizard->rb512->isChecked());
+        QCOMPARE(wizard->cbCountry->count(), 240);
+        QCOMPARE(wizard->cbCountry->currentText(), QString("UNITED STATES"));
+        QCOMPARE(wizard->cbCountry->itemText(48),
+                 QString("CONGO, Democratic Republic of (was Zaire)"));
+        QVERIFY(!wizard->cbCountry->isEditable());
+        QCOMPARE(wizard->edtExportPath->text(), QDir::currentPath() + "/");
+        QVERIFY(wizard->edtEmail->text().isEmpty() && wizard->edtDomainName->text().isEmpty());
+        QCOMPARE(wizard->btnExportPath->text(), QString("..."));
+        QCOMPARE(wizard->memRootInstructions->toPlainText().split('\n'), finished);
+        QCOMPARE(bool(wizard->findChild<QLineEdit*>("edtDays")), kind == Kind::SelfSigned);
+
+        const QStringList localePage = {"cbCountry", "edtState", "edtCity"};
+        const QStringList organizationPage = {"edtDomainName", "edtLegalName", "edtExportPath",
+                                              "btnExportPath"};
+        QCOMPARE(tabOrder(wizard->rb1024, keySizePage), keySizePage);
+        QCOMPARE(tabOrder(wizard->cbCountry, localePage), localePage);
+        QCOMPARE(tabOrder(wizard->edtDomainName, organizationPage), organizationPage);
+    }
+
     // Back from the finished page, Next asks again (for a pass phrase too) and about both files.
     void backFromFinishedPageGeneratesAgain_data() {
         QTest::addColumn<Kind>("kind");

@@ -3,7 +3,6 @@
 #include "uCertwrightCommon.h"
 #include "uGenerateCSRForm.h"
 
-#include <QLabel>
 #include <QTextEdit>
 
 namespace {
@@ -16,45 +15,6 @@ const QString kPassPhrase = "correct horse";
 class TestGenerateCSR : public QObject {
     Q_OBJECT
   private slots:
-    void freshWizardShowsItsDefaults() {
-        TfrmGenerateCSR wizard(nullptr);
-        wizard.show();
-        QCOMPARE(wizard.windowTitle(), QString("Generate Certificate Request"));
-        QCOMPARE(wizard.currentPage(), 0);
-        QCOMPARE(wizard.btnPrevious->text(), QString("Cancel"));
-        QCOMPARE(wizard.btnNext->text(), QString("Next >"));
-        QVERIFY(wizard.btnNext->isDefault());
-        QStringList pages;
-        for (int i = 0; i < wizard.pcWizard->count(); ++i)
-            pages << wizard.pcWizard->widget(i)->objectName();
-        QCOMPARE(pages, QStringList({"tsStart", "tsBitsize", "tsLocaleInfo", "tsOrganizationInfo",
-                                     "tsFinished"}));
-        QVERIFY(wizard.Label1->text().startsWith(
-            "This wizard will generate a Certificate Request.  \n\nA Certificate Request is sent"));
-        QVERIFY(wizard.rb1024->isChecked());
-        QVERIFY(!wizard.rb2048->isChecked() && !wizard.rb512->isChecked());
-        QCOMPARE(wizard.cbCountry->count(), 240);
-        QCOMPARE(wizard.cbCountry->currentText(), QString("UNITED STATES"));
-        QCOMPARE(wizard.cbCountry->itemText(48),
-                 QString("CONGO, Democratic Republic of (was Zaire)"));
-        QVERIFY(!wizard.cbCountry->isEditable());
-        QCOMPARE(wizard.edtExportPath->text(), QDir::currentPath() + "/");
-        QVERIFY(wizard.edtEmail->text().isEmpty() && wizard.edtDomainName->text().isEmpty());
-        QCOMPARE(wizard.btnExportPath->text(), QString("..."));
-        QCOMPARE(wizard.memRootInstructions->toPlainText().split('\n'),
-                 QStringList({"Your Certificate Request has been generated.", "",
-                              "You may now submit this request to a Certificate ", "Authority."}));
-        QVERIFY(!wizard.findChild<QLineEdit*>("edtDays"));
-
-        const QStringList page1 = {"rb1024", "rb2048", "rb512", "edtEmail"};
-        const QStringList page2 = {"cbCountry", "edtState", "edtCity"};
-        const QStringList page3 = {"edtDomainName", "edtLegalName", "edtExportPath",
-                                   "btnExportPath"};
-        QCOMPARE(tabOrder(wizard.rb1024, page1), page1);
-        QCOMPARE(tabOrder(wizard.cbCountry, page2), page2);
-        QCOMPARE(tabOrder(wizard.edtDomainName, page3), page3);
-    }
-
     void navigationChecksEveryPage() {
         TfrmGenerateCSR wizard(nullptr);
         wizard.show();

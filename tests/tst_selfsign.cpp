@@ -3,7 +3,6 @@
 #include "uCertwrightCommon.h"
 #include "uSelfSignForm.h"
 
-#include <QLabel>
 #include <QLocale>
 #include <QSpinBox>
 #include <QTextEdit>
@@ -38,31 +37,12 @@ qint64 validityDays(const QString& certificate) {
 class TestSelfSign : public QObject {
     Q_OBJECT
   private slots:
+    // The term starts at a year, in the field and behind the arrows.
     void freshWizardShowsItsDefaults() {
         TfrmSelfSign wizard(nullptr);
         wizard.show();
-        QCOMPARE(wizard.windowTitle(), QString("Generate and Self Sign"));
-        QCOMPARE(wizard.currentPage(), 0);
-        QCOMPARE(wizard.btnPrevious->text(), QString("Cancel"));
-        QCOMPARE(wizard.btnNext->text(), QString("Next >"));
-        QVERIFY(wizard.Label1->text().startsWith(
-            "This wizard will generate a self-signed certificate.\n\nA self signed certificate"));
-        QVERIFY(wizard.rb1024->isChecked());
         QCOMPARE(wizard.edtDays->text(), QString("365"));
         QCOMPARE(wizard.udDays->value(), 365);
-        QCOMPARE(wizard.udDays->minimum(), 0);
-        QCOMPARE(wizard.udDays->maximum(), 32767);
-        QVERIFY(!wizard.udDays->wrapping());
-        QCOMPARE(wizard.cbCountry->currentText(), QString("UNITED STATES"));
-        QCOMPARE(wizard.edtExportPath->text(), QDir::currentPath() + "/");
-        QCOMPARE(wizard.memRootInstructions->toPlainText().split('\n'),
-                 QStringList({"Your Certificate Request has been generated.", "",
-                              "Your certificate may now be installed in a web server."}));
-        const QStringList page1 = {"rb1024", "rb2048", "rb512", "edtDays", "udDays", "edtEmail"};
-        QCOMPARE(tabOrder(wizard.rb1024, page1), page1);
-        const QStringList page3 = {"edtDomainName", "edtLegalName", "edtExportPath",
-                                   "btnExportPath"};
-        QCOMPARE(tabOrder(wizard.edtDomainName, page3), page3);
     }
 
     // The arrows write plain digits, which the tool accepts, and step from a typed number.
