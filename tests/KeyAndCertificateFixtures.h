@@ -4,17 +4,13 @@
 // that prepare an existing key and certificate for a server.
 
 #include "TestSupport.h"
-#include "uWizardFrame.h"
 
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
-#include <QLineEdit>
 #include <QRegularExpression>
 #include <QSet>
 #include <QString>
 #include <QStringList>
-#include <QToolButton>
 
 // A certificate authority of its own in a temporary folder, which signs the test keys.
 class TestAuthority {
@@ -116,11 +112,4 @@ inline bool printedInOrder(const QString& pdf, const QStringList& stored) {
         at = found + expected.size();
     }
     return true;
-}
-
-// Types the path into an open-file dialog's name box, as a user does, and confirms it.
-inline void typeIntoFileDialog(QFileDialog* dialog, const QString& path) {
-    if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
-        name->setText(path);
-    static_cast<QDialog*>(dialog)->accept();
 }

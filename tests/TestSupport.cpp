@@ -96,27 +96,21 @@ void ModalScript::poll() {
 }
 
 ModalScript::Action pressButton(QMessageBox::StandardButton button) {
-    return [button](QWidget* modal) {
-        auto* box = qobject_cast<QMessageBox*>(modal);
-        if (!box)
-            QFAIL(qPrintable("expected a message box, got " + modal->windowTitle()));
+    return onWindow<QMessageBox>([button](QMessageBox* box) {
         if (QAbstractButton* b = box->button(button))
             b->click();
-    };
+    });
 }
 
 ModalScript::Action enterPassPhrases(const QString& current, const QString& fresh,
                                      const QString& verify) {
-    return [=](QWidget* modal) {
-        auto* dialog = qobject_cast<TfrmPasswordDlg*>(modal);
-        if (!dialog)
-            QFAIL(qPrintable("expected the pass-phrase dialog, got " + modal->windowTitle()));
+    return onWindow<TfrmPasswordDlg>([=](TfrmPasswordDlg* dialog) {
         if (dialog->edtCurrentPassword->isVisibleTo(dialog))
             dialog->edtCurrentPassword->setText(current);
         dialog->edtNewPassword->setText(fresh);
         dialog->edtVerifyNewPassword->setText(verify);
         dialog->btnOk->click();
-    };
+    });
 }
 
 ModalScript::Action enterPassPhrases(const QString& current, const QString& fresh) {
@@ -125,6 +119,35 @@ ModalScript::Action enterPassPhrases(const QString& current, const QString& fres
 
 ModalScript::Action rejectDialog() {
     return dismiss;
+}
+
+void typeIntoFileDialog(QFileDialog* dialog, const QString& path) {
+    if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+        name->setText(path);
+    static_cast<QDialog*>(dialog)->accept();
+}
+
+namespace {
+
+QString startFolder(const QFileDialog* dialog) {
+    return withTrailingSeparator(dialog->directory().absolutePath());
+}
+
+} // namespace
+
+ModalScript::Action chooseFolder(const QString& folder, QString* start) {
+    return onWindow<QFileDialog>([=](QFileDialog* dialog) {
+        if (start)
+            *start = startFolder(dialog);
+        typeIntoFileDialog(dialog, folder);
+    });
+}
+
+ModalScript::Action cancelFolderDialog(QString* start) {
+    return onWindow<QFileDialog>([=](QFileDialog* dialog) {
+        *start = startFolder(dialog);
+        dialog->reject();
+    });
 }
 
 QString runOpenSSL(const QStringList& arguments, int* exitCode, bool mergeErrors) {

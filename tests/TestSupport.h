@@ -7,9 +7,11 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QVector>
+#include <QtTest>
 
 #include <functional>
 
+class QFileDialog;
 class TWizardFrame;
 
 // A temporary program folder holding an `openssl` link to the system's tool (unless told
@@ -58,6 +60,19 @@ class ModalScript : public QObject {
     void poll();
 };
 
+// Runs the action on the modal window when it is a Window; any other window fails the test
+// (and is then closed unanswered).
+template <class Window> ModalScript::Action onWindow(std::function<void(Window*)> action) {
+    return [action](QWidget* modal) {
+        auto* window = qobject_cast<Window*>(modal);
+        if (!window)
+            QFAIL(qPrintable(QStringLiteral("expected a %1, got \"%2\"")
+                                 .arg(QString::fromLatin1(Window::staticMetaObject.className()),
+                                      modal->windowTitle())));
+        action(window);
+    };
+}
+
 // Presses the given button of a QMessageBox.
 ModalScript::Action pressButton(QMessageBox::StandardButton button);
 // Fills the pass-phrase dialog and presses Ok (the current field only when it is visible).
@@ -66,6 +81,15 @@ ModalScript::Action enterPassPhrases(const QString& current, const QString& fres
 ModalScript::Action enterPassPhrases(const QString& current, const QString& fresh);
 // Presses Cancel of whatever dialog is shown (rejects it); closes any other window.
 ModalScript::Action rejectDialog();
+
+// Types the path into an open-file or folder dialog's name box, as a user does, and confirms it.
+void typeIntoFileDialog(QFileDialog* dialog, const QString& path);
+
+// Notes in *start the folder in which the folder dialog starts, types the folder into its name
+// box and confirms it.
+ModalScript::Action chooseFolder(const QString& folder, QString* start = nullptr);
+// Notes in *start the folder in which the folder dialog starts and cancels it.
+ModalScript::Action cancelFolderDialog(QString* start);
 
 // Runs the system's openssl with the arguments and returns its standard output (stderr is
 // appended when mergeErrors); exitCode receives the exit code.

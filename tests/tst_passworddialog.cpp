@@ -33,17 +33,12 @@ struct ErrorBoxes {
     QStringList texts;
     bool allLookRight = true;
     ModalScript::Action answer() {
-        return [this](QWidget* modal) {
-            auto* box = qobject_cast<QMessageBox*>(modal);
-            if (!box) {
-                allLookRight = false;
-                return;
-            }
+        return onWindow<QMessageBox>([this](QMessageBox* box) {
             texts << box->text();
             allLookRight = allLookRight && box->windowTitle() == kApplicationTitle &&
                            box->icon() == QMessageBox::Critical;
             box->button(QMessageBox::Ok)->click();
-        };
+        });
     }
 };
 
@@ -305,14 +300,12 @@ class TestPasswordDialog : public QObject {
 
     void askReturnsTheNewPassPhraseOnEnter() {
         TempProgramFolder program(false);
-        ModalScript script({[](QWidget* modal) {
-            auto* dialog = qobject_cast<TfrmPasswordDlg*>(modal);
-            QVERIFY(dialog);
+        ModalScript script({onWindow<TfrmPasswordDlg>([](TfrmPasswordDlg* dialog) {
             dialog->edtCurrentPassword->setText("old");
             dialog->edtNewPassword->setText("brand new");
             dialog->edtVerifyNewPassword->setText("brand new");
             QTest::keyClick(dialog->edtVerifyNewPassword, Qt::Key_Return);
-        }});
+        })});
         QCOMPARE(TfrmPasswordDlg::ask(nullptr, PassPhraseUse::IndyFromPfx),
                  QStringLiteral("brand new"));
         QCOMPARE(fileContent(program.file(kCurrentPassPhraseFile)), QByteArray("old"));
@@ -328,9 +321,7 @@ class TestPasswordDialog : public QObject {
         QFETCH(bool, escape);
         TempProgramFolder program(false);
         writeEarlierContents(program);
-        ModalScript script({[escape](QWidget* modal) {
-            auto* dialog = qobject_cast<TfrmPasswordDlg*>(modal);
-            QVERIFY(dialog);
+        ModalScript script({onWindow<TfrmPasswordDlg>([escape](TfrmPasswordDlg* dialog) {
             dialog->edtCurrentPassword->setText("old");
             dialog->edtNewPassword->setText("brand new");
             dialog->edtVerifyNewPassword->setText("brand new");
@@ -338,7 +329,7 @@ class TestPasswordDialog : public QObject {
                 QTest::keyClick(dialog->edtVerifyNewPassword, Qt::Key_Escape);
             else
                 dialog->btnCancel->click();
-        }});
+        })});
         QVERIFY_THROWS_EXCEPTION(SilentAbort,
                                  TfrmPasswordDlg::ask(nullptr, PassPhraseUse::IndyFromKey));
         QCOMPARE(script.remaining(), 0);

@@ -407,27 +407,23 @@ class TestPrepareIIS : public QObject {
         wizard.show();
         wizard.btnNext->click();
         // The dialog is read and answered first; the checks follow once it has closed.
-        QFileDialog* seenDialog = nullptr;
         QString name;
         QStringList filters;
         QString selectedFilter;
         QFileDialog::FileMode mode = QFileDialog::AnyFile;
         QString suffix;
         bool nonNative = false;
-        ModalScript choose({[&](QWidget* modal) {
-            seenDialog = qobject_cast<QFileDialog*>(modal);
-            if (!seenDialog)
-                return;
-            name = seenDialog->objectName();
-            filters = seenDialog->nameFilters();
-            selectedFilter = seenDialog->selectedNameFilter();
-            mode = seenDialog->fileMode();
-            suffix = seenDialog->defaultSuffix();
-            nonNative = seenDialog->testOption(QFileDialog::DontUseNativeDialog);
-            typeIntoFileDialog(seenDialog, work.file("site.key"));
-        }});
+        ModalScript choose({onWindow<QFileDialog>([&](QFileDialog* dialog) {
+            name = dialog->objectName();
+            filters = dialog->nameFilters();
+            selectedFilter = dialog->selectedNameFilter();
+            mode = dialog->fileMode();
+            suffix = dialog->defaultSuffix();
+            nonNative = dialog->testOption(QFileDialog::DontUseNativeDialog);
+            typeIntoFileDialog(dialog, work.file("site.key"));
+        })});
         wizard.btnKeyFile->click();
-        QVERIFY(seenDialog);
+        QCOMPARE(choose.remaining(), 0);
         QCOMPARE(choose.seen, QStringList{"Select a Key File"});
         QCOMPARE(name, QString("dlgSelectKey"));
         QCOMPARE(filters, (QStringList{"KEY Files (*.key)", "All Files (*)"}));
@@ -440,10 +436,8 @@ class TestPrepareIIS : public QObject {
 
         // A chosen export folder stays; cancelling changes nothing.
         wizard.edtExportPath->setText("/elsewhere/");
-        ModalScript again({[&](QWidget* modal) {
-            auto* dialog = qobject_cast<QFileDialog*>(modal);
-            typeIntoFileDialog(dialog, work.file("site.key"));
-        }});
+        ModalScript again({onWindow<QFileDialog>(
+            [&](QFileDialog* dialog) { typeIntoFileDialog(dialog, work.file("site.key")); })});
         wizard.btnKeyFile->click();
         QCOMPARE(again.remaining(), 0);
         QCOMPARE(wizard.edtExportPath->text(), QString("/elsewhere/"));
@@ -464,22 +458,13 @@ class TestPrepareIIS : public QObject {
         wizard.btnNext->click();
         wizard.edtKeyFile->setText(work.file("site.key"));
         QString startFolder;
-        ModalScript cancel({[&](QWidget* modal) {
-            startFolder =
-                withTrailingSeparator(qobject_cast<QFileDialog*>(modal)->directory().path());
-            rejectDialog()(modal);
-        }});
+        ModalScript cancel({cancelFolderDialog(&startFolder)});
         wizard.btnCertExport->click();
         QCOMPARE(startFolder, work.path());
         QVERIFY(wizard.edtExportPath->text().isEmpty());
 
         wizard.edtExportPath->setText(other.path());
-        ModalScript choose({[&](QWidget* modal) {
-            auto* dialog = qobject_cast<QFileDialog*>(modal);
-            startFolder = withTrailingSeparator(dialog->directory().path());
-            dialog->setDirectory(work.path());
-            static_cast<QDialog*>(dialog)->accept();
-        }});
+        ModalScript choose({chooseFolder(work.path(), &startFolder)});
         wizard.btnCertExport->click();
         QCOMPARE(startFolder, other.path());
         QCOMPARE(wizard.edtExportPath->text(), work.path());

@@ -448,16 +448,13 @@ class TestPrepareIndyIntraweb : public QObject {
         QStringList filters;
         QFileDialog::FileMode mode = QFileDialog::AnyFile;
         bool nonNative = false;
-        ModalScript choose({[&](QWidget* modal) {
-            auto* dialog = qobject_cast<QFileDialog*>(modal);
-            if (!dialog)
-                return;
+        ModalScript choose({onWindow<QFileDialog>([&](QFileDialog* dialog) {
             name = dialog->objectName();
             filters = dialog->nameFilters();
             mode = dialog->fileMode();
             nonNative = dialog->testOption(QFileDialog::DontUseNativeDialog);
             typeIntoFileDialog(dialog, inputs.file("site.pfx"));
-        }});
+        })});
         wizard.btnSelectPFX->click();
         QCOMPARE(choose.seen, QStringList{"Select a Pfx File"});
         QCOMPARE(name, QString("dlgPFX"));
@@ -470,12 +467,7 @@ class TestPrepareIndyIntraweb : public QObject {
         // The folder chooser starts in the field's folder, or in the .pfx file's when empty.
         wizard.edtPFXExport->clear();
         QString start;
-        ModalScript chooser({[&](QWidget* modal) {
-            auto* dialog = qobject_cast<QFileDialog*>(modal);
-            start = withTrailingSeparator(dialog->directory().path());
-            dialog->setDirectory(work.path());
-            static_cast<QDialog*>(dialog)->accept();
-        }});
+        ModalScript chooser({chooseFolder(work.path(), &start)});
         wizard.btnPFXExport->click();
         QCOMPARE(start, inputs.path());
         QCOMPARE(wizard.edtPFXExport->text(), work.path());

@@ -3,26 +3,12 @@
 #include "uGenerateCSRForm.h"
 
 #include <QDir>
-#include <QFileDialog>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QtTest>
 
 namespace {
-
-// Types a path into the folder dialog and confirms it; checks where the dialog started.
-ModalScript::Action chooseFolder(const QString& path, const QString& expectedStart = QString()) {
-    return [=](QWidget* modal) {
-        auto* dialog = qobject_cast<QFileDialog*>(modal);
-        QVERIFY(dialog);
-        if (!expectedStart.isEmpty())
-            QCOMPARE(withTrailingSeparator(dialog->directory().absolutePath()),
-                     withTrailingSeparator(QDir(expectedStart).absolutePath()));
-        dialog->findChild<QLineEdit*>("fileNameEdit")->setText(path);
-        static_cast<QDialog*>(dialog)->accept();
-    };
-}
 
 // Opens the CSR wizard on its organisation page, where the export folder field is.
 struct WizardOnExportPage {
@@ -109,15 +95,11 @@ class TestWizardFrame : public QObject {
     void emptyFolderFieldStartsInTheDefaultAndCancelKeepsIt() {
         WizardOnExportPage on;
         on.wizard.edtExportPath->clear();
-        ModalScript script({[](QWidget* modal) {
-            auto* dialog = qobject_cast<QFileDialog*>(modal);
-            QVERIFY(dialog);
-            QCOMPARE(withTrailingSeparator(dialog->directory().absolutePath()),
-                     withTrailingSeparator(QDir::currentPath()));
-            dialog->reject();
-        }});
+        QString start;
+        ModalScript script({cancelFolderDialog(&start)});
         on.wizard.btnExportPath->click();
         QCOMPARE(script.remaining(), 0);
+        QCOMPARE(start, withTrailingSeparator(QDir::currentPath()));
         QCOMPARE(on.wizard.edtExportPath->text(), QString());
     }
 
@@ -126,9 +108,11 @@ class TestWizardFrame : public QObject {
         QDir(folder.path()).mkdir("existing");
         WizardOnExportPage on;
         on.wizard.edtExportPath->setText(folder.path());
-        ModalScript script({chooseFolder(folder.path() + "existing", folder.path())});
+        QString start;
+        ModalScript script({chooseFolder(folder.path() + "existing", &start)});
         on.wizard.btnExportPath->click();
         QCOMPARE(script.remaining(), 0);
+        QCOMPARE(start, folder.path());
         QCOMPARE(on.wizard.edtExportPath->text(), folder.path() + "existing/");
 
         ModalScript again({chooseFolder(folder.path() + "existing/")});
@@ -155,11 +139,10 @@ class TestWizardFrame : public QObject {
         const QString fresh = folder.path() + "never";
         WizardOnExportPage on;
         const QString before = on.wizard.edtExportPath->text();
-        ModalScript script({chooseFolder(fresh), pressButton(QMessageBox::No), [](QWidget* modal) {
-                                // The chooser is still open after "No".
-                                QVERIFY(qobject_cast<QFileDialog*>(modal));
-                                static_cast<QDialog*>(modal)->reject();
-                            }});
+        // The chooser is still open after "No".
+        QString start;
+        ModalScript script(
+            {chooseFolder(fresh), pressButton(QMessageBox::No), cancelFolderDialog(&start)});
         on.wizard.btnExportPath->click();
         QCOMPARE(script.remaining(), 0);
         QVERIFY(!QFileInfo::exists(fresh));
