@@ -93,15 +93,24 @@ QString fingerprint(const QString& certificatePath) {
 
 const QString kKeyPass = QStringLiteral("key pass");
 
-// A key in the export folder encrypted under kKeyPass and a self-signed certificate for it,
-// made directly with the tool; the inputs of the bundle runs. True when both were made.
-bool makeKeyAndCertificate(const Folders& folders, const QString& key, const QString& cert) {
+// The inputs of the bundle runs, made directly with the tool in the export folder: a key
+// encrypted under kKeyPass and a self-signed certificate for it, both named with blanks.
+struct SourcePair {
+    QString key;
+    QString cert;
+};
+
+// Makes the source pair; both paths are empty when the tool failed.
+SourcePair makeKeyAndCertificate(const Folders& folders) {
+    const QString key = folders.folder + "my key.key";
+    const QString cert = folders.folder + "my cert.cer";
     const QString configuration = folders.folder + "subject.cnf";
     writeFileContent(configuration, kConfiguration);
-    return exitCodeOf({"genrsa", "-aes128", "-passout", pass(kKeyPass), "-out", key, "1024"}) ==
-               0 &&
-           exitCodeOf({"req", "-new", "-x509", "-days", "10", "-config", configuration, "-key", key,
-                       "-passin", pass(kKeyPass), "-out", cert}) == 0;
+    const bool made =
+        exitCodeOf({"genrsa", "-aes128", "-passout", pass(kKeyPass), "-out", key, "1024"}) == 0 &&
+        exitCodeOf({"req", "-new", "-x509", "-days", "10", "-config", configuration, "-key", key,
+                    "-passin", pass(kKeyPass), "-out", cert}) == 0;
+    return made ? SourcePair{key, cert} : SourcePair{};
 }
 
 // Writes the pass-phrase files that the bundle runs read.
@@ -280,10 +289,9 @@ class TestToolContract : public QObject {
 
     void pfxHoldsKeyAndCertificateUnderTheFriendlyName() {
         Folders folders;
-        const QString key = folders.folder + "my key.key";
-        const QString cert = folders.folder + "my cert.cer";
+        const auto [key, cert] = makeKeyAndCertificate(folders);
+        QVERIFY(!key.isEmpty());
         const QString pfx = folders.folder + "my site.pfx";
-        QVERIFY(makeKeyAndCertificate(folders, key, cert));
         writePassPhrases(kKeyPass, "bundle pass");
 
         runOpenSSLTool(exportPfx(folders.prog, key, cert, pfx, "My Site"), false);
@@ -300,10 +308,9 @@ class TestToolContract : public QObject {
 
     void keyAndCertificateFromPfx() {
         Folders folders;
-        const QString key = folders.folder + "source.key";
-        const QString cert = folders.folder + "source.cer";
+        const auto [key, cert] = makeKeyAndCertificate(folders);
+        QVERIFY(!key.isEmpty());
         const QString pfx = folders.folder + "my site.pfx";
-        QVERIFY(makeKeyAndCertificate(folders, key, cert));
         QCOMPARE(exitCodeOf({"pkcs12", "-export", "-inkey", key, "-in", cert, "-passin",
                              pass(kKeyPass), "-out", pfx, "-passout", pass("pfx pass")}),
                  0);
@@ -319,10 +326,9 @@ class TestToolContract : public QObject {
     // phrase, which then becomes the current one for reading it back.
     void keyAndCertificateThroughTheTemporaryBundle() {
         Folders folders;
-        const QString key = folders.folder + "source.key";
-        const QString cert = folders.folder + "source.cer";
+        const auto [key, cert] = makeKeyAndCertificate(folders);
+        QVERIFY(!key.isEmpty());
         const QString bundle = folders.folder + "__tmp.p12";
-        QVERIFY(makeKeyAndCertificate(folders, key, cert));
         writePassPhrases(kKeyPass, "pem pass");
 
         runOpenSSLTool(exportTemporaryBundle(folders.prog, key, cert, folders.folder, "My Site"),
