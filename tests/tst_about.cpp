@@ -69,7 +69,6 @@ class TestAbout : public QObject {
 
     void startLinkAppearsThreeSecondsAfterShowing() {
         TfrmAbout about;
-        QCOMPARE(about.tmrStart->interval(), 3000);
         QVERIFY(!about.tmrStart->isActive());
         QElapsedTimer clock;
         about.show();
@@ -87,7 +86,8 @@ class TestAbout : public QObject {
         QVERIFY(about.isVisible());
 
         QTRY_VERIFY_WITH_TIMEOUT(about.lblStart->isVisible(), 3000);
-        QVERIFY2(clock.elapsed() >= 2900, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(clock.elapsed() >= 2900 && clock.elapsed() < 4500,
+                 qPrintable(QString::number(clock.elapsed())));
         QVERIFY(!about.tmrStart->isActive());
         QTest::qWait(100);
         QVERIFY(about.lblStart->isVisible());
