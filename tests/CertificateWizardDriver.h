@@ -68,25 +68,8 @@ inline void fillPages(TCertificateWizard& wizard, const TypedSubject& subject,
 
 // The subject of a request ("req") or certificate ("x509") file, one attribute a line.
 inline QStringList subjectOf(const QString& kind, const QString& path) {
-    const QString output =
-        runOpenSSL({kind, "-in", path, "-noout", "-subject", "-nameopt", "utf8,sep_multiline"});
-    QStringList lines;
-    for (const QString& line : output.split('\n'))
-        if (line.startsWith("    "))
-            lines << line.mid(4);
-    return lines;
-}
-
-// The names, among those given, in the order in which Tab visits them from the first.
-inline QStringList tabOrder(QWidget* first, const QStringList& names) {
-    QStringList visited;
-    QWidget* widget = first;
-    for (int step = 0; step < 1000 && visited.size() < names.size(); ++step) {
-        if (names.contains(widget->objectName()) && !visited.contains(widget->objectName()))
-            visited << widget->objectName();
-        widget = widget->nextInFocusChain();
-    }
-    return visited;
+    return multilineName(
+        runOpenSSL({kind, "-in", path, "-noout", "-subject", "-nameopt", "utf8,sep_multiline"}));
 }
 
 // The bytes of every file in a folder, by name.

@@ -23,18 +23,6 @@ class TestAuthority {
 
     bool isReady() const { return QFileInfo(folder.file("ca.crt")).size() > 0; }
 
-    // An RSA key at keyPath, encrypted with AES-256 under passPhrase unless it is empty.
-    static bool makeKey(const QString& keyPath, const QString& passPhrase) {
-        QStringList arguments{"genrsa", "-out", keyPath};
-        if (!passPhrase.isEmpty())
-            arguments << "-aes256"
-                      << "-passout"
-                      << "pass:" + passPhrase;
-        arguments << "2048";
-        runOpenSSL(arguments);
-        return QFileInfo(keyPath).size() > 0;
-    }
-
     // A certificate for the key with the given common name, signed by this authority.
     bool sign(const QString& keyPath, const QString& passPhrase, const QString& commonName,
               const QString& certificatePath) const {

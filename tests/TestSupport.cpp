@@ -6,10 +6,13 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDateTime>
 #include <QDialog>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QProcess>
@@ -160,6 +163,62 @@ QString runOpenSSL(const QStringList& arguments, int* exitCode, bool mergeErrors
     if (exitCode)
         *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+QStringList multilineName(const QString& output) {
+    QStringList lines;
+    for (const QString& line : output.split('\n'))
+        if (line.startsWith(QStringLiteral("    ")))
+            lines << line.mid(4);
+    return lines;
+}
+
+bool makeKey(const QString& keyPath, const QString& passPhrase, int bits) {
+    QStringList arguments{QStringLiteral("genrsa"), QStringLiteral("-out"), keyPath};
+    if (!passPhrase.isEmpty())
+        arguments << QStringLiteral("-aes256") << QStringLiteral("-passout")
+                  << QStringLiteral("pass:") + passPhrase;
+    arguments << QString::number(bits);
+    int exitCode = -1;
+    runOpenSSL(arguments, &exitCode);
+    return exitCode == 0 && QFileInfo(keyPath).size() > 0;
+}
+
+qint64 validityDays(const QString& certificate) {
+    const QString output = runOpenSSL({QStringLiteral("x509"), QStringLiteral("-in"), certificate,
+                                       QStringLiteral("-noout"), QStringLiteral("-startdate"),
+                                       QStringLiteral("-enddate")});
+    QVector<QDateTime> dates;
+    for (const QString& line : output.split('\n', Qt::SkipEmptyParts))
+        dates << QLocale::c().toDateTime(line.section('=', 1).simplified(),
+                                         QStringLiteral("MMM d HH:mm:ss yyyy 'GMT'"));
+    if (dates.size() != 2 || !dates[0].isValid() || !dates[1].isValid())
+        return -1;
+    return dates[0].secsTo(dates[1]) / 86400;
+}
+
+void writePassPhraseFiles(const QString& folder, const QByteArray& current,
+                          const QByteArray& fresh) {
+    writeFileContent(folder + kCurrentPassPhraseFile, current);
+    writeFileContent(folder + kNewPassPhraseFile, fresh);
+}
+
+bool passPhraseFilesEmpty(const QString& folder) {
+    for (const QString& name : {kCurrentPassPhraseFile, kNewPassPhraseFile})
+        if (!FileIsPresent(folder + name) || QueryFileSize(folder + name) != 0)
+            return false;
+    return true;
+}
+
+QStringList tabOrder(QWidget* first, const QStringList& names) {
+    QStringList visited;
+    QWidget* widget = first;
+    for (int step = 0; step < 1000 && visited.size() < names.size(); ++step) {
+        if (names.contains(widget->objectName()) && !visited.contains(widget->objectName()))
+            visited << widget->objectName();
+        widget = widget->nextInFocusChain();
+    }
+    return visited;
 }
 
 QByteArray fileContent(const QString& path) {

@@ -91,9 +91,27 @@ ModalScript::Action chooseFolder(const QString& folder, QString* start = nullptr
 // Notes in *start the folder in which the folder dialog starts and cancels it.
 ModalScript::Action cancelFolderDialog(QString* start);
 
+// The names, among those given, in the order in which Tab visits them from the first.
+QStringList tabOrder(QWidget* first, const QStringList& names);
+
 // Runs the system's openssl with the arguments and returns its standard output (stderr is
 // appended when mergeErrors); exitCode receives the exit code.
 QString runOpenSSL(const QStringList& arguments, int* exitCode = nullptr, bool mergeErrors = false);
+
+// The attributes of a name that the tool printed with -nameopt sep_multiline, one a line
+// ("C=US"), without the line that names the field.
+QStringList multilineName(const QString& output);
+// An RSA key of the given size at keyPath, encrypted with AES-256 under passPhrase unless it
+// is empty; true when it was made.
+bool makeKey(const QString& keyPath, const QString& passPhrase, int bits = 2048);
+// The days between a certificate's notBefore and notAfter; -1 when they cannot be read.
+qint64 validityDays(const QString& certificate);
+
+// Writes both pass-phrase files into the folder (which ends in '/').
+void writePassPhraseFiles(const QString& folder, const QByteArray& current,
+                          const QByteArray& fresh);
+// True when both pass-phrase files are present in the folder and empty.
+bool passPhraseFilesEmpty(const QString& folder);
 
 // The whole content of a file (empty when it cannot be read).
 QByteArray fileContent(const QString& path);

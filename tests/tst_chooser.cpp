@@ -24,18 +24,6 @@ int topOf(const TfrmCertwright& chooser, const char* name) {
     return widget ? widget->mapTo(&chooser, QPoint(0, 0)).y() : -1;
 }
 
-void writeEarlierContents(const TempProgramFolder& program) {
-    writeFileContent(program.file(kCurrentPassPhraseFile), "current secret");
-    writeFileContent(program.file(kNewPassPhraseFile), "new secret");
-}
-
-bool bothFilesEmpty(const TempProgramFolder& program) {
-    for (const QString& name : {kCurrentPassPhraseFile, kNewPassPhraseFile})
-        if (!FileIsPresent(program.file(name)) || QueryFileSize(program.file(name)) != 0)
-            return false;
-    return true;
-}
-
 // Records the wizard that Start opens, then closes it with Cancel.
 struct OpenedWizard {
     QString className;
@@ -101,14 +89,7 @@ class TestChooser : public QObject {
         const QStringList expected = {"rbGenerateCSR", "rbSelfSign",    "rbExtractRoot",
                                       "rbPrepareIndy", "rbViewInstall", "rbPrepareIIS",
                                       "btnStart",      "btnClose"};
-        QStringList visited;
-        QWidget* widget = chooser.rbGenerateCSR;
-        do {
-            if (expected.contains(widget->objectName()))
-                visited << widget->objectName();
-            widget = widget->nextInFocusChain();
-        } while (widget != chooser.rbGenerateCSR && visited.size() < expected.size());
-        QCOMPARE(visited, expected);
+        QCOMPARE(tabOrder(chooser.rbGenerateCSR, expected), expected);
     }
 
     void startOpensTheSelectedWizard_data() {
@@ -194,11 +175,11 @@ class TestChooser : public QObject {
         QFETCH(int, how);
         TempProgramFolder program;
         if (earlierContents)
-            writeEarlierContents(program);
+            writePassPhraseFiles(program.path(), "current secret", "new secret");
         TfrmCertwright chooser;
         chooser.show();
         QVERIFY(QTest::qWaitForWindowActive(&chooser));
-        QVERIFY(!bothFilesEmpty(program));
+        QVERIFY(!passPhraseFilesEmpty(program.path()));
         if (how == 0)
             chooser.btnClose->click();
         else if (how == 1)
@@ -206,12 +187,12 @@ class TestChooser : public QObject {
         else
             chooser.close();
         QVERIFY(!chooser.isVisible());
-        QVERIFY(bothFilesEmpty(program));
+        QVERIFY(passPhraseFilesEmpty(program.path()));
     }
 
     void closingReportsAFileThatCannotBeEmptied() {
         TempProgramFolder program;
-        writeEarlierContents(program);
+        writePassPhraseFiles(program.path(), "current secret", "new secret");
         QVERIFY(QFile::remove(program.file(kCurrentPassPhraseFile)));
         QVERIFY(QDir(program.path()).mkdir(kCurrentPassPhraseFile));
         TfrmCertwright chooser;

@@ -57,20 +57,12 @@ QStringList confirm(TfrmPasswordDlg& dialog, const QString& current, const QStri
 }
 
 void writeEarlierContents(const TempProgramFolder& program) {
-    writeFileContent(program.file(kCurrentPassPhraseFile), kEarlierCurrent);
-    writeFileContent(program.file(kNewPassPhraseFile), kEarlierNew);
+    writePassPhraseFiles(program.path(), kEarlierCurrent, kEarlierNew);
 }
 
 bool earlierContentsKept(const TempProgramFolder& program) {
     return fileContent(program.file(kCurrentPassPhraseFile)) == kEarlierCurrent &&
            fileContent(program.file(kNewPassPhraseFile)) == kEarlierNew;
-}
-
-QString makeKey(const TempFolder& folder, const QString& name, const QStringList& extra = {}) {
-    const QString path = folder.file(name);
-    int exitCode = -1;
-    runOpenSSL(QStringList{"genrsa", "-out", path} + extra + QStringList{"1024"}, &exitCode);
-    return exitCode == 0 ? path : QString();
 }
 
 int openKey(const QString& keyPath, const QString& passFile) {
@@ -191,11 +183,10 @@ class TestPasswordDialog : public QObject {
     void toolReadsTheFilesAsTyped() {
         TempProgramFolder program(false);
         TempFolder keys;
-        const QString plainKey = makeKey(keys, "plain.key");
+        const QString plainKey = keys.file("plain.key");
         // Trailing blanks must survive: the key is encrypted under "pass " exactly.
-        const QString encryptedKey =
-            makeKey(keys, "enc.key", {"-aes256", "-passout", "pass:pass "});
-        QVERIFY(!plainKey.isEmpty() && !encryptedKey.isEmpty());
+        const QString encryptedKey = keys.file("enc.key");
+        QVERIFY(makeKey(plainKey, QString(), 1024) && makeKey(encryptedKey, "pass ", 1024));
 
         TfrmPasswordDlg dialog(nullptr);
         dialog.setUp(PassPhraseUse::IISBundle);
@@ -401,11 +392,9 @@ class TestPasswordDialog : public QObject {
         if (existing)
             writeEarlierContents(program);
         emptyPassPhraseFiles();
-        for (const QString& name : {kCurrentPassPhraseFile, kNewPassPhraseFile}) {
-            QVERIFY(FileIsPresent(program.file(name)));
-            QCOMPARE(QueryFileSize(program.file(name)), qint64(0));
+        QVERIFY(passPhraseFilesEmpty(program.path()));
+        for (const QString& name : {kCurrentPassPhraseFile, kNewPassPhraseFile})
             QCOMPARE(modeOf(program.file(name)), 0600);
-        }
     }
 
     void emptyingStopsAtTheFirstFailure() {

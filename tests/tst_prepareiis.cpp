@@ -46,7 +46,7 @@ class TestPrepareIIS : public QObject {
     void navigationAndCaptions() {
         TempProgramFolder program;
         TempFolder work;
-        QVERIFY(TestAuthority::makeKey(work.file("site.key"), QString()));
+        QVERIFY(makeKey(work.file("site.key"), QString()));
         TfrmPrepareIIS wizard(nullptr);
         wizard.show();
         QVERIFY(wizard.windowTitle().contains("Certwright"));
@@ -255,7 +255,7 @@ class TestPrepareIIS : public QObject {
         TempFolder work;
         const QString key = work.file("my.site.key");
         const QString certificate = work.file("issued.pem");
-        QVERIFY(TestAuthority::makeKey(key, "old secret"));
+        QVERIFY(makeKey(key, "old secret"));
         QVERIFY(authority.sign(key, "old secret", "www.example.org", certificate));
         TfrmPrepareIIS wizard(nullptr);
         toPastePage(wizard, key, work.path(), "Shop Server");
@@ -292,7 +292,7 @@ class TestPrepareIIS : public QObject {
         TempProgramFolder program;
         TempFolder work;
         const QString key = work.file("mykey");
-        QVERIFY(TestAuthority::makeKey(key, QString()));
+        QVERIFY(makeKey(key, QString()));
         runOpenSSL({"req", "-new", "-x509", "-key", key, "-subj", "/CN=self.example.org", "-days",
                     "2", "-out", work.file("mykey.cer")});
         QString exportPath = work.path();
@@ -341,9 +341,9 @@ class TestPrepareIIS : public QObject {
         TempProgramFolder program(withTool);
         TempFolder work;
         const QString key = work.file("site.key");
-        QVERIFY(TestAuthority::makeKey(key, "old secret"));
+        QVERIFY(makeKey(key, "old secret"));
         QVERIFY(authority.sign(key, "old secret", "www.example.org", work.file("own.pem")));
-        QVERIFY(TestAuthority::makeKey(work.file("other.key"), QString()));
+        QVERIFY(makeKey(work.file("other.key"), QString()));
         QVERIFY(authority.sign(work.file("other.key"), QString(), "other.example.org",
                                work.file("other.pem")));
         writeFileContent(work.file("garbage.pem"), "-----BEGIN CERTIFICATE-----\nnot base64\n");
@@ -370,7 +370,7 @@ class TestPrepareIIS : public QObject {
         TempProgramFolder program;
         TempFolder work;
         const QString key = work.file("site.key");
-        QVERIFY(TestAuthority::makeKey(key, "old secret"));
+        QVERIFY(makeKey(key, "old secret"));
         QVERIFY(authority.sign(key, "old secret", "www.example.org", work.file("site.crt")));
         writeFileContent(work.file("site.pfx"), "an older bundle");
         TfrmPrepareIIS wizard(nullptr);

@@ -71,10 +71,10 @@ class TestPrepareIndyIntraweb : public QObject {
   private slots:
     void initTestCase() {
         QVERIFY(authority.isReady());
-        QVERIFY(TestAuthority::makeKey(inputs.file("site.key"), "old secret"));
+        QVERIFY(makeKey(inputs.file("site.key"), "old secret"));
         QVERIFY(authority.sign(inputs.file("site.key"), "old secret", "www.example.org",
                                inputs.file("site.pem")));
-        QVERIFY(TestAuthority::makeKey(inputs.file("other.key"), QString()));
+        QVERIFY(makeKey(inputs.file("other.key"), QString()));
         QVERIFY(authority.sign(inputs.file("other.key"), QString(), "other.example.org",
                                inputs.file("other.pem")));
         writeFileContent(inputs.file("garbage.pem"), "--garbage\nnot a certificate\n");

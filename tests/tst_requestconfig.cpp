@@ -19,7 +19,7 @@ RequestConfigValues sampleValues() {
 QStringList subjectFromConfig(const TempFolder& folder) {
     const QString key = folder.file("subject.key");
     if (!QFile::exists(key))
-        runOpenSSL({"genrsa", "-out", key, "1024"});
+        makeKey(key, QString(), 1024);
     int exitCode = -1;
     const QString output =
         runOpenSSL({"req", "-new", "-config", folder.file(RequestConfig::kFileName), "-key", key,
@@ -27,11 +27,7 @@ QStringList subjectFromConfig(const TempFolder& folder) {
                    &exitCode, true);
     if (exitCode != 0)
         qWarning("%s", qPrintable(output));
-    QStringList lines;
-    for (const QString& line : output.split('\n'))
-        if (line.startsWith("    "))
-            lines << line.mid(4);
-    return lines;
+    return multilineName(output);
 }
 
 } // namespace

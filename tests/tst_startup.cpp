@@ -69,8 +69,7 @@ class TestStartup : public QObject {
         TempFolder folder;
         const QString program = folder.file("certwright");
         QVERIFY(QFile::copy(QStringLiteral(CERTWRIGHT_EXECUTABLE), program));
-        writeFileContent(folder.file(kCurrentPassPhraseFile), "current secret");
-        writeFileContent(folder.file(kNewPassPhraseFile), "new secret");
+        writePassPhraseFiles(folder.path(), "current secret", "new secret");
 
         QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -86,10 +85,7 @@ class TestStartup : public QObject {
         QVERIFY(process.waitForFinished(10000));
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(process.exitCode(), 0);
-        for (const QString& name : {kCurrentPassPhraseFile, kNewPassPhraseFile}) {
-            QVERIFY(FileIsPresent(folder.file(name)));
-            QCOMPARE(QueryFileSize(folder.file(name)), qint64(0));
-        }
+        QVERIFY(passPhraseFilesEmpty(folder.path()));
         // Qt's note about a missing runtime folder comes from the test environment.
         for (const QByteArray& line : process.readAllStandardError().split('\n'))
             QVERIFY2(line.isEmpty() || line.startsWith("QStandardPaths:"), line.constData());
