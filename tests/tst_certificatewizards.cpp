@@ -132,6 +132,75 @@ class TestCertificateWizards : public QObject {
         QCOMPARE(tabOrder(wizard->edtDomainName, organizationPage), organizationPage);
     }
 
+    void navigationChecksEveryPage_data() {
+        QTest::addColumn<Kind>("kind");
+        forEachWizard("empty fields", [](QTestData&, Kind) {});
+    }
+    void navigationChecksEveryPage() {
+        QFETCH(Kind, kind);
+        const auto wizard = makeWizard(kind);
+        wizard->show();
+        QVERIFY(QTest::qWaitForWindowActive(wizard.get()));
+        QTest::keyClick(wizard.get(), Qt::Key_Return);
+        QCOMPARE(wizard->currentPage(), 1);
+        QCOMPARE(wizard->btnPrevious->text(), QString("< Previous"));
+        QCOMPARE(wizard->btnNext->text(), QString("Next >"));
+        QCOMPARE(wizard->focusWidget(), wizard->rb1024);
+
+        const QString incomplete = TCertificateWizard::kPageIncompleteMessage;
+        {
+            ModalScript script({pressButton(QMessageBox::Ok)});
+            clickNext(*wizard);
+            QCOMPARE(script.seen, QStringList({incomplete}));
+        }
+        QCOMPARE(wizard->currentPage(), 1);
+        QCOMPARE(wizard->btnPrevious->text(), QString("< Previous"));
+        QTest::keyClicks(wizard->edtEmail, "   ");
+        clickNext(*wizard);
+        QCOMPARE(wizard->currentPage(), 2);
+        QCOMPARE(wizard->focusWidget(), wizard->cbCountry);
+
+        for (QLineEdit* filled : {wizard->edtState, wizard->edtCity}) {
+            ModalScript script({pressButton(QMessageBox::Ok)});
+            clickNext(*wizard);
+            QCOMPARE(script.seen, QStringList({incomplete}));
+            QCOMPARE(wizard->currentPage(), 2);
+            filled->setText("x");
+        }
+        clickNext(*wizard);
+        QCOMPARE(wizard->currentPage(), 3);
+        QCOMPARE(wizard->focusWidget(), wizard->edtDomainName);
+
+        wizard->edtExportPath->clear();
+        for (QLineEdit* filled : {wizard->edtDomainName, wizard->edtLegalName}) {
+            ModalScript script({pressButton(QMessageBox::Ok)});
+            clickNext(*wizard);
+            QCOMPARE(script.seen, QStringList({incomplete}));
+            QCOMPARE(wizard->currentPage(), 3);
+            QCOMPARE(wizard->btnNext->text(), QString("Next >"));
+            filled->setText("x");
+        }
+        {
+            ModalScript script({pressButton(QMessageBox::Ok)});
+            clickNext(*wizard);
+            QCOMPARE(script.seen, QStringList({incomplete}));
+        }
+        QCOMPARE(wizard->edtDomainName->text(), QString("x"));
+
+        QTest::keyClick(wizard.get(), Qt::Key_Escape);
+        QCOMPARE(wizard->currentPage(), 2);
+        clickPrevious(*wizard);
+        QCOMPARE(wizard->currentPage(), 1);
+        QCOMPARE(wizard->btnPrevious->text(), QString("< Previous"));
+        QTest::keyClick(wizard.get(), Qt::Key_Escape);
+        QCOMPARE(wizard->currentPage(), 0);
+        QCOMPARE(wizard->btnPrevious->text(), QString("Cancel"));
+        QCOMPARE(wizard->edtEmail->text(), QString("   "));
+        QTest::keyClick(wizard.get(), Qt::Key_Escape);
+        QVERIFY(!wizard->isVisible());
+        QCOMPARE(wizard->result(), int(QDialog::Accepted));
+    }
+
     // Back from the finished page, Next asks again (for a pass phrase too) and about both files.
     void backFromFinishedPageGeneratesAgain_data() {
         QTest::addColumn<Kind>("kind");
