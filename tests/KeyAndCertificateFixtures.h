@@ -4,13 +4,30 @@
 // that prepare an existing key and certificate for a server.
 
 #include "TestSupport.h"
+#include "uKeyAndCertificateWizard.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QSet>
 #include <QString>
 #include <QStringList>
+
+// What both wizards show when a run fails, and the pass-phrase dialog's title.
+const QString kShownRunFailure =
+    QStringLiteral("Error running process.  Make sure that your password is correct.");
+const QString kPassPhraseTitle = QStringLiteral("Password...");
+
+// Types the key page's entries as a user does and presses Next.
+inline void fillKeyPage(TKeyAndCertificateWizard& wizard, const QString& keyFile,
+                        const QString& exportPath, const QString& commonName) {
+    QTest::keyClicks(wizard.edtKeyFile, keyFile);
+    QTest::keyClicks(wizard.edtExportPath, exportPath);
+    QTest::keyClicks(wizard.edtCommonName, commonName);
+    wizard.btnNext->click();
+}
 
 // A certificate authority of its own in a temporary folder, which signs the test keys.
 class TestAuthority {

@@ -16,24 +16,18 @@
 
 namespace {
 
-const QString kShownRunFailure =
-    QStringLiteral("Error running process.  Make sure that your password is correct.");
 const QString kShownKeyPageMessage =
     QStringLiteral("Please make sure that both files and a path are specified before continuing.");
 const QString kShownCertificateMessage =
     QStringLiteral("Your cert must begin with \"-----BEGIN CERTIFICATE-----\" and end with "
                    "\"-----END CERTIFICATE-----\".");
-const QString kPassPhraseTitle = QStringLiteral("Password...");
 
 // Shows the wizard and moves it to the paste page with the given key page entries.
 void toPastePage(TfrmPrepareIIS& wizard, const QString& keyFile, const QString& exportPath,
                  const QString& commonName) {
     wizard.show();
     wizard.btnNext->click();
-    QTest::keyClicks(wizard.edtKeyFile, keyFile);
-    QTest::keyClicks(wizard.edtExportPath, exportPath);
-    QTest::keyClicks(wizard.edtCommonName, commonName);
-    wizard.btnNext->click();
+    fillKeyPage(wizard, keyFile, exportPath, commonName);
 }
 
 } // namespace

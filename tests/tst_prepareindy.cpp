@@ -17,11 +17,8 @@ namespace {
 
 using Wizard = TfrmPrepareIndyIntraweb;
 
-const QString kShownRunFailure =
-    QStringLiteral("Error running process.  Make sure that your password is correct.");
 const QString kShownPFXPageMessage = QStringLiteral(
     "Please make sure that both a PFX file and an output path are selected before continuing.");
-const QString kPassPhraseTitle = QStringLiteral("Password...");
 const QString kKeyQuestion = QStringLiteral("Do you want to overwrite the key.pem file?");
 const QString kCertificateQuestion = QStringLiteral("Do you want to overwrite the cert.pem file?");
 
@@ -43,10 +40,7 @@ void toPastePage(Wizard& wizard, const QString& keyFile, const QString& exportPa
     wizard.show();
     wizard.btnNext->click();
     wizard.btnNext->click();
-    QTest::keyClicks(wizard.edtKeyFile, keyFile);
-    QTest::keyClicks(wizard.edtExportPath, exportPath);
-    QTest::keyClicks(wizard.edtCommonName, commonName);
-    wizard.btnNext->click();
+    fillKeyPage(wizard, keyFile, exportPath, commonName);
 }
 
 // The key.pem and cert.pem of a folder: the key opens only with the pass phrase, belongs to
