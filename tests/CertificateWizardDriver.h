@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QStackedWidget>
 #include <QtTest>
 
@@ -70,6 +71,25 @@ inline void fillPages(TCertificateWizard& wizard, const TypedSubject& subject,
 inline QStringList subjectOf(const QString& kind, const QString& path) {
     return multilineName(
         runOpenSSL({kind, "-in", path, "-noout", "-subject", "-nameopt", "utf8,sep_multiline"}));
+}
+
+// The size in bits of the RSA key in the file, opened with the pass phrase (which an
+// unencrypted key does not need); -1 when it does not open.
+inline int keyBits(const QString& key, const QString& passPhrase) {
+    int exitCode = -1;
+    const QString text = runOpenSSL(
+        {"rsa", "-in", key, "-passin", "pass:" + passPhrase, "-noout", "-text"}, &exitCode);
+    const auto match = QRegularExpression("Private-Key: \\((\\d+) bit").match(text);
+    return exitCode == 0 && match.hasMatch() ? match.captured(1).toInt() : -1;
+}
+
+// True when the request ("req") or certificate ("x509") file carries the public half of the
+// key, which opens with the pass phrase.
+inline bool carriesPublicKeyOf(const QString& kind, const QString& output, const QString& key,
+                               const QString& passPhrase) {
+    const QString outputKey = runOpenSSL({kind, "-in", output, "-noout", "-pubkey"});
+    return outputKey.contains("PUBLIC KEY") &&
+           outputKey == runOpenSSL({"rsa", "-in", key, "-passin", "pass:" + passPhrase, "-pubout"});
 }
 
 // The bytes of every file in a folder, by name.

@@ -241,12 +241,9 @@ class TestCertificateWizards : public QObject {
         QCOMPARE(wizard->currentPage(), 4);
         QVERIFY(fileContent(key) != firstKey);
         QVERIFY(fileContent(output) != firstOutput);
-        int exitCode = -1;
-        runOpenSSL({"rsa", "-in", key, "-passin", "pass:second phrase", "-noout"}, &exitCode);
-        QCOMPARE(exitCode, 0);
+        QCOMPARE(keyBits(key, "second phrase"), 512);
         QCOMPARE(subjectOf(outputReader(kind), output), subject.expectedSubject());
-        QCOMPARE(runOpenSSL({outputReader(kind), "-in", output, "-noout", "-pubkey"}),
-                 runOpenSSL({"rsa", "-in", key, "-passin", "pass:second phrase", "-pubout"}));
+        QVERIFY(carriesPublicKeyOf(outputReader(kind), output, key, "second phrase"));
         QVERIFY(!QFile::exists(out.file("__config.tmp")));
     }
 
