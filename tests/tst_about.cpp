@@ -147,8 +147,10 @@ class TestAbout : public QObject {
         QList<QUrl> opened;
         setShellOpenerForTesting([&opened](const QUrl& address) { opened << address; });
         TfrmAbout about;
-        about.Image3Click();
-        about.lblViewLicenseClick();
+        about.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&about));
+        QTest::mouseClick(about.Image3, Qt::LeftButton);
+        QTest::mouseClick(about.lblViewLicense, Qt::LeftButton);
         setProgramFolderForTesting(outer.path());
         QCOMPARE(opened.size(), 2);
         QCOMPARE(opened[0].toLocalFile(), folder + "googlepay.html");
