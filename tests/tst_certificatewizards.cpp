@@ -68,8 +68,8 @@ template <typename Row> void forEachWizard(const char* name, Row&& row) {
 
 Q_DECLARE_METATYPE(Kind)
 
-// The generation step that the request and the self-signed certificate wizards share, driven
-// through each wizard's widgets with the real tool.
+// What the request and the self-signed certificate wizards share: their pages, navigation and
+// generation step, driven through each wizard's widgets with the real tool.
 class TestCertificateWizards : public QObject {
     Q_OBJECT
   private slots:
