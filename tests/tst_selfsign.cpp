@@ -58,6 +58,29 @@ class TestSelfSign : public QObject {
         QCOMPARE(wizard.udDays->value(), 1);
     }
 
+    // The Up and Down keys step the term while its field has the focus, as the arrows do.
+    void arrowKeysStepTheTermFromItsField() {
+        TfrmSelfSign wizard(nullptr);
+        wizard.show();
+        clickNext(wizard);
+        typeTerm(wizard, "999");
+        QTest::keyClick(wizard.edtDays, Qt::Key_Up);
+        QCOMPARE(wizard.edtDays->text(), QString("1000"));
+        QCOMPARE(wizard.udDays->value(), 1000);
+        QTest::keyClick(wizard.edtDays, Qt::Key_Down);
+        QTest::keyClick(wizard.edtDays, Qt::Key_Down);
+        QCOMPARE(wizard.edtDays->text(), QString("998"));
+        typeTerm(wizard, "0");
+        QTest::keyClick(wizard.edtDays, Qt::Key_Down);
+        QCOMPARE(wizard.edtDays->text(), QString("0"));
+        // Other keys still edit the field.
+        QTest::keyClick(wizard.edtDays, Qt::Key_Backspace);
+        QTest::keyClicks(wizard.edtDays, "42");
+        QCOMPARE(wizard.edtDays->text(), QString("42"));
+        QTest::keyClick(wizard.edtDays, Qt::Key_Up);
+        QCOMPARE(wizard.edtDays->text(), QString("43"));
+    }
+
     void selfSignedEndToEnd_data() {
         QTest::addColumn<QString>("keySize");
         QTest::addColumn<QString>("term");

@@ -3,6 +3,7 @@
 #include "uOpenSSLCommands.h"
 
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -70,6 +71,19 @@ TfrmSelfSign::TfrmSelfSign(QWidget* owner) : TCertificateWizard(owner, kSetup) {
             udDays->setValue(days);
         }
     });
+    // The arrow keys step the term while the field has the focus, as they do on the arrows.
+    edtDays->installEventFilter(this);
+}
+
+bool TfrmSelfSign::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == edtDays && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Up || key == Qt::Key_Down) {
+            udDays->stepBy(key == Qt::Key_Up ? 1 : -1);
+            return true;
+        }
+    }
+    return TCertificateWizard::eventFilter(watched, event);
 }
 
 void TfrmSelfSign::GenerateSelfSigned(const QString& term, const QString& email,

@@ -2,6 +2,7 @@
 
 #include "uCertificateWizard.h"
 
+class QEvent;
 class QSpinBox;
 
 // Makes a new RSA key, unencrypted, and a certificate that the key signs itself.
@@ -23,6 +24,9 @@ class TfrmSelfSign : public TCertificateWizard {
                             const QString& countryCode, const QString& city, const QString& state,
                             const QString& domain, const QString& legalName,
                             const QString& exportFolder);
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void generateFromPages() override;
