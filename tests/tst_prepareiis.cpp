@@ -315,6 +315,32 @@ class TestPrepareIIS : public QObject {
                  (QSet<QString>{"mykey", "mykey.cer", "mykey.pfx", "opened.pem"}));
     }
 
+    // The tool runs in the program folder; a relative key file and export folder still mean
+    // the ones below the current directory.
+    void relativePathsLieInTheCurrentDirectory() {
+        TempProgramFolder program;
+        TempFolder work;
+        QVERIFY(QDir(work.path()).mkdir("out"));
+        QVERIFY(makeKey(work.file("site.key"), "old secret"));
+        QVERIFY(authority.sign(work.file("site.key"), "old secret", "www.example.org",
+                               work.file("site.cer")));
+        const QString previous = QDir::currentPath();
+        QDir::setCurrent(work.path());
+        TfrmPrepareIIS wizard(nullptr);
+        toPastePage(wizard, "site.key", "out", "Shop Server");
+        QCOMPARE(wizard.memPasteCert->toPlainText(), pemText(work.file("site.cer")));
+        ModalScript script({enterPassPhrases("old secret", "new secret")});
+        wizard.btnNext->click();
+        QDir::setCurrent(previous);
+        QCOMPARE(script.seen, QStringList{kPassPhraseTitle});
+        QCOMPARE(wizard.currentPage(), int(TfrmPrepareIIS::tsFinished));
+        QVERIFY(bundleContent(work.file("out/site.pfx"), "new secret")
+                    .contains("friendlyName: Shop Server"));
+        QCOMPARE(filesIn(work.file("out/")), QSet<QString>{"site.pfx"});
+        QCOMPARE(filesIn(program.path()),
+                 (QSet<QString>{"openssl", "passcurrent.txt", "passnew.txt"}));
+    }
+
     void failedRuns_data() {
         QTest::addColumn<QString>("typedPassPhrase");
         QTest::addColumn<QString>("certificate");

@@ -355,6 +355,40 @@ class TestPrepareIndyIntraweb : public QObject {
         QVERIFY(!wizard.isVisible());
     }
 
+    // The tool runs in the program folder; relative paths still mean the files and the folder
+    // below the current directory, on both routes.
+    void relativePathsLieInTheCurrentDirectory_data() {
+        QTest::addColumn<bool>("pfxRoute");
+        QTest::newRow("pfx route") << true;
+        QTest::newRow("key route") << false;
+    }
+    void relativePathsLieInTheCurrentDirectory() {
+        QFETCH(bool, pfxRoute);
+        TempProgramFolder program;
+        TempFolder work;
+        QVERIFY(QDir(work.path()).mkdir("out"));
+        const QString input = pfxRoute ? "site.pfx" : "site.key";
+        QVERIFY(QFile::copy(inputs.file(input), work.file(input)));
+        const QString previous = QDir::currentPath();
+        QDir::setCurrent(work.path());
+        Wizard wizard(nullptr);
+        if (pfxRoute) {
+            toPFXPage(wizard, input, "out");
+        } else {
+            toPastePage(wizard, input, "out", "Indy Server");
+            wizard.memPasteCert->setPlainText(pemText(inputs.file("site.pem")));
+        }
+        ModalScript script(
+            {enterPassPhrases(pfxRoute ? "pfx secret" : "old secret", "pem secret")});
+        wizard.btnNext->click();
+        QDir::setCurrent(previous);
+        QCOMPARE(script.seen, QStringList{kPassPhraseTitle});
+        QCOMPARE(wizard.currentPage(), int(Wizard::tsFinished));
+        verifyPemPair(work.file("out/"), "pem secret", inputs.file("site.pem"));
+        QCOMPARE(filesIn(program.path()),
+                 (QSet<QString>{"openssl", "passcurrent.txt", "passnew.txt"}));
+    }
+
     // A later run that fails leaves the outputs of the earlier runs; a folder in the place of
     // an output makes its run fail.
     void laterRunFailureKeepsEarlierOutputs_data() {

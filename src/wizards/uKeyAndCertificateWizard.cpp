@@ -2,6 +2,7 @@
 
 #include "uCertwrightCommon.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -67,6 +68,10 @@ QString TKeyAndCertificateWizard::folderOfFile(const QString& fileText) {
     if (fileText.isEmpty())
         return QString();
     return withTrailingSeparator(QFileInfo(fileText).absolutePath());
+}
+
+QString TKeyAndCertificateWizard::pathForTool(const QString& typed) {
+    return QDir::current().absoluteFilePath(typed);
 }
 
 void TKeyAndCertificateWizard::addKeyPage() {

@@ -73,6 +73,10 @@ class TKeyAndCertificateWizard : public TWizardFrame {
     static QString temporaryCertificatePath(const QString& exportText);
     // The folder of a file named in a field, ending in a separator; empty for an empty text.
     static QString folderOfFile(const QString& fileText);
+    // A typed path as the tool must receive it. The tool runs in the program folder, so a
+    // relative path is taken from the current directory, where this program's own checks
+    // read it.
+    static QString pathForTool(const QString& typed);
 
   public slots:
     void btnKeyFileClick();

@@ -120,8 +120,9 @@ QString TfrmPrepareIIS::pfxPath(const QString& keyFile, const QString& exportFol
 }
 
 QStringList TfrmPrepareIIS::commandLinesFor(const KeyAndCertificate& values) const {
-    return {OpenSSLCommands::exportPfx(ProgramFolder(), values.key, values.certificateFile,
-                                       pfxPath(values.key, values.exportText), values.name)};
+    return {OpenSSLCommands::exportPfx(
+        ProgramFolder(), pathForTool(values.key), pathForTool(values.certificateFile),
+        pathForTool(pfxPath(values.key, values.exportText)), values.name)};
 }
 
 void TfrmPrepareIIS::convert(const KeyAndCertificate& values) {

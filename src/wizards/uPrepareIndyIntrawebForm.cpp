@@ -209,10 +209,11 @@ bool TfrmPrepareIndyIntraweb::mayReplaceOutputs(const QString& folder) {
 }
 
 void TfrmPrepareIndyIntraweb::ExtractFromPfx(const QString& pfxFile, const QString& exportText) {
-    const QString folder = withTrailingSeparator(exportText);
-    const QString keyRun = OpenSSLCommands::extractKeyFromPfx(ProgramFolder(), pfxFile, folder);
+    const QString folder = withTrailingSeparator(pathForTool(exportText));
+    const QString pfx = pathForTool(pfxFile);
+    const QString keyRun = OpenSSLCommands::extractKeyFromPfx(ProgramFolder(), pfx, folder);
     const QString certificateRun =
-        OpenSSLCommands::extractCertificateFromPfx(ProgramFolder(), pfxFile, folder);
+        OpenSSLCommands::extractCertificateFromPfx(ProgramFolder(), pfx, folder);
     TfrmPasswordDlg::ask(this, PassPhraseUse::IndyFromPfx);
     if (!mayReplaceOutputs(folder))
         throw SilentAbort();
@@ -224,8 +225,9 @@ void TfrmPrepareIndyIntraweb::ExtractFromPfx(const QString& pfxFile, const QStri
 
 QStringList TfrmPrepareIndyIntraweb::commandLinesFor(const KeyAndCertificate& values) const {
     const QString prog = ProgramFolder();
-    const QString folder = withTrailingSeparator(values.exportText);
-    return {OpenSSLCommands::exportTemporaryBundle(prog, values.key, values.certificateFile, folder,
+    const QString folder = withTrailingSeparator(pathForTool(values.exportText));
+    return {OpenSSLCommands::exportTemporaryBundle(prog, pathForTool(values.key),
+                                                   pathForTool(values.certificateFile), folder,
                                                    values.name),
             OpenSSLCommands::extractKeyFromTemporaryBundle(prog, folder),
             OpenSSLCommands::extractCertificateFromTemporaryBundle(prog, folder)};
@@ -238,7 +240,7 @@ void TfrmPrepareIndyIntraweb::convert(const KeyAndCertificate& values) {
 void TfrmPrepareIndyIntraweb::ConvertKeyAndCert(const QString& friendlyName, const QString& keyFile,
                                                 const QString& certificateFile,
                                                 const QString& exportText) {
-    const QString folder = withTrailingSeparator(exportText);
+    const QString folder = withTrailingSeparator(pathForTool(exportText));
     const QStringList runs = commandLinesFor({friendlyName, keyFile, certificateFile, exportText});
     TfrmPasswordDlg::ask(this, PassPhraseUse::IndyFromKey);
     if (!mayReplaceOutputs(folder))
