@@ -7,6 +7,7 @@
 #include "uKeyAndCertificateWizard.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
@@ -117,4 +118,16 @@ inline bool printedInOrder(const QString& pdf, const QStringList& stored) {
         at = found + expected.size();
     }
     return true;
+}
+
+// Puts into the program folder, in place of the tool, a script that announces each run on its
+// standard output ("tool run: " and its first argument) and then lets the real tool's pkcs12
+// command do the work; a script loses the sub-command, which the tool takes from its program
+// name, and every run of these wizards is a pkcs12 run.
+inline void installAnnouncingPkcs12Tool(const TempProgramFolder& program) {
+    const QString script = program.file("openssl");
+    writeFileContent(script, QByteArray("#!/bin/sh\n"
+                                        "echo \"tool run: $1\"\n"
+                                        "exec " OPENSSL_TOOL " pkcs12 \"$@\"\n"));
+    QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }

@@ -341,6 +341,30 @@ class TestPrepareIIS : public QObject {
                  (QSet<QString>{"openssl", "passcurrent.txt", "passnew.txt"}));
     }
 
+    // Under the debug switch the run's output reaches the program's standard error; without it
+    // nothing does.
+    void debugSwitchShowsTheRun() {
+        TempProgramFolder program(false);
+        installAnnouncingPkcs12Tool(program);
+        TempFolder work;
+        QVERIFY(makeKey(work.file("site.key"), QString()));
+        QVERIFY(authority.sign(work.file("site.key"), QString(), "www.example.org",
+                               work.file("site.cer")));
+        for (const bool debug : {true, false}) {
+            DebugMode = debug;
+            TfrmPrepareIIS wizard(nullptr);
+            toPastePage(wizard, work.file("site.key"), work.path(), "Shop Server");
+            StandardErrorCapture capture;
+            ModalScript script({enterPassPhrases("", "new secret"), pressButton(QMessageBox::Yes)});
+            wizard.btnNext->click();
+            const QStringList shown = capture.text().split('\n').filter("tool run: ");
+            DebugMode = false;
+            QCOMPARE(wizard.currentPage(), int(TfrmPrepareIIS::tsFinished));
+            QCOMPARE(shown, debug ? QStringList{"tool run: -export"} : QStringList());
+            QVERIFY(!bundleContent(work.file("site.pfx"), "new secret").isEmpty());
+        }
+    }
+
     void failedRuns_data() {
         QTest::addColumn<QString>("typedPassPhrase");
         QTest::addColumn<QString>("certificate");

@@ -389,6 +389,38 @@ class TestPrepareIndyIntraweb : public QObject {
                  (QSet<QString>{"openssl", "passcurrent.txt", "passnew.txt"}));
     }
 
+    // Under the debug switch every run's output reaches the program's standard error, on both
+    // routes; without it none does.
+    void debugSwitchShowsEveryRun_data() {
+        QTest::addColumn<bool>("pfxRoute");
+        QTest::addColumn<QStringList>("runs");
+        QTest::newRow("pfx route") << true << QStringList{"tool run: -in", "tool run: -in"};
+        QTest::newRow("key route")
+            << false
+            << QStringList{"tool run: -export", "tool run: -nocerts", "tool run: -clcerts"};
+    }
+    void debugSwitchShowsEveryRun() {
+        QFETCH(bool, pfxRoute);
+        QFETCH(QStringList, runs);
+        TempProgramFolder program(false);
+        installAnnouncingPkcs12Tool(program);
+        for (const bool debug : {true, false}) {
+            TempFolder work;
+            DebugMode = debug;
+            Wizard wizard(nullptr);
+            toRunPage(wizard, pfxRoute, pfxRoute ? "site.pfx" : "site.pem", work.path());
+            StandardErrorCapture capture;
+            ModalScript script(
+                {enterPassPhrases(pfxRoute ? "pfx secret" : "old secret", "pem secret")});
+            wizard.btnNext->click();
+            const QStringList shown = capture.text().split('\n').filter("tool run: ");
+            DebugMode = false;
+            QCOMPARE(wizard.currentPage(), int(Wizard::tsFinished));
+            QCOMPARE(shown, debug ? runs : QStringList());
+            verifyPemPair(work.path(), "pem secret", inputs.file("site.pem"));
+        }
+    }
+
     // A later run that fails leaves the outputs of the earlier runs; a folder in the place of
     // an output makes its run fail.
     void laterRunFailureKeepsEarlierOutputs_data() {
