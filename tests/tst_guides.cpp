@@ -44,6 +44,18 @@ class TestGuides : public QObject {
         QCOMPARE(guide.result(), int(QDialog::Accepted));
     }
 
+    void rootGuideEndsOnlyByFinishOrCloseBox() {
+        // Its cancel button is hidden, so Escape has nothing to press.
+        TfrmExtractRoot guide(nullptr);
+        guide.show();
+        QTest::keyClick(guide.memInstructions, Qt::Key_Escape);
+        QTest::keyClick(&guide, Qt::Key_Escape);
+        QVERIFY(guide.isVisible());
+        guide.close();
+        QVERIFY(!guide.isVisible());
+        QCOMPARE(guide.result(), int(QDialog::Rejected));
+    }
+
     void rootGuidePrintsEveryLineTwice() {
         TempFolder folder;
         TfrmExtractRoot guide(nullptr);
@@ -167,7 +179,7 @@ class TestGuides : public QObject {
             QVERIFY(index >= 0);
             viewer.cbWebServers->setCurrentIndex(index);
         }
-        viewer.btnNext->click();
+        QTest::keyClick(viewer.cbWebServers, Qt::Key_Return);
         setShellOpenerForTesting({});
         QCOMPARE(opened.size(), 1);
         QCOMPARE(opened.first().toString(), "https://www.example.org/docs/webinstall/" + page);
@@ -187,7 +199,7 @@ class TestGuides : public QObject {
         {
             TfrmViewInstructions viewer(nullptr);
             viewer.show();
-            QTest::keyClick(&viewer, Qt::Key_Escape);
+            QTest::keyClick(viewer.cbWebServers, Qt::Key_Escape);
             QVERIFY(!viewer.isVisible());
         }
         {

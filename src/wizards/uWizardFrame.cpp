@@ -282,9 +282,11 @@ void TWizardFrame::sbPrintClick() {
 }
 
 void TWizardFrame::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier &&
-        btnPrevious->isVisible()) {
-        btnPrevious->click();
+    // Escape belongs to btnPrevious alone: a guide that hides it ends only by Finish or the
+    // close box.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        if (btnPrevious->isVisible())
+            btnPrevious->click();
         return;
     }
     QDialog::keyPressEvent(event);
