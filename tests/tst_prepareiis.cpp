@@ -14,6 +14,12 @@
 #include <QToolButton>
 #include <QtTest>
 
+#include <cstring>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 namespace {
 
 const QString kShownKeyPageMessage =
@@ -171,6 +177,34 @@ class TestPrepareIIS : public QObject {
         wizard.btnPrevious->click();
         wizard.btnNext->click();
         QCOMPARE(wizard.memPasteCert->toPlainText(), shown == "earlier" ? "edited" : expected);
+    }
+
+    // A sibling that cannot be read is reported on the paste page, where the certificate can
+    // still be pasted by hand.
+    void unreadableSiblingLeavesThePastePage() {
+        TempProgramFolder program;
+        TempFolder work;
+        writeFileContent(work.file("site.key"), "key");
+        // A socket is no folder, yet it cannot be opened as a file, whoever runs the test.
+        const int socketHandle = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const QByteArray socketPath = QFile::encodeName(work.file("site.cer"));
+        QVERIFY(std::size_t(socketPath.size()) < sizeof(address.sun_path));
+        std::memcpy(address.sun_path, socketPath.constData(), std::size_t(socketPath.size()));
+        QCOMPARE(::bind(socketHandle, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+        TfrmPrepareIIS wizard(nullptr);
+        wizard.memPasteCert->setPlainText("earlier");
+        ModalScript script({pressButton(QMessageBox::Ok)});
+        toPastePage(wizard, work.file("site.key"), work.path(), "www.example.org");
+        ::close(socketHandle);
+        QCOMPARE(script.seen.size(), 1);
+        QVERIFY2(script.seen.constFirst().contains(work.file("site.cer")),
+                 qPrintable(script.seen.constFirst()));
+        QCOMPARE(wizard.currentPage(), int(TfrmPrepareIIS::tsPasteCert));
+        QCOMPARE(wizard.btnPrevious->text(), QString("< Back"));
+        QCOMPARE(wizard.btnNext->text(), QString("Next >"));
+        QCOMPARE(wizard.memPasteCert->toPlainText(), QString("earlier"));
     }
 
     void pastedCertificateCheck_data() {

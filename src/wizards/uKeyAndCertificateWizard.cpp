@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QStackedWidget>
 #include <QTextEdit>
 #include <QVBoxLayout>
 
@@ -104,6 +105,7 @@ void TKeyAndCertificateWizard::addKeyPage() {
 
 void TKeyAndCertificateWizard::addPastePage() {
     QVBoxLayout* page = addPage("tsPasteCert");
+    pastePage = pcWizard->count() - 1;
     Label7 = makeLabel("Label7", kPasteCertCaption);
     page->addWidget(Label7);
     memPasteCert = new QTextEdit;
@@ -144,6 +146,9 @@ void TKeyAndCertificateWizard::leaveKeyPage() {
     if (!complete)
         throw PageError(kKeyPageMessage);
 
+    // The paste page shows before the sibling certificate is read, so that a file that cannot
+    // be read still leaves the user free to paste the certificate there.
+    showPage(pastePage);
     const QString sibling = siblingCertificate(keyFile);
     if (sibling.isEmpty())
         return;

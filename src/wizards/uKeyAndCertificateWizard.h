@@ -117,5 +117,7 @@ class TKeyAndCertificateWizard : public TWizardFrame {
     void showEvent(QShowEvent* event) override;
 
   private:
+    int pastePage = -1;
+
     void writeTemporaryCertificate(const QString& path, const QString& text);
 };
