@@ -20,18 +20,20 @@ class TestGenerateCSR : public QObject {
         QTest::addColumn<QString>("domain");
         QTest::addColumn<QString>("legalName");
         QTest::addColumn<QString>("baseName");
-        QTest::newRow("512, wildcard") << "512"
-                                       << "*.shop.test"
-                                       << "Smith & Sons #2"
-                                       << "wildcard.shop.test";
-        QTest::newRow("1024, quoting characters") << "1024"
-                                                  << "www.shop.test"
-                                                  << "a$b\\c \"q\" it's"
-                                                  << "www.shop.test";
-        QTest::newRow("2048, two wildcards")
+        // Codes that the standard no longer assigns go to the subject as the table gives them.
+        QTest::addColumn<int>("countryIndex");
+        QTest::newRow("512, wildcard, GERMANY") << "512"
+                                                << "*.shop.test"
+                                                << "Smith & Sons #2"
+                                                << "wildcard.shop.test" << 81;
+        QTest::newRow("1024, quoting characters, FRANCE, METROPOLITAN") << "1024"
+                                                                        << "www.shop.test"
+                                                                        << "a$b\\c \"q\" it's"
+                                                                        << "www.shop.test" << 74;
+        QTest::newRow("2048, two wildcards, YUGOSLAVIA")
             << "2048"
             << "*.*.shop.test" << QString::fromUtf8("Müller & Söhne")
-            << "wildcard.wildcard.shop.test";
+            << "wildcard.wildcard.shop.test" << 237;
     }
 
     void requestEndToEnd() {
@@ -39,13 +41,14 @@ class TestGenerateCSR : public QObject {
         QFETCH(QString, domain);
         QFETCH(QString, legalName);
         QFETCH(QString, baseName);
+        QFETCH(int, countryIndex);
         TempProgramFolder program;
         TempFolder out;
         TypedSubject subject;
         subject.keySize = keySize;
         subject.domain = domain;
         subject.legalName = legalName;
-        subject.countryIndex = 81; // GERMANY
+        subject.countryIndex = countryIndex;
         subject.state = QString::fromUtf8("Bayern #1");
         subject.city = QString::fromUtf8("München");
         TfrmGenerateCSR wizard(nullptr);
