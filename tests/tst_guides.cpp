@@ -39,7 +39,7 @@ class TestGuides : public QObject {
     void rootGuideFinishCloses() {
         TfrmExtractRoot guide(nullptr);
         guide.show();
-        QTest::keyClick(&guide, Qt::Key_Return);
+        QTest::keyClick(guide.memInstructions, Qt::Key_Return);
         QVERIFY(!guide.isVisible());
         QCOMPARE(guide.result(), int(QDialog::Accepted));
     }

@@ -3,6 +3,8 @@
 #include "uGenerateCSRForm.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStackedWidget>
@@ -21,6 +23,25 @@ struct WizardOnExportPage {
         wizard.edtState->setText("State");
         wizard.edtCity->setText("City");
         wizard.btnNext->click();
+    }
+};
+
+// A two-page wizard whose first page runs the tool once to make `output`.
+class OneRunWizard : public TWizardFrame {
+  public:
+    static inline const QString kFailure = QStringLiteral("The key could not be made.");
+
+    explicit OneRunWizard(const QString& output)
+        : TWizardFrame(nullptr, WizardLook{QStringLiteral("One run"), QStringLiteral("< Back")}) {
+        addPage("tsWork");
+        addPage("tsDone");
+        setNavigation({WizardPage{[this, output] {
+                                      runTool(QStringLiteral("genrsa -out \"%1\" 512").arg(output),
+                                              true, output, kFailure);
+                                      return 1;
+                                  },
+                                  kCloseWizard},
+                       WizardPage{[] { return kCloseWizard; }, 0, nullptr, true}});
     }
 };
 
@@ -73,6 +94,35 @@ class TestWizardFrame : public QObject {
             QVERIFY(!wizard.isVisible());
             QCOMPARE(wizard.result(), int(QDialog::Rejected));
         }
+    }
+
+    void toolRunIsJudgedByItsOutputFile() {
+        TempFolder out;
+        const QString key = out.file("site.key");
+        {
+            TempProgramFolder program;
+            OneRunWizard wizard(key);
+            wizard.show();
+            wizard.btnNext->click();
+            QCOMPARE(wizard.currentPage(), 1);
+            QCOMPARE(wizard.btnNext->text(), QString("Finish"));
+            QVERIFY(runOpenSSL({"rsa", "-in", key, "-noout", "-check"}).contains("RSA key ok"));
+        }
+        // A tool that leaves an empty output: the run failed, and the empty file goes.
+        TempProgramFolder program(false);
+        writeFileContent(program.file("openssl"), "#!/bin/sh\n: > \"$2\"\n");
+        QFile::setPermissions(program.file("openssl"),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        OneRunWizard wizard(key);
+        wizard.show();
+        ModalScript script({pressButton(QMessageBox::Ok)});
+        wizard.btnNext->click();
+        QCOMPARE(script.remaining(), 0);
+        QCOMPARE(script.seen, QStringList{OneRunWizard::kFailure});
+        QVERIFY(!QFileInfo::exists(key));
+        QCOMPARE(wizard.currentPage(), 0);
+        QCOMPARE(wizard.btnPrevious->text(), QString("< Back"));
+        QCOMPARE(wizard.btnNext->text(), QString("Next >"));
     }
 
     void emptyFolderFieldStartsInTheDefaultAndCancelKeepsIt() {
