@@ -167,6 +167,21 @@ class TestWizardFrame : public QObject {
         QCOMPARE(on.wizard.edtExportPath->text(), fresh + "/");
     }
 
+    void folderThatCannotBeCreatedIsReported() {
+        TempFolder folder;
+        writeFileContent(folder.file("plain.txt"), "not a folder");
+        const QString impossible = folder.file("plain.txt/inner");
+        WizardOnExportPage on;
+        on.wizard.edtExportPath->setText(folder.path());
+        ModalScript script({chooseFolder(impossible), pressButton(QMessageBox::Yes),
+                            pressButton(QMessageBox::Ok)});
+        on.wizard.btnExportPath->click();
+        QCOMPARE(script.remaining(), 0);
+        QCOMPARE(script.seen.last(), "Cannot create the folder \"" + impossible + "\"");
+        QCOMPARE(on.wizard.edtExportPath->text(), folder.path());
+        QCOMPARE(fileContent(folder.file("plain.txt")), QByteArray("not a folder"));
+    }
+
     void noToCreationKeepsTheChooserOpen() {
         TempFolder folder;
         const QString fresh = folder.path() + "never";

@@ -33,6 +33,7 @@ const QString kOverwriteCaption = QStringLiteral("Confirm");
 const QString kPrintErrorCaption = QStringLiteral("Error");
 const QString kFolderChooserCaption = QStringLiteral("Select a folder");
 const QString kBrowseCaption = QStringLiteral("...");
+const QString kFolderNotCreatedMessage = QStringLiteral("Cannot create the folder \"%1\"");
 
 // A 16 by 16 printer drawn in code, so that the program carries no picture file for it.
 QIcon printerIcon() {
@@ -84,7 +85,7 @@ QString chooseFolderFrom(QWidget* parent, const QString& startFolder) {
     if (chosen.isEmpty())
         return QString();
     if (!QDir().mkpath(chosen))
-        throw PageError(QStringLiteral("Cannot create the folder \"%1\"").arg(chosen));
+        throw PageError(kFolderNotCreatedMessage.arg(chosen));
     return withTrailingSeparator(chosen);
 }
 
