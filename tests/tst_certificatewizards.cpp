@@ -405,6 +405,40 @@ class TestCertificateWizards : public QObject {
         QVERIFY(!QFile::exists(program.file("passnew.txt")));
         QCOMPARE(wizard->currentPage(), 3);
     }
+
+    // Under the debug switch the key run's output reaches the program's standard error; the
+    // request or certificate run's output never does.
+    void debugSwitchShowsOnlyTheKeyRun_data() {
+        QTest::addColumn<Kind>("kind");
+        QTest::addColumn<QString>("keyRun");
+        forEachWizard("key run only", [](QTestData& row, Kind kind) {
+            row << QString(kind == Kind::Request ? "tool run: -des3" : "tool run: -out");
+        });
+    }
+    void debugSwitchShowsOnlyTheKeyRun() {
+        QFETCH(Kind, kind);
+        QFETCH(QString, keyRun);
+        TempProgramFolder program(false);
+        installAnnouncingTool(program);
+        TempFolder out;
+        TypedSubject subject;
+        subject.keySize = "512";
+        for (const bool debug : {true, false}) {
+            DebugMode = debug;
+            const auto wizard = makeWizard(kind);
+            wizard->show();
+            fillPages(*wizard, subject, out.path());
+            StandardErrorCapture capture;
+            ModalScript script(generationAnswers(kind, {QMessageBox::Yes, QMessageBox::Yes}));
+            clickNext(*wizard);
+            const QStringList shown = capture.text().split('\n').filter("tool run: ");
+            DebugMode = false;
+            QCOMPARE(wizard->currentPage(), 4);
+            QCOMPARE(shown, debug ? QStringList{keyRun} : QStringList());
+        }
+        QCOMPARE(subjectOf(outputReader(kind), out.file("www.shop.test" + outputExtension(kind))),
+                 subject.expectedSubject());
+    }
 };
 
 QTEST_MAIN(TestCertificateWizards)

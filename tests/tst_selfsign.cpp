@@ -215,31 +215,6 @@ class TestSelfSign : public QObject {
         QCOMPARE(wizard.currentPage(), 3);
         QCOMPARE(wizard.btnNext->text(), QString("Next >"));
     }
-
-    // Under the debug switch the key run's output reaches the program's standard error; the
-    // certificate run's output never does.
-    void debugSwitchShowsOnlyTheKeyRun() {
-        TempProgramFolder program(false);
-        installAnnouncingTool(program);
-        TempFolder out;
-        TypedSubject subject;
-        subject.keySize = "512";
-        for (const bool debug : {true, false}) {
-            DebugMode = debug;
-            TfrmSelfSign wizard(nullptr);
-            wizard.show();
-            fillPages(wizard, subject, out.path());
-            StandardErrorCapture capture;
-            ModalScript script({pressButton(QMessageBox::Yes), pressButton(QMessageBox::Yes)});
-            clickNext(wizard);
-            const QString shown = capture.text();
-            DebugMode = false;
-            QCOMPARE(wizard.currentPage(), 4);
-            QCOMPARE(shown.contains("tool run: -out"), debug);
-            QVERIFY2(!shown.contains("tool run: -new"), qPrintable(shown));
-        }
-        QCOMPARE(validityDays(out.file("www.shop.test.cer")), qint64(365));
-    }
 };
 
 QTEST_MAIN(TestSelfSign)
