@@ -5,6 +5,7 @@
 
 #include <QButtonGroup>
 #include <QDir>
+#include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
 #include <QPointer>
@@ -202,7 +203,8 @@ class TestChooser : public QObject {
         QCOMPARE(script.seen.size(), 1);
         QVERIFY2(script.seen.first().contains(program.file(kCurrentPassPhraseFile)),
                  qPrintable(script.seen.first()));
-        QCOMPARE(fileContent(program.file(kNewPassPhraseFile)), QByteArray("new secret"));
+        QVERIFY(QFileInfo::exists(program.file(kNewPassPhraseFile)));
+        QCOMPARE(fileContent(program.file(kNewPassPhraseFile)), QByteArray());
         QVERIFY2(!chooser.isVisible(), "the exit goes on after the error");
     }
 };

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <optional>
 #include <tuple>
 #include <utility>
 
@@ -92,10 +93,20 @@ void writePassPhraseFile(const QString& fileName, const QString& passPhrase) {
 }
 
 void emptyPassPhraseFiles() {
+    // One file that cannot be emptied must not leave the other's pass phrase on disk as well,
+    // so both are tried; the first failure is the one reported.
+    std::optional<PageError> failure;
     for (const QString& name : {kCurrentPassPhraseFile, kNewPassPhraseFile}) {
-        QFile file(ProgramFolder() + name);
-        openTruncated(file);
+        try {
+            QFile file(ProgramFolder() + name);
+            openTruncated(file);
+        } catch (const PageError& error) {
+            if (!failure)
+                failure = error;
+        }
     }
+    if (failure)
+        throw *failure;
 }
 
 TfrmPasswordDlg::TfrmPasswordDlg(QWidget* owner)

@@ -25,7 +25,7 @@ inline const QString kNewPassPhraseFile = QStringLiteral("passnew.txt");
 void writePassPhraseFile(const QString& fileName, const QString& passPhrase);
 
 // Cuts both pass-phrase files to length 0 (creating them when missing), "passcurrent.txt"
-// first; throws PageError when one cannot be emptied (the second is then not tried).
+// first; both are always tried, and the first that cannot be emptied is reported (PageError).
 void emptyPassPhraseFiles();
 
 // Asks for pass phrases and writes both pass-phrase files.
