@@ -524,6 +524,21 @@ class TestPrepareIIS : public QObject {
         wizard.btnKeyFile->click();
         QCOMPARE(cancel.remaining(), 0);
         QCOMPARE(wizard.edtKeyFile->text(), QString("typed.key"));
+
+        // A typed name without an extension gets the default one, unless it names a file as
+        // it is typed.
+        writeFileContent(work.file("mykey"), "key");
+        for (const QString& typed : {work.file("site"), work.file("mykey")}) {
+            // A "File not found" box in the dialog fails the test rather than waiting.
+            ModalScript typedName(
+                {onWindow<QFileDialog>(
+                     [&](QFileDialog* dialog) { typeIntoFileDialog(dialog, typed); }),
+                 [](QWidget* modal) { QFAIL(qPrintable("unexpected: " + modal->windowTitle())); }});
+            wizard.btnKeyFile->click();
+            QCOMPARE(typedName.seen, QStringList{"Select a Key File"});
+            QCOMPARE(wizard.edtKeyFile->text(),
+                     typed == work.file("site") ? work.file("site.key") : typed);
+        }
     }
 
     // The export folder's chooser starts in the key file's folder while the field is empty.

@@ -26,6 +26,24 @@ const QString kReadFailure = QStringLiteral("Cannot read the certificate file \"
 const QString kWriteFailure = QStringLiteral("Cannot write the certificate file \"%1\". %2");
 const QString kDeleteFailure = QStringLiteral("Cannot delete the file \"%1\". %2");
 
+// The open-file dialog. Qt gives every typed name without an extension the default one, even
+// a name that is an existing file as typed (a key file "mykey"); such a file is taken as it is.
+class OpenFileDialog : public QFileDialog {
+  public:
+    using QFileDialog::QFileDialog;
+
+    void accept() override {
+        const QString defaultExtension = defaultSuffix();
+        setDefaultSuffix(QString());
+        if (FileIsPresent(selectedFiles().value(0))) {
+            QDialog::accept();
+            return;
+        }
+        setDefaultSuffix(defaultExtension);
+        QFileDialog::accept();
+    }
+};
+
 } // namespace
 
 TKeyAndCertificateWizard::TKeyAndCertificateWizard(QWidget* owner, const WizardLook& look)
@@ -123,7 +141,7 @@ void TKeyAndCertificateWizard::btnKeyFileClick() {
 
 void TKeyAndCertificateWizard::chooseFileInto(const OpenFileSetup& setup, QLineEdit* fileField,
                                               QLineEdit* folderField) {
-    QFileDialog dialog(this, setup.title, folderOfFile(fileField->text()));
+    OpenFileDialog dialog(this, setup.title, folderOfFile(fileField->text()));
     dialog.setObjectName(QLatin1String(setup.name));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setFileMode(QFileDialog::ExistingFile);
