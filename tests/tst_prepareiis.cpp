@@ -399,6 +399,25 @@ class TestPrepareIIS : public QObject {
         }
     }
 
+    // A key file that lies in the export folder under the name of the .pfx file is refused
+    // before the pass phrases are asked for, instead of being deleted before the tool reads it.
+    void keyNamedLikeTheOutputIsKept() {
+        TempProgramFolder program;
+        TempFolder work;
+        const QString key = work.file("shop.pfx");
+        QVERIFY(makeKey(key, QString()));
+        const QByteArray before = fileContent(key);
+        TfrmPrepareIIS wizard(nullptr);
+        toPastePage(wizard, key, work.path(), "Shop Server");
+        wizard.memPasteCert->setPlainText("--");
+        ModalScript script({pressButton(QMessageBox::Ok)});
+        wizard.btnNext->click();
+        QCOMPARE(script.seen, QStringList{TfrmPrepareIIS::kInputIsOutputMessage.arg(key)});
+        QCOMPARE(wizard.currentPage(), int(TfrmPrepareIIS::tsPasteCert));
+        QCOMPARE(fileContent(key), before);
+        QVERIFY(!QFile::exists(program.file("passnew.txt")));
+    }
+
     void failedRuns_data() {
         QTest::addColumn<QString>("typedPassPhrase");
         QTest::addColumn<QString>("certificate");

@@ -421,6 +421,38 @@ class TestPrepareIndyIntraweb : public QObject {
         }
     }
 
+    // An input that lies in the export folder under the name of an output is refused before
+    // the pass phrases are asked for, instead of being deleted before the tool reads it.
+    void inputNamedLikeAnOutputIsKept_data() {
+        QTest::addColumn<bool>("pfxRoute");
+        QTest::addColumn<QString>("inputName");
+        QTest::newRow("pfx route, cert.pem") << true << "cert.pem";
+        QTest::newRow("key route, key.pem") << false << "key.pem";
+        QTest::newRow("key route, __tmp.p12") << false << "__tmp.p12";
+    }
+    void inputNamedLikeAnOutputIsKept() {
+        QFETCH(bool, pfxRoute);
+        QFETCH(QString, inputName);
+        TempProgramFolder program;
+        TempFolder work;
+        const QString input = work.file(inputName);
+        QVERIFY(QFile::copy(inputs.file(pfxRoute ? "site.pfx" : "site.key"), input));
+        const QByteArray before = fileContent(input);
+        Wizard wizard(nullptr);
+        if (pfxRoute) {
+            toPFXPage(wizard, input, work.path());
+        } else {
+            toPastePage(wizard, input, work.path(), "Indy Server");
+            wizard.memPasteCert->setPlainText(pemText(inputs.file("site.pem")));
+        }
+        ModalScript script({pressButton(QMessageBox::Ok)});
+        wizard.btnNext->click();
+        QCOMPARE(script.seen, QStringList{Wizard::kInputIsOutputMessage.arg(input)});
+        QCOMPARE(wizard.currentPage(), int(pfxRoute ? Wizard::tsSelectPFX : Wizard::tsPasteCert));
+        QCOMPARE(fileContent(input), before);
+        QVERIFY(!QFile::exists(program.file("passnew.txt")));
+    }
+
     // A later run that fails leaves the outputs of the earlier runs; a folder in the place of
     // an output makes its run fail.
     void laterRunFailureKeepsEarlierOutputs_data() {

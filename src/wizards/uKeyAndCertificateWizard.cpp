@@ -186,6 +186,7 @@ void TKeyAndCertificateWizard::leavePastePage() {
                                    edtExportPath->text()};
     // Refuses a value that would break a command line while nothing has been written yet.
     commandLinesFor(values);
+    refuseInputAmong(values.key, {values.certificateFile});
     writeTemporaryCertificate(values.certificateFile, text);
     convert(values);
     QFile::remove(values.certificateFile);
@@ -197,6 +198,13 @@ void TKeyAndCertificateWizard::writeTemporaryCertificate(const QString& path, co
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
         file.write(content) != content.size() || !file.flush())
         throw PageError(kWriteFailure.arg(path, file.errorString()));
+}
+
+void TKeyAndCertificateWizard::refuseInputAmong(const QString& input, const QStringList& written) {
+    const QString inputFile = QFileInfo(input).canonicalFilePath();
+    for (const QString& path : written)
+        if (FileIsPresent(path) && QFileInfo(path).canonicalFilePath() == inputFile)
+            throw PageError(kInputIsOutputMessage.arg(input));
 }
 
 void TKeyAndCertificateWizard::removeExistingFile(const QString& path) {

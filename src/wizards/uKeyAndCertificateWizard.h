@@ -36,6 +36,9 @@ class TKeyAndCertificateWizard : public TWizardFrame {
     static inline const QString kRunFailureMessage =
         QStringLiteral("Error running process.  Make sure that your password is correct.");
     static inline const QString kTemporaryCertificateName = QStringLiteral("__cert.txt");
+    static inline const QString kInputIsOutputMessage =
+        QStringLiteral("The file \"%1\" would be replaced by the files that are made from it. "
+                       "Please choose another folder for the exported files.");
     // The key page's label as it opens, and as it reads for a key made with OpenSSL.
     static inline const QString kOpenSSLKeyCaption =
         QStringLiteral("Please select your OpenSSL Key file:");
@@ -113,6 +116,9 @@ class TKeyAndCertificateWizard : public TWizardFrame {
     // Deletes a file that the user agreed to replace; a file that stays would pass for the
     // tool's output.
     static void removeExistingFile(const QString& path);
+    // Refuses (PageError) an input file that is one of the files the step writes or deletes:
+    // it would be gone before the tool reads it. Call it before anything is asked or touched.
+    static void refuseInputAmong(const QString& input, const QStringList& written);
 
     void showEvent(QShowEvent* event) override;
 

@@ -134,6 +134,7 @@ void TfrmPrepareIIS::CreatePfx(const QString& friendlyName, const QString& keyFi
     const QString pfx = pfxPath(keyFile, exportText);
     const QString commandLine =
         commandLinesFor({friendlyName, keyFile, certificateFile, exportText}).constFirst();
+    refuseInputAmong(keyFile, {pfx});
     TfrmPasswordDlg::ask(this, PassPhraseUse::IISBundle);
     if (FileIsPresent(pfx) && !askOverwrite(kOverwriteQuestion.arg(QFileInfo(pfx).fileName())))
         return;

@@ -214,6 +214,7 @@ void TfrmPrepareIndyIntraweb::ExtractFromPfx(const QString& pfxFile, const QStri
     const QString keyRun = OpenSSLCommands::extractKeyFromPfx(ProgramFolder(), pfx, folder);
     const QString certificateRun =
         OpenSSLCommands::extractCertificateFromPfx(ProgramFolder(), pfx, folder);
+    refuseInputAmong(pfxFile, {folder + kKeyFileName, folder + kCertificateFileName});
     TfrmPasswordDlg::ask(this, PassPhraseUse::IndyFromPfx);
     if (!mayReplaceOutputs(folder))
         throw SilentAbort();
@@ -242,6 +243,8 @@ void TfrmPrepareIndyIntraweb::ConvertKeyAndCert(const QString& friendlyName, con
                                                 const QString& exportText) {
     const QString folder = withTrailingSeparator(pathForTool(exportText));
     const QStringList runs = commandLinesFor({friendlyName, keyFile, certificateFile, exportText});
+    refuseInputAmong(
+        keyFile, {folder + kKeyFileName, folder + kCertificateFileName, folder + kBundleFileName});
     TfrmPasswordDlg::ask(this, PassPhraseUse::IndyFromKey);
     if (!mayReplaceOutputs(folder))
         return;
