@@ -156,10 +156,10 @@ void TCertificateWizard::buildOrganizationPage() {
     for (QWidget* widget :
          std::initializer_list<QWidget*>{Label11, edtDomainName, Label12, edtLegalName, Label3})
         page->addWidget(widget);
-    const BrowseField exportPath =
-        addFolderField(page, "edtExportPath", "btnExportPath", [] { return QDir::currentPath(); });
+    const BrowseField exportPath = addBrowseField(page, "edtExportPath", "btnExportPath");
     edtExportPath = exportPath.edit;
     btnExportPath = exportPath.button;
+    connect(btnExportPath, &QPushButton::clicked, this, &TCertificateWizard::btnExportPathClick);
     page->addStretch();
     setTabOrder(edtDomainName, edtLegalName);
     setTabOrder(edtLegalName, edtExportPath);
@@ -255,4 +255,8 @@ void TCertificateWizard::generate(const CertificateValues& values) {
     runTool(keyCommand, true, folder + keyFile, kRunFailedMessage);
     const auto removeConfig = qScopeGuard([&folder] { RequestConfig::remove(folder); });
     runTool(outputCommand, false, folder + outputFile, kRunFailedMessage);
+}
+
+void TCertificateWizard::btnExportPathClick() {
+    runGuarded(this, [this] { chooseFolder(edtExportPath, QDir::currentPath()); });
 }

@@ -76,6 +76,9 @@ class TCertificateWizard : public TWizardFrame {
     QPushButton* btnExportPath;
     QTextEdit* memRootInstructions;
 
+  public slots:
+    void btnExportPathClick();
+
   protected:
     TCertificateWizard(QWidget* owner, const CertificateWizardSetup& setup);
 

@@ -102,9 +102,7 @@ void TKeyAndCertificateWizard::addKeyPage() {
     btnKeyFile = keyFile.button;
     Label8 = makeLabel("Label8", kExportPathCaption);
     page->addWidget(Label8);
-    const BrowseField exportPath = addFolderField(page, "edtExportPath", "btnCertExport", [this] {
-        return folderOfFile(edtKeyFile->text());
-    });
+    const BrowseField exportPath = addBrowseField(page, "edtExportPath", "btnCertExport");
     edtExportPath = exportPath.edit;
     btnCertExport = exportPath.button;
     Label9 = makeLabel("Label9", kCommonNameCaption);
@@ -119,6 +117,8 @@ void TKeyAndCertificateWizard::addKeyPage() {
     setTabOrder(edtExportPath, btnCertExport);
     setTabOrder(btnCertExport, edtCommonName);
     connect(btnKeyFile, &QPushButton::clicked, this, &TKeyAndCertificateWizard::btnKeyFileClick);
+    connect(btnCertExport, &QPushButton::clicked, this,
+            &TKeyAndCertificateWizard::btnCertExportClick);
 }
 
 void TKeyAndCertificateWizard::addPastePage() {
@@ -137,6 +137,10 @@ void TKeyAndCertificateWizard::addPastePage() {
 
 void TKeyAndCertificateWizard::btnKeyFileClick() {
     runGuarded(this, [this] { chooseFileInto(kSelectKeySetup, edtKeyFile, edtExportPath); });
+}
+
+void TKeyAndCertificateWizard::btnCertExportClick() {
+    runGuarded(this, [this] { chooseFolder(edtExportPath, folderOfFile(edtKeyFile->text())); });
 }
 
 void TKeyAndCertificateWizard::chooseFileInto(const OpenFileSetup& setup, QLineEdit* fileField,

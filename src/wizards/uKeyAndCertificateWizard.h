@@ -83,6 +83,7 @@ class TKeyAndCertificateWizard : public TWizardFrame {
 
   public slots:
     void btnKeyFileClick();
+    void btnCertExportClick();
 
   protected:
     // The values of a conversion, taken from the fields when the paste page is left.

@@ -162,9 +162,7 @@ void TfrmPrepareIndyIntraweb::addPFXPages() {
     btnSelectPFX = pfxFile.button;
     Label5 = makeLabel("Label5", kPFXExportCaption);
     selectPFX->addWidget(Label5);
-    const BrowseField pfxExport = addFolderField(selectPFX, "edtPFXExport", "btnPFXExport", [this] {
-        return folderOfFile(edtPFXFile->text());
-    });
+    const BrowseField pfxExport = addBrowseField(selectPFX, "edtPFXExport", "btnPFXExport");
     edtPFXExport = pfxExport.edit;
     btnPFXExport = pfxExport.button;
     selectPFX->addStretch();
@@ -173,10 +171,15 @@ void TfrmPrepareIndyIntraweb::addPFXPages() {
     setTabOrder(btnSelectPFX, edtPFXExport);
     setTabOrder(edtPFXExport, btnPFXExport);
     connect(btnSelectPFX, &QPushButton::clicked, this, &TfrmPrepareIndyIntraweb::btnSelectPFXClick);
+    connect(btnPFXExport, &QPushButton::clicked, this, &TfrmPrepareIndyIntraweb::btnPFXExportClick);
 }
 
 void TfrmPrepareIndyIntraweb::btnSelectPFXClick() {
     runGuarded(this, [this] { chooseFileInto(kSelectPFXSetup, edtPFXFile, edtPFXExport); });
+}
+
+void TfrmPrepareIndyIntraweb::btnPFXExportClick() {
+    runGuarded(this, [this] { chooseFolder(edtPFXExport, folderOfFile(edtPFXFile->text())); });
 }
 
 int TfrmPrepareIndyIntraweb::leaveKeySourcePage() {

@@ -72,6 +72,7 @@ class TfrmPrepareIndyIntraweb : public TKeyAndCertificateWizard {
 
   public slots:
     void btnSelectPFXClick();
+    void btnPFXExportClick();
 
   protected:
     QStringList commandLinesFor(const KeyAndCertificate& values) const override;

@@ -200,18 +200,8 @@ TWizardFrame::BrowseField TWizardFrame::addBrowseField(QVBoxLayout* layout, cons
     return {field, button};
 }
 
-TWizardFrame::BrowseField TWizardFrame::addFolderField(QVBoxLayout* layout, const char* editName,
-                                                       const char* buttonName,
-                                                       std::function<QString()> defaultStart) {
-    const BrowseField folder = addBrowseField(layout, editName, buttonName);
-    connect(folder.button, &QPushButton::clicked, this, [this, field = folder.edit, defaultStart] {
-        runGuarded(this, [&] { chooseFolder(field, defaultStart); });
-    });
-    return folder;
-}
-
-void TWizardFrame::chooseFolder(QLineEdit* field, const std::function<QString()>& defaultStart) {
-    const QString start = field->text().isEmpty() ? defaultStart() : field->text();
+void TWizardFrame::chooseFolder(QLineEdit* field, const QString& defaultStart) {
+    const QString start = field->text().isEmpty() ? defaultStart : field->text();
     const QString chosen = chooseFolderFrom(this, start);
     if (!chosen.isEmpty())
         field->setText(chosen);

@@ -93,10 +93,9 @@ class TWizardFrame : public QDialog {
     // Adds a field and its "..." button to the layout, as one row.
     static BrowseField addBrowseField(QVBoxLayout* layout, const char* editName,
                                       const char* buttonName);
-    // Adds a folder field whose button runs the folder chooser, starting in the field's text
-    // or, when empty, in defaultStart().
-    BrowseField addFolderField(QVBoxLayout* layout, const char* editName, const char* buttonName,
-                               std::function<QString()> defaultStart);
+    // The folder chooser of a folder field's "..." button: it starts in the field's text or,
+    // when that is empty, in defaultStart, and puts the chosen folder into the field.
+    void chooseFolder(QLineEdit* field, const QString& defaultStart);
 
     // The overwrite question with Yes and No; true unless the user answers No.
     bool askOverwrite(const QString& question);
@@ -113,7 +112,6 @@ class TWizardFrame : public QDialog {
     QString backCaption;
     QPrinter* dlgPrintPrinter;
     void resetCaptions();
-    void chooseFolder(QLineEdit* field, const std::function<QString()>& defaultStart);
 };
 
 // Lets the user pick or type a folder; a typed folder that does not exist is created (with
