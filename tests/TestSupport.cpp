@@ -87,9 +87,14 @@ void ModalScript::poll() {
     // window it opens in turn is still seen by the timer.
     QMetaObject::invokeMethod(
         this,
-        [action = actions.takeFirst(), target = QPointer<QWidget>(modal)] {
-            if (!target)
+        [this, action = actions.takeFirst(), target = QPointer<QWidget>(modal)] {
+            // The window closed before its turn (a dialog that was already on its way out when
+            // the timer saw it): the action waits for the next window instead of being lost.
+            if (!target) {
+                actions.prepend(action);
+                lastHandled = nullptr;
                 return;
+            }
             action(target);
             // A failed check returns from the action early, perhaps before it answered.
             if (target && target->isVisible() && QTest::currentTestFailed())
