@@ -1,15 +1,29 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and starts Certwright.
+# Installs what is missing, builds, and starts Certwright in the home folder.
 set -euo pipefail
 cd "$(dirname "$0")"
-tools/setup.sh certwright
-if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+
+# Said before the set-up and the build, which take minutes the first time. --help and
+# --version need no display.
+needs_display=true
+for argument in "$@"; do
+    case $argument in
+    --help | --version) needs_display=false ;;
+    esac
+done
+if $needs_display && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] &&
+    [ -z "${QT_QPA_PLATFORM:-}" ]; then
     echo "Certwright needs a graphical desktop: no DISPLAY or WAYLAND_DISPLAY is set." >&2
     exit 1
 fi
+
+tools/setup.sh certwright
+program=$PWD/build/certwright
+# The wizards offer the working folder as export folder: the home folder, not this checkout.
+cd "$HOME"
 # A display that cannot be reached gets one clear line instead of Qt's page of advice;
 # everything else the program writes to standard error (the -DEBUG output) passes through.
-exec build/certwright "$@" 2> >(awk '
+exec "$program" "$@" 2> >(awk '
     /could not connect to display/ {
         print "Certwright cannot open the display \"" ENVIRON["DISPLAY"] "\": is a desktop running there?"
         gone = 1
