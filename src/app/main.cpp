@@ -6,7 +6,47 @@
 #include <QApplication>
 #include <QIcon>
 
+#include <cstdio>
+#include <cstring>
+
+namespace {
+const char kUsage[] =
+    "Usage: certwright [-DEBUG]\n"
+    "       certwright --help | --version\n"
+    "\n"
+    "Guides a web-server administrator through making keys, certificate requests,\n"
+    "self-signed certificates and certificate bundles; the system's openssl tool\n"
+    "does the cryptography.\n"
+    "\n"
+    "  -DEBUG     copy the output of the openssl runs to standard error\n"
+    "             (first argument only, any letter case)\n"
+    "  --help     show this help and exit\n"
+    "  --version  show the version and exit\n";
+const char kVersionLine[] = "certwright " CERTWRIGHT_VERSION "\n";
+
+// The text that --help or --version asks for, or nullptr when the program is to start.
+const char* requestedInformation(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0)
+            return kUsage;
+        if (std::strcmp(argv[i], "--version") == 0)
+            return kVersionLine;
+    }
+    return nullptr;
+}
+
+// Exit status 1 when the text could not be written (a closed or full standard output).
+int printInformation(const char* text) {
+    const bool written = std::fputs(text, stdout) >= 0 && std::fflush(stdout) == 0;
+    return written ? 0 : 1;
+}
+} // namespace
+
 int main(int argc, char** argv) {
+    // Answered before QApplication exists, so they need no display and open no window.
+    if (const char* information = requestedInformation(argc, argv))
+        return printInformation(information);
+
     // Qt removes the options it knows from the arguments, so the switch is read first.
     const bool debugSwitch = readDebugSwitch(argc, argv);
     QApplication app(argc, argv);
