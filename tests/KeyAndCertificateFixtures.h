@@ -39,7 +39,7 @@ class TestAuthority {
                     "/CN=Certwright Test Authority", "-days", "2"});
     }
 
-    bool isReady() const { return QFileInfo(folder.file("ca.crt")).size() > 0; }
+    bool isReady() const { return QFileInfo(certificate()).size() > 0; }
 
     // A certificate for the key with the given common name, signed by this authority.
     bool sign(const QString& keyPath, const QString& passPhrase, const QString& commonName,
@@ -47,11 +47,20 @@ class TestAuthority {
         const QString request = folder.file(QFileInfo(keyPath).fileName() + ".csr");
         runOpenSSL({"req", "-new", "-key", keyPath, "-passin", "pass:" + passPhrase, "-subj",
                     "/CN=" + commonName, "-out", request});
-        runOpenSSL({"x509", "-req", "-in", request, "-CA", folder.file("ca.crt"), "-CAkey",
-                    folder.file("ca.key"), "-CAcreateserial", "-days", "2", "-out",
-                    certificatePath});
+        return signRequest(request, certificatePath);
+    }
+
+    // A certificate for a request, signed by this authority, that carries the extensions
+    // the request asks for.
+    bool signRequest(const QString& request, const QString& certificatePath) const {
+        runOpenSSL({"x509", "-req", "-in", request, "-CA", certificate(), "-CAkey",
+                    folder.file("ca.key"), "-CAcreateserial", "-days", "2", "-copy_extensions",
+                    "copy", "-out", certificatePath});
         return QFileInfo(certificatePath).size() > 0;
     }
+
+    // The authority's own certificate, which clients trust.
+    QString certificate() const { return folder.file("ca.crt"); }
 
   private:
     TempFolder folder;

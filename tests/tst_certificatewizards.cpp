@@ -2,7 +2,6 @@
 #include "TestSupport.h"
 #include "uCertwrightCommon.h"
 #include "uGenerateCSRForm.h"
-#include "uOpenSSLCommands.h"
 #include "uSelfSignForm.h"
 
 #include <QLabel>
@@ -84,13 +83,14 @@ class TestCertificateWizards : public QObject {
             << "This wizard will generate a Certificate Request.  \n\nA Certificate Request is sent"
             << QStringList({"Your Certificate Request has been generated.", "",
                             "You may now submit this request to a Certificate ", "Authority."})
-            << QStringList({"rb1024", "rb2048", "rb512", "edtEmail"});
+            << QStringList({"rb1024", "rb2048", "rb512", "rb4096", "edtEmail"});
         QTest::newRow("self-signed")
             << Kind::SelfSigned << "Generate and Self Sign"
             << "This wizard will generate a self-signed certificate.\n\nA self signed certificate"
             << QStringList({"Your Certificate Request has been generated.", "",
                             "Your certificate may now be installed in a web server."})
-            << QStringList({"rb1024", "rb2048", "rb512", "edtDays", "udDays", "edtEmail"});
+            << QStringList(
+                   {"rb1024", "rb2048", "rb512", "rb4096", "edtDays", "udDays", "edtEmail"});
     }
     void freshWizardShowsItsDefaults() {
         QFETCH(Kind, kind);
@@ -111,8 +111,13 @@ class TestCertificateWizards : public QObject {
         QCOMPARE(pages, QStringList({"tsStart", "tsBitsize", "tsLocaleInfo", "tsOrganizationInfo",
                                      "tsFinished"}));
         QVERIFY2(wizard->Label1->text().startsWith(start), qPrintable(wizard->Label1->text()));
-        QVERIFY(wizard->rb1024->isChecked());
-        QVERIFY(!wizard->rb2048->isChecked() && !wizard->rb512->isChecked());
+        QCOMPARE(wizard->Label4->text(),
+                 QString("Select the bit size of your key pair:  (2048 recommended)"));
+        QStringList keySizes;
+        for (const QRadioButton* button :
+             {wizard->rb1024, wizard->rb2048, wizard->rb512, wizard->rb4096})
+            keySizes << button->text() + (button->isChecked() ? " (selected)" : "");
+        QCOMPARE(keySizes, QStringList({"1024 bit", "2048 bit (selected)", "512 bit", "4096 bit"}));
         QCOMPARE(wizard->cbCountry->count(), 240);
         QCOMPARE(wizard->cbCountry->currentText(), QString("UNITED STATES"));
         QCOMPARE(wizard->cbCountry->itemText(48),
@@ -375,7 +380,15 @@ class TestCertificateWizards : public QObject {
         refused("backslash", "a\\b", "Acme", "", path("a\\b"));
         refused("dot", ".", "Acme", "", path("."));
         refused("dot dot", "..", "Acme", "", path(".."));
-        refused("quote in domain", "a\"b", "Acme", "", OpenSSLCommands::doubleQuoteMessage("a\"b"));
+        const auto noHost = [](const QString& domain) {
+            return TCertificateWizard::kDomainNameMessage.arg(domain);
+        };
+        refused("quote in domain", "a\"b", "Acme", "", noHost("a\"b"));
+        refused("blank in domain", "www.shop test", "Acme", "", noHost("www.shop test"));
+        refused("comma in domain", "a.test,b.test", "Acme", "", noHost("a.test,b.test"));
+        refused("inner asterisk", "www.*.test", "Acme", "", noHost("www.*.test"));
+        refused("two wildcards", "*.*.shop.test", "Acme", "", noHost("*.*.shop.test"));
+        refused("empty label", "www..shop.test", "Acme", "", noHost("www..shop.test"));
         refused("quote in folder", "www.shop.test", "Acme", "q\"/", "double quote");
         refused("not Latin-1", "www.shop.test", QString::fromUtf8("Łódź Sp."), "", "Latin-1");
     }

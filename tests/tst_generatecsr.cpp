@@ -22,18 +22,27 @@ class TestGenerateCSR : public QObject {
         QTest::addColumn<QString>("baseName");
         // Codes that the standard no longer assigns go to the subject as the table gives them.
         QTest::addColumn<int>("countryIndex");
-        QTest::newRow("512, wildcard, GERMANY") << "512"
-                                                << "*.shop.test"
-                                                << "Smith & Sons #2"
-                                                << "wildcard.shop.test" << 81;
-        QTest::newRow("1024, quoting characters, FRANCE, METROPOLITAN") << "1024"
-                                                                        << "www.shop.test"
-                                                                        << "a$b\\c \"q\" it's"
-                                                                        << "www.shop.test" << 74;
-        QTest::newRow("2048, two wildcards, YUGOSLAVIA")
-            << "2048"
-            << "*.*.shop.test" << QString::fromUtf8("Müller & Söhne")
-            << "wildcard.wildcard.shop.test" << 237;
+        // The subjectAltName that the request asks for.
+        QTest::addColumn<QString>("altName");
+        QTest::newRow("512, wildcard, GERMANY")
+            << "512"
+            << "*.shop.test"
+            << "Smith & Sons #2"
+            << "wildcard.shop.test" << 81 << "DNS:*.shop.test, DNS:shop.test";
+        QTest::newRow("1024, quoting characters, FRANCE, METROPOLITAN")
+            << "1024"
+            << "www.shop.test"
+            << "a$b\\c \"q\" it's"
+            << "www.shop.test" << 74 << "DNS:www.shop.test, DNS:shop.test";
+        QTest::newRow("4096, outside ASCII, YUGOSLAVIA")
+            << "4096" << QString::fromUtf8("www.bücher.test") << QString::fromUtf8("Müller & Söhne")
+            << QString::fromUtf8("www.bücher.test") << 237
+            << "DNS:www.xn--bcher-kva.test, DNS:xn--bcher-kva.test";
+        QTest::newRow("512, IP address, UNITED STATES")
+            << "512"
+            << "192.0.2.7"
+            << "Acme"
+            << "192.0.2.7" << 224 << "IP Address:192.0.2.7";
     }
 
     void requestEndToEnd() {
@@ -42,6 +51,7 @@ class TestGenerateCSR : public QObject {
         QFETCH(QString, legalName);
         QFETCH(QString, baseName);
         QFETCH(int, countryIndex);
+        QFETCH(QString, altName);
         TempProgramFolder program;
         TempFolder out;
         TypedSubject subject;
@@ -78,6 +88,11 @@ class TestGenerateCSR : public QObject {
         runOpenSSL({"req", "-in", csr, "-noout", "-verify"}, &exitCode);
         QCOMPARE(exitCode, 0);
         QCOMPARE(subjectOf("req", csr), subject.expectedSubject());
+        const QString text = runOpenSSL({"req", "-in", csr, "-noout", "-text"});
+        QVERIFY2(text.contains("Requested Extensions:\n                X509v3 Subject Alternative "
+                               "Name: \n                    " +
+                               altName + "\n"),
+                 qPrintable(text));
         QVERIFY(carriesPublicKeyOf("req", csr, key, kPassPhrase));
 
         clickNext(wizard);

@@ -5,6 +5,7 @@
 #include "uPasswordForm.h"
 #include "uPrepareIISForm.h"
 
+#include <QCheckBox>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -67,8 +68,11 @@ class TestPrepareIIS : public QObject {
         QCOMPARE(wizard.lblSelectKeyFile->text(), QString("Please select your OpenSSL Key file:"));
 
         // The keyboard walks the key page in its own order.
-        const QList<QWidget*> tabOrder{wizard.edtKeyFile, wizard.btnKeyFile, wizard.edtExportPath,
-                                       wizard.btnCertExport, wizard.edtCommonName};
+        QCOMPARE(wizard.cbLegacyPfx->text(), QString("For Windows Server 2016 and older"));
+        QVERIFY(wizard.cbLegacyPfx->isVisible() && !wizard.cbLegacyPfx->isChecked());
+        const QList<QWidget*> tabOrder{wizard.edtKeyFile,    wizard.btnKeyFile,
+                                       wizard.edtExportPath, wizard.btnCertExport,
+                                       wizard.edtCommonName, wizard.cbLegacyPfx};
         for (int i = 0; i + 1 < tabOrder.size(); ++i) {
             QWidget* next = tabOrder[i]->nextInFocusChain();
             while (!(next->focusPolicy() & Qt::TabFocus))
@@ -277,8 +281,19 @@ class TestPrepareIIS : public QObject {
     }
 
     // A key from a request, its certificate from an authority: the .pfx holds both under the
-    // friendly name and opens only with the new pass phrase.
+    // friendly name, opens only with the new pass phrase and is protected as chosen on the key
+    // page.
+    void encryptedKeyBecomesPfx_data() {
+        QTest::addColumn<bool>("forOlderWindows");
+        QTest::addColumn<QStringList>("protection");
+        QTest::newRow("current") << false
+                                 << QStringList({"MAC: sha256", "PBES2, PBKDF2, AES-256-CBC"});
+        QTest::newRow("for Windows Server 2016 and older")
+            << true << QStringList({"MAC: sha1", "pbeWithSHA1And3-KeyTripleDES-CBC"});
+    }
     void encryptedKeyBecomesPfx() {
+        QFETCH(bool, forOlderWindows);
+        QFETCH(QStringList, protection);
         TempProgramFolder program;
         TempFolder work;
         const QString key = work.file("my.site.key");
@@ -286,7 +301,12 @@ class TestPrepareIIS : public QObject {
         QVERIFY(makeKey(key, "old secret"));
         QVERIFY(authority.sign(key, "old secret", "www.example.org", certificate));
         TfrmPrepareIIS wizard(nullptr);
-        toPastePage(wizard, key, work.path(), "Shop Server");
+        wizard.show();
+        wizard.btnNext->click();
+        if (forOlderWindows)
+            QTest::keyClick(wizard.cbLegacyPfx, Qt::Key_Space);
+        QCOMPARE(wizard.cbLegacyPfx->isChecked(), forOlderWindows);
+        fillKeyPage(wizard, key, work.path(), "Shop Server");
         wizard.memPasteCert->setPlainText(pemText(certificate));
         ModalScript script({enterPassPhrases("old secret", "new secret")});
         wizard.btnNext->click();
@@ -299,6 +319,10 @@ class TestPrepareIIS : public QObject {
         const QString pfx = work.file("my.site.pfx");
         QVERIFY(bundleContent(pfx, "old secret").isEmpty());
         const QString content = bundleContent(pfx, "new secret");
+        const QString info = runOpenSSL(
+            {"pkcs12", "-in", pfx, "-info", "-noout", "-passin", "pass:new secret"}, nullptr, true);
+        for (const QString& algorithm : protection)
+            QVERIFY2(info.contains(algorithm), qPrintable(info));
         QVERIFY(content.contains("friendlyName: Shop Server"));
         writeFileContent(work.file("opened.pem"), content.toUtf8());
         QCOMPARE(keyModulus(work.file("opened.pem"), QString()), keyModulus(key, "old secret"));

@@ -100,15 +100,111 @@ class TestRequestConfig : public QObject {
                                     "prompt= no\r\n"
                                     "default_bits= 2048\r\n"
                                     "distinguished_name= req_distinguished_name\r\n"
+                                    "req_extensions= requested_extensions\r\n"
+                                    "x509_extensions= certificate_extensions\r\n"
                                     "[ req_distinguished_name ]\r\n"
                                     "C                      = US\r\n"
                                     "ST                     = New York \r\n"
                                     "L                      = Springfield\r\n"
                                     "O                      = Acme Widgets, Inc.\r\n"
                                     "CN                     = *.shop.test\r\n"
-                                    "emailAddress           = admin@shop.test\r\n";
+                                    "emailAddress           = admin@shop.test\r\n"
+                                    "[ requested_extensions ]\r\n"
+                                    "subjectAltName= DNS:*.shop.test, DNS:shop.test\r\n"
+                                    "[ certificate_extensions ]\r\n"
+                                    "subjectAltName= DNS:*.shop.test, DNS:shop.test\r\n"
+                                    "basicConstraints= CA:FALSE\r\n"
+                                    "keyUsage= digitalSignature, keyEncipherment\r\n"
+                                    "extendedKeyUsage= serverAuth\r\n";
         const QByteArray written = fileContent(folder.file("__config.tmp"));
         QCOMPARE(written, expected);
+    }
+
+    // What clients match the host name against; empty for a domain that can name no host.
+    void subjectAltNameOfTheDomain_data() {
+        QTest::addColumn<QString>("domain");
+        QTest::addColumn<QString>("altName");
+        QTest::newRow("host") << "shop.test"
+                              << "DNS:shop.test";
+        QTest::newRow("www") << "www.shop.test"
+                             << "DNS:www.shop.test, DNS:shop.test";
+        QTest::newRow("WWW, letter case kept") << "WWW.Shop.test"
+                                               << "DNS:WWW.Shop.test, DNS:Shop.test";
+        QTest::newRow("www inside") << "shop.www.test"
+                                    << "DNS:shop.www.test";
+        QTest::newRow("www alone") << "www."
+                                   << "DNS:www.";
+        QTest::newRow("wildcard") << "*.shop.test"
+                                  << "DNS:*.shop.test, DNS:shop.test";
+        QTest::newRow("single label") << "intranet"
+                                      << "DNS:intranet";
+        QTest::newRow("underscore") << "a_b.test"
+                                    << "DNS:a_b.test";
+        QTest::newRow("IPv4") << "192.0.2.7"
+                              << "IP:192.0.2.7";
+        QTest::newRow("IPv6") << "2001:db8::1"
+                              << "IP:2001:db8::1";
+        QTest::newRow("outside ASCII") << QString::fromUtf8("www.bücher.test")
+                                       << "DNS:www.xn--bcher-kva.test, DNS:xn--bcher-kva.test";
+        QTest::newRow("wildcard outside ASCII")
+            << QString::fromUtf8("*.bücher.test")
+            << "DNS:*.xn--bcher-kva.test, DNS:xn--bcher-kva.test";
+        for (const char* refused :
+             {"shop test", " shop.test", "shop.test ", "a,b.test", "*", "*.", "a*.shop.test",
+              "*.*.shop.test", "www.*.test", "*shop.test", "shop#test", "a$b.test", "a..b",
+              "-shop.test", "fe80::1%eth0", "[::1]", "a:b", "a@b"})
+            QTest::addRow("refused: %s", refused) << refused << "";
+    }
+    void subjectAltNameOfTheDomain() {
+        QFETCH(QString, domain);
+        QFETCH(QString, altName);
+        QCOMPARE(RequestConfig::subjectAltName(domain), altName);
+    }
+
+    // The request asks for the subjectAltName; the self-signed certificate is a version 3
+    // server certificate that carries it.
+    void toolReadsTheExtensions_data() {
+        QTest::addColumn<QString>("domain");
+        QTest::addColumn<QString>("altName");
+        QTest::newRow("wildcard") << "*.shop.test"
+                                  << "DNS:*.shop.test, DNS:shop.test";
+        QTest::newRow("IP address") << "192.0.2.7"
+                                    << "IP Address:192.0.2.7";
+        QTest::newRow("outside ASCII")
+            << QString::fromUtf8("bücher.test") << "DNS:xn--bcher-kva.test";
+    }
+    void toolReadsTheExtensions() {
+        QFETCH(QString, domain);
+        QFETCH(QString, altName);
+        TempFolder folder;
+        RequestConfigValues values = sampleValues();
+        values.domain = domain;
+        RequestConfig::checkValues(values);
+        RequestConfig::write(folder.path(), values);
+        const QString key = folder.file("subject.key");
+        QVERIFY(makeKey(key, QString(), 1024));
+        const QString configuration = folder.file(RequestConfig::kFileName);
+        int exitCode = -1;
+        const QString request =
+            runOpenSSL({"req", "-new", "-config", configuration, "-key", key, "-text", "-noout"},
+                       &exitCode, true);
+        QCOMPARE(exitCode, 0);
+        QVERIFY2(request.contains(QRegularExpression(
+                     "Requested Extensions:\\s+X509v3 Subject Alternative Name: \\s*" +
+                     QRegularExpression::escape(altName) + "\\s+Signature Algorithm")),
+                 qPrintable(request));
+        const QString certificate = runOpenSSL({"req", "-new", "-x509", "-config", configuration,
+                                                "-key", key, "-text", "-noout", "-nameopt", "utf8"},
+                                               &exitCode, true);
+        QCOMPARE(exitCode, 0);
+        for (const QString& expected :
+             {QString("Version: 3 (0x2)"), "CN=" + domain + ",",
+              "X509v3 Subject Alternative Name: \n                " + altName + "\n",
+              QString("X509v3 Basic Constraints: \n                CA:FALSE\n"),
+              QString("X509v3 Key Usage: \n                Digital Signature, Key Encipherment\n"),
+              QString(
+                  "X509v3 Extended Key Usage: \n                TLS Web Server Authentication\n")})
+            QVERIFY2(certificate.contains(expected), qPrintable(expected + "\n" + certificate));
     }
 
     void configFileReplacesAnOldOneAndIsRemoved() {

@@ -30,7 +30,8 @@ class TestSelfSign : public QObject {
         QCOMPARE(wizard.udDays->value(), 365);
     }
 
-    // The arrows write plain digits, which the tool accepts, and step from a typed number.
+    // The arrows write plain digits, which the tool accepts, step from a typed number and stay
+    // within the terms that the wizard accepts.
     void upDownWritesPlainNumbers() {
         TfrmSelfSign wizard(nullptr);
         wizard.show();
@@ -43,19 +44,22 @@ class TestSelfSign : public QObject {
         QTest::keyClick(wizard.udDays, Qt::Key_Down);
         QTest::keyClick(wizard.udDays, Qt::Key_Down);
         QCOMPARE(wizard.edtDays->text(), QString("999"));
-        typeTerm(wizard, "32767");
+        typeTerm(wizard, "36500");
         QTest::keyClick(wizard.udDays, Qt::Key_Up);
-        QCOMPARE(wizard.edtDays->text(), QString("32767"));
-        typeTerm(wizard, "0");
+        QCOMPARE(wizard.edtDays->text(), QString("36500"));
+        typeTerm(wizard, "1");
         QTest::keyClick(wizard.udDays, Qt::Key_Down);
-        QCOMPARE(wizard.edtDays->text(), QString("0"));
-        typeTerm(wizard, "a week");
-        QCOMPARE(wizard.edtDays->text(), QString("a week"));
+        QCOMPARE(wizard.edtDays->text(), QString("1"));
+        // Text that is no term stays as typed; the arrows step from the last term.
+        for (const char* typed : {"a week", "0", "-3"}) {
+            typeTerm(wizard, typed);
+            QCOMPARE(wizard.edtDays->text(), QString(typed));
+        }
         QTest::keyClick(wizard.udDays, Qt::Key_Up);
-        QCOMPARE(wizard.edtDays->text(), QString("1"));
+        QCOMPARE(wizard.edtDays->text(), QString("2"));
         QTest::keyClicks(wizard.udDays, "45");
-        QCOMPARE(wizard.edtDays->text(), QString("1"));
-        QCOMPARE(wizard.udDays->value(), 1);
+        QCOMPARE(wizard.edtDays->text(), QString("2"));
+        QCOMPARE(wizard.udDays->value(), 2);
     }
 
     // The Up and Down keys step the term while its field has the focus, as the arrows do.
@@ -70,9 +74,9 @@ class TestSelfSign : public QObject {
         QTest::keyClick(wizard.edtDays, Qt::Key_Down);
         QTest::keyClick(wizard.edtDays, Qt::Key_Down);
         QCOMPARE(wizard.edtDays->text(), QString("998"));
-        typeTerm(wizard, "0");
+        typeTerm(wizard, "1");
         QTest::keyClick(wizard.edtDays, Qt::Key_Down);
-        QCOMPARE(wizard.edtDays->text(), QString("0"));
+        QCOMPARE(wizard.edtDays->text(), QString("1"));
         // Other keys still edit the field.
         QTest::keyClick(wizard.edtDays, Qt::Key_Backspace);
         QTest::keyClicks(wizard.edtDays, "42");
@@ -92,10 +96,10 @@ class TestSelfSign : public QObject {
                                                          << "999" << 1 << "*.shop.test"
                                                          << "Smith & Sons #2"
                                                          << "wildcard.shop.test";
-        QTest::newRow("1024, typed term, quoting characters") << "1024"
-                                                              << "30" << 0 << "www.shop.test"
-                                                              << "a$b\\c \"q\" `x`"
-                                                              << "www.shop.test";
+        QTest::newRow("1024, longest term, quoting characters") << "1024"
+                                                                << "36500" << 0 << "www.shop.test"
+                                                                << "a$b\\c \"q\" `x`"
+                                                                << "www.shop.test";
         QTest::newRow("2048, default term, Latin-1")
             << "2048"
             << "" << 0 << "shop.test" << QString::fromUtf8("Zürcher Bäckerei") << "shop.test";
@@ -149,8 +153,10 @@ class TestSelfSign : public QObject {
             {"x509", "-in", certificate, "-noout", "-issuer", "-nameopt", "utf8,sep_multiline"});
         QCOMPARE(multilineName(issuer), subject.expectedSubject());
         QCOMPARE(validityDays(certificate), qint64(days));
-        QVERIFY(runOpenSSL({"x509", "-in", certificate, "-noout", "-text"})
-                    .contains("sha1WithRSAEncryption"));
+        const QString text = runOpenSSL({"x509", "-in", certificate, "-noout", "-text"});
+        QVERIFY(text.contains("Version: 3 (0x2)"));
+        QVERIFY(text.contains("Signature Algorithm: sha256WithRSAEncryption"));
+        QVERIFY(text.contains("X509v3 Subject Alternative Name: \n                DNS:" + domain));
         QVERIFY(carriesPublicKeyOf("x509", certificate, key, QString()));
 
         clickNext(wizard);
@@ -160,16 +166,28 @@ class TestSelfSign : public QObject {
             "The key has been saved to the file \"" + domain + ".key\""));
     }
 
-    // A term that would split or unbalance the command line is refused before any question.
-    void termWithBlankOrQuoteIsRefused_data() {
+    // A term that is not a whole number of days from 1 to 36500 is refused before any question
+    // and before the key is made.
+    void termOutsideTheRangeIsRefused_data() {
         QTest::addColumn<QString>("term");
+        QTest::newRow("empty") << "";
+        QTest::newRow("not a number") << "abc";
+        QTest::newRow("zero") << "0";
+        QTest::newRow("negative") << "-5";
+        QTest::newRow("plus sign") << "+5";
+        QTest::newRow("one day more than a century") << "36501";
+        QTest::newRow("too large for a number") << "99999999999999999999";
+        QTest::newRow("fraction") << "1.5";
+        QTest::newRow("thousands separator") << "1,000";
+        QTest::newRow("hexadecimal") << "0x10";
         QTest::newRow("inner blank") << "36 5";
         QTest::newRow("trailing blank") << "365 ";
         QTest::newRow("double quote") << "3\"65";
         QTest::newRow("blanks only") << "   ";
+        QTest::newRow("other digits") << QString::fromUtf8("٣٦٥");
     }
 
-    void termWithBlankOrQuoteIsRefused() {
+    void termOutsideTheRangeIsRefused() {
         QFETCH(QString, term);
         TempProgramFolder program;
         TempFolder out;
@@ -181,32 +199,22 @@ class TestSelfSign : public QObject {
         wizard.edtDays->setText(term);
         ModalScript script({pressButton(QMessageBox::Ok)});
         clickNext(wizard);
-        QCOMPARE(script.seen, QStringList({TCertificateWizard::kTermMessage.arg(term)}));
+        QCOMPARE(script.seen, QStringList({TCertificateWizard::termMessage(term)}));
         QCOMPARE(folderContent(out.path()), before);
         QCOMPARE(wizard.currentPage(), 3);
     }
 
-    // An empty or non-numeric term passes the pages; the tool refuses it in the certificate
-    // run, which removes the configuration file and keeps the key.
-    void termTheToolRefusesFailsTheCertificateRun_data() {
-        QTest::addColumn<QString>("term");
-        QTest::newRow("empty") << "";
-        QTest::newRow("not a number") << "a-week";
-    }
-
-    void termTheToolRefusesFailsTheCertificateRun() {
-        QFETCH(QString, term);
+    // An e-mail address outside ASCII is the tool's to refuse in the certificate run, which
+    // removes the configuration file and keeps the key.
+    void failedCertificateRunKeepsTheKey() {
         TempProgramFolder program;
         TempFolder out;
         TypedSubject subject;
         subject.keySize = "512";
+        subject.email = QString::fromUtf8("jörg@shop.test");
         TfrmSelfSign wizard(nullptr);
         wizard.show();
-        clickNext(wizard);
-        typeTerm(wizard, term);
-        clickPrevious(wizard);
         fillPages(wizard, subject, out.path());
-        QCOMPARE(wizard.edtDays->text(), term);
         ModalScript script({pressButton(QMessageBox::Ok)});
         clickNext(wizard);
         QCOMPARE(script.seen, QStringList({TCertificateWizard::kRunFailedMessage}));

@@ -10,9 +10,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <functional>
 
 using namespace OpenSSLCommands;
+
+Q_DECLARE_METATYPE(PfxProtection)
 
 namespace {
 
@@ -142,7 +145,14 @@ QVector<Invocation> invocations() {
          [](const QStringList& v) { return makeSelfSignedCertificate(v[0], v[1], v[2]); },
          {folder, kBase, QStringLiteral("365")}},
         {"export PFX",
-         [](const QStringList& v) { return exportPfx(v[0], v[1], v[2], v[3], v[4]); },
+         [](const QStringList& v) {
+             return exportPfx(v[0], v[1], v[2], v[3], v[4], PfxProtection::Current);
+         },
+         {prog, key, cert, pfx, name}},
+        {"export PFX for older Windows",
+         [](const QStringList& v) {
+             return exportPfx(v[0], v[1], v[2], v[3], v[4], PfxProtection::OlderWindows);
+         },
          {prog, key, cert, pfx, name}},
         {"extract key from PFX",
          [](const QStringList& v) { return extractKeyFromPfx(v[0], v[1], v[2]); },
@@ -164,7 +174,7 @@ QVector<Invocation> invocations() {
 
 } // namespace
 
-// The ten command lines of the tool, character for character, and what the real tool makes
+// The command lines of the tool, character for character, and what the real tool makes
 // of each when the runner hands it over.
 class TestToolContract : public QObject {
     Q_OBJECT
@@ -176,8 +186,9 @@ class TestToolContract : public QObject {
             R"(genrsa -des3 -passout file:"/p/passnew.txt" -out "/e f/wildcard.shop.test.key" 2048)",
             R"(req -new -config "/e f/__config.tmp" -key "/e f/wildcard.shop.test.key" -out "/e f/wildcard.shop.test.csr" -passin file:"/p/passnew.txt")",
             R"(genrsa -out "/e f/wildcard.shop.test.key" 2048)",
-            R"(req -new -x509 -nodes -sha1 -days 365 -config "/e f/__config.tmp" -key "/e f/wildcard.shop.test.key" -out "/e f/wildcard.shop.test.cer")",
+            R"(req -new -x509 -nodes -sha256 -days 365 -config "/e f/__config.tmp" -key "/e f/wildcard.shop.test.key" -out "/e f/wildcard.shop.test.cer")",
             R"(pkcs12 -export -inkey "/k/my key.key" -in "/k/my cert.cer" -out "/o/site.pfx" -name "My Site" -password file:"/p/passnew.txt" -passin file:"/p/passcurrent.txt")",
+            R"(pkcs12 -export -inkey "/k/my key.key" -in "/k/my cert.cer" -out "/o/site.pfx" -name "My Site" -password file:"/p/passnew.txt" -passin file:"/p/passcurrent.txt" -certpbe PBE-SHA1-3DES -keypbe PBE-SHA1-3DES -macalg sha1)",
             R"(pkcs12 -in "/o/site.pfx" -nocerts -out "/e f/key.pem" -password file:"/p/passcurrent.txt" -passout file:"/p/passnew.txt")",
             R"(pkcs12 -in "/o/site.pfx" -clcerts -nokeys -out "/e f/cert.pem" -password file:"/p/passcurrent.txt")",
             R"(pkcs12 -export -inkey "/k/my key.key" -in "/k/my cert.cer" -out "/e f/__tmp.p12" -name "My Site" -passout file:"/p/passnew.txt" -passin file:"/p/passcurrent.txt")",
@@ -198,7 +209,8 @@ class TestToolContract : public QObject {
 
     // A value that looks like a placeholder is inserted as it is.
     void valuesAreInsertedLiterally() {
-        QCOMPARE(exportPfx("/p/", "/k/%2.key", "/k/%1.cer", "/o/%5.pfx", "100%3 %4"),
+        QCOMPARE(exportPfx("/p/", "/k/%2.key", "/k/%1.cer", "/o/%5.pfx", "100%3 %4",
+                           PfxProtection::Current),
                  QStringLiteral(R"(pkcs12 -export -inkey "/k/%2.key" -in "/k/%1.cer" -out )"
                                 R"("/o/%5.pfx" -name "100%3 %4" -password file:"/p/passnew.txt" )"
                                 R"(-passin file:"/p/passcurrent.txt")"));
@@ -275,23 +287,50 @@ class TestToolContract : public QObject {
         QCOMPARE(field(certificate, "subject"), kSubject);
         QCOMPARE(field(certificate, "issuer"), kSubject);
         QCOMPARE(validityDays(cer), qint64(30));
+        QVERIFY(runOpenSSL({"x509", "-in", cer, "-noout", "-text"})
+                    .contains("Signature Algorithm: sha256WithRSAEncryption"));
         QCOMPARE(runOpenSSL({"x509", "-in", cer, "-noout", "-pubkey"}),
                  runOpenSSL({"pkey", "-in", key, "-pubout"}));
     }
 
+    // Each protection uses the algorithms it promises: Windows Server 2016 and older import
+    // neither AES nor a SHA-256 MAC.
+    void pfxHoldsKeyAndCertificateUnderTheFriendlyName_data() {
+        QTest::addColumn<PfxProtection>("protection");
+        QTest::addColumn<QStringList>("algorithms");
+        QTest::newRow("current") << PfxProtection::Current
+                                 << QStringList({"MAC: sha256",
+                                                 "PKCS7 Encrypted data: PBES2, PBKDF2, AES-256-CBC",
+                                                 "Shrouded Keybag: PBES2, PBKDF2, AES-256-CBC"});
+        QTest::newRow("older Windows")
+            << PfxProtection::OlderWindows
+            << QStringList({"MAC: sha1", "PKCS7 Encrypted data: pbeWithSHA1And3-KeyTripleDES-CBC",
+                            "Shrouded Keybag: pbeWithSHA1And3-KeyTripleDES-CBC"});
+    }
     void pfxHoldsKeyAndCertificateUnderTheFriendlyName() {
+        QFETCH(PfxProtection, protection);
+        QFETCH(QStringList, algorithms);
         Folders folders;
         const auto [key, cert] = makeKeyAndCertificate(folders);
         QVERIFY(!key.isEmpty());
         const QString pfx = folders.folder + "my site.pfx";
         writePassPhrases(kKeyPass, "bundle pass");
 
-        runOpenSSLTool(exportPfx(folders.prog, key, cert, pfx, "My Site"), false);
+        runOpenSSLTool(exportPfx(folders.prog, key, cert, pfx, "My Site", protection), false);
         QVERIFY(outputIsNonEmpty(pfx));
         int code = -1;
         const QString content =
             runOpenSSL({"pkcs12", "-in", pfx, "-nodes", "-passin", pass("bundle pass")}, &code);
         QCOMPARE(code, 0);
+        const QStringList info =
+            runOpenSSL({"pkcs12", "-in", pfx, "-info", "-noout", "-passin", pass("bundle pass")},
+                       &code, true)
+                .split('\n');
+        QCOMPARE(code, 0);
+        for (const QString& algorithm : algorithms)
+            QVERIFY2(std::any_of(info.begin(), info.end(),
+                                 [&](const QString& line) { return line.startsWith(algorithm); }),
+                     qPrintable(info.join('\n')));
         QCOMPARE(int(content.count("friendlyName: My Site")), 2);
         QVERIFY(content.contains(plainKey(key, kKeyPass)));
         QVERIFY(content.contains(QString::fromLatin1(fileContent(cert))));

@@ -14,6 +14,9 @@ const QString kDoubleQuoteMessage =
     QStringLiteral("The value \"%1\" contains a double quote (\"), which cannot be passed to "
                    "the OpenSSL tool. Please choose a value without double quotes");
 
+const QString kOlderWindowsPfxOptions =
+    QStringLiteral(" -certpbe PBE-SHA1-3DES -keypbe PBE-SHA1-3DES -macalg sha1");
+
 // The values go into the command line unescaped, so a double quote would end a quoted path
 // early and hand the tool a different command line than the one intended.
 void refuseDoubleQuotes(std::initializer_list<QString> values) {
@@ -51,17 +54,18 @@ QString makePlainKey(const QString& folder, const QString& base, const QString& 
 
 QString makeSelfSignedCertificate(const QString& folder, const QString& base, const QString& days) {
     refuseDoubleQuotes({folder, base, days});
-    return QStringLiteral(R"(req -new -x509 -nodes -sha1 -days %3 -config "%1__config.tmp" )"
+    return QStringLiteral(R"(req -new -x509 -nodes -sha256 -days %3 -config "%1__config.tmp" )"
                           R"(-key "%1%2.key" -out "%1%2.cer")")
         .arg(folder, base, days);
 }
 
 QString exportPfx(const QString& prog, const QString& key, const QString& cert, const QString& pfx,
-                  const QString& name) {
+                  const QString& name, PfxProtection protection) {
     refuseDoubleQuotes({prog, key, cert, pfx, name});
     return QStringLiteral(R"(pkcs12 -export -inkey "%2" -in "%3" -out "%4" -name "%5" )"
                           R"(-password file:"%1passnew.txt" -passin file:"%1passcurrent.txt")")
-        .arg(prog, key, cert, pfx, name);
+               .arg(prog, key, cert, pfx, name) +
+           (protection == PfxProtection::OlderWindows ? kOlderWindowsPfxOptions : QString());
 }
 
 QString extractKeyFromPfx(const QString& prog, const QString& pfx, const QString& folder) {

@@ -11,6 +11,10 @@ namespace OpenSSLCommands {
 // The tool's file name in the program folder.
 inline const QString kToolName = QStringLiteral("openssl");
 
+// How a .pfx bundle is protected: as the tool does today (AES-256, SHA-256 MAC), or with
+// triple DES and a SHA-1 MAC, which Windows Server 2016 and older can import.
+enum class PfxProtection { Current, OlderWindows };
+
 // Message of the refusal of a value that holds a double quote.
 QString doubleQuoteMessage(const QString& value);
 
@@ -20,7 +24,7 @@ QString makeRequest(const QString& prog, const QString& folder, const QString& b
 QString makePlainKey(const QString& folder, const QString& base, const QString& bits);
 QString makeSelfSignedCertificate(const QString& folder, const QString& base, const QString& days);
 QString exportPfx(const QString& prog, const QString& key, const QString& cert, const QString& pfx,
-                  const QString& name);
+                  const QString& name, PfxProtection protection);
 QString extractKeyFromPfx(const QString& prog, const QString& pfx, const QString& folder);
 QString extractCertificateFromPfx(const QString& prog, const QString& pfx, const QString& folder);
 QString exportTemporaryBundle(const QString& prog, const QString& key, const QString& cert,

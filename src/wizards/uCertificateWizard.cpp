@@ -17,15 +17,17 @@
 #include <QTextEdit>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <initializer_list>
 
 namespace {
 
 const QString kKeySizeLabel =
-    QStringLiteral("Select the bit size of your key pair:  (1024 recommended)");
+    QStringLiteral("Select the bit size of your key pair:  (2048 recommended)");
 const QString k1024Caption = QStringLiteral("1024 bit");
 const QString k2048Caption = QStringLiteral("2048 bit");
 const QString k512Caption = QStringLiteral("512 bit");
+const QString k4096Caption = QStringLiteral("4096 bit");
 const QString kEmailLabel = QStringLiteral("Enter the administrative email address:");
 const QString kCountryLabel = QStringLiteral("Select your Country from the following list:");
 const QString kStateLabel = QStringLiteral("Enter the full state or province:");
@@ -52,19 +54,21 @@ void requireFilled(std::initializer_list<const QLineEdit*> fields) {
             throw PageError(TCertificateWizard::kPageIncompleteMessage);
 }
 
-// A domain names the output files, so it must not lead them out of the export folder.
+// A domain names the output files, so it must not lead them out of the export folder; and
+// it names the host that the certificate serves, which clients match against its
+// subjectAltName.
 void checkDomain(const QString& domain) {
     if (domain.contains(QLatin1Char('/')) || domain.contains(QLatin1Char('\\')) ||
         domain == QLatin1String(".") || domain == QLatin1String(".."))
         throw PageError(TCertificateWizard::kDomainPathMessage.arg(domain));
+    if (RequestConfig::subjectAltName(domain).isEmpty())
+        throw PageError(TCertificateWizard::kDomainNameMessage.arg(domain));
 }
 
-// The term is one word of the tool's command line: a blank would split it into several
-// arguments and a double quote would unbalance the quoting of the paths that follow it.
-void checkTerm(const QString& term) {
-    for (const QChar c : term)
-        if (c.isSpace() || c == QLatin1Char('"'))
-            throw PageError(TCertificateWizard::kTermMessage.arg(term));
+bool isWholeNumber(const QString& text) {
+    return !text.isEmpty() && std::all_of(text.begin(), text.end(), [](QChar c) {
+        return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+    });
 }
 
 // The tool runs in the program folder, so a relative folder would mean one place to the tool
@@ -112,11 +116,13 @@ void TCertificateWizard::buildKeySizePage() {
     rb1024 = named(new QRadioButton(k1024Caption), "rb1024");
     rb2048 = named(new QRadioButton(k2048Caption), "rb2048");
     rb512 = named(new QRadioButton(k512Caption), "rb512");
-    rb1024->setChecked(true);
+    rb4096 = named(new QRadioButton(k4096Caption), "rb4096");
+    rb2048->setChecked(true);
     keySizeGrid = new QGridLayout;
     keySizeGrid->addWidget(rb1024, 0, 0);
     keySizeGrid->addWidget(rb2048, 1, 0);
     keySizeGrid->addWidget(rb512, 0, 1);
+    keySizeGrid->addWidget(rb4096, 2, 0);
     keySizeGrid->setColumnStretch(5, 1);
     Label5 = makeLabel("Label5", kEmailLabel);
     edtEmail = named(new QLineEdit, "edtEmail");
@@ -127,7 +133,8 @@ void TCertificateWizard::buildKeySizePage() {
     page->addStretch();
     setTabOrder(rb1024, rb2048);
     setTabOrder(rb2048, rb512);
-    setTabOrder(rb512, edtEmail);
+    setTabOrder(rb512, rb4096);
+    setTabOrder(rb4096, edtEmail);
 }
 
 void TCertificateWizard::buildLocalePage() {
@@ -213,7 +220,24 @@ QString TCertificateWizard::keySize() const {
         return QStringLiteral("2048");
     if (rb1024->isChecked())
         return QStringLiteral("1024");
+    if (rb4096->isChecked())
+        return QStringLiteral("4096");
     return QStringLiteral("512");
+}
+
+QString TCertificateWizard::termMessage(const QString& term) {
+    return kTermMessage.arg(term, QString::number(kShortestTerm), QString::number(kLongestTerm));
+}
+
+// A term outside these bounds gives a certificate that is no use, or one that the tool
+// refuses after the key has been made.
+void TCertificateWizard::checkTerm(const QString& term) const {
+    if (!setup.hasTerm)
+        return;
+    bool isNumber = false;
+    const int days = term.toInt(&isNumber);
+    if (!isWholeNumber(term) || !isNumber || days < kShortestTerm || days > kLongestTerm)
+        throw PageError(termMessage(term));
 }
 
 QString TCertificateWizard::countryCode() const {

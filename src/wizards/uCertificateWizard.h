@@ -30,6 +30,7 @@ struct CertificateWizardSetup {
     QStringList finishedLines;
     QString outputExtension; // of the second run's output, with its dot
     bool asksPassPhrase;     // the key is encrypted under a new pass phrase
+    bool hasTerm;            // the key page asks for the term of a certificate
 };
 
 // The request and self-signed certificate wizards: the same pages, checks and generation
@@ -48,9 +49,18 @@ class TCertificateWizard : public TWizardFrame {
     static inline const QString kDomainPathMessage = QStringLiteral(
         "The domain name \"%1\" cannot name the output files: it must not contain \"/\" or "
         "\"\\\" and must not be \".\" or \"..\". Please enter the domain name only.");
+    static inline const QString kDomainNameMessage = QStringLiteral(
+        "The domain name \"%1\" is neither a host name nor an IP address. Please enter a name "
+        "such as www.example.com or *.example.com, or an address such as 192.0.2.1.");
     static inline const QString kTermMessage =
-        QStringLiteral("The term \"%1\" must not contain blanks or double quotes. Please enter "
-                       "the number of days only.");
+        QStringLiteral("The term \"%1\" is not a whole number of days from %2 to %3. Please "
+                       "enter the number of days only.");
+    // The term of a certificate, in days.
+    static constexpr int kShortestTerm = 1;
+    static constexpr int kLongestTerm = 36500;
+
+    // The page error for a term that is refused.
+    static QString termMessage(const QString& term);
     static inline const QString kDeleteFailedMessage =
         QStringLiteral("Cannot delete the file \"%1\", so it cannot be replaced. %2");
 
@@ -59,6 +69,7 @@ class TCertificateWizard : public TWizardFrame {
     QRadioButton* rb1024;
     QRadioButton* rb2048;
     QRadioButton* rb512;
+    QRadioButton* rb4096;
     QLabel* Label5;
     QLineEdit* edtEmail;
     QLabel* Label2;
@@ -90,8 +101,8 @@ class TCertificateWizard : public TWizardFrame {
     // The generation step shared by both wizards; returns once both outputs are non-empty.
     void generate(const CertificateValues& values);
 
-    // Page 1 lays out the key sizes in this grid: rb1024 and rb2048 in column 0, rb512 at
-    // row 0, column 1; the self-signed wizard puts its term beside rb2048.
+    // Page 1 lays out the key sizes in this grid: rb1024, rb2048 and rb4096 in column 0, rb512
+    // at row 0, column 1; the self-signed wizard puts its term beside rb2048.
     QGridLayout* keySizeGrid;
 
   private:
@@ -104,6 +115,9 @@ class TCertificateWizard : public TWizardFrame {
     void buildOrganizationPage();
     void buildFinishedPage();
     void setUpNavigation();
+    // Refuses (PageError) a term that is not a whole number of days within the bounds; a
+    // wizard without a term has nothing to check.
+    void checkTerm(const QString& term) const;
 
     // Collects the pages' values and runs the wizard's own generation step.
     virtual void generateFromPages() = 0;

@@ -4,9 +4,11 @@
 #include "uOpenSSLCommands.h"
 #include "uPasswordForm.h"
 
+#include <QCheckBox>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QStackedWidget>
 #include <QTextEdit>
 #include <QVBoxLayout>
 
@@ -91,6 +93,7 @@ TfrmPrepareIIS::TfrmPrepareIIS(QWidget* owner)
     start->addStretch();
 
     addKeyPage();
+    addLegacyPfxChoice();
     addPastePage();
 
     QVBoxLayout* finished = addPage("tsFinished");
@@ -114,6 +117,14 @@ TfrmPrepareIIS::TfrmPrepareIIS(QWidget* owner)
     });
 }
 
+void TfrmPrepareIIS::addLegacyPfxChoice() {
+    cbLegacyPfx = named(new QCheckBox(kLegacyPfxCaption), "cbLegacyPfx");
+    // Below the key page's fields, above the stretch that closes the page.
+    auto* keyPage = qobject_cast<QVBoxLayout*>(pcWizard->widget(tsSelectKey)->layout());
+    keyPage->insertWidget(keyPage->count() - 1, cbLegacyPfx);
+    setTabOrder(edtCommonName, cbLegacyPfx);
+}
+
 QString TfrmPrepareIIS::pfxPath(const QString& keyFile, const QString& exportFolder) {
     return withTrailingSeparator(exportFolder) +
            withExtension(QFileInfo(keyFile).fileName(), kPfxExtension);
@@ -122,7 +133,9 @@ QString TfrmPrepareIIS::pfxPath(const QString& keyFile, const QString& exportFol
 QStringList TfrmPrepareIIS::commandLinesFor(const KeyAndCertificate& values) const {
     return {OpenSSLCommands::exportPfx(
         ProgramFolder(), pathForTool(values.key), pathForTool(values.certificateFile),
-        pathForTool(pfxPath(values.key, values.exportText)), values.name)};
+        pathForTool(pfxPath(values.key, values.exportText)), values.name,
+        cbLegacyPfx->isChecked() ? OpenSSLCommands::PfxProtection::OlderWindows
+                                 : OpenSSLCommands::PfxProtection::Current)};
 }
 
 void TfrmPrepareIIS::convert(const KeyAndCertificate& values) {

@@ -2,6 +2,7 @@
 
 #include "uKeyAndCertificateWizard.h"
 
+class QCheckBox;
 class QLabel;
 class QTextEdit;
 
@@ -14,12 +15,16 @@ class TfrmPrepareIIS : public TKeyAndCertificateWizard {
 
     static inline const QString kCaption = QStringLiteral("Certwright [Prepare Cert for IIS]");
     static inline const QString kPfxExtension = QStringLiteral(".pfx");
+    static inline const QString kLegacyPfxCaption =
+        QStringLiteral("For Windows Server 2016 and older");
     // The installation steps on the finished page, one stored line each.
     static const QStringList kInstallationInstructions;
 
     explicit TfrmPrepareIIS(QWidget* owner);
 
     QLabel* Label1;
+    // On the key page: protect the .pfx file so that older Windows can import it.
+    QCheckBox* cbLegacyPfx;
     QTextEdit* memRootInstructions;
 
     // The .pfx file made from a key file: in the export folder, named after the key file.
@@ -33,4 +38,7 @@ class TfrmPrepareIIS : public TKeyAndCertificateWizard {
   protected:
     QStringList commandLinesFor(const KeyAndCertificate& values) const override;
     void convert(const KeyAndCertificate& values) override;
+
+  private:
+    void addLegacyPfxChoice();
 };

@@ -3,6 +3,11 @@
 #include "uCertwrightCommon.h"
 
 #include <QFile>
+#include <QHostAddress>
+#include <QStringList>
+#include <QUrl>
+
+#include <algorithm>
 
 namespace RequestConfig {
 
@@ -22,6 +27,26 @@ const QString kWriteFailedMessage = QStringLiteral("Cannot write file \"%1\". %2
 const QString kConfigSyntaxCharacters = QStringLiteral("\\#$\"'`");
 
 constexpr int kValueColumn = 23; // attribute names are padded to this width
+
+const QString kRequestedExtensions = QStringLiteral("requested_extensions");
+const QString kCertificateExtensions = QStringLiteral("certificate_extensions");
+const QString kDnsPrefix = QStringLiteral("DNS:");
+const QString kIpPrefix = QStringLiteral("IP:");
+const QString kWildcardPrefix = QStringLiteral("*.");
+const QString kWwwPrefix = QStringLiteral("www.");
+
+bool isAscii(const QString& text) {
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
+}
+
+// The host name as a certificate carries it: as typed when it is ASCII, else in its ASCII
+// (ACE) form; empty when it cannot be a host name.
+QString dnsName(const QString& name) {
+    const QString ace = QString::fromLatin1(QUrl::toAce(name));
+    if (ace.isEmpty())
+        return QString();
+    return isAscii(name) ? name : ace;
+}
 
 bool isControlCharacter(QChar c) {
     const char16_t u = c.unicode();
@@ -53,7 +78,33 @@ QString attributeLine(const char* name, const QString& value) {
            escaped(value);
 }
 
+QString sectionLine(const QString& name) {
+    return QStringLiteral("[ ") + name + QStringLiteral(" ]");
+}
+
 } // namespace
+
+QString subjectAltName(const QString& domain) {
+    QHostAddress address;
+    // A scope ("%eth0") names an interface of one machine, which no certificate can carry.
+    if (address.setAddress(domain) && address.scopeId().isEmpty())
+        return kIpPrefix + address.toString();
+    // An asterisk may only stand for the whole first label; what follows is a host name.
+    const bool isWildcard = domain.startsWith(kWildcardPrefix);
+    const QString hostName = dnsName(isWildcard ? domain.mid(kWildcardPrefix.size()) : domain);
+    if (hostName.isEmpty())
+        return QString();
+    QStringList names = {kDnsPrefix + (isWildcard ? kWildcardPrefix : QString()) + hostName};
+    // A certificate for "www.shop.test" or "*.shop.test" also serves "shop.test".
+    QString rest;
+    if (isWildcard)
+        rest = hostName;
+    else if (hostName.startsWith(kWwwPrefix, Qt::CaseInsensitive))
+        rest = hostName.mid(kWwwPrefix.size());
+    if (!rest.isEmpty())
+        names << kDnsPrefix + rest;
+    return names.join(QStringLiteral(", "));
+}
 
 void checkValues(const RequestConfigValues& values) {
     for (const QString* value : {&values.keySize, &values.countryCode, &values.state, &values.city,
@@ -62,11 +113,17 @@ void checkValues(const RequestConfigValues& values) {
 }
 
 QByteArray content(const RequestConfigValues& values) {
+    const QString altNameLine =
+        QStringLiteral("subjectAltName= ") + escaped(subjectAltName(values.domain));
+    // The tool takes req_extensions for a request and x509_extensions for a self-signed
+    // certificate, so both wizards write the same file.
     const QString lines[] = {
         QStringLiteral("[ req ]"),
         QStringLiteral("prompt= no"),
         QStringLiteral("default_bits= ") + values.keySize,
         QStringLiteral("distinguished_name= req_distinguished_name"),
+        QStringLiteral("req_extensions= ") + kRequestedExtensions,
+        QStringLiteral("x509_extensions= ") + kCertificateExtensions,
         QStringLiteral("[ req_distinguished_name ]"),
         attributeLine("C", values.countryCode),
         attributeLine("ST", values.state),
@@ -74,6 +131,13 @@ QByteArray content(const RequestConfigValues& values) {
         attributeLine("O", values.legalName),
         attributeLine("CN", values.domain),
         attributeLine("emailAddress", values.email),
+        sectionLine(kRequestedExtensions),
+        altNameLine,
+        sectionLine(kCertificateExtensions),
+        altNameLine,
+        QStringLiteral("basicConstraints= CA:FALSE"),
+        QStringLiteral("keyUsage= digitalSignature, keyEncipherment"),
+        QStringLiteral("extendedKeyUsage= serverAuth"),
     };
     QByteArray bytes;
     for (const QString& line : lines)

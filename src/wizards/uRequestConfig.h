@@ -24,8 +24,16 @@ inline const QString kFileName = QStringLiteral("__config.tmp");
 // lines. Call it before anything is asked or touched.
 void checkValues(const RequestConfigValues& values);
 
+// The subjectAltName for a domain as typed: "DNS:<domain>", and for a domain beginning with
+// "www." or "*." also "DNS:<the rest>"; a domain outside ASCII in its ASCII (ACE) form; an IP
+// address as "IP:<address>". Empty when the domain can be neither a host name nor an IP
+// address.
+QString subjectAltName(const QString& domain);
+
 // The file's bytes: Latin-1, CR LF after every line, values escaped for the tool's
-// configuration syntax.
+// configuration syntax. Besides the subject it asks for the domain's subjectAltName: as a
+// requested extension of a request, and in a self-signed certificate, which it makes a
+// version 3 server certificate. The domain must have a subjectAltName.
 QByteArray content(const RequestConfigValues& values);
 
 // Creates or replaces the file in the folder (which ends in a separator). Throws PageError

@@ -23,6 +23,7 @@ const CertificateWizardSetup kSetup{
      QStringLiteral("Your certificate may now be installed in a web server.")},
     QStringLiteral(".cer"),
     false,
+    true,
 };
 
 const QString kTermLabel = QStringLiteral("Term:");
@@ -42,7 +43,7 @@ TfrmSelfSign::TfrmSelfSign(QWidget* owner) : TCertificateWizard(owner, kSetup) {
     edtDays->setFixedWidth(kTermFieldWidth);
     udDays = new QSpinBox;
     udDays->setObjectName(QStringLiteral("udDays"));
-    udDays->setRange(0, kLongestTerm);
+    udDays->setRange(kShortestTerm, kLongestTerm);
     udDays->setValue(kDefaultTerm);
     udDays->setFixedWidth(kUpDownWidth);
     // The term is typed into edtDays; the spin box's own text stays out of reach.
@@ -53,7 +54,7 @@ TfrmSelfSign::TfrmSelfSign(QWidget* owner) : TCertificateWizard(owner, kSetup) {
     keySizeGrid->addWidget(edtDays, 1, 2);
     keySizeGrid->addWidget(udDays, 1, 3);
     keySizeGrid->addWidget(lblDays, 1, 4);
-    setTabOrder(rb512, edtDays);
+    setTabOrder(rb4096, edtDays);
     setTabOrder(edtDays, udDays);
     setTabOrder(udDays, edtEmail);
 
@@ -66,7 +67,7 @@ TfrmSelfSign::TfrmSelfSign(QWidget* owner) : TCertificateWizard(owner, kSetup) {
     connect(edtDays, &QLineEdit::textEdited, udDays, [this](const QString& text) {
         bool isNumber = false;
         const int days = text.toInt(&isNumber);
-        if (isNumber && days >= 0 && days <= kLongestTerm) {
+        if (isNumber && days >= kShortestTerm && days <= kLongestTerm) {
             const QSignalBlocker blocker(udDays);
             udDays->setValue(days);
         }

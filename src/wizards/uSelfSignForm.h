@@ -12,7 +12,6 @@ class TfrmSelfSign : public TCertificateWizard {
     explicit TfrmSelfSign(QWidget* owner);
 
     static constexpr int kDefaultTerm = 365;
-    static constexpr int kLongestTerm = 32767;
 
     QLineEdit* edtDays;
     // Steps the term in edtDays by one day; only its arrows show.
