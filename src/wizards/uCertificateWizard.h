@@ -51,8 +51,6 @@ class TCertificateWizard : public TWizardFrame {
     static inline const QString kTermMessage =
         QStringLiteral("The term \"%1\" must not contain blanks or double quotes. Please enter "
                        "the number of days only.");
-    static inline const QString kDeleteFailedMessage =
-        QStringLiteral("Cannot delete the file \"%1\", so it cannot be replaced. %2");
 
     QLabel* Label1;
     QLabel* Label4;
