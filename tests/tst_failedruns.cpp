@@ -8,6 +8,7 @@
 #include "uPrepareIndyIntrawebForm.h"
 #include "uSelfSignForm.h"
 
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -209,27 +210,73 @@ class TestFailedRuns : public QObject {
     }
 
     // While the step runs the old file waits under a hidden name; a failed step puts it back
-    // over whatever the step left in its place, a successful one deletes it.
+    // over whatever the step left in its place, a successful one deletes it. A link under the
+    // output's name is moved as a link, so nothing is ever written through it.
+    void oldFileComesBackOverTheFailedOutput_data() {
+        QTest::addColumn<QString>("linkTarget"); // empty: a plain file
+        QTest::newRow("file") << QString();
+        QTest::newRow("link to a file elsewhere") << "elsewhere";
+        QTest::newRow("link to nothing") << "nothing";
+    }
     void oldFileComesBackOverTheFailedOutput() {
+        QFETCH(QString, linkTarget);
         TempFolder work;
+        TempFolder other;
         const QString output = work.file("out.key");
-        writeFileContent(output, "old key");
+        writeFileContent(other.file("elsewhere"), "another user's file");
+        if (linkTarget.isEmpty())
+            writeFileContent(output, "old key");
+        else
+            QVERIFY(QFile::link(other.file(linkTarget), output));
+        const QFileInfo before(output);
         QStringList hiddenWhileRunning;
         QVERIFY_THROWS_EXCEPTION(
             PageError, replaceOutputs({output}, [&] {
                 hiddenWhileRunning =
-                    QDir(work.path()).entryList({".*"}, QDir::Files | QDir::Hidden);
-                QVERIFY(!QFile::exists(output));
+                    QDir(work.path()).entryList({".*"}, QDir::Files | QDir::Hidden | QDir::System);
                 writeFileContent(output, "half-made key");
                 throw PageError("failed");
             }));
         QCOMPARE(hiddenWhileRunning.size(), 1);
-        QCOMPARE(fileContent(output), QByteArray("old key"));
-        QCOMPARE(filesIn(work.path()), QSet<QString>{"out.key"});
+        const QFileInfo restored(output);
+        QCOMPARE(restored.isSymLink(), before.isSymLink());
+        QCOMPARE(restored.symLinkTarget(), before.symLinkTarget());
+        if (linkTarget.isEmpty())
+            QCOMPARE(fileContent(output), QByteArray("old key"));
+        QCOMPARE(QDir(work.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
+                 QStringList{"out.key"});
 
         replaceOutputs({output}, [&] { writeFileContent(output, "new key"); });
+        QVERIFY(!QFileInfo(output).isSymLink());
         QCOMPARE(fileContent(output), QByteArray("new key"));
-        QCOMPARE(filesIn(work.path()), QSet<QString>{"out.key"});
+        QCOMPARE(QDir(work.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
+                 QStringList{"out.key"});
+        QCOMPARE(filesIn(other.path()), QSet<QString>{"elsewhere"});
+        QCOMPARE(fileContent(other.file("elsewhere")), QByteArray("another user's file"));
+    }
+
+    // When something the step cannot remove has taken the output's place, the old file stays
+    // under its hidden name and the box says where, below the step's own explanation.
+    void oldFileThatCannotComeBackIsNamed() {
+        TempFolder work;
+        const QString output = work.file("out.key");
+        writeFileContent(output, "old key");
+        QString explanation;
+        try {
+            replaceOutputs({output}, [&] {
+                QVERIFY(QDir().mkdir(output));
+                throw PageError("failed", "the reason");
+            });
+            QFAIL("the step's failure was lost");
+        } catch (const PageError& error) {
+            QCOMPARE(error.message(), QString("failed"));
+            explanation = error.explanation();
+        }
+        const QStringList kept = QDir(work.path()).entryList({".*"}, QDir::Files | QDir::Hidden);
+        QCOMPARE(kept.size(), 1);
+        QCOMPARE(fileContent(work.file(kept[0])), QByteArray("old key"));
+        QVERIFY2(explanation.startsWith("the reason\n\n"), qPrintable(explanation));
+        QVERIFY2(explanation.contains("\"" + work.file(kept[0]) + "\""), qPrintable(explanation));
     }
 
   private:

@@ -282,6 +282,54 @@ class TestRunner : public QObject {
         QCOMPARE(errno, ESRCH);
     }
 
+    // A run keeps the end of what the child wrote on both streams, its exit code, and why it
+    // could not start.
+    void keepsTheEndOfTheOutputAndTheExitCode_data() {
+        QTest::addColumn<QString>("module");
+        QTest::addColumn<QString>("commandLine");
+        QTest::addColumn<int>("timeLimit");
+        QTest::addColumn<QStringList>("said");
+        QTest::addColumn<QString>("lastLine");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("startError");
+        const int noLimit = TExternalApp::kTimeLimitMs;
+        QTest::newRow("both streams and an exit code")
+            << kShell << R"(sh -c "echo out-1; echo err-2 >&2; exit 3")" << noLimit
+            << QStringList{"out-1\n", "err-2\n"} << QString() << 3 << QString();
+        QTest::newRow("more than is kept")
+            << kShell << R"(sh -c "head -c 300000 /dev/zero | tr '\0' x; echo last-line")"
+            << noLimit << QStringList{} << "last-line" << 0 << QString();
+        QTest::newRow("killed at the time limit")
+            << kShell << R"(sh -c "echo begun; exec sleep 30")" << 300 << QStringList{"begun\n"}
+            << QString() << -1 << QString();
+        QTest::newRow("cannot start")
+            << QStringLiteral("/nonexistent/tool") << "tool" << noLimit << QStringList{}
+            << QString() << -1 << QString::fromLocal8Bit(std::strerror(ENOENT));
+    }
+    void keepsTheEndOfTheOutputAndTheExitCode() {
+        QFETCH(QString, module);
+        QFETCH(QString, commandLine);
+        QFETCH(int, timeLimit);
+        QFETCH(QStringList, said);
+        QFETCH(QString, lastLine);
+        QFETCH(int, exitCode);
+        QFETCH(QString, startError);
+        TExternalApp runner;
+        runner.setTimeLimitForTesting(timeLimit);
+        run(runner, module, commandLine);
+        const QByteArray output = runner.Output();
+        for (const QString& text : said)
+            QVERIFY2(output.contains(text.toUtf8()), output.constData());
+        if (!lastLine.isEmpty()) {
+            QCOMPARE(output.size(), TExternalApp::kKeptOutputBytes);
+            QVERIFY(output.endsWith("x" + lastLine.toUtf8() + "\n"));
+        }
+        if (said.isEmpty() && lastLine.isEmpty())
+            QCOMPARE(output, QByteArray());
+        QCOMPARE(runner.ExitCode(), exitCode);
+        QCOMPARE(runner.StartError(), startError);
+    }
+
     void pipeFailureIsReportedToTheCaller() {
         rlimit original{};
         QCOMPARE(::getrlimit(RLIMIT_NOFILE, &original), 0);

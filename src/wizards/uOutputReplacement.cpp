@@ -12,12 +12,15 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-// A name that no output of any wizard uses: hidden, marked as this program's, and random.
+// A name that no output of any wizard uses: hidden, marked as this program's, and random. It
+// ends in (the start of) the output's name, so that someone who finds it knows what it was.
 const QString kAsideName = QStringLiteral(".certwright-old-%1-%2");
+const int kNamePartLength = 64;
 
 // An output and the name under which its old file waits while the step runs.
 struct MovedAside {
@@ -52,12 +55,19 @@ int renameWithoutReplacing(const QString& from, const QString& to) {
     return 0;
 }
 
+// True when something other than a folder has the name; a link counts as itself, wherever
+// it leads, so that the tool never writes through a link that was left under an output name.
+bool isTaken(const QString& path) {
+    struct stat status;
+    return ::lstat(QFile::encodeName(path).constData(), &status) == 0 && !S_ISDIR(status.st_mode);
+}
+
 QString moveAside(const QString& output) {
     const QFileInfo info(output);
     for (;;) {
         const QString kept = info.dir().filePath(
             kAsideName.arg(QRandomGenerator::system()->generate64(), 16, 16, QLatin1Char('0'))
-                .arg(info.fileName()));
+                .arg(info.fileName().left(kNamePartLength)));
         const int error = renameWithoutReplacing(output, kept);
         if (error == 0)
             return kept;
@@ -99,7 +109,7 @@ void replaceOutputs(const QStringList& outputs, const std::function<void()>& mak
     QVector<MovedAside> movedAside;
     try {
         for (const QString& output : outputs)
-            if (FileIsPresent(output))
+            if (isTaken(output))
                 movedAside.append({output, moveAside(output)});
         makeOutputs();
     } catch (...) {

@@ -247,18 +247,19 @@ void TfrmPrepareIndyIntraweb::ConvertKeyAndCert(const QString& friendlyName, con
                                                 const QString& exportText) {
     const QString folder = withTrailingSeparator(pathForTool(exportText));
     const QStringList runs = commandLinesFor({friendlyName, keyFile, certificateFile, exportText});
-    refuseInputAmong(
-        keyFile, {folder + kKeyFileName, folder + kCertificateFileName, folder + kBundleFileName});
+    const QString keyPem = folder + kKeyFileName;
+    const QString certPem = folder + kCertificateFileName;
+    const QString bundle = folder + kBundleFileName;
+    refuseInputAmong(keyFile, {keyPem, certPem, bundle});
     TfrmPasswordDlg::ask(this, PassPhraseUse::IndyFromKey);
     if (!mayReplaceOutputs(folder))
         keepExistingOutputs(certificateFile);
     // A bundle left by an earlier conversion is moved aside with the outputs: it would pass
     // for the output of a failed bundle run.
-    replaceOutputs({folder + kKeyFileName, folder + kCertificateFileName, folder + kBundleFileName},
-                   [&] {
-                       runTool(runs.at(0), true, folder + kBundleFileName, kRunFailureMessage);
-                       copyNewPassPhraseOverCurrent();
-                       runTool(runs.at(1), true, folder + kKeyFileName, kRunFailureMessage);
-                       runTool(runs.at(2), true, folder + kCertificateFileName, kRunFailureMessage);
-                   });
+    replaceOutputs({keyPem, certPem, bundle}, [&] {
+        runTool(runs.at(0), true, bundle, kRunFailureMessage);
+        copyNewPassPhraseOverCurrent();
+        runTool(runs.at(1), true, keyPem, kRunFailureMessage);
+        runTool(runs.at(2), true, certPem, kRunFailureMessage);
+    });
 }
