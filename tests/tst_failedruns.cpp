@@ -190,7 +190,12 @@ class TestFailedRuns : public QObject {
         wizard->btnNext->click();
 
         QCOMPARE(script.remaining(), 0);
-        QVERIFY2(script.seen.constLast().contains(message), qPrintable(script.seen.constLast()));
+        // A run's failure shows its message as it is; any other names the file it could not write.
+        if (command.isEmpty())
+            QVERIFY2(script.seen.constLast().contains(message),
+                     qPrintable(script.seen.constLast()));
+        else
+            QCOMPARE(script.seen.constLast(), message);
         QCOMPARE(wizard->currentPage(), page);
         for (const QString& name : existing)
             QCOMPARE(fileContent(work.file(name)), before.value(name));
