@@ -110,6 +110,14 @@ ModalScript::Action pressButton(QMessageBox::StandardButton button) {
     });
 }
 
+ModalScript::Action noteTextsAndPressOk(MessageBoxTexts* texts) {
+    return onWindow<QMessageBox>([texts](QMessageBox* box) {
+        *texts = {box->informativeText(), box->detailedText()};
+        if (QAbstractButton* ok = box->button(QMessageBox::Ok))
+            ok->click();
+    });
+}
+
 ModalScript::Action enterPassPhrases(const QString& current, const QString& fresh,
                                      const QString& verify) {
     return onWindow<TfrmPasswordDlg>([=](TfrmPasswordDlg* dialog) {

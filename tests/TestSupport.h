@@ -75,6 +75,13 @@ template <class Window> ModalScript::Action onWindow(std::function<void(Window*)
 
 // Presses the given button of a QMessageBox.
 ModalScript::Action pressButton(QMessageBox::StandardButton button);
+// What a message box says below its main text and behind its "Show Details..." button.
+struct MessageBoxTexts {
+    QString informative;
+    QString detailed;
+};
+// Notes the informative and detailed text of a QMessageBox in *texts and presses its OK.
+ModalScript::Action noteTextsAndPressOk(MessageBoxTexts* texts);
 // Fills the pass-phrase dialog and presses Ok (the current field only when it is visible).
 ModalScript::Action enterPassPhrases(const QString& current, const QString& fresh,
                                      const QString& verify);

@@ -486,7 +486,8 @@ class TestPrepareIIS : public QObject {
         QCOMPARE(fileContent(key), keyBytes);
     }
 
-    // No keeps the existing .pfx and still finishes; Yes on a later pass replaces it.
+    // No keeps the existing .pfx and the page, makes nothing and removes the certificate file;
+    // Yes on the next try replaces it.
     void overwriteQuestion() {
         TempProgramFolder program;
         TempFolder work;
@@ -501,9 +502,19 @@ class TestPrepareIIS : public QObject {
         wizard.btnNext->click();
         QCOMPARE(keep.seen,
                  (QStringList{kPassPhraseTitle, "Do you want to overwrite the site.pfx file?"}));
+        QCOMPARE(wizard.currentPage(), int(TfrmPrepareIIS::tsPasteCert));
+        QCOMPARE(wizard.btnNext->text(), QString("Next >"));
+        QCOMPARE(fileContent(work.file("site.pfx")), QByteArray("an older bundle"));
+        QCOMPARE(filesIn(work.path()), (QSet<QString>{"site.key", "site.crt", "site.pfx"}));
+
+        ModalScript replace(
+            {enterPassPhrases("old secret", "new secret"), pressButton(QMessageBox::Yes)});
+        wizard.btnNext->click();
+        QCOMPARE(replace.remaining(), 0);
         QCOMPARE(wizard.currentPage(), int(TfrmPrepareIIS::tsFinished));
         QCOMPARE(wizard.btnNext->text(), QString("Finish"));
-        QCOMPARE(fileContent(work.file("site.pfx")), QByteArray("an older bundle"));
+        QVERIFY(bundleContent(work.file("site.pfx"), "new secret").contains("friendlyName: Shop"));
+        // The older bundle, kept aside during the run, is gone with the certificate file.
         QCOMPARE(filesIn(work.path()), (QSet<QString>{"site.key", "site.crt", "site.pfx"}));
 
         // Back from the finished page leads to the key page, and the print button goes.
@@ -511,13 +522,6 @@ class TestPrepareIIS : public QObject {
         QCOMPARE(wizard.currentPage(), int(TfrmPrepareIIS::tsSelectKey));
         QCOMPARE(wizard.btnNext->text(), QString("Next >"));
         QVERIFY(!wizard.sbPrint->isVisible());
-        wizard.btnNext->click();
-        ModalScript replace(
-            {enterPassPhrases("old secret", "new secret"), pressButton(QMessageBox::Yes)});
-        wizard.btnNext->click();
-        QCOMPARE(replace.remaining(), 0);
-        QCOMPARE(wizard.currentPage(), int(TfrmPrepareIIS::tsFinished));
-        QVERIFY(bundleContent(work.file("site.pfx"), "new secret").contains("friendlyName: Shop"));
     }
 
     void keyFileDialog() {
@@ -612,12 +616,12 @@ class TestPrepareIIS : public QObject {
         TempProgramFolder program;
         TempFolder work;
         TempFolder pdfs;
-        writeFileContent(work.file("site.key"), "key");
-        writeFileContent(work.file("site.pfx"), "kept");
+        QVERIFY(makeKey(work.file("site.key"), QString()));
+        QVERIFY(authority.sign(work.file("site.key"), QString(), "www.example.org",
+                               work.file("site.cer")));
         TfrmPrepareIIS wizard(nullptr);
         toPastePage(wizard, work.file("site.key"), work.path(), "Shop");
-        wizard.memPasteCert->setPlainText("--");
-        ModalScript keep({enterPassPhrases("", "new secret"), pressButton(QMessageBox::No)});
+        ModalScript make({enterPassPhrases("", "new secret")});
         wizard.btnNext->click();
         QCOMPARE(wizard.currentPage(), int(TfrmPrepareIIS::tsFinished));
 

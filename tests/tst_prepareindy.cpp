@@ -489,7 +489,8 @@ class TestPrepareIndyIntraweb : public QObject {
             QVERIFY(!keyModulus(work.file("key.pem"), "pem secret").isEmpty());
     }
 
-    // A bundle left by an earlier conversion must not stand in for a bundle run that fails.
+    // A bundle left by an earlier conversion must not stand in for a bundle run that fails; the
+    // files of the earlier conversion come back as they were.
     void staleBundleIsNoOutput() {
         TempProgramFolder program;
         TempFolder work;
@@ -498,6 +499,11 @@ class TestPrepareIndyIntraweb : public QObject {
         ModalScript first({enterPassPhrases("old secret", "pem secret")});
         wizard.btnNext->click();
         QCOMPARE(wizard.currentPage(), int(Wizard::tsFinished));
+        const QStringList earlierFiles{"key.pem", "cert.pem", "__tmp.p12"};
+        QCOMPARE(filesIn(work.path()), QSet<QString>(earlierFiles.begin(), earlierFiles.end()));
+        QMap<QString, QByteArray> earlier;
+        for (const QString& name : earlierFiles)
+            earlier[name] = fileContent(work.file(name));
 
         wizard.btnPrevious->click();
         wizard.btnNext->click();
@@ -510,10 +516,14 @@ class TestPrepareIndyIntraweb : public QObject {
         QCOMPARE(second.seen, (QStringList{kPassPhraseTitle, kKeyQuestion, kCertificateQuestion,
                                            kShownRunFailure}));
         QCOMPARE(wizard.currentPage(), int(Wizard::tsPasteCert));
-        QCOMPARE(filesIn(work.path()), QSet<QString>{"__cert.txt"});
+        QCOMPARE(filesIn(work.path()),
+                 (QSet<QString>{"key.pem", "cert.pem", "__tmp.p12", "__cert.txt"}));
+        for (const QString& name : earlierFiles)
+            QCOMPARE(fileContent(work.file(name)), earlier.value(name));
     }
 
-    // On the key route No keeps the files and still finishes, without any run.
+    // On the key route No keeps the files and the page, without any run, and removes the
+    // certificate file written for the runs.
     void keyRouteOverwriteQuestions() {
         TempProgramFolder program;
         TempFolder work;
@@ -525,8 +535,8 @@ class TestPrepareIndyIntraweb : public QObject {
                           pressButton(QMessageBox::Yes), pressButton(QMessageBox::No)});
         wizard.btnNext->click();
         QCOMPARE(keep.seen, (QStringList{kPassPhraseTitle, kKeyQuestion, kCertificateQuestion}));
-        QCOMPARE(wizard.currentPage(), int(Wizard::tsFinished));
-        QCOMPARE(wizard.btnNext->text(), QString("Finish"));
+        QCOMPARE(wizard.currentPage(), int(Wizard::tsPasteCert));
+        QCOMPARE(wizard.btnNext->text(), QString("Next >"));
         QCOMPARE(filesIn(work.path()), (QSet<QString>{"key.pem", "cert.pem"}));
         QCOMPARE(fileContent(work.file("key.pem")), QByteArray("older key"));
         QCOMPARE(fileContent(work.file("cert.pem")), QByteArray("older certificate"));
@@ -588,20 +598,16 @@ class TestPrepareIndyIntraweb : public QObject {
         QStringList printed = printedLines(exportSteps);
         QCOMPARE(printed.at(printed.indexOf("IIS server.") + 1), QString());
 
-        writeFileContent(work.file("key.pem"), "older key");
-        writeFileContent(work.file("cert.pem"), "older certificate");
-        writeFileContent(work.file("site.key"), "key");
         wizard.btnPrevious->click();
         wizard.btnPrevious->click();
         wizard.rbGenOpenSSL->click();
         wizard.btnNext->click();
-        wizard.edtKeyFile->setText(work.file("site.key"));
+        wizard.edtKeyFile->setText(inputs.file("site.key"));
         wizard.edtExportPath->setText(work.path());
         wizard.edtCommonName->setText("Indy Server");
         wizard.btnNext->click();
-        wizard.memPasteCert->setPlainText("--");
-        ModalScript keep(
-            {enterPassPhrases("old secret", "pem secret"), pressButton(QMessageBox::No)});
+        wizard.memPasteCert->setPlainText(pemText(inputs.file("site.pem")));
+        ModalScript make({enterPassPhrases("old secret", "pem secret")});
         wizard.btnNext->click();
         QCOMPARE(wizard.currentPage(), int(Wizard::tsFinished));
         const QString rootSteps = printShownPage(wizard, pdfs.file("root.pdf"));

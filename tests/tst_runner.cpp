@@ -276,10 +276,52 @@ class TestRunner : public QObject {
         QVERIFY2(timer.elapsed() >= 300 && timer.elapsed() < 5000,
                  qPrintable(QString::number(timer.elapsed())));
         QCOMPARE(stopped.count(), 1);
+        QCOMPARE(runner.ExitCode(), -1);
         QVERIFY(child > 0);
         // Killed and reaped: the process id no longer exists.
         QCOMPARE(::kill(child, 0), -1);
         QCOMPARE(errno, ESRCH);
+    }
+
+    // A run keeps the end of what the child wrote on both streams, its exit code, and why it
+    // could not start.
+    void keepsTheEndOfTheOutputAndTheExitCode_data() {
+        QTest::addColumn<QString>("module");
+        QTest::addColumn<QString>("commandLine");
+        QTest::addColumn<QStringList>("said");
+        QTest::addColumn<QString>("lastLine");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("startError");
+        QTest::newRow("both streams and an exit code")
+            << kShell << R"(sh -c "echo out-1; echo err-2 >&2; exit 3")"
+            << QStringList{"out-1\n", "err-2\n"} << QString() << 3 << QString();
+        QTest::newRow("more than is kept")
+            << kShell << R"(sh -c "head -c 300000 /dev/zero | tr '\0' x; echo last-line")"
+            << QStringList{} << "last-line" << 0 << QString();
+        QTest::newRow("cannot start")
+            << QStringLiteral("/nonexistent/tool") << "tool" << QStringList{} << QString() << -1
+            << QString::fromLocal8Bit(std::strerror(ENOENT));
+    }
+    void keepsTheEndOfTheOutputAndTheExitCode() {
+        QFETCH(QString, module);
+        QFETCH(QString, commandLine);
+        QFETCH(QStringList, said);
+        QFETCH(QString, lastLine);
+        QFETCH(int, exitCode);
+        QFETCH(QString, startError);
+        TExternalApp runner;
+        run(runner, module, commandLine);
+        const QByteArray output = runner.Output();
+        for (const QString& text : said)
+            QVERIFY2(output.contains(text.toUtf8()), output.constData());
+        if (!lastLine.isEmpty()) {
+            QCOMPARE(output.size(), TExternalApp::kKeptOutputBytes);
+            QVERIFY(output.endsWith("x" + lastLine.toUtf8() + "\n"));
+        }
+        if (said.isEmpty() && lastLine.isEmpty())
+            QCOMPARE(output, QByteArray());
+        QCOMPARE(runner.ExitCode(), exitCode);
+        QCOMPARE(runner.StartError(), startError);
     }
 
     void pipeFailureIsReportedToTheCaller() {

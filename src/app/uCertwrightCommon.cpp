@@ -46,8 +46,9 @@ QString withTrailingSeparator(const QString& path) {
     return path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
 }
 
-PageError::PageError(const QString& message)
-    : std::runtime_error(message.toStdString()), text(message) {}
+PageError::PageError(const QString& message, const QString& explanation, const QString& details)
+    : std::runtime_error(message.toStdString()), text(message), explained(explanation),
+      detailText(details) {}
 
 QString withFullStop(const QString& message) {
     if (!message.isEmpty() && message.back() > QLatin1Char('.'))
@@ -55,9 +56,12 @@ QString withFullStop(const QString& message) {
     return message;
 }
 
-void showErrorBox(QWidget* parent, const QString& message) {
+void showErrorBox(QWidget* parent, const QString& message, const QString& explanation,
+                  const QString& details) {
     QMessageBox box(QMessageBox::Critical, kApplicationTitle, withFullStop(message),
                     QMessageBox::Ok, parent);
+    box.setInformativeText(explanation);
+    box.setDetailedText(details);
     box.exec();
 }
 
@@ -66,7 +70,7 @@ void runGuarded(QWidget* parent, const std::function<void()>& body) {
         body();
     } catch (const SilentAbort&) {
     } catch (const PageError& error) {
-        showErrorBox(parent, error.message());
+        showErrorBox(parent, error.message(), error.explanation(), error.details());
     } catch (const std::exception& error) {
         showErrorBox(parent, QString::fromLocal8Bit(error.what()));
     }

@@ -36,13 +36,20 @@ bool outputIsNonEmpty(const QString& path);
 QString withTrailingSeparator(const QString& path);
 
 // A failure that a step reports to the user; the step ends and its window stays as it is.
+// Beside its message it may carry an explanation in plain words, shown below the message, and
+// details (what the tool said, the command line) that the user can open.
 class PageError : public std::runtime_error {
   public:
-    explicit PageError(const QString& message);
+    explicit PageError(const QString& message, const QString& explanation = QString(),
+                       const QString& details = QString());
     QString message() const { return text; }
+    QString explanation() const { return explained; }
+    QString details() const { return detailText; }
 
   private:
     QString text;
+    QString explained;
+    QString detailText;
 };
 
 // The end of a step without any message, used when the user declines or cancels something.
@@ -61,8 +68,10 @@ template <typename Widget> Widget* named(Widget* widget, const char* name) {
 // after ".".
 QString withFullStop(const QString& message);
 
-// The application's error box: caption "Certwright", critical icon, one OK button.
-void showErrorBox(QWidget* parent, const QString& message);
+// The application's error box: caption "Certwright", critical icon, one OK button; an
+// explanation goes below the message and details behind a "Show Details..." button.
+void showErrorBox(QWidget* parent, const QString& message, const QString& explanation = QString(),
+                  const QString& details = QString());
 
 // Runs an event handler's body; PageError and any other std::exception go to the error box,
 // SilentAbort ends the handler quietly. No exception ever escapes into Qt.

@@ -165,6 +165,9 @@ void TExternalApp::StartProcess() {
     copyOutput = ShowAppWindow;
     runTimeLimitMs = timeLimitMs;
     childPid = -1;
+    output.clear();
+    exitCode = -1;
+    startError.clear();
 
     workerDone = false;
     worker = std::make_unique<TExternalAppThread>(this);
@@ -250,8 +253,10 @@ bool TExternalApp::spawnChild() {
     pid_t pid = -1;
     const int error = posix_spawn(&pid, program.constData(), &spawn.actions, &attributes.attributes,
                                   argv.data(), environ);
-    if (error != 0)
+    if (error != 0) {
+        startError = QString::fromLocal8Bit(std::strerror(error));
         return false;
+    }
     childPid = pid;
     return true;
 }
@@ -282,8 +287,11 @@ void TExternalApp::watchChild() {
         }
         drain(stdoutRead);
         drain(stderrRead);
-        if (::waitpid(childPid, nullptr, WNOHANG) == childPid)
+        int waitStatus = 0;
+        if (::waitpid(childPid, &waitStatus, WNOHANG) == childPid) {
+            noteEnd(waitStatus);
             break;
+        }
         if (deadline.hasExpired()) {
             ::kill(childPid, SIGKILL);
             ::waitpid(childPid, nullptr, 0);
@@ -298,13 +306,14 @@ void TExternalApp::watchChild() {
     closeDescriptor(pidFd);
 }
 
-// Reads what the pipe holds now; the output goes to this program's standard error when the
-// run is shown, else nowhere. A pipe that has ended is closed.
+// Reads what the pipe holds now and keeps the end of it; the output also goes to this
+// program's standard error when the run is shown. A pipe that has ended is closed.
 void TExternalApp::drain(int& fd) {
     char buffer[65536];
     while (fd >= 0) {
         const ssize_t count = ::read(fd, buffer, sizeof buffer);
         if (count > 0) {
+            keepOutput(buffer, count);
             if (copyOutput)
                 writeAll(STDERR_FILENO, buffer, count);
             continue;
@@ -315,6 +324,17 @@ void TExternalApp::drain(int& fd) {
             return;
         closeDescriptor(fd);
     }
+}
+
+void TExternalApp::keepOutput(const char* data, ssize_t size) {
+    output.append(data, qsizetype(size));
+    if (output.size() > kKeptOutputBytes)
+        output.remove(0, output.size() - kKeptOutputBytes);
+}
+
+void TExternalApp::noteEnd(int waitStatus) {
+    if (WIFEXITED(waitStatus))
+        exitCode = WEXITSTATUS(waitStatus);
 }
 
 void TExternalApp::runOnGuiThread(void (TExternalApp::*step)()) {

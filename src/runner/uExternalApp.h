@@ -38,6 +38,8 @@ class TExternalApp : public QObject {
   public:
     // A run that lasts longer than this is killed and judged by its output like any other.
     static constexpr int kTimeLimitMs = 120000;
+    // How much of the child's output a run keeps: the end of it, where tools say what failed.
+    static constexpr int kKeptOutputBytes = 64 * 1024;
 
     explicit TExternalApp(QObject* owner = nullptr);
     ~TExternalApp() override;
@@ -55,6 +57,15 @@ class TExternalApp : public QObject {
     // Waits for the run to end. On the GUI thread the window keeps painting but takes no
     // input, and a busy cursor shows. Always returns 0.
     int WaitForProcess();
+
+    // The last kKeptOutputBytes of what the child wrote to its standard output and error,
+    // together in the order in which they were read; valid once the run has been waited for.
+    QByteArray Output() const { return output; }
+    // The child's exit code, or -1 when it did not end by itself (it could not be started, was
+    // killed, or the watch was stopped); valid once the run has been waited for.
+    int ExitCode() const { return exitCode; }
+    // The system's reason why the child could not be started; empty when it started.
+    QString StartError() const { return startError; }
 
     // Test hook: a run longer than this is killed (default kTimeLimitMs).
     void setTimeLimitForTesting(int milliseconds) { timeLimitMs = milliseconds; }
@@ -74,6 +85,8 @@ class TExternalApp : public QObject {
     void closeChildEnds();
     void watchChild();
     void drain(int& fd);
+    void keepOutput(const char* data, ssize_t size);
+    void noteEnd(int waitStatus);
     void runOnGuiThread(void (TExternalApp::*step)());
     void startStep();
     void stopStep();
@@ -94,6 +107,11 @@ class TExternalApp : public QObject {
     QByteArray directory;
     bool copyOutput = false;
     int runTimeLimitMs = kTimeLimitMs;
+
+    // What the worker found out about the run; read only after the worker has ended.
+    QByteArray output;
+    int exitCode = -1;
+    QString startError;
 
     pid_t childPid = -1;
     int stopEvent = -1; // written once by the destructor to make the worker stop watching

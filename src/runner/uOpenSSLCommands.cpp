@@ -104,13 +104,15 @@ QString extractCertificateFromTemporaryBundle(const QString& prog, const QString
         .arg(prog, folder);
 }
 
-void runOpenSSLTool(const QString& commandLine, bool showWindow) {
+ToolRun runOpenSSLTool(const QString& commandLine, bool showWindow) {
     const auto runner = std::make_unique<TExternalApp>();
     runner->ShowAppWindow = showWindow;
     runner->ModuleName = ProgramFolder() + kToolName;
     runner->CommandLine = commandLine;
     runner->StartProcess();
     runner->WaitForProcess();
+    return {runner->ModuleName, commandLine, runner->Output(), runner->ExitCode(),
+            runner->StartError()};
 }
 
 } // namespace OpenSSLCommands

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 // The command lines that the openssl tool receives, one function per invocation.
@@ -32,7 +33,17 @@ QString exportTemporaryBundle(const QString& prog, const QString& key, const QSt
 QString extractKeyFromTemporaryBundle(const QString& prog, const QString& folder);
 QString extractCertificateFromTemporaryBundle(const QString& prog, const QString& folder);
 
+// What one run of the tool leaves behind apart from the files it writes. A run is judged by its
+// output file, not by this: the output and exit code only help to say why a run failed.
+struct ToolRun {
+    QString program; // the tool's full path
+    QString commandLine;
+    QByteArray output;  // the end of what the tool wrote, standard output and error together
+    int exitCode = -1;  // -1 when the tool did not end by itself
+    QString startError; // why the tool could not be started; empty when it started
+};
+
 // One run of the tool from the program folder with the command line; waits until it ends.
-void runOpenSSLTool(const QString& commandLine, bool showWindow);
+ToolRun runOpenSSLTool(const QString& commandLine, bool showWindow);
 
 } // namespace OpenSSLCommands

@@ -2,6 +2,7 @@
 
 #include "uCertwrightCommon.h"
 #include "uCountryTable.h"
+#include "uOutputReplacement.h"
 #include "uPasswordForm.h"
 #include "uRequestConfig.h"
 
@@ -80,14 +81,6 @@ QString exportFolderOf(const QString& typed) {
 // Output files are named after the domain, with every "*" spelled out as a word.
 QString baseNameOf(const QString& domain) {
     return QString(domain).replace(QLatin1Char('*'), kWildcard);
-}
-
-void removeIfPresent(const QString& path) {
-    if (!FileIsPresent(path))
-        return;
-    QFile file(path);
-    if (!file.remove())
-        throw PageError(TCertificateWizard::kDeleteFailedMessage.arg(path, file.errorString()));
 }
 
 } // namespace
@@ -270,15 +263,17 @@ void TCertificateWizard::generate(const CertificateValues& values) {
     for (const QString& file : {keyFile, outputFile})
         if (FileIsPresent(folder + file) && !askOverwrite(kOverwriteQuestion.arg(file)))
             throw SilentAbort();
-    removeIfPresent(folder + keyFile);
-    removeIfPresent(folder + outputFile);
 
-    RequestConfig::write(folder, subject);
-    if (setup.asksPassPhrase && passPhrase.isEmpty())
-        throw PageError(kNoPasswordMessage);
-    runTool(keyCommand, true, folder + keyFile, kRunFailedMessage);
-    const auto removeConfig = qScopeGuard([&folder] { RequestConfig::remove(folder); });
-    runTool(outputCommand, false, folder + outputFile, kRunFailedMessage);
+    // The key and the second output were agreed to be replaced as a pair: a failure anywhere
+    // below brings both old files back.
+    replaceOutputs({folder + keyFile, folder + outputFile}, [&] {
+        RequestConfig::write(folder, subject);
+        if (setup.asksPassPhrase && passPhrase.isEmpty())
+            throw PageError(kNoPasswordMessage);
+        runTool(keyCommand, true, folder + keyFile, kRunFailedMessage);
+        const auto removeConfig = qScopeGuard([&folder] { RequestConfig::remove(folder); });
+        runTool(outputCommand, false, folder + outputFile, kRunFailedMessage);
+    });
 }
 
 void TCertificateWizard::btnExportPathClick() {

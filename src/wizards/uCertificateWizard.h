@@ -61,8 +61,6 @@ class TCertificateWizard : public TWizardFrame {
 
     // The page error for a term that is refused.
     static QString termMessage(const QString& term);
-    static inline const QString kDeleteFailedMessage =
-        QStringLiteral("Cannot delete the file \"%1\", so it cannot be replaced. %2");
 
     QLabel* Label1;
     QLabel* Label4;

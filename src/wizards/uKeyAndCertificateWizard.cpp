@@ -24,7 +24,6 @@ const QString kCertificatePrefix = QStringLiteral("--");
 const QString kLineEnd = QStringLiteral("\r\n");
 const QString kReadFailure = QStringLiteral("Cannot read the certificate file \"%1\". %2");
 const QString kWriteFailure = QStringLiteral("Cannot write the certificate file \"%1\". %2");
-const QString kDeleteFailure = QStringLiteral("Cannot delete the file \"%1\". %2");
 
 // The open-file dialog. Qt gives every typed name without an extension the default one, even
 // a name that is an existing file as typed (a key file "mykey"); such a file is taken as it is.
@@ -211,10 +210,9 @@ void TKeyAndCertificateWizard::refuseInputAmong(const QString& input, const QStr
             throw PageError(kInputIsOutputMessage.arg(input));
 }
 
-void TKeyAndCertificateWizard::removeExistingFile(const QString& path) {
-    QFile file(path);
-    if (FileIsPresent(path) && !file.remove())
-        throw PageError(kDeleteFailure.arg(path, file.errorString()));
+void TKeyAndCertificateWizard::keepExistingOutputs(const QString& certificateFile) {
+    QFile::remove(certificateFile);
+    throw SilentAbort();
 }
 
 void TKeyAndCertificateWizard::showEvent(QShowEvent* event) {

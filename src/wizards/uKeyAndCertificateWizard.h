@@ -114,9 +114,9 @@ class TKeyAndCertificateWizard : public TWizardFrame {
     // is empty, the file's folder into folderField. Cancelling changes nothing.
     void chooseFileInto(const OpenFileSetup& setup, QLineEdit* fileField, QLineEdit* folderField);
 
-    // Deletes a file that the user agreed to replace; a file that stays would pass for the
-    // tool's output.
-    static void removeExistingFile(const QString& path);
+    // Ends the step quietly when the user keeps the existing outputs: the page stays, nothing
+    // is made, and the temporary certificate file, written for runs that will not happen, goes.
+    [[noreturn]] static void keepExistingOutputs(const QString& certificateFile);
     // Refuses (PageError) an input file that is one of the files the step writes or deletes:
     // it would be gone before the tool reads it. Call it before anything is asked or touched.
     static void refuseInputAmong(const QString& input, const QStringList& written);

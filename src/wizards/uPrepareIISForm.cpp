@@ -2,6 +2,7 @@
 
 #include "uCertwrightCommon.h"
 #include "uOpenSSLCommands.h"
+#include "uOutputReplacement.h"
 #include "uPasswordForm.h"
 
 #include <QCheckBox>
@@ -150,7 +151,6 @@ void TfrmPrepareIIS::CreatePfx(const QString& friendlyName, const QString& keyFi
     refuseInputAmong(keyFile, {pfx});
     TfrmPasswordDlg::ask(this, PassPhraseUse::IISBundle);
     if (FileIsPresent(pfx) && !askOverwrite(kOverwriteQuestion.arg(QFileInfo(pfx).fileName())))
-        return;
-    removeExistingFile(pfx);
-    runTool(commandLine, true, pfx, kRunFailureMessage);
+        keepExistingOutputs(certificateFile);
+    replaceOutputs({pfx}, [&] { runTool(commandLine, true, pfx, kRunFailureMessage); });
 }

@@ -30,8 +30,8 @@ class TfrmPrepareIIS : public TKeyAndCertificateWizard {
     // The .pfx file made from a key file: in the export folder, named after the key file.
     static QString pfxPath(const QString& keyFile, const QString& exportFolder);
 
-    // Exports the key and the certificate file into the .pfx file. Returns normally also when
-    // the user keeps an existing .pfx file; throws SilentAbort or PageError otherwise.
+    // Exports the key and the certificate file into the .pfx file; throws SilentAbort when the
+    // user cancels or keeps an existing .pfx file, PageError when the export fails.
     void CreatePfx(const QString& friendlyName, const QString& keyFile,
                    const QString& certificateFile, const QString& exportText);
 

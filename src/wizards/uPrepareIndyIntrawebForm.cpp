@@ -2,6 +2,7 @@
 
 #include "uCertwrightCommon.h"
 #include "uOpenSSLCommands.h"
+#include "uOutputReplacement.h"
 #include "uPasswordForm.h"
 
 #include <QFile>
@@ -221,10 +222,10 @@ void TfrmPrepareIndyIntraweb::ExtractFromPfx(const QString& pfxFile, const QStri
     TfrmPasswordDlg::ask(this, PassPhraseUse::IndyFromPfx);
     if (!mayReplaceOutputs(folder))
         throw SilentAbort();
-    removeExistingFile(folder + kKeyFileName);
-    removeExistingFile(folder + kCertificateFileName);
-    runTool(keyRun, true, folder + kKeyFileName, kRunFailureMessage);
-    runTool(certificateRun, true, folder + kCertificateFileName, kRunFailureMessage);
+    replaceOutputs({folder + kKeyFileName, folder + kCertificateFileName}, [&] {
+        runTool(keyRun, true, folder + kKeyFileName, kRunFailureMessage);
+        runTool(certificateRun, true, folder + kCertificateFileName, kRunFailureMessage);
+    });
 }
 
 QStringList TfrmPrepareIndyIntraweb::commandLinesFor(const KeyAndCertificate& values) const {
@@ -246,17 +247,19 @@ void TfrmPrepareIndyIntraweb::ConvertKeyAndCert(const QString& friendlyName, con
                                                 const QString& exportText) {
     const QString folder = withTrailingSeparator(pathForTool(exportText));
     const QStringList runs = commandLinesFor({friendlyName, keyFile, certificateFile, exportText});
-    refuseInputAmong(
-        keyFile, {folder + kKeyFileName, folder + kCertificateFileName, folder + kBundleFileName});
+    const QString keyPem = folder + kKeyFileName;
+    const QString certPem = folder + kCertificateFileName;
+    const QString bundle = folder + kBundleFileName;
+    refuseInputAmong(keyFile, {keyPem, certPem, bundle});
     TfrmPasswordDlg::ask(this, PassPhraseUse::IndyFromKey);
     if (!mayReplaceOutputs(folder))
-        return;
-    removeExistingFile(folder + kKeyFileName);
-    removeExistingFile(folder + kCertificateFileName);
-    // A bundle left by an earlier conversion would pass for the output of a failed bundle run.
-    removeExistingFile(folder + kBundleFileName);
-    runTool(runs.at(0), true, folder + kBundleFileName, kRunFailureMessage);
-    copyNewPassPhraseOverCurrent();
-    runTool(runs.at(1), true, folder + kKeyFileName, kRunFailureMessage);
-    runTool(runs.at(2), true, folder + kCertificateFileName, kRunFailureMessage);
+        keepExistingOutputs(certificateFile);
+    // A bundle left by an earlier conversion is moved aside with the outputs: it would pass
+    // for the output of a failed bundle run.
+    replaceOutputs({keyPem, certPem, bundle}, [&] {
+        runTool(runs.at(0), true, bundle, kRunFailureMessage);
+        copyNewPassPhraseOverCurrent();
+        runTool(runs.at(1), true, keyPem, kRunFailureMessage);
+        runTool(runs.at(2), true, certPem, kRunFailureMessage);
+    });
 }

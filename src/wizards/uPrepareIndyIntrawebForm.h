@@ -66,7 +66,7 @@ class TfrmPrepareIndyIntraweb : public TKeyAndCertificateWizard {
     // Extracts key.pem and cert.pem from a .pfx file into the export folder.
     void ExtractFromPfx(const QString& pfxFile, const QString& exportText);
     // Packs the key and the certificate file into a temporary bundle and extracts key.pem and
-    // cert.pem from it. Returns normally also when the user keeps existing files.
+    // cert.pem from it; throws SilentAbort when the user cancels or keeps existing files.
     void ConvertKeyAndCert(const QString& friendlyName, const QString& keyFile,
                            const QString& certificateFile, const QString& exportText);
 

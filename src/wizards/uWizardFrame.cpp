@@ -35,6 +35,52 @@ const QString kFolderChooserCaption = QStringLiteral("Select a folder");
 const QString kBrowseCaption = QStringLiteral("...");
 const QString kFolderNotCreatedMessage = QStringLiteral("Cannot create the folder \"%1\"");
 
+// What the tool writes when a run fails for a reason that a user can put right, most telling
+// first: a wrong pass phrase also makes the key unreadable.
+struct KnownFailure {
+    QStringList signs;
+    QString explanation;
+};
+
+const KnownFailure kKnownFailures[] = {
+    {{QStringLiteral("key values mismatch")}, TWizardFrame::kKeyMismatchExplanation},
+    {{QStringLiteral("Mac verify error"), QStringLiteral("bad decrypt"),
+      QStringLiteral("maybe wrong password")},
+     TWizardFrame::kWrongPassPhraseExplanation},
+    {{QStringLiteral("Type=PKCS12"), QStringLiteral("asn1_d2i_read_bio"),
+      QStringLiteral("ASN1_get_object")},
+     TWizardFrame::kNotPkcs12Explanation},
+    {{QStringLiteral("Could not read private key"), QStringLiteral("unable to load private key"),
+      QStringLiteral("DECODER routines")},
+     TWizardFrame::kNotPrivateKeyExplanation},
+    {{QStringLiteral("Could not read any certificates"),
+      QStringLiteral("unable to load certificate")},
+     TWizardFrame::kNotCertificateExplanation},
+};
+
+QString explanationOf(const OpenSSLCommands::ToolRun& run) {
+    if (!run.startError.isEmpty())
+        return TWizardFrame::kToolNotStartedExplanation;
+    const QString output = QString::fromLocal8Bit(run.output);
+    for (const KnownFailure& failure : kKnownFailures)
+        for (const QString& sign : failure.signs)
+            if (output.contains(sign, Qt::CaseInsensitive))
+                return failure.explanation;
+    return QString();
+}
+
+// The pass phrases travel in files, so neither the command line nor the output holds one.
+QString detailsOf(const OpenSSLCommands::ToolRun& run) {
+    QString said;
+    if (!run.startError.isEmpty())
+        said = TWizardFrame::kToolNotStartedDetails.arg(run.startError);
+    else
+        said = TWizardFrame::kToolOutputDetails.arg(
+            run.output.isEmpty() ? TWizardFrame::kNoToolOutput
+                                 : QString::fromLocal8Bit(run.output).trimmed());
+    return TWizardFrame::kRunDetails.arg(run.program, run.commandLine, said);
+}
+
 // A 16 by 16 printer drawn in code, so that the program carries no picture file for it.
 QIcon printerIcon() {
     QPixmap picture(16, 16);
@@ -214,12 +260,13 @@ bool TWizardFrame::askOverwrite(const QString& question) {
 
 void TWizardFrame::runTool(const QString& commandLine, bool followDebugSwitch,
                            const QString& outputPath, const QString& failureMessage) {
-    OpenSSLCommands::runOpenSSLTool(commandLine, followDebugSwitch && DebugMode);
+    const OpenSSLCommands::ToolRun run =
+        OpenSSLCommands::runOpenSSLTool(commandLine, followDebugSwitch && DebugMode);
     if (outputIsNonEmpty(outputPath))
         return;
     if (FileIsPresent(outputPath))
         QFile::remove(outputPath);
-    throw PageError(failureMessage);
+    throw PageError(failureMessage, explanationOf(run), detailsOf(run));
 }
 
 void TWizardFrame::resetCaptions() {

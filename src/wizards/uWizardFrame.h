@@ -55,6 +55,30 @@ class TWizardFrame : public QDialog {
     static inline const QString kCreateFolderQuestion =
         QStringLiteral("The specified directory does not exist. Create it?");
 
+    // What a failed run's box says below its message when the tool's output says plainly
+    // what went wrong.
+    static inline const QString kKeyMismatchExplanation =
+        QStringLiteral("The certificate does not belong to the key: it was issued for another "
+                       "key. Use the certificate that was issued for this key.");
+    static inline const QString kWrongPassPhraseExplanation =
+        QStringLiteral("The pass phrase is wrong: the file does not open with the current "
+                       "password that was typed.");
+    static inline const QString kNotPkcs12Explanation =
+        QStringLiteral("The file is not a PKCS#12 file (.pfx or .p12).");
+    static inline const QString kNotPrivateKeyExplanation =
+        QStringLiteral("The key file is not a private key that the tool can read.");
+    static inline const QString kNotCertificateExplanation =
+        QStringLiteral("The certificate text is not a certificate that the tool can read.");
+    static inline const QString kToolNotStartedExplanation =
+        QStringLiteral("The OpenSSL tool could not be started.");
+    // The details of a failed run, which the user can open: the command line and what the tool
+    // wrote, or why it could not be started.
+    static inline const QString kRunDetails = QStringLiteral("Command line:\n%1 %2\n\n%3");
+    static inline const QString kToolOutputDetails = QStringLiteral("Output of the tool:\n%1");
+    static inline const QString kNoToolOutput = QStringLiteral("(none)");
+    static inline const QString kToolNotStartedDetails =
+        QStringLiteral("The tool could not be started: %1");
+
     QStackedWidget* pcWizard;
     QPushButton* btnPrevious;
     QPushButton* btnNext;
@@ -101,7 +125,9 @@ class TWizardFrame : public QDialog {
     bool askOverwrite(const QString& question);
     // Runs the tool with one command line; followDebugSwitch false keeps the run hidden.
     // A run whose output fails the non-empty output check has that output deleted and ends
-    // the step with PageError(failureMessage).
+    // the step with PageError(failureMessage), which also says, where the tool's output
+    // makes it plain, why the run failed, and holds the command line and the tool's output as
+    // details.
     void runTool(const QString& commandLine, bool followDebugSwitch, const QString& outputPath,
                  const QString& failureMessage);
 
