@@ -28,8 +28,9 @@ struct CertificateWizardSetup {
     QString caption;
     QString startText;
     QStringList finishedLines;
-    QString outputExtension; // of the second run's output, with its dot
-    bool asksPassPhrase;     // the key is encrypted under a new pass phrase
+    QString outputExtension;        // of the second run's output, with its dot
+    bool asksPassPhrase;            // the key is encrypted under a new pass phrase
+    bool offersRequestCopy = false; // the second output is a request for Copy Request
 };
 
 // The request and self-signed certificate wizards: the same pages, checks and generation
@@ -104,6 +105,8 @@ class TCertificateWizard : public TWizardFrame {
     void buildOrganizationPage();
     void buildFinishedPage();
     void setUpNavigation();
+    // Lists the key and the second output on the finished page.
+    void listMadeFiles();
 
     // Collects the pages' values and runs the wizard's own generation step.
     virtual void generateFromPages() = 0;

@@ -18,6 +18,7 @@ const CertificateWizardSetup kSetup{
      QStringLiteral("Authority.")},
     QStringLiteral(".csr"),
     true,
+    true,
 };
 
 } // namespace

@@ -61,6 +61,8 @@ class TKeyAndCertificateWizard : public TWizardFrame {
     // The paste page.
     QLabel* Label7;
     QTextEdit* memPasteCert;
+    // What the certificate in memPasteCert says about itself, while it holds exactly one.
+    QLabel* lblCertificateInfo;
 
     // The path with the extension of its file name (from the last full stop on) replaced by
     // the given one, or with it appended when the name has none.
@@ -84,6 +86,7 @@ class TKeyAndCertificateWizard : public TWizardFrame {
   public slots:
     void btnKeyFileClick();
     void btnCertExportClick();
+    void memPasteCertChange();
 
   protected:
     // The values of a conversion, taken from the fields when the paste page is left.
@@ -113,6 +116,9 @@ class TKeyAndCertificateWizard : public TWizardFrame {
     // Shows the open-file dialog; the chosen file goes into fileField and, when folderField
     // is empty, the file's folder into folderField. Cancelling changes nothing.
     void chooseFileInto(const OpenFileSetup& setup, QLineEdit* fileField, QLineEdit* folderField);
+
+    // The named files in the export folder as typed, as the finished page lists them.
+    static MadeFiles madeInExportFolder(const QString& exportText, const QStringList& names);
 
     // Deletes a file that the user agreed to replace; a file that stays would pass for the
     // tool's output.

@@ -99,6 +99,7 @@ TfrmPrepareIndyIntraweb::TfrmPrepareIndyIntraweb(QWidget* owner)
     QVBoxLayout* finished = addPage("tsFinished");
     memRootInstructions = makeInstructionBox("memRootInstructions", kRootInstructions);
     finished->addWidget(memRootInstructions);
+    addMadeFilesPanel(finished);
 
     setNavigation({
         {[] { return int(tsPrivateKeyType); }, kCloseWizard},
@@ -108,6 +109,7 @@ TfrmPrepareIndyIntraweb::TfrmPrepareIndyIntraweb(QWidget* owner)
         {[] { return int(tsSelectPFX); }, tsNeedPSX, nullptr, false, memPFXInstructions},
         {[this] {
              leavePFXPage();
+             listPemFiles(edtPFXExport->text());
              return int(tsFinished);
          },
          tsNeedPSX, edtPFXFile},
@@ -118,6 +120,7 @@ TfrmPrepareIndyIntraweb::TfrmPrepareIndyIntraweb(QWidget* owner)
          tsPrivateKeyType, edtKeyFile},
         {[this] {
              leavePastePage();
+             listPemFiles(edtExportPath->text());
              return int(tsFinished);
          },
          tsSelectKey, memPasteCert},
@@ -203,6 +206,10 @@ void TfrmPrepareIndyIntraweb::leavePFXPage() {
     if (!complete)
         throw PageError(kPFXPageMessage);
     ExtractFromPfx(pfxFile, exportPath);
+}
+
+void TfrmPrepareIndyIntraweb::listPemFiles(const QString& exportText) {
+    madeFiles->showMadeFiles(madeInExportFolder(exportText, {kKeyFileName, kCertificateFileName}));
 }
 
 bool TfrmPrepareIndyIntraweb::mayReplaceOutputs(const QString& folder) {
