@@ -259,7 +259,7 @@ class TestShowWhatWasMade : public QObject {
         QVERIFY(datedAuthority.sign("/C=US/L=Springfield/O=Acme Widgets/CN=www.shop.test",
                                     "DNS:www.shop.test,DNS:shop.test,IP:192.0.2.7", start, end,
                                     certificate));
-        const auto wizard = toPastePage(iis, work);
+        const auto wizard = toPastePage(iis, work.path());
         auto* label = wizard->findChild<QLabel*>("lblCertificateInfo");
         QVERIFY(label);
         QVERIFY(!label->accessibleName().isEmpty());
@@ -319,7 +319,7 @@ class TestShowWhatWasMade : public QObject {
         } else if (text == "TWO") {
             text = pemText(inputs.file("site.cer")) + pemText(inputs.file("site.cer"));
         }
-        const auto wizard = toPastePage(true, work);
+        const auto wizard = toPastePage(true, work.path());
         auto* label = wizard->findChild<QLabel*>("lblCertificateInfo");
         wizard->memPasteCert->setPlainText(pemText(inputs.file("site.cer")));
         QVERIFY(label->isVisible());
@@ -393,9 +393,6 @@ class TestShowWhatWasMade : public QObject {
             wizard->btnNext->click();
         fillKeyPage(*wizard, inputs.file("site.key"), folder, "Shop");
         return wizard;
-    }
-    std::unique_ptr<TKeyAndCertificateWizard> toPastePage(bool iis, const TempFolder& folder) {
-        return toPastePage(iis, folder.path());
     }
 };
 
