@@ -170,6 +170,7 @@ void TCertificateWizard::buildFinishedPage() {
     QVBoxLayout* page = addPage("tsFinished");
     memRootInstructions = makeInstructionBox("memRootInstructions", setup.finishedLines);
     page->addWidget(memRootInstructions);
+    addMadeFilesPanel(page);
 }
 
 void TCertificateWizard::FormCreate() {
@@ -197,6 +198,7 @@ void TCertificateWizard::setUpNavigation() {
     table[OrganizationPage] = {[this] {
                                    requireFilled({edtDomainName, edtLegalName, edtExportPath});
                                    generateFromPages();
+                                   listMadeFiles();
                                    return int(FinishedPage);
                                },
                                LocalePage, edtDomainName};
@@ -206,6 +208,14 @@ void TCertificateWizard::setUpNavigation() {
                            },
                            OrganizationPage, nullptr, true};
     setNavigation(table);
+}
+
+void TCertificateWizard::listMadeFiles() {
+    const QString folder = exportFolderOf(edtExportPath->text());
+    const QString stem = folder + baseNameOf(edtDomainName->text());
+    const QString output = stem + setup.outputExtension;
+    madeFiles->showMadeFiles(
+        {folder, {stem + kKeyExtension, output}, setup.offersRequestCopy ? output : QString()});
 }
 
 QString TCertificateWizard::keySize() const {

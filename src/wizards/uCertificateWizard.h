@@ -28,9 +28,10 @@ struct CertificateWizardSetup {
     QString caption;
     QString startText;
     QStringList finishedLines;
-    QString outputExtension; // of the second run's output, with its dot
-    bool asksPassPhrase;     // the key is encrypted under a new pass phrase
-    bool hasTerm;            // the key page asks for the term of a certificate
+    QString outputExtension;        // of the second run's output, with its dot
+    bool asksPassPhrase;            // the key is encrypted under a new pass phrase
+    bool hasTerm;                   // the key page asks for the term of a certificate
+    bool offersRequestCopy = false; // the second output is a request for Copy Request
 };
 
 // The request and self-signed certificate wizards: the same pages, checks and generation
@@ -116,6 +117,8 @@ class TCertificateWizard : public TWizardFrame {
     // Refuses (PageError) a term that is not a whole number of days within the bounds; a
     // wizard without a term has nothing to check.
     void checkTerm(const QString& term) const;
+    // Lists the key and the second output on the finished page.
+    void listMadeFiles();
 
     // Collects the pages' values and runs the wizard's own generation step.
     virtual void generateFromPages() = 0;

@@ -19,6 +19,7 @@ const CertificateWizardSetup kSetup{
     QStringLiteral(".csr"),
     true,
     false,
+    true,
 };
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "uCertwrightCommon.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -10,9 +11,12 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QSslCertificate>
 #include <QStackedWidget>
 #include <QTextEdit>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
@@ -24,6 +28,24 @@ const QString kCertificatePrefix = QStringLiteral("--");
 const QString kLineEnd = QStringLiteral("\r\n");
 const QString kReadFailure = QStringLiteral("Cannot read the certificate file \"%1\". %2");
 const QString kWriteFailure = QStringLiteral("Cannot write the certificate file \"%1\". %2");
+const QString kCertificateInfoName = QStringLiteral("Pasted certificate");
+const QString kSubjectLine = QStringLiteral("Subject: %1");
+const QString kAlternativeNamesLine = QStringLiteral("Alternative names: %1");
+const QString kNoAlternativeNames = QStringLiteral("none");
+const QString kMoreAlternativeNames = QStringLiteral("%1 and %2 more");
+const QString kIssuerLine = QStringLiteral("Issuer: %1");
+const QString kValidUntilLine = QStringLiteral("Valid until: %1");
+const QString kExpiredWarning = QStringLiteral("Warning: this certificate has expired.");
+const QString kNotYetValidWarning =
+    QStringLiteral("Warning: this certificate is not valid before %1.");
+const QString kDateFormat = QStringLiteral("yyyy-MM-dd hh:mm 'UTC'");
+// A long list of alternative names would push the paste box out of the page.
+constexpr int kShownAlternativeNames = 4;
+// The attributes of a name in the order that a reader looks for them; others follow.
+const QList<QByteArray> kNameOrder = {"CN", "O", "OU", "L", "ST", "C"};
+const QString kEmailPrefix = QStringLiteral("email:");
+const QString kDnsPrefix = QStringLiteral("DNS:");
+const QString kIpAddressPrefix = QStringLiteral("IP:");
 
 // The open-file dialog. Qt gives every typed name without an extension the default one, even
 // a name that is an existing file as typed (a key file "mykey"); such a file is taken as it is.
@@ -42,6 +64,73 @@ class OpenFileDialog : public QFileDialog {
         QFileDialog::accept();
     }
 };
+
+// A name of a certificate, "CN=www.example.org, O=Acme", the subject's or the issuer's.
+QString nameText(const QSslCertificate& certificate, bool issuer) {
+    QList<QByteArray> attributes =
+        issuer ? certificate.issuerInfoAttributes() : certificate.subjectInfoAttributes();
+    const auto rank = [](const QByteArray& attribute) {
+        const qsizetype at = kNameOrder.indexOf(attribute);
+        return at < 0 ? kNameOrder.size() : at;
+    };
+    std::stable_sort(
+        attributes.begin(), attributes.end(),
+        [&rank](const QByteArray& a, const QByteArray& b) { return rank(a) < rank(b); });
+    QStringList parts;
+    for (const QByteArray& attribute : attributes) {
+        const QStringList values =
+            issuer ? certificate.issuerInfo(attribute) : certificate.subjectInfo(attribute);
+        for (const QString& value : values)
+            parts << QString::fromLatin1(attribute) + QLatin1Char('=') + value;
+    }
+    return parts.join(QStringLiteral(", "));
+}
+
+QString alternativeNamePrefix(QSsl::AlternativeNameEntryType type) {
+    switch (type) {
+    case QSsl::EmailEntry:
+        return kEmailPrefix;
+    case QSsl::DnsEntry:
+        return kDnsPrefix;
+    case QSsl::IpAddressEntry:
+        return kIpAddressPrefix;
+    }
+    return QString();
+}
+
+QString alternativeNamesText(const QSslCertificate& certificate) {
+    const auto names = certificate.subjectAlternativeNames();
+    if (names.isEmpty())
+        return kNoAlternativeNames;
+    QStringList entries;
+    for (const QSsl::AlternativeNameEntryType type :
+         {QSsl::DnsEntry, QSsl::IpAddressEntry, QSsl::EmailEntry}) {
+        // The map gives the names of one type last first; they are listed as the certificate
+        // lists them.
+        QStringList values = names.values(type);
+        std::reverse(values.begin(), values.end());
+        for (const QString& value : values)
+            entries << alternativeNamePrefix(type) + value;
+    }
+    const QString shown = entries.mid(0, kShownAlternativeNames).join(QStringLiteral(", "));
+    if (entries.size() <= kShownAlternativeNames)
+        return shown;
+    return kMoreAlternativeNames.arg(shown).arg(entries.size() - kShownAlternativeNames);
+}
+
+// What the paste page tells about a certificate, with a warning when it is not valid now.
+QString certificateSummary(const QSslCertificate& certificate) {
+    QStringList lines{kSubjectLine.arg(nameText(certificate, false)),
+                      kAlternativeNamesLine.arg(alternativeNamesText(certificate)),
+                      kIssuerLine.arg(nameText(certificate, true)),
+                      kValidUntilLine.arg(certificate.expiryDate().toUTC().toString(kDateFormat))};
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    if (now > certificate.expiryDate())
+        lines << kExpiredWarning;
+    else if (now < certificate.effectiveDate())
+        lines << kNotYetValidWarning.arg(certificate.effectiveDate().toUTC().toString(kDateFormat));
+    return lines.join(QLatin1Char('\n'));
+}
 
 } // namespace
 
@@ -132,6 +221,32 @@ void TKeyAndCertificateWizard::addPastePage() {
     // Tab moves on to the buttons: a certificate never holds a tab.
     memPasteCert->setTabChangesFocus(true);
     page->addWidget(memPasteCert);
+    lblCertificateInfo = makeLabel("lblCertificateInfo", QString(), true);
+    lblCertificateInfo->setAccessibleName(kCertificateInfoName);
+    lblCertificateInfo->setTextFormat(Qt::PlainText);
+    lblCertificateInfo->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // The label takes the lines it needs; the box gives them up.
+    lblCertificateInfo->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    lblCertificateInfo->hide();
+    page->addWidget(lblCertificateInfo);
+    connect(memPasteCert, &QTextEdit::textChanged, this,
+            &TKeyAndCertificateWizard::memPasteCertChange);
+}
+
+void TKeyAndCertificateWizard::memPasteCertChange() {
+    const QList<QSslCertificate> found =
+        QSslCertificate::fromData(memPasteCert->toPlainText().toUtf8(), QSsl::Pem);
+    const bool single = found.size() == 1 && !found.constFirst().isNull();
+    lblCertificateInfo->setText(single ? certificateSummary(found.constFirst()) : QString());
+    lblCertificateInfo->setVisible(single);
+}
+
+MadeFiles TKeyAndCertificateWizard::madeInExportFolder(const QString& exportText,
+                                                       const QStringList& names) {
+    MadeFiles made{withTrailingSeparator(pathForTool(exportText)), {}, {}};
+    for (const QString& name : names)
+        made.paths << made.folder + name;
+    return made;
 }
 
 void TKeyAndCertificateWizard::btnKeyFileClick() {

@@ -61,6 +61,8 @@ class TKeyAndCertificateWizard : public TWizardFrame {
     // The paste page.
     QLabel* Label7;
     QTextEdit* memPasteCert;
+    // What the certificate in memPasteCert says about itself, while it holds exactly one.
+    QLabel* lblCertificateInfo;
 
     // The path with the extension of its file name (from the last full stop on) replaced by
     // the given one, or with it appended when the name has none.
@@ -84,6 +86,7 @@ class TKeyAndCertificateWizard : public TWizardFrame {
   public slots:
     void btnKeyFileClick();
     void btnCertExportClick();
+    void memPasteCertChange();
 
   protected:
     // The values of a conversion, taken from the fields when the paste page is left.
@@ -117,6 +120,9 @@ class TKeyAndCertificateWizard : public TWizardFrame {
     // Ends the step quietly when the user keeps the existing outputs: the page stays, nothing
     // is made, and the temporary certificate file, written for runs that will not happen, goes.
     [[noreturn]] static void keepExistingOutputs(const QString& certificateFile);
+
+    // The named files in the export folder as typed, as the finished page lists them.
+    static MadeFiles madeInExportFolder(const QString& exportText, const QStringList& names);
     // Refuses (PageError) an input file that is one of the files the step writes or deletes:
     // it would be gone before the tool reads it. Call it before anything is asked or touched.
     static void refuseInputAmong(const QString& input, const QStringList& written);

@@ -100,6 +100,7 @@ TfrmPrepareIIS::TfrmPrepareIIS(QWidget* owner)
     QVBoxLayout* finished = addPage("tsFinished");
     memRootInstructions = makeInstructionBox("memRootInstructions", kInstallationInstructions);
     finished->addWidget(memRootInstructions);
+    addMadeFilesPanel(finished);
 
     // Page order: tsStart, tsSelectKey, tsPasteCert, tsFinished.
     setNavigation({
@@ -111,6 +112,9 @@ TfrmPrepareIIS::TfrmPrepareIIS(QWidget* owner)
          tsStart, edtKeyFile},
         {[this] {
              leavePastePage();
+             const QString exportText = edtExportPath->text();
+             madeFiles->showMadeFiles(madeInExportFolder(
+                 exportText, {QFileInfo(pfxPath(edtKeyFile->text(), exportText)).fileName()}));
              return int(tsFinished);
          },
          tsSelectKey, memPasteCert},

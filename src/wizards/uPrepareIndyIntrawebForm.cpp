@@ -100,6 +100,7 @@ TfrmPrepareIndyIntraweb::TfrmPrepareIndyIntraweb(QWidget* owner)
     QVBoxLayout* finished = addPage("tsFinished");
     memRootInstructions = makeInstructionBox("memRootInstructions", kRootInstructions);
     finished->addWidget(memRootInstructions);
+    addMadeFilesPanel(finished);
 
     setNavigation({
         {[] { return int(tsPrivateKeyType); }, kCloseWizard},
@@ -109,6 +110,7 @@ TfrmPrepareIndyIntraweb::TfrmPrepareIndyIntraweb(QWidget* owner)
         {[] { return int(tsSelectPFX); }, tsNeedPSX, nullptr, false, memPFXInstructions},
         {[this] {
              leavePFXPage();
+             listPemFiles(edtPFXExport->text());
              return int(tsFinished);
          },
          tsNeedPSX, edtPFXFile},
@@ -119,6 +121,7 @@ TfrmPrepareIndyIntraweb::TfrmPrepareIndyIntraweb(QWidget* owner)
          tsPrivateKeyType, edtKeyFile},
         {[this] {
              leavePastePage();
+             listPemFiles(edtExportPath->text());
              return int(tsFinished);
          },
          tsSelectKey, memPasteCert},
@@ -204,6 +207,10 @@ void TfrmPrepareIndyIntraweb::leavePFXPage() {
     if (!complete)
         throw PageError(kPFXPageMessage);
     ExtractFromPfx(pfxFile, exportPath);
+}
+
+void TfrmPrepareIndyIntraweb::listPemFiles(const QString& exportText) {
+    madeFiles->showMadeFiles(madeInExportFolder(exportText, {kKeyFileName, kCertificateFileName}));
 }
 
 bool TfrmPrepareIndyIntraweb::mayReplaceOutputs(const QString& folder) {

@@ -85,6 +85,8 @@ class TfrmPrepareIndyIntraweb : public TKeyAndCertificateWizard {
     void addPFXPages();
     int leaveKeySourcePage();
     void leavePFXPage();
+    // Lists key.pem and cert.pem of the export folder on the finished page.
+    void listPemFiles(const QString& exportText);
     // Asks before key.pem and cert.pem in the folder are replaced; false when the user
     // keeps them. Deletes nothing.
     bool mayReplaceOutputs(const QString& folder);

@@ -4,10 +4,12 @@
 #include "uInstructionPrinting.h"
 #include "uOpenSSLCommands.h"
 
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -21,6 +23,11 @@
 #include <QTextEdit>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -121,7 +128,84 @@ class FolderChooserDialog : public QFileDialog {
     }
 };
 
+// The content of a plain file of at most `limit` bytes. The name is not followed when it is a
+// link, and what is opened is checked, not what the name named a moment before; anything else
+// is refused with PageError(failure) for the path and the reason.
+QByteArray readPlainFile(const QString& path, qint64 limit, const QString& failure) {
+    const int handle =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (handle < 0) {
+        const int error = errno;
+        throw PageError(failure.arg(path, error == ELOOP ? TMadeFilesPanel::kNotPlainFileReason
+                                                         : qt_error_string(error)));
+    }
+    QFile file;
+    if (!file.open(handle, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(handle);
+        throw PageError(failure.arg(path, file.errorString()));
+    }
+    struct stat status {};
+    if (::fstat(handle, &status) != 0 || !S_ISREG(status.st_mode))
+        throw PageError(failure.arg(path, TMadeFilesPanel::kNotPlainFileReason));
+    const QByteArray content = file.read(limit + 1);
+    if (content.size() > limit)
+        throw PageError(failure.arg(path, TMadeFilesPanel::kTooLargeReason.arg(limit)));
+    return content;
+}
+
 } // namespace
+
+TMadeFilesPanel::TMadeFilesPanel() {
+    setObjectName(QStringLiteral("pnlMadeFiles"));
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    lblMadeFiles = named(new QLabel, "lblMadeFiles");
+    lblMadeFiles->setAccessibleName(kMadeFilesName);
+    lblMadeFiles->setWordWrap(true);
+    lblMadeFiles->setTextFormat(Qt::PlainText);
+    lblMadeFiles->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    btnOpenFolder = named(new QPushButton(kOpenFolderCaption), "btnOpenFolder");
+    btnOpenFolder->setAccessibleName(kOpenFolderName);
+    btnCopyRequest = named(new QPushButton(kCopyRequestCaption), "btnCopyRequest");
+    btnCopyRequest->setAccessibleName(kCopyRequestName);
+    btnCopyRequest->hide();
+    for (QPushButton* button : {btnOpenFolder, btnCopyRequest}) {
+        button->setFixedHeight(kButtonSize.height());
+        button->setMinimumWidth(kButtonSize.width());
+    }
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(lblMadeFiles);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(btnOpenFolder);
+    buttons->addWidget(btnCopyRequest);
+    buttons->addStretch();
+    layout->addLayout(buttons);
+    connect(btnOpenFolder, &QPushButton::clicked, this, &TMadeFilesPanel::btnOpenFolderClick);
+    connect(btnCopyRequest, &QPushButton::clicked, this, &TMadeFilesPanel::btnCopyRequestClick);
+}
+
+void TMadeFilesPanel::showMadeFiles(const MadeFiles& made) {
+    shown = made;
+    QStringList lines{kHeading};
+    for (const QString& path : made.paths)
+        if (FileIsPresent(path))
+            lines << QDir::toNativeSeparators(path);
+    lblMadeFiles->setText(lines.join(QLatin1Char('\n')));
+    btnCopyRequest->setVisible(!made.request.isEmpty());
+}
+
+void TMadeFilesPanel::btnOpenFolderClick() {
+    runGuarded(this, [this] { openWithShell(QUrl::fromLocalFile(shown.folder)); });
+}
+
+void TMadeFilesPanel::btnCopyRequestClick() {
+    runGuarded(this, [this] {
+        const QByteArray request =
+            readPlainFile(shown.request, kLargestRequest, kRequestReadFailure);
+        QGuiApplication::clipboard()->setText(QString::fromUtf8(request));
+    });
+}
 
 QString chooseFolderFrom(QWidget* parent, const QString& startFolder) {
     FolderChooserDialog dialog(parent, startFolder);
@@ -222,6 +306,11 @@ QTextEdit* TWizardFrame::makeInstructionBox(const char* name, const QStringList&
     box->setStyleSheet(QStringLiteral("QTextEdit { background: transparent; }"));
     box->setPlainText(lines.join(QLatin1Char('\n')));
     return box;
+}
+
+void TWizardFrame::addMadeFilesPanel(QVBoxLayout* page) {
+    madeFiles = new TMadeFilesPanel;
+    page->addWidget(madeFiles);
 }
 
 QLabel* TWizardFrame::makeLabel(const char* name, const QString& caption, bool wordWrap) {

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVector>
+#include <QWidget>
 
 #include <functional>
 
@@ -38,6 +39,49 @@ struct WizardLook {
     QString backCaption;                            // "< Previous" or "< Back"
     bool printable = false;                         // has sbPrint
     QString nextCaption = QStringLiteral("Next >"); // "Finish" in the single-page guides
+};
+
+// The files that a wizard's step made, as its finished page lists them.
+struct MadeFiles {
+    QString folder;    // the export folder, absolute, ending in a separator
+    QStringList paths; // every file that the step makes, absolute, in the order listed
+    QString request;   // the file whose text Copy Request copies; empty: no such button
+};
+
+// Below a finished page's instruction box: the full paths of the files that the step made,
+// "Open Folder" for the export folder and, where there is a request, "Copy Request".
+class TMadeFilesPanel : public QWidget {
+    Q_OBJECT
+  public:
+    static inline const QString kHeading = QStringLiteral("Files made:");
+    static inline const QString kMadeFilesName = QStringLiteral("Files made");
+    static inline const QString kOpenFolderCaption = QStringLiteral("Open Folder");
+    static inline const QString kOpenFolderName = QStringLiteral("Open the export folder");
+    static inline const QString kCopyRequestCaption = QStringLiteral("Copy Request");
+    static inline const QString kCopyRequestName =
+        QStringLiteral("Copy the certificate request to the clipboard");
+    static inline const QString kRequestReadFailure =
+        QStringLiteral("Cannot read the request file \"%1\". %2");
+    static inline const QString kNotPlainFileReason = QStringLiteral("It is not a plain file.");
+    static inline const QString kTooLargeReason = QStringLiteral("It is larger than %1 bytes.");
+    // A request is a few kilobytes; anything much larger is not one.
+    static constexpr qint64 kLargestRequest = 64 * 1024;
+
+    TMadeFilesPanel();
+
+    QLabel* lblMadeFiles;
+    QPushButton* btnOpenFolder;
+    QPushButton* btnCopyRequest;
+
+    // Lists those of the made files that are present now.
+    void showMadeFiles(const MadeFiles& made);
+
+  public slots:
+    void btnOpenFolderClick();
+    void btnCopyRequestClick();
+
+  private:
+    MadeFiles shown;
 };
 
 // The window that every wizard builds on: a stack of pages without tabs above a button bar,
@@ -83,6 +127,8 @@ class TWizardFrame : public QDialog {
     QPushButton* btnPrevious;
     QPushButton* btnNext;
     QToolButton* sbPrint = nullptr;
+    // On the finished page of the wizards that make files.
+    TMadeFilesPanel* madeFiles = nullptr;
 
     // The printer behind dlgPrint (tests point it at a PDF file).
     QPrinter* printer() const { return dlgPrintPrinter; }
@@ -106,6 +152,9 @@ class TWizardFrame : public QDialog {
 
     // Builds the read-only instruction box that holds the given stored lines.
     static QTextEdit* makeInstructionBox(const char* name, const QStringList& lines);
+    // Adds madeFiles below the instruction box of a finished page; the page's Next code fills
+    // it once the step has succeeded.
+    void addMadeFilesPanel(QVBoxLayout* page);
     // A label with its control name.
     static QLabel* makeLabel(const char* name, const QString& caption, bool wordWrap = false);
 
