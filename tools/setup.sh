@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev openssl
-          poppler-utils ccache fonts-liberation)
+          poppler-utils ccache fonts-liberation xvfb)
 
 missing=()
 for package in "${PACKAGES[@]}"; do
