@@ -13,23 +13,6 @@
 #include <csignal>
 
 namespace {
-// True when the process has handlers installed for the termination signals.
-bool catchesTerminationSignals(qint64 pid) {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return false;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (!line.startsWith("SigCgt:"))
-            continue;
-        const quint64 caught = line.mid(7).trimmed().toULongLong(nullptr, 16);
-        const quint64 wanted = (1ULL << (SIGINT - 1)) | (1ULL << (SIGTERM - 1)) |
-                               (1ULL << (SIGHUP - 1)) | (1ULL << (SIGQUIT - 1)) |
-                               (1ULL << (SIGSEGV - 1)) | (1ULL << (SIGABRT - 1));
-        return (caught & wanted) == wanted;
-    }
-    return false;
-}
-
 void (*handlerOf(int signalNumber))(int) {
     struct sigaction current {};
     ::sigaction(signalNumber, nullptr, &current);
@@ -37,17 +20,11 @@ void (*handlerOf(int signalNumber))(int) {
 }
 
 // Starts a copy of the program that lives in the folder, with both pass-phrase files there
-// holding secrets, and waits until it has taken its signals over.
-void startProgramCopy(QProcess& process, const TempFolder& folder,
+// holding secrets.
+void startWithSecrets(QProcess& process, const TempFolder& folder,
                       const QProcessEnvironment& environment) {
-    const QString program = folder.file("certwright");
-    QVERIFY(QFile::copy(QStringLiteral(CERTWRIGHT_EXECUTABLE), program));
     writePassPhraseFiles(folder.path(), "current secret", "new secret");
-    process.setProcessEnvironment(environment);
-    process.setWorkingDirectory(folder.path());
-    process.start(program, {});
-    QVERIFY(process.waitForStarted(10000));
-    QTRY_VERIFY_WITH_TIMEOUT(catchesTerminationSignals(process.processId()), 10000);
+    startProgramCopy(process, folder.path(), environment);
     QCOMPARE(fileContent(folder.file(kNewPassPhraseFile)), QByteArray("new secret"));
 }
 
@@ -103,7 +80,7 @@ class TestStartup : public QObject {
         QFETCH(bool, crash);
         TempFolder folder;
         QProcess process;
-        startProgramCopy(process, folder, offscreenEnvironment());
+        startWithSecrets(process, folder, offscreenEnvironment());
         if (QTest::currentTestFailed())
             return;
 
@@ -140,7 +117,7 @@ class TestStartup : public QObject {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("QT_QPA_PLATFORM", "xcb");
         environment.insert("DISPLAY", display);
-        startProgramCopy(process, folder, environment);
+        startWithSecrets(process, folder, environment);
         server.terminate();
         QVERIFY(server.waitForFinished(10000));
         if (QTest::currentTestFailed())

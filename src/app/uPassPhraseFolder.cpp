@@ -26,7 +26,7 @@ const QString kOtherOwnerReason = QStringLiteral("it belongs to another user");
 const QString kModeReason = QStringLiteral("its mode is %1 instead of 0700");
 const QString kNotAFolderReason = QStringLiteral("it is a link or a file, not a folder");
 const QString kCannotCreateMessage =
-    QStringLiteral("The folder \"%1\" for pass phrases cannot be created. %2");
+    QStringLiteral("The folder \"%1\" for pass phrases cannot be created (%2).");
 
 constexpr mode_t kPrivateFolderMode = 0700;
 
