@@ -227,9 +227,6 @@ QStringList tabOrder(QWidget* first, const QStringList& names) {
     return visited;
 }
 
-namespace {
-
-// True when the process has handlers installed for the termination signals.
 bool catchesTerminationSignals(qint64 pid) {
     QFile status(QStringLiteral("/proc/%1/status").arg(pid));
     if (!status.open(QIODevice::ReadOnly))
@@ -245,8 +242,6 @@ bool catchesTerminationSignals(qint64 pid) {
     }
     return false;
 }
-
-} // namespace
 
 void startProgramCopy(QProcess& process, const QString& folder,
                       const QProcessEnvironment& environment) {

@@ -115,6 +115,9 @@ void writePassPhraseFiles(const QString& folder, const QByteArray& current,
 // True when both pass-phrase files are present in the folder and empty.
 bool passPhraseFilesEmpty(const QString& folder);
 
+// True when the process has taken the termination signals over.
+bool catchesTerminationSignals(qint64 pid);
+
 // Copies the program into the folder, starts it there with the environment and waits until
 // it has taken the termination signals over; by then it has chosen its pass-phrase folder.
 void startProgramCopy(QProcess& process, const QString& folder,
