@@ -115,7 +115,8 @@ class TestAsOrdinaryUser : public QObject {
         wizard.btnNext->click();
         QCOMPARE(script.seen, QStringList{kPassPhraseTitle});
         QCOMPARE(wizard.currentPage(), int(TfrmPrepareIndyIntraweb::tsFinished));
-        QCOMPARE(keyModulus(output.file("key.pem"), "pem secret"), keyModulus(key(), kRequestSecret));
+        QCOMPARE(keyModulus(output.file("key.pem"), "pem secret"),
+                 keyModulus(key(), kRequestSecret));
         QCOMPARE(certificateModulus(output.file("cert.pem")), certificateModulus(certificate()));
         verifyPassPhraseFilesHold("pem secret");
     }
@@ -167,7 +168,8 @@ OrdinaryUser nobody() {
 
 bool makeFolderOf(const QString& path, const OrdinaryUser& user) {
     const QByteArray bytes = QFile::encodeName(path);
-    return ::mkdir(bytes.constData(), 0700) == 0 && ::chown(bytes.constData(), user.uid, user.gid) == 0;
+    return ::mkdir(bytes.constData(), 0700) == 0 &&
+           ::chown(bytes.constData(), user.uid, user.gid) == 0;
 }
 
 // The arguments that start a program as the user, with privileges really dropped.

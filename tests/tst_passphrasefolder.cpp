@@ -148,7 +148,8 @@ class TestPassPhraseFolder : public QObject {
         choosePassPhraseFolder(program.path(), base);
         QCOMPARE(PassPhraseFolder(), expected);
         QVERIFY(!passPhraseFolderIsOwnCopy());
-        QCOMPARE(PassPhraseFolderRefusal(), refusal.isEmpty() ? refusal : refusal.arg(base + "/certwright"));
+        QCOMPARE(PassPhraseFolderRefusal(),
+                 refusal.isEmpty() ? refusal : refusal.arg(base + "/certwright"));
 
         const QStringList shown = confirmPassPhrase("new secret");
         if (refusal.isEmpty()) {
@@ -255,7 +256,7 @@ class TestPassPhraseFolder : public QObject {
             qunsetenv("XDG_RUNTIME_DIR");
         else
             qputenv("XDG_RUNTIME_DIR", runtime == "relative" ? QByteArray("runtime")
-                                                            : QFile::encodeName(runtimeFolder));
+                                                             : QFile::encodeName(runtimeFolder));
         const QString chosen = privatePassPhraseBase();
         qputenv("XDG_CACHE_HOME", savedCache);
         if (savedCache.isNull())

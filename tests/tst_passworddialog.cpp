@@ -137,8 +137,8 @@ class TestPasswordDialog : public QObject {
         QTest::newRow("hidden current, short") << PassPhraseUse::CertificateRequest << ""
                                                << "ab"
                                                << "ab" << kTooShort;
-        QTest::newRow("two emoji are two characters") << key << "cur" << kTwoEmoji << kTwoEmoji
-                                                      << kTooShort;
+        QTest::newRow("two emoji are two characters")
+            << key << "cur" << kTwoEmoji << kTwoEmoji << kTooShort;
         // The tool reads only the first line: these would give keys under other pass phrases.
         QTest::newRow("leading line break") << key << "cur"
                                             << "\nabcdefgh"
@@ -149,19 +149,20 @@ class TestPasswordDialog : public QObject {
         QTest::newRow("tab in the current one") << key << "a\tb"
                                                 << "abcd"
                                                 << "abcd" << kControl.arg("U+0009");
-        QTest::newRow("line separator") << key << "cur" << QString::fromUtf8("abcd\u2028e")
-                                        << QString::fromUtf8("abcd\u2028e") << kControl.arg("U+2028");
+        QTest::newRow("line separator")
+            << key << "cur" << QString::fromUtf8("abcd\u2028e") << QString::fromUtf8("abcd\u2028e")
+            << kControl.arg("U+2028");
         QTest::newRow("delete") << key << "cur"
                                 << "abcd\x7f"
                                 << "abcd\x7f" << kControl.arg("U+007F");
         // The tool would silently cut what lies past 1023 bytes.
-        QTest::newRow("1024 bytes") << key << "cur" << QString(1024, 'a') << QString(1024, 'a')
-                                    << kTooLong;
+        QTest::newRow("1024 bytes")
+            << key << "cur" << QString(1024, 'a') << QString(1024, 'a') << kTooLong;
         QTest::newRow("512 two-byte characters")
             << key << "cur" << QString(512, QChar(0xe9)) << QString(512, QChar(0xe9)) << kTooLong;
-        QTest::newRow("current of 1024 bytes") << PassPhraseUse::IISBundle << QString(1024, 'k')
-                                               << "abcd"
-                                               << "abcd" << kTooLong;
+        QTest::newRow("current of 1024 bytes")
+            << PassPhraseUse::IISBundle << QString(1024, 'k') << "abcd"
+            << "abcd" << kTooLong;
     }
     void failedChecksShowTheirMessageAndWriteNothing() {
         QFETCH(PassPhraseUse, use);
@@ -507,12 +508,22 @@ class TestPasswordDialog : public QObject {
         QTest::addColumn<QString>("plantedAsNew");
         QTest::addColumn<QString>("error");
         const QString notRegular = "It is not a regular file";
-        QTest::newRow("two files") << "" << "" << "";
-        QTest::newRow("current is a link") << "link" << "" << "";
-        QTest::newRow("current is a hard link") << "hard link" << "" << "";
-        QTest::newRow("new is a link") << "" << "link" << notRegular;
-        QTest::newRow("new is a FIFO") << "" << "fifo" << notRegular;
-        QTest::newRow("new is missing") << "" << "missing" << "No such file or directory";
+        QTest::newRow("two files") << ""
+                                   << ""
+                                   << "";
+        QTest::newRow("current is a link") << "link"
+                                           << ""
+                                           << "";
+        QTest::newRow("current is a hard link") << "hard link"
+                                                << ""
+                                                << "";
+        QTest::newRow("new is a link") << ""
+                                       << "link" << notRegular;
+        QTest::newRow("new is a FIFO") << ""
+                                       << "fifo" << notRegular;
+        QTest::newRow("new is missing") << ""
+                                        << "missing"
+                                        << "No such file or directory";
     }
     void copyingTheNewPassPhraseOverTheCurrentOne() {
         QFETCH(QString, plantedAsCurrent);

@@ -46,7 +46,7 @@ class TestStartup : public QObject {
         QTest::newRow("SIGHUP") << SIGHUP;
         QTest::newRow("SIGQUIT") << SIGQUIT;
         QTest::newRow("SIGUSR1") << SIGUSR1;
-        QTest::newRow("SIGPIPE") << SIGPIPE;
+        QTest::newRow("SIGXFSZ") << SIGXFSZ;
     }
     void signalBecomesAnEventOnTheGuiThread() {
         QFETCH(int, signalNumber);
@@ -72,6 +72,7 @@ class TestStartup : public QObject {
         QTest::newRow("SIGHUP") << SIGHUP << false;
         QTest::newRow("SIGQUIT") << SIGQUIT << false;
         QTest::newRow("SIGUSR2") << SIGUSR2 << false;
+        QTest::newRow("SIGPIPE") << SIGPIPE << false;
         QTest::newRow("SIGSEGV") << SIGSEGV << true;
         QTest::newRow("SIGABRT") << SIGABRT << true;
     }

@@ -11,11 +11,12 @@
 #include <unistd.h>
 
 namespace {
-// Signals whose default action ends the program and that ask it to end: they go through the
-// normal closing path.
-const int kEndingSignals[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT,   SIGUSR1, SIGUSR2,
-                              SIGALRM, SIGPIPE, SIGPOLL, SIGPROF,   SIGPWR,  SIGSTKFLT,
-                              SIGXCPU, SIGXFSZ, SIGVTALRM};
+// Signals that ask the program to end: they go through the normal closing path.
+const int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+// The other signals whose default action ends the program; as tools such as profilers
+// install handlers for some of them, they are taken only from their default action.
+const int kOtherEndingSignals[] = {SIGUSR1, SIGUSR2,   SIGALRM, SIGPIPE, SIGPOLL,  SIGPROF,
+                                   SIGPWR,  SIGSTKFLT, SIGXCPU, SIGXFSZ, SIGVTALRM};
 // Signals of a program that cannot go on: only the files are looked after.
 const int kFatalSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGSYS};
 
@@ -69,6 +70,8 @@ TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent) {
     connect(notifier, &QSocketNotifier::activated, this, &TerminationSignals::drain);
     for (const int signalNumber : kEndingSignals)
         takeOver(signalNumber, onEndingSignal, false);
+    for (const int signalNumber : kOtherEndingSignals)
+        takeOver(signalNumber, onEndingSignal, true);
     for (const int signalNumber : kFatalSignals)
         takeOver(signalNumber, onFatalSignal, true);
 }
