@@ -30,8 +30,7 @@ const QString kCannotCreateMessage =
 
 constexpr mode_t kPrivateFolderMode = 0700;
 
-// The names that the handlers of signals and of the exit use, as plain bytes.
-const char* const kFileNames[] = {"passcurrent.txt", "passnew.txt"};
+const char* const kFileNames[] = {kCurrentPassPhraseName, kNewPassPhraseName};
 
 // The chosen folder as the handlers of signals and of the exit see it: nothing in here needs
 // the heap or a lock.

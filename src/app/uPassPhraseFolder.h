@@ -5,9 +5,12 @@
 #include <cstddef>
 #include <sys/types.h>
 
-// The two pass-phrase files that the tool reads through its "file:" arguments.
-inline const QString kCurrentPassPhraseFile = QStringLiteral("passcurrent.txt");
-inline const QString kNewPassPhraseFile = QStringLiteral("passnew.txt");
+// The two pass-phrase files that the tool reads through its "file:" arguments; their names
+// also as plain bytes, for the handlers of signals and of the exit.
+inline constexpr char kCurrentPassPhraseName[] = "passcurrent.txt";
+inline constexpr char kNewPassPhraseName[] = "passnew.txt";
+inline const QString kCurrentPassPhraseFile = QLatin1String(kCurrentPassPhraseName);
+inline const QString kNewPassPhraseFile = QLatin1String(kNewPassPhraseName);
 
 // The mode of every pass-phrase file: they hold secrets, so only their owner may read them.
 constexpr mode_t kPassPhraseFileMode = 0600;
