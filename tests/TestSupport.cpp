@@ -21,6 +21,7 @@
 #include <QToolButton>
 #include <QtTest>
 
+#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
@@ -232,6 +233,33 @@ QStringList tabOrder(QWidget* first, const QStringList& names) {
         widget = widget->nextInFocusChain();
     }
     return visited;
+}
+
+bool catchesTerminationSignals(qint64 pid) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (!line.startsWith("SigCgt:"))
+            continue;
+        const quint64 caught = line.mid(7).trimmed().toULongLong(nullptr, 16);
+        quint64 wanted = 0;
+        for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGSEGV, SIGABRT})
+            wanted |= 1ULL << (signalNumber - 1);
+        return (caught & wanted) == wanted;
+    }
+    return false;
+}
+
+void startProgramCopy(QProcess& process, const QString& folder,
+                      const QProcessEnvironment& environment) {
+    const QString program = folder + QStringLiteral("certwright");
+    QVERIFY(QFile::copy(QStringLiteral(CERTWRIGHT_EXECUTABLE), program));
+    process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(folder);
+    process.start(program, {});
+    QVERIFY(process.waitForStarted(10000));
+    QTRY_VERIFY_WITH_TIMEOUT(catchesTerminationSignals(process.processId()), 10000);
 }
 
 QByteArray fileContent(const QString& path) {

@@ -12,6 +12,8 @@
 #include <functional>
 
 class QFileDialog;
+class QProcess;
+class QProcessEnvironment;
 class TWizardFrame;
 
 // A temporary program folder holding an `openssl` link to the system's tool (unless told
@@ -119,6 +121,14 @@ void writePassPhraseFiles(const QString& folder, const QByteArray& current,
                           const QByteArray& fresh);
 // True when both pass-phrase files are present in the folder and empty.
 bool passPhraseFilesEmpty(const QString& folder);
+
+// True when the process has taken the termination signals over.
+bool catchesTerminationSignals(qint64 pid);
+
+// Copies the program into the folder, starts it there with the environment and waits until
+// it has taken the termination signals over; by then it has chosen its pass-phrase folder.
+void startProgramCopy(QProcess& process, const QString& folder,
+                      const QProcessEnvironment& environment);
 
 // The whole content of a file (empty when it cannot be read).
 QByteArray fileContent(const QString& path);

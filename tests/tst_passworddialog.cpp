@@ -19,6 +19,10 @@ namespace {
 const QString kAllFields = QStringLiteral("All fields must be completed.");
 const QString kMismatch = QStringLiteral("Your verified password must match your new password.");
 const QString kTooShort = QStringLiteral("Your password must be at least 4 characters long.");
+const QString kTooLong = QStringLiteral("Your password must be at most 1023 bytes long in UTF-8.");
+const QString kControl = QStringLiteral(
+    "Your password must not contain line breaks or other control characters (it contains %1).");
+const QString kTwoEmoji = QString::fromUtf8("\xf0\x9f\x98\x80\xf0\x9f\x90\x8d");
 const QByteArray kEarlierCurrent = "earlier current";
 const QByteArray kEarlierNew = "earlier new";
 constexpr QFileDevice::Permissions kOwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
@@ -64,6 +68,25 @@ void writeEarlierContents(const TempProgramFolder& program) {
 bool earlierContentsKept(const TempProgramFolder& program) {
     return fileContent(program.file(kCurrentPassPhraseFile)) == kEarlierCurrent &&
            fileContent(program.file(kNewPassPhraseFile)) == kEarlierNew;
+}
+
+// Puts an item of the given kind at the path: a symbolic link to the target, a link to a
+// target that does not exist yet, a hard link to the target, or a FIFO.
+bool plant(const QString& kind, const QString& path, const QString& target) {
+    const QByteArray bytes = QFile::encodeName(path);
+    const QByteArray targetBytes = QFile::encodeName(target);
+    if (kind == "link" || kind == "dangling link")
+        return ::symlink(targetBytes.constData(), bytes.constData()) == 0;
+    if (kind == "hard link")
+        return ::link(targetBytes.constData(), bytes.constData()) == 0;
+    return ::mkfifo(bytes.constData(), 0600) == 0;
+}
+
+// True when the path names a regular file (not followed through a link) of mode 0600.
+bool isOwnerOnlyRegularFile(const QString& path) {
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode) &&
+           (info.st_mode & 07777) == 0600;
 }
 
 int openKey(const QString& keyPath, const QString& passFile) {
@@ -114,6 +137,32 @@ class TestPasswordDialog : public QObject {
         QTest::newRow("hidden current, short") << PassPhraseUse::CertificateRequest << ""
                                                << "ab"
                                                << "ab" << kTooShort;
+        QTest::newRow("two emoji are two characters")
+            << key << "cur" << kTwoEmoji << kTwoEmoji << kTooShort;
+        // The tool reads only the first line: these would give keys under other pass phrases.
+        QTest::newRow("leading line break") << key << "cur"
+                                            << "\nabcdefgh"
+                                            << "\nabcdefgh" << kControl.arg("U+000A");
+        QTest::newRow("line break inside") << key << "cur"
+                                           << "abcd\r\nWXYZ"
+                                           << "abcd\r\nWXYZ" << kControl.arg("U+000D");
+        QTest::newRow("tab in the current one") << key << "a\tb"
+                                                << "abcd"
+                                                << "abcd" << kControl.arg("U+0009");
+        QTest::newRow("line separator")
+            << key << "cur" << QString::fromUtf8("abcd\u2028e") << QString::fromUtf8("abcd\u2028e")
+            << kControl.arg("U+2028");
+        QTest::newRow("delete") << key << "cur"
+                                << "abcd\x7f"
+                                << "abcd\x7f" << kControl.arg("U+007F");
+        // The tool would silently cut what lies past 1023 bytes.
+        QTest::newRow("1024 bytes")
+            << key << "cur" << QString(1024, 'a') << QString(1024, 'a') << kTooLong;
+        QTest::newRow("512 two-byte characters")
+            << key << "cur" << QString(512, QChar(0xe9)) << QString(512, QChar(0xe9)) << kTooLong;
+        QTest::newRow("current of 1024 bytes")
+            << PassPhraseUse::IISBundle << QString(1024, 'k') << "abcd"
+            << "abcd" << kTooLong;
     }
     void failedChecksShowTheirMessageAndWriteNothing() {
         QFETCH(PassPhraseUse, use);
@@ -157,6 +206,10 @@ class TestPasswordDialog : public QObject {
             << PassPhraseUse::IndyFromKey << QString::fromUtf8("Zürich")
             << QString::fromUtf8("€uro") << QByteArray("Z\xc3\xbcrich")
             << QByteArray("\xe2\x82\xacuro");
+        QTest::newRow("four emoji") << PassPhraseUse::IndyFromKey << "cur" << kTwoEmoji + kTwoEmoji
+                                    << QByteArray("cur") << (kTwoEmoji + kTwoEmoji).toUtf8();
+        QTest::newRow("1023 bytes") << PassPhraseUse::IndyFromKey << "cur" << QString(1023, 'z')
+                                    << QByteArray("cur") << QByteArray(1023, 'z');
     }
     void confirmedEntriesGoIntoBothFiles() {
         QFETCH(PassPhraseUse, use);
@@ -198,6 +251,15 @@ class TestPasswordDialog : public QObject {
         QCOMPARE(openKey(plainKey, currentFile), 0);
         QCOMPARE(openKey(encryptedKey, newFile), 0);
         QVERIFY(openKey(encryptedKey, currentFile) != 0);
+
+        // The longest pass phrase that the dialog takes reaches the tool whole.
+        const QString longest = QString(1022, 'l') + 'x';
+        const QString longKey = keys.file("long.key");
+        QVERIFY(makeKey(longKey, longest, 1024));
+        QVERIFY(confirm(dialog, "", longest, longest).isEmpty());
+        QCOMPARE(openKey(longKey, newFile), 0);
+        writeFileContent(newFile, QString(1022, 'l').toUtf8());
+        QVERIFY(openKey(longKey, newFile) != 0);
 
         // Why the empty pass phrase is not written as an empty file.
         writeFileContent(currentFile, QByteArray());
@@ -275,6 +337,18 @@ class TestPasswordDialog : public QObject {
         QCOMPARE(QApplication::focusWidget(),
                  currentShown ? dialog.edtCurrentPassword : dialog.edtNewPassword);
         QVERIFY(dialog.btnOk->isDefault());
+    }
+
+    // Every field shows a star for each character, whatever the style's own mask character.
+    void fieldsShowStars() {
+        TfrmPasswordDlg dialog(nullptr);
+        dialog.show();
+        for (QLineEdit* edit :
+             {dialog.edtCurrentPassword, dialog.edtNewPassword, dialog.edtVerifyNewPassword}) {
+            QTest::keyClicks(edit, "se cret");
+            QCOMPARE(edit->text(), QStringLiteral("se cret"));
+            QCOMPARE(edit->displayText(), QStringLiteral("*******"));
+        }
     }
 
     void centredOverItsOwner() {
@@ -380,6 +454,106 @@ class TestPasswordDialog : public QObject {
         QVERIFY(errors.first().contains(folder + kCurrentPassPhraseFile));
         QVERIFY(dialog.isVisible());
         QVERIFY(!QFile::exists(folder + kNewPassPhraseFile));
+    }
+
+    // Whatever stands under a pass-phrase file's name is removed, never written through: a file
+    // that a link points at or that shares the data keeps its content, and a FIFO does not
+    // hold the program up.
+    void plantedItemsAreNeverFollowed_data() {
+        QTest::addColumn<QString>("planted");
+        QTest::addColumn<bool>("emptying");
+        for (const char* planted : {"link", "dangling link", "hard link", "fifo"}) {
+            QTest::addRow("%s, dialog", planted) << QString(planted) << false;
+            QTest::addRow("%s, emptying", planted) << QString(planted) << true;
+        }
+    }
+    void plantedItemsAreNeverFollowed() {
+        QFETCH(QString, planted);
+        QFETCH(bool, emptying);
+        TempProgramFolder program(false);
+        TempFolder elsewhere;
+        const QByteArray victimData = "the victim's own data";
+        for (const QString& name : {kCurrentPassPhraseFile, kNewPassPhraseFile}) {
+            const QString target = elsewhere.file("target-" + name);
+            if (planted != "dangling link")
+                writeFileContent(target, victimData);
+            QVERIFY(plant(planted, program.file(name), target));
+        }
+        if (emptying) {
+            emptyPassPhraseFiles();
+        } else {
+            TfrmPasswordDlg dialog(nullptr);
+            dialog.setUp(PassPhraseUse::IndyFromKey);
+            dialog.show();
+            QCOMPARE(confirm(dialog, "cur", "abcd", "abcd"), QStringList());
+        }
+        for (const QString& name : {kCurrentPassPhraseFile, kNewPassPhraseFile}) {
+            const QString target = elsewhere.file("target-" + name);
+            if (planted == "dangling link")
+                QVERIFY(!QFileInfo::exists(target));
+            else
+                QCOMPARE(fileContent(target), victimData);
+            QVERIFY(isOwnerOnlyRegularFile(program.file(name)));
+        }
+        QCOMPARE(fileContent(program.file(kCurrentPassPhraseFile)),
+                 emptying ? QByteArray() : QByteArray("cur"));
+        QCOMPARE(fileContent(program.file(kNewPassPhraseFile)),
+                 emptying ? QByteArray() : QByteArray("abcd"));
+    }
+
+    // Between two runs the new pass phrase replaces the current one; the new file is read only
+    // when it is a regular file, and the current one is made afresh.
+    void copyingTheNewPassPhraseOverTheCurrentOne_data() {
+        QTest::addColumn<QString>("plantedAsCurrent");
+        QTest::addColumn<QString>("plantedAsNew");
+        QTest::addColumn<QString>("error");
+        const QString notRegular = "It is not a regular file";
+        QTest::newRow("two files") << ""
+                                   << ""
+                                   << "";
+        QTest::newRow("current is a link") << "link"
+                                           << ""
+                                           << "";
+        QTest::newRow("current is a hard link") << "hard link"
+                                                << ""
+                                                << "";
+        QTest::newRow("new is a link") << ""
+                                       << "link" << notRegular;
+        QTest::newRow("new is a FIFO") << ""
+                                       << "fifo" << notRegular;
+        QTest::newRow("new is missing") << ""
+                                        << "missing"
+                                        << "No such file or directory";
+    }
+    void copyingTheNewPassPhraseOverTheCurrentOne() {
+        QFETCH(QString, plantedAsCurrent);
+        QFETCH(QString, plantedAsNew);
+        QFETCH(QString, error);
+        TempProgramFolder program(false);
+        TempFolder elsewhere;
+        const QString victim = elsewhere.file("victim.txt");
+        writeFileContent(victim, "the victim's own data");
+        const QString current = program.file(kCurrentPassPhraseFile);
+        const QString fresh = program.file(kNewPassPhraseFile);
+        if (plantedAsCurrent.isEmpty())
+            writeFileContent(current, "old secret");
+        else
+            QVERIFY(plant(plantedAsCurrent, current, victim));
+        if (plantedAsNew.isEmpty())
+            writeFileContent(fresh, "new secret");
+        else if (plantedAsNew != "missing")
+            QVERIFY(plant(plantedAsNew, fresh, victim));
+
+        try {
+            copyNewPassPhraseOverCurrent();
+            QVERIFY2(error.isEmpty(), "no error raised");
+            QCOMPARE(fileContent(current), QByteArray("new secret"));
+            QVERIFY(isOwnerOnlyRegularFile(current));
+        } catch (const PageError& raised) {
+            QCOMPARE(raised.message(), QString("Cannot read file \"%1\". %2").arg(fresh, error));
+            QCOMPARE(fileContent(current), QByteArray("old secret"));
+        }
+        QCOMPARE(fileContent(victim), QByteArray("the victim's own data"));
     }
 
     void emptyingCutsBothFiles_data() {

@@ -3,34 +3,35 @@
 #include "uPasswordForm.h"
 #include "uTerminationSignals.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QtTest>
 
 #include <csignal>
 
 namespace {
-// True when the process has handlers installed for all three termination signals.
-bool catchesTerminationSignals(qint64 pid) {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return false;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (!line.startsWith("SigCgt:"))
-            continue;
-        const quint64 caught = line.mid(7).trimmed().toULongLong(nullptr, 16);
-        const quint64 wanted =
-            (1ULL << (SIGINT - 1)) | (1ULL << (SIGTERM - 1)) | (1ULL << (SIGHUP - 1));
-        return (caught & wanted) == wanted;
-    }
-    return false;
-}
-
-bool handlerIsDefault(int signalNumber) {
+void (*handlerOf(int signalNumber))(int) {
     struct sigaction current {};
     ::sigaction(signalNumber, nullptr, &current);
-    return current.sa_handler == SIG_DFL;
+    return current.sa_handler;
+}
+
+// Starts a copy of the program that lives in the folder, with both pass-phrase files there
+// holding secrets.
+void startWithSecrets(QProcess& process, const TempFolder& folder,
+                      const QProcessEnvironment& environment) {
+    writePassPhraseFiles(folder.path(), "current secret", "new secret");
+    startProgramCopy(process, folder.path(), environment);
+    QCOMPARE(fileContent(folder.file(kNewPassPhraseFile)), QByteArray("new secret"));
+}
+
+QProcessEnvironment offscreenEnvironment() {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    return environment;
 }
 } // namespace
 
@@ -43,9 +44,13 @@ class TestStartup : public QObject {
         QTest::newRow("SIGINT") << SIGINT;
         QTest::newRow("SIGTERM") << SIGTERM;
         QTest::newRow("SIGHUP") << SIGHUP;
+        QTest::newRow("SIGQUIT") << SIGQUIT;
+        QTest::newRow("SIGUSR1") << SIGUSR1;
+        QTest::newRow("SIGXFSZ") << SIGXFSZ;
     }
     void signalBecomesAnEventOnTheGuiThread() {
         QFETCH(int, signalNumber);
+        const auto before = handlerOf(signalNumber);
         {
             TerminationSignals termination;
             QSignalSpy spy(&termination, &TerminationSignals::terminationRequested);
@@ -55,40 +60,75 @@ class TestStartup : public QObject {
             QVERIFY(termination.arrived());
             QCOMPARE(spy.count(), 1);
         }
-        QVERIFY(handlerIsDefault(signalNumber));
+        QVERIFY(handlerOf(signalNumber) == before);
     }
 
+    // Asked to end, the program ends cleanly; after a crash it still takes its default course.
     void terminatedProgramLeavesTheFilesEmpty_data() {
         QTest::addColumn<int>("signalNumber");
-        QTest::newRow("SIGTERM") << SIGTERM;
-        QTest::newRow("SIGINT") << SIGINT;
-        QTest::newRow("SIGHUP") << SIGHUP;
+        QTest::addColumn<bool>("crash");
+        QTest::newRow("SIGTERM") << SIGTERM << false;
+        QTest::newRow("SIGINT") << SIGINT << false;
+        QTest::newRow("SIGHUP") << SIGHUP << false;
+        QTest::newRow("SIGQUIT") << SIGQUIT << false;
+        QTest::newRow("SIGUSR2") << SIGUSR2 << false;
+        QTest::newRow("SIGPIPE") << SIGPIPE << false;
+        QTest::newRow("SIGSEGV") << SIGSEGV << true;
+        QTest::newRow("SIGABRT") << SIGABRT << true;
     }
     void terminatedProgramLeavesTheFilesEmpty() {
         QFETCH(int, signalNumber);
+        QFETCH(bool, crash);
         TempFolder folder;
-        const QString program = folder.file("certwright");
-        QVERIFY(QFile::copy(QStringLiteral(CERTWRIGHT_EXECUTABLE), program));
-        writePassPhraseFiles(folder.path(), "current secret", "new secret");
-
         QProcess process;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("QT_QPA_PLATFORM", "offscreen");
-        process.setProcessEnvironment(environment);
-        process.setWorkingDirectory(folder.path());
-        process.start(program, {});
-        QVERIFY(process.waitForStarted(10000));
-        QTRY_VERIFY_WITH_TIMEOUT(catchesTerminationSignals(process.processId()), 10000);
-        QCOMPARE(fileContent(folder.file(kNewPassPhraseFile)), QByteArray("new secret"));
+        startWithSecrets(process, folder, offscreenEnvironment());
+        if (QTest::currentTestFailed())
+            return;
 
         QVERIFY(::kill(pid_t(process.processId()), signalNumber) == 0);
         QVERIFY(process.waitForFinished(10000));
+        QVERIFY(passPhraseFilesEmpty(folder.path()));
+        if (crash) {
+            QCOMPARE(process.exitStatus(), QProcess::CrashExit);
+            return;
+        }
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(process.exitCode(), 0);
-        QVERIFY(passPhraseFilesEmpty(folder.path()));
         // Qt's note about a missing runtime folder comes from the test environment.
         for (const QByteArray& line : process.readAllStandardError().split('\n'))
             QVERIFY2(line.isEmpty() || line.startsWith("QStandardPaths:"), line.constData());
+    }
+
+    // When the display goes away, Qt ends the program through exit(1), past every window.
+    void lostDisplayLeavesTheFilesEmpty() {
+        const QString xvfb = QStandardPaths::findExecutable("Xvfb");
+        QVERIFY2(!xvfb.isEmpty(), "Xvfb is missing: tools/setup.sh installs the package xvfb");
+        QProcess server;
+        // The server picks a free display itself and names it on its standard output.
+        server.start(xvfb, {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "800x600x24"});
+        QVERIFY(server.waitForStarted(10000));
+        const QDeadlineTimer deadline(10000);
+        while (!server.canReadLine() && !deadline.hasExpired())
+            server.waitForReadyRead(100);
+        QVERIFY(server.canReadLine());
+        const QString display = ':' + QString::fromLatin1(server.readLine().trimmed());
+
+        TempFolder folder;
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_QPA_PLATFORM", "xcb");
+        environment.insert("DISPLAY", display);
+        startWithSecrets(process, folder, environment);
+        server.terminate();
+        QVERIFY(server.waitForFinished(10000));
+        if (QTest::currentTestFailed())
+            return;
+
+        QVERIFY(process.waitForFinished(10000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 1);
+        QVERIFY(process.readAllStandardError().contains("X11 connection broke"));
+        QVERIFY(passPhraseFilesEmpty(folder.path()));
     }
 };
 

@@ -1,12 +1,14 @@
 #include "uAboutForm.h"
 #include "uCertwrightCommon.h"
 #include "uMainForm.h"
+#include "uPassPhraseFolder.h"
 #include "uTerminationSignals.h"
 
 #include <QApplication>
 #include <QIcon>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -50,6 +52,12 @@ int main(int argc, char** argv) {
     // Qt removes the options it knows from the arguments, so the switch is read first.
     const bool debugSwitch = readDebugSwitch(argc, argv);
     QApplication app(argc, argv);
+
+    // Decided once: every pass-phrase path of this run lies in that folder. However the
+    // program ends through exit() (also when Qt ends it on a broken display connection), the
+    // files are emptied on the way out.
+    choosePassPhraseFolder(ProgramFolder(), privatePassPhraseBase());
+    std::atexit(endPassPhraseFolder);
 
     // A termination closes every window, so the chooser empties the pass-phrase files.
     TerminationSignals termination;

@@ -4,9 +4,13 @@
 
 class QSocketNotifier;
 
-// Turns SIGINT, SIGTERM and SIGHUP into a signal on the GUI thread, so that the program can
-// end through its normal closing path (which empties the pass-phrase files) instead of dying
-// where it stands. One instance at a time; it restores the default actions when destroyed.
+// Turns every signal that would end the program (SIGINT, SIGTERM, SIGHUP, SIGQUIT and the
+// other catchable ones) into a signal on the GUI thread, so that the program can end through
+// its normal closing path instead of dying where it stands; the handler first empties the
+// chosen pass-phrase files itself, in case the GUI thread is busy. A crash (SIGSEGV, SIGABRT
+// and the like) ends the pass-phrase folder and then takes its default course, unless another
+// handler (a sanitizer's) already takes it. Signals that the program was started with ignored
+// stay ignored. One instance at a time; it restores the earlier actions when destroyed.
 class TerminationSignals : public QObject {
     Q_OBJECT
   public:

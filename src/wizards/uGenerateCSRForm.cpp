@@ -2,6 +2,7 @@
 
 #include "uCertwrightCommon.h"
 #include "uOpenSSLCommands.h"
+#include "uPassPhraseFolder.h"
 
 #include <QLineEdit>
 
@@ -41,10 +42,10 @@ void TfrmGenerateCSR::generateFromPages() {
 
 QString TfrmGenerateCSR::keyCommandLine(const QString& folder, const QString& base,
                                         const CertificateValues& values) const {
-    return OpenSSLCommands::makeEncryptedKey(ProgramFolder(), folder, base, values.keySize);
+    return OpenSSLCommands::makeEncryptedKey(PassPhraseFolder(), folder, base, values.keySize);
 }
 
 QString TfrmGenerateCSR::outputCommandLine(const QString& folder, const QString& base,
                                            const CertificateValues&) const {
-    return OpenSSLCommands::makeRequest(ProgramFolder(), folder, base);
+    return OpenSSLCommands::makeRequest(PassPhraseFolder(), folder, base);
 }

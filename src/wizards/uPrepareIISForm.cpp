@@ -137,7 +137,7 @@ QString TfrmPrepareIIS::pfxPath(const QString& keyFile, const QString& exportFol
 
 QStringList TfrmPrepareIIS::commandLinesFor(const KeyAndCertificate& values) const {
     return {OpenSSLCommands::exportPfx(
-        ProgramFolder(), pathForTool(values.key), pathForTool(values.certificateFile),
+        PassPhraseFolder(), pathForTool(values.key), pathForTool(values.certificateFile),
         pathForTool(pfxPath(values.key, values.exportText)), values.name,
         cbLegacyPfx->isChecked() ? OpenSSLCommands::PfxProtection::OlderWindows
                                  : OpenSSLCommands::PfxProtection::Current)};

@@ -5,7 +5,6 @@
 #include "uOutputReplacement.h"
 #include "uPasswordForm.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -41,14 +40,6 @@ QRadioButton* makeRadioButton(QVBoxLayout* page, const char* name, const QString
     auto* button = named(new QRadioButton(caption), name);
     page->addWidget(button);
     return button;
-}
-
-// Both files hold the new pass phrase from here on, so the bundle written under it opens.
-void copyNewPassPhraseOverCurrent() {
-    const QString current = ProgramFolder() + kCurrentPassPhraseFile;
-    QFile::remove(current);
-    QFile::copy(ProgramFolder() + kNewPassPhraseFile, current);
-    QFile::setPermissions(current, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
 
 } // namespace
@@ -222,9 +213,9 @@ bool TfrmPrepareIndyIntraweb::mayReplaceOutputs(const QString& folder) {
 void TfrmPrepareIndyIntraweb::ExtractFromPfx(const QString& pfxFile, const QString& exportText) {
     const QString folder = withTrailingSeparator(pathForTool(exportText));
     const QString pfx = pathForTool(pfxFile);
-    const QString keyRun = OpenSSLCommands::extractKeyFromPfx(ProgramFolder(), pfx, folder);
+    const QString keyRun = OpenSSLCommands::extractKeyFromPfx(PassPhraseFolder(), pfx, folder);
     const QString certificateRun =
-        OpenSSLCommands::extractCertificateFromPfx(ProgramFolder(), pfx, folder);
+        OpenSSLCommands::extractCertificateFromPfx(PassPhraseFolder(), pfx, folder);
     refuseInputAmong(pfxFile, {folder + kKeyFileName, folder + kCertificateFileName});
     TfrmPasswordDlg::ask(this, PassPhraseUse::IndyFromPfx);
     if (!mayReplaceOutputs(folder))
@@ -236,7 +227,7 @@ void TfrmPrepareIndyIntraweb::ExtractFromPfx(const QString& pfxFile, const QStri
 }
 
 QStringList TfrmPrepareIndyIntraweb::commandLinesFor(const KeyAndCertificate& values) const {
-    const QString prog = ProgramFolder();
+    const QString prog = PassPhraseFolder();
     const QString folder = withTrailingSeparator(pathForTool(values.exportText));
     return {OpenSSLCommands::exportTemporaryBundle(prog, pathForTool(values.key),
                                                    pathForTool(values.certificateFile), folder,
@@ -265,6 +256,7 @@ void TfrmPrepareIndyIntraweb::ConvertKeyAndCert(const QString& friendlyName, con
     // for the output of a failed bundle run.
     replaceOutputs({keyPem, certPem, bundle}, [&] {
         runTool(runs.at(0), true, bundle, kRunFailureMessage);
+        // Both files hold the new pass phrase from here on, so the bundle written under it opens.
         copyNewPassPhraseOverCurrent();
         runTool(runs.at(1), true, keyPem, kRunFailureMessage);
         runTool(runs.at(2), true, certPem, kRunFailureMessage);
