@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QDialog>
+#include <QDialogButtonBox>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -132,7 +133,18 @@ ModalScript::Action rejectDialog() {
 void typeIntoFileDialog(QFileDialog* dialog, const QString& path) {
     if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
         name->setText(path);
-    static_cast<QDialog*>(dialog)->accept();
+    QPushButton* confirm = fileDialogConfirmButton(dialog);
+    QVERIFY2(confirm && confirm->isEnabled(),
+             qPrintable("the dialog's confirm button cannot be pressed for " + path));
+    QTest::mouseClick(confirm, Qt::LeftButton);
+}
+
+QPushButton* fileDialogConfirmButton(QFileDialog* dialog) {
+    auto* buttons = dialog->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+    return buttons ? buttons->button(dialog->acceptMode() == QFileDialog::AcceptOpen
+                                         ? QDialogButtonBox::Open
+                                         : QDialogButtonBox::Save)
+                   : nullptr;
 }
 
 namespace {

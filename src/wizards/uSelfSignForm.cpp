@@ -1,5 +1,6 @@
 #include "uSelfSignForm.h"
 
+#include "uAccessibility.h"
 #include "uOpenSSLCommands.h"
 
 #include <QGridLayout>
@@ -49,6 +50,7 @@ TfrmSelfSign::TfrmSelfSign(QWidget* owner) : TCertificateWizard(owner, kSetup) {
     udDays->findChild<QLineEdit*>()->setReadOnly(true);
     auto* lblDays = new QLabel(kDaysLabel);
     lblDays->setObjectName(QStringLiteral("lblDays"));
+    nameAfterLabel(lblTerm, {edtDays, udDays});
     keySizeGrid->addWidget(lblTerm, 1, 1);
     keySizeGrid->addWidget(edtDays, 1, 2);
     keySizeGrid->addWidget(udDays, 1, 3);
