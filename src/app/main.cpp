@@ -1,6 +1,7 @@
 #include "uAboutForm.h"
 #include "uCertwrightCommon.h"
 #include "uMainForm.h"
+#include "uNoSettingsFile.h"
 #include "uTerminationSignals.h"
 
 #include <QApplication>
@@ -9,6 +10,7 @@
 int main(int argc, char** argv) {
     // Qt removes the options it knows from the arguments, so the switch is read first.
     const bool debugSwitch = readDebugSwitch(argc, argv);
+    preventSettingsFiles();
     QApplication app(argc, argv);
 
     // A termination closes every window, so the chooser empties the pass-phrase files.
