@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include "uCertwrightCommon.h"
+#include "uNoSettingsFile.h"
 #include "uPasswordForm.h"
 #include "uWizardFrame.h"
 
@@ -25,6 +26,9 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
+
+// The tests, like the program, leave no settings file behind.
+Q_CONSTRUCTOR_FUNCTION(preventSettingsFiles)
 
 TempProgramFolder::TempProgramFolder(bool withTool) {
     if (withTool)
