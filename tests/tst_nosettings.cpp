@@ -17,7 +17,8 @@ const char* const kHomeVariable = "CERTWRIGHT_TEST_HOME";
 // Everything below the folder, hidden items included.
 QStringList contentsOf(const QString& folder) {
     QStringList found;
-    QDirIterator items(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+    QDirIterator items(folder,
+                       QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                        QDirIterator::Subdirectories);
     while (items.hasNext())
         found << items.next();
@@ -43,8 +44,8 @@ class TestNoSettings : public QObject {
         TfrmGenerateCSR request(nullptr);
         request.show();
         request.edtExportPath->setText(work.path());
-        ModalScript chooseFolderScript({chooseFolder(work.path() + "out", nullptr),
-                                        pressButton(QMessageBox::Yes)});
+        ModalScript chooseFolderScript(
+            {chooseFolder(work.path() + "out", nullptr), pressButton(QMessageBox::Yes)});
         request.btnExportPath->click();
         QCOMPARE(chooseFolderScript.remaining(), 0);
         QCOMPARE(request.edtExportPath->text(), work.path() + "out/");
@@ -72,7 +73,8 @@ class TestNoSettings : public QObject {
         dialogs.start(QCoreApplication::applicationFilePath(), {"fileDialogsAreUsed"});
         QVERIFY(dialogs.waitForFinished(50000));
         const QString output = QString::fromLocal8Bit(dialogs.readAll());
-        QVERIFY2(dialogs.exitCode() == 0 && output.contains("PASS   : TestNoSettings::fileDialogsAreUsed"),
+        QVERIFY2(dialogs.exitCode() == 0 &&
+                     output.contains("PASS   : TestNoSettings::fileDialogsAreUsed"),
                  qPrintable(output));
         QCOMPARE(contentsOf(homePath), QStringList());
     }

@@ -109,6 +109,7 @@ QString nameFromLabel(const QString& labelText) {
 }
 
 void nameAfterLabel(QLabel* label, std::initializer_list<QWidget*> controls) {
+    Q_ASSERT(controls.size() > 0);
     label->setBuddy(*controls.begin());
     new LabelNameKeeper(label, controls);
 }
