@@ -13,7 +13,6 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStackedWidget>
@@ -172,21 +171,6 @@ class TestAccessibility : public QObject {
         QVERIFY(looked > 0);
     }
 
-    void theKeyFileFieldIsNamedAfterTheKindOfKey() {
-        for (auto source :
-             {&TfrmPrepareIndyIntraweb::rbGenCertwright, &TfrmPrepareIndyIntraweb::rbGenOpenSSL}) {
-            const Window window = indyAfterKeySource(source);
-            auto* wizard = static_cast<TfrmPrepareIndyIntraweb*>(window.get());
-            QCOMPARE(wizard->currentPage(), int(TfrmPrepareIndyIntraweb::tsSelectKey));
-            const QString expected = source == &TfrmPrepareIndyIntraweb::rbGenCertwright
-                                         ? "Please select your Certwright Key file"
-                                         : "Please select your OpenSSL Key file";
-            QCOMPARE(
-                QAccessible::queryAccessibleInterface(wizard->edtKeyFile)->text(QAccessible::Name),
-                expected);
-        }
-    }
-
     void arrowKeysFollowTheOrderOfTheOptions_data() {
         QTest::addColumn<std::function<Window()>>("open");
         QTest::addColumn<QStringList>("order");
@@ -253,20 +237,6 @@ class TestAccessibility : public QObject {
         QVERIFY(!flags.testFlag(Qt::WindowMinimizeButtonHint));
         QVERIFY(!flags.testFlag(Qt::WindowMaximizeButtonHint));
         QVERIFY(!flags.testFlag(Qt::WindowContextHelpButtonHint));
-    }
-
-    void passPhraseCloseBoxCancels() {
-        TempProgramFolder program;
-        writePassPhraseFiles(program.path(), "earlier", "earlier new");
-        TfrmPasswordDlg dialog(nullptr);
-        dialog.setUp(PassPhraseUse::IISBundle);
-        dialog.show();
-        dialog.edtNewPassword->setText("secret");
-        dialog.edtVerifyNewPassword->setText("secret");
-        dialog.close();
-        QVERIFY(!dialog.isVisible());
-        QCOMPARE(dialog.result(), int(QDialog::Rejected));
-        QCOMPARE(fileContent(program.file(kNewPassPhraseFile)), QByteArray("earlier new"));
     }
 
     void ctrlPPrintsWhileThePrintButtonShows() {
