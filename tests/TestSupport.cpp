@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include "uCertwrightCommon.h"
+#include "uNoSettingsFile.h"
 #include "uPasswordForm.h"
 #include "uWizardFrame.h"
 
@@ -8,6 +9,7 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QDialog>
+#include <QDialogButtonBox>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -25,6 +27,9 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
+
+// The tests, like the program, leave no settings file behind.
+Q_CONSTRUCTOR_FUNCTION(preventSettingsFiles)
 
 TempProgramFolder::TempProgramFolder(bool withTool) {
     if (withTool)
@@ -141,7 +146,18 @@ ModalScript::Action rejectDialog() {
 void typeIntoFileDialog(QFileDialog* dialog, const QString& path) {
     if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
         name->setText(path);
-    static_cast<QDialog*>(dialog)->accept();
+    QPushButton* confirm = fileDialogConfirmButton(dialog);
+    QVERIFY2(confirm && confirm->isEnabled(),
+             qPrintable("the dialog's confirm button cannot be pressed for " + path));
+    QTest::mouseClick(confirm, Qt::LeftButton);
+}
+
+QPushButton* fileDialogConfirmButton(QFileDialog* dialog) {
+    auto* buttons = dialog->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+    return buttons ? buttons->button(dialog->acceptMode() == QFileDialog::AcceptOpen
+                                         ? QDialogButtonBox::Open
+                                         : QDialogButtonBox::Save)
+                   : nullptr;
 }
 
 namespace {

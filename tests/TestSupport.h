@@ -14,6 +14,7 @@
 class QFileDialog;
 class QProcess;
 class QProcessEnvironment;
+class QPushButton;
 class TWizardFrame;
 
 // A temporary program folder holding an `openssl` link to the system's tool (unless told
@@ -91,8 +92,11 @@ ModalScript::Action enterPassPhrases(const QString& current, const QString& fres
 // Presses Cancel of whatever dialog is shown (rejects it); closes any other window.
 ModalScript::Action rejectDialog();
 
-// Types the path into an open-file or folder dialog's name box, as a user does, and confirms it.
+// Types the path into an open-file or folder dialog's name box and confirms it by clicking the
+// dialog's confirm button (failing the test when that button is greyed out).
 void typeIntoFileDialog(QFileDialog* dialog, const QString& path);
+// The Open (or Save) button of a non-native file dialog.
+QPushButton* fileDialogConfirmButton(QFileDialog* dialog);
 
 // Notes in *start the folder in which the folder dialog starts, types the folder into its name
 // box and confirms it.

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
@@ -160,6 +161,31 @@ class TestWizardFrame : public QObject {
         WizardOnExportPage on;
         on.wizard.edtExportPath->setText(folder.path());
         ModalScript script({chooseFolder(fresh), pressButton(QMessageBox::Yes)});
+        on.wizard.btnExportPath->click();
+        QCOMPARE(script.remaining(), 0);
+        QCOMPARE(script.seen.at(1), QString("The specified directory does not exist. Create it?"));
+        QVERIFY(QFileInfo(fresh).isDir());
+        QCOMPARE(on.wizard.edtExportPath->text(), fresh + "/");
+    }
+
+    // A new folder typed key by key is confirmed with the mouse: the button stays usable while
+    // the dialog lists the folder it shows, and the creation question follows.
+    void newFolderIsConfirmedByClickingTheButton() {
+        TempFolder folder;
+        QDir(folder.path()).mkdir("existing");
+        const QString fresh = folder.path() + "typed/new";
+        WizardOnExportPage on;
+        on.wizard.edtExportPath->setText(folder.path());
+        ModalScript script({onWindow<QFileDialog>([&](QFileDialog* dialog) {
+                                auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+                                QTest::keyClicks(name, fresh);
+                                QPushButton* confirm = fileDialogConfirmButton(dialog);
+                                QVERIFY(confirm->isEnabled());
+                                QTest::qWait(300);
+                                QVERIFY(confirm->isEnabled());
+                                QTest::mouseClick(confirm, Qt::LeftButton);
+                            }),
+                            pressButton(QMessageBox::Yes)});
         on.wizard.btnExportPath->click();
         QCOMPARE(script.remaining(), 0);
         QCOMPARE(script.seen.at(1), QString("The specified directory does not exist. Create it?"));

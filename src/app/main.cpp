@@ -2,6 +2,7 @@
 #include "uCertwrightCommon.h"
 #include "uMainForm.h"
 #include "uPassPhraseFolder.h"
+#include "uNoSettingsFile.h"
 #include "uTerminationSignals.h"
 
 #include <QApplication>
@@ -51,6 +52,7 @@ int main(int argc, char** argv) {
 
     // Qt removes the options it knows from the arguments, so the switch is read first.
     const bool debugSwitch = readDebugSwitch(argc, argv);
+    preventSettingsFiles();
     QApplication app(argc, argv);
 
     // Decided once: every pass-phrase path of this run lies in that folder. However the

@@ -1,5 +1,6 @@
 #include "uMainForm.h"
 
+#include "uAccessibility.h"
 #include "uCertwrightCommon.h"
 #include "uExtractRootForm.h"
 #include "uGenerateCSRForm.h"
@@ -66,8 +67,7 @@ const Task kTasks[] = {
 
 TfrmCertwright::TfrmCertwright(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                          Qt::WindowCloseButtonHint) {
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
     setObjectName(QStringLiteral("frmCertwright"));
     setWindowTitle(kApplicationTitle);
 
@@ -127,10 +127,10 @@ TfrmCertwright::TfrmCertwright(QWidget* parent)
     layout->addLayout(buttons);
 
     // The keyboard visits the tasks in an order of its own, not the order on screen.
-    QWidget* const tabOrder[] = {rbGenerateCSR, rbSelfSign,   rbExtractRoot, rbPrepareIndy,
-                                 rbViewInstall, rbPrepareIIS, btnStart,      btnClose};
-    for (std::size_t i = 1; i < std::size(tabOrder); ++i)
-        setTabOrder(tabOrder[i - 1], tabOrder[i]);
+    setKeyboardOrder(
+        {rbGenerateCSR, rbSelfSign, rbExtractRoot, rbPrepareIndy, rbViewInstall, rbPrepareIIS});
+    setTabOrder(rbPrepareIIS, btnStart);
+    setTabOrder(btnStart, btnClose);
     rbGenerateCSR->setFocus();
 
     adjustSize();

@@ -1,5 +1,6 @@
 #include "uPasswordForm.h"
 
+#include "uAccessibility.h"
 #include "uCertwrightCommon.h"
 
 #include <QFile>
@@ -210,7 +211,8 @@ void copyNewPassPhraseOverCurrent() {
 }
 
 TfrmPasswordDlg::TfrmPasswordDlg(QWidget* owner)
-    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
+    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                         Qt::WindowCloseButtonHint) {
     setWindowTitle(kCaption);
 
     const auto makeRow = [this](const char* labelName, const QString& caption, const char* editName,
@@ -223,7 +225,7 @@ TfrmPasswordDlg::TfrmPasswordDlg(QWidget* owner)
         edit->setStyleSheet(kMaskStyleSheet);
         edit->setEchoMode(QLineEdit::Password);
         edit->resize(kFieldWidth, kEditHeight);
-        label->setBuddy(edit);
+        nameAfterLabel(label, {edit});
         moveRow(label, edit, row);
         return std::make_pair(label, edit);
     };

@@ -1,5 +1,6 @@
 #include "uCertificateWizard.h"
 
+#include "uAccessibility.h"
 #include "uCertwrightCommon.h"
 #include "uCountryTable.h"
 #include "uOutputReplacement.h"
@@ -117,27 +118,25 @@ void TCertificateWizard::buildKeySizePage() {
     keySizeGrid->addWidget(rb512, 0, 1);
     keySizeGrid->addWidget(rb4096, 2, 0);
     keySizeGrid->setColumnStretch(5, 1);
-    Label5 = makeLabel("Label5", kEmailLabel);
     edtEmail = named(new QLineEdit, "edtEmail");
+    Label5 = makeLabel("Label5", kEmailLabel, {edtEmail});
     page->addWidget(Label4);
     page->addLayout(keySizeGrid);
     page->addWidget(Label5);
     page->addWidget(edtEmail);
     page->addStretch();
-    setTabOrder(rb1024, rb2048);
-    setTabOrder(rb2048, rb512);
-    setTabOrder(rb512, rb4096);
+    setKeyboardOrder({rb1024, rb2048, rb512, rb4096});
     setTabOrder(rb4096, edtEmail);
 }
 
 void TCertificateWizard::buildLocalePage() {
     QVBoxLayout* page = addPage("tsLocaleInfo");
-    Label2 = makeLabel("Label2", kCountryLabel);
     cbCountry = named(new QComboBox, "cbCountry");
-    Label6 = makeLabel("Label6", kStateLabel);
+    Label2 = makeLabel("Label2", kCountryLabel, {cbCountry});
     edtState = named(new QLineEdit, "edtState");
-    Label10 = makeLabel("Label10", kCityLabel);
+    Label6 = makeLabel("Label6", kStateLabel, {edtState});
     edtCity = named(new QLineEdit, "edtCity");
+    Label10 = makeLabel("Label10", kCityLabel, {edtCity});
     for (QWidget* widget :
          std::initializer_list<QWidget*>{Label2, cbCountry, Label6, edtState, Label10, edtCity})
         page->addWidget(widget);
@@ -148,15 +147,16 @@ void TCertificateWizard::buildLocalePage() {
 
 void TCertificateWizard::buildOrganizationPage() {
     QVBoxLayout* page = addPage("tsOrganizationInfo");
-    Label11 = makeLabel("Label11", kDomainLabel);
     edtDomainName = named(new QLineEdit, "edtDomainName");
-    Label12 = makeLabel("Label12", kLegalNameLabel);
+    Label11 = makeLabel("Label11", kDomainLabel, {edtDomainName});
     edtLegalName = named(new QLineEdit, "edtLegalName");
+    Label12 = makeLabel("Label12", kLegalNameLabel, {edtLegalName});
     Label3 = makeLabel("Label3", kExportPathLabel);
     for (QWidget* widget :
-         std::initializer_list<QWidget*>{Label11, edtDomainName, Label12, edtLegalName, Label3})
+         std::initializer_list<QWidget*>{Label11, edtDomainName, Label12, edtLegalName})
         page->addWidget(widget);
-    const BrowseField exportPath = addBrowseField(page, "edtExportPath", "btnExportPath");
+    const BrowseField exportPath =
+        addBrowseField(page, Label3, "edtExportPath", "btnExportPath", kChooseExportFolder);
     edtExportPath = exportPath.edit;
     btnExportPath = exportPath.button;
     connect(btnExportPath, &QPushButton::clicked, this, &TCertificateWizard::btnExportPathClick);

@@ -23,6 +23,7 @@ namespace {
 const QString kExportPathCaption = QStringLiteral("Select a path for the exported files:");
 const QString kCommonNameCaption = QStringLiteral("Enter a common name for your domain:");
 const QString kPasteCertCaption = QStringLiteral("Paste your server certificate here:");
+const QString kChooseKeyFile = QStringLiteral("Choose the key file");
 const QString kCertificateExtensions[] = {QStringLiteral(".cer"), QStringLiteral(".crt")};
 const QString kCertificatePrefix = QStringLiteral("--");
 const QString kLineEnd = QStringLiteral("\r\n");
@@ -48,20 +49,33 @@ const QString kDnsPrefix = QStringLiteral("DNS:");
 const QString kIpAddressPrefix = QStringLiteral("IP:");
 
 // The open-file dialog. Qt gives every typed name without an extension the default one, even
-// a name that is an existing file as typed (a key file "mykey"); such a file is taken as it is.
+// a name that is an existing file as typed (a key file "mykey"); such a file is taken as it is,
+// and the confirm button stays usable for it.
 class OpenFileDialog : public QFileDialog {
   public:
-    using QFileDialog::QFileDialog;
+    OpenFileDialog(QWidget* parent, const QString& caption, const QString& folder)
+        : QFileDialog(parent, caption, folder) {
+        setOption(QFileDialog::DontUseNativeDialog);
+        keepConfirmButtonUsable(this, [this] { return FileIsPresent(nameAsTyped()); });
+    }
 
     void accept() override {
-        const QString defaultExtension = defaultSuffix();
-        setDefaultSuffix(QString());
-        if (FileIsPresent(selectedFiles().value(0))) {
+        if (FileIsPresent(nameAsTyped())) {
+            setDefaultSuffix(QString());
             QDialog::accept();
             return;
         }
-        setDefaultSuffix(defaultExtension);
         QFileDialog::accept();
+    }
+
+  private:
+    // The chosen file without the default extension that Qt adds to a name without one.
+    QString nameAsTyped() {
+        const QString defaultExtension = defaultSuffix();
+        setDefaultSuffix(QString());
+        const QString typed = selectedFiles().value(0);
+        setDefaultSuffix(defaultExtension);
+        return typed;
     }
 };
 
@@ -184,19 +198,19 @@ QString TKeyAndCertificateWizard::pathForTool(const QString& typed) {
 void TKeyAndCertificateWizard::addKeyPage() {
     QVBoxLayout* page = addPage("tsSelectKey");
     lblSelectKeyFile = makeLabel("lblSelectKeyFile", kOpenSSLKeyCaption);
-    page->addWidget(lblSelectKeyFile);
-    const BrowseField keyFile = addBrowseField(page, "edtKeyFile", "btnKeyFile");
+    const BrowseField keyFile =
+        addBrowseField(page, lblSelectKeyFile, "edtKeyFile", "btnKeyFile", kChooseKeyFile);
     edtKeyFile = keyFile.edit;
     btnKeyFile = keyFile.button;
     Label8 = makeLabel("Label8", kExportPathCaption);
-    page->addWidget(Label8);
-    const BrowseField exportPath = addBrowseField(page, "edtExportPath", "btnCertExport");
+    const BrowseField exportPath =
+        addBrowseField(page, Label8, "edtExportPath", "btnCertExport", kChooseExportFolder);
     edtExportPath = exportPath.edit;
     btnCertExport = exportPath.button;
-    Label9 = makeLabel("Label9", kCommonNameCaption);
-    page->addWidget(Label9);
     edtCommonName = new QLineEdit;
     edtCommonName->setObjectName(QStringLiteral("edtCommonName"));
+    Label9 = makeLabel("Label9", kCommonNameCaption, {edtCommonName});
+    page->addWidget(Label9);
     page->addWidget(edtCommonName);
     page->addStretch();
 
@@ -212,10 +226,10 @@ void TKeyAndCertificateWizard::addKeyPage() {
 void TKeyAndCertificateWizard::addPastePage() {
     QVBoxLayout* page = addPage("tsPasteCert");
     pastePage = pcWizard->count() - 1;
-    Label7 = makeLabel("Label7", kPasteCertCaption);
-    page->addWidget(Label7);
     memPasteCert = new QTextEdit;
     memPasteCert->setObjectName(QStringLiteral("memPasteCert"));
+    Label7 = makeLabel("Label7", kPasteCertCaption, {memPasteCert});
+    page->addWidget(Label7);
     memPasteCert->setAcceptRichText(false);
     memPasteCert->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     // Tab moves on to the buttons: a certificate never holds a tab.
@@ -261,7 +275,6 @@ void TKeyAndCertificateWizard::chooseFileInto(const OpenFileSetup& setup, QLineE
                                               QLineEdit* folderField) {
     OpenFileDialog dialog(this, setup.title, folderOfFile(fileField->text()));
     dialog.setObjectName(QLatin1String(setup.name));
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setNameFilters(setup.filters);
     dialog.setDefaultSuffix(setup.defaultSuffix);

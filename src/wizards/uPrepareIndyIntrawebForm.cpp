@@ -1,5 +1,6 @@
 #include "uPrepareIndyIntrawebForm.h"
 
+#include "uAccessibility.h"
 #include "uCertwrightCommon.h"
 #include "uOpenSSLCommands.h"
 #include "uOutputReplacement.h"
@@ -31,6 +32,7 @@ const QString kYesCaption = QStringLiteral("Yes");
 const QString kNoCaption = QStringLiteral("No");
 const QString kSelectPFXCaption = QStringLiteral("Please select the PFX file exported from IIS:");
 const QString kPFXExportCaption = QStringLiteral("Select a path for the exported files:");
+const QString kChoosePFXFile = QStringLiteral("Choose the PFX file");
 const QString kCertwrightKeyCaption = QStringLiteral("Please select your Certwright Key file:");
 const QString kOverwriteKeyQuestion = QStringLiteral("Do you want to overwrite the key.pem file?");
 const QString kOverwriteCertificateQuestion =
@@ -134,6 +136,7 @@ void TfrmPrepareIndyIntraweb::addStartPages() {
     rbGenOpenSSL = makeRadioButton(keyType, "rbGenOpenSSL", kGenOpenSSLCaption);
     rbGenCertwright->setChecked(true);
     keyType->addStretch();
+    setKeyboardOrder({rbGenCertwright, rbGenIIS, rbGenOpenSSL});
 
     QVBoxLayout* needPFX = addPage("tsNeedPSX");
     Label3 = makeLabel("Label3", kNeedPFXQuestion, true);
@@ -142,6 +145,7 @@ void TfrmPrepareIndyIntraweb::addStartPages() {
     rbPFXno = makeRadioButton(needPFX, "rbPFXno", kNoCaption);
     rbPFXno->setChecked(true);
     needPFX->addStretch();
+    setKeyboardOrder({rbPFXyes, rbPFXno});
 }
 
 void TfrmPrepareIndyIntraweb::addPFXPages() {
@@ -151,13 +155,13 @@ void TfrmPrepareIndyIntraweb::addPFXPages() {
 
     QVBoxLayout* selectPFX = addPage("tsSelectPFX");
     Label4 = makeLabel("Label4", kSelectPFXCaption);
-    selectPFX->addWidget(Label4);
-    const BrowseField pfxFile = addBrowseField(selectPFX, "edtPFXFile", "btnSelectPFX");
+    const BrowseField pfxFile =
+        addBrowseField(selectPFX, Label4, "edtPFXFile", "btnSelectPFX", kChoosePFXFile);
     edtPFXFile = pfxFile.edit;
     btnSelectPFX = pfxFile.button;
     Label5 = makeLabel("Label5", kPFXExportCaption);
-    selectPFX->addWidget(Label5);
-    const BrowseField pfxExport = addBrowseField(selectPFX, "edtPFXExport", "btnPFXExport");
+    const BrowseField pfxExport =
+        addBrowseField(selectPFX, Label5, "edtPFXExport", "btnPFXExport", kChooseExportFolder);
     edtPFXExport = pfxExport.edit;
     btnPFXExport = pfxExport.button;
     selectPFX->addStretch();

@@ -36,8 +36,6 @@ constexpr int kUpDownWidth = 18;
 } // namespace
 
 TfrmSelfSign::TfrmSelfSign(QWidget* owner) : TCertificateWizard(owner, kSetup) {
-    auto* lblTerm = new QLabel(kTermLabel);
-    lblTerm->setObjectName(QStringLiteral("lblTerm"));
     edtDays = new QLineEdit(QString::number(kDefaultTerm));
     edtDays->setObjectName(QStringLiteral("edtDays"));
     edtDays->setFixedWidth(kTermFieldWidth);
@@ -50,6 +48,7 @@ TfrmSelfSign::TfrmSelfSign(QWidget* owner) : TCertificateWizard(owner, kSetup) {
     udDays->findChild<QLineEdit*>()->setReadOnly(true);
     auto* lblDays = new QLabel(kDaysLabel);
     lblDays->setObjectName(QStringLiteral("lblDays"));
+    QLabel* lblTerm = makeLabel("lblTerm", kTermLabel, {edtDays, udDays});
     keySizeGrid->addWidget(lblTerm, 1, 1);
     keySizeGrid->addWidget(edtDays, 1, 2);
     keySizeGrid->addWidget(udDays, 1, 3);

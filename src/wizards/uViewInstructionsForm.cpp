@@ -59,10 +59,9 @@ QString pageName(const QString& entry) {
 TfrmViewInstructions::TfrmViewInstructions(QWidget* owner)
     : TWizardFrame(owner, WizardLook{kCaption, kBackCaption, false, kFinishCaption}) {
     QVBoxLayout* page = addPage("tsOrganizationInfo");
-    Label11 = new QLabel(kSelectLabel);
-    Label11->setObjectName(QStringLiteral("Label11"));
     cbWebServers = new QComboBox;
     cbWebServers->setObjectName(QStringLiteral("cbWebServers"));
+    Label11 = makeLabel("Label11", kSelectLabel, {cbWebServers});
     for (const QString& entry : kWebServers)
         cbWebServers->addItem(serverName(entry));
     cbWebServers->setCurrentIndex(kDefaultServer);

@@ -1,10 +1,12 @@
 #include "uWizardFrame.h"
 
+#include "uAccessibility.h"
 #include "uCertwrightCommon.h"
 #include "uInstructionPrinting.h"
 #include "uOpenSSLCommands.h"
 
 #include <QClipboard>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -19,6 +21,7 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPushButton>
+#include <QShortcut>
 #include <QStackedWidget>
 #include <QTextEdit>
 #include <QToolButton>
@@ -105,6 +108,40 @@ QIcon printerIcon() {
     return QIcon(picture);
 }
 
+// Enables a file dialog's confirm button again whenever Qt greys it out while the typed name is
+// usable. Qt judges the name on every change of the text, and again on other occasions (the
+// folder's contents arriving, a change of selection), so both the text and the button are
+// watched.
+class ConfirmButtonKeeper : public QObject {
+  public:
+    ConfirmButtonKeeper(QFileDialog* dialog, std::function<bool()> usable)
+        : QObject(dialog), usable(std::move(usable)) {
+        auto* buttons = dialog->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+        confirm = buttons->button(dialog->acceptMode() == QFileDialog::AcceptOpen
+                                      ? QDialogButtonBox::Open
+                                      : QDialogButtonBox::Save);
+        confirm->installEventFilter(this);
+        // Connected after the dialog's own handler, so it runs after Qt has judged the text.
+        connect(dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")),
+                &QLineEdit::textChanged, this, &ConfirmButtonKeeper::enableWhenUsable);
+    }
+
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::EnabledChange)
+            enableWhenUsable();
+        return false;
+    }
+
+  private:
+    std::function<bool()> usable;
+    QPushButton* confirm;
+
+    void enableWhenUsable() {
+        if (!confirm->isEnabled() && usable())
+            confirm->setEnabled(true);
+    }
+};
+
 // The folder dialog: asks before accepting a typed folder that does not exist yet.
 class FolderChooserDialog : public QFileDialog {
   public:
@@ -114,6 +151,12 @@ class FolderChooserDialog : public QFileDialog {
         setFileMode(QFileDialog::Directory);
         setOption(QFileDialog::ShowDirsOnly);
         setOption(QFileDialog::DontUseNativeDialog);
+        // Qt greys out the confirm button for a folder that does not exist, which left only
+        // the Enter key to confirm a new folder.
+        auto* nameEdit = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        keepConfirmButtonUsable(this, [this, nameEdit] {
+            return !nameEdit->text().isEmpty() && !QFileInfo::exists(selectedFiles().value(0));
+        });
     }
 
     void accept() override {
@@ -207,6 +250,10 @@ void TMadeFilesPanel::btnCopyRequestClick() {
     });
 }
 
+void keepConfirmButtonUsable(QFileDialog* dialog, std::function<bool()> usable) {
+    new ConfirmButtonKeeper(dialog, std::move(usable));
+}
+
 QString chooseFolderFrom(QWidget* parent, const QString& startFolder) {
     FolderChooserDialog dialog(parent, startFolder);
     if (dialog.exec() != QDialog::Accepted)
@@ -246,9 +293,15 @@ TWizardFrame::TWizardFrame(QWidget* owner, const WizardLook& look)
         sbPrint->setIcon(printerIcon());
         sbPrint->setIconSize(QSize(16, 16));
         sbPrint->setFocusPolicy(Qt::NoFocus);
+        describeButton(sbPrint, kPrintDescription);
         sbPrint->hide();
         barLayout->addWidget(sbPrint);
         connect(sbPrint, &QToolButton::clicked, this, &TWizardFrame::sbPrintClick);
+        // The keyboard's way to the print button, which takes no focus.
+        connect(new QShortcut(QKeySequence::Print, this), &QShortcut::activated, sbPrint, [this] {
+            if (sbPrint->isVisible())
+                sbPrint->click();
+        });
     }
     barLayout->addStretch();
     btnPrevious = new QPushButton(kCancelCaption, bar);
@@ -305,6 +358,7 @@ QTextEdit* TWizardFrame::makeInstructionBox(const char* name, const QStringList&
     box->viewport()->setAutoFillBackground(false);
     box->setStyleSheet(QStringLiteral("QTextEdit { background: transparent; }"));
     box->setPlainText(lines.join(QLatin1Char('\n')));
+    box->setAccessibleName(kInstructionBoxName);
     return box;
 }
 
@@ -319,11 +373,21 @@ QLabel* TWizardFrame::makeLabel(const char* name, const QString& caption, bool w
     return label;
 }
 
-TWizardFrame::BrowseField TWizardFrame::addBrowseField(QVBoxLayout* layout, const char* editName,
-                                                       const char* buttonName) {
+QLabel* TWizardFrame::makeLabel(const char* name, const QString& caption,
+                                std::initializer_list<QWidget*> describes) {
+    QLabel* label = makeLabel(name, caption);
+    nameAfterLabel(label, describes);
+    return label;
+}
+
+TWizardFrame::BrowseField TWizardFrame::addBrowseField(QVBoxLayout* layout, QLabel* label,
+                                                       const char* editName, const char* buttonName,
+                                                       const QString& buttonDescription) {
     auto* row = new QHBoxLayout;
     auto* field = named(new QLineEdit, editName);
     auto* button = named(new QPushButton(kBrowseCaption), buttonName);
+    nameAfterLabel(label, {field});
+    describeButton(button, buttonDescription);
     QFont bold(QStringLiteral("Arial"));
     bold.setPixelSize(16);
     bold.setBold(true);
@@ -331,6 +395,7 @@ TWizardFrame::BrowseField TWizardFrame::addBrowseField(QVBoxLayout* layout, cons
     button->setFixedSize(25, 22);
     row->addWidget(field);
     row->addWidget(button);
+    layout->addWidget(label);
     layout->addLayout(row);
     return {field, button};
 }

@@ -7,7 +7,9 @@
 #include <QWidget>
 
 #include <functional>
+#include <initializer_list>
 
+class QFileDialog;
 class QLabel;
 class QLineEdit;
 class QPrinter;
@@ -98,6 +100,11 @@ class TWizardFrame : public QDialog {
     static inline const QString kPrintErrorMessage = QStringLiteral("Error Printing text.");
     static inline const QString kCreateFolderQuestion =
         QStringLiteral("The specified directory does not exist. Create it?");
+    // What the "..." button of an export folder field does, for its tool tip and its name.
+    static inline const QString kChooseExportFolder = QStringLiteral("Choose the export folder");
+    static inline const QString kPrintDescription = QStringLiteral("Print these instructions");
+    // The accessible name of every instruction box.
+    static inline const QString kInstructionBoxName = QStringLiteral("Instructions");
 
     // What a failed run's box says below its message when the tool's output says plainly
     // what went wrong.
@@ -157,15 +164,20 @@ class TWizardFrame : public QDialog {
     void addMadeFilesPanel(QVBoxLayout* page);
     // A label with its control name.
     static QLabel* makeLabel(const char* name, const QString& caption, bool wordWrap = false);
+    // A label that names the controls it describes, for assistive technology; the first one is
+    // its buddy.
+    static QLabel* makeLabel(const char* name, const QString& caption,
+                             std::initializer_list<QWidget*> describes);
 
     // A single-line field with a small "..." button at its right.
     struct BrowseField {
         QLineEdit* edit;
         QPushButton* button;
     };
-    // Adds a field and its "..." button to the layout, as one row.
-    static BrowseField addBrowseField(QVBoxLayout* layout, const char* editName,
-                                      const char* buttonName);
+    // Adds the label and below it the field and its "..." button, as one row, to the layout.
+    // The label names the field; buttonDescription says what the button chooses.
+    static BrowseField addBrowseField(QVBoxLayout* layout, QLabel* label, const char* editName,
+                                      const char* buttonName, const QString& buttonDescription);
     // The folder chooser of a folder field's "..." button: it starts in the field's text or,
     // when that is empty, in defaultStart, and puts the chosen folder into the field.
     void chooseFolder(QLineEdit* field, const QString& defaultStart);
@@ -188,6 +200,11 @@ class TWizardFrame : public QDialog {
     QPrinter* dlgPrintPrinter;
     void resetCaptions();
 };
+
+// Keeps the confirm button of a non-native file dialog usable, with the mouse as with Enter,
+// while `usable` says that the typed name is an answer that the dialog's accept() takes, even
+// where Qt's own judgement greys the button out.
+void keepConfirmButtonUsable(QFileDialog* dialog, std::function<bool()> usable);
 
 // Lets the user pick or type a folder; a typed folder that does not exist is created (with
 // its parents) after the user agrees. Returns the chosen folder ending in a separator, or an
