@@ -1,5 +1,7 @@
 #include "uTerminationSignals.h"
 
+#include "uExternalApp.h"
+
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -55,5 +57,7 @@ void TerminationSignals::drain() {
     while (::read(selfPipe[0], bytes, sizeof bytes) > 0) {
     }
     received = true;
+    // A tool run in progress ends first, so that a hung tool does not hold up the ending.
+    TExternalApp::EndRunsInProgress();
     emit terminationRequested();
 }

@@ -6,7 +6,8 @@ class QSocketNotifier;
 
 // Turns SIGINT, SIGTERM and SIGHUP into a signal on the GUI thread, so that the program can
 // end through its normal closing path (which empties the pass-phrase files) instead of dying
-// where it stands. One instance at a time; it restores the default actions when destroyed.
+// where it stands; the tool runs in progress are ended first. One instance at a time; it restores
+// the default actions when destroyed.
 class TerminationSignals : public QObject {
     Q_OBJECT
   public:

@@ -223,8 +223,10 @@ void TfrmPrepareIndyIntraweb::ExtractFromPfx(const QString& pfxFile, const QStri
     if (!mayReplaceOutputs(folder))
         throw SilentAbort();
     replaceOutputs({folder + kKeyFileName, folder + kCertificateFileName}, [&] {
-        runTool(keyRun, true, folder + kKeyFileName, kRunFailureMessage);
-        runTool(certificateRun, true, folder + kCertificateFileName, kRunFailureMessage);
+        runToolWithLegacyRetry(keyRun, true, folder + kKeyFileName, OutputKind::Key,
+                               kRunFailureMessage);
+        runToolWithLegacyRetry(certificateRun, true, folder + kCertificateFileName,
+                               OutputKind::Certificate, kRunFailureMessage);
     });
 }
 
@@ -257,9 +259,9 @@ void TfrmPrepareIndyIntraweb::ConvertKeyAndCert(const QString& friendlyName, con
     // A bundle left by an earlier conversion is moved aside with the outputs: it would pass
     // for the output of a failed bundle run.
     replaceOutputs({keyPem, certPem, bundle}, [&] {
-        runTool(runs.at(0), true, bundle, kRunFailureMessage);
+        runTool(runs.at(0), true, bundle, OutputKind::Bundle, kRunFailureMessage);
         copyNewPassPhraseOverCurrent();
-        runTool(runs.at(1), true, keyPem, kRunFailureMessage);
-        runTool(runs.at(2), true, certPem, kRunFailureMessage);
+        runTool(runs.at(1), true, keyPem, OutputKind::Key, kRunFailureMessage);
+        runTool(runs.at(2), true, certPem, OutputKind::Certificate, kRunFailureMessage);
     });
 }
