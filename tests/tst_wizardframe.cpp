@@ -191,6 +191,9 @@ class TestWizardFrame : public QObject {
         QTest::newRow("text where a bundle belongs")
             << QByteArray("echo 'Bag Attributes' > \"$out\"") << OutputKind::Bundle
             << "The tool's output is not a complete PKCS#12 file.";
+        QTest::newRow("FIFO where a key belongs")
+            << QByteArray("mkfifo \"$out\"") << OutputKind::Key
+            << "The tool's output is not a complete private key.";
         QTest::newRow("link where a key belongs")
             << "printf '%s' \"" + kKeyBlock + "\" > \"$out.real\"; ln -s \"$out.real\" \"$out\""
             << OutputKind::Key << "The tool's output is not a complete private key.";
