@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 #include "uCertwrightCommon.h"
+#include "uExternalApp.h"
 #include "uGenerateCSRForm.h"
 #include "uTerminationSignals.h"
 
@@ -8,6 +9,7 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QStackedWidget>
 #include <QtTest>
 
@@ -153,6 +155,9 @@ class TestWizardFrame : public QObject {
         QTest::newRow("non-zero status with a whole key")
             << "printf '%s' \"" + kKeyBlock + "\" > \"$out\"; exit 1" << OutputKind::Key
             << "The tool ended with status 1.";
+        QTest::newRow("stopped at the time limit with a whole key")
+            << "printf '%s' \"" + kKeyBlock + "\" > \"$out\"; exec sleep 30" << OutputKind::Key
+            << "The tool was stopped after 120 seconds.";
         QTest::newRow("ended by a signal with a whole key")
             << "printf '%s' \"" + kKeyBlock + "\" > \"$out\"; kill -KILL $$" << OutputKind::Key
             << "The tool was ended by a signal (Killed).";
@@ -206,6 +211,10 @@ class TestWizardFrame : public QObject {
         const QString output = out.file("site.out");
         TempProgramFolder program(false);
         installFakeTool(program, tool);
+        // Far longer than any of these tools takes, unless it hangs.
+        TExternalApp::setDefaultTimeLimitForTesting(3000);
+        const auto restoreLimit = qScopeGuard(
+            [] { TExternalApp::setDefaultTimeLimitForTesting(TExternalApp::kTimeLimitMs); });
         OneRunWizard wizard(output, kind);
         wizard.show();
         if (explanation.isEmpty()) {

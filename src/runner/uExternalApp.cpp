@@ -36,6 +36,9 @@ LiveRunners& liveRunners() {
     return live;
 }
 
+// The time limit of new runners; only tests change it.
+std::atomic<int> defaultTimeLimitMs{TExternalApp::kTimeLimitMs};
+
 // Without a pidfd the end of a child that left its pipes to a grandchild is only noticed by
 // asking; this is how often the worker then asks.
 constexpr int kFallbackSliceMs = 10;
@@ -136,7 +139,12 @@ void TExternalAppThread::run() {
     runner->finishWorker();
 }
 
-TExternalApp::TExternalApp(QObject* owner) : QObject(owner), CurrentDirectory(ProgramFolder()) {}
+TExternalApp::TExternalApp(QObject* owner)
+    : QObject(owner), CurrentDirectory(ProgramFolder()), timeLimitMs(defaultTimeLimitMs) {}
+
+void TExternalApp::setDefaultTimeLimitForTesting(int milliseconds) {
+    defaultTimeLimitMs = milliseconds;
+}
 
 TExternalApp::~TExternalApp() {
     if (worker) {

@@ -89,6 +89,8 @@ class TExternalApp : public QObject {
 
     // Test hook: a run longer than this is killed (default kTimeLimitMs).
     void setTimeLimitForTesting(int milliseconds) { timeLimitMs = milliseconds; }
+    // Test hook: the time limit of the runners made from now on (kTimeLimitMs unless set).
+    static void setDefaultTimeLimitForTesting(int milliseconds);
 
     // Test hook: the process id of the child from the start step on (-1 before).
     pid_t childProcessIdForTesting() const { return childPid; }
