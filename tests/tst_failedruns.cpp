@@ -119,7 +119,9 @@ class TestFailedRuns : public QObject {
         // come back, as the user agreed to replace them as a pair.
         QTest::newRow("Indy .pfx route, second run fails")
             << Route::IndyFromPfx << "keyonly.pfx" << QString() << kPfxPassPhrase << Condition::None
-            << pems << prepare << QString() << "pkcs12 -in" << TWizardFrame::kNoToolOutput;
+            << pems << prepare
+            << TWizardFrame::kIncompleteOutputExplanation.arg(TWizardFrame::kCertificateNoun)
+            << "pkcs12 -in" << TWizardFrame::kNoToolOutput;
         QTest::newRow("Indy key route, wrong pass phrase")
             << Route::IndyFromKey << "site.key"
             << "site.pem" << kCrossedPassPhrase << Condition::None
@@ -133,13 +135,13 @@ class TestFailedRuns : public QObject {
             << "key values mismatch";
         QTest::newRow("request, second run fails")
             << Route::Request << nonAscii << QString() << QString() << Condition::None
-            << QStringList{"www.shop.test.key", "www.shop.test.csr"} << request << QString()
-            << "req -new"
+            << QStringList{"www.shop.test.key", "www.shop.test.csr"} << request
+            << TWizardFrame::kExitStatusExplanation.arg(1) << "req -new"
             << "illegal characters";
         QTest::newRow("self-signed, second run fails")
             << Route::SelfSigned << nonAscii << QString() << QString() << Condition::None
-            << QStringList{"www.shop.test.key", "www.shop.test.cer"} << request << QString()
-            << "req -new -x509"
+            << QStringList{"www.shop.test.key", "www.shop.test.cer"} << request
+            << TWizardFrame::kExitStatusExplanation.arg(1) << "req -new -x509"
             << "illegal characters";
         QTest::newRow("request, no tool")
             << Route::Request << ascii << QString() << QString() << Condition::NoTool

@@ -78,6 +78,16 @@ class TestPrepareIndyIntraweb : public QObject {
                     "-passout", "pass:pfx secret", "-out", inputs.file("site.pfx")});
         QVERIFY(!bundleContent(inputs.file("site.pfx"), "pfx secret").isEmpty());
         writeFileContent(inputs.file("text.pfx"), "this is no PKCS#12 file\n");
+        // As older Windows exports them: the certificates under RC2-40.
+        runOpenSSL({"pkcs12", "-export", "-legacy", "-inkey", inputs.file("site.key"), "-passin",
+                    "pass:old secret", "-in", inputs.file("site.pem"), "-name", "From IIS",
+                    "-passout", "pass:pfx secret", "-out", inputs.file("legacy.pfx")});
+        int exitCode = 0;
+        QVERIFY(runOpenSSL({"pkcs12", "-in", inputs.file("legacy.pfx"), "-nokeys", "-passin",
+                            "pass:pfx secret"},
+                           &exitCode, true)
+                    .contains("unsupported"));
+        QCOMPARE(exitCode, 1);
     }
 
     void pagesAndKeySource() {
@@ -206,6 +216,33 @@ class TestPrepareIndyIntraweb : public QObject {
         QCOMPARE(wizard.currentPage(), int(Wizard::tsPrivateKeyType));
         QVERIFY(!wizard.sbPrint->isVisible());
         QCOMPARE(wizard.btnNext->text(), QString("Next >"));
+    }
+
+    // A .pfx file that needs the tool's legacy algorithms is read with them; a wrong pass
+    // phrase is still called one.
+    void pfxRouteReadsBundlesOfOlderWindows() {
+        TempProgramFolder program;
+        TempFolder work;
+        {
+            Wizard wizard(nullptr);
+            toRunPage(wizard, true, "legacy.pfx", work.path());
+            MessageBoxTexts texts;
+            ModalScript script(
+                {enterPassPhrases("not the secret", "pem secret"), noteTextsAndPressOk(&texts)});
+            wizard.btnNext->click();
+            QCOMPARE(script.seen, (QStringList{kPassPhraseTitle, kShownRunFailure}));
+            QCOMPARE(texts.informative, TWizardFrame::kWrongPassPhraseExplanation);
+            QCOMPARE(wizard.currentPage(), int(Wizard::tsSelectPFX));
+            QVERIFY(filesIn(work.path()).isEmpty());
+        }
+        Wizard wizard(nullptr);
+        toRunPage(wizard, true, "legacy.pfx", work.path());
+        ModalScript script({enterPassPhrases("pfx secret", "pem secret")});
+        wizard.btnNext->click();
+        QCOMPARE(script.seen, QStringList{kPassPhraseTitle});
+        QCOMPARE(wizard.currentPage(), int(Wizard::tsFinished));
+        QCOMPARE(filesIn(work.path()), (QSet<QString>{"key.pem", "cert.pem"}));
+        verifyPemPair(work.path(), "pem secret", inputs.file("site.pem"));
     }
 
     // A failed run keeps the page and the current pass phrase; only the key route's certificate

@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 #include "uCertwrightCommon.h"
 #include "uExternalApp.h"
+#include "uTerminationSignals.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -48,6 +49,8 @@ class PaintCounter : public QWidget {
 };
 
 } // namespace
+
+Q_DECLARE_METATYPE(RunEnd)
 
 // The process runner: how command lines become argument vectors, the order and thread of its
 // events, and the ways in which a run can end.
@@ -277,6 +280,7 @@ class TestRunner : public QObject {
                  qPrintable(QString::number(timer.elapsed())));
         QCOMPARE(stopped.count(), 1);
         QCOMPARE(runner.ExitCode(), -1);
+        QCOMPARE(runner.End(), RunEnd::TimeLimit);
         QVERIFY(child > 0);
         // Killed and reaped: the process id no longer exists.
         QCOMPARE(::kill(child, 0), -1);
@@ -292,15 +296,21 @@ class TestRunner : public QObject {
         QTest::addColumn<QString>("lastLine");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("startError");
+        QTest::addColumn<RunEnd>("end");
+        QTest::addColumn<int>("endSignal");
         QTest::newRow("both streams and an exit code")
             << kShell << R"(sh -c "echo out-1; echo err-2 >&2; exit 3")"
-            << QStringList{"out-1\n", "err-2\n"} << QString() << 3 << QString();
+            << QStringList{"out-1\n", "err-2\n"} << QString() << 3 << QString() << RunEnd::Exited
+            << 0;
         QTest::newRow("more than is kept")
             << kShell << R"(sh -c "head -c 300000 /dev/zero | tr '\0' x; echo last-line")"
-            << QStringList{} << "last-line" << 0 << QString();
+            << QStringList{} << "last-line" << 0 << QString() << RunEnd::Exited << 0;
+        QTest::newRow("ended by a signal")
+            << kShell << R"(sh -c "echo said; kill -SEGV $$")" << QStringList{"said\n"} << QString()
+            << -1 << QString() << RunEnd::Signalled << int(SIGSEGV);
         QTest::newRow("cannot start")
             << QStringLiteral("/nonexistent/tool") << "tool" << QStringList{} << QString() << -1
-            << QString::fromLocal8Bit(std::strerror(ENOENT));
+            << QString::fromLocal8Bit(std::strerror(ENOENT)) << RunEnd::NotStarted << 0;
     }
     void keepsTheEndOfTheOutputAndTheExitCode() {
         QFETCH(QString, module);
@@ -309,6 +319,8 @@ class TestRunner : public QObject {
         QFETCH(QString, lastLine);
         QFETCH(int, exitCode);
         QFETCH(QString, startError);
+        QFETCH(RunEnd, end);
+        QFETCH(int, endSignal);
         TExternalApp runner;
         run(runner, module, commandLine);
         const QByteArray output = runner.Output();
@@ -322,6 +334,52 @@ class TestRunner : public QObject {
             QCOMPARE(output, QByteArray());
         QCOMPARE(runner.ExitCode(), exitCode);
         QCOMPARE(runner.StartError(), startError);
+        QCOMPARE(runner.End(), end);
+        QCOMPARE(runner.EndSignal(), endSignal);
+    }
+
+    // A termination signal during a run ends the child, politely first, and the wait returns
+    // at once; a child that ignores SIGTERM is killed after the grace time.
+    void terminationSignalEndsTheRunInProgress_data() {
+        QTest::addColumn<QString>("commandLine");
+        QTest::addColumn<int>("shortest");
+        QTest::newRow("child that obeys") << "sh -c \"exec sleep 60\"" << 0;
+        QTest::newRow("child that ignores SIGTERM")
+            << "sh -c \"trap '' TERM; exec sleep 60\"" << TExternalApp::kEndGraceMs;
+    }
+    void terminationSignalEndsTheRunInProgress() {
+        QFETCH(QString, commandLine);
+        QFETCH(int, shortest);
+        TerminationSignals termination;
+        TExternalApp runner;
+        pid_t child = -1;
+        QTimer signalSender;
+        signalSender.setSingleShot(true);
+        connect(&signalSender, &QTimer::timeout, this, [] { ::raise(SIGTERM); });
+        const QMetaObject::Connection started =
+            connect(&runner, &TExternalApp::OnProcessStarted, this, [&] {
+                child = runner.childProcessIdForTesting();
+                // The trap must be in place before the signal comes.
+                signalSender.start(300);
+            });
+        QElapsedTimer timer;
+        timer.start();
+        run(runner, kShell, commandLine);
+        const qint64 elapsed = timer.elapsed();
+        QVERIFY(termination.arrived());
+        QVERIFY2(elapsed >= shortest && elapsed < shortest + 3000,
+                 qPrintable(QString::number(elapsed)));
+        QCOMPARE(runner.End(), RunEnd::Stopped);
+        QCOMPARE(runner.ExitCode(), -1);
+        QVERIFY(child > 0);
+        QCOMPARE(::kill(child, 0), -1);
+        QCOMPARE(errno, ESRCH);
+
+        // Only the runs in progress end: the next run goes its way.
+        disconnect(started);
+        run(runner, kShell, R"(sh -c "exit 4")");
+        QCOMPARE(runner.End(), RunEnd::Exited);
+        QCOMPARE(runner.ExitCode(), 4);
     }
 
     void pipeFailureIsReportedToTheCaller() {

@@ -8,10 +8,12 @@
 #include <QFile>
 #include <QGuiApplication>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <poll.h>
 #include <pthread.h>
 #include <spawn.h>
@@ -22,6 +24,20 @@
 #include <vector>
 
 namespace {
+
+// The runners whose run is in progress, for EndRunsInProgress.
+struct LiveRunners {
+    std::mutex mutex;
+    std::vector<TExternalApp*> runners;
+};
+
+LiveRunners& liveRunners() {
+    static LiveRunners live;
+    return live;
+}
+
+// The time limit of new runners; only tests change it.
+std::atomic<int> defaultTimeLimitMs{TExternalApp::kTimeLimitMs};
 
 // Without a pidfd the end of a child that left its pipes to a grandchild is only noticed by
 // asking; this is how often the worker then asks.
@@ -57,6 +73,11 @@ void writeAll(int fd, const char* data, ssize_t size) {
         data += written;
         size -= written;
     }
+}
+
+void signalEvent(int eventFd) {
+    const uint64_t request = 1;
+    writeAll(eventFd, reinterpret_cast<const char*>(&request), sizeof request);
 }
 
 // The calls below are wrapped so that the spawn reads as the list of what the child gets.
@@ -118,13 +139,17 @@ void TExternalAppThread::run() {
     runner->finishWorker();
 }
 
-TExternalApp::TExternalApp(QObject* owner) : QObject(owner), CurrentDirectory(ProgramFolder()) {}
+TExternalApp::TExternalApp(QObject* owner)
+    : QObject(owner), CurrentDirectory(ProgramFolder()), timeLimitMs(defaultTimeLimitMs) {}
+
+void TExternalApp::setDefaultTimeLimitForTesting(int milliseconds) {
+    defaultTimeLimitMs = milliseconds;
+}
 
 TExternalApp::~TExternalApp() {
     if (worker) {
         // Only the watch ends here; the child is left to finish on its own.
-        const uint64_t request = 1;
-        writeAll(stopEvent, reinterpret_cast<const char*>(&request), sizeof request);
+        signalEvent(stopEvent);
         waitForWorker();
     }
     closeDescriptors();
@@ -148,7 +173,8 @@ void TExternalApp::StartProcess() {
             if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK) != 0)
                 throwSystemError(errno);
         stopEvent = ::eventfd(0, EFD_CLOEXEC);
-        if (stopEvent < 0)
+        endEvent = ::eventfd(0, EFD_CLOEXEC);
+        if (stopEvent < 0 || endEvent < 0)
             throwSystemError(errno);
     } catch (...) {
         closeDescriptors();
@@ -167,11 +193,25 @@ void TExternalApp::StartProcess() {
     childPid = -1;
     output.clear();
     exitCode = -1;
+    end = RunEnd::NotStarted;
+    endSignal = 0;
     startError.clear();
 
+    {
+        LiveRunners& live = liveRunners();
+        const std::lock_guard<std::mutex> lock(live.mutex);
+        live.runners.push_back(this);
+    }
     workerDone = false;
     worker = std::make_unique<TExternalAppThread>(this);
     worker->start();
+}
+
+void TExternalApp::EndRunsInProgress() {
+    LiveRunners& live = liveRunners();
+    const std::lock_guard<std::mutex> lock(live.mutex);
+    for (TExternalApp* runner : live.runners)
+        signalEvent(runner->endEvent);
 }
 
 int TExternalApp::WaitForProcess() {
@@ -204,6 +244,13 @@ void TExternalApp::waitForWorker() {
 }
 
 void TExternalApp::closeDescriptors() {
+    {
+        LiveRunners& live = liveRunners();
+        const std::lock_guard<std::mutex> lock(live.mutex);
+        live.runners.erase(std::remove(live.runners.begin(), live.runners.end(), this),
+                           live.runners.end());
+        closeDescriptor(endEvent);
+    }
     closeDescriptor(stopEvent);
     closeDescriptor(stdoutRead);
     closeDescriptor(stderrRead);
@@ -267,7 +314,7 @@ void TExternalApp::watchChild() {
     const QDeadlineTimer deadline(runTimeLimitMs);
     bool stopRequested = false;
     for (;;) {
-        std::vector<pollfd> watched{{stopEvent, POLLIN, 0}};
+        std::vector<pollfd> watched{{stopEvent, POLLIN, 0}, {endEvent, POLLIN, 0}};
         if (pidFd >= 0)
             watched.push_back({pidFd, POLLIN, 0});
         for (const int fd : {stdoutRead, stderrRead})
@@ -282,7 +329,12 @@ void TExternalApp::watchChild() {
             break;
         }
         if (watched.front().revents != 0) {
+            end = RunEnd::Stopped;
             stopRequested = true;
+            break;
+        }
+        if (watched.at(1).revents != 0) {
+            endChild(pidFd);
             break;
         }
         drain(stdoutRead);
@@ -295,6 +347,7 @@ void TExternalApp::watchChild() {
         if (deadline.hasExpired()) {
             ::kill(childPid, SIGKILL);
             ::waitpid(childPid, nullptr, 0);
+            end = RunEnd::TimeLimit;
             break;
         }
     }
@@ -333,8 +386,33 @@ void TExternalApp::keepOutput(const char* data, ssize_t size) {
 }
 
 void TExternalApp::noteEnd(int waitStatus) {
-    if (WIFEXITED(waitStatus))
+    if (WIFEXITED(waitStatus)) {
+        end = RunEnd::Exited;
         exitCode = WEXITSTATUS(waitStatus);
+    } else if (WIFSIGNALED(waitStatus)) {
+        end = RunEnd::Signalled;
+        endSignal = WTERMSIG(waitStatus);
+    }
+}
+
+// Asks the child to end and gives it kEndGraceMs to do so before it is killed.
+void TExternalApp::endChild(int pidFd) {
+    ::kill(childPid, SIGTERM);
+    const QDeadlineTimer grace(kEndGraceMs);
+    for (;;) {
+        const pid_t ended = ::waitpid(childPid, nullptr, WNOHANG);
+        if (ended == childPid || (ended < 0 && errno != EINTR))
+            break;
+        if (grace.hasExpired()) {
+            ::kill(childPid, SIGKILL);
+            ::waitpid(childPid, nullptr, 0);
+            break;
+        }
+        pollfd gone{pidFd, POLLIN, 0};
+        const int slice = int(grace.remainingTime());
+        ::poll(&gone, pidFd >= 0 ? 1 : 0, pidFd >= 0 ? slice : std::min(slice, kFallbackSliceMs));
+    }
+    end = RunEnd::Stopped;
 }
 
 void TExternalApp::runOnGuiThread(void (TExternalApp::*step)()) {

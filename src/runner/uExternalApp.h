@@ -13,6 +13,15 @@
 
 class TExternalApp;
 
+// How a run ended.
+enum class RunEnd {
+    NotStarted, // the child could not be started
+    Exited,     // the child ended by itself; its exit code tells how
+    Signalled,  // a signal from elsewhere ended the child
+    TimeLimit,  // the run lasted longer than its time limit, and the child was killed
+    Stopped     // the runner ended the run: the program is closing, or the runner went away
+};
+
 // Starts the child and watches it; its start and stop steps run on the runner's (GUI) thread.
 class TExternalAppThread : public QThread {
     Q_OBJECT
@@ -40,6 +49,13 @@ class TExternalApp : public QObject {
     static constexpr int kTimeLimitMs = 120000;
     // How much of the child's output a run keeps: the end of it, where tools say what failed.
     static constexpr int kKeptOutputBytes = 64 * 1024;
+    // How long a child that is asked to end (SIGTERM) has before it is killed (SIGKILL).
+    static constexpr int kEndGraceMs = 2000;
+
+    // Ends the child of every run in progress, in every runner: SIGTERM, then SIGKILL after
+    // kEndGraceMs. Each of those runs then ends as Stopped and its wait returns. For the
+    // program's own ending, when a hung tool must not hold it up.
+    static void EndRunsInProgress();
 
     explicit TExternalApp(QObject* owner = nullptr);
     ~TExternalApp() override;
@@ -64,11 +80,17 @@ class TExternalApp : public QObject {
     // The child's exit code, or -1 when it did not end by itself (it could not be started, was
     // killed, or the watch was stopped); valid once the run has been waited for.
     int ExitCode() const { return exitCode; }
+    // How the run ended; valid once the run has been waited for.
+    RunEnd End() const { return end; }
+    // The signal that ended the child (Signalled), else 0; valid once the run has been waited for.
+    int EndSignal() const { return endSignal; }
     // The system's reason why the child could not be started; empty when it started.
     QString StartError() const { return startError; }
 
     // Test hook: a run longer than this is killed (default kTimeLimitMs).
     void setTimeLimitForTesting(int milliseconds) { timeLimitMs = milliseconds; }
+    // Test hook: the time limit of the runners made from now on (kTimeLimitMs unless set).
+    static void setDefaultTimeLimitForTesting(int milliseconds);
 
     // Test hook: the process id of the child from the start step on (-1 before).
     pid_t childProcessIdForTesting() const { return childPid; }
@@ -87,6 +109,7 @@ class TExternalApp : public QObject {
     void drain(int& fd);
     void keepOutput(const char* data, ssize_t size);
     void noteEnd(int waitStatus);
+    void endChild(int pidFd);
     void runOnGuiThread(void (TExternalApp::*step)());
     void startStep();
     void stopStep();
@@ -111,10 +134,13 @@ class TExternalApp : public QObject {
     // What the worker found out about the run; read only after the worker has ended.
     QByteArray output;
     int exitCode = -1;
+    RunEnd end = RunEnd::NotStarted;
+    int endSignal = 0;
     QString startError;
 
     pid_t childPid = -1;
     int stopEvent = -1; // written once by the destructor to make the worker stop watching
+    int endEvent = -1;  // written by EndRunsInProgress to make the worker end the child
     int stdoutRead = -1;
     int stderrRead = -1;
     int childStdin = -1;

@@ -14,6 +14,8 @@ const QString kDoubleQuoteMessage =
     QStringLiteral("The value \"%1\" contains a double quote (\"), which cannot be passed to "
                    "the OpenSSL tool. Please choose a value without double quotes");
 
+const QString kLegacyOption = QStringLiteral(" -legacy");
+
 const QString kOlderWindowsPfxOptions =
     QStringLiteral(" -certpbe PBE-SHA1-3DES -keypbe PBE-SHA1-3DES -macalg sha1");
 
@@ -104,6 +106,10 @@ QString extractCertificateFromTemporaryBundle(const QString& prog, const QString
         .arg(prog, folder);
 }
 
+QString withLegacyAlgorithms(const QString& commandLine) {
+    return commandLine + kLegacyOption;
+}
+
 ToolRun runOpenSSLTool(const QString& commandLine, bool showWindow) {
     const auto runner = std::make_unique<TExternalApp>();
     runner->ShowAppWindow = showWindow;
@@ -111,8 +117,8 @@ ToolRun runOpenSSLTool(const QString& commandLine, bool showWindow) {
     runner->CommandLine = commandLine;
     runner->StartProcess();
     runner->WaitForProcess();
-    return {runner->ModuleName, commandLine, runner->Output(), runner->ExitCode(),
-            runner->StartError()};
+    return {runner->ModuleName,   commandLine,   runner->Output(),   runner->ExitCode(),
+            runner->StartError(), runner->End(), runner->EndSignal()};
 }
 
 } // namespace OpenSSLCommands

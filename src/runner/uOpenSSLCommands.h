@@ -1,5 +1,7 @@
 #pragma once
 
+#include "uExternalApp.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -33,14 +35,19 @@ QString exportTemporaryBundle(const QString& prog, const QString& key, const QSt
 QString extractKeyFromTemporaryBundle(const QString& prog, const QString& folder);
 QString extractCertificateFromTemporaryBundle(const QString& prog, const QString& folder);
 
-// What one run of the tool leaves behind apart from the files it writes. A run is judged by its
-// output file, not by this: the output and exit code only help to say why a run failed.
+// The command line of a pkcs12 run that may also use the algorithms of the tool's legacy
+// provider (RC2-40, which older Windows uses in the .pfx files that it exports).
+QString withLegacyAlgorithms(const QString& commandLine);
+
+// What one run of the tool leaves behind apart from the files it writes.
 struct ToolRun {
     QString program; // the tool's full path
     QString commandLine;
     QByteArray output;  // the end of what the tool wrote, standard output and error together
     int exitCode = -1;  // -1 when the tool did not end by itself
     QString startError; // why the tool could not be started; empty when it started
+    RunEnd end = RunEnd::NotStarted;
+    int endSignal = 0; // the signal that ended the tool (RunEnd::Signalled)
 };
 
 // One run of the tool from the program folder with the command line; waits until it ends.

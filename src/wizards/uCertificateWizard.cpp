@@ -280,9 +280,9 @@ void TCertificateWizard::generate(const CertificateValues& values) {
         RequestConfig::write(folder, subject);
         if (setup.asksPassPhrase && passPhrase.isEmpty())
             throw PageError(kNoPasswordMessage);
-        runTool(keyCommand, true, folder + keyFile, kRunFailedMessage);
+        runTool(keyCommand, true, folder + keyFile, OutputKind::Key, kRunFailedMessage);
         const auto removeConfig = qScopeGuard([&folder] { RequestConfig::remove(folder); });
-        runTool(outputCommand, false, folder + outputFile, kRunFailedMessage);
+        runTool(outputCommand, false, folder + outputFile, setup.outputKind, kRunFailedMessage);
     });
 }
 

@@ -29,6 +29,7 @@ struct CertificateWizardSetup {
     QString startText;
     QStringList finishedLines;
     QString outputExtension;        // of the second run's output, with its dot
+    OutputKind outputKind;          // what the second run makes
     bool asksPassPhrase;            // the key is encrypted under a new pass phrase
     bool hasTerm;                   // the key page asks for the term of a certificate
     bool offersRequestCopy = false; // the second output is a request for Copy Request

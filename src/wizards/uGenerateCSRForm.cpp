@@ -18,6 +18,7 @@ const CertificateWizardSetup kSetup{
      QStringLiteral("You may now submit this request to a Certificate "),
      QStringLiteral("Authority.")},
     QStringLiteral(".csr"),
+    OutputKind::Request,
     true,
     false,
     true,

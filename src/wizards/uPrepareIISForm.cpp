@@ -156,5 +156,6 @@ void TfrmPrepareIIS::CreatePfx(const QString& friendlyName, const QString& keyFi
     TfrmPasswordDlg::ask(this, PassPhraseUse::IISBundle);
     if (FileIsPresent(pfx) && !askOverwrite(kOverwriteQuestion.arg(QFileInfo(pfx).fileName())))
         keepExistingOutputs(certificateFile);
-    replaceOutputs({pfx}, [&] { runTool(commandLine, true, pfx, kRunFailureMessage); });
+    replaceOutputs(
+        {pfx}, [&] { runTool(commandLine, true, pfx, OutputKind::Bundle, kRunFailureMessage); });
 }

@@ -225,8 +225,10 @@ void TfrmPrepareIndyIntraweb::ExtractFromPfx(const QString& pfxFile, const QStri
     if (!mayReplaceOutputs(folder))
         throw SilentAbort();
     replaceOutputs({folder + kKeyFileName, folder + kCertificateFileName}, [&] {
-        runTool(keyRun, true, folder + kKeyFileName, kRunFailureMessage);
-        runTool(certificateRun, true, folder + kCertificateFileName, kRunFailureMessage);
+        runToolWithLegacyRetry(keyRun, true, folder + kKeyFileName, OutputKind::Key,
+                               kRunFailureMessage);
+        runToolWithLegacyRetry(certificateRun, true, folder + kCertificateFileName,
+                               OutputKind::Certificate, kRunFailureMessage);
     });
 }
 
@@ -259,10 +261,10 @@ void TfrmPrepareIndyIntraweb::ConvertKeyAndCert(const QString& friendlyName, con
     // A bundle left by an earlier conversion is moved aside with the outputs: it would pass
     // for the output of a failed bundle run.
     replaceOutputs({keyPem, certPem, bundle}, [&] {
-        runTool(runs.at(0), true, bundle, kRunFailureMessage);
+        runTool(runs.at(0), true, bundle, OutputKind::Bundle, kRunFailureMessage);
         // Both files hold the new pass phrase from here on, so the bundle written under it opens.
         copyNewPassPhraseOverCurrent();
-        runTool(runs.at(1), true, keyPem, kRunFailureMessage);
-        runTool(runs.at(2), true, certPem, kRunFailureMessage);
+        runTool(runs.at(1), true, keyPem, OutputKind::Key, kRunFailureMessage);
+        runTool(runs.at(2), true, certPem, OutputKind::Certificate, kRunFailureMessage);
     });
 }

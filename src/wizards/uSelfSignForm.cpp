@@ -22,6 +22,7 @@ const CertificateWizardSetup kSetup{
     {QStringLiteral("Your Certificate Request has been generated."), QString(),
      QStringLiteral("Your certificate may now be installed in a web server.")},
     QStringLiteral(".cer"),
+    OutputKind::Certificate,
     false,
     true,
 };

@@ -28,6 +28,7 @@
 #include <QVBoxLayout>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -68,7 +69,40 @@ const KnownFailure kKnownFailures[] = {
      TWizardFrame::kNotCertificateExplanation},
 };
 
-QString explanationOf(const OpenSSLCommands::ToolRun& run) {
+QString nounOf(OutputKind kind) {
+    switch (kind) {
+    case OutputKind::Key:
+        return TWizardFrame::kKeyNoun;
+    case OutputKind::Request:
+        return TWizardFrame::kRequestNoun;
+    case OutputKind::Certificate:
+        return TWizardFrame::kCertificateNoun;
+    case OutputKind::Bundle:
+        break;
+    }
+    return TWizardFrame::kBundleNoun;
+}
+
+// How the run ended, when that alone says why it failed.
+QString endingOf(const OpenSSLCommands::ToolRun& run, OutputKind kind) {
+    switch (run.end) {
+    case RunEnd::TimeLimit:
+        return TWizardFrame::kTimeLimitExplanation.arg(TExternalApp::kTimeLimitMs / 1000);
+    case RunEnd::Signalled:
+        return TWizardFrame::kSignalExplanation.arg(
+            QString::fromLocal8Bit(::strsignal(run.endSignal)));
+    case RunEnd::Exited:
+        if (run.exitCode != 0)
+            return TWizardFrame::kExitStatusExplanation.arg(run.exitCode);
+        return TWizardFrame::kIncompleteOutputExplanation.arg(nounOf(kind));
+    case RunEnd::NotStarted:
+    case RunEnd::Stopped:
+        break;
+    }
+    return QString();
+}
+
+QString explanationOf(const OpenSSLCommands::ToolRun& run, OutputKind kind) {
     if (!run.startError.isEmpty())
         return TWizardFrame::kToolNotStartedExplanation;
     const QString output = QString::fromLocal8Bit(run.output);
@@ -76,7 +110,25 @@ QString explanationOf(const OpenSSLCommands::ToolRun& run) {
         for (const QString& sign : failure.signs)
             if (output.contains(sign, Qt::CaseInsensitive))
                 return failure.explanation;
-    return QString();
+    return endingOf(run, kind);
+}
+
+// The tool lacks an algorithm: in a PKCS#12 file, one that only its legacy provider has.
+bool saysAlgorithmUnsupported(const OpenSSLCommands::ToolRun& run) {
+    for (const QByteArray& line : run.output.split('\n'))
+        if (line.contains("digital envelope routines") && line.contains(":unsupported:"))
+            return true;
+    return false;
+}
+
+bool madeItsOutput(const OpenSSLCommands::ToolRun& run, const QString& outputPath,
+                   OutputKind kind) {
+    return run.end == RunEnd::Exited && run.exitCode == 0 && outputIsComplete(outputPath, kind);
+}
+
+void removeFailedOutput(const QString& outputPath) {
+    if (FileIsPresent(outputPath))
+        QFile::remove(outputPath);
 }
 
 // The pass phrases travel in files, so neither the command line nor the output holds one.
@@ -413,14 +465,36 @@ bool TWizardFrame::askOverwrite(const QString& question) {
 }
 
 void TWizardFrame::runTool(const QString& commandLine, bool followDebugSwitch,
-                           const QString& outputPath, const QString& failureMessage) {
-    const OpenSSLCommands::ToolRun run =
-        OpenSSLCommands::runOpenSSLTool(commandLine, followDebugSwitch && DebugMode);
-    if (outputIsNonEmpty(outputPath))
+                           const QString& outputPath, OutputKind kind,
+                           const QString& failureMessage) {
+    runJudged(commandLine, followDebugSwitch, outputPath, kind, failureMessage, false);
+}
+
+void TWizardFrame::runToolWithLegacyRetry(const QString& commandLine, bool followDebugSwitch,
+                                          const QString& outputPath, OutputKind kind,
+                                          const QString& failureMessage) {
+    runJudged(commandLine, followDebugSwitch, outputPath, kind, failureMessage, true);
+}
+
+void TWizardFrame::runJudged(const QString& commandLine, bool followDebugSwitch,
+                             const QString& outputPath, OutputKind kind,
+                             const QString& failureMessage, bool legacyRetry) {
+    const bool shown = followDebugSwitch && DebugMode;
+    OpenSSLCommands::ToolRun run = OpenSSLCommands::runOpenSSLTool(commandLine, shown);
+    if (madeItsOutput(run, outputPath, kind))
         return;
-    if (FileIsPresent(outputPath))
-        QFile::remove(outputPath);
-    throw PageError(failureMessage, explanationOf(run), detailsOf(run));
+    if (legacyRetry && run.end == RunEnd::Exited && saysAlgorithmUnsupported(run)) {
+        removeFailedOutput(outputPath);
+        run = OpenSSLCommands::runOpenSSLTool(OpenSSLCommands::withLegacyAlgorithms(commandLine),
+                                              shown);
+        if (madeItsOutput(run, outputPath, kind))
+            return;
+    }
+    removeFailedOutput(outputPath);
+    // The program is closing: nothing more is shown.
+    if (run.end == RunEnd::Stopped)
+        throw SilentAbort();
+    throw PageError(failureMessage, explanationOf(run, kind), detailsOf(run));
 }
 
 void TWizardFrame::resetCaptions() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "uOutputCheck.h"
+
 #include <QDialog>
 #include <QString>
 #include <QStringList>
@@ -122,6 +124,18 @@ class TWizardFrame : public QDialog {
         QStringLiteral("The certificate text is not a certificate that the tool can read.");
     static inline const QString kToolNotStartedExplanation =
         QStringLiteral("The OpenSSL tool could not be started.");
+    static inline const QString kExitStatusExplanation =
+        QStringLiteral("The tool ended with status %1.");
+    static inline const QString kTimeLimitExplanation =
+        QStringLiteral("The tool was stopped after %1 seconds.");
+    static inline const QString kSignalExplanation =
+        QStringLiteral("The tool was ended by a signal (%1).");
+    static inline const QString kIncompleteOutputExplanation =
+        QStringLiteral("The tool's output is not a complete %1.");
+    static inline const QString kKeyNoun = QStringLiteral("private key");
+    static inline const QString kRequestNoun = QStringLiteral("certificate request");
+    static inline const QString kCertificateNoun = QStringLiteral("certificate");
+    static inline const QString kBundleNoun = QStringLiteral("PKCS#12 file");
     // The details of a failed run, which the user can open: the command line and what the tool
     // wrote, or why it could not be started.
     static inline const QString kRunDetails = QStringLiteral("Command line:\n%1 %2\n\n%3");
@@ -185,12 +199,20 @@ class TWizardFrame : public QDialog {
     // The overwrite question with Yes and No; true unless the user answers No.
     bool askOverwrite(const QString& question);
     // Runs the tool with one command line; followDebugSwitch false keeps the run hidden.
-    // A run whose output fails the non-empty output check has that output deleted and ends
-    // the step with PageError(failureMessage), which also says, where the tool's output
-    // makes it plain, why the run failed, and holds the command line and the tool's output as
-    // details.
+    // The run made its output when the tool ended by itself with status 0 and left a complete
+    // output of the kind at outputPath. A run that did not has its output deleted and ends the
+    // step with PageError(failureMessage), which also says why the run failed, where the
+    // tool's output or its ending makes it plain, and holds the command line and the tool's
+    // output as details; a run that the program ended because it is closing ends the step
+    // with SilentAbort.
     void runTool(const QString& commandLine, bool followDebugSwitch, const QString& outputPath,
-                 const QString& failureMessage);
+                 OutputKind kind, const QString& failureMessage);
+    // The same for a run that reads a PKCS#12 file: when the tool says that it lacks an
+    // algorithm that the file uses, the run is made once more with the tool's legacy
+    // algorithms, and that run decides.
+    void runToolWithLegacyRetry(const QString& commandLine, bool followDebugSwitch,
+                                const QString& outputPath, OutputKind kind,
+                                const QString& failureMessage);
 
     void keyPressEvent(QKeyEvent* event) override;
 
@@ -199,6 +221,8 @@ class TWizardFrame : public QDialog {
     QString backCaption;
     QPrinter* dlgPrintPrinter;
     void resetCaptions();
+    void runJudged(const QString& commandLine, bool followDebugSwitch, const QString& outputPath,
+                   OutputKind kind, const QString& failureMessage, bool legacyRetry);
 };
 
 // Keeps the confirm button of a non-native file dialog usable, with the mouse as with Enter,
