@@ -1,6 +1,8 @@
 #include "uKeyAndCertificateWizard.h"
 
 #include "uCertwrightCommon.h"
+#include "uExportFolder.h"
+#include "uFreshFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,6 +16,12 @@
 #include <QTextEdit>
 #include <QVBoxLayout>
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 const QString kExportPathCaption = QStringLiteral("Select a path for the exported files:");
@@ -24,6 +32,34 @@ const QString kCertificatePrefix = QStringLiteral("--");
 const QString kLineEnd = QStringLiteral("\r\n");
 const QString kReadFailure = QStringLiteral("Cannot read the certificate file \"%1\". %2");
 const QString kWriteFailure = QStringLiteral("Cannot write the certificate file \"%1\". %2");
+const QString kNotRegularFile = QStringLiteral("It is not a regular file.");
+
+QString systemReason(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// The content of the certificate file beside the key. It is opened without waiting (a FIFO
+// put in its place between the lookup and the opening must not block) and read only when it
+// is a regular file of at most the size that a certificate file can sensibly have.
+QByteArray readSiblingCertificate(const QString& path) {
+    const int descriptor =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0)
+        throw PageError(kReadFailure.arg(path, systemReason(errno)));
+    QFile file;
+    file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+    struct stat status;
+    if (::fstat(descriptor, &status) != 0)
+        throw PageError(kReadFailure.arg(path, systemReason(errno)));
+    if (!S_ISREG(status.st_mode))
+        throw PageError(kReadFailure.arg(path, kNotRegularFile));
+    if (status.st_size > TKeyAndCertificateWizard::kLargestSiblingCertificate)
+        throw PageError(TKeyAndCertificateWizard::kSiblingTooLargeMessage.arg(path));
+    const QByteArray content = file.read(TKeyAndCertificateWizard::kLargestSiblingCertificate + 1);
+    if (content.size() > TKeyAndCertificateWizard::kLargestSiblingCertificate)
+        throw PageError(TKeyAndCertificateWizard::kSiblingTooLargeMessage.arg(path));
+    return content;
+}
 
 // The open-file dialog. Qt gives every typed name without an extension the default one, even
 // a name that is an existing file as typed (a key file "mykey"); such a file is taken as it is.
@@ -173,11 +209,8 @@ void TKeyAndCertificateWizard::leaveKeyPage() {
     const QString sibling = siblingCertificate(keyFile);
     if (sibling.isEmpty())
         return;
-    QFile file(sibling);
-    if (!file.open(QIODevice::ReadOnly))
-        throw PageError(kReadFailure.arg(sibling, file.errorString()));
     memPasteCert->setPlainText(
-        QString::fromUtf8(file.readAll()).replace(kLineEnd, QStringLiteral("\n")));
+        QString::fromUtf8(readSiblingCertificate(sibling)).replace(kLineEnd, QStringLiteral("\n")));
 }
 
 void TKeyAndCertificateWizard::leavePastePage() {
@@ -187,8 +220,10 @@ void TKeyAndCertificateWizard::leavePastePage() {
     const KeyAndCertificate values{edtCommonName->text(), edtKeyFile->text(),
                                    temporaryCertificatePath(edtExportPath->text()),
                                    edtExportPath->text()};
-    // Refuses a value that would break a command line while nothing has been written yet.
+    // Refuses a value that would break a command line, or a folder that others can change,
+    // while nothing has been written yet.
     commandLinesFor(values);
+    requirePrivateExportFolder(values.exportText);
     refuseInputAmong(values.key, {values.certificateFile});
     writeTemporaryCertificate(values.certificateFile, text);
     convert(values);
@@ -196,11 +231,10 @@ void TKeyAndCertificateWizard::leavePastePage() {
 }
 
 void TKeyAndCertificateWizard::writeTemporaryCertificate(const QString& path, const QString& text) {
-    QFile file(path);
-    const QByteArray content = text.toUtf8();
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        file.write(content) != content.size() || !file.flush())
-        throw PageError(kWriteFailure.arg(path, file.errorString()));
+    // The pasted text may hold a private key as well: the file is the user's alone.
+    const int error = writeFreshFile(path, text.toUtf8());
+    if (error != 0)
+        throw PageError(kWriteFailure.arg(path, systemReason(error)));
 }
 
 void TKeyAndCertificateWizard::refuseInputAmong(const QString& input, const QStringList& written) {

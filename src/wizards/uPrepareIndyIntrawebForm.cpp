@@ -1,6 +1,7 @@
 #include "uPrepareIndyIntrawebForm.h"
 
 #include "uCertwrightCommon.h"
+#include "uExportFolder.h"
 #include "uOpenSSLCommands.h"
 #include "uOutputReplacement.h"
 #include "uPasswordForm.h"
@@ -213,6 +214,7 @@ bool TfrmPrepareIndyIntraweb::mayReplaceOutputs(const QString& folder) {
 }
 
 void TfrmPrepareIndyIntraweb::ExtractFromPfx(const QString& pfxFile, const QString& exportText) {
+    requirePrivateExportFolder(exportText);
     const QString folder = withTrailingSeparator(pathForTool(exportText));
     const QString pfx = pathForTool(pfxFile);
     const QString keyRun = OpenSSLCommands::extractKeyFromPfx(ProgramFolder(), pfx, folder);
@@ -245,6 +247,7 @@ void TfrmPrepareIndyIntraweb::convert(const KeyAndCertificate& values) {
 void TfrmPrepareIndyIntraweb::ConvertKeyAndCert(const QString& friendlyName, const QString& keyFile,
                                                 const QString& certificateFile,
                                                 const QString& exportText) {
+    requirePrivateExportFolder(exportText);
     const QString folder = withTrailingSeparator(pathForTool(exportText));
     const QStringList runs = commandLinesFor({friendlyName, keyFile, certificateFile, exportText});
     const QString keyPem = folder + kKeyFileName;

@@ -79,9 +79,9 @@ class TWizardFrame : public QDialog {
     static inline const QString kToolNotStartedDetails =
         QStringLiteral("The tool could not be started: %1");
 
-    QStackedWidget* pcWizard;
-    QPushButton* btnPrevious;
-    QPushButton* btnNext;
+    QStackedWidget* pcWizard = nullptr;
+    QPushButton* btnPrevious = nullptr;
+    QPushButton* btnNext = nullptr;
     QToolButton* sbPrint = nullptr;
 
     // The printer behind dlgPrint (tests point it at a PDF file).
@@ -136,7 +136,7 @@ class TWizardFrame : public QDialog {
   private:
     QVector<WizardPage> navigation;
     QString backCaption;
-    QPrinter* dlgPrintPrinter;
+    QPrinter* dlgPrintPrinter = nullptr;
     void resetCaptions();
 };
 
