@@ -30,18 +30,51 @@ const char* const kJudgeSwitch = "--judge-folder";
 
 enum class Step { Request, PrepareIIS, ExtractFromPfx, ConvertForIndy };
 
-// How a folder is made shared, with the scratch user's and group's IDs.
-struct Scratch {
-    uid_t user = 0;
-    gid_t ownGroup = 0;
-    gid_t sharedGroup = 0;
-    QString userName;
-    QString sharedGroupName;
-};
-
 int run(const QString& program, const QStringList& arguments) {
     return QProcess::execute(program, arguments);
 }
+
+// A scratch user with a private group of its own, and a second group that it shares, made for
+// one test and removed with the object; ready is false when they could not be made.
+class ScratchAccount {
+  public:
+    ScratchAccount() {
+        const QString suffix = QString::number(::getpid());
+        userName = "cwhostile" + suffix;
+        sharedGroupName = "cwshared" + suffix;
+        madeUser = run("/usr/sbin/useradd", {"--no-create-home", "--user-group", "--shell",
+                                             "/usr/sbin/nologin", userName}) == 0;
+        madeGroup = run("/usr/sbin/groupadd", {sharedGroupName}) == 0;
+        const passwd* account = ::getpwnam(qPrintable(userName));
+        const group* shared = ::getgrnam(qPrintable(sharedGroupName));
+        if (!madeUser || !madeGroup || !account || !shared ||
+            run("/usr/sbin/usermod", {"--append", "--groups", sharedGroupName, userName}) != 0)
+            return;
+        user = account->pw_uid;
+        ownGroup = account->pw_gid;
+        sharedGroup = shared->gr_gid;
+        ready = true;
+    }
+    ~ScratchAccount() {
+        if (madeUser)
+            run("/usr/sbin/userdel", {userName});
+        if (madeGroup)
+            run("/usr/sbin/groupdel", {sharedGroupName});
+    }
+    ScratchAccount(const ScratchAccount&) = delete;
+    ScratchAccount& operator=(const ScratchAccount&) = delete;
+
+    bool ready = false;
+    uid_t user = 0;
+    gid_t ownGroup = 0;
+    gid_t sharedGroup = 0;
+
+  private:
+    QString userName;
+    QString sharedGroupName;
+    bool madeUser = false;
+    bool madeGroup = false;
+};
 
 void makeFolder(const QString& path, mode_t mode, uid_t owner = 0, gid_t group = 0) {
     QVERIFY(QDir().mkpath(path));
@@ -136,31 +169,6 @@ class TestHostileFolder : public QObject {
         QVERIFY(authority.isReady());
         if (::geteuid() != 0)
             QSKIP("the hostile-folder cases need root to make a scratch user");
-        const QString suffix = QString::number(::getpid());
-        scratch.userName = "cwhostile" + suffix;
-        scratch.sharedGroupName = "cwshared" + suffix;
-        QCOMPARE(run("/usr/sbin/useradd", {"--no-create-home", "--user-group", "--shell",
-                                           "/usr/sbin/nologin", scratch.userName}),
-                 0);
-        madeUser = true;
-        QCOMPARE(run("/usr/sbin/groupadd", {scratch.sharedGroupName}), 0);
-        madeGroup = true;
-        QCOMPARE(run("/usr/sbin/usermod",
-                     {"--append", "--groups", scratch.sharedGroupName, scratch.userName}),
-                 0);
-        const passwd* account = ::getpwnam(qPrintable(scratch.userName));
-        const group* shared = ::getgrnam(qPrintable(scratch.sharedGroupName));
-        QVERIFY(account && shared);
-        scratch.user = account->pw_uid;
-        scratch.ownGroup = account->pw_gid;
-        scratch.sharedGroup = shared->gr_gid;
-    }
-
-    void cleanupTestCase() {
-        if (madeUser)
-            run("/usr/sbin/userdel", {scratch.userName});
-        if (madeGroup)
-            run("/usr/sbin/groupdel", {scratch.sharedGroupName});
     }
 
     // Every step refuses a folder that others can change before its first question or file.
@@ -188,12 +196,17 @@ class TestHostileFolder : public QObject {
         writeFileContent(base.file("hostile.key"), "key");
         writeFileContent(base.file("hostile.pfx"), "pfx");
         QString folder = base.file(kind + "/");
+        std::unique_ptr<ScratchAccount> scratch;
+        if (kind == "other user's" || kind == "shared group") {
+            scratch = std::make_unique<ScratchAccount>();
+            QVERIFY(scratch->ready);
+        }
         if (kind == "tmp")
             folder = "/tmp/";
         else if (kind == "other user's")
-            makeFolder(folder, 0755, scratch.user, scratch.ownGroup);
+            makeFolder(folder, 0755, scratch->user, scratch->ownGroup);
         else if (kind == "shared group")
-            makeFolder(folder, 0775, 0, scratch.sharedGroup);
+            makeFolder(folder, 0775, 0, scratch->sharedGroup);
         else if (kind == "sticky")
             makeFolder(folder, 01777);
         else if (kind == "under a shared folder") {
@@ -241,6 +254,8 @@ class TestHostileFolder : public QObject {
         QFETCH(QString, group);
         QFETCH(int, mode);
         QFETCH(bool, accepted);
+        const ScratchAccount scratch;
+        QVERIFY(scratch.ready);
         TempFolder base;
         // The scratch user may pass through the test's folder, but not write to it.
         QCOMPARE(::chmod(QFile::encodeName(base.path()).constData(), 0711), 0);
@@ -309,7 +324,7 @@ class TestHostileFolder : public QObject {
             TypedSubject subject;
             subject.domain = "hostile.shop.test";
             fillPages(wizard, subject, out.path());
-            ModalScript script({enterPassPhrases("", kPassPhrase)});
+            ModalScript script({enterPassPhrases("", kPassPhrase), pressButton(QMessageBox::Yes)});
             clickNext(wizard);
             shown = script.seen;
             QCOMPARE(wizard.currentPage(), 4);
@@ -324,7 +339,8 @@ class TestHostileFolder : public QObject {
             wizard.btnNext->click();
             fillKeyPage(wizard, key, out.path(), "Shop");
             QCOMPARE(wizard.memPasteCert->toPlainText(), pemText(inputs.file("hostile.cer")));
-            ModalScript script({enterPassPhrases(kPassPhrase, kPassPhrase)});
+            ModalScript script(
+                {enterPassPhrases(kPassPhrase, kPassPhrase), pressButton(QMessageBox::Yes)});
             wizard.btnNext->click();
             shown = script.seen;
             QCOMPARE(wizard.currentPage(), int(TfrmPrepareIIS::tsFinished));
@@ -359,7 +375,8 @@ class TestHostileFolder : public QObject {
         if (sibling == "fifo")
             QCOMPARE(::mkfifo(QFile::encodeName(cer).constData(), 0666), 0);
         else
-            writeFileContent(cer, "-----BEGIN CERTIFICATE-----\n" + QByteArray(2 << 20, 'A'));
+            writeFileContent(cer, "-----BEGIN CERTIFICATE-----\n" +
+                                      (QByteArray(63, 'A') + '\n').repeated(2 << 14));
         TfrmPrepareIIS wizard(nullptr);
         wizard.show();
         wizard.btnNext->click();
@@ -376,9 +393,6 @@ class TestHostileFolder : public QObject {
 
   private:
     TestAuthority authority;
-    Scratch scratch;
-    bool madeUser = false;
-    bool madeGroup = false;
 };
 
 // Started as the scratch user with kJudgeSwitch and a folder, the program judges the folder
