@@ -3,6 +3,8 @@
 
 #include <QtTest>
 
+#include <sys/stat.h>
+
 // The error box's full-stop rule and the file helpers every wizard relies on.
 class TestCommon : public QObject {
     Q_OBJECT
@@ -43,6 +45,15 @@ class TestCommon : public QObject {
         QVERIFY(!outputIsNonEmpty(folder.file("empty")));
         writeFileContent(folder.file("full"), "x");
         QVERIFY(outputIsNonEmpty(folder.file("full")));
+        // Only a regular file counts, reached through a link or not: a FIFO or a device would
+        // block or mislead whoever reads it.
+        QVERIFY(QFile::link(folder.file("full"), folder.file("link")));
+        QVERIFY(FileIsPresent(folder.file("link")));
+        QVERIFY(QFile::link(folder.file("none"), folder.file("dangling")));
+        QVERIFY(!FileIsPresent(folder.file("dangling")));
+        QCOMPARE(::mkfifo(QFile::encodeName(folder.file("fifo")).constData(), 0600), 0);
+        QVERIFY(!FileIsPresent(folder.file("fifo")));
+        QVERIFY(!FileIsPresent("/dev/null"));
     }
 
     void debugSwitchFromFirstArgumentOnly() {

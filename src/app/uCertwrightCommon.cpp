@@ -3,8 +3,11 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
+
+#include <sys/stat.h>
 
 bool DebugMode = false;
 
@@ -29,8 +32,10 @@ void setProgramFolderForTesting(const QString& folder) {
 }
 
 bool FileIsPresent(const QString& path) {
-    const QFileInfo info(path);
-    return info.exists() && !info.isDir();
+    // A FIFO, a socket or a device is nothing that this program reads or makes; reading one
+    // could block for good.
+    struct stat status;
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0 && S_ISREG(status.st_mode);
 }
 
 qint64 QueryFileSize(const QString& path) {

@@ -23,7 +23,7 @@ QString ProgramFolder();
 // Test hook: makes ProgramFolder() answer with the given folder (empty restores the real one).
 void setProgramFolderForTesting(const QString& folder);
 
-// True when the path names an existing item that is not a folder.
+// True when the path names an existing regular file (a link counts as what it leads to).
 bool FileIsPresent(const QString& path);
 
 // The size of the file at the path, or -1 when there is none.

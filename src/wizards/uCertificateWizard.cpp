@@ -3,6 +3,7 @@
 #include "uAccessibility.h"
 #include "uCertwrightCommon.h"
 #include "uCountryTable.h"
+#include "uExportFolder.h"
 #include "uOutputReplacement.h"
 #include "uPasswordForm.h"
 #include "uRequestConfig.h"
@@ -255,6 +256,7 @@ void TCertificateWizard::generate(const CertificateValues& values) {
     // Everything that can be refused is refused before the user is asked anything and before
     // any file is touched.
     const QString folder = exportFolderOf(values.exportFolder);
+    requirePrivateExportFolder(folder);
     const QString base = baseNameOf(values.domain);
     checkDomain(values.domain);
     checkTerm(values.term);

@@ -64,28 +64,28 @@ class TCertificateWizard : public TWizardFrame {
     // The page error for a term that is refused.
     static QString termMessage(const QString& term);
 
-    QLabel* Label1;
-    QLabel* Label4;
-    QRadioButton* rb1024;
-    QRadioButton* rb2048;
-    QRadioButton* rb512;
-    QRadioButton* rb4096;
-    QLabel* Label5;
-    QLineEdit* edtEmail;
-    QLabel* Label2;
-    QComboBox* cbCountry;
-    QLabel* Label6;
-    QLineEdit* edtState;
-    QLabel* Label10;
-    QLineEdit* edtCity;
-    QLabel* Label11;
-    QLineEdit* edtDomainName;
-    QLabel* Label12;
-    QLineEdit* edtLegalName;
-    QLabel* Label3;
-    QLineEdit* edtExportPath;
-    QPushButton* btnExportPath;
-    QTextEdit* memRootInstructions;
+    QLabel* Label1 = nullptr;
+    QLabel* Label4 = nullptr;
+    QRadioButton* rb1024 = nullptr;
+    QRadioButton* rb2048 = nullptr;
+    QRadioButton* rb512 = nullptr;
+    QRadioButton* rb4096 = nullptr;
+    QLabel* Label5 = nullptr;
+    QLineEdit* edtEmail = nullptr;
+    QLabel* Label2 = nullptr;
+    QComboBox* cbCountry = nullptr;
+    QLabel* Label6 = nullptr;
+    QLineEdit* edtState = nullptr;
+    QLabel* Label10 = nullptr;
+    QLineEdit* edtCity = nullptr;
+    QLabel* Label11 = nullptr;
+    QLineEdit* edtDomainName = nullptr;
+    QLabel* Label12 = nullptr;
+    QLineEdit* edtLegalName = nullptr;
+    QLabel* Label3 = nullptr;
+    QLineEdit* edtExportPath = nullptr;
+    QPushButton* btnExportPath = nullptr;
+    QTextEdit* memRootInstructions = nullptr;
 
   public slots:
     void btnExportPathClick();
@@ -103,7 +103,7 @@ class TCertificateWizard : public TWizardFrame {
 
     // Page 1 lays out the key sizes in this grid: rb1024, rb2048 and rb4096 in column 0, rb512
     // at row 0, column 1; the self-signed wizard puts its term beside rb2048.
-    QGridLayout* keySizeGrid;
+    QGridLayout* keySizeGrid = nullptr;
 
   private:
     CertificateWizardSetup setup;

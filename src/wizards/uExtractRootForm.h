@@ -8,5 +8,5 @@ class TfrmExtractRoot : public TWizardFrame {
   public:
     explicit TfrmExtractRoot(QWidget* owner);
 
-    QTextEdit* memInstructions;
+    QTextEdit* memInstructions = nullptr;
 };

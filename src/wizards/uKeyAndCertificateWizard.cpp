@@ -1,6 +1,8 @@
 #include "uKeyAndCertificateWizard.h"
 
 #include "uCertwrightCommon.h"
+#include "uExportFolder.h"
+#include "uFreshFile.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -17,6 +19,11 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -47,6 +54,34 @@ const QList<QByteArray> kNameOrder = {"CN", "O", "OU", "L", "ST", "C"};
 const QString kEmailPrefix = QStringLiteral("email:");
 const QString kDnsPrefix = QStringLiteral("DNS:");
 const QString kIpAddressPrefix = QStringLiteral("IP:");
+const QString kNotRegularFile = QStringLiteral("It is not a regular file.");
+
+QString systemReason(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// The content of the certificate file beside the key. It is opened without waiting (a FIFO
+// put in its place between the lookup and the opening must not block) and read only when it
+// is a regular file of at most the size that a certificate file can sensibly have.
+QByteArray readSiblingCertificate(const QString& path) {
+    const int descriptor =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0)
+        throw PageError(kReadFailure.arg(path, systemReason(errno)));
+    QFile file;
+    file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+    struct stat status;
+    if (::fstat(descriptor, &status) != 0)
+        throw PageError(kReadFailure.arg(path, systemReason(errno)));
+    if (!S_ISREG(status.st_mode))
+        throw PageError(kReadFailure.arg(path, kNotRegularFile));
+    if (status.st_size > TKeyAndCertificateWizard::kLargestSiblingCertificate)
+        throw PageError(TKeyAndCertificateWizard::kSiblingTooLargeMessage.arg(path));
+    const QByteArray content = file.read(TKeyAndCertificateWizard::kLargestSiblingCertificate + 1);
+    if (content.size() > TKeyAndCertificateWizard::kLargestSiblingCertificate)
+        throw PageError(TKeyAndCertificateWizard::kSiblingTooLargeMessage.arg(path));
+    return content;
+}
 
 // The open-file dialog. Qt gives every typed name without an extension the default one, even
 // a name that is an existing file as typed (a key file "mykey"); such a file is taken as it is,
@@ -301,11 +336,8 @@ void TKeyAndCertificateWizard::leaveKeyPage() {
     const QString sibling = siblingCertificate(keyFile);
     if (sibling.isEmpty())
         return;
-    QFile file(sibling);
-    if (!file.open(QIODevice::ReadOnly))
-        throw PageError(kReadFailure.arg(sibling, file.errorString()));
     memPasteCert->setPlainText(
-        QString::fromUtf8(file.readAll()).replace(kLineEnd, QStringLiteral("\n")));
+        QString::fromUtf8(readSiblingCertificate(sibling)).replace(kLineEnd, QStringLiteral("\n")));
 }
 
 void TKeyAndCertificateWizard::leavePastePage() {
@@ -315,8 +347,10 @@ void TKeyAndCertificateWizard::leavePastePage() {
     const KeyAndCertificate values{edtCommonName->text(), edtKeyFile->text(),
                                    temporaryCertificatePath(edtExportPath->text()),
                                    edtExportPath->text()};
-    // Refuses a value that would break a command line while nothing has been written yet.
+    // Refuses a value that would break a command line, or a folder that others can change,
+    // while nothing has been written yet.
     commandLinesFor(values);
+    requirePrivateExportFolder(values.exportText);
     refuseInputAmong(values.key, {values.certificateFile});
     writeTemporaryCertificate(values.certificateFile, text);
     convert(values);
@@ -324,11 +358,10 @@ void TKeyAndCertificateWizard::leavePastePage() {
 }
 
 void TKeyAndCertificateWizard::writeTemporaryCertificate(const QString& path, const QString& text) {
-    QFile file(path);
-    const QByteArray content = text.toUtf8();
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        file.write(content) != content.size() || !file.flush())
-        throw PageError(kWriteFailure.arg(path, file.errorString()));
+    // The pasted text may hold a private key as well: the file is the user's alone.
+    const int error = writeFreshFile(path, text.toUtf8());
+    if (error != 0)
+        throw PageError(kWriteFailure.arg(path, systemReason(error)));
 }
 
 void TKeyAndCertificateWizard::refuseInputAmong(const QString& input, const QStringList& written) {

@@ -36,6 +36,13 @@ class TKeyAndCertificateWizard : public TWizardFrame {
     static inline const QString kRunFailureMessage =
         QStringLiteral("Error running process.  Make sure that your password is correct.");
     static inline const QString kTemporaryCertificateName = QStringLiteral("__cert.txt");
+    // A certificate file beside the key that is larger than this is not put into the paste
+    // box; the paste page says so.
+    static constexpr qint64 kLargestSiblingCertificate = 1024 * 1024;
+    static inline const QString kSiblingTooLargeMessage =
+        QStringLiteral("The certificate file \"%1\" is larger than 1 MiB, so it is not a "
+                       "certificate and was not put into the box. Please paste your certificate "
+                       "here.");
     static inline const QString kInputIsOutputMessage =
         QStringLiteral("The file \"%1\" would be replaced by the files that are made from it. "
                        "Please choose another folder for the exported files.");
@@ -50,19 +57,19 @@ class TKeyAndCertificateWizard : public TWizardFrame {
         QStringLiteral("key")};
 
     // The key page.
-    QLabel* lblSelectKeyFile;
-    QLineEdit* edtKeyFile;
-    QPushButton* btnKeyFile;
-    QLabel* Label8;
-    QLineEdit* edtExportPath;
-    QPushButton* btnCertExport;
-    QLabel* Label9;
-    QLineEdit* edtCommonName;
+    QLabel* lblSelectKeyFile = nullptr;
+    QLineEdit* edtKeyFile = nullptr;
+    QPushButton* btnKeyFile = nullptr;
+    QLabel* Label8 = nullptr;
+    QLineEdit* edtExportPath = nullptr;
+    QPushButton* btnCertExport = nullptr;
+    QLabel* Label9 = nullptr;
+    QLineEdit* edtCommonName = nullptr;
     // The paste page.
-    QLabel* Label7;
-    QTextEdit* memPasteCert;
+    QLabel* Label7 = nullptr;
+    QTextEdit* memPasteCert = nullptr;
     // What the certificate in memPasteCert says about itself, while it holds exactly one.
-    QLabel* lblCertificateInfo;
+    QLabel* lblCertificateInfo = nullptr;
 
     // The path with the extension of its file name (from the last full stop on) replaced by
     // the given one, or with it appended when the name has none.

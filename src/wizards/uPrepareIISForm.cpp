@@ -1,6 +1,7 @@
 #include "uPrepareIISForm.h"
 
 #include "uCertwrightCommon.h"
+#include "uExportFolder.h"
 #include "uOpenSSLCommands.h"
 #include "uOutputReplacement.h"
 #include "uPasswordForm.h"
@@ -149,6 +150,7 @@ void TfrmPrepareIIS::convert(const KeyAndCertificate& values) {
 
 void TfrmPrepareIIS::CreatePfx(const QString& friendlyName, const QString& keyFile,
                                const QString& certificateFile, const QString& exportText) {
+    requirePrivateExportFolder(exportText);
     const QString pfx = pfxPath(keyFile, exportText);
     const QString commandLine =
         commandLinesFor({friendlyName, keyFile, certificateFile, exportText}).constFirst();

@@ -22,10 +22,10 @@ class TfrmPrepareIIS : public TKeyAndCertificateWizard {
 
     explicit TfrmPrepareIIS(QWidget* owner);
 
-    QLabel* Label1;
+    QLabel* Label1 = nullptr;
     // On the key page: protect the .pfx file so that older Windows can import it.
-    QCheckBox* cbLegacyPfx;
-    QTextEdit* memRootInstructions;
+    QCheckBox* cbLegacyPfx = nullptr;
+    QTextEdit* memRootInstructions = nullptr;
 
     // The .pfx file made from a key file: in the export folder, named after the key file.
     static QString pfxPath(const QString& keyFile, const QString& exportFolder);

@@ -2,6 +2,7 @@
 
 #include "uAccessibility.h"
 #include "uCertwrightCommon.h"
+#include "uExportFolder.h"
 #include "uOpenSSLCommands.h"
 #include "uOutputReplacement.h"
 #include "uPasswordForm.h"
@@ -215,6 +216,7 @@ bool TfrmPrepareIndyIntraweb::mayReplaceOutputs(const QString& folder) {
 }
 
 void TfrmPrepareIndyIntraweb::ExtractFromPfx(const QString& pfxFile, const QString& exportText) {
+    requirePrivateExportFolder(exportText);
     const QString folder = withTrailingSeparator(pathForTool(exportText));
     const QString pfx = pathForTool(pfxFile);
     const QString keyRun = OpenSSLCommands::extractKeyFromPfx(PassPhraseFolder(), pfx, folder);
@@ -249,6 +251,7 @@ void TfrmPrepareIndyIntraweb::convert(const KeyAndCertificate& values) {
 void TfrmPrepareIndyIntraweb::ConvertKeyAndCert(const QString& friendlyName, const QString& keyFile,
                                                 const QString& certificateFile,
                                                 const QString& exportText) {
+    requirePrivateExportFolder(exportText);
     const QString folder = withTrailingSeparator(pathForTool(exportText));
     const QStringList runs = commandLinesFor({friendlyName, keyFile, certificateFile, exportText});
     const QString keyPem = folder + kKeyFileName;

@@ -44,22 +44,22 @@ class TfrmPrepareIndyIntraweb : public TKeyAndCertificateWizard {
 
     explicit TfrmPrepareIndyIntraweb(QWidget* owner);
 
-    QLabel* Label1;
-    QLabel* Label2;
-    QRadioButton* rbGenCertwright;
-    QRadioButton* rbGenIIS;
-    QRadioButton* rbGenOpenSSL;
-    QLabel* Label3;
-    QRadioButton* rbPFXyes;
-    QRadioButton* rbPFXno;
-    QTextEdit* memPFXInstructions;
-    QLabel* Label4;
-    QLineEdit* edtPFXFile;
-    QPushButton* btnSelectPFX;
-    QLabel* Label5;
-    QLineEdit* edtPFXExport;
-    QPushButton* btnPFXExport;
-    QTextEdit* memRootInstructions;
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QRadioButton* rbGenCertwright = nullptr;
+    QRadioButton* rbGenIIS = nullptr;
+    QRadioButton* rbGenOpenSSL = nullptr;
+    QLabel* Label3 = nullptr;
+    QRadioButton* rbPFXyes = nullptr;
+    QRadioButton* rbPFXno = nullptr;
+    QTextEdit* memPFXInstructions = nullptr;
+    QLabel* Label4 = nullptr;
+    QLineEdit* edtPFXFile = nullptr;
+    QPushButton* btnSelectPFX = nullptr;
+    QLabel* Label5 = nullptr;
+    QLineEdit* edtPFXExport = nullptr;
+    QPushButton* btnPFXExport = nullptr;
+    QTextEdit* memRootInstructions = nullptr;
 
     KeySource keySource() const { return source; }
 

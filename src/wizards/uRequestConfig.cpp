@@ -1,6 +1,7 @@
 #include "uRequestConfig.h"
 
 #include "uCertwrightCommon.h"
+#include "uFreshFile.h"
 
 #include <QFile>
 #include <QHostAddress>
@@ -8,6 +9,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <cstring>
 
 namespace RequestConfig {
 
@@ -20,7 +22,6 @@ const QString kControlCharacterMessage =
     QStringLiteral("The entry \"%1\" holds a control character (such as a line break or a tab), "
                    "which a certificate subject cannot carry. Please remove it.");
 const QString kCreateFailedMessage = QStringLiteral("Cannot create file \"%1\". %2");
-const QString kWriteFailedMessage = QStringLiteral("Cannot write file \"%1\". %2");
 
 // Characters that the tool's configuration parser would take as a comment, a variable, an
 // escape or a quote; a backslash before each makes the parser keep it as it is.
@@ -147,12 +148,10 @@ QByteArray content(const RequestConfigValues& values) {
 
 void write(const QString& folder, const RequestConfigValues& values) {
     const QString path = folder + kFileName;
-    const QByteArray bytes = content(values);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        throw PageError(kCreateFailedMessage.arg(path, file.errorString()));
-    if (file.write(bytes) != bytes.size() || !file.flush())
-        throw PageError(kWriteFailedMessage.arg(path, file.errorString()));
+    const int error = writeFreshFile(path, content(values));
+    if (error != 0)
+        throw PageError(
+            kCreateFailedMessage.arg(path, QString::fromLocal8Bit(std::strerror(error))));
 }
 
 void remove(const QString& folder) {

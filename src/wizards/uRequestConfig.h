@@ -36,8 +36,9 @@ QString subjectAltName(const QString& domain);
 // version 3 server certificate. The domain must have a subjectAltName.
 QByteArray content(const RequestConfigValues& values);
 
-// Creates or replaces the file in the folder (which ends in a separator). Throws PageError
-// naming the full path and the system's reason when it cannot be written.
+// Creates the file in the folder (which ends in a separator) afresh, readable by its owner
+// only; whatever stood at its name is removed first, and a link is never followed. Throws
+// PageError naming the full path and the system's reason when it cannot be made so.
 void write(const QString& folder, const RequestConfigValues& values);
 
 // Removes the file from the folder, if it is there.

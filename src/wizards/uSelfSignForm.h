@@ -13,9 +13,9 @@ class TfrmSelfSign : public TCertificateWizard {
 
     static constexpr int kDefaultTerm = 365;
 
-    QLineEdit* edtDays;
+    QLineEdit* edtDays = nullptr;
     // Steps the term in edtDays by one day; only its arrows show.
-    QSpinBox* udDays;
+    QSpinBox* udDays = nullptr;
 
     // Generates "<base>.key" and "<base>.cer" in the export folder; throws PageError or
     // SilentAbort when it does not.

@@ -14,9 +14,9 @@ class TfrmViewInstructions : public TWizardFrame {
 
     explicit TfrmViewInstructions(QWidget* owner);
 
-    QLabel* Label11;
-    QComboBox* cbWebServers;
-    QLabel* Label12;
+    QLabel* Label11 = nullptr;
+    QComboBox* cbWebServers = nullptr;
+    QLabel* Label12 = nullptr;
 
   private:
     void openSelectedPage();

@@ -73,9 +73,9 @@ class TMadeFilesPanel : public QWidget {
 
     TMadeFilesPanel();
 
-    QLabel* lblMadeFiles;
-    QPushButton* btnOpenFolder;
-    QPushButton* btnCopyRequest;
+    QLabel* lblMadeFiles = nullptr;
+    QPushButton* btnOpenFolder = nullptr;
+    QPushButton* btnCopyRequest = nullptr;
 
     // Lists those of the made files that are present now.
     void showMadeFiles(const MadeFiles& made);
@@ -144,9 +144,9 @@ class TWizardFrame : public QDialog {
     static inline const QString kToolNotStartedDetails =
         QStringLiteral("The tool could not be started: %1");
 
-    QStackedWidget* pcWizard;
-    QPushButton* btnPrevious;
-    QPushButton* btnNext;
+    QStackedWidget* pcWizard = nullptr;
+    QPushButton* btnPrevious = nullptr;
+    QPushButton* btnNext = nullptr;
     QToolButton* sbPrint = nullptr;
     // On the finished page of the wizards that make files.
     TMadeFilesPanel* madeFiles = nullptr;
@@ -219,7 +219,7 @@ class TWizardFrame : public QDialog {
   private:
     QVector<WizardPage> navigation;
     QString backCaption;
-    QPrinter* dlgPrintPrinter;
+    QPrinter* dlgPrintPrinter = nullptr;
     void resetCaptions();
     void runJudged(const QString& commandLine, bool followDebugSwitch, const QString& outputPath,
                    OutputKind kind, const QString& failureMessage, bool legacyRetry);
