@@ -126,9 +126,10 @@ bool madeItsOutput(const OpenSSLCommands::ToolRun& run, const QString& outputPat
     return run.end == RunEnd::Exited && run.exitCode == 0 && outputIsComplete(outputPath, kind);
 }
 
+// Whatever stands at the output's name goes, also a link or a FIFO that is no file of ours;
+// unlinking never follows a link and leaves a folder alone.
 void removeFailedOutput(const QString& outputPath) {
-    if (FileIsPresent(outputPath))
-        QFile::remove(outputPath);
+    ::unlink(QFile::encodeName(outputPath).constData());
 }
 
 // The pass phrases travel in files, so neither the command line nor the output holds one.
