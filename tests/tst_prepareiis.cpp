@@ -151,6 +151,40 @@ class TestPrepareIIS : public QObject {
         QCOMPARE(wizard.edtCommonName->text(), commonName);
     }
 
+    void friendlyNameMustFitTheBundle_data() {
+        QTest::addColumn<QString>("commonName");
+        QTest::addColumn<QString>("refused");
+        QTest::newRow("emoji") << QString::fromUtf8("Shop \U0001F512")
+                               << QString::fromUtf8("\U0001F512");
+        QTest::newRow("letters beyond Latin-1") << QString::fromUtf8("Ω 漢字 Łódź") << QString();
+    }
+    void friendlyNameMustFitTheBundle() {
+        QFETCH(QString, commonName);
+        QFETCH(QString, refused);
+        TempProgramFolder program;
+        TempFolder work;
+        writeFileContent(work.file("site.key"), "not read here");
+        TfrmPrepareIIS wizard(nullptr);
+        ModalScript script({pressButton(QMessageBox::Ok)});
+        wizard.show();
+        wizard.btnNext->click();
+        // Typed through an input method or pasted: key clicks carry only Latin-1.
+        wizard.edtKeyFile->setText(work.file("site.key"));
+        wizard.edtExportPath->setText(work.path());
+        wizard.edtCommonName->setText(commonName);
+        wizard.btnNext->click();
+        if (refused.isEmpty()) {
+            QCOMPARE(wizard.currentPage(), int(TfrmPrepareIIS::tsPasteCert));
+            QVERIFY(script.seen.isEmpty());
+            return;
+        }
+        QCOMPARE(wizard.currentPage(), int(TfrmPrepareIIS::tsSelectKey));
+        QCOMPARE(script.seen.size(), 1);
+        QVERIFY2(script.seen.first().contains("\"" + refused + "\""),
+                 qPrintable(script.seen.first()));
+        QVERIFY(!QFileInfo::exists(program.file("passnew.txt")));
+    }
+
     void siblingCertificateLookup_data() {
         QTest::addColumn<QStringList>("siblings");
         QTest::addColumn<QString>("shown");

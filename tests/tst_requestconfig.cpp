@@ -256,6 +256,8 @@ class TestRequestConfig : public QObject {
         QTest::newRow("outside Latin-1")
             << QString::fromUtf8("Łódź") << QString::fromUtf8("the character \"Ł\"");
         QTest::newRow("euro sign") << QString::fromUtf8("5 €") << QString::fromUtf8("\"€\"");
+        QTest::newRow("emoji, quoted whole")
+            << QString::fromUtf8("Shop \U0001F512") << QString::fromUtf8("\"\U0001F512\"");
         QTest::newRow("line break") << "Acme\nCN = forged"
                                     << "control character";
         QTest::newRow("tab") << "Acme\tInc"

@@ -321,6 +321,14 @@ void TKeyAndCertificateWizard::chooseFileInto(const OpenFileSetup& setup, QLineE
         folderField->setText(folderOfFile(chosen));
 }
 
+// The bundle stores its friendly name as a BMPString, which holds no character beyond the
+// Basic Multilingual Plane; the tool would refuse such a name only after the pass phrases.
+void TKeyAndCertificateWizard::refuseNameTheBundleCannotCarry(const QString& name) {
+    for (const char32_t character : name.toUcs4())
+        if (QChar::requiresSurrogates(character))
+            throw PageError(kFriendlyNameMessage.arg(name, QString::fromUcs4(&character, 1)));
+}
+
 void TKeyAndCertificateWizard::leaveKeyPage() {
     const QString keyFile = edtKeyFile->text();
     const QString exportPath = edtExportPath->text();
@@ -329,6 +337,7 @@ void TKeyAndCertificateWizard::leaveKeyPage() {
                           QFileInfo(exportPath).isDir();
     if (!complete)
         throw PageError(kKeyPageMessage);
+    refuseNameTheBundleCannotCarry(edtCommonName->text());
 
     // The paste page shows before the sibling certificate is read, so that a file that cannot
     // be read still leaves the user free to paste the certificate there.

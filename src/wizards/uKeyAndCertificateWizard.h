@@ -35,6 +35,9 @@ class TKeyAndCertificateWizard : public TWizardFrame {
                        "\"-----END CERTIFICATE-----\".");
     static inline const QString kRunFailureMessage =
         QStringLiteral("Error running process.  Make sure that your password is correct.");
+    static inline const QString kFriendlyNameMessage =
+        QStringLiteral("The common name \"%1\" holds the character \"%2\", which a certificate "
+                       "bundle cannot carry. Please use other characters.");
     static inline const QString kTemporaryCertificateName = QStringLiteral("__cert.txt");
     // A certificate file beside the key that is larger than this is not put into the paste
     // box; the paste page says so.
@@ -89,6 +92,8 @@ class TKeyAndCertificateWizard : public TWizardFrame {
     // relative path is taken from the current directory, where this program's own checks
     // read it.
     static QString pathForTool(const QString& typed);
+    // Refuses (PageError) a friendly name with a character that the bundle cannot hold.
+    static void refuseNameTheBundleCannotCarry(const QString& name);
 
   public slots:
     void btnKeyFileClick();

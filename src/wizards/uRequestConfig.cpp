@@ -65,11 +65,12 @@ QString escaped(const QString& value) {
     return result;
 }
 
+// Walks characters, not UTF-16 units, so that the message quotes a refused emoji whole.
 void checkValue(const QString& value) {
-    for (const QChar c : value) {
-        if (c.unicode() > 0xFF)
-            throw PageError(kNotLatin1Message.arg(value, QString(c)));
-        if (isControlCharacter(c))
+    for (const char32_t character : value.toUcs4()) {
+        if (character > 0xFF)
+            throw PageError(kNotLatin1Message.arg(value, QString::fromUcs4(&character, 1)));
+        if (isControlCharacter(QChar(character)))
             throw PageError(kControlCharacterMessage.arg(value));
     }
 }
