@@ -4,33 +4,33 @@
 
 #include <cerrno>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-int writeFreshFile(const QString& path, const QByteArray& content) {
-    const QByteArray name = QFile::encodeName(path);
-    if (::unlink(name.constData()) != 0 && errno != ENOENT)
+int writeFreshFileAt(int folderFd, const char* name, const char* bytes, std::size_t size) noexcept {
+    if (::unlinkat(folderFd, name, 0) != 0 && errno != ENOENT)
         return errno;
-    const int descriptor =
-        ::open(name.constData(), O_CREAT | O_EXCL | O_NOFOLLOW | O_WRONLY | O_CLOEXEC, 0600);
-    if (descriptor < 0)
+    const int fd = ::openat(folderFd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                            kFreshFileMode);
+    if (fd < 0)
         return errno;
-    qsizetype written = 0;
     int error = 0;
-    while (written < content.size()) {
-        const ssize_t count =
-            ::write(descriptor, content.constData() + written, size_t(content.size() - written));
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0) {
-            error = count < 0 ? errno : EIO;
-            break;
+    while (size > 0 && error == 0) {
+        const ssize_t written = ::write(fd, bytes, size);
+        if (written > 0) {
+            bytes += written;
+            size -= std::size_t(written);
+        } else if (written == 0 || errno != EINTR) {
+            error = written == 0 ? EIO : errno;
         }
-        written += count;
     }
-    if (::close(descriptor) != 0 && error == 0)
+    if (::close(fd) != 0 && error == 0)
         error = errno;
     if (error != 0)
-        ::unlink(name.constData());
+        ::unlinkat(folderFd, name, 0);
     return error;
+}
+
+int writeFreshFile(const QString& path, const QByteArray& content) {
+    return writeFreshFileAt(AT_FDCWD, QFile::encodeName(path).constData(), content.constData(),
+                            std::size_t(content.size()));
 }

@@ -3,9 +3,19 @@
 #include <QByteArray>
 #include <QString>
 
-// Writes a file that this program makes for itself (a temporary file beside the outputs) so
-// that nobody else's file is ever written instead: whatever stands at the name is removed, the
-// file is created new, readable and writable by its owner only, without following a link,
-// and the content goes through that one descriptor. Returns 0, or the system's error number
-// when the file cannot be made that way (then nothing is left at the name).
+#include <cstddef>
+#include <sys/types.h>
+
+// The mode of every file that this program makes for itself: they may hold secrets (pass
+// phrases, a pasted private key), so only their owner may read them.
+constexpr mode_t kFreshFileMode = 0600;
+
+// Puts a new file of mode kFreshFileMode holding the bytes under the name in the folder open
+// as folderFd (AT_FDCWD for a path), so that nobody else's file is ever written instead:
+// whatever stands at the name is removed first and never followed, the file is created new,
+// and the content goes through that one descriptor. Async-signal-safe. Returns 0, or the errno
+// of the step that failed (a file whose writing failed is removed again).
+int writeFreshFileAt(int folderFd, const char* name, const char* bytes, std::size_t size) noexcept;
+
+// The same for a file named by its path.
 int writeFreshFile(const QString& path, const QByteArray& content);

@@ -1,6 +1,7 @@
 #include "uPassPhraseFolder.h"
 
 #include "uCertwrightCommon.h"
+#include "uFreshFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -151,7 +152,7 @@ Taken takeOwnCopy(const QString& base) {
 
 void emptyFilesIn(int fd) noexcept {
     for (const char* name : kFileNames)
-        writeFreshSecretFile(fd, name, "", 0);
+        writeFreshFileAt(fd, name, "", 0);
 }
 } // namespace
 
@@ -222,29 +223,4 @@ void endPassPhraseFolder() noexcept {
     }
     ::close(held.fd);
     held.fd = -1;
-}
-
-int writeFreshSecretFile(int folderFd, const char* name, const char* bytes,
-                         std::size_t size) noexcept {
-    if (::unlinkat(folderFd, name, 0) != 0 && errno != ENOENT)
-        return errno;
-    const int fd = ::openat(folderFd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                            kPassPhraseFileMode);
-    if (fd < 0)
-        return errno;
-    int error = 0;
-    while (size > 0 && error == 0) {
-        const ssize_t written = ::write(fd, bytes, size);
-        if (written > 0) {
-            bytes += written;
-            size -= size_t(written);
-        } else if (written == 0 || errno != EINTR) {
-            error = written == 0 ? EIO : errno;
-        }
-    }
-    if (::close(fd) != 0 && error == 0)
-        error = errno;
-    if (error != 0)
-        ::unlinkat(folderFd, name, 0);
-    return error;
 }

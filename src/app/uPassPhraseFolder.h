@@ -12,9 +12,6 @@ inline constexpr char kNewPassPhraseName[] = "passnew.txt";
 inline const QString kCurrentPassPhraseFile = QLatin1String(kCurrentPassPhraseName);
 inline const QString kNewPassPhraseFile = QLatin1String(kNewPassPhraseName);
 
-// The mode of every pass-phrase file: they hold secrets, so only their owner may read them.
-constexpr mode_t kPassPhraseFileMode = 0600;
-
 // The folder of the pass-phrase files, ending in a separator: the folder chosen at start-up,
 // or, while none is chosen (as in most tests), the program folder.
 QString PassPhraseFolder();
@@ -53,10 +50,3 @@ void emptyChosenPassPhraseFiles() noexcept;
 // most once per choice and only makes async-signal-safe calls, for an atexit handler and the
 // handlers of fatal signals.
 void endPassPhraseFolder() noexcept;
-
-// Puts a new file of mode kPassPhraseFileMode holding the bytes under the name in the folder
-// open as folderFd: whatever stood at that name is removed first and never followed, and a
-// file that cannot be created afresh is an error. Async-signal-safe. Returns 0, or the errno
-// of the step that failed (a file whose writing failed is removed again).
-int writeFreshSecretFile(int folderFd, const char* name, const char* bytes,
-                         std::size_t size) noexcept;

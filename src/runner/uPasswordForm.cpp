@@ -2,6 +2,7 @@
 
 #include "uAccessibility.h"
 #include "uCertwrightCommon.h"
+#include "uFreshFile.h"
 
 #include <QFile>
 #include <QLabel>
@@ -112,8 +113,8 @@ void writePassPhraseBytes(const QString& fileName, const QByteArray& content) {
     const Descriptor folder(openPassPhraseFolder());
     if (folder.fd < 0)
         throw fileError(kFileErrorMessage, fileName, errno);
-    const int error = writeFreshSecretFile(folder.fd, QFile::encodeName(fileName).constData(),
-                                           content.constData(), size_t(content.size()));
+    const int error = writeFreshFileAt(folder.fd, QFile::encodeName(fileName).constData(),
+                                       content.constData(), size_t(content.size()));
     if (error != 0)
         throw fileError(kFileErrorMessage, fileName, error);
 }
