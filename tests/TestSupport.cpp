@@ -278,6 +278,10 @@ void startProgramCopy(QProcess& process, const QString& folder,
     QTRY_VERIFY_WITH_TIMEOUT(catchesTerminationSignals(process.processId()), 10000);
 }
 
+bool outputIsNonEmpty(const QString& path) {
+    return FileIsPresent(path) && QueryFileSize(path) != 0;
+}
+
 QByteArray fileContent(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();

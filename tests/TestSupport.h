@@ -134,6 +134,8 @@ bool catchesTerminationSignals(qint64 pid);
 void startProgramCopy(QProcess& process, const QString& folder,
                       const QProcessEnvironment& environment);
 
+// True when the tool left a file at the path and it is not empty.
+bool outputIsNonEmpty(const QString& path);
 // The whole content of a file (empty when it cannot be read).
 QByteArray fileContent(const QString& path);
 // Writes the bytes to the file, creating or replacing it.

@@ -43,10 +43,6 @@ qint64 QueryFileSize(const QString& path) {
     return info.exists() ? info.size() : -1;
 }
 
-bool outputIsNonEmpty(const QString& path) {
-    return FileIsPresent(path) && QueryFileSize(path) != 0;
-}
-
 QString withTrailingSeparator(const QString& path) {
     return path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
 }

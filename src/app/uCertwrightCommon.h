@@ -29,9 +29,6 @@ bool FileIsPresent(const QString& path);
 // The size of the file at the path, or -1 when there is none.
 qint64 QueryFileSize(const QString& path);
 
-// The non-empty output check by which every tool run is judged.
-bool outputIsNonEmpty(const QString& path);
-
 // The path with exactly one trailing separator added when it lacks one.
 QString withTrailingSeparator(const QString& path);
 
