@@ -1,8 +1,8 @@
 #include "uAboutForm.h"
 #include "uCertwrightCommon.h"
 #include "uMainForm.h"
-#include "uPassPhraseFolder.h"
 #include "uNoSettingsFile.h"
+#include "uPassPhraseFolder.h"
 #include "uTerminationSignals.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 #include "uTerminationSignals.h"
 
-#include "uPassPhraseFolder.h"
 #include "uExternalApp.h"
+#include "uPassPhraseFolder.h"
 
 #include <QSocketNotifier>
 
