@@ -22,6 +22,11 @@ if [ ${#missing[@]} -gt 0 ]; then
     "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
 fi
 
+# Paths below the checkout reach the compiler cache as relative paths, so that a fresh clone in
+# another folder (as CI makes every time) finds what an earlier one compiled.
+export CCACHE_BASEDIR="$PWD"
+export CCACHE_NOHASHDIR=true
+
 if [ ! -f build/build.ninja ]; then
     cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 fi
