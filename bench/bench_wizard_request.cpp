@@ -13,6 +13,7 @@
 #include "uExternalApp.h"
 #include "uGenerateCSRForm.h"
 #include "uOpenSSLCommands.h"
+#include "uPassPhraseFiles.h"
 #include "uPasswordForm.h"
 #include "uRequestConfig.h"
 

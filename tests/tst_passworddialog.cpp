@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 #include "uCertwrightCommon.h"
+#include "uPassPhraseFiles.h"
 #include "uPasswordForm.h"
 
 #include <QDir>

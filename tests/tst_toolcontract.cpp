@@ -1,7 +1,7 @@
 #include "TestSupport.h"
 #include "uCertwrightCommon.h"
 #include "uOpenSSLCommands.h"
-#include "uPasswordForm.h"
+#include "uPassPhraseFiles.h"
 
 #include <QDateTime>
 #include <QDir>

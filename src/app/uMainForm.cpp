@@ -4,7 +4,7 @@
 #include "uCertwrightCommon.h"
 #include "uExtractRootForm.h"
 #include "uGenerateCSRForm.h"
-#include "uPasswordForm.h"
+#include "uPassPhraseFiles.h"
 #include "uPrepareIISForm.h"
 #include "uPrepareIndyIntrawebForm.h"
 #include "uSelfSignForm.h"

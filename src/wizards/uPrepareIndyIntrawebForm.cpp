@@ -5,6 +5,7 @@
 #include "uExportFolder.h"
 #include "uOpenSSLCommands.h"
 #include "uOutputReplacement.h"
+#include "uPassPhraseFiles.h"
 #include "uPasswordForm.h"
 
 #include <QFileInfo>
