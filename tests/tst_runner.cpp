@@ -351,6 +351,9 @@ class TestRunner : public QObject {
         QFETCH(QString, commandLine);
         QFETCH(int, shortest);
         TerminationSignals termination;
+        // As the program does, the runs in progress end on the termination.
+        connect(&termination, &TerminationSignals::terminationRequested,
+                &TExternalApp::EndRunsInProgress);
         TExternalApp runner;
         pid_t child = -1;
         QTimer signalSender;

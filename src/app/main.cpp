@@ -1,5 +1,6 @@
 #include "uAboutForm.h"
 #include "uCertwrightCommon.h"
+#include "uExternalApp.h"
 #include "uMainForm.h"
 #include "uNoSettingsFile.h"
 #include "uPassPhraseFolder.h"
@@ -61,8 +62,11 @@ int main(int argc, char** argv) {
     choosePassPhraseFolder(ProgramFolder(), privatePassPhraseBase());
     std::atexit(endPassPhraseFolder);
 
-    // A termination closes every window, so the chooser empties the pass-phrase files.
+    // A termination ends the tool runs in progress first, so that a hung tool does not hold up
+    // the ending; then it closes every window, so the chooser empties the pass-phrase files.
     TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::terminationRequested,
+                     &TExternalApp::EndRunsInProgress);
     QObject::connect(&termination, &TerminationSignals::terminationRequested, &app, [] {
         QApplication::closeAllWindows();
         QCoreApplication::exit(0);

@@ -10,8 +10,9 @@ class QSocketNotifier;
 // chosen pass-phrase files itself, in case the GUI thread is busy. A crash (SIGSEGV, SIGABRT
 // and the like) ends the pass-phrase folder and then takes its default course, unless another
 // handler (a sanitizer's) already takes it. Signals that the program was started with ignored
-// stay ignored. Tool runs in progress are ended first. One instance at a time; it restores the
-// earlier actions when destroyed.
+// stay ignored. Ending the tool runs in progress is left to the program, which connects that
+// first to terminationRequested. One instance at a time; it restores the earlier actions when
+// destroyed.
 class TerminationSignals : public QObject {
     Q_OBJECT
   public:

@@ -1,6 +1,5 @@
 #include "uTerminationSignals.h"
 
-#include "uExternalApp.h"
 #include "uPassPhraseFolder.h"
 
 #include <QSocketNotifier>
@@ -95,7 +94,5 @@ void TerminationSignals::drain() {
     while (::read(selfPipe[0], bytes, sizeof bytes) > 0) {
     }
     received = true;
-    // A tool run in progress ends first, so that a hung tool does not hold up the ending.
-    TExternalApp::EndRunsInProgress();
     emit terminationRequested();
 }
