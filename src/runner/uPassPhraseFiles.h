@@ -4,7 +4,7 @@
 
 #include <QString>
 
-// The four ways in which a wizard step asks for pass phrases.
+// Which pass phrases a wizard step needs, and so how the pass-phrase dialog asks for them.
 enum class PassPhraseUse {
     CertificateRequest, // new pass phrase only (the current row is hidden)
     IISBundle,          // current (may be empty) and new
