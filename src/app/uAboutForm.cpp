@@ -46,8 +46,7 @@ void setFontStyle(QLabel* label, bool bold, bool underline, int pointSizeChange 
 }
 
 template <class Label> Label* makeLabel(QWidget* parent, const char* name, const QString& text) {
-    auto* label = new Label(parent);
-    label->setObjectName(QLatin1String(name));
+    auto* label = named(new Label(parent), name);
     label->setText(text);
     return label;
 }
@@ -99,15 +98,14 @@ void TClickableLabel::keyPressEvent(QKeyEvent* event) {
 
 TfrmAbout::TfrmAbout(QWidget* owner) : QDialog(owner, Qt::Dialog | Qt::FramelessWindowHint) {
     registerPictures();
-    setObjectName(QStringLiteral("frmAbout"));
+    named(this, "frmAbout");
     setWindowTitle(kProductName);
     QPalette white = palette();
     white.setColor(QPalette::Window, Qt::white);
     setPalette(white);
     setAutoFillBackground(true);
 
-    auto* edge = new QFrame(this);
-    edge->setObjectName(QStringLiteral("edge"));
+    auto* edge = named(new QFrame(this), "edge");
     edge->setFrameStyle(QFrame::Panel | QFrame::Raised);
     edge->setLineWidth(kEdgeWidth);
     auto* outer = new QVBoxLayout(this);
@@ -147,8 +145,7 @@ TfrmAbout::TfrmAbout(QWidget* owner) : QDialog(owner, Qt::Dialog | Qt::Frameless
     Label4->setAlignment(Qt::AlignCenter);
     setFontStyle(Label4, false, false, -2);
 
-    tmrStart = new QTimer(this);
-    tmrStart->setObjectName(QStringLiteral("tmrStart"));
+    tmrStart = named(new QTimer(this), "tmrStart");
     tmrStart->setInterval(kStartDelayMs);
     tmrStart->setSingleShot(true);
     // A coarse timer may fire up to 5% early; the link must not appear before 3 seconds.

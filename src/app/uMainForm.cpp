@@ -68,7 +68,7 @@ const Task kTasks[] = {
 TfrmCertwright::TfrmCertwright(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
-    setObjectName(QStringLiteral("frmCertwright"));
+    named(this, "frmCertwright");
     setWindowTitle(kApplicationTitle);
 
     tasks = new QButtonGroup(this);
@@ -89,11 +89,9 @@ TfrmCertwright::TfrmCertwright(QWidget* parent)
     rbViewInstall = makeRadio("rbViewInstall", kViewInstallCaption);
     rbGenerateCSR->setChecked(true);
 
-    btnStart = new QPushButton(kStartCaption, this);
-    btnStart->setObjectName(QStringLiteral("btnStart"));
+    btnStart = named(new QPushButton(kStartCaption, this), "btnStart");
     btnStart->setDefault(true);
-    btnClose = new QPushButton(kCloseCaption, this);
-    btnClose->setObjectName(QStringLiteral("btnClose"));
+    btnClose = named(new QPushButton(kCloseCaption, this), "btnClose");
     // A focused button takes Enter itself, as in a dialog.
     btnClose->setAutoDefault(true);
     btnStart->setAutoDefault(true);

@@ -55,7 +55,8 @@ class SilentAbort : public std::exception {
     const char* what() const noexcept override { return "silent abort"; }
 };
 
-// Gives a control its name, by which the keyboard order and the tests find it.
+// Gives a control its name, by which the keyboard order and the tests find it. Every window,
+// control and timer of the program is named this way.
 template <typename Widget> Widget* named(Widget* widget, const char* name) {
     widget->setObjectName(QString::fromLatin1(name));
     return widget;

@@ -109,11 +109,9 @@ TfrmPasswordDlg::TfrmPasswordDlg(QWidget* owner)
 
     const auto makeRow = [this](const char* labelName, const QString& caption, const char* editName,
                                 int row) {
-        auto* label = new QLabel(caption, this);
-        label->setObjectName(QLatin1String(labelName));
+        auto* label = named(new QLabel(caption, this), labelName);
         label->resize(kFieldWidth, kLabelHeight);
-        auto* edit = new QLineEdit(this);
-        edit->setObjectName(QLatin1String(editName));
+        auto* edit = named(new QLineEdit(this), editName);
         edit->setStyleSheet(kMaskStyleSheet);
         edit->setEchoMode(QLineEdit::Password);
         edit->resize(kFieldWidth, kEditHeight);
@@ -128,13 +126,11 @@ TfrmPasswordDlg::TfrmPasswordDlg(QWidget* owner)
     std::tie(lblPass3, edtVerifyNewPassword) =
         makeRow("lblPass3", kVerifyPasswordCaption, "edtVerifyNewPassword", 2);
 
-    btnOk = new QPushButton(kOkCaption, this);
-    btnOk->setObjectName(QStringLiteral("btnOk"));
+    btnOk = named(new QPushButton(kOkCaption, this), "btnOk");
     btnOk->setDefault(true);
     btnOk->setGeometry(kDialogWidth - kMargin - 2 * kButtonWidth - kButtonGap, kButtonTop,
                        kButtonWidth, kButtonHeight);
-    btnCancel = new QPushButton(kCancelCaption, this);
-    btnCancel->setObjectName(QStringLiteral("btnCancel"));
+    btnCancel = named(new QPushButton(kCancelCaption, this), "btnCancel");
     btnCancel->setGeometry(kDialogWidth - kMargin - kButtonWidth, kButtonTop, kButtonWidth,
                            kButtonHeight);
     connect(btnOk, &QPushButton::clicked, this, &TfrmPasswordDlg::btnOkClick);

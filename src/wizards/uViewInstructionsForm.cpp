@@ -59,14 +59,12 @@ QString pageName(const QString& entry) {
 TfrmViewInstructions::TfrmViewInstructions(QWidget* owner)
     : TWizardFrame(owner, WizardLook{kCaption, kBackCaption, false, kFinishCaption}) {
     QVBoxLayout* page = addPage("tsOrganizationInfo");
-    cbWebServers = new QComboBox;
-    cbWebServers->setObjectName(QStringLiteral("cbWebServers"));
+    cbWebServers = named(new QComboBox, "cbWebServers");
     Label11 = makeLabel("Label11", kSelectLabel, {cbWebServers});
     for (const QString& entry : kWebServers)
         cbWebServers->addItem(serverName(entry));
     cbWebServers->setCurrentIndex(kDefaultServer);
-    Label12 = new QLabel(kNote);
-    Label12->setObjectName(QStringLiteral("Label12"));
+    Label12 = named(new QLabel(kNote), "Label12");
     page->addWidget(Label11);
     page->addWidget(cbWebServers);
     page->addSpacing(12);
