@@ -13,6 +13,10 @@
 #include <QVBoxLayout>
 
 namespace {
+
+const QString kPaymentAddress =
+    QStringLiteral("https://pay.example.org/checkout?business=support%40example.org"
+                   "&item_name=Certwright&amount=20.00&currency_code=USD");
 const QString kProductName = QStringLiteral("Certwright");
 const QString kVersion = QStringLiteral("version 1.5");
 const QString kWebsiteCaption = QStringLiteral("www.example.org");

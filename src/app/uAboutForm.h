@@ -27,9 +27,6 @@ class TfrmAbout : public QDialog {
     explicit TfrmAbout(QWidget* owner = nullptr);
 
     static inline const QString kMakerAddress = QStringLiteral("https://www.example.org/");
-    static inline const QString kPaymentAddress =
-        QStringLiteral("https://pay.example.org/checkout?business=support%40example.org"
-                       "&item_name=Certwright&amount=20.00&currency_code=USD");
 
     TClickableLabel* Image1;
     QLabel* Label1;

@@ -15,6 +15,11 @@
 
 namespace {
 
+// Why a folder is refused, for the page error of a shared folder.
+const QString kFolderOwnerReason = QStringLiteral("\"%1\" belongs to another user (user ID %2)");
+const QString kFolderWritableReason = QStringLiteral("all users may write to \"%1\"");
+const QString kFolderGroupReason = QStringLiteral("the group \"%2\" may write to \"%1\"");
+
 // True when the group has no member but the user: it is the user's own group (the user's
 // primary group or named like the user) and neither its member list nor any account's primary
 // group puts another user in it.

@@ -7,11 +7,6 @@ inline const QString kSharedExportFolderMessage = QStringLiteral(
     "The folder \"%1\" can be changed by other users: %2. They could replace the files that "
     "are made there. Please choose a folder that only you can change, such as one in your "
     "home folder.");
-// Why a folder is refused, for the page error above.
-inline const QString kFolderOwnerReason =
-    QStringLiteral("\"%1\" belongs to another user (user ID %2)");
-inline const QString kFolderWritableReason = QStringLiteral("all users may write to \"%1\"");
-inline const QString kFolderGroupReason = QStringLiteral("the group \"%2\" may write to \"%1\"");
 
 // Refuses (PageError) an export folder (as typed; a relative one is taken from the current
 // directory) that anyone but the user and root can change: the folder and every folder above

@@ -17,6 +17,13 @@
 
 namespace {
 
+// Message of a file that cannot be moved aside, and so cannot be replaced.
+const QString kMoveAsideFailedMessage =
+    QStringLiteral("Cannot move the file \"%1\" aside, so it cannot be replaced. %2");
+// Added to the step's own explanation when an old file cannot be put back: where it is kept.
+const QString kPutBackFailedMessage =
+    QStringLiteral("The earlier file \"%1\" could not be put back (%3); it is kept as \"%2\".");
+
 // A name that no output of any wizard uses: hidden, marked as this program's, and random. It
 // ends in (the start of) the output's name, so that someone who finds it knows what it was.
 const QString kAsideName = QStringLiteral(".certwright-old-%1-%2");

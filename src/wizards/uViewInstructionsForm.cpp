@@ -9,6 +9,8 @@
 
 namespace {
 
+const QString kDocumentationBase = QStringLiteral("https://www.example.org/docs/webinstall/");
+
 const QString kCaption = QStringLiteral("View Installation Instructions");
 const QString kBackCaption = QStringLiteral("< Back");
 const QString kSelectLabel = QStringLiteral("Select a Web Server:");

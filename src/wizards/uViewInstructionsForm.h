@@ -9,9 +9,6 @@ class QLabel;
 class TfrmViewInstructions : public TWizardFrame {
     Q_OBJECT
   public:
-    static inline const QString kDocumentationBase =
-        QStringLiteral("https://www.example.org/docs/webinstall/");
-
     explicit TfrmViewInstructions(QWidget* owner);
 
     QLabel* Label11 = nullptr;
