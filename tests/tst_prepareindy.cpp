@@ -231,7 +231,7 @@ class TestPrepareIndyIntraweb : public QObject {
                 {enterPassPhrases("not the secret", "pem secret"), noteTextsAndPressOk(&texts)});
             wizard.btnNext->click();
             QCOMPARE(script.seen, (QStringList{kPassPhraseTitle, kShownRunFailure}));
-            QCOMPARE(texts.informative, TWizardFrame::kWrongPassPhraseExplanation);
+            QCOMPARE(texts.informative, ToolSteps::kWrongPassPhraseExplanation);
             QCOMPARE(wizard.currentPage(), int(Wizard::tsSelectPFX));
             QVERIFY(filesIn(work.path()).isEmpty());
         }
@@ -487,7 +487,7 @@ class TestPrepareIndyIntraweb : public QObject {
         }
         ModalScript script({pressButton(QMessageBox::Ok)});
         wizard.btnNext->click();
-        QCOMPARE(script.seen, QStringList{Wizard::kInputIsOutputMessage.arg(input)});
+        QCOMPARE(script.seen, QStringList{ToolSteps::kInputIsOutputMessage.arg(input)});
         QCOMPARE(wizard.currentPage(), int(pfxRoute ? Wizard::tsSelectPFX : Wizard::tsPasteCert));
         QCOMPARE(fileContent(input), before);
         QVERIFY(!QFile::exists(program.file("passnew.txt")));
