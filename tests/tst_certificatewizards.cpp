@@ -3,6 +3,7 @@
 #include "uCertwrightCommon.h"
 #include "uGenerateCSRForm.h"
 #include "uSelfSignForm.h"
+#include "uToolSteps.h"
 
 #include <QLabel>
 #include <QTextEdit>

@@ -7,6 +7,7 @@
 #include "uPrepareIISForm.h"
 #include "uPrepareIndyIntrawebForm.h"
 #include "uSelfSignForm.h"
+#include "uToolSteps.h"
 
 #include <QFileInfo>
 #include <QLineEdit>

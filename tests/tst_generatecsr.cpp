@@ -2,6 +2,7 @@
 #include "TestSupport.h"
 #include "uCertwrightCommon.h"
 #include "uGenerateCSRForm.h"
+#include "uToolSteps.h"
 
 #include <QTextEdit>
 

@@ -4,6 +4,7 @@
 #include "uOpenSSLCommands.h"
 #include "uPasswordForm.h"
 #include "uPrepareIISForm.h"
+#include "uToolSteps.h"
 
 #include <QCheckBox>
 #include <QFileDialog>

@@ -3,6 +3,7 @@
 #include "uCertwrightCommon.h"
 #include "uPasswordForm.h"
 #include "uPrepareIndyIntrawebForm.h"
+#include "uToolSteps.h"
 
 #include <QCheckBox>
 #include <QFileDialog>

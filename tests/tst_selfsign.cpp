@@ -2,6 +2,7 @@
 #include "TestSupport.h"
 #include "uCertwrightCommon.h"
 #include "uSelfSignForm.h"
+#include "uToolSteps.h"
 
 #include <QLocale>
 #include <QSpinBox>

@@ -3,6 +3,7 @@
 #include "uExternalApp.h"
 #include "uGenerateCSRForm.h"
 #include "uTerminationSignals.h"
+#include "uToolSteps.h"
 
 #include <QDir>
 #include <QFile>
