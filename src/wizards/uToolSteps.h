@@ -46,10 +46,11 @@ struct ToolRunPlan {
     // A run that reads a PKCS#12 file: when the tool lacks an algorithm that the file uses,
     // the run is made once more with the tool's legacy algorithms, and that run decides.
     bool legacyRetry = false;
-    // The run encrypts under the new pass phrase: an empty one ends the step, after before.
+    // The run encrypts under the new pass phrase: when that is empty, the step ends with
+    // kNoPasswordMessage once before has run.
     bool needsNewPassPhrase = false;
     std::function<void()> before; // e.g. writes the request configuration
-    std::function<void()> after;  // runs once before has, whatever the run's outcome
+    std::function<void()> after;  // once before has run, whatever the run's outcome
 };
 
 // Everything that one step does, as data.
