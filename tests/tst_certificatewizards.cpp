@@ -3,6 +3,7 @@
 #include "uCertwrightCommon.h"
 #include "uGenerateCSRForm.h"
 #include "uSelfSignForm.h"
+#include "uToolSteps.h"
 
 #include <QLabel>
 #include <QTextEdit>
@@ -50,7 +51,7 @@ QStringList shownAfterPassPhrase(Kind kind, const ModalScript& script) {
 }
 
 QString question(const QString& file) {
-    return TCertificateWizard::kOverwriteQuestion.arg(file);
+    return ToolSteps::kOverwriteQuestion.arg(file);
 }
 
 // One row of the data function for each wizard, its name prefixed with the wizard's.
@@ -350,7 +351,7 @@ class TestCertificateWizards : public QObject {
         ModalScript script(generationAnswers(kind, {QMessageBox::Ok}));
         clickNext(*wizard);
         QCOMPARE(shownAfterPassPhrase(kind, script),
-                 QStringList({TCertificateWizard::kRunFailedMessage}));
+                 QStringList({ToolSteps::kGenerationFailedMessage}));
         QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden),
                  QStringList({"__config.tmp"}));
         QCOMPARE(wizard->currentPage(), 3);
@@ -374,14 +375,14 @@ class TestCertificateWizards : public QObject {
             });
         };
         const auto path = [](const QString& domain) {
-            return TCertificateWizard::kDomainPathMessage.arg(domain);
+            return ToolSteps::kDomainPathMessage.arg(domain);
         };
         refused("slash", "../www.shop.test", "Acme", "", path("../www.shop.test"));
         refused("backslash", "a\\b", "Acme", "", path("a\\b"));
         refused("dot", ".", "Acme", "", path("."));
         refused("dot dot", "..", "Acme", "", path(".."));
         const auto noHost = [](const QString& domain) {
-            return TCertificateWizard::kDomainNameMessage.arg(domain);
+            return ToolSteps::kDomainNameMessage.arg(domain);
         };
         refused("quote in domain", "a\"b", "Acme", "", noHost("a\"b"));
         refused("blank in domain", "www.shop test", "Acme", "", noHost("www.shop test"));

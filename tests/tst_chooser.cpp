@@ -1,7 +1,7 @@
 #include "TestSupport.h"
 #include "uCertwrightCommon.h"
 #include "uMainForm.h"
-#include "uPasswordForm.h"
+#include "uPassPhraseFolder.h"
 
 #include <QButtonGroup>
 #include <QDir>

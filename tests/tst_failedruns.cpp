@@ -7,6 +7,7 @@
 #include "uPrepareIISForm.h"
 #include "uPrepareIndyIntrawebForm.h"
 #include "uSelfSignForm.h"
+#include "uToolSteps.h"
 
 #include <QFileInfo>
 #include <QLineEdit>
@@ -82,71 +83,71 @@ class TestFailedRuns : public QObject {
 
         const QString pfx = "site.pfx";
         const QStringList pems{"key.pem", "cert.pem"};
-        const QString request = TCertificateWizard::kRunFailedMessage;
+        const QString request = ToolSteps::kGenerationFailedMessage;
         const QString prepare = kShownRunFailure;
         const QString ascii = "admin@shop.test";
         const QString nonAscii = QString::fromUtf8("jörg@shop.test");
         QTest::newRow("IIS, wrong pass phrase")
             << Route::IIS << "site.key"
             << "site.pem" << kCrossedPassPhrase << Condition::None << QStringList{pfx} << prepare
-            << TWizardFrame::kWrongPassPhraseExplanation << "pkcs12 -export"
+            << ToolSteps::kWrongPassPhraseExplanation << "pkcs12 -export"
             << "maybe wrong password";
         QTest::newRow("IIS, certificate of another key")
             << Route::IIS << "site.key"
             << "other.pem" << kInputPassPhrase << Condition::None << QStringList{pfx} << prepare
-            << TWizardFrame::kKeyMismatchExplanation << "pkcs12 -export"
+            << ToolSteps::kKeyMismatchExplanation << "pkcs12 -export"
             << "key values mismatch";
         QTest::newRow("IIS, key file that holds a certificate")
             << Route::IIS << "certificate.key"
             << "site.pem" << kInputPassPhrase << Condition::None << QStringList{"certificate.pfx"}
-            << prepare << TWizardFrame::kNotPrivateKeyExplanation << "pkcs12 -export"
+            << prepare << ToolSteps::kNotPrivateKeyExplanation << "pkcs12 -export"
             << "Could not read private key";
         QTest::newRow("IIS, text that is no certificate")
             << Route::IIS << "site.key"
             << "garbage.pem" << kInputPassPhrase << Condition::None << QStringList{pfx} << prepare
-            << TWizardFrame::kNotCertificateExplanation << "pkcs12 -export"
+            << ToolSteps::kNotCertificateExplanation << "pkcs12 -export"
             << "Could not read any certificates";
         QTest::newRow("Indy .pfx route, wrong pass phrase")
             << Route::IndyFromPfx << "site.pfx" << QString() << kCrossedPassPhrase
-            << Condition::None << pems << prepare << TWizardFrame::kWrongPassPhraseExplanation
+            << Condition::None << pems << prepare << ToolSteps::kWrongPassPhraseExplanation
             << "pkcs12 -in"
             << "Mac verify error";
         QTest::newRow("Indy .pfx route, no PKCS#12 file")
             << Route::IndyFromPfx << "text.pfx" << QString() << kPfxPassPhrase << Condition::None
-            << pems << prepare << TWizardFrame::kNotPkcs12Explanation << "pkcs12 -in"
+            << pems << prepare << ToolSteps::kNotPkcs12Explanation << "pkcs12 -in"
             << "asn1_d2i_read_bio";
         // The key run succeeds and the certificate run finds no certificate: both old files
         // come back, as the user agreed to replace them as a pair.
         QTest::newRow("Indy .pfx route, second run fails")
             << Route::IndyFromPfx << "keyonly.pfx" << QString() << kPfxPassPhrase << Condition::None
             << pems << prepare
-            << TWizardFrame::kIncompleteOutputExplanation.arg(TWizardFrame::kCertificateNoun)
-            << "pkcs12 -in" << TWizardFrame::kNoToolOutput;
+            << ToolSteps::kIncompleteOutputExplanation.arg(ToolSteps::kCertificateNoun)
+            << "pkcs12 -in" << ToolSteps::kNoToolOutput;
         QTest::newRow("Indy key route, wrong pass phrase")
             << Route::IndyFromKey << "site.key"
             << "site.pem" << kCrossedPassPhrase << Condition::None
             << QStringList{"key.pem", "cert.pem", "__tmp.p12"} << prepare
-            << TWizardFrame::kWrongPassPhraseExplanation << "pkcs12 -export"
+            << ToolSteps::kWrongPassPhraseExplanation << "pkcs12 -export"
             << "bad decrypt";
         QTest::newRow("Indy key route, certificate of another key")
             << Route::IndyFromKey << "site.key"
             << "other.pem" << kInputPassPhrase << Condition::None << pems << prepare
-            << TWizardFrame::kKeyMismatchExplanation << "pkcs12 -export"
+            << ToolSteps::kKeyMismatchExplanation << "pkcs12 -export"
             << "key values mismatch";
         QTest::newRow("request, second run fails")
             << Route::Request << nonAscii << QString() << QString() << Condition::None
             << QStringList{"www.shop.test.key", "www.shop.test.csr"} << request
-            << TWizardFrame::kExitStatusExplanation.arg(1) << "req -new"
+            << ToolSteps::kExitStatusExplanation.arg(1) << "req -new"
             << "illegal characters";
         QTest::newRow("self-signed, second run fails")
             << Route::SelfSigned << nonAscii << QString() << QString() << Condition::None
             << QStringList{"www.shop.test.key", "www.shop.test.cer"} << request
-            << TWizardFrame::kExitStatusExplanation.arg(1) << "req -new -x509"
+            << ToolSteps::kExitStatusExplanation.arg(1) << "req -new -x509"
             << "illegal characters";
         QTest::newRow("request, no tool")
             << Route::Request << ascii << QString() << QString() << Condition::NoTool
             << QStringList{"www.shop.test.key", "www.shop.test.csr"} << request
-            << TWizardFrame::kToolNotStartedExplanation << "genrsa -des3"
+            << ToolSteps::kToolNotStartedExplanation << "genrsa -des3"
             << "could not be started: No such file or directory";
         // The configuration file is written before any run; its failure restores as well.
         QTest::newRow("self-signed, configuration file cannot be written")
@@ -184,7 +185,7 @@ class TestFailedRuns : public QObject {
         else if (route != Route::SelfSigned)
             answers << enterPassPhrases(currentPassPhrase, kTypedNewPassPhrase);
         for (const QString& name : existing)
-            if (name != Indy::kBundleFileName)
+            if (name != ToolSteps::kBundleFileName)
                 answers << pressButton(QMessageBox::Yes);
         MessageBoxTexts box;
         answers << noteTextsAndPressOk(&box);

@@ -2,6 +2,7 @@
 #include "TestSupport.h"
 #include "uCertwrightCommon.h"
 #include "uGenerateCSRForm.h"
+#include "uToolSteps.h"
 
 #include <QTextEdit>
 
@@ -136,7 +137,7 @@ class TestGenerateCSR : public QObject {
         fillPages(wizard, subject, out.path());
         ModalScript script({enterPassPhrases("", kPassPhrase), pressButton(QMessageBox::Ok)});
         clickNext(wizard);
-        QCOMPARE(script.seen.mid(1), QStringList({TCertificateWizard::kRunFailedMessage}));
+        QCOMPARE(script.seen.mid(1), QStringList({ToolSteps::kGenerationFailedMessage}));
         QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden),
                  QStringList({"www.shop.test.key"}));
         QCOMPARE(wizard.currentPage(), 3);

@@ -4,6 +4,7 @@
 #include "uOpenSSLCommands.h"
 #include "uPasswordForm.h"
 #include "uPrepareIISForm.h"
+#include "uToolSteps.h"
 
 #include <QCheckBox>
 #include <QFileDialog>
@@ -466,7 +467,7 @@ class TestPrepareIIS : public QObject {
         wizard.memPasteCert->setPlainText("--");
         ModalScript script({pressButton(QMessageBox::Ok)});
         wizard.btnNext->click();
-        QCOMPARE(script.seen, QStringList{TfrmPrepareIIS::kInputIsOutputMessage.arg(key)});
+        QCOMPARE(script.seen, QStringList{ToolSteps::kInputIsOutputMessage.arg(key)});
         QCOMPARE(wizard.currentPage(), int(TfrmPrepareIIS::tsPasteCert));
         QCOMPARE(fileContent(key), before);
         QVERIFY(!QFile::exists(program.file("passnew.txt")));

@@ -3,6 +3,7 @@
 #include "uCertwrightCommon.h"
 #include "uPasswordForm.h"
 #include "uPrepareIndyIntrawebForm.h"
+#include "uToolSteps.h"
 
 #include <QCheckBox>
 #include <QFileDialog>
@@ -231,7 +232,7 @@ class TestPrepareIndyIntraweb : public QObject {
                 {enterPassPhrases("not the secret", "pem secret"), noteTextsAndPressOk(&texts)});
             wizard.btnNext->click();
             QCOMPARE(script.seen, (QStringList{kPassPhraseTitle, kShownRunFailure}));
-            QCOMPARE(texts.informative, TWizardFrame::kWrongPassPhraseExplanation);
+            QCOMPARE(texts.informative, ToolSteps::kWrongPassPhraseExplanation);
             QCOMPARE(wizard.currentPage(), int(Wizard::tsSelectPFX));
             QVERIFY(filesIn(work.path()).isEmpty());
         }
@@ -487,7 +488,7 @@ class TestPrepareIndyIntraweb : public QObject {
         }
         ModalScript script({pressButton(QMessageBox::Ok)});
         wizard.btnNext->click();
-        QCOMPARE(script.seen, QStringList{Wizard::kInputIsOutputMessage.arg(input)});
+        QCOMPARE(script.seen, QStringList{ToolSteps::kInputIsOutputMessage.arg(input)});
         QCOMPARE(wizard.currentPage(), int(pfxRoute ? Wizard::tsSelectPFX : Wizard::tsPasteCert));
         QCOMPARE(fileContent(input), before);
         QVERIFY(!QFile::exists(program.file("passnew.txt")));

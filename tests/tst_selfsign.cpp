@@ -2,6 +2,7 @@
 #include "TestSupport.h"
 #include "uCertwrightCommon.h"
 #include "uSelfSignForm.h"
+#include "uToolSteps.h"
 
 #include <QLocale>
 #include <QSpinBox>
@@ -199,7 +200,7 @@ class TestSelfSign : public QObject {
         wizard.edtDays->setText(term);
         ModalScript script({pressButton(QMessageBox::Ok)});
         clickNext(wizard);
-        QCOMPARE(script.seen, QStringList({TCertificateWizard::termMessage(term)}));
+        QCOMPARE(script.seen, QStringList({ToolSteps::termMessage(term)}));
         QCOMPARE(folderContent(out.path()), before);
         QCOMPARE(wizard.currentPage(), 3);
     }
@@ -217,7 +218,7 @@ class TestSelfSign : public QObject {
         fillPages(wizard, subject, out.path());
         ModalScript script({pressButton(QMessageBox::Ok)});
         clickNext(wizard);
-        QCOMPARE(script.seen, QStringList({TCertificateWizard::kRunFailedMessage}));
+        QCOMPARE(script.seen, QStringList({ToolSteps::kGenerationFailedMessage}));
         QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden),
                  QStringList({"www.shop.test.key"}));
         QCOMPARE(wizard.currentPage(), 3);

@@ -1,6 +1,6 @@
 #include "TestSupport.h"
 #include "uCertwrightCommon.h"
-#include "uPasswordForm.h"
+#include "uPassPhraseFolder.h"
 #include "uTerminationSignals.h"
 
 #include <QDeadlineTimer>

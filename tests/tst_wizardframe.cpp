@@ -3,6 +3,7 @@
 #include "uExternalApp.h"
 #include "uGenerateCSRForm.h"
 #include "uTerminationSignals.h"
+#include "uToolSteps.h"
 
 #include <QDir>
 #include <QFile>
@@ -32,7 +33,7 @@ struct WizardOnExportPage {
     }
 };
 
-// A two-page wizard whose first page runs the tool once to make `output`.
+// A two-page wizard whose first page runs the tool once to make `output`, as a step does.
 class OneRunWizard : public TWizardFrame {
   public:
     static inline const QString kFailure = QStringLiteral("The key could not be made.");
@@ -42,8 +43,12 @@ class OneRunWizard : public TWizardFrame {
         addPage("tsWork");
         addPage("tsDone");
         setNavigation({WizardPage{[this, output, kind] {
-                                      runTool(QStringLiteral("genrsa -out \"%1\" 512").arg(output),
-                                              true, output, kind, kFailure);
+                                      ToolSteps::ToolRunPlan run;
+                                      run.commandLine =
+                                          QStringLiteral("genrsa -out \"%1\" 512").arg(output);
+                                      run.output = output;
+                                      run.kind = kind;
+                                      ToolSteps::runJudged(run, kFailure);
                                       return 1;
                                   },
                                   kCloseWizard},

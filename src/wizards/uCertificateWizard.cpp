@@ -3,24 +3,17 @@
 #include "uAccessibility.h"
 #include "uCertwrightCommon.h"
 #include "uCountryTable.h"
-#include "uExportFolder.h"
-#include "uOutputReplacement.h"
-#include "uPasswordForm.h"
-#include "uRequestConfig.h"
 
 #include <QComboBox>
 #include <QDir>
-#include <QFile>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScopeGuard>
 #include <QTextEdit>
 #include <QVBoxLayout>
 
-#include <algorithm>
 #include <initializer_list>
 
 namespace {
@@ -46,43 +39,12 @@ const QStringList kCompletionLines = {
     QStringLiteral("The key has been saved to the file \"%1.key\""),
 };
 
-const QString kKeyExtension = QStringLiteral(".key");
-const QString kWildcard = QStringLiteral("wildcard");
-
 enum Page { StartPage, KeySizePage, LocalePage, OrganizationPage, FinishedPage };
 
 void requireFilled(std::initializer_list<const QLineEdit*> fields) {
     for (const QLineEdit* field : fields)
         if (field->text().isEmpty())
             throw PageError(TCertificateWizard::kPageIncompleteMessage);
-}
-
-// A domain names the output files, so it must not lead them out of the export folder; and
-// it names the host that the certificate serves, which clients match against its
-// subjectAltName.
-void checkDomain(const QString& domain) {
-    if (domain.contains(QLatin1Char('/')) || domain.contains(QLatin1Char('\\')) ||
-        domain == QLatin1String(".") || domain == QLatin1String(".."))
-        throw PageError(TCertificateWizard::kDomainPathMessage.arg(domain));
-    if (RequestConfig::subjectAltName(domain).isEmpty())
-        throw PageError(TCertificateWizard::kDomainNameMessage.arg(domain));
-}
-
-bool isWholeNumber(const QString& text) {
-    return !text.isEmpty() && std::all_of(text.begin(), text.end(), [](QChar c) {
-        return c >= QLatin1Char('0') && c <= QLatin1Char('9');
-    });
-}
-
-// The tool runs in the program folder, so a relative folder would mean one place to the tool
-// and another to this program; it is taken from the current directory, as the default is.
-QString exportFolderOf(const QString& typed) {
-    return withTrailingSeparator(QDir::current().absoluteFilePath(typed));
-}
-
-// Output files are named after the domain, with every "*" spelled out as a word.
-QString baseNameOf(const QString& domain) {
-    return QString(domain).replace(QLatin1Char('*'), kWildcard);
 }
 
 } // namespace
@@ -198,8 +160,8 @@ void TCertificateWizard::setUpNavigation() {
                          KeySizePage, cbCountry};
     table[OrganizationPage] = {[this] {
                                    requireFilled({edtDomainName, edtLegalName, edtExportPath});
-                                   generateFromPages();
-                                   listMadeFiles();
+                                   madeFiles->showMadeFiles(ToolSteps::generateCertificate(
+                                       *setup.step, valuesOfPages(), *this));
                                    return int(FinishedPage);
                                },
                                LocalePage, edtDomainName};
@@ -209,14 +171,6 @@ void TCertificateWizard::setUpNavigation() {
                            },
                            OrganizationPage, nullptr, true};
     setNavigation(table);
-}
-
-void TCertificateWizard::listMadeFiles() {
-    const QString folder = exportFolderOf(edtExportPath->text());
-    const QString stem = folder + baseNameOf(edtDomainName->text());
-    const QString output = stem + setup.outputExtension;
-    madeFiles->showMadeFiles(
-        {folder, {stem + kKeyExtension, output}, setup.offersRequestCopy ? output : QString()});
 }
 
 QString TCertificateWizard::keySize() const {
@@ -229,21 +183,6 @@ QString TCertificateWizard::keySize() const {
     return QStringLiteral("512");
 }
 
-QString TCertificateWizard::termMessage(const QString& term) {
-    return kTermMessage.arg(term, QString::number(kShortestTerm), QString::number(kLongestTerm));
-}
-
-// A term outside these bounds gives a certificate that is no use, or one that the tool
-// refuses after the key has been made.
-void TCertificateWizard::checkTerm(const QString& term) const {
-    if (!setup.hasTerm)
-        return;
-    bool isNumber = false;
-    const int days = term.toInt(&isNumber);
-    if (!isWholeNumber(term) || !isNumber || days < kShortestTerm || days > kLongestTerm)
-        throw PageError(termMessage(term));
-}
-
 QString TCertificateWizard::countryCode() const {
     return CountryTable::code(cbCountry->currentIndex());
 }
@@ -252,40 +191,16 @@ QString TCertificateWizard::completionText() const {
     return kCompletionLines.join(QLatin1Char('\n')).arg(edtDomainName->text());
 }
 
-void TCertificateWizard::generate(const CertificateValues& values) {
-    // Everything that can be refused is refused before the user is asked anything and before
-    // any file is touched.
-    const QString folder = exportFolderOf(values.exportFolder);
-    requirePrivateExportFolder(folder);
-    const QString base = baseNameOf(values.domain);
-    checkDomain(values.domain);
-    checkTerm(values.term);
-    const RequestConfigValues subject{values.keySize, values.countryCode, values.state,
-                                      values.city,    values.legalName,   values.domain,
-                                      values.email};
-    RequestConfig::checkValues(subject);
-    const QString keyCommand = keyCommandLine(folder, base, values);
-    const QString outputCommand = outputCommandLine(folder, base, values);
-    const QString keyFile = base + kKeyExtension;
-    const QString outputFile = base + setup.outputExtension;
-
-    QString passPhrase;
-    if (setup.asksPassPhrase)
-        passPhrase = TfrmPasswordDlg::ask(this, PassPhraseUse::CertificateRequest);
-    for (const QString& file : {keyFile, outputFile})
-        if (FileIsPresent(folder + file) && !askOverwrite(kOverwriteQuestion.arg(file)))
-            throw SilentAbort();
-
-    // The key and the second output were agreed to be replaced as a pair: a failure anywhere
-    // below brings both old files back.
-    replaceOutputs({folder + keyFile, folder + outputFile}, [&] {
-        RequestConfig::write(folder, subject);
-        if (setup.asksPassPhrase && passPhrase.isEmpty())
-            throw PageError(kNoPasswordMessage);
-        runTool(keyCommand, true, folder + keyFile, OutputKind::Key, kRunFailedMessage);
-        const auto removeConfig = qScopeGuard([&folder] { RequestConfig::remove(folder); });
-        runTool(outputCommand, false, folder + outputFile, setup.outputKind, kRunFailedMessage);
-    });
+ToolSteps::CertificateValues TCertificateWizard::valuesOfPages() const {
+    return {termField ? termField->text() : QString(),
+            edtEmail->text(),
+            keySize(),
+            countryCode(),
+            edtCity->text(),
+            edtState->text(),
+            edtDomainName->text(),
+            edtLegalName->text(),
+            edtExportPath->text()};
 }
 
 void TCertificateWizard::btnExportPathClick() {

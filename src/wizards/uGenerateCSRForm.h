@@ -9,16 +9,10 @@ class TfrmGenerateCSR : public TCertificateWizard {
   public:
     explicit TfrmGenerateCSR(QWidget* owner);
 
-    // Generates "<base>.key" and "<base>.csr" in the export folder; throws PageError or
-    // SilentAbort when it does not.
-    void GenerateRequest(const QString& email, const QString& keySize, const QString& countryCode,
-                         const QString& city, const QString& state, const QString& domain,
-                         const QString& legalName, const QString& exportFolder);
-
-  private:
-    void generateFromPages() override;
-    QString keyCommandLine(const QString& folder, const QString& base,
-                           const CertificateValues& values) const override;
-    QString outputCommandLine(const QString& folder, const QString& base,
-                              const CertificateValues& values) const override;
+    // Generates "<base>.key" and "<base>.csr" in the export folder and returns them; throws
+    // PageError or SilentAbort when it does not.
+    ToolSteps::MadeFiles GenerateRequest(const QString& email, const QString& keySize,
+                                         const QString& countryCode, const QString& city,
+                                         const QString& state, const QString& domain,
+                                         const QString& legalName, const QString& exportFolder);
 };

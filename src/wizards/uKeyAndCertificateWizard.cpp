@@ -1,7 +1,6 @@
 #include "uKeyAndCertificateWizard.h"
 
 #include "uCertwrightCommon.h"
-#include "uExportFolder.h"
 #include "uFreshFile.h"
 
 #include <QDateTime>
@@ -186,15 +185,9 @@ QString certificateSummary(const QSslCertificate& certificate) {
 TKeyAndCertificateWizard::TKeyAndCertificateWizard(QWidget* owner, const WizardLook& look)
     : TWizardFrame(owner, look) {}
 
-QString TKeyAndCertificateWizard::withExtension(const QString& path, const QString& extension) {
-    const int nameStart = path.lastIndexOf(QLatin1Char('/')) + 1;
-    const int dot = path.lastIndexOf(QLatin1Char('.'));
-    return (dot >= nameStart ? path.left(dot) : path) + extension;
-}
-
 QString TKeyAndCertificateWizard::siblingCertificate(const QString& keyFile) {
     for (const QString& extension : kCertificateExtensions) {
-        const QString candidate = withExtension(keyFile, extension);
+        const QString candidate = ToolSteps::withExtension(keyFile, extension);
         if (FileIsPresent(candidate))
             return candidate;
     }
@@ -224,10 +217,6 @@ QString TKeyAndCertificateWizard::folderOfFile(const QString& fileText) {
     if (fileText.isEmpty())
         return QString();
     return withTrailingSeparator(QFileInfo(fileText).absolutePath());
-}
-
-QString TKeyAndCertificateWizard::pathForTool(const QString& typed) {
-    return QDir::current().absoluteFilePath(typed);
 }
 
 void TKeyAndCertificateWizard::addKeyPage() {
@@ -290,14 +279,6 @@ void TKeyAndCertificateWizard::memPasteCertChange() {
     lblCertificateInfo->setVisible(single);
 }
 
-MadeFiles TKeyAndCertificateWizard::madeInExportFolder(const QString& exportText,
-                                                       const QStringList& names) {
-    MadeFiles made{withTrailingSeparator(pathForTool(exportText)), {}, {}};
-    for (const QString& name : names)
-        made.paths << made.folder + name;
-    return made;
-}
-
 void TKeyAndCertificateWizard::btnKeyFileClick() {
     runGuarded(this, [this] { chooseFileInto(kSelectKeySetup, edtKeyFile, edtExportPath); });
 }
@@ -349,21 +330,21 @@ void TKeyAndCertificateWizard::leaveKeyPage() {
         QString::fromUtf8(readSiblingCertificate(sibling)).replace(kLineEnd, QStringLiteral("\n")));
 }
 
-void TKeyAndCertificateWizard::leavePastePage() {
+ToolSteps::MadeFiles TKeyAndCertificateWizard::leavePastePage() {
     const QString text = certificateText(memPasteCert->toPlainText());
     if (!passesCertificateCheck(text))
         throw PageError(kCertificateMessage);
-    const KeyAndCertificate values{edtCommonName->text(), edtKeyFile->text(),
-                                   temporaryCertificatePath(edtExportPath->text()),
-                                   edtExportPath->text()};
+    const ToolSteps::KeyAndCertificateValues values{edtCommonName->text(), edtKeyFile->text(),
+                                                    temporaryCertificatePath(edtExportPath->text()),
+                                                    edtExportPath->text()};
     // Refuses a value that would break a command line, or a folder that others can change,
     // while nothing has been written yet.
-    commandLinesFor(values);
-    requirePrivateExportFolder(values.exportText);
-    refuseInputAmong(values.key, {values.certificateFile});
+    planFor(values);
+    ToolSteps::refuseInputAmong(values.keyFile, {values.certificateFile});
     writeTemporaryCertificate(values.certificateFile, text);
-    convert(values);
+    const ToolSteps::MadeFiles made = convert(values);
     QFile::remove(values.certificateFile);
+    return made;
 }
 
 void TKeyAndCertificateWizard::writeTemporaryCertificate(const QString& path, const QString& text) {
@@ -371,18 +352,6 @@ void TKeyAndCertificateWizard::writeTemporaryCertificate(const QString& path, co
     const int error = writeFreshFile(path, text.toUtf8());
     if (error != 0)
         throw PageError(kWriteFailure.arg(path, systemReason(error)));
-}
-
-void TKeyAndCertificateWizard::refuseInputAmong(const QString& input, const QStringList& written) {
-    const QString inputFile = QFileInfo(input).canonicalFilePath();
-    for (const QString& path : written)
-        if (FileIsPresent(path) && QFileInfo(path).canonicalFilePath() == inputFile)
-            throw PageError(kInputIsOutputMessage.arg(input));
-}
-
-void TKeyAndCertificateWizard::keepExistingOutputs(const QString& certificateFile) {
-    QFile::remove(certificateFile);
-    throw SilentAbort();
 }
 
 void TKeyAndCertificateWizard::showEvent(QShowEvent* event) {

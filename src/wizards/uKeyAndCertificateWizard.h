@@ -23,7 +23,7 @@ struct OpenFileSetup {
 // The base of the two wizards that turn an existing key and its pasted certificate into
 // server files (a .pfx for IIS, key.pem and cert.pem for Indy/IntraWeb). It owns the key page
 // and the paste page, their checks, the sibling certificate lookup and the temporary
-// certificate file; the wizard supplies its command lines and its conversion step.
+// certificate file; the wizard supplies its conversion step.
 class TKeyAndCertificateWizard : public TWizardFrame {
     Q_OBJECT
   public:
@@ -33,8 +33,6 @@ class TKeyAndCertificateWizard : public TWizardFrame {
     static inline const QString kCertificateMessage =
         QStringLiteral("Your cert must begin with \"-----BEGIN CERTIFICATE-----\" and end with "
                        "\"-----END CERTIFICATE-----\".");
-    static inline const QString kRunFailureMessage =
-        QStringLiteral("Error running process.  Make sure that your password is correct.");
     static inline const QString kFriendlyNameMessage =
         QStringLiteral("The common name \"%1\" holds the character \"%2\", which a certificate "
                        "bundle cannot carry. Please use other characters.");
@@ -46,9 +44,6 @@ class TKeyAndCertificateWizard : public TWizardFrame {
         QStringLiteral("The certificate file \"%1\" is larger than 1 MiB, so it is not a "
                        "certificate and was not put into the box. Please paste your certificate "
                        "here.");
-    static inline const QString kInputIsOutputMessage =
-        QStringLiteral("The file \"%1\" would be replaced by the files that are made from it. "
-                       "Please choose another folder for the exported files.");
     // The key page's label as it opens, and as it reads for a key made with OpenSSL.
     static inline const QString kOpenSSLKeyCaption =
         QStringLiteral("Please select your OpenSSL Key file:");
@@ -74,9 +69,6 @@ class TKeyAndCertificateWizard : public TWizardFrame {
     // What the certificate in memPasteCert says about itself, while it holds exactly one.
     QLabel* lblCertificateInfo = nullptr;
 
-    // The path with the extension of its file name (from the last full stop on) replaced by
-    // the given one, or with it appended when the name has none.
-    static QString withExtension(const QString& path, const QString& extension);
     // The certificate file beside a key file (".cer" before ".crt"), or empty when neither
     // exists.
     static QString siblingCertificate(const QString& keyFile);
@@ -88,10 +80,6 @@ class TKeyAndCertificateWizard : public TWizardFrame {
     static QString temporaryCertificatePath(const QString& exportText);
     // The folder of a file named in a field, ending in a separator; empty for an empty text.
     static QString folderOfFile(const QString& fileText);
-    // A typed path as the tool must receive it. The tool runs in the program folder, so a
-    // relative path is taken from the current directory, where this program's own checks
-    // read it.
-    static QString pathForTool(const QString& typed);
     // Refuses (PageError) a friendly name with a character that the bundle cannot hold.
     static void refuseNameTheBundleCannotCarry(const QString& name);
 
@@ -101,43 +89,26 @@ class TKeyAndCertificateWizard : public TWizardFrame {
     void memPasteCertChange();
 
   protected:
-    // The values of a conversion, taken from the fields when the paste page is left.
-    struct KeyAndCertificate {
-        QString name;
-        QString key;
-        QString certificateFile;
-        QString exportText;
-    };
-
     TKeyAndCertificateWizard(QWidget* owner, const WizardLook& look);
 
     // Add the key page and the paste page at the next free page index.
     void addKeyPage();
     void addPastePage();
 
-    // The work of leaving the key page and the paste page by Next.
+    // The work of leaving the key page and the paste page by Next; leaving the paste page
+    // returns what the conversion made.
     void leaveKeyPage();
-    void leavePastePage();
+    ToolSteps::MadeFiles leavePastePage();
 
-    // Every command line of the wizard's conversion; building them refuses a value that
-    // would break a command line, so the paste page asks for them before it writes anything.
-    virtual QStringList commandLinesFor(const KeyAndCertificate& values) const = 0;
-    // The wizard's conversion step (it throws to keep the paste page).
-    virtual void convert(const KeyAndCertificate& values) = 0;
+    // The plan of the wizard's conversion step; building it refuses what the step refuses, so
+    // the paste page asks for it before it writes anything.
+    virtual ToolSteps::StepPlan planFor(const ToolSteps::KeyAndCertificateValues& values) const = 0;
+    // The wizard's conversion step (it throws to keep the paste page); returns what it made.
+    virtual ToolSteps::MadeFiles convert(const ToolSteps::KeyAndCertificateValues& values) = 0;
 
     // Shows the open-file dialog; the chosen file goes into fileField and, when folderField
     // is empty, the file's folder into folderField. Cancelling changes nothing.
     void chooseFileInto(const OpenFileSetup& setup, QLineEdit* fileField, QLineEdit* folderField);
-
-    // Ends the step quietly when the user keeps the existing outputs: the page stays, nothing
-    // is made, and the temporary certificate file, written for runs that will not happen, goes.
-    [[noreturn]] static void keepExistingOutputs(const QString& certificateFile);
-
-    // The named files in the export folder as typed, as the finished page lists them.
-    static MadeFiles madeInExportFolder(const QString& exportText, const QStringList& names);
-    // Refuses (PageError) an input file that is one of the files the step writes or deletes:
-    // it would be gone before the tool reads it. Call it before anything is asked or touched.
-    static void refuseInputAmong(const QString& input, const QStringList& written);
 
     void showEvent(QShowEvent* event) override;
 

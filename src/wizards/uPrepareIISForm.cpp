@@ -1,13 +1,8 @@
 #include "uPrepareIISForm.h"
 
 #include "uCertwrightCommon.h"
-#include "uExportFolder.h"
-#include "uOpenSSLCommands.h"
-#include "uOutputReplacement.h"
-#include "uPasswordForm.h"
 
 #include <QCheckBox>
-#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QStackedWidget>
@@ -22,7 +17,6 @@ const QString kStartText = QStringLiteral(
     "certificate.  You can instead follow the certificate installation instruction wizard.\n\n"
     "Before continuing, you will need your SSL certificate.");
 const QString kBackCaption = QStringLiteral("< Back");
-const QString kOverwriteQuestion = QStringLiteral("Do you want to overwrite the %1 file?");
 
 } // namespace
 
@@ -112,10 +106,7 @@ TfrmPrepareIIS::TfrmPrepareIIS(QWidget* owner)
          },
          tsStart, edtKeyFile},
         {[this] {
-             leavePastePage();
-             const QString exportText = edtExportPath->text();
-             madeFiles->showMadeFiles(madeInExportFolder(
-                 exportText, {QFileInfo(pfxPath(edtKeyFile->text(), exportText)).fileName()}));
+             madeFiles->showMadeFiles(leavePastePage());
              return int(tsFinished);
          },
          tsSelectKey, memPasteCert},
@@ -131,33 +122,26 @@ void TfrmPrepareIIS::addLegacyPfxChoice() {
     setTabOrder(edtCommonName, cbLegacyPfx);
 }
 
-QString TfrmPrepareIIS::pfxPath(const QString& keyFile, const QString& exportFolder) {
-    return withTrailingSeparator(exportFolder) +
-           withExtension(QFileInfo(keyFile).fileName(), kPfxExtension);
+ToolSteps::KeyAndCertificateValues
+TfrmPrepareIIS::protectedAsChosen(ToolSteps::KeyAndCertificateValues values) const {
+    values.protection = cbLegacyPfx->isChecked() ? OpenSSLCommands::PfxProtection::OlderWindows
+                                                 : OpenSSLCommands::PfxProtection::Current;
+    return values;
 }
 
-QStringList TfrmPrepareIIS::commandLinesFor(const KeyAndCertificate& values) const {
-    return {OpenSSLCommands::exportPfx(
-        PassPhraseFolder(), pathForTool(values.key), pathForTool(values.certificateFile),
-        pathForTool(pfxPath(values.key, values.exportText)), values.name,
-        cbLegacyPfx->isChecked() ? OpenSSLCommands::PfxProtection::OlderWindows
-                                 : OpenSSLCommands::PfxProtection::Current)};
+ToolSteps::StepPlan
+TfrmPrepareIIS::planFor(const ToolSteps::KeyAndCertificateValues& values) const {
+    return ToolSteps::createPfxPlan(protectedAsChosen(values));
 }
 
-void TfrmPrepareIIS::convert(const KeyAndCertificate& values) {
-    CreatePfx(values.name, values.key, values.certificateFile, values.exportText);
+ToolSteps::MadeFiles TfrmPrepareIIS::convert(const ToolSteps::KeyAndCertificateValues& values) {
+    return CreatePfx(values.friendlyName, values.keyFile, values.certificateFile,
+                     values.exportText);
 }
 
-void TfrmPrepareIIS::CreatePfx(const QString& friendlyName, const QString& keyFile,
-                               const QString& certificateFile, const QString& exportText) {
-    requirePrivateExportFolder(exportText);
-    const QString pfx = pfxPath(keyFile, exportText);
-    const QString commandLine =
-        commandLinesFor({friendlyName, keyFile, certificateFile, exportText}).constFirst();
-    refuseInputAmong(keyFile, {pfx});
-    TfrmPasswordDlg::ask(this, PassPhraseUse::IISBundle);
-    if (FileIsPresent(pfx) && !askOverwrite(kOverwriteQuestion.arg(QFileInfo(pfx).fileName())))
-        keepExistingOutputs(certificateFile);
-    replaceOutputs(
-        {pfx}, [&] { runTool(commandLine, true, pfx, OutputKind::Bundle, kRunFailureMessage); });
+ToolSteps::MadeFiles TfrmPrepareIIS::CreatePfx(const QString& friendlyName, const QString& keyFile,
+                                               const QString& certificateFile,
+                                               const QString& exportText) {
+    return ToolSteps::createPfx(
+        protectedAsChosen({friendlyName, keyFile, certificateFile, exportText}), *this);
 }

@@ -14,7 +14,6 @@ class TfrmPrepareIIS : public TKeyAndCertificateWizard {
     enum Page { tsStart, tsSelectKey, tsPasteCert, tsFinished };
 
     static inline const QString kCaption = QStringLiteral("Certwright [Prepare Cert for IIS]");
-    static inline const QString kPfxExtension = QStringLiteral(".pfx");
     static inline const QString kLegacyPfxCaption =
         QStringLiteral("For Windows Server 2016 and older");
     // The installation steps on the finished page, one stored line each.
@@ -27,18 +26,19 @@ class TfrmPrepareIIS : public TKeyAndCertificateWizard {
     QCheckBox* cbLegacyPfx = nullptr;
     QTextEdit* memRootInstructions = nullptr;
 
-    // The .pfx file made from a key file: in the export folder, named after the key file.
-    static QString pfxPath(const QString& keyFile, const QString& exportFolder);
-
-    // Exports the key and the certificate file into the .pfx file; throws SilentAbort when the
-    // user cancels or keeps an existing .pfx file, PageError when the export fails.
-    void CreatePfx(const QString& friendlyName, const QString& keyFile,
-                   const QString& certificateFile, const QString& exportText);
+    // Exports the key and the certificate file into the .pfx file and returns it; throws
+    // SilentAbort when the user cancels or keeps an existing .pfx file, PageError when the
+    // export fails.
+    ToolSteps::MadeFiles CreatePfx(const QString& friendlyName, const QString& keyFile,
+                                   const QString& certificateFile, const QString& exportText);
 
   protected:
-    QStringList commandLinesFor(const KeyAndCertificate& values) const override;
-    void convert(const KeyAndCertificate& values) override;
+    ToolSteps::StepPlan planFor(const ToolSteps::KeyAndCertificateValues& values) const override;
+    ToolSteps::MadeFiles convert(const ToolSteps::KeyAndCertificateValues& values) override;
 
   private:
     void addLegacyPfxChoice();
+    // The values with the protection that cbLegacyPfx chooses.
+    ToolSteps::KeyAndCertificateValues
+    protectedAsChosen(ToolSteps::KeyAndCertificateValues values) const;
 };

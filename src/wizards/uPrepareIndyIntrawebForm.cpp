@@ -2,11 +2,6 @@
 
 #include "uAccessibility.h"
 #include "uCertwrightCommon.h"
-#include "uExportFolder.h"
-#include "uOpenSSLCommands.h"
-#include "uOutputReplacement.h"
-#include "uPassPhraseFiles.h"
-#include "uPasswordForm.h"
 
 #include <QFileInfo>
 #include <QLabel>
@@ -36,9 +31,6 @@ const QString kSelectPFXCaption = QStringLiteral("Please select the PFX file exp
 const QString kPFXExportCaption = QStringLiteral("Select a path for the exported files:");
 const QString kChoosePFXFile = QStringLiteral("Choose the PFX file");
 const QString kCertwrightKeyCaption = QStringLiteral("Please select your Certwright Key file:");
-const QString kOverwriteKeyQuestion = QStringLiteral("Do you want to overwrite the key.pem file?");
-const QString kOverwriteCertificateQuestion =
-    QStringLiteral("Do you want to overwrite the cert.pem file?");
 
 QRadioButton* makeRadioButton(QVBoxLayout* page, const char* name, const QString& caption) {
     auto* button = named(new QRadioButton(caption), name);
@@ -104,8 +96,7 @@ TfrmPrepareIndyIntraweb::TfrmPrepareIndyIntraweb(QWidget* owner)
          tsPrivateKeyType, rbPFXyes},
         {[] { return int(tsSelectPFX); }, tsNeedPSX, nullptr, false, memPFXInstructions},
         {[this] {
-             leavePFXPage();
-             listPemFiles(edtPFXExport->text());
+             madeFiles->showMadeFiles(leavePFXPage());
              return int(tsFinished);
          },
          tsNeedPSX, edtPFXFile},
@@ -115,8 +106,7 @@ TfrmPrepareIndyIntraweb::TfrmPrepareIndyIntraweb(QWidget* owner)
          },
          tsPrivateKeyType, edtKeyFile},
         {[this] {
-             leavePastePage();
-             listPemFiles(edtExportPath->text());
+             madeFiles->showMadeFiles(leavePastePage());
              return int(tsFinished);
          },
          tsSelectKey, memPasteCert},
@@ -196,79 +186,36 @@ int TfrmPrepareIndyIntraweb::leaveKeySourcePage() {
     return source == KeySource::IIS ? tsNeedPSX : tsSelectKey;
 }
 
-void TfrmPrepareIndyIntraweb::leavePFXPage() {
+ToolSteps::MadeFiles TfrmPrepareIndyIntraweb::leavePFXPage() {
     const QString pfxFile = edtPFXFile->text();
     const QString exportPath = edtPFXExport->text();
     const bool complete = !pfxFile.isEmpty() && FileIsPresent(pfxFile) && !exportPath.isEmpty() &&
                           QFileInfo(exportPath).isDir();
     if (!complete)
         throw PageError(kPFXPageMessage);
-    ExtractFromPfx(pfxFile, exportPath);
+    return ExtractFromPfx(pfxFile, exportPath);
 }
 
-void TfrmPrepareIndyIntraweb::listPemFiles(const QString& exportText) {
-    madeFiles->showMadeFiles(madeInExportFolder(exportText, {kKeyFileName, kCertificateFileName}));
+ToolSteps::MadeFiles TfrmPrepareIndyIntraweb::ExtractFromPfx(const QString& pfxFile,
+                                                             const QString& exportText) {
+    return ToolSteps::extractFromPfx({pfxFile, exportText}, *this);
 }
 
-bool TfrmPrepareIndyIntraweb::mayReplaceOutputs(const QString& folder) {
-    return (!FileIsPresent(folder + kKeyFileName) || askOverwrite(kOverwriteKeyQuestion)) &&
-           (!FileIsPresent(folder + kCertificateFileName) ||
-            askOverwrite(kOverwriteCertificateQuestion));
+ToolSteps::StepPlan
+TfrmPrepareIndyIntraweb::planFor(const ToolSteps::KeyAndCertificateValues& values) const {
+    return ToolSteps::convertKeyAndCertPlan(values);
 }
 
-void TfrmPrepareIndyIntraweb::ExtractFromPfx(const QString& pfxFile, const QString& exportText) {
-    requirePrivateExportFolder(exportText);
-    const QString folder = withTrailingSeparator(pathForTool(exportText));
-    const QString pfx = pathForTool(pfxFile);
-    const QString keyRun = OpenSSLCommands::extractKeyFromPfx(PassPhraseFolder(), pfx, folder);
-    const QString certificateRun =
-        OpenSSLCommands::extractCertificateFromPfx(PassPhraseFolder(), pfx, folder);
-    refuseInputAmong(pfxFile, {folder + kKeyFileName, folder + kCertificateFileName});
-    TfrmPasswordDlg::ask(this, PassPhraseUse::IndyFromPfx);
-    if (!mayReplaceOutputs(folder))
-        throw SilentAbort();
-    replaceOutputs({folder + kKeyFileName, folder + kCertificateFileName}, [&] {
-        runToolWithLegacyRetry(keyRun, true, folder + kKeyFileName, OutputKind::Key,
-                               kRunFailureMessage);
-        runToolWithLegacyRetry(certificateRun, true, folder + kCertificateFileName,
-                               OutputKind::Certificate, kRunFailureMessage);
-    });
+ToolSteps::MadeFiles
+TfrmPrepareIndyIntraweb::convert(const ToolSteps::KeyAndCertificateValues& values) {
+    return ConvertKeyAndCert(values.friendlyName, values.keyFile, values.certificateFile,
+                             values.exportText);
 }
 
-QStringList TfrmPrepareIndyIntraweb::commandLinesFor(const KeyAndCertificate& values) const {
-    const QString prog = PassPhraseFolder();
-    const QString folder = withTrailingSeparator(pathForTool(values.exportText));
-    return {OpenSSLCommands::exportTemporaryBundle(prog, pathForTool(values.key),
-                                                   pathForTool(values.certificateFile), folder,
-                                                   values.name),
-            OpenSSLCommands::extractKeyFromTemporaryBundle(prog, folder),
-            OpenSSLCommands::extractCertificateFromTemporaryBundle(prog, folder)};
-}
-
-void TfrmPrepareIndyIntraweb::convert(const KeyAndCertificate& values) {
-    ConvertKeyAndCert(values.name, values.key, values.certificateFile, values.exportText);
-}
-
-void TfrmPrepareIndyIntraweb::ConvertKeyAndCert(const QString& friendlyName, const QString& keyFile,
-                                                const QString& certificateFile,
-                                                const QString& exportText) {
-    requirePrivateExportFolder(exportText);
-    const QString folder = withTrailingSeparator(pathForTool(exportText));
-    const QStringList runs = commandLinesFor({friendlyName, keyFile, certificateFile, exportText});
-    const QString keyPem = folder + kKeyFileName;
-    const QString certPem = folder + kCertificateFileName;
-    const QString bundle = folder + kBundleFileName;
-    refuseInputAmong(keyFile, {keyPem, certPem, bundle});
-    TfrmPasswordDlg::ask(this, PassPhraseUse::IndyFromKey);
-    if (!mayReplaceOutputs(folder))
-        keepExistingOutputs(certificateFile);
-    // A bundle left by an earlier conversion is moved aside with the outputs: it would pass
-    // for the output of a failed bundle run.
-    replaceOutputs({keyPem, certPem, bundle}, [&] {
-        runTool(runs.at(0), true, bundle, OutputKind::Bundle, kRunFailureMessage);
-        // Both files hold the new pass phrase from here on, so the bundle written under it opens.
-        copyNewPassPhraseOverCurrent();
-        runTool(runs.at(1), true, keyPem, OutputKind::Key, kRunFailureMessage);
-        runTool(runs.at(2), true, certPem, OutputKind::Certificate, kRunFailureMessage);
-    });
+ToolSteps::MadeFiles TfrmPrepareIndyIntraweb::ConvertKeyAndCert(const QString& friendlyName,
+                                                                const QString& keyFile,
+                                                                const QString& certificateFile,
+                                                                const QString& exportText) {
+    return ToolSteps::convertKeyAndCert({friendlyName, keyFile, certificateFile, exportText},
+                                        *this);
 }

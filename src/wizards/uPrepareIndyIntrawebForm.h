@@ -31,9 +31,6 @@ class TfrmPrepareIndyIntraweb : public TKeyAndCertificateWizard {
     static inline const QString kPFXPageMessage =
         QStringLiteral("Please make sure that both a PFX file and an output path are selected "
                        "before continuing.");
-    static inline const QString kKeyFileName = QStringLiteral("key.pem");
-    static inline const QString kCertificateFileName = QStringLiteral("cert.pem");
-    static inline const QString kBundleFileName = QStringLiteral("__tmp.p12");
     static inline const OpenFileSetup kSelectPFXSetup{
         "dlgPFX",
         QStringLiteral("Select a Pfx File"),
@@ -63,20 +60,22 @@ class TfrmPrepareIndyIntraweb : public TKeyAndCertificateWizard {
 
     KeySource keySource() const { return source; }
 
-    // Extracts key.pem and cert.pem from a .pfx file into the export folder.
-    void ExtractFromPfx(const QString& pfxFile, const QString& exportText);
+    // Extracts key.pem and cert.pem from a .pfx file into the export folder and returns them.
+    ToolSteps::MadeFiles ExtractFromPfx(const QString& pfxFile, const QString& exportText);
     // Packs the key and the certificate file into a temporary bundle and extracts key.pem and
-    // cert.pem from it; throws SilentAbort when the user cancels or keeps existing files.
-    void ConvertKeyAndCert(const QString& friendlyName, const QString& keyFile,
-                           const QString& certificateFile, const QString& exportText);
+    // cert.pem from it, and returns them; throws SilentAbort when the user cancels or keeps
+    // existing files.
+    ToolSteps::MadeFiles ConvertKeyAndCert(const QString& friendlyName, const QString& keyFile,
+                                           const QString& certificateFile,
+                                           const QString& exportText);
 
   public slots:
     void btnSelectPFXClick();
     void btnPFXExportClick();
 
   protected:
-    QStringList commandLinesFor(const KeyAndCertificate& values) const override;
-    void convert(const KeyAndCertificate& values) override;
+    ToolSteps::StepPlan planFor(const ToolSteps::KeyAndCertificateValues& values) const override;
+    ToolSteps::MadeFiles convert(const ToolSteps::KeyAndCertificateValues& values) override;
 
   private:
     KeySource source = KeySource::Certwright;
@@ -84,10 +83,5 @@ class TfrmPrepareIndyIntraweb : public TKeyAndCertificateWizard {
     void addStartPages();
     void addPFXPages();
     int leaveKeySourcePage();
-    void leavePFXPage();
-    // Lists key.pem and cert.pem of the export folder on the finished page.
-    void listPemFiles(const QString& exportText);
-    // Asks before key.pem and cert.pem in the folder are replaced; false when the user
-    // keeps them. Deletes nothing.
-    bool mayReplaceOutputs(const QString& folder);
+    ToolSteps::MadeFiles leavePFXPage();
 };

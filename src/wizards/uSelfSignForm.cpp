@@ -1,7 +1,5 @@
 #include "uSelfSignForm.h"
 
-#include "uOpenSSLCommands.h"
-
 #include <QGridLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -21,10 +19,7 @@ const CertificateWizardSetup kSetup{
                    "certificate by any browser."),
     {QStringLiteral("Your Certificate Request has been generated."), QString(),
      QStringLiteral("Your certificate may now be installed in a web server.")},
-    QStringLiteral(".cer"),
-    OutputKind::Certificate,
-    false,
-    true,
+    &ToolSteps::kSelfSignedStep,
 };
 
 const QString kTermLabel = QStringLiteral("Term:");
@@ -42,7 +37,7 @@ TfrmSelfSign::TfrmSelfSign(QWidget* owner) : TCertificateWizard(owner, kSetup) {
     edtDays->setFixedWidth(kTermFieldWidth);
     udDays = new QSpinBox;
     udDays->setObjectName(QStringLiteral("udDays"));
-    udDays->setRange(kShortestTerm, kLongestTerm);
+    udDays->setRange(ToolSteps::kShortestTerm, ToolSteps::kLongestTerm);
     udDays->setValue(kDefaultTerm);
     udDays->setFixedWidth(kUpDownWidth);
     // The term is typed into edtDays; the spin box's own text stays out of reach.
@@ -57,6 +52,7 @@ TfrmSelfSign::TfrmSelfSign(QWidget* owner) : TCertificateWizard(owner, kSetup) {
     setTabOrder(rb4096, edtDays);
     setTabOrder(edtDays, udDays);
     setTabOrder(udDays, edtEmail);
+    termField = edtDays;
 
     // The tool takes the term as plain digits, so the position is written without any
     // thousands separator.
@@ -67,7 +63,7 @@ TfrmSelfSign::TfrmSelfSign(QWidget* owner) : TCertificateWizard(owner, kSetup) {
     connect(edtDays, &QLineEdit::textEdited, udDays, [this](const QString& text) {
         bool isNumber = false;
         const int days = text.toInt(&isNumber);
-        if (isNumber && days >= kShortestTerm && days <= kLongestTerm) {
+        if (isNumber && days >= ToolSteps::kShortestTerm && days <= ToolSteps::kLongestTerm) {
             const QSignalBlocker blocker(udDays);
             udDays->setValue(days);
         }
@@ -87,26 +83,12 @@ bool TfrmSelfSign::eventFilter(QObject* watched, QEvent* event) {
     return TCertificateWizard::eventFilter(watched, event);
 }
 
-void TfrmSelfSign::GenerateSelfSigned(const QString& term, const QString& email,
-                                      const QString& keySize, const QString& countryCode,
-                                      const QString& city, const QString& state,
-                                      const QString& domain, const QString& legalName,
-                                      const QString& exportFolder) {
-    generate({term, email, keySize, countryCode, city, state, domain, legalName, exportFolder});
-}
-
-void TfrmSelfSign::generateFromPages() {
-    GenerateSelfSigned(edtDays->text(), edtEmail->text(), keySize(), countryCode(), edtCity->text(),
-                       edtState->text(), edtDomainName->text(), edtLegalName->text(),
-                       edtExportPath->text());
-}
-
-QString TfrmSelfSign::keyCommandLine(const QString& folder, const QString& base,
-                                     const CertificateValues& values) const {
-    return OpenSSLCommands::makePlainKey(folder, base, values.keySize);
-}
-
-QString TfrmSelfSign::outputCommandLine(const QString& folder, const QString& base,
-                                        const CertificateValues& values) const {
-    return OpenSSLCommands::makeSelfSignedCertificate(folder, base, values.term);
+ToolSteps::MadeFiles
+TfrmSelfSign::GenerateSelfSigned(const QString& term, const QString& email, const QString& keySize,
+                                 const QString& countryCode, const QString& city,
+                                 const QString& state, const QString& domain,
+                                 const QString& legalName, const QString& exportFolder) {
+    return ToolSteps::generateCertificate(
+        ToolSteps::kSelfSignedStep,
+        {term, email, keySize, countryCode, city, state, domain, legalName, exportFolder}, *this);
 }

@@ -17,20 +17,14 @@ class TfrmSelfSign : public TCertificateWizard {
     // Steps the term in edtDays by one day; only its arrows show.
     QSpinBox* udDays = nullptr;
 
-    // Generates "<base>.key" and "<base>.cer" in the export folder; throws PageError or
-    // SilentAbort when it does not.
-    void GenerateSelfSigned(const QString& term, const QString& email, const QString& keySize,
-                            const QString& countryCode, const QString& city, const QString& state,
-                            const QString& domain, const QString& legalName,
-                            const QString& exportFolder);
+    // Generates "<base>.key" and "<base>.cer" in the export folder and returns them; throws
+    // PageError or SilentAbort when it does not.
+    ToolSteps::MadeFiles GenerateSelfSigned(const QString& term, const QString& email,
+                                            const QString& keySize, const QString& countryCode,
+                                            const QString& city, const QString& state,
+                                            const QString& domain, const QString& legalName,
+                                            const QString& exportFolder);
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
-
-  private:
-    void generateFromPages() override;
-    QString keyCommandLine(const QString& folder, const QString& base,
-                           const CertificateValues& values) const override;
-    QString outputCommandLine(const QString& folder, const QString& base,
-                              const CertificateValues& values) const override;
 };

@@ -3,7 +3,7 @@
 #include "uAccessibility.h"
 #include "uCertwrightCommon.h"
 #include "uInstructionPrinting.h"
-#include "uOpenSSLCommands.h"
+#include "uPasswordForm.h"
 
 #include <QClipboard>
 #include <QDialogButtonBox>
@@ -28,7 +28,6 @@
 #include <QVBoxLayout>
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -45,104 +44,6 @@ const QString kPrintErrorCaption = QStringLiteral("Error");
 const QString kFolderChooserCaption = QStringLiteral("Select a folder");
 const QString kBrowseCaption = QStringLiteral("...");
 const QString kFolderNotCreatedMessage = QStringLiteral("Cannot create the folder \"%1\"");
-
-// What the tool writes when a run fails for a reason that a user can put right, most telling
-// first: a wrong pass phrase also makes the key unreadable.
-struct KnownFailure {
-    QStringList signs;
-    QString explanation;
-};
-
-const KnownFailure kKnownFailures[] = {
-    {{QStringLiteral("key values mismatch")}, TWizardFrame::kKeyMismatchExplanation},
-    {{QStringLiteral("Mac verify error"), QStringLiteral("bad decrypt"),
-      QStringLiteral("maybe wrong password")},
-     TWizardFrame::kWrongPassPhraseExplanation},
-    {{QStringLiteral("Type=PKCS12"), QStringLiteral("asn1_d2i_read_bio"),
-      QStringLiteral("ASN1_get_object")},
-     TWizardFrame::kNotPkcs12Explanation},
-    {{QStringLiteral("Could not read private key"), QStringLiteral("unable to load private key"),
-      QStringLiteral("DECODER routines")},
-     TWizardFrame::kNotPrivateKeyExplanation},
-    {{QStringLiteral("Could not read any certificates"),
-      QStringLiteral("unable to load certificate")},
-     TWizardFrame::kNotCertificateExplanation},
-};
-
-QString nounOf(OutputKind kind) {
-    switch (kind) {
-    case OutputKind::Key:
-        return TWizardFrame::kKeyNoun;
-    case OutputKind::Request:
-        return TWizardFrame::kRequestNoun;
-    case OutputKind::Certificate:
-        return TWizardFrame::kCertificateNoun;
-    case OutputKind::Bundle:
-        break;
-    }
-    return TWizardFrame::kBundleNoun;
-}
-
-// How the run ended, when that alone says why it failed.
-QString endingOf(const OpenSSLCommands::ToolRun& run, OutputKind kind) {
-    switch (run.end) {
-    case RunEnd::TimeLimit:
-        return TWizardFrame::kTimeLimitExplanation.arg(TExternalApp::kTimeLimitMs / 1000);
-    case RunEnd::Signalled:
-        return TWizardFrame::kSignalExplanation.arg(
-            QString::fromLocal8Bit(::strsignal(run.endSignal)));
-    case RunEnd::Exited:
-        if (run.exitCode != 0)
-            return TWizardFrame::kExitStatusExplanation.arg(run.exitCode);
-        return TWizardFrame::kIncompleteOutputExplanation.arg(nounOf(kind));
-    case RunEnd::NotStarted:
-    case RunEnd::Stopped:
-        break;
-    }
-    return QString();
-}
-
-QString explanationOf(const OpenSSLCommands::ToolRun& run, OutputKind kind) {
-    if (!run.startError.isEmpty())
-        return TWizardFrame::kToolNotStartedExplanation;
-    const QString output = QString::fromLocal8Bit(run.output);
-    for (const KnownFailure& failure : kKnownFailures)
-        for (const QString& sign : failure.signs)
-            if (output.contains(sign, Qt::CaseInsensitive))
-                return failure.explanation;
-    return endingOf(run, kind);
-}
-
-// The tool lacks an algorithm: in a PKCS#12 file, one that only its legacy provider has.
-bool saysAlgorithmUnsupported(const OpenSSLCommands::ToolRun& run) {
-    for (const QByteArray& line : run.output.split('\n'))
-        if (line.contains("digital envelope routines") && line.contains(":unsupported:"))
-            return true;
-    return false;
-}
-
-bool madeItsOutput(const OpenSSLCommands::ToolRun& run, const QString& outputPath,
-                   OutputKind kind) {
-    return run.end == RunEnd::Exited && run.exitCode == 0 && outputIsComplete(outputPath, kind);
-}
-
-// Whatever stands at the output's name goes, also a link or a FIFO that is no file of ours;
-// unlinking never follows a link and leaves a folder alone.
-void removeFailedOutput(const QString& outputPath) {
-    ::unlink(QFile::encodeName(outputPath).constData());
-}
-
-// The pass phrases travel in files, so neither the command line nor the output holds one.
-QString detailsOf(const OpenSSLCommands::ToolRun& run) {
-    QString said;
-    if (!run.startError.isEmpty())
-        said = TWizardFrame::kToolNotStartedDetails.arg(run.startError);
-    else
-        said = TWizardFrame::kToolOutputDetails.arg(
-            run.output.isEmpty() ? TWizardFrame::kNoToolOutput
-                                 : QString::fromLocal8Bit(run.output).trimmed());
-    return TWizardFrame::kRunDetails.arg(run.program, run.commandLine, said);
-}
 
 // A 16 by 16 printer drawn in code, so that the program carries no picture file for it.
 QIcon printerIcon() {
@@ -281,7 +182,7 @@ TMadeFilesPanel::TMadeFilesPanel() {
     connect(btnCopyRequest, &QPushButton::clicked, this, &TMadeFilesPanel::btnCopyRequestClick);
 }
 
-void TMadeFilesPanel::showMadeFiles(const MadeFiles& made) {
+void TMadeFilesPanel::showMadeFiles(const ToolSteps::MadeFiles& made) {
     shown = made;
     QStringList lines{kHeading};
     for (const QString& path : made.paths)
@@ -460,42 +361,13 @@ void TWizardFrame::chooseFolder(QLineEdit* field, const QString& defaultStart) {
         field->setText(chosen);
 }
 
-bool TWizardFrame::askOverwrite(const QString& question) {
+QString TWizardFrame::askPassPhrases(PassPhraseUse use) {
+    return TfrmPasswordDlg::ask(this, use);
+}
+
+bool TWizardFrame::mayReplace(const QString& question) {
     return QMessageBox::question(this, kOverwriteCaption, question,
                                  QMessageBox::Yes | QMessageBox::No) != QMessageBox::No;
-}
-
-void TWizardFrame::runTool(const QString& commandLine, bool followDebugSwitch,
-                           const QString& outputPath, OutputKind kind,
-                           const QString& failureMessage) {
-    runJudged(commandLine, followDebugSwitch, outputPath, kind, failureMessage, false);
-}
-
-void TWizardFrame::runToolWithLegacyRetry(const QString& commandLine, bool followDebugSwitch,
-                                          const QString& outputPath, OutputKind kind,
-                                          const QString& failureMessage) {
-    runJudged(commandLine, followDebugSwitch, outputPath, kind, failureMessage, true);
-}
-
-void TWizardFrame::runJudged(const QString& commandLine, bool followDebugSwitch,
-                             const QString& outputPath, OutputKind kind,
-                             const QString& failureMessage, bool legacyRetry) {
-    const bool shown = followDebugSwitch && DebugMode;
-    OpenSSLCommands::ToolRun run = OpenSSLCommands::runOpenSSLTool(commandLine, shown);
-    if (madeItsOutput(run, outputPath, kind))
-        return;
-    if (legacyRetry && run.end == RunEnd::Exited && saysAlgorithmUnsupported(run)) {
-        removeFailedOutput(outputPath);
-        run = OpenSSLCommands::runOpenSSLTool(OpenSSLCommands::withLegacyAlgorithms(commandLine),
-                                              shown);
-        if (madeItsOutput(run, outputPath, kind))
-            return;
-    }
-    removeFailedOutput(outputPath);
-    // The program is closing: nothing more is shown.
-    if (run.end == RunEnd::Stopped)
-        throw SilentAbort();
-    throw PageError(failureMessage, explanationOf(run, kind), detailsOf(run));
 }
 
 void TWizardFrame::resetCaptions() {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "uOutputCheck.h"
+#include "uToolSteps.h"
 
 #include <QDialog>
 #include <QString>
@@ -45,13 +45,6 @@ struct WizardLook {
     QString nextCaption = QStringLiteral("Next >"); // "Finish" in the single-page guides
 };
 
-// The files that a wizard's step made, as its finished page lists them.
-struct MadeFiles {
-    QString folder;    // the export folder, absolute, ending in a separator
-    QStringList paths; // every file that the step makes, absolute, in the order listed
-    QString request;   // the file whose text Copy Request copies; empty: no such button
-};
-
 // Below a finished page's instruction box: the full paths of the files that the step made,
 // "Open Folder" for the export folder and, where there is a request, "Copy Request".
 class TMadeFilesPanel : public QWidget {
@@ -78,20 +71,20 @@ class TMadeFilesPanel : public QWidget {
     QPushButton* btnCopyRequest = nullptr;
 
     // Lists those of the made files that are present now.
-    void showMadeFiles(const MadeFiles& made);
+    void showMadeFiles(const ToolSteps::MadeFiles& made);
 
   public slots:
     void btnOpenFolderClick();
     void btnCopyRequestClick();
 
   private:
-    MadeFiles shown;
+    ToolSteps::MadeFiles shown;
 };
 
 // The window that every wizard builds on: a stack of pages without tabs above a button bar,
-// the navigation protocol, and the shared steps (overwrite question, folder chooser, tool
-// run, instruction printing).
-class TWizardFrame : public QDialog {
+// the navigation protocol, the folder chooser, instruction printing, and the user of the
+// wizard's step (the pass-phrase dialog and the overwrite question).
+class TWizardFrame : public QDialog, public ToolSteps::StepUser {
     Q_OBJECT
   public:
     static constexpr int kCloseWizard = -1;
@@ -108,42 +101,6 @@ class TWizardFrame : public QDialog {
     // The accessible name of every instruction box.
     static inline const QString kInstructionBoxName = QStringLiteral("Instructions");
 
-    // What a failed run's box says below its message when the tool's output says plainly
-    // what went wrong.
-    static inline const QString kKeyMismatchExplanation =
-        QStringLiteral("The certificate does not belong to the key: it was issued for another "
-                       "key. Use the certificate that was issued for this key.");
-    static inline const QString kWrongPassPhraseExplanation =
-        QStringLiteral("The pass phrase is wrong: the file does not open with the current "
-                       "password that was typed.");
-    static inline const QString kNotPkcs12Explanation =
-        QStringLiteral("The file is not a PKCS#12 file (.pfx or .p12).");
-    static inline const QString kNotPrivateKeyExplanation =
-        QStringLiteral("The key file is not a private key that the tool can read.");
-    static inline const QString kNotCertificateExplanation =
-        QStringLiteral("The certificate text is not a certificate that the tool can read.");
-    static inline const QString kToolNotStartedExplanation =
-        QStringLiteral("The OpenSSL tool could not be started.");
-    static inline const QString kExitStatusExplanation =
-        QStringLiteral("The tool ended with status %1.");
-    static inline const QString kTimeLimitExplanation =
-        QStringLiteral("The tool was stopped after %1 seconds.");
-    static inline const QString kSignalExplanation =
-        QStringLiteral("The tool was ended by a signal (%1).");
-    static inline const QString kIncompleteOutputExplanation =
-        QStringLiteral("The tool's output is not a complete %1.");
-    static inline const QString kKeyNoun = QStringLiteral("private key");
-    static inline const QString kRequestNoun = QStringLiteral("certificate request");
-    static inline const QString kCertificateNoun = QStringLiteral("certificate");
-    static inline const QString kBundleNoun = QStringLiteral("PKCS#12 file");
-    // The details of a failed run, which the user can open: the command line and what the tool
-    // wrote, or why it could not be started.
-    static inline const QString kRunDetails = QStringLiteral("Command line:\n%1 %2\n\n%3");
-    static inline const QString kToolOutputDetails = QStringLiteral("Output of the tool:\n%1");
-    static inline const QString kNoToolOutput = QStringLiteral("(none)");
-    static inline const QString kToolNotStartedDetails =
-        QStringLiteral("The tool could not be started: %1");
-
     QStackedWidget* pcWizard = nullptr;
     QPushButton* btnPrevious = nullptr;
     QPushButton* btnNext = nullptr;
@@ -155,6 +112,11 @@ class TWizardFrame : public QDialog {
     QPrinter* printer() const { return dlgPrintPrinter; }
 
     int currentPage() const;
+
+    // The pass-phrase dialog of the use, with this window as its owner.
+    QString askPassPhrases(PassPhraseUse use) override;
+    // The overwrite question with Yes and No; true unless the user answers No.
+    bool mayReplace(const QString& question) override;
 
   public slots:
     void btnNextClick();
@@ -196,24 +158,6 @@ class TWizardFrame : public QDialog {
     // when that is empty, in defaultStart, and puts the chosen folder into the field.
     void chooseFolder(QLineEdit* field, const QString& defaultStart);
 
-    // The overwrite question with Yes and No; true unless the user answers No.
-    bool askOverwrite(const QString& question);
-    // Runs the tool with one command line; followDebugSwitch false keeps the run hidden.
-    // The run made its output when the tool ended by itself with status 0 and left a complete
-    // output of the kind at outputPath. A run that did not has its output deleted and ends the
-    // step with PageError(failureMessage), which also says why the run failed, where the
-    // tool's output or its ending makes it plain, and holds the command line and the tool's
-    // output as details; a run that the program ended because it is closing ends the step
-    // with SilentAbort.
-    void runTool(const QString& commandLine, bool followDebugSwitch, const QString& outputPath,
-                 OutputKind kind, const QString& failureMessage);
-    // The same for a run that reads a PKCS#12 file: when the tool says that it lacks an
-    // algorithm that the file uses, the run is made once more with the tool's legacy
-    // algorithms, and that run decides.
-    void runToolWithLegacyRetry(const QString& commandLine, bool followDebugSwitch,
-                                const QString& outputPath, OutputKind kind,
-                                const QString& failureMessage);
-
     void keyPressEvent(QKeyEvent* event) override;
 
   private:
@@ -221,8 +165,6 @@ class TWizardFrame : public QDialog {
     QString backCaption;
     QPrinter* dlgPrintPrinter = nullptr;
     void resetCaptions();
-    void runJudged(const QString& commandLine, bool followDebugSwitch, const QString& outputPath,
-                   OutputKind kind, const QString& failureMessage, bool legacyRetry);
 };
 
 // Keeps the confirm button of a non-native file dialog usable, with the mouse as with Enter,

@@ -1,0 +1,404 @@
+#include "uToolSteps.h"
+
+#include "uCertwrightCommon.h"
+#include "uExportFolder.h"
+#include "uOutputReplacement.h"
+#include "uPassPhraseFolder.h"
+#include "uRequestConfig.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QScopeGuard>
+
+#include <algorithm>
+#include <cstring>
+#include <unistd.h>
+
+namespace ToolSteps {
+
+namespace {
+
+const QString kKeyExtension = QStringLiteral(".key");
+const QString kWildcard = QStringLiteral("wildcard");
+
+// What the tool writes when a run fails for a reason that a user can put right, most telling
+// first: a wrong pass phrase also makes the key unreadable.
+struct KnownFailure {
+    QStringList signs;
+    QString explanation;
+};
+
+const KnownFailure kKnownFailures[] = {
+    {{QStringLiteral("key values mismatch")}, kKeyMismatchExplanation},
+    {{QStringLiteral("Mac verify error"), QStringLiteral("bad decrypt"),
+      QStringLiteral("maybe wrong password")},
+     kWrongPassPhraseExplanation},
+    {{QStringLiteral("Type=PKCS12"), QStringLiteral("asn1_d2i_read_bio"),
+      QStringLiteral("ASN1_get_object")},
+     kNotPkcs12Explanation},
+    {{QStringLiteral("Could not read private key"), QStringLiteral("unable to load private key"),
+      QStringLiteral("DECODER routines")},
+     kNotPrivateKeyExplanation},
+    {{QStringLiteral("Could not read any certificates"),
+      QStringLiteral("unable to load certificate")},
+     kNotCertificateExplanation},
+};
+
+QString nounOf(OutputKind kind) {
+    switch (kind) {
+    case OutputKind::Key:
+        return kKeyNoun;
+    case OutputKind::Request:
+        return kRequestNoun;
+    case OutputKind::Certificate:
+        return kCertificateNoun;
+    case OutputKind::Bundle:
+        break;
+    }
+    return kBundleNoun;
+}
+
+// How the run ended, when that alone says why it failed.
+QString endingOf(const OpenSSLCommands::ToolRun& run, OutputKind kind) {
+    switch (run.end) {
+    case RunEnd::TimeLimit:
+        return kTimeLimitExplanation.arg(TExternalApp::kTimeLimitMs / 1000);
+    case RunEnd::Signalled:
+        return kSignalExplanation.arg(QString::fromLocal8Bit(::strsignal(run.endSignal)));
+    case RunEnd::Exited:
+        if (run.exitCode != 0)
+            return kExitStatusExplanation.arg(run.exitCode);
+        return kIncompleteOutputExplanation.arg(nounOf(kind));
+    case RunEnd::NotStarted:
+    case RunEnd::Stopped:
+        break;
+    }
+    return QString();
+}
+
+QString explanationOf(const OpenSSLCommands::ToolRun& run, OutputKind kind) {
+    if (!run.startError.isEmpty())
+        return kToolNotStartedExplanation;
+    const QString output = QString::fromLocal8Bit(run.output);
+    for (const KnownFailure& failure : kKnownFailures)
+        for (const QString& sign : failure.signs)
+            if (output.contains(sign, Qt::CaseInsensitive))
+                return failure.explanation;
+    return endingOf(run, kind);
+}
+
+// The tool lacks an algorithm: in a PKCS#12 file, one that only its legacy provider has.
+bool saysAlgorithmUnsupported(const OpenSSLCommands::ToolRun& run) {
+    for (const QByteArray& line : run.output.split('\n'))
+        if (line.contains("digital envelope routines") && line.contains(":unsupported:"))
+            return true;
+    return false;
+}
+
+bool madeItsOutput(const OpenSSLCommands::ToolRun& run, const QString& outputPath,
+                   OutputKind kind) {
+    return run.end == RunEnd::Exited && run.exitCode == 0 && outputIsComplete(outputPath, kind);
+}
+
+// Whatever stands at the output's name goes, also a link or a FIFO that is no file of ours;
+// unlinking never follows a link and leaves a folder alone.
+void removeFailedOutput(const QString& outputPath) {
+    ::unlink(QFile::encodeName(outputPath).constData());
+}
+
+// The pass phrases travel in files, so neither the command line nor the output holds one.
+QString detailsOf(const OpenSSLCommands::ToolRun& run) {
+    QString said;
+    if (!run.startError.isEmpty())
+        said = kToolNotStartedDetails.arg(run.startError);
+    else
+        said = kToolOutputDetails.arg(
+            run.output.isEmpty() ? kNoToolOutput : QString::fromLocal8Bit(run.output).trimmed());
+    return kRunDetails.arg(run.program, run.commandLine, said);
+}
+
+// A domain names the output files, so it must not lead them out of the export folder; and
+// it names the host that the certificate serves, which clients match against its
+// subjectAltName.
+void checkDomain(const QString& domain) {
+    if (domain.contains(QLatin1Char('/')) || domain.contains(QLatin1Char('\\')) ||
+        domain == QLatin1String(".") || domain == QLatin1String(".."))
+        throw PageError(kDomainPathMessage.arg(domain));
+    if (RequestConfig::subjectAltName(domain).isEmpty())
+        throw PageError(kDomainNameMessage.arg(domain));
+}
+
+bool isWholeNumber(const QString& text) {
+    return !text.isEmpty() && std::all_of(text.begin(), text.end(), [](QChar c) {
+        return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+    });
+}
+
+// A term outside these bounds gives a certificate that is no use, or one that the tool
+// refuses after the key has been made.
+void checkTerm(const QString& term) {
+    bool isNumber = false;
+    const int days = term.toInt(&isNumber);
+    if (!isWholeNumber(term) || !isNumber || days < kShortestTerm || days > kLongestTerm)
+        throw PageError(termMessage(term));
+}
+
+// The tool runs in the program folder, so a relative folder would mean one place to the tool
+// and another to this program; it is taken from the current directory, as the default is.
+QString exportFolderOf(const QString& typed) {
+    return withTrailingSeparator(QDir::current().absoluteFilePath(typed));
+}
+
+// Output files are named after the domain, with every "*" spelled out as a word.
+QString baseNameOf(const QString& domain) {
+    return QString(domain).replace(QLatin1Char('*'), kWildcard);
+}
+
+// The named files in the export folder as typed, as the finished page lists them.
+MadeFiles madeInExportFolder(const QString& exportText, const QStringList& names) {
+    MadeFiles made{withTrailingSeparator(pathForTool(exportText)), {}, {}};
+    for (const QString& name : names)
+        made.paths << made.folder + name;
+    return made;
+}
+
+ToolRunPlan toolRun(const QString& commandLine, const QString& output, OutputKind kind) {
+    ToolRunPlan run;
+    run.commandLine = commandLine;
+    run.output = output;
+    run.kind = kind;
+    return run;
+}
+
+QString encryptedKeyCommandLine(const QString& folder, const QString& base,
+                                const CertificateValues& values) {
+    return OpenSSLCommands::makeEncryptedKey(PassPhraseFolder(), folder, base, values.keySize);
+}
+
+QString requestCommandLine(const QString& folder, const QString& base, const CertificateValues&) {
+    return OpenSSLCommands::makeRequest(PassPhraseFolder(), folder, base);
+}
+
+QString plainKeyCommandLine(const QString& folder, const QString& base,
+                            const CertificateValues& values) {
+    return OpenSSLCommands::makePlainKey(folder, base, values.keySize);
+}
+
+QString selfSignedCommandLine(const QString& folder, const QString& base,
+                              const CertificateValues& values) {
+    return OpenSSLCommands::makeSelfSignedCertificate(folder, base, values.term);
+}
+
+} // namespace
+
+const CertificateStep kRequestStep{
+    QStringLiteral(".csr"),  OutputKind::Request, true, false, true,
+    encryptedKeyCommandLine, requestCommandLine,
+};
+
+const CertificateStep kSelfSignedStep{
+    QStringLiteral(".cer"), OutputKind::Certificate, false, true, false,
+    plainKeyCommandLine,    selfSignedCommandLine,
+};
+
+MadeFiles runStep(const StepPlan& plan, StepUser& user) {
+    if (!plan.input.isEmpty())
+        refuseInputAmong(plan.input, plan.outputs);
+    QString newPassPhrase;
+    if (plan.passPhrases)
+        newPassPhrase = user.askPassPhrases(*plan.passPhrases);
+    for (const QString& output : plan.askedAbout) {
+        if (FileIsPresent(output) &&
+            !user.mayReplace(kOverwriteQuestion.arg(QFileInfo(output).fileName()))) {
+            if (!plan.keptOutputsLeftover.isEmpty())
+                QFile::remove(plan.keptOutputsLeftover);
+            throw SilentAbort();
+        }
+    }
+    // The outputs were agreed to be replaced together: a failure anywhere below brings all
+    // the old files back.
+    replaceOutputs(plan.outputs, [&] {
+        for (const ToolRunPlan& run : plan.runs) {
+            if (run.before)
+                run.before();
+            const auto after = qScopeGuard([&run] {
+                if (run.after)
+                    run.after();
+            });
+            if (run.needsNewPassPhrase && newPassPhrase.isEmpty())
+                throw PageError(kNoPasswordMessage);
+            runJudged(run, plan.failureMessage);
+        }
+    });
+    return plan.made;
+}
+
+void runJudged(const ToolRunPlan& run, const QString& failureMessage) {
+    const bool shown = run.followDebugSwitch && DebugMode;
+    OpenSSLCommands::ToolRun made = OpenSSLCommands::runOpenSSLTool(run.commandLine, shown);
+    if (madeItsOutput(made, run.output, run.kind))
+        return;
+    if (run.legacyRetry && made.end == RunEnd::Exited && saysAlgorithmUnsupported(made)) {
+        removeFailedOutput(run.output);
+        made = OpenSSLCommands::runOpenSSLTool(
+            OpenSSLCommands::withLegacyAlgorithms(run.commandLine), shown);
+        if (madeItsOutput(made, run.output, run.kind))
+            return;
+    }
+    removeFailedOutput(run.output);
+    // The program is closing: nothing more is shown.
+    if (made.end == RunEnd::Stopped)
+        throw SilentAbort();
+    throw PageError(failureMessage, explanationOf(made, run.kind), detailsOf(made));
+}
+
+void refuseInputAmong(const QString& input, const QStringList& written) {
+    const QString inputFile = QFileInfo(input).canonicalFilePath();
+    for (const QString& path : written)
+        if (FileIsPresent(path) && QFileInfo(path).canonicalFilePath() == inputFile)
+            throw PageError(kInputIsOutputMessage.arg(input));
+}
+
+QString pathForTool(const QString& typed) {
+    return QDir::current().absoluteFilePath(typed);
+}
+
+QString withExtension(const QString& path, const QString& extension) {
+    const int nameStart = path.lastIndexOf(QLatin1Char('/')) + 1;
+    const int dot = path.lastIndexOf(QLatin1Char('.'));
+    return (dot >= nameStart ? path.left(dot) : path) + extension;
+}
+
+QString termMessage(const QString& term) {
+    return kTermMessage.arg(term, QString::number(kShortestTerm), QString::number(kLongestTerm));
+}
+
+StepPlan certificatePlan(const CertificateStep& step, const CertificateValues& values) {
+    const QString folder = exportFolderOf(values.exportFolder);
+    requirePrivateExportFolder(folder);
+    const QString base = baseNameOf(values.domain);
+    checkDomain(values.domain);
+    if (step.hasTerm)
+        checkTerm(values.term);
+    const RequestConfigValues subject{values.keySize, values.countryCode, values.state,
+                                      values.city,    values.legalName,   values.domain,
+                                      values.email};
+    RequestConfig::checkValues(subject);
+    const QString keyCommand = step.keyCommandLine(folder, base, values);
+    const QString outputCommand = step.outputCommandLine(folder, base, values);
+
+    const QString key = folder + base + kKeyExtension;
+    const QString output = folder + base + step.outputExtension;
+    StepPlan plan;
+    plan.outputs = {key, output};
+    plan.askedAbout = plan.outputs;
+    if (step.asksPassPhrase)
+        plan.passPhrases = PassPhraseUse::CertificateRequest;
+    ToolRunPlan keyRun = toolRun(keyCommand, key, OutputKind::Key);
+    keyRun.needsNewPassPhrase = step.asksPassPhrase;
+    // The second run reads the subject from the request configuration, written before the key
+    // run and removed after the second run, whatever its outcome.
+    keyRun.before = [folder, subject] { RequestConfig::write(folder, subject); };
+    ToolRunPlan outputRun = toolRun(outputCommand, output, step.outputKind);
+    outputRun.followDebugSwitch = false;
+    outputRun.after = [folder] { RequestConfig::remove(folder); };
+    plan.runs = {keyRun, outputRun};
+    plan.failureMessage = kGenerationFailedMessage;
+    plan.made = {folder, {key, output}, step.offersRequestCopy ? output : QString()};
+    return plan;
+}
+
+MadeFiles generateCertificate(const CertificateStep& step, const CertificateValues& values,
+                              StepUser& user) {
+    return runStep(certificatePlan(step, values), user);
+}
+
+QString pfxPath(const QString& keyFile, const QString& exportFolder) {
+    return withTrailingSeparator(exportFolder) +
+           withExtension(QFileInfo(keyFile).fileName(), kPfxExtension);
+}
+
+StepPlan createPfxPlan(const KeyAndCertificateValues& values) {
+    const QString pfx = pfxPath(values.keyFile, values.exportText);
+    const QString commandLine = OpenSSLCommands::exportPfx(
+        PassPhraseFolder(), pathForTool(values.keyFile), pathForTool(values.certificateFile),
+        pathForTool(pfx), values.friendlyName, values.protection);
+    requirePrivateExportFolder(values.exportText);
+    StepPlan plan;
+    plan.input = values.keyFile;
+    plan.outputs = {pfx};
+    plan.askedAbout = plan.outputs;
+    plan.passPhrases = PassPhraseUse::IISBundle;
+    plan.keptOutputsLeftover = values.certificateFile;
+    plan.runs = {toolRun(commandLine, pfx, OutputKind::Bundle)};
+    plan.failureMessage = kConversionFailedMessage;
+    plan.made = madeInExportFolder(values.exportText, {QFileInfo(pfx).fileName()});
+    return plan;
+}
+
+StepPlan extractFromPfxPlan(const PfxExtractionValues& values) {
+    requirePrivateExportFolder(values.exportText);
+    const QString folder = withTrailingSeparator(pathForTool(values.exportText));
+    const QString pfx = pathForTool(values.pfxFile);
+    ToolRunPlan keyRun =
+        toolRun(OpenSSLCommands::extractKeyFromPfx(PassPhraseFolder(), pfx, folder),
+                folder + kKeyFileName, OutputKind::Key);
+    ToolRunPlan certificateRun =
+        toolRun(OpenSSLCommands::extractCertificateFromPfx(PassPhraseFolder(), pfx, folder),
+                folder + kCertificateFileName, OutputKind::Certificate);
+    keyRun.legacyRetry = certificateRun.legacyRetry = true;
+    StepPlan plan;
+    plan.input = values.pfxFile;
+    plan.outputs = {keyRun.output, certificateRun.output};
+    plan.askedAbout = plan.outputs;
+    plan.passPhrases = PassPhraseUse::IndyFromPfx;
+    plan.runs = {keyRun, certificateRun};
+    plan.failureMessage = kConversionFailedMessage;
+    plan.made = madeInExportFolder(values.exportText, {kKeyFileName, kCertificateFileName});
+    return plan;
+}
+
+StepPlan convertKeyAndCertPlan(const KeyAndCertificateValues& values) {
+    const QString prog = PassPhraseFolder();
+    const QString folder = withTrailingSeparator(pathForTool(values.exportText));
+    const ToolRunPlan bundleRun =
+        toolRun(OpenSSLCommands::exportTemporaryBundle(prog, pathForTool(values.keyFile),
+                                                       pathForTool(values.certificateFile), folder,
+                                                       values.friendlyName),
+                folder + kBundleFileName, OutputKind::Bundle);
+    ToolRunPlan keyRun = toolRun(OpenSSLCommands::extractKeyFromTemporaryBundle(prog, folder),
+                                 folder + kKeyFileName, OutputKind::Key);
+    const ToolRunPlan certificateRun =
+        toolRun(OpenSSLCommands::extractCertificateFromTemporaryBundle(prog, folder),
+                folder + kCertificateFileName, OutputKind::Certificate);
+    requirePrivateExportFolder(values.exportText);
+    // Both files hold the new pass phrase from here on, so the bundle written under it opens.
+    keyRun.before = copyNewPassPhraseOverCurrent;
+    StepPlan plan;
+    plan.input = values.keyFile;
+    // A bundle left by an earlier conversion is moved aside with the outputs: it would pass
+    // for the output of a failed bundle run.
+    plan.outputs = {keyRun.output, certificateRun.output, bundleRun.output};
+    plan.askedAbout = {keyRun.output, certificateRun.output};
+    plan.passPhrases = PassPhraseUse::IndyFromKey;
+    plan.keptOutputsLeftover = values.certificateFile;
+    plan.runs = {bundleRun, keyRun, certificateRun};
+    plan.failureMessage = kConversionFailedMessage;
+    plan.made = madeInExportFolder(values.exportText, {kKeyFileName, kCertificateFileName});
+    return plan;
+}
+
+MadeFiles createPfx(const KeyAndCertificateValues& values, StepUser& user) {
+    return runStep(createPfxPlan(values), user);
+}
+
+MadeFiles extractFromPfx(const PfxExtractionValues& values, StepUser& user) {
+    return runStep(extractFromPfxPlan(values), user);
+}
+
+MadeFiles convertKeyAndCert(const KeyAndCertificateValues& values, StepUser& user) {
+    return runStep(convertKeyAndCertPlan(values), user);
+}
+
+} // namespace ToolSteps

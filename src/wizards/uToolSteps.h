@@ -1,0 +1,233 @@
+#pragma once
+
+#include "uOpenSSLCommands.h"
+#include "uOutputCheck.h"
+#include "uPassPhraseFiles.h"
+
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include <functional>
+#include <optional>
+
+// The work of the four wizard steps, apart from any window: each step is a function over the
+// texts that the pages hold, asks the user only through StepUser, runs the tool and returns
+// the files it made. A step refuses what it can before it asks anything or touches a file
+// (PageError), and ends quietly (SilentAbort) when the user cancels or keeps what exists.
+namespace ToolSteps {
+
+// The user as a step sees them.
+class StepUser {
+  public:
+    virtual ~StepUser() = default;
+    // Asks for the pass phrases of the use and writes both pass-phrase files; returns the
+    // new pass phrase. Throws SilentAbort when the user does not confirm.
+    virtual QString askPassPhrases(PassPhraseUse use) = 0;
+    // Whether an existing output may be replaced: the overwrite question, Yes or No.
+    virtual bool mayReplace(const QString& question) = 0;
+};
+
+// The files that a step made, as a finished page lists them.
+struct MadeFiles {
+    QString folder;    // the export folder, absolute, ending in a separator
+    QStringList paths; // every file that the step makes, absolute, in the order listed
+    QString request;   // the file whose text Copy Request copies; empty: no such button
+};
+
+// One run of the tool within a step.
+struct ToolRunPlan {
+    QString commandLine;
+    QString output; // the file that the run must leave complete
+    OutputKind kind;
+    bool followDebugSwitch = true; // false keeps the run hidden even in debug mode
+    // A run that reads a PKCS#12 file: when the tool lacks an algorithm that the file uses,
+    // the run is made once more with the tool's legacy algorithms, and that run decides.
+    bool legacyRetry = false;
+    // The run encrypts under the new pass phrase: when that is empty, the step ends with
+    // kNoPasswordMessage once before has run.
+    bool needsNewPassPhrase = false;
+    std::function<void()> before; // e.g. writes the request configuration
+    std::function<void()> after;  // once before has run, whatever the run's outcome
+};
+
+// Everything that one step does, as data.
+struct StepPlan {
+    QString input;          // the file that the runs read, as typed; empty: none to protect
+    QStringList outputs;    // replaced together: a failure brings all old files back
+    QStringList askedAbout; // the outputs that the user is asked about when present, in order
+    std::optional<PassPhraseUse> passPhrases;
+    // Removed when the user keeps the existing outputs: a file written for runs that will not
+    // happen.
+    QString keptOutputsLeftover;
+    QVector<ToolRunPlan> runs;
+    QString failureMessage; // of every failed run
+    MadeFiles made;
+};
+
+// The shared sequence of every step: refuses an input that is among the outputs, asks the
+// pass phrases, asks about each present output in turn (the first No ends the step), then
+// replaces the outputs by the runs, in order. Returns the plan's made files.
+MadeFiles runStep(const StepPlan& plan, StepUser& user);
+
+// Runs the tool once with the run's command line (neither before nor after). The run made
+// its output when the tool ended by itself with status 0 and left a complete output of the
+// kind. A run that did not has its output deleted and ends the step with
+// PageError(failureMessage), which also says why the run failed, where the tool's output or
+// its ending makes it plain, and holds the command line and the tool's output as details; a
+// run that the program ended because it is closing ends the step with SilentAbort.
+void runJudged(const ToolRunPlan& run, const QString& failureMessage);
+
+// Refuses (PageError) an input file that is one of the files the step writes or deletes: it
+// would be gone before the tool reads it. Call it before anything is asked or touched.
+void refuseInputAmong(const QString& input, const QStringList& written);
+
+// A typed path as the tool must receive it. The tool runs in the program folder, so a
+// relative path is taken from the current directory, where this program's own checks read it.
+QString pathForTool(const QString& typed);
+// The path with the extension of its file name (from the last full stop on) replaced by the
+// given one, or with it appended when the name has none.
+QString withExtension(const QString& path, const QString& extension);
+
+// ---- Making a key and a request or a self-signed certificate
+
+// The text values that one generation uses, as the pages hold them.
+struct CertificateValues {
+    QString term; // days of validity; empty in the request wizard, which has no term
+    QString email;
+    QString keySize;
+    QString countryCode;
+    QString city;
+    QString state;
+    QString domain;
+    QString legalName;
+    QString exportFolder; // as typed
+};
+
+// What one of the twin generation steps makes and how.
+struct CertificateStep {
+    QString outputExtension; // of the second run's output, with its dot
+    OutputKind outputKind;   // what the second run makes
+    bool asksPassPhrase;     // the key is encrypted under a new pass phrase
+    bool hasTerm;            // the values hold the term of a certificate
+    bool offersRequestCopy;  // the second output is a request for Copy Request
+    // The command lines of the key run and of the second run, for the export folder (absolute,
+    // ending in a separator) and the base name of the output files.
+    QString (*keyCommandLine)(const QString& folder, const QString& base,
+                              const CertificateValues& values);
+    QString (*outputCommandLine)(const QString& folder, const QString& base,
+                                 const CertificateValues& values);
+};
+
+// An encrypted key and a certificate request for it.
+extern const CertificateStep kRequestStep;
+// A plain key and a certificate that it signs itself.
+extern const CertificateStep kSelfSignedStep;
+
+inline const QString kGenerationFailedMessage = QStringLiteral(
+    "Error running process.  Make sure that you have valid entries for your data fields.");
+inline const QString kNoPasswordMessage = QStringLiteral("No Password Provided");
+inline const QString kOverwriteQuestion = QStringLiteral("Do you want to overwrite the %1 file?");
+inline const QString kDomainPathMessage = QStringLiteral(
+    "The domain name \"%1\" cannot name the output files: it must not contain \"/\" or "
+    "\"\\\" and must not be \".\" or \"..\". Please enter the domain name only.");
+inline const QString kDomainNameMessage = QStringLiteral(
+    "The domain name \"%1\" is neither a host name nor an IP address. Please enter a name "
+    "such as www.example.com or *.example.com, or an address such as 192.0.2.1.");
+inline const QString kTermMessage =
+    QStringLiteral("The term \"%1\" is not a whole number of days from %2 to %3. Please "
+                   "enter the number of days only.");
+// The term of a certificate, in days.
+constexpr int kShortestTerm = 1;
+constexpr int kLongestTerm = 36500;
+
+// The page error for a term that is refused.
+QString termMessage(const QString& term);
+
+// "<base>.key" and "<base>.<output extension>" in the export folder, the base being the
+// domain with every "*" spelled out.
+StepPlan certificatePlan(const CertificateStep& step, const CertificateValues& values);
+MadeFiles generateCertificate(const CertificateStep& step, const CertificateValues& values,
+                              StepUser& user);
+
+// ---- Preparing an existing key and its certificate for a server
+
+inline const QString kConversionFailedMessage =
+    QStringLiteral("Error running process.  Make sure that your password is correct.");
+inline const QString kInputIsOutputMessage =
+    QStringLiteral("The file \"%1\" would be replaced by the files that are made from it. "
+                   "Please choose another folder for the exported files.");
+inline const QString kPfxExtension = QStringLiteral(".pfx");
+inline const QString kKeyFileName = QStringLiteral("key.pem");
+inline const QString kCertificateFileName = QStringLiteral("cert.pem");
+inline const QString kBundleFileName = QStringLiteral("__tmp.p12");
+
+// A key file and the file of its certificate, as the pages hold them.
+struct KeyAndCertificateValues {
+    QString friendlyName;
+    QString keyFile;
+    QString certificateFile; // written by the page for the step; removed when it is kept
+    QString exportText;      // the export folder as typed
+    // How the .pfx file is protected (IIS only).
+    OpenSSLCommands::PfxProtection protection = OpenSSLCommands::PfxProtection::Current;
+};
+
+// A .pfx file exported from IIS, as the page holds it.
+struct PfxExtractionValues {
+    QString pfxFile;
+    QString exportText; // the export folder as typed
+};
+
+// The .pfx file made from a key file: in the export folder, named after the key file.
+QString pfxPath(const QString& keyFile, const QString& exportFolder);
+
+// The plans below refuse what their step refuses, before anything is written. The two over a
+// key and a certificate build their command lines before they judge the export folder, as the
+// paste page refuses in that order.
+StepPlan createPfxPlan(const KeyAndCertificateValues& values);
+StepPlan extractFromPfxPlan(const PfxExtractionValues& values);
+StepPlan convertKeyAndCertPlan(const KeyAndCertificateValues& values);
+
+// The .pfx file for IIS.
+MadeFiles createPfx(const KeyAndCertificateValues& values, StepUser& user);
+// key.pem and cert.pem from a .pfx file.
+MadeFiles extractFromPfx(const PfxExtractionValues& values, StepUser& user);
+// key.pem and cert.pem by way of a temporary bundle ("__tmp.p12", which stays).
+MadeFiles convertKeyAndCert(const KeyAndCertificateValues& values, StepUser& user);
+
+// ---- Why a run failed
+
+// What a failed run's box says below its message when the tool's output says plainly what
+// went wrong.
+inline const QString kKeyMismatchExplanation =
+    QStringLiteral("The certificate does not belong to the key: it was issued for another "
+                   "key. Use the certificate that was issued for this key.");
+inline const QString kWrongPassPhraseExplanation =
+    QStringLiteral("The pass phrase is wrong: the file does not open with the current "
+                   "password that was typed.");
+inline const QString kNotPkcs12Explanation =
+    QStringLiteral("The file is not a PKCS#12 file (.pfx or .p12).");
+inline const QString kNotPrivateKeyExplanation =
+    QStringLiteral("The key file is not a private key that the tool can read.");
+inline const QString kNotCertificateExplanation =
+    QStringLiteral("The certificate text is not a certificate that the tool can read.");
+inline const QString kToolNotStartedExplanation =
+    QStringLiteral("The OpenSSL tool could not be started.");
+inline const QString kExitStatusExplanation = QStringLiteral("The tool ended with status %1.");
+inline const QString kTimeLimitExplanation =
+    QStringLiteral("The tool was stopped after %1 seconds.");
+inline const QString kSignalExplanation = QStringLiteral("The tool was ended by a signal (%1).");
+inline const QString kIncompleteOutputExplanation =
+    QStringLiteral("The tool's output is not a complete %1.");
+inline const QString kKeyNoun = QStringLiteral("private key");
+inline const QString kRequestNoun = QStringLiteral("certificate request");
+inline const QString kCertificateNoun = QStringLiteral("certificate");
+inline const QString kBundleNoun = QStringLiteral("PKCS#12 file");
+// The details of a failed run, which the user can open: the command line and what the tool
+// wrote, or why it could not be started.
+inline const QString kRunDetails = QStringLiteral("Command line:\n%1 %2\n\n%3");
+inline const QString kToolOutputDetails = QStringLiteral("Output of the tool:\n%1");
+inline const QString kNoToolOutput = QStringLiteral("(none)");
+inline const QString kToolNotStartedDetails = QStringLiteral("The tool could not be started: %1");
+
+} // namespace ToolSteps

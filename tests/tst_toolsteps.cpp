@@ -1,0 +1,299 @@
+#include "TestSupport.h"
+#include "uCertwrightCommon.h"
+#include "uOutputCheck.h"
+#include "uPassPhraseFolder.h"
+#include "uPassPhraseFiles.h"
+#include "uToolSteps.h"
+
+#include <QDir>
+#include <QFile>
+#include <QMap>
+#include <QtTest>
+
+#include <functional>
+#include <optional>
+
+namespace {
+
+using namespace ToolSteps;
+
+enum class Step { Request, SelfSigned, Pfx, FromPfx, FromKey };
+// Cancelled: the pass-phrase dialog is cancelled. Declined: the first replace question is
+// answered No. NoTool: the first run cannot start. LastRunFails: the step's last run cannot
+// write its output, a folder standing at its name. EmptyPassPhrase: the user hands back an
+// empty new pass phrase.
+enum class Outcome { Made, Cancelled, Declined, NoTool, LastRunFails, EmptyPassPhrase };
+
+const QString kKeyPassPhrase = QStringLiteral("key secret");
+const QString kPfxPassPhrase = QStringLiteral("pfx secret");
+const QString kNewPassPhrase = QStringLiteral("new secret");
+
+// A user whose answers are written down beforehand; it notes what it was asked.
+class ScriptedUser : public StepUser {
+  public:
+    QString current;
+    QString fresh = kNewPassPhrase;
+    bool confirms = true;
+    bool replaces = true;
+    QList<PassPhraseUse> uses;
+    QStringList questions;
+
+    QString askPassPhrases(PassPhraseUse use) override {
+        uses << use;
+        if (!confirms)
+            throw SilentAbort();
+        writePassPhraseFile(kCurrentPassPhraseFile, current);
+        writePassPhraseFile(kNewPassPhraseFile, fresh);
+        return fresh;
+    }
+
+    bool mayReplace(const QString& question) override {
+        questions << question;
+        return replaces;
+    }
+};
+
+struct Output {
+    QString name;
+    OutputKind kind;
+};
+
+// One step over the inputs, as a row sets it up in the export folder.
+struct StepCase {
+    std::function<MadeFiles(StepUser&)> run;
+    QString currentPassPhrase;
+    QList<PassPhraseUse> uses;
+    QVector<Output> made;         // in the order listed
+    QVector<Output> alsoReplaced; // outputs that are neither listed nor asked about
+    QString request;              // the name of the file for Copy Request
+    QString leftover;             // removed when the user keeps the outputs
+    QString failureMessage;
+    bool writesConfiguration = false;
+};
+
+// Every file in the folder with its content.
+QMap<QString, QByteArray> filesOf(const QString& folder) {
+    QMap<QString, QByteArray> files;
+    for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System))
+        files.insert(name, fileContent(folder + name));
+    return files;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Step)
+Q_DECLARE_METATYPE(Outcome)
+
+// The four steps without any window: a scripted user, the real tool, and the files that each
+// step makes, keeps or brings back.
+class TestToolSteps : public QObject {
+    Q_OBJECT
+  private slots:
+    void initTestCase() {
+        const QString key = inputs.file("site.key");
+        QVERIFY(makeKey(key, kKeyPassPhrase, 1024));
+        runOpenSSL({"req", "-x509", "-key", key, "-passin", "pass:" + kKeyPassPhrase, "-subj",
+                    "/CN=www.example.org", "-days", "2", "-out", inputs.file("site.crt")});
+        runOpenSSL({"pkcs12", "-export", "-inkey", key, "-passin", "pass:" + kKeyPassPhrase, "-in",
+                    inputs.file("site.crt"), "-passout", "pass:" + kPfxPassPhrase, "-out",
+                    inputs.file("site.pfx")});
+        QVERIFY(outputIsComplete(inputs.file("site.crt"), OutputKind::Certificate));
+        QVERIFY(outputIsComplete(inputs.file("site.pfx"), OutputKind::Bundle));
+    }
+
+    void stepsReplaceTheirOutputsTogetherOrNotAtAll_data() {
+        QTest::addColumn<Step>("step");
+        QTest::addColumn<Outcome>("outcome");
+        const std::pair<Step, const char*> steps[] = {{Step::Request, "request"},
+                                                      {Step::SelfSigned, "self-signed"},
+                                                      {Step::Pfx, "pfx"},
+                                                      {Step::FromPfx, "from pfx"},
+                                                      {Step::FromKey, "from key"}};
+        const std::pair<Outcome, const char*> outcomes[] = {
+            {Outcome::Made, "made"},
+            {Outcome::Cancelled, "cancelled"},
+            {Outcome::Declined, "declined"},
+            {Outcome::NoTool, "no tool"},
+            {Outcome::LastRunFails, "last run fails"},
+            {Outcome::EmptyPassPhrase, "empty pass phrase"}};
+        for (const auto& [step, stepName] : steps)
+            for (const auto& [outcome, outcomeName] : outcomes) {
+                // The self-signed step asks for no pass phrase; the .pfx step has one run only;
+                // only the request step checks the new pass phrase itself.
+                if ((outcome == Outcome::Cancelled && step == Step::SelfSigned) ||
+                    (outcome == Outcome::LastRunFails && step == Step::Pfx) ||
+                    (outcome == Outcome::EmptyPassPhrase && step != Step::Request))
+                    continue;
+                QTest::addRow("%s, %s", stepName, outcomeName) << step << outcome;
+            }
+    }
+    void stepsReplaceTheirOutputsTogetherOrNotAtAll() {
+        QFETCH(Step, step);
+        QFETCH(Outcome, outcome);
+        TempProgramFolder program(outcome != Outcome::NoTool);
+        TempFolder out;
+        const StepCase stepCase = caseOf(step, out);
+        // Every output stands there already, the user's earlier files.
+        for (const Output& output : stepCase.made)
+            writeFileContent(out.file(output.name), "earlier " + output.name.toUtf8());
+        for (const Output& output : stepCase.alsoReplaced)
+            writeFileContent(out.file(output.name), "earlier " + output.name.toUtf8());
+        if (outcome == Outcome::LastRunFails) {
+            const QString last = out.file(stepCase.made.constLast().name);
+            QVERIFY(QFile::remove(last));
+            QVERIFY(QDir().mkdir(last));
+        }
+        const QMap<QString, QByteArray> before = filesOf(out.path());
+
+        ScriptedUser user;
+        user.current = stepCase.currentPassPhrase;
+        user.confirms = outcome != Outcome::Cancelled;
+        user.replaces = outcome != Outcome::Declined;
+        if (outcome == Outcome::EmptyPassPhrase)
+            user.fresh.clear();
+        std::optional<MadeFiles> made;
+        QString failure;
+        bool aborted = false;
+        try {
+            made = stepCase.run(user);
+        } catch (const SilentAbort&) {
+            aborted = true;
+        } catch (const PageError& error) {
+            failure = error.message();
+        }
+        QCOMPARE(user.uses, stepCase.uses);
+        QMap<QString, QByteArray> expected = before;
+
+        switch (outcome) {
+        case Outcome::Made: {
+            QVERIFY2(made, qPrintable(failure));
+            QStringList questions;
+            QStringList paths;
+            for (const Output& output : stepCase.made) {
+                questions << kOverwriteQuestion.arg(output.name);
+                paths << out.file(output.name);
+            }
+            QCOMPARE(user.questions, questions);
+            QCOMPARE(made->folder, out.path());
+            QCOMPARE(made->paths, paths);
+            QCOMPARE(made->request,
+                     stepCase.request.isEmpty() ? QString() : out.file(stepCase.request));
+            // Each output is new and complete; the earlier files are gone without a trace.
+            for (const Output& output : stepCase.made + stepCase.alsoReplaced) {
+                QVERIFY2(outputIsComplete(out.file(output.name), output.kind),
+                         qPrintable(output.name));
+                expected.insert(output.name, fileContent(out.file(output.name)));
+            }
+            break;
+        }
+        case Outcome::Cancelled:
+            QVERIFY(aborted);
+            QVERIFY(user.questions.isEmpty());
+            break;
+        case Outcome::Declined:
+            QVERIFY(aborted);
+            QCOMPARE(user.questions,
+                     QStringList{kOverwriteQuestion.arg(stepCase.made.constFirst().name)});
+            if (!stepCase.leftover.isEmpty())
+                expected.remove(stepCase.leftover);
+            break;
+        case Outcome::NoTool:
+        case Outcome::EmptyPassPhrase:
+            QCOMPARE(failure,
+                     outcome == Outcome::NoTool ? stepCase.failureMessage : kNoPasswordMessage);
+            // The request configuration stays for a key run that did not make its key.
+            if (stepCase.writesConfiguration)
+                expected.insert(QStringLiteral("__config.tmp"),
+                                fileContent(out.file("__config.tmp")));
+            break;
+        case Outcome::LastRunFails:
+            QCOMPARE(failure, stepCase.failureMessage);
+            break;
+        }
+        QCOMPARE(filesOf(out.path()), expected);
+        if (outcome == Outcome::NoTool && stepCase.writesConfiguration)
+            QVERIFY(!expected.value("__config.tmp").isEmpty());
+    }
+
+  private:
+    TempFolder inputs;
+
+    StepCase caseOf(Step step, const TempFolder& out) const {
+        const QString folder = out.path();
+        const QString leftover = QStringLiteral("__cert.txt");
+        const KeyAndCertificateValues keyAndCertificate{"Example", inputs.file("site.key"),
+                                                        out.file(leftover), folder};
+        switch (step) {
+        case Step::Request:
+        case Step::SelfSigned: {
+            const bool request = step == Step::Request;
+            const CertificateValues values{request ? QString() : QStringLiteral("30"),
+                                           "admin@example.org",
+                                           "512",
+                                           "DE",
+                                           "Berlin",
+                                           "Berlin",
+                                           "*.example.org",
+                                           "Example Ltd",
+                                           folder};
+            const CertificateStep* kind = request ? &kRequestStep : &kSelfSignedStep;
+            const QString second =
+                request ? "wildcard.example.org.csr" : "wildcard.example.org.cer";
+            StepCase stepCase{
+                [kind, values](StepUser& user) { return generateCertificate(*kind, values, user); },
+                QString(),
+                {},
+                {{"wildcard.example.org.key", OutputKind::Key},
+                 {second, request ? OutputKind::Request : OutputKind::Certificate}},
+                {},
+                request ? second : QString(),
+                QString(),
+                kGenerationFailedMessage,
+                true};
+            if (request)
+                stepCase.uses = {PassPhraseUse::CertificateRequest};
+            return stepCase;
+        }
+        case Step::Pfx:
+            writeFileContent(out.file(leftover), fileContent(inputs.file("site.crt")));
+            return {
+                [keyAndCertificate](StepUser& user) { return createPfx(keyAndCertificate, user); },
+                kKeyPassPhrase,
+                {PassPhraseUse::IISBundle},
+                {{"site.pfx", OutputKind::Bundle}},
+                {},
+                QString(),
+                leftover,
+                kConversionFailedMessage};
+        case Step::FromPfx: {
+            const PfxExtractionValues values{inputs.file("site.pfx"), folder};
+            return {
+                [values](StepUser& user) { return extractFromPfx(values, user); },
+                kPfxPassPhrase,
+                {PassPhraseUse::IndyFromPfx},
+                {{kKeyFileName, OutputKind::Key}, {kCertificateFileName, OutputKind::Certificate}},
+                {},
+                QString(),
+                QString(),
+                kConversionFailedMessage};
+        }
+        case Step::FromKey:
+            writeFileContent(out.file(leftover), fileContent(inputs.file("site.crt")));
+            return {
+                [keyAndCertificate](StepUser& user) {
+                    return convertKeyAndCert(keyAndCertificate, user);
+                },
+                kKeyPassPhrase,
+                {PassPhraseUse::IndyFromKey},
+                {{kKeyFileName, OutputKind::Key}, {kCertificateFileName, OutputKind::Certificate}},
+                {{kBundleFileName, OutputKind::Bundle}},
+                QString(),
+                leftover,
+                kConversionFailedMessage};
+        }
+        return {};
+    }
+};
+
+QTEST_MAIN(TestToolSteps)
+#include "tst_toolsteps.moc"
