@@ -34,7 +34,7 @@ inline void fillKeyPage(TKeyAndCertificateWizard& wizard, const QString& keyFile
 class TestAuthority {
   public:
     TestAuthority() {
-        runOpenSSL({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
+        runOpenSSL({"req", "-x509", "-newkey", "rsa:1024", "-nodes", "-keyout",
                     folder.file("ca.key"), "-out", folder.file("ca.crt"), "-subj",
                     "/CN=Certwright Test Authority", "-days", "2"});
     }
