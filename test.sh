@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs the whole test suite offscreen.
+# Installs what is missing, builds, and runs the whole test suite offscreen, several tests at a
+# time (twice as many as there are processors, since the tests mostly wait for the tool).
+# Arguments go to ctest: `./test.sh -j1` runs the tests one after the other,
+# `./test.sh -R tst_selfsign` runs one test program.
 set -euo pipefail
 cd "$(dirname "$0")"
 tools/setup.sh
 export QT_QPA_PLATFORM=offscreen
-ctest --test-dir build --output-on-failure "$@"
+jobs=$(($(nproc) * 2))
+ctest --test-dir build --output-on-failure --parallel "$((jobs < 2 ? 2 : jobs))" "$@"

@@ -3,10 +3,11 @@
 // Runs `openssl version` many times, alternating between a tool run as the wizards make it
 // (a fresh TExternalApp, StartProcess and WaitForProcess on the GUI thread of a QApplication)
 // and posix_spawn + waitpid of the same program with its output sent to /dev/null, and prints
-// the median of each and their difference in milliseconds.
+// the minimum, median and maximum of each and the difference of the medians in milliseconds.
 //
 // Usage: bench_runner [runs]   (default 200)
 
+#include "BenchSupport.h"
 #include "uCertwrightCommon.h"
 #include "uOpenSSLCommands.h"
 
@@ -51,12 +52,6 @@ double runnerRunMs() {
     return double(timer.nsecsElapsed()) / 1e6;
 }
 
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const size_t middle = values.size() / 2;
-    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -79,11 +74,12 @@ int main(int argc, char** argv) {
         direct.push_back(directRunMs());
         runner.push_back(runnerRunMs());
     }
-    const double directMedian = median(direct);
-    const double runnerMedian = median(runner);
+    const Spread directSpread = spreadOf(direct);
+    const Spread runnerSpread = spreadOf(runner);
     std::printf("runs: %d each, `openssl version`\n", runs);
-    std::printf("direct posix_spawn + waitpid median: %.3f ms\n", directMedian);
-    std::printf("TExternalApp tool run median:        %.3f ms\n", runnerMedian);
-    std::printf("difference:                          %.3f ms\n", runnerMedian - directMedian);
+    printSpread("direct posix_spawn + waitpid:", directSpread, 3);
+    printSpread("TExternalApp tool run:", runnerSpread, 3);
+    std::printf("  difference of the medians:         %.3f ms\n",
+                runnerSpread.median - directSpread.median);
     return 0;
 }

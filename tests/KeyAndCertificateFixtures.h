@@ -30,12 +30,13 @@ inline void fillKeyPage(TKeyAndCertificateWizard& wizard, const QString& keyFile
     wizard.btnNext->click();
 }
 
-// A certificate authority of its own in a temporary folder, which signs the test keys.
+// A certificate authority of its own in a temporary folder, which signs the test keys; its own
+// key has the given size.
 class TestAuthority {
   public:
-    TestAuthority() {
-        runOpenSSL({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
-                    folder.file("ca.key"), "-out", folder.file("ca.crt"), "-subj",
+    explicit TestAuthority(int bits = 1024) {
+        runOpenSSL({"req", "-x509", "-newkey", QStringLiteral("rsa:%1").arg(bits), "-nodes",
+                    "-keyout", folder.file("ca.key"), "-out", folder.file("ca.crt"), "-subj",
                     "/CN=Certwright Test Authority", "-days", "2"});
     }
 

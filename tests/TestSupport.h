@@ -115,8 +115,9 @@ QString runOpenSSL(const QStringList& arguments, int* exitCode = nullptr, bool m
 // ("C=US"), without the line that names the field.
 QStringList multilineName(const QString& output);
 // An RSA key of the given size at keyPath, encrypted with AES-256 under passPhrase unless it
-// is empty; true when it was made.
-bool makeKey(const QString& keyPath, const QString& passPhrase, int bits = 2048);
+// is empty; true when it was made. Small unless told otherwise: a large key takes the tool
+// long to make and makes no difference to what the wizards do with it.
+bool makeKey(const QString& keyPath, const QString& passPhrase, int bits = 1024);
 // The days between a certificate's notBefore and notAfter; -1 when they cannot be read.
 qint64 validityDays(const QString& certificate);
 

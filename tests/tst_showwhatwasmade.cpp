@@ -37,7 +37,7 @@ const QString kExportFolder =
 class DatedAuthority {
   public:
     DatedAuthority() {
-        runOpenSSL({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
+        runOpenSSL({"req", "-x509", "-newkey", "rsa:1024", "-nodes", "-keyout",
                     folder.file("ca.key"), "-out", folder.file("ca.crt"), "-subj",
                     "/O=Dated Test Authority/CN=Dated Test CA", "-days", "30000"});
         writeFileContent(folder.file("index.txt"), QByteArray());
@@ -61,7 +61,7 @@ class DatedAuthority {
     bool sign(const QString& subject, const QString& alternativeNames, const QString& start,
               const QString& end, const QString& certificate) const {
         const QString request = folder.file("request.csr");
-        runOpenSSL({"req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout",
+        runOpenSSL({"req", "-new", "-newkey", "rsa:1024", "-nodes", "-keyout",
                     folder.file("request.key"), "-subj", subject, "-addext",
                     "subjectAltName=" + alternativeNames, "-out", request});
         runOpenSSL({"ca", "-batch", "-config", folder.file("ca.cnf"), "-cert",
