@@ -37,22 +37,23 @@ struct WizardOnExportPage {
 class OneRunWizard : public TWizardFrame {
   public:
     static inline const QString kFailure = QStringLiteral("The key could not be made.");
+    enum Page { kWorkPage, kDonePage };
 
     explicit OneRunWizard(const QString& output, OutputKind kind = OutputKind::Key)
-        : TWizardFrame(nullptr, WizardLook{QStringLiteral("One run"), QStringLiteral("< Back")}) {
-        addPage("tsWork");
-        addPage("tsDone");
-        setNavigation({WizardPage{[this, output, kind] {
-                                      ToolSteps::ToolRunPlan run;
-                                      run.commandLine =
-                                          QStringLiteral("genrsa -out \"%1\" 512").arg(output);
-                                      run.output = output;
-                                      run.kind = kind;
-                                      ToolSteps::runJudged(run, kFailure);
-                                      return 1;
-                                  },
-                                  kCloseWizard},
-                       WizardPage{[] { return kCloseWizard; }, 0, nullptr, true}});
+        : TWizardFrame(nullptr, WizardLook{.caption = QStringLiteral("One run")}) {
+        addPage(kWorkPage, "tsWork",
+                {.next =
+                     [output, kind] {
+                         ToolSteps::ToolRunPlan run;
+                         run.commandLine = QStringLiteral("genrsa -out \"%1\" 512").arg(output);
+                         run.output = output;
+                         run.kind = kind;
+                         ToolSteps::runJudged(run, kFailure);
+                         return int(kDonePage);
+                     },
+                 .previous = kCloseWizard});
+        addPage(kDonePage, "tsDone",
+                {.next = [] { return kCloseWizard; }, .previous = kWorkPage, .finished = true});
     }
 };
 

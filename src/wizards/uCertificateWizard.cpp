@@ -39,8 +39,6 @@ const QStringList kCompletionLines = {
     QStringLiteral("The key has been saved to the file \"%1.key\""),
 };
 
-enum Page { StartPage, KeySizePage, LocalePage, OrganizationPage, FinishedPage };
-
 void requireFilled(std::initializer_list<const QLineEdit*> fields) {
     for (const QLineEdit* field : fields)
         if (field->text().isEmpty())
@@ -50,7 +48,9 @@ void requireFilled(std::initializer_list<const QLineEdit*> fields) {
 } // namespace
 
 TCertificateWizard::TCertificateWizard(QWidget* owner, const CertificateWizardSetup& wizardSetup)
-    : TWizardFrame(owner, WizardLook{wizardSetup.caption, kBackCaption}), setup(wizardSetup) {
+    : TWizardFrame(owner,
+                   WizardLook{.caption = wizardSetup.caption, .backCaption = kPreviousCaption}),
+      setup(wizardSetup) {
     buildStartPage();
     buildKeySizePage();
     buildLocalePage();
@@ -60,29 +60,36 @@ TCertificateWizard::TCertificateWizard(QWidget* owner, const CertificateWizardSe
 }
 
 void TCertificateWizard::buildStartPage() {
-    QVBoxLayout* page = addPage("tsStart");
-    Label1 = makeLabel("Label1", setup.startText);
-    Label1->setWordWrap(true);
+    Label1 = makeLabel("Label1", setup.startText, true);
+    QVBoxLayout* page = addPage(tsStart, "tsStart",
+                                {.next = [] { return int(tsBitsize); }, .previous = kCloseWizard});
     page->addWidget(Label1);
     page->addStretch();
 }
 
 void TCertificateWizard::buildKeySizePage() {
-    QVBoxLayout* page = addPage("tsBitsize");
     Label4 = makeLabel("Label4", kKeySizeLabel);
     rb1024 = named(new QRadioButton(k1024Caption), "rb1024");
     rb2048 = named(new QRadioButton(k2048Caption), "rb2048");
     rb512 = named(new QRadioButton(k512Caption), "rb512");
     rb4096 = named(new QRadioButton(k4096Caption), "rb4096");
     rb2048->setChecked(true);
+    edtEmail = named(new QLineEdit, "edtEmail");
+    Label5 = makeLabel("Label5", kEmailLabel, {edtEmail});
+    QVBoxLayout* page = addPage(tsBitsize, "tsBitsize",
+                                {.next =
+                                     [this] {
+                                         requireFilled({edtEmail});
+                                         return int(tsLocaleInfo);
+                                     },
+                                 .previous = tsStart,
+                                 .focus = rb1024});
     keySizeGrid = new QGridLayout;
     keySizeGrid->addWidget(rb1024, 0, 0);
     keySizeGrid->addWidget(rb2048, 1, 0);
     keySizeGrid->addWidget(rb512, 0, 1);
     keySizeGrid->addWidget(rb4096, 2, 0);
     keySizeGrid->setColumnStretch(5, 1);
-    edtEmail = named(new QLineEdit, "edtEmail");
-    Label5 = makeLabel("Label5", kEmailLabel, {edtEmail});
     page->addWidget(Label4);
     page->addLayout(keySizeGrid);
     page->addWidget(Label5);
@@ -93,13 +100,22 @@ void TCertificateWizard::buildKeySizePage() {
 }
 
 void TCertificateWizard::buildLocalePage() {
-    QVBoxLayout* page = addPage("tsLocaleInfo");
     cbCountry = named(new QComboBox, "cbCountry");
     Label2 = makeLabel("Label2", kCountryLabel, {cbCountry});
     edtState = named(new QLineEdit, "edtState");
     Label6 = makeLabel("Label6", kStateLabel, {edtState});
     edtCity = named(new QLineEdit, "edtCity");
     Label10 = makeLabel("Label10", kCityLabel, {edtCity});
+    QVBoxLayout* page = addPage(tsLocaleInfo, "tsLocaleInfo",
+                                {.next =
+                                     [this] {
+                                         requireFilled({edtState, edtCity});
+                                         if (cbCountry->currentIndex() < 0)
+                                             throw PageError(kPageIncompleteMessage);
+                                         return int(tsOrganizationInfo);
+                                     },
+                                 .previous = tsBitsize,
+                                 .focus = cbCountry});
     for (QWidget* widget :
          std::initializer_list<QWidget*>{Label2, cbCountry, Label6, edtState, Label10, edtCity})
         page->addWidget(widget);
@@ -109,19 +125,30 @@ void TCertificateWizard::buildLocalePage() {
 }
 
 void TCertificateWizard::buildOrganizationPage() {
-    QVBoxLayout* page = addPage("tsOrganizationInfo");
     edtDomainName = named(new QLineEdit, "edtDomainName");
     Label11 = makeLabel("Label11", kDomainLabel, {edtDomainName});
     edtLegalName = named(new QLineEdit, "edtLegalName");
     Label12 = makeLabel("Label12", kLegalNameLabel, {edtLegalName});
     Label3 = makeLabel("Label3", kExportPathLabel);
+    const BrowseField exportPath =
+        makeBrowseField(Label3, "edtExportPath", "btnExportPath", kChooseExportFolder);
+    edtExportPath = exportPath.edit;
+    btnExportPath = exportPath.button;
+    QVBoxLayout* page =
+        addPage(tsOrganizationInfo, "tsOrganizationInfo",
+                {.next =
+                     [this] {
+                         requireFilled({edtDomainName, edtLegalName, edtExportPath});
+                         madeFiles->showMadeFiles(
+                             ToolSteps::generateCertificate(*setup.step, valuesOfPages(), *this));
+                         return int(tsFinished);
+                     },
+                 .previous = tsLocaleInfo,
+                 .focus = edtDomainName});
     for (QWidget* widget :
          std::initializer_list<QWidget*>{Label11, edtDomainName, Label12, edtLegalName})
         page->addWidget(widget);
-    const BrowseField exportPath =
-        addBrowseField(page, Label3, "edtExportPath", "btnExportPath", kChooseExportFolder);
-    edtExportPath = exportPath.edit;
-    btnExportPath = exportPath.button;
+    addBrowseField(page, Label3, exportPath);
     connect(btnExportPath, &QPushButton::clicked, this, &TCertificateWizard::btnExportPathClick);
     page->addStretch();
     setTabOrder(edtDomainName, edtLegalName);
@@ -130,8 +157,15 @@ void TCertificateWizard::buildOrganizationPage() {
 }
 
 void TCertificateWizard::buildFinishedPage() {
-    QVBoxLayout* page = addPage("tsFinished");
     memRootInstructions = makeInstructionBox("memRootInstructions", setup.finishedLines);
+    QVBoxLayout* page = addPage(tsFinished, "tsFinished",
+                                {.next =
+                                     [this] {
+                                         memRootInstructions->setPlainText(completionText());
+                                         return kCloseWizard;
+                                     },
+                                 .previous = tsOrganizationInfo,
+                                 .finished = true});
     page->addWidget(memRootInstructions);
     addMadeFilesPanel(page);
 }
@@ -140,37 +174,6 @@ void TCertificateWizard::FormCreate() {
     cbCountry->addItems(CountryTable::names());
     cbCountry->setCurrentIndex(CountryTable::kDefaultIndex);
     edtExportPath->setText(withTrailingSeparator(QDir::currentPath()));
-    setUpNavigation();
-}
-
-void TCertificateWizard::setUpNavigation() {
-    QVector<WizardPage> table(5);
-    table[StartPage] = {[] { return int(KeySizePage); }, kCloseWizard};
-    table[KeySizePage] = {[this] {
-                              requireFilled({edtEmail});
-                              return int(LocalePage);
-                          },
-                          StartPage, rb1024};
-    table[LocalePage] = {[this] {
-                             requireFilled({edtState, edtCity});
-                             if (cbCountry->currentIndex() < 0)
-                                 throw PageError(kPageIncompleteMessage);
-                             return int(OrganizationPage);
-                         },
-                         KeySizePage, cbCountry};
-    table[OrganizationPage] = {[this] {
-                                   requireFilled({edtDomainName, edtLegalName, edtExportPath});
-                                   madeFiles->showMadeFiles(ToolSteps::generateCertificate(
-                                       *setup.step, valuesOfPages(), *this));
-                                   return int(FinishedPage);
-                               },
-                               LocalePage, edtDomainName};
-    table[FinishedPage] = {[this] {
-                               memRootInstructions->setPlainText(completionText());
-                               return kCloseWizard;
-                           },
-                           OrganizationPage, nullptr, true};
-    setNavigation(table);
 }
 
 QString TCertificateWizard::keySize() const {

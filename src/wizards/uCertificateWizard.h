@@ -23,7 +23,9 @@ struct CertificateWizardSetup {
 class TCertificateWizard : public TWizardFrame {
     Q_OBJECT
   public:
-    static inline const QString kBackCaption = QStringLiteral("< Previous");
+    enum Page { tsStart, tsBitsize, tsLocaleInfo, tsOrganizationInfo, tsFinished };
+
+    static inline const QString kPreviousCaption = QStringLiteral("< Previous");
     static inline const QString kPageIncompleteMessage =
         QStringLiteral("You must complete the fields on this page before continuing.");
 
@@ -61,8 +63,8 @@ class TCertificateWizard : public TWizardFrame {
     // The code of the country that cbCountry selects.
     QString countryCode() const;
 
-    // Page 1 lays out the key sizes in this grid: rb1024, rb2048 and rb4096 in column 0, rb512
-    // at row 0, column 1; the self-signed wizard puts its term beside rb2048.
+    // The key size page lays out the key sizes in this grid: rb1024, rb2048 and rb4096 in column 0,
+    // rb512 at row 0, column 1; the self-signed wizard puts its term beside rb2048.
     QGridLayout* keySizeGrid = nullptr;
     // The field of the certificate's term, which the self-signed wizard adds; none in the
     // request wizard.
@@ -77,7 +79,6 @@ class TCertificateWizard : public TWizardFrame {
     void buildLocalePage();
     void buildOrganizationPage();
     void buildFinishedPage();
-    void setUpNavigation();
     // The values of the pages, for the wizard's step.
     ToolSteps::CertificateValues valuesOfPages() const;
 

@@ -7,7 +7,6 @@
 namespace {
 
 const QString kCaption = QStringLiteral("Extract Root Certificate");
-const QString kBackCaption = QStringLiteral("Cancel");
 
 // Several lines end in a blank on purpose: the box joins them as they were written.
 const QStringList kInstructions = {
@@ -38,10 +37,15 @@ const QStringList kInstructions = {
 } // namespace
 
 TfrmExtractRoot::TfrmExtractRoot(QWidget* owner)
-    : TWizardFrame(owner, WizardLook{kCaption, kBackCaption, true, kFinishCaption}) {
+    : TWizardFrame(owner, WizardLook{.caption = kCaption,
+                                     .backCaption = kCancelCaption,
+                                     .printable = true,
+                                     .nextCaption = kFinishCaption}) {
     memInstructions = makeInstructionBox("memInstructions", kInstructions);
-    addPage("tsStart")->addWidget(memInstructions);
+    addPage(tsStart, "tsStart",
+            {.next = [] { return kCloseWizard; },
+             .previous = kCloseWizard,
+             .printBox = memInstructions})
+        ->addWidget(memInstructions);
     btnPrevious->hide();
-    setNavigation(
-        {WizardPage{[] { return kCloseWizard; }, kCloseWizard, nullptr, false, memInstructions}});
 }

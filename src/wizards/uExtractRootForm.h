@@ -6,6 +6,8 @@
 class TfrmExtractRoot : public TWizardFrame {
     Q_OBJECT
   public:
+    enum Page { tsStart };
+
     explicit TfrmExtractRoot(QWidget* owner);
 
     QTextEdit* memInstructions = nullptr;

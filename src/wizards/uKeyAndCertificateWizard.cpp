@@ -26,7 +26,6 @@
 
 namespace {
 
-const QString kExportPathCaption = QStringLiteral("Select a path for the exported files:");
 const QString kCommonNameCaption = QStringLiteral("Enter a common name for your domain:");
 const QString kPasteCertCaption = QStringLiteral("Paste your server certificate here:");
 const QString kChooseKeyFile = QStringLiteral("Choose the key file");
@@ -219,21 +218,29 @@ QString TKeyAndCertificateWizard::folderOfFile(const QString& fileText) {
     return withTrailingSeparator(QFileInfo(fileText).absolutePath());
 }
 
-void TKeyAndCertificateWizard::addKeyPage() {
-    QVBoxLayout* page = addPage("tsSelectKey");
+void TKeyAndCertificateWizard::addKeyPage(int index, int previous) {
     lblSelectKeyFile = makeLabel("lblSelectKeyFile", kOpenSSLKeyCaption);
     const BrowseField keyFile =
-        addBrowseField(page, lblSelectKeyFile, "edtKeyFile", "btnKeyFile", kChooseKeyFile);
+        makeBrowseField(lblSelectKeyFile, "edtKeyFile", "btnKeyFile", kChooseKeyFile);
     edtKeyFile = keyFile.edit;
     btnKeyFile = keyFile.button;
     Label8 = makeLabel("Label8", kExportPathCaption);
     const BrowseField exportPath =
-        addBrowseField(page, Label8, "edtExportPath", "btnCertExport", kChooseExportFolder);
+        makeBrowseField(Label8, "edtExportPath", "btnCertExport", kChooseExportFolder);
     edtExportPath = exportPath.edit;
     btnCertExport = exportPath.button;
-    edtCommonName = new QLineEdit;
-    edtCommonName->setObjectName(QStringLiteral("edtCommonName"));
+    edtCommonName = named(new QLineEdit, "edtCommonName");
     Label9 = makeLabel("Label9", kCommonNameCaption, {edtCommonName});
+    QVBoxLayout* page = addPage(index, "tsSelectKey",
+                                {.next =
+                                     [this] {
+                                         leaveKeyPage();
+                                         return pastePage;
+                                     },
+                                 .previous = previous,
+                                 .focus = edtKeyFile});
+    addBrowseField(page, lblSelectKeyFile, keyFile);
+    addBrowseField(page, Label8, exportPath);
     page->addWidget(Label9);
     page->addWidget(edtCommonName);
     page->addStretch();
@@ -247,12 +254,18 @@ void TKeyAndCertificateWizard::addKeyPage() {
             &TKeyAndCertificateWizard::btnCertExportClick);
 }
 
-void TKeyAndCertificateWizard::addPastePage() {
-    QVBoxLayout* page = addPage("tsPasteCert");
-    pastePage = pcWizard->count() - 1;
-    memPasteCert = new QTextEdit;
-    memPasteCert->setObjectName(QStringLiteral("memPasteCert"));
+void TKeyAndCertificateWizard::addPastePage(int index, int previous, int finished) {
+    pastePage = index;
+    memPasteCert = named(new QTextEdit, "memPasteCert");
     Label7 = makeLabel("Label7", kPasteCertCaption, {memPasteCert});
+    QVBoxLayout* page = addPage(index, "tsPasteCert",
+                                {.next =
+                                     [this, finished] {
+                                         madeFiles->showMadeFiles(leavePastePage());
+                                         return finished;
+                                     },
+                                 .previous = previous,
+                                 .focus = memPasteCert});
     page->addWidget(Label7);
     memPasteCert->setAcceptRichText(false);
     memPasteCert->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -290,7 +303,7 @@ void TKeyAndCertificateWizard::btnCertExportClick() {
 void TKeyAndCertificateWizard::chooseFileInto(const OpenFileSetup& setup, QLineEdit* fileField,
                                               QLineEdit* folderField) {
     OpenFileDialog dialog(this, setup.title, folderOfFile(fileField->text()));
-    dialog.setObjectName(QLatin1String(setup.name));
+    named(&dialog, setup.name);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setNameFilters(setup.filters);
     dialog.setDefaultSuffix(setup.defaultSuffix);

@@ -45,6 +45,9 @@ class TKeyAndCertificateWizard : public TWizardFrame {
                        "certificate and was not put into the box. Please paste your certificate "
                        "here.");
     // The key page's label as it opens, and as it reads for a key made with OpenSSL.
+    // The export folder's label on the key page, and on Indy's PFX page.
+    static inline const QString kExportPathCaption =
+        QStringLiteral("Select a path for the exported files:");
     static inline const QString kOpenSSLKeyCaption =
         QStringLiteral("Please select your OpenSSL Key file:");
 
@@ -91,9 +94,10 @@ class TKeyAndCertificateWizard : public TWizardFrame {
   protected:
     TKeyAndCertificateWizard(QWidget* owner, const WizardLook& look);
 
-    // Add the key page and the paste page at the next free page index.
-    void addKeyPage();
-    void addPastePage();
+    // Add the key page, whose btnPrevious shows the page `previous`, and the paste page after
+    // it, whose Next shows the finished page `finished` once the conversion has made its files.
+    void addKeyPage(int index, int previous);
+    void addPastePage(int index, int previous, int finished);
 
     // The work of leaving the key page and the paste page by Next; leaving the paste page
     // returns what the conversion made.

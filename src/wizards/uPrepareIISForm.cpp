@@ -16,7 +16,6 @@ const QString kStartText = QStringLiteral(
     "your Certificate Request with IIS instead of Certwright, there is no need to prepare your "
     "certificate.  You can instead follow the certificate installation instruction wizard.\n\n"
     "Before continuing, you will need your SSL certificate.");
-const QString kBackCaption = QStringLiteral("< Back");
 
 } // namespace
 
@@ -82,36 +81,25 @@ const QStringList TfrmPrepareIIS::kInstallationInstructions = {
 };
 
 TfrmPrepareIIS::TfrmPrepareIIS(QWidget* owner)
-    : TKeyAndCertificateWizard(owner, WizardLook{kCaption, kBackCaption, true}) {
-    QVBoxLayout* start = addPage("tsStart");
+    : TKeyAndCertificateWizard(owner, WizardLook{.caption = kCaption, .printable = true}) {
     Label1 = makeLabel("Label1", kStartText, true);
+    QVBoxLayout* start = addPage(
+        tsStart, "tsStart", {.next = [] { return int(tsSelectKey); }, .previous = kCloseWizard});
     start->addWidget(Label1);
     start->addStretch();
 
-    addKeyPage();
+    addKeyPage(tsSelectKey, tsStart);
     addLegacyPfxChoice();
-    addPastePage();
+    addPastePage(tsPasteCert, tsSelectKey, tsFinished);
 
-    QVBoxLayout* finished = addPage("tsFinished");
     memRootInstructions = makeInstructionBox("memRootInstructions", kInstallationInstructions);
+    QVBoxLayout* finished = addPage(tsFinished, "tsFinished",
+                                    {.next = [] { return kCloseWizard; },
+                                     .previous = tsSelectKey,
+                                     .finished = true,
+                                     .printBox = memRootInstructions});
     finished->addWidget(memRootInstructions);
     addMadeFilesPanel(finished);
-
-    // Page order: tsStart, tsSelectKey, tsPasteCert, tsFinished.
-    setNavigation({
-        {[] { return int(tsSelectKey); }, kCloseWizard},
-        {[this] {
-             leaveKeyPage();
-             return int(tsPasteCert);
-         },
-         tsStart, edtKeyFile},
-        {[this] {
-             madeFiles->showMadeFiles(leavePastePage());
-             return int(tsFinished);
-         },
-         tsSelectKey, memPasteCert},
-        {[] { return kCloseWizard; }, tsSelectKey, nullptr, true, memRootInstructions},
-    });
 }
 
 void TfrmPrepareIIS::addLegacyPfxChoice() {

@@ -18,7 +18,6 @@ const QString kStartText = QStringLiteral(
     "server.  Before you begin, you must have a signed certificate.  You should have either "
     "received this certificate from a Certificate Authority such as Verisign, or signed a "
     "certificate yourself\n\nBefore continuing, you will need this SSL certificate.");
-const QString kBackCaption = QStringLiteral("< Back");
 const QString kKeyTypeQuestion = QStringLiteral("How did you generate your certificate request?");
 const QString kGenCertwrightCaption = QStringLiteral("With Certwright");
 const QString kGenIISCaption = QStringLiteral("With IIS");
@@ -28,15 +27,8 @@ const QString kNeedPFXQuestion =
 const QString kYesCaption = QStringLiteral("Yes");
 const QString kNoCaption = QStringLiteral("No");
 const QString kSelectPFXCaption = QStringLiteral("Please select the PFX file exported from IIS:");
-const QString kPFXExportCaption = QStringLiteral("Select a path for the exported files:");
 const QString kChoosePFXFile = QStringLiteral("Choose the PFX file");
 const QString kCertwrightKeyCaption = QStringLiteral("Please select your Certwright Key file:");
-
-QRadioButton* makeRadioButton(QVBoxLayout* page, const char* name, const QString& caption) {
-    auto* button = named(new QRadioButton(caption), name);
-    page->addWidget(button);
-    return button;
-}
 
 } // namespace
 
@@ -79,83 +71,87 @@ const QStringList TfrmPrepareIndyIntraweb::kRootInstructions = {
 };
 
 TfrmPrepareIndyIntraweb::TfrmPrepareIndyIntraweb(QWidget* owner)
-    : TKeyAndCertificateWizard(owner, WizardLook{kCaption, kBackCaption, true}) {
+    : TKeyAndCertificateWizard(owner, WizardLook{.caption = kCaption, .printable = true}) {
     addStartPages();
     addPFXPages();
-    addKeyPage();
-    addPastePage();
-    QVBoxLayout* finished = addPage("tsFinished");
+    addKeyPage(tsSelectKey, tsPrivateKeyType);
+    addPastePage(tsPasteCert, tsSelectKey, tsFinished);
     memRootInstructions = makeInstructionBox("memRootInstructions", kRootInstructions);
+    QVBoxLayout* finished = addPage(tsFinished, "tsFinished",
+                                    {.next = [] { return kCloseWizard; },
+                                     .previous = tsPrivateKeyType,
+                                     .finished = true,
+                                     .printBox = memRootInstructions});
     finished->addWidget(memRootInstructions);
     addMadeFilesPanel(finished);
-
-    setNavigation({
-        {[] { return int(tsPrivateKeyType); }, kCloseWizard},
-        {[this] { return leaveKeySourcePage(); }, tsStart, rbGenCertwright},
-        {[this] { return int(rbPFXno->isChecked() ? tsPFXInstructions : tsSelectPFX); },
-         tsPrivateKeyType, rbPFXyes},
-        {[] { return int(tsSelectPFX); }, tsNeedPSX, nullptr, false, memPFXInstructions},
-        {[this] {
-             madeFiles->showMadeFiles(leavePFXPage());
-             return int(tsFinished);
-         },
-         tsNeedPSX, edtPFXFile},
-        {[this] {
-             leaveKeyPage();
-             return int(tsPasteCert);
-         },
-         tsPrivateKeyType, edtKeyFile},
-        {[this] {
-             madeFiles->showMadeFiles(leavePastePage());
-             return int(tsFinished);
-         },
-         tsSelectKey, memPasteCert},
-        {[] { return kCloseWizard; }, tsPrivateKeyType, nullptr, true, memRootInstructions},
-    });
 }
 
 void TfrmPrepareIndyIntraweb::addStartPages() {
-    QVBoxLayout* start = addPage("tsStart");
     Label1 = makeLabel("Label1", kStartText, true);
+    QVBoxLayout* start =
+        addPage(tsStart, "tsStart",
+                {.next = [] { return int(tsPrivateKeyType); }, .previous = kCloseWizard});
     start->addWidget(Label1);
     start->addStretch();
 
-    QVBoxLayout* keyType = addPage("tsPrivateKeyType");
     Label2 = makeLabel("Label2", kKeyTypeQuestion);
-    keyType->addWidget(Label2);
-    rbGenCertwright = makeRadioButton(keyType, "rbGenCertwright", kGenCertwrightCaption);
-    rbGenIIS = makeRadioButton(keyType, "rbGenIIS", kGenIISCaption);
-    rbGenOpenSSL = makeRadioButton(keyType, "rbGenOpenSSL", kGenOpenSSLCaption);
+    rbGenCertwright = named(new QRadioButton(kGenCertwrightCaption), "rbGenCertwright");
+    rbGenIIS = named(new QRadioButton(kGenIISCaption), "rbGenIIS");
+    rbGenOpenSSL = named(new QRadioButton(kGenOpenSSLCaption), "rbGenOpenSSL");
     rbGenCertwright->setChecked(true);
+    QVBoxLayout* keyType = addPage(tsPrivateKeyType, "tsPrivateKeyType",
+                                   {.next = [this] { return leaveKeySourcePage(); },
+                                    .previous = tsStart,
+                                    .focus = rbGenCertwright});
+    for (QWidget* widget :
+         std::initializer_list<QWidget*>{Label2, rbGenCertwright, rbGenIIS, rbGenOpenSSL})
+        keyType->addWidget(widget);
     keyType->addStretch();
     setKeyboardOrder({rbGenCertwright, rbGenIIS, rbGenOpenSSL});
 
-    QVBoxLayout* needPFX = addPage("tsNeedPSX");
     Label3 = makeLabel("Label3", kNeedPFXQuestion, true);
-    needPFX->addWidget(Label3);
-    rbPFXyes = makeRadioButton(needPFX, "rbPFXyes", kYesCaption);
-    rbPFXno = makeRadioButton(needPFX, "rbPFXno", kNoCaption);
+    rbPFXyes = named(new QRadioButton(kYesCaption), "rbPFXyes");
+    rbPFXno = named(new QRadioButton(kNoCaption), "rbPFXno");
     rbPFXno->setChecked(true);
+    QVBoxLayout* needPFX = addPage(
+        tsNeedPSX, "tsNeedPSX",
+        {.next = [this] { return int(rbPFXno->isChecked() ? tsPFXInstructions : tsSelectPFX); },
+         .previous = tsPrivateKeyType,
+         .focus = rbPFXyes});
+    for (QWidget* widget : std::initializer_list<QWidget*>{Label3, rbPFXyes, rbPFXno})
+        needPFX->addWidget(widget);
     needPFX->addStretch();
     setKeyboardOrder({rbPFXyes, rbPFXno});
 }
 
 void TfrmPrepareIndyIntraweb::addPFXPages() {
-    QVBoxLayout* instructions = addPage("tsPFXInstructions");
     memPFXInstructions = makeInstructionBox("memPFXInstructions", kPFXInstructions);
-    instructions->addWidget(memPFXInstructions);
+    addPage(tsPFXInstructions, "tsPFXInstructions",
+            {.next = [] { return int(tsSelectPFX); },
+             .previous = tsNeedPSX,
+             .printBox = memPFXInstructions})
+        ->addWidget(memPFXInstructions);
 
-    QVBoxLayout* selectPFX = addPage("tsSelectPFX");
     Label4 = makeLabel("Label4", kSelectPFXCaption);
     const BrowseField pfxFile =
-        addBrowseField(selectPFX, Label4, "edtPFXFile", "btnSelectPFX", kChoosePFXFile);
+        makeBrowseField(Label4, "edtPFXFile", "btnSelectPFX", kChoosePFXFile);
     edtPFXFile = pfxFile.edit;
     btnSelectPFX = pfxFile.button;
-    Label5 = makeLabel("Label5", kPFXExportCaption);
+    Label5 = makeLabel("Label5", kExportPathCaption);
     const BrowseField pfxExport =
-        addBrowseField(selectPFX, Label5, "edtPFXExport", "btnPFXExport", kChooseExportFolder);
+        makeBrowseField(Label5, "edtPFXExport", "btnPFXExport", kChooseExportFolder);
     edtPFXExport = pfxExport.edit;
     btnPFXExport = pfxExport.button;
+    QVBoxLayout* selectPFX = addPage(tsSelectPFX, "tsSelectPFX",
+                                     {.next =
+                                          [this] {
+                                              madeFiles->showMadeFiles(leavePFXPage());
+                                              return int(tsFinished);
+                                          },
+                                      .previous = tsNeedPSX,
+                                      .focus = edtPFXFile});
+    addBrowseField(selectPFX, Label4, pfxFile);
+    addBrowseField(selectPFX, Label5, pfxExport);
     selectPFX->addStretch();
 
     setTabOrder(edtPFXFile, btnSelectPFX);

@@ -1,5 +1,7 @@
 #include "uSelfSignForm.h"
 
+#include "uCertwrightCommon.h"
+
 #include <QGridLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -32,18 +34,15 @@ constexpr int kUpDownWidth = 18;
 } // namespace
 
 TfrmSelfSign::TfrmSelfSign(QWidget* owner) : TCertificateWizard(owner, kSetup) {
-    edtDays = new QLineEdit(QString::number(kDefaultTerm));
-    edtDays->setObjectName(QStringLiteral("edtDays"));
+    edtDays = named(new QLineEdit(QString::number(kDefaultTerm)), "edtDays");
     edtDays->setFixedWidth(kTermFieldWidth);
-    udDays = new QSpinBox;
-    udDays->setObjectName(QStringLiteral("udDays"));
+    udDays = named(new QSpinBox, "udDays");
     udDays->setRange(ToolSteps::kShortestTerm, ToolSteps::kLongestTerm);
     udDays->setValue(kDefaultTerm);
     udDays->setFixedWidth(kUpDownWidth);
     // The term is typed into edtDays; the spin box's own text stays out of reach.
     udDays->findChild<QLineEdit*>()->setReadOnly(true);
-    auto* lblDays = new QLabel(kDaysLabel);
-    lblDays->setObjectName(QStringLiteral("lblDays"));
+    auto* lblDays = named(new QLabel(kDaysLabel), "lblDays");
     QLabel* lblTerm = makeLabel("lblTerm", kTermLabel, {edtDays, udDays});
     keySizeGrid->addWidget(lblTerm, 1, 1);
     keySizeGrid->addWidget(edtDays, 1, 2);

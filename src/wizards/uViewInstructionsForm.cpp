@@ -12,7 +12,6 @@ namespace {
 const QString kDocumentationBase = QStringLiteral("https://www.example.org/docs/webinstall/");
 
 const QString kCaption = QStringLiteral("View Installation Instructions");
-const QString kBackCaption = QStringLiteral("< Back");
 const QString kSelectLabel = QStringLiteral("Select a Web Server:");
 const QString kNote = QStringLiteral("Note: \nYou must be connected to the internet before "
                                      "continuing.");
@@ -59,24 +58,25 @@ QString pageName(const QString& entry) {
 } // namespace
 
 TfrmViewInstructions::TfrmViewInstructions(QWidget* owner)
-    : TWizardFrame(owner, WizardLook{kCaption, kBackCaption, false, kFinishCaption}) {
-    QVBoxLayout* page = addPage("tsOrganizationInfo");
+    : TWizardFrame(owner, WizardLook{.caption = kCaption, .nextCaption = kFinishCaption}) {
     cbWebServers = named(new QComboBox, "cbWebServers");
     Label11 = makeLabel("Label11", kSelectLabel, {cbWebServers});
     for (const QString& entry : kWebServers)
         cbWebServers->addItem(serverName(entry));
     cbWebServers->setCurrentIndex(kDefaultServer);
     Label12 = named(new QLabel(kNote), "Label12");
+    QVBoxLayout* page = addPage(tsOrganizationInfo, "tsOrganizationInfo",
+                                {.next =
+                                     [this] {
+                                         openSelectedPage();
+                                         return kCloseWizard;
+                                     },
+                                 .previous = kCloseWizard});
     page->addWidget(Label11);
     page->addWidget(cbWebServers);
     page->addSpacing(12);
     page->addWidget(Label12);
     page->addStretch();
-    setNavigation({WizardPage{[this] {
-                                  openSelectedPage();
-                                  return kCloseWizard;
-                              },
-                              kCloseWizard}});
     cbWebServers->setFocus();
 }
 

@@ -9,6 +9,8 @@ class QLabel;
 class TfrmViewInstructions : public TWizardFrame {
     Q_OBJECT
   public:
+    enum Page { tsOrganizationInfo };
+
     explicit TfrmViewInstructions(QWidget* owner);
 
     QLabel* Label11 = nullptr;

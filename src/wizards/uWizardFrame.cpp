@@ -101,7 +101,7 @@ class FolderChooserDialog : public QFileDialog {
   public:
     FolderChooserDialog(QWidget* parent, const QString& start)
         : QFileDialog(parent, kFolderChooserCaption, start) {
-        setObjectName(QStringLiteral("dlgFolder"));
+        named(this, "dlgFolder");
         setFileMode(QFileDialog::Directory);
         setOption(QFileDialog::ShowDirsOnly);
         setOption(QFileDialog::DontUseNativeDialog);
@@ -153,7 +153,7 @@ QByteArray readPlainFile(const QString& path, qint64 limit, const QString& failu
 } // namespace
 
 TMadeFilesPanel::TMadeFilesPanel() {
-    setObjectName(QStringLiteral("pnlMadeFiles"));
+    named(this, "pnlMadeFiles");
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     lblMadeFiles = named(new QLabel, "lblMadeFiles");
     lblMadeFiles->setAccessibleName(kMadeFilesName);
@@ -231,8 +231,7 @@ TWizardFrame::TWizardFrame(QWidget* owner, const WizardLook& look)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(kMargin, kMargin, kMargin, 0);
     layout->setSpacing(0);
-    pcWizard = new QStackedWidget(this);
-    pcWizard->setObjectName(QStringLiteral("pcWizard"));
+    pcWizard = named(new QStackedWidget(this), "pcWizard");
     layout->addWidget(pcWizard);
 
     auto* bar = new QWidget(this);
@@ -240,8 +239,7 @@ TWizardFrame::TWizardFrame(QWidget* owner, const WizardLook& look)
     auto* barLayout = new QHBoxLayout(bar);
     barLayout->setContentsMargins(0, 0, 0, 0);
     if (look.printable) {
-        sbPrint = new QToolButton(bar);
-        sbPrint->setObjectName(QStringLiteral("sbPrint"));
+        sbPrint = named(new QToolButton(bar), "sbPrint");
         sbPrint->setAutoRaise(true);
         sbPrint->setFixedSize(kPrintButtonSize);
         sbPrint->setIcon(printerIcon());
@@ -258,11 +256,9 @@ TWizardFrame::TWizardFrame(QWidget* owner, const WizardLook& look)
         });
     }
     barLayout->addStretch();
-    btnPrevious = new QPushButton(kCancelCaption, bar);
-    btnPrevious->setObjectName(QStringLiteral("btnPrevious"));
+    btnPrevious = named(new QPushButton(kCancelCaption, bar), "btnPrevious");
     btnPrevious->setFixedSize(kButtonSize);
-    btnNext = new QPushButton(look.nextCaption, bar);
-    btnNext->setObjectName(QStringLiteral("btnNext"));
+    btnNext = named(new QPushButton(look.nextCaption, bar), "btnNext");
     btnNext->setFixedSize(kButtonSize);
     btnNext->setDefault(true);
     barLayout->addWidget(btnPrevious);
@@ -280,18 +276,18 @@ int TWizardFrame::currentPage() const {
     return pcWizard->currentIndex();
 }
 
-QVBoxLayout* TWizardFrame::addPage(const char* name) {
-    auto* page = new QWidget(pcWizard);
-    page->setObjectName(QLatin1String(name));
+QVBoxLayout* TWizardFrame::addPage(int index, const char* name, WizardPage entry) {
+    if (index != pcWizard->count())
+        qFatal("The page %s is added as page %d, not as page %d", name, int(pcWizard->count()),
+               index);
+    auto* page = named(new QWidget(pcWizard), name);
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(0, 0, 0, 0);
     pcWizard->addWidget(page);
+    navigation.append(std::move(entry));
+    if (index == 0)
+        showPage(0);
     return layout;
-}
-
-void TWizardFrame::setNavigation(QVector<WizardPage> table) {
-    navigation = std::move(table);
-    showPage(0);
 }
 
 void TWizardFrame::showPage(int index) {
@@ -301,8 +297,7 @@ void TWizardFrame::showPage(int index) {
 }
 
 QTextEdit* TWizardFrame::makeInstructionBox(const char* name, const QStringList& lines) {
-    auto* box = new QTextEdit;
-    box->setObjectName(QLatin1String(name));
+    auto* box = named(new QTextEdit, name);
     box->setAcceptRichText(false);
     box->setReadOnly(true);
     box->setFrameShape(QFrame::NoFrame);
@@ -334,9 +329,9 @@ QLabel* TWizardFrame::makeLabel(const char* name, const QString& caption,
     return label;
 }
 
-TWizardFrame::BrowseField TWizardFrame::addBrowseField(QVBoxLayout* layout, QLabel* label,
-                                                       const char* editName, const char* buttonName,
-                                                       const QString& buttonDescription) {
+TWizardFrame::BrowseField TWizardFrame::makeBrowseField(QLabel* label, const char* editName,
+                                                        const char* buttonName,
+                                                        const QString& buttonDescription) {
     auto* row = new QHBoxLayout;
     auto* field = named(new QLineEdit, editName);
     auto* button = named(new QPushButton(kBrowseCaption), buttonName);
@@ -349,9 +344,12 @@ TWizardFrame::BrowseField TWizardFrame::addBrowseField(QVBoxLayout* layout, QLab
     button->setFixedSize(25, 22);
     row->addWidget(field);
     row->addWidget(button);
+    return {field, button, row};
+}
+
+void TWizardFrame::addBrowseField(QVBoxLayout* layout, QLabel* label, const BrowseField& field) {
     layout->addWidget(label);
-    layout->addLayout(row);
-    return {field, button};
+    layout->addLayout(field.row);
 }
 
 void TWizardFrame::chooseFolder(QLineEdit* field, const QString& defaultStart) {
@@ -409,7 +407,7 @@ void TWizardFrame::btnPreviousClick() {
 void TWizardFrame::sbPrintClick() {
     runGuarded(this, [this] {
         QPrintDialog dlgPrint(dlgPrintPrinter, this);
-        dlgPrint.setObjectName(QStringLiteral("dlgPrint"));
+        named(&dlgPrint, "dlgPrint");
         if (dlgPrint.exec() != QDialog::Accepted)
             return;
         QTextEdit* box = navigation.value(currentPage()).printBox;

@@ -12,6 +12,7 @@
 #include <initializer_list>
 
 class QFileDialog;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPrinter;
@@ -21,7 +22,8 @@ class QTextEdit;
 class QToolButton;
 class QVBoxLayout;
 
-// What the frame needs to know about one page of a wizard: its navigation table entry.
+// What the frame needs to know about one page of a wizard: its navigation table entry, written
+// with named fields where the page is added.
 struct WizardPage {
     // Checks the page and runs its work (throwing PageError or SilentAbort to stay on the
     // page); returns the index of the page to show next, or TWizardFrame::kCloseWizard.
@@ -37,13 +39,7 @@ struct WizardPage {
     QTextEdit* printBox = nullptr;
 };
 
-// How a wizard window looks before its pages are added.
-struct WizardLook {
-    QString caption;
-    QString backCaption;                            // "< Previous" or "< Back"
-    bool printable = false;                         // has sbPrint
-    QString nextCaption = QStringLiteral("Next >"); // "Finish" in the single-page guides
-};
+struct WizardLook;
 
 // Below a finished page's instruction box: the full paths of the files that the step made,
 // "Open Folder" for the export folder and, where there is a request, "Copy Request".
@@ -92,6 +88,7 @@ class TWizardFrame : public QDialog, public ToolSteps::StepUser {
     static inline const QString kNextCaption = QStringLiteral("Next >");
     static inline const QString kFinishCaption = QStringLiteral("Finish");
     static inline const QString kCancelCaption = QStringLiteral("Cancel");
+    static inline const QString kBackCaption = QStringLiteral("< Back");
     static inline const QString kPrintErrorMessage = QStringLiteral("Error Printing text.");
     static inline const QString kCreateFolderQuestion =
         QStringLiteral("The specified directory does not exist. Create it?");
@@ -127,10 +124,10 @@ class TWizardFrame : public QDialog, public ToolSteps::StepUser {
     TWizardFrame(QWidget* owner, const WizardLook& look);
     ~TWizardFrame() override;
 
-    // Adds a page named `name` (a ts* name) and returns the layout to fill, top to bottom.
-    QVBoxLayout* addPage(const char* name);
-    // The navigation table, one entry per page in page order.
-    void setNavigation(QVector<WizardPage> table);
+    // Adds the page `index`, named `name` (a ts* name), with its navigation entry, and returns
+    // the layout to fill, top to bottom. Pages are added in the order of their indexes, and the
+    // controls that the entry names exist before their page is added.
+    QVBoxLayout* addPage(int index, const char* name, WizardPage entry);
     void showPage(int index);
 
     // Builds the read-only instruction box that holds the given stored lines.
@@ -145,15 +142,18 @@ class TWizardFrame : public QDialog, public ToolSteps::StepUser {
     static QLabel* makeLabel(const char* name, const QString& caption,
                              std::initializer_list<QWidget*> describes);
 
-    // A single-line field with a small "..." button at its right.
+    // A single-line field with a small "..." button at its right, in one row.
     struct BrowseField {
         QLineEdit* edit;
         QPushButton* button;
+        QHBoxLayout* row;
     };
-    // Adds the label and below it the field and its "..." button, as one row, to the layout.
-    // The label names the field; buttonDescription says what the button chooses.
-    static BrowseField addBrowseField(QVBoxLayout* layout, QLabel* label, const char* editName,
-                                      const char* buttonName, const QString& buttonDescription);
+    // Makes the field and its button; the label names the field, buttonDescription says what
+    // the button chooses.
+    static BrowseField makeBrowseField(QLabel* label, const char* editName, const char* buttonName,
+                                       const QString& buttonDescription);
+    // Adds the label and below it the field's row to the layout.
+    static void addBrowseField(QVBoxLayout* layout, QLabel* label, const BrowseField& field);
     // The folder chooser of a folder field's "..." button: it starts in the field's text or,
     // when that is empty, in defaultStart, and puts the chosen folder into the field.
     void chooseFolder(QLineEdit* field, const QString& defaultStart);
@@ -165,6 +165,14 @@ class TWizardFrame : public QDialog, public ToolSteps::StepUser {
     QString backCaption;
     QPrinter* dlgPrintPrinter = nullptr;
     void resetCaptions();
+};
+
+// How a wizard window looks before its pages are added.
+struct WizardLook {
+    QString caption;
+    QString backCaption = TWizardFrame::kBackCaption;
+    bool printable = false;                           // has sbPrint
+    QString nextCaption = TWizardFrame::kNextCaption; // "Finish" in the single-page guides
 };
 
 // Keeps the confirm button of a non-native file dialog usable, with the mouse as with Enter,
