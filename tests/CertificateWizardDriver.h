@@ -46,10 +46,11 @@ inline void clickPrevious(TCertificateWizard& wizard) {
     QTest::mouseClick(wizard.btnPrevious, Qt::LeftButton);
 }
 
-// Walks from page 0 to page 3, filling every field on the way; the folder is typed as given.
+// Walks from the start page to the organisation page, filling every field on the way; the folder is
+// typed as given.
 inline void fillPages(TCertificateWizard& wizard, const TypedSubject& subject,
                       const QString& folder) {
-    QCOMPARE(wizard.currentPage(), 0);
+    QCOMPARE(wizard.currentPage(), int(TCertificateWizard::tsStart));
     clickNext(wizard);
     if (!subject.keySize.isEmpty()) {
         auto* keySize = wizard.findChild<QRadioButton*>("rb" + subject.keySize);
@@ -59,12 +60,12 @@ inline void fillPages(TCertificateWizard& wizard, const TypedSubject& subject,
     }
     wizard.edtEmail->setText(subject.email);
     clickNext(wizard);
-    QCOMPARE(wizard.currentPage(), 2);
+    QCOMPARE(wizard.currentPage(), int(TCertificateWizard::tsLocaleInfo));
     wizard.cbCountry->setCurrentIndex(subject.countryIndex);
     wizard.edtState->setText(subject.state);
     wizard.edtCity->setText(subject.city);
     clickNext(wizard);
-    QCOMPARE(wizard.currentPage(), 3);
+    QCOMPARE(wizard.currentPage(), int(TCertificateWizard::tsOrganizationInfo));
     wizard.edtDomainName->setText(subject.domain);
     wizard.edtLegalName->setText(subject.legalName);
     wizard.edtExportPath->setText(folder);

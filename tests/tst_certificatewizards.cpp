@@ -102,7 +102,7 @@ class TestCertificateWizards : public QObject {
         const auto wizard = makeWizard(kind);
         wizard->show();
         QCOMPARE(wizard->windowTitle(), title);
-        QCOMPARE(wizard->currentPage(), 0);
+        QCOMPARE(wizard->currentPage(), int(TCertificateWizard::tsStart));
         QCOMPARE(wizard->btnPrevious->text(), QString("Cancel"));
         QCOMPARE(wizard->btnNext->text(), QString("Next >"));
         QVERIFY(wizard->btnNext->isDefault());
@@ -148,7 +148,7 @@ class TestCertificateWizards : public QObject {
         wizard->show();
         QVERIFY(QTest::qWaitForWindowActive(wizard.get()));
         QTest::keyClick(wizard.get(), Qt::Key_Return);
-        QCOMPARE(wizard->currentPage(), 1);
+        QCOMPARE(wizard->currentPage(), int(TCertificateWizard::tsBitsize));
         QCOMPARE(wizard->btnPrevious->text(), QString("< Previous"));
         QCOMPARE(wizard->btnNext->text(), QString("Next >"));
         QCOMPARE(wizard->focusWidget(), wizard->rb1024);
@@ -159,22 +159,22 @@ class TestCertificateWizards : public QObject {
             clickNext(*wizard);
             QCOMPARE(script.seen, QStringList({incomplete}));
         }
-        QCOMPARE(wizard->currentPage(), 1);
+        QCOMPARE(wizard->currentPage(), int(TCertificateWizard::tsBitsize));
         QCOMPARE(wizard->btnPrevious->text(), QString("< Previous"));
         QTest::keyClicks(wizard->edtEmail, "   ");
         clickNext(*wizard);
-        QCOMPARE(wizard->currentPage(), 2);
+        QCOMPARE(wizard->currentPage(), int(TCertificateWizard::tsLocaleInfo));
         QCOMPARE(wizard->focusWidget(), wizard->cbCountry);
 
         for (QLineEdit* filled : {wizard->edtState, wizard->edtCity}) {
             ModalScript script({pressButton(QMessageBox::Ok)});
             clickNext(*wizard);
             QCOMPARE(script.seen, QStringList({incomplete}));
-            QCOMPARE(wizard->currentPage(), 2);
+            QCOMPARE(wizard->currentPage(), int(TCertificateWizard::tsLocaleInfo));
             filled->setText("x");
         }
         clickNext(*wizard);
-        QCOMPARE(wizard->currentPage(), 3);
+        QCOMPARE(wizard->currentPage(), int(TCertificateWizard::tsOrganizationInfo));
         QCOMPARE(wizard->focusWidget(), wizard->edtDomainName);
 
         wizard->edtExportPath->clear();
@@ -182,7 +182,7 @@ class TestCertificateWizards : public QObject {
             ModalScript script({pressButton(QMessageBox::Ok)});
             clickNext(*wizard);
             QCOMPARE(script.seen, QStringList({incomplete}));
-            QCOMPARE(wizard->currentPage(), 3);
+            QCOMPARE(wizard->currentPage(), int(TCertificateWizard::tsOrganizationInfo));
             QCOMPARE(wizard->btnNext->text(), QString("Next >"));
             filled->setText("x");
         }
@@ -194,12 +194,12 @@ class TestCertificateWizards : public QObject {
         QCOMPARE(wizard->edtDomainName->text(), QString("x"));
 
         QTest::keyClick(wizard.get(), Qt::Key_Escape);
-        QCOMPARE(wizard->currentPage(), 2);
+        QCOMPARE(wizard->currentPage(), int(TCertificateWizard::tsLocaleInfo));
         clickPrevious(*wizard);
-        QCOMPARE(wizard->currentPage(), 1);
+        QCOMPARE(wizard->currentPage(), int(TCertificateWizard::tsBitsize));
         QCOMPARE(wizard->btnPrevious->text(), QString("< Previous"));
         QTest::keyClick(wizard.get(), Qt::Key_Escape);
-        QCOMPARE(wizard->currentPage(), 0);
+        QCOMPARE(wizard->currentPage(), int(TCertificateWizard::tsStart));
         QCOMPARE(wizard->btnPrevious->text(), QString("Cancel"));
         QCOMPARE(wizard->edtEmail->text(), QString("   "));
         QTest::keyClick(wizard.get(), Qt::Key_Escape);
@@ -229,11 +229,11 @@ class TestCertificateWizards : public QObject {
             clickNext(*wizard);
             QCOMPARE(script.remaining(), 0);
         }
-        QCOMPARE(wizard->currentPage(), 4);
+        QCOMPARE(wizard->currentPage(), int(TCertificateWizard::tsFinished));
         const QByteArray firstKey = fileContent(key);
         const QByteArray firstOutput = fileContent(output);
         clickPrevious(*wizard);
-        QCOMPARE(wizard->currentPage(), 3);
+        QCOMPARE(wizard->currentPage(), int(TCertificateWizard::tsOrganizationInfo));
         QCOMPARE(wizard->btnNext->text(), QString("Next >"));
         QCOMPARE(wizard->edtDomainName->text(), QString("*.shop.test"));
         {
@@ -244,7 +244,7 @@ class TestCertificateWizards : public QObject {
                      QStringList({question("wildcard.shop.test.key"),
                                   question("wildcard.shop.test" + outputExtension(kind))}));
         }
-        QCOMPARE(wizard->currentPage(), 4);
+        QCOMPARE(wizard->currentPage(), int(TCertificateWizard::tsFinished));
         QVERIFY(fileContent(key) != firstKey);
         QVERIFY(fileContent(output) != firstOutput);
         QCOMPARE(keyBits(key, "second phrase"), 512);
@@ -295,7 +295,7 @@ class TestCertificateWizards : public QObject {
         QCOMPARE(script.remaining(), 0);
         QCOMPARE(shownAfterPassPhrase(kind, script), questions);
         QCOMPARE(folderContent(out.path()), before);
-        QCOMPARE(wizard->currentPage(), 3);
+        QCOMPARE(wizard->currentPage(), int(TCertificateWizard::tsOrganizationInfo));
         QCOMPARE(wizard->btnNext->text(), QString("Next >"));
         // The request wizard has written the pass phrase for the tool; the other one never asks.
         QCOMPARE(fileContent(program.file("passnew.txt")),
@@ -334,7 +334,7 @@ class TestCertificateWizards : public QObject {
         QVERIFY2(shown[0].contains("\"" + configuration + "\""), qPrintable(shown[0]));
         QVERIFY2(shown[0].contains(reason), qPrintable(shown[0]));
         QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList({"plain"}));
-        QCOMPARE(wizard->currentPage(), 3);
+        QCOMPARE(wizard->currentPage(), int(TCertificateWizard::tsOrganizationInfo));
     }
 
     void missingToolLeavesTheConfigurationFile_data() {
@@ -354,7 +354,7 @@ class TestCertificateWizards : public QObject {
                  QStringList({ToolSteps::kGenerationFailedMessage}));
         QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden),
                  QStringList({"__config.tmp"}));
-        QCOMPARE(wizard->currentPage(), 3);
+        QCOMPARE(wizard->currentPage(), int(TCertificateWizard::tsOrganizationInfo));
         QCOMPARE(wizard->btnPrevious->text(), QString("< Previous"));
         QCOMPARE(wizard->btnNext->text(), QString("Next >"));
     }
@@ -417,7 +417,7 @@ class TestCertificateWizards : public QObject {
         QCOMPARE(folderContent(out.path()), before);
         QVERIFY(QDir(out.file("inner")).isEmpty());
         QVERIFY(!QFile::exists(program.file("passnew.txt")));
-        QCOMPARE(wizard->currentPage(), 3);
+        QCOMPARE(wizard->currentPage(), int(TCertificateWizard::tsOrganizationInfo));
     }
 
     // Under the debug switch the key run's output reaches the program's standard error; the
@@ -447,7 +447,7 @@ class TestCertificateWizards : public QObject {
             clickNext(*wizard);
             const QStringList shown = capture.text().split('\n').filter("tool run: ");
             DebugMode = false;
-            QCOMPARE(wizard->currentPage(), 4);
+            QCOMPARE(wizard->currentPage(), int(TCertificateWizard::tsFinished));
             QCOMPARE(shown, debug ? QStringList{keyRun} : QStringList());
         }
         QCOMPARE(subjectOf(outputReader(kind), out.file("www.shop.test" + outputExtension(kind))),

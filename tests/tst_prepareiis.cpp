@@ -81,7 +81,7 @@ class TestPrepareIIS : public QObject {
             QCOMPARE(next, tabOrder[i + 1]);
         }
 
-        // Escape goes back from page 1 and closes on page 0.
+        // Escape goes back from the key page and closes on the start page.
         QTest::keyClick(&wizard, Qt::Key_Escape);
         QCOMPARE(wizard.currentPage(), int(TfrmPrepareIIS::tsStart));
         QCOMPARE(wizard.btnPrevious->text(), QString("Cancel"));

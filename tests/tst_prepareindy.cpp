@@ -616,7 +616,8 @@ class TestPrepareIndyIntraweb : public QObject {
         QCOMPARE(wizard.edtPFXExport->text(), work.path());
     }
 
-    // Page 3 prints the export instructions, page 7 the root certificate instructions.
+    // tsPFXInstructions prints the export instructions, tsFinished the root certificate
+    // instructions.
     void printingBothInstructionBoxes() {
         TempProgramFolder program;
         TempFolder work;

@@ -1,8 +1,8 @@
 #include "TestSupport.h"
 #include "uCertwrightCommon.h"
 #include "uOutputCheck.h"
-#include "uPassPhraseFolder.h"
 #include "uPassPhraseFiles.h"
+#include "uPassPhraseFolder.h"
 #include "uToolSteps.h"
 
 #include <QDir>

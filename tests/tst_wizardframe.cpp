@@ -90,15 +90,15 @@ class TestWizardFrame : public QObject {
         TfrmGenerateCSR wizard(nullptr);
         wizard.show();
         QTest::keyClick(&wizard, Qt::Key_Return);
-        QCOMPARE(wizard.currentPage(), 1);
+        QCOMPARE(wizard.currentPage(), int(TCertificateWizard::tsBitsize));
         QCOMPARE(wizard.btnPrevious->text(), QString("< Previous"));
         wizard.edtEmail->setText("a");
         QTest::keyClick(wizard.edtEmail, Qt::Key_Return);
-        QCOMPARE(wizard.currentPage(), 2);
+        QCOMPARE(wizard.currentPage(), int(TCertificateWizard::tsLocaleInfo));
         QTest::keyClick(&wizard, Qt::Key_Escape);
-        QCOMPARE(wizard.currentPage(), 1);
+        QCOMPARE(wizard.currentPage(), int(TCertificateWizard::tsBitsize));
         QTest::keyClick(&wizard, Qt::Key_Escape);
-        QCOMPARE(wizard.currentPage(), 0);
+        QCOMPARE(wizard.currentPage(), int(TCertificateWizard::tsStart));
         QCOMPARE(wizard.btnPrevious->text(), QString("Cancel"));
         QVERIFY(wizard.isVisible());
         QTest::keyClick(&wizard, Qt::Key_Escape);
@@ -107,7 +107,8 @@ class TestWizardFrame : public QObject {
     }
 
     void closeBoxClosesWithCancelOnAnyPage() {
-        for (int page = 0; page < 3; ++page) {
+        for (int page = TCertificateWizard::tsStart; page <= TCertificateWizard::tsLocaleInfo;
+             ++page) {
             TfrmGenerateCSR wizard(nullptr);
             wizard.show();
             wizard.edtEmail->setText("a");
@@ -128,7 +129,7 @@ class TestWizardFrame : public QObject {
             OneRunWizard wizard(key);
             wizard.show();
             wizard.btnNext->click();
-            QCOMPARE(wizard.currentPage(), 1);
+            QCOMPARE(wizard.currentPage(), int(OneRunWizard::kDonePage));
             QCOMPARE(wizard.btnNext->text(), QString("Finish"));
             QVERIFY(runOpenSSL({"rsa", "-in", key, "-noout", "-check"}).contains("RSA key ok"));
         }
@@ -144,7 +145,7 @@ class TestWizardFrame : public QObject {
         QCOMPARE(script.remaining(), 0);
         QCOMPARE(script.seen, QStringList{OneRunWizard::kFailure});
         QVERIFY(!QFileInfo::exists(key));
-        QCOMPARE(wizard.currentPage(), 0);
+        QCOMPARE(wizard.currentPage(), int(OneRunWizard::kWorkPage));
         QCOMPARE(wizard.btnPrevious->text(), QString("< Back"));
         QCOMPARE(wizard.btnNext->text(), QString("Next >"));
     }
@@ -226,7 +227,7 @@ class TestWizardFrame : public QObject {
         wizard.show();
         if (explanation.isEmpty()) {
             wizard.btnNext->click();
-            QCOMPARE(wizard.currentPage(), 1);
+            QCOMPARE(wizard.currentPage(), int(OneRunWizard::kDonePage));
             QVERIFY(QFileInfo(output).size() > 0);
             return;
         }
@@ -237,7 +238,7 @@ class TestWizardFrame : public QObject {
         QCOMPARE(script.seen, QStringList{OneRunWizard::kFailure});
         QCOMPARE(texts.informative, explanation);
         QVERIFY(!QFileInfo::exists(output) && !QFileInfo(output).isSymLink());
-        QCOMPARE(wizard.currentPage(), 0);
+        QCOMPARE(wizard.currentPage(), int(OneRunWizard::kWorkPage));
     }
 
     // A termination signal while a hung tool runs ends the run within the grace time; the step
@@ -262,7 +263,7 @@ class TestWizardFrame : public QObject {
         QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
         QVERIFY(termination.arrived());
         QCOMPARE(script.remaining(), 1);
-        QCOMPARE(wizard.currentPage(), 0);
+        QCOMPARE(wizard.currentPage(), int(OneRunWizard::kWorkPage));
         QVERIFY(!QFileInfo::exists(output));
         const pid_t tool = fileContent(out.file("site.key.pid")).trimmed().toInt();
         QVERIFY(tool > 0);
