@@ -18,6 +18,8 @@
 
 namespace {
 
+const QString kPreviousCaption = QStringLiteral("< Previous");
+
 const QString kKeySizeLabel =
     QStringLiteral("Select the bit size of your key pair:  (2048 recommended)");
 const QString k1024Caption = QStringLiteral("1024 bit");

@@ -25,7 +25,6 @@ class TCertificateWizard : public TWizardFrame {
   public:
     enum Page { tsStart, tsBitsize, tsLocaleInfo, tsOrganizationInfo, tsFinished };
 
-    static inline const QString kPreviousCaption = QStringLiteral("< Previous");
     static inline const QString kPageIncompleteMessage =
         QStringLiteral("You must complete the fields on this page before continuing.");
 

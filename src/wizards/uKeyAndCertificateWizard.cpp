@@ -26,6 +26,22 @@
 
 namespace {
 
+const QString kKeyPageMessage =
+    QStringLiteral("Please make sure that both files and a path are specified before "
+                   "continuing.");
+const QString kCertificateMessage =
+    QStringLiteral("Your cert must begin with \"-----BEGIN CERTIFICATE-----\" and end with "
+                   "\"-----END CERTIFICATE-----\".");
+const QString kFriendlyNameMessage =
+    QStringLiteral("The common name \"%1\" holds the character \"%2\", which a certificate "
+                   "bundle cannot carry. Please use other characters.");
+const QString kTemporaryCertificateName = QStringLiteral("__cert.txt");
+const OpenFileSetup kSelectKeySetup{
+    "dlgSelectKey",
+    QStringLiteral("Select a Key File"),
+    {QStringLiteral("KEY Files (*.key)"), QStringLiteral("All Files (*)")},
+    QStringLiteral("key")};
+
 const QString kCommonNameCaption = QStringLiteral("Enter a common name for your domain:");
 const QString kPasteCertCaption = QStringLiteral("Paste your server certificate here:");
 const QString kChooseKeyFile = QStringLiteral("Choose the key file");

@@ -27,16 +27,6 @@ struct OpenFileSetup {
 class TKeyAndCertificateWizard : public TWizardFrame {
     Q_OBJECT
   public:
-    static inline const QString kKeyPageMessage =
-        QStringLiteral("Please make sure that both files and a path are specified before "
-                       "continuing.");
-    static inline const QString kCertificateMessage =
-        QStringLiteral("Your cert must begin with \"-----BEGIN CERTIFICATE-----\" and end with "
-                       "\"-----END CERTIFICATE-----\".");
-    static inline const QString kFriendlyNameMessage =
-        QStringLiteral("The common name \"%1\" holds the character \"%2\", which a certificate "
-                       "bundle cannot carry. Please use other characters.");
-    static inline const QString kTemporaryCertificateName = QStringLiteral("__cert.txt");
     // A certificate file beside the key that is larger than this is not put into the paste
     // box; the paste page says so.
     static constexpr qint64 kLargestSiblingCertificate = 1024 * 1024;
@@ -50,12 +40,6 @@ class TKeyAndCertificateWizard : public TWizardFrame {
         QStringLiteral("Select a path for the exported files:");
     static inline const QString kOpenSSLKeyCaption =
         QStringLiteral("Please select your OpenSSL Key file:");
-
-    static inline const OpenFileSetup kSelectKeySetup{
-        "dlgSelectKey",
-        QStringLiteral("Select a Key File"),
-        {QStringLiteral("KEY Files (*.key)"), QStringLiteral("All Files (*)")},
-        QStringLiteral("key")};
 
     // The key page.
     QLabel* lblSelectKeyFile = nullptr;

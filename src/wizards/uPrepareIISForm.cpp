@@ -11,6 +11,8 @@
 
 namespace {
 
+const QString kLegacyPfxCaption = QStringLiteral("For Windows Server 2016 and older");
+
 const QString kStartText = QStringLiteral(
     "This wizard will prepare your SSL certificate for use in an IIS server.  If you generated "
     "your Certificate Request with IIS instead of Certwright, there is no need to prepare your "

@@ -14,8 +14,6 @@ class TfrmPrepareIIS : public TKeyAndCertificateWizard {
     enum Page { tsStart, tsSelectKey, tsPasteCert, tsFinished };
 
     static inline const QString kCaption = QStringLiteral("Certwright [Prepare Cert for IIS]");
-    static inline const QString kLegacyPfxCaption =
-        QStringLiteral("For Windows Server 2016 and older");
     // The installation steps on the finished page, one stored line each.
     static const QStringList kInstallationInstructions;
 

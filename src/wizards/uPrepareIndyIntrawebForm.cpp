@@ -13,6 +13,15 @@
 
 namespace {
 
+const QString kPFXPageMessage =
+    QStringLiteral("Please make sure that both a PFX file and an output path are selected "
+                   "before continuing.");
+const OpenFileSetup kSelectPFXSetup{
+    "dlgPFX",
+    QStringLiteral("Select a Pfx File"),
+    {QStringLiteral("PFX Files (*.pfx)"), QStringLiteral("All Files (*)")},
+    QStringLiteral("pfx")};
+
 const QString kStartText = QStringLiteral(
     "This wizard will prepare your SSL certificate for use in an Indy or IntraWeb based "
     "server.  Before you begin, you must have a signed certificate.  You should have either "

@@ -28,14 +28,6 @@ class TfrmPrepareIndyIntraweb : public TKeyAndCertificateWizard {
 
     static inline const QString kCaption =
         QStringLiteral("Certwright [Prepare Cert for Indy / Intraweb]");
-    static inline const QString kPFXPageMessage =
-        QStringLiteral("Please make sure that both a PFX file and an output path are selected "
-                       "before continuing.");
-    static inline const OpenFileSetup kSelectPFXSetup{
-        "dlgPFX",
-        QStringLiteral("Select a Pfx File"),
-        {QStringLiteral("PFX Files (*.pfx)"), QStringLiteral("All Files (*)")},
-        QStringLiteral("pfx")};
     static const QStringList kPFXInstructions;
     static const QStringList kRootInstructions;
 

@@ -12,6 +12,8 @@
 
 namespace {
 
+constexpr int kDefaultTerm = 365;
+
 const CertificateWizardSetup kSetup{
     QStringLiteral("Generate and Self Sign"),
     QStringLiteral("This wizard will generate a self-signed certificate.\n\nA self signed "

@@ -11,8 +11,6 @@ class TfrmSelfSign : public TCertificateWizard {
   public:
     explicit TfrmSelfSign(QWidget* owner);
 
-    static constexpr int kDefaultTerm = 365;
-
     QLineEdit* edtDays = nullptr;
     // Steps the term in edtDays by one day; only its arrows show.
     QSpinBox* udDays = nullptr;

@@ -19,6 +19,21 @@ namespace ToolSteps {
 
 namespace {
 
+const QString kTermMessage =
+    QStringLiteral("The term \"%1\" is not a whole number of days from %2 to %3. Please "
+                   "enter the number of days only.");
+const QString kPfxExtension = QStringLiteral(".pfx");
+const QString kTimeLimitExplanation = QStringLiteral("The tool was stopped after %1 seconds.");
+const QString kSignalExplanation = QStringLiteral("The tool was ended by a signal (%1).");
+const QString kKeyNoun = QStringLiteral("private key");
+const QString kRequestNoun = QStringLiteral("certificate request");
+const QString kBundleNoun = QStringLiteral("PKCS#12 file");
+// The details of a failed run, which the user can open: the command line and what the tool
+// wrote, or why it could not be started.
+const QString kRunDetails = QStringLiteral("Command line:\n%1 %2\n\n%3");
+const QString kToolOutputDetails = QStringLiteral("Output of the tool:\n%1");
+const QString kToolNotStartedDetails = QStringLiteral("The tool could not be started: %1");
+
 const QString kKeyExtension = QStringLiteral(".key");
 const QString kWildcard = QStringLiteral("wildcard");
 

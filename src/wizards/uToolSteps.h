@@ -134,9 +134,6 @@ inline const QString kDomainPathMessage = QStringLiteral(
 inline const QString kDomainNameMessage = QStringLiteral(
     "The domain name \"%1\" is neither a host name nor an IP address. Please enter a name "
     "such as www.example.com or *.example.com, or an address such as 192.0.2.1.");
-inline const QString kTermMessage =
-    QStringLiteral("The term \"%1\" is not a whole number of days from %2 to %3. Please "
-                   "enter the number of days only.");
 // The term of a certificate, in days.
 constexpr int kShortestTerm = 1;
 constexpr int kLongestTerm = 36500;
@@ -157,7 +154,6 @@ inline const QString kConversionFailedMessage =
 inline const QString kInputIsOutputMessage =
     QStringLiteral("The file \"%1\" would be replaced by the files that are made from it. "
                    "Please choose another folder for the exported files.");
-inline const QString kPfxExtension = QStringLiteral(".pfx");
 inline const QString kKeyFileName = QStringLiteral("key.pem");
 inline const QString kCertificateFileName = QStringLiteral("cert.pem");
 inline const QString kBundleFileName = QStringLiteral("__tmp.p12");
@@ -214,20 +210,9 @@ inline const QString kNotCertificateExplanation =
 inline const QString kToolNotStartedExplanation =
     QStringLiteral("The OpenSSL tool could not be started.");
 inline const QString kExitStatusExplanation = QStringLiteral("The tool ended with status %1.");
-inline const QString kTimeLimitExplanation =
-    QStringLiteral("The tool was stopped after %1 seconds.");
-inline const QString kSignalExplanation = QStringLiteral("The tool was ended by a signal (%1).");
 inline const QString kIncompleteOutputExplanation =
     QStringLiteral("The tool's output is not a complete %1.");
-inline const QString kKeyNoun = QStringLiteral("private key");
-inline const QString kRequestNoun = QStringLiteral("certificate request");
 inline const QString kCertificateNoun = QStringLiteral("certificate");
-inline const QString kBundleNoun = QStringLiteral("PKCS#12 file");
-// The details of a failed run, which the user can open: the command line and what the tool
-// wrote, or why it could not be started.
-inline const QString kRunDetails = QStringLiteral("Command line:\n%1 %2\n\n%3");
-inline const QString kToolOutputDetails = QStringLiteral("Output of the tool:\n%1");
 inline const QString kNoToolOutput = QStringLiteral("(none)");
-inline const QString kToolNotStartedDetails = QStringLiteral("The tool could not be started: %1");
 
 } // namespace ToolSteps

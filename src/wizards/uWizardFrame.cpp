@@ -34,6 +34,22 @@
 
 namespace {
 
+const QString kHeading = QStringLiteral("Files made:");
+const QString kMadeFilesName = QStringLiteral("Files made");
+const QString kOpenFolderCaption = QStringLiteral("Open Folder");
+const QString kOpenFolderName = QStringLiteral("Open the export folder");
+const QString kCopyRequestCaption = QStringLiteral("Copy Request");
+const QString kCopyRequestName = QStringLiteral("Copy the certificate request to the clipboard");
+const QString kRequestReadFailure = QStringLiteral("Cannot read the request file \"%1\". %2");
+const QString kNotPlainFileReason = QStringLiteral("It is not a plain file.");
+const QString kTooLargeReason = QStringLiteral("It is larger than %1 bytes.");
+const QString kPrintErrorMessage = QStringLiteral("Error Printing text.");
+const QString kCreateFolderQuestion =
+    QStringLiteral("The specified directory does not exist. Create it?");
+const QString kPrintDescription = QStringLiteral("Print these instructions");
+// The accessible name of every instruction box.
+const QString kInstructionBoxName = QStringLiteral("Instructions");
+
 const QSize kWindowSize(460, 290);
 const QSize kButtonSize(75, 25);
 const QSize kPrintButtonSize(23, 22);
@@ -119,8 +135,8 @@ class FolderChooserDialog : public QFileDialog {
             QFileDialog::accept();
             return;
         }
-        if (QMessageBox::question(this, kFolderChooserCaption,
-                                  TWizardFrame::kCreateFolderQuestion) == QMessageBox::Yes)
+        if (QMessageBox::question(this, kFolderChooserCaption, kCreateFolderQuestion) ==
+            QMessageBox::Yes)
             QDialog::accept();
     }
 };
@@ -133,8 +149,8 @@ QByteArray readPlainFile(const QString& path, qint64 limit, const QString& failu
         ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (handle < 0) {
         const int error = errno;
-        throw PageError(failure.arg(path, error == ELOOP ? TMadeFilesPanel::kNotPlainFileReason
-                                                         : qt_error_string(error)));
+        throw PageError(
+            failure.arg(path, error == ELOOP ? kNotPlainFileReason : qt_error_string(error)));
     }
     QFile file;
     if (!file.open(handle, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
@@ -143,10 +159,10 @@ QByteArray readPlainFile(const QString& path, qint64 limit, const QString& failu
     }
     struct stat status {};
     if (::fstat(handle, &status) != 0 || !S_ISREG(status.st_mode))
-        throw PageError(failure.arg(path, TMadeFilesPanel::kNotPlainFileReason));
+        throw PageError(failure.arg(path, kNotPlainFileReason));
     const QByteArray content = file.read(limit + 1);
     if (content.size() > limit)
-        throw PageError(failure.arg(path, TMadeFilesPanel::kTooLargeReason.arg(limit)));
+        throw PageError(failure.arg(path, kTooLargeReason.arg(limit)));
     return content;
 }
 

@@ -46,17 +46,6 @@ struct WizardLook;
 class TMadeFilesPanel : public QWidget {
     Q_OBJECT
   public:
-    static inline const QString kHeading = QStringLiteral("Files made:");
-    static inline const QString kMadeFilesName = QStringLiteral("Files made");
-    static inline const QString kOpenFolderCaption = QStringLiteral("Open Folder");
-    static inline const QString kOpenFolderName = QStringLiteral("Open the export folder");
-    static inline const QString kCopyRequestCaption = QStringLiteral("Copy Request");
-    static inline const QString kCopyRequestName =
-        QStringLiteral("Copy the certificate request to the clipboard");
-    static inline const QString kRequestReadFailure =
-        QStringLiteral("Cannot read the request file \"%1\". %2");
-    static inline const QString kNotPlainFileReason = QStringLiteral("It is not a plain file.");
-    static inline const QString kTooLargeReason = QStringLiteral("It is larger than %1 bytes.");
     // A request is a few kilobytes; anything much larger is not one.
     static constexpr qint64 kLargestRequest = 64 * 1024;
 
@@ -89,14 +78,8 @@ class TWizardFrame : public QDialog, public ToolSteps::StepUser {
     static inline const QString kFinishCaption = QStringLiteral("Finish");
     static inline const QString kCancelCaption = QStringLiteral("Cancel");
     static inline const QString kBackCaption = QStringLiteral("< Back");
-    static inline const QString kPrintErrorMessage = QStringLiteral("Error Printing text.");
-    static inline const QString kCreateFolderQuestion =
-        QStringLiteral("The specified directory does not exist. Create it?");
     // What the "..." button of an export folder field does, for its tool tip and its name.
     static inline const QString kChooseExportFolder = QStringLiteral("Choose the export folder");
-    static inline const QString kPrintDescription = QStringLiteral("Print these instructions");
-    // The accessible name of every instruction box.
-    static inline const QString kInstructionBoxName = QStringLiteral("Instructions");
 
     QStackedWidget* pcWizard = nullptr;
     QPushButton* btnPrevious = nullptr;
