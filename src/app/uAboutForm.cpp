@@ -17,7 +17,6 @@ namespace {
 const QString kPaymentAddress =
     QStringLiteral("https://pay.example.org/checkout?business=support%40example.org"
                    "&item_name=Certwright&amount=20.00&currency_code=USD");
-const QString kProductName = QStringLiteral("Certwright");
 const QString kVersion = QStringLiteral("version 1.5");
 const QString kWebsiteCaption = QStringLiteral("www.example.org");
 const QString kViewLicenseCaption = QStringLiteral("View License");
@@ -103,7 +102,7 @@ void TClickableLabel::keyPressEvent(QKeyEvent* event) {
 TfrmAbout::TfrmAbout(QWidget* owner) : QDialog(owner, Qt::Dialog | Qt::FramelessWindowHint) {
     registerPictures();
     named(this, "frmAbout");
-    setWindowTitle(kProductName);
+    setWindowTitle(kApplicationTitle);
     QPalette white = palette();
     white.setColor(QPalette::Window, Qt::white);
     setPalette(white);
@@ -121,7 +120,7 @@ TfrmAbout::TfrmAbout(QWidget* owner) : QDialog(owner, Qt::Dialog | Qt::Frameless
         QPixmap(kLogoPicture)
             .scaled(kLogoSize, kLogoSize, Qt::KeepAspectRatio, Qt::SmoothTransformation));
     Image1->setCursor(Qt::PointingHandCursor);
-    Label1 = makeLabel<QLabel>(edge, "Label1", kProductName);
+    Label1 = makeLabel<QLabel>(edge, "Label1", kApplicationTitle);
     QFont titleFont = Label1->font();
     titleFont.setBold(true);
     titleFont.setPointSize(kTitlePointSize);

@@ -34,7 +34,7 @@ const QString kDomainLabel = QStringLiteral("Enter the domain name to be secured
 const QString kLegalNameLabel = QStringLiteral("Enter the legal business name:");
 const QString kExportPathLabel = QStringLiteral("Select a path for the exported key file:");
 const QStringList kCompletionLines = {
-    QStringLiteral("Your Certificate Request has been generated."),
+    TCertificateWizard::kGeneratedLine,
     QString(),
     QStringLiteral("You may now submit this request to a Certificate Authority."),
     QString(),

@@ -25,6 +25,9 @@ class TCertificateWizard : public TWizardFrame {
   public:
     enum Page { tsStart, tsBitsize, tsLocaleInfo, tsOrganizationInfo, tsFinished };
 
+    // The first line of both finished pages, before and after Finish.
+    static inline const QString kGeneratedLine =
+        QStringLiteral("Your Certificate Request has been generated.");
     static inline const QString kPageIncompleteMessage =
         QStringLiteral("You must complete the fields on this page before continuing.");
 

@@ -8,7 +8,7 @@ const CertificateWizardSetup kSetup{
                    "sent to a Certificate Authority in order to obtain a server certificate.  "
                    "Before continuing, be sure you have information about the organization "
                    "registering the certificate."),
-    {QStringLiteral("Your Certificate Request has been generated."), QString(),
+    {TCertificateWizard::kGeneratedLine, QString(),
      QStringLiteral("You may now submit this request to a Certificate "),
      QStringLiteral("Authority.")},
     &ToolSteps::kRequestStep,

@@ -39,7 +39,7 @@ const QString kTemporaryCertificateName = QStringLiteral("__cert.txt");
 const OpenFileSetup kSelectKeySetup{
     "dlgSelectKey",
     QStringLiteral("Select a Key File"),
-    {QStringLiteral("KEY Files (*.key)"), QStringLiteral("All Files (*)")},
+    {QStringLiteral("KEY Files (*.key)"), TKeyAndCertificateWizard::kAllFilesFilter},
     QStringLiteral("key")};
 
 const QString kCommonNameCaption = QStringLiteral("Enter a common name for your domain:");

@@ -35,6 +35,8 @@ class TKeyAndCertificateWizard : public TWizardFrame {
                        "certificate and was not put into the box. Please paste your certificate "
                        "here.");
     // The key page's label as it opens, and as it reads for a key made with OpenSSL.
+    // The last filter of every open-file dialog of the preparation wizards.
+    static inline const QString kAllFilesFilter = QStringLiteral("All Files (*)");
     // The export folder's label on the key page, and on Indy's PFX page.
     static inline const QString kExportPathCaption =
         QStringLiteral("Select a path for the exported files:");

@@ -19,7 +19,7 @@ const QString kPFXPageMessage =
 const OpenFileSetup kSelectPFXSetup{
     "dlgPFX",
     QStringLiteral("Select a Pfx File"),
-    {QStringLiteral("PFX Files (*.pfx)"), QStringLiteral("All Files (*)")},
+    {QStringLiteral("PFX Files (*.pfx)"), TKeyAndCertificateWizard::kAllFilesFilter},
     QStringLiteral("pfx")};
 
 const QString kStartText = QStringLiteral(
