@@ -3,15 +3,16 @@
 namespace {
 
 const CertificateWizardSetup kSetup{
-    QStringLiteral("Generate Certificate Request"),
-    QStringLiteral("This wizard will generate a Certificate Request.  \n\nA Certificate Request is "
-                   "sent to a Certificate Authority in order to obtain a server certificate.  "
-                   "Before continuing, be sure you have information about the organization "
-                   "registering the certificate."),
-    {TCertificateWizard::kGeneratedLine, QString(),
-     QStringLiteral("You may now submit this request to a Certificate "),
-     QStringLiteral("Authority.")},
-    &ToolSteps::kRequestStep,
+    .caption = QStringLiteral("Generate Certificate Request"),
+    .startText = QStringLiteral(
+        "This wizard will generate a Certificate Request.  \n\nA Certificate Request is "
+        "sent to a Certificate Authority in order to obtain a server certificate.  "
+        "Before continuing, be sure you have information about the organization "
+        "registering the certificate."),
+    .finishedLines = {TCertificateWizard::kGeneratedLine, QString(),
+                      QStringLiteral("You may now submit this request to a Certificate "),
+                      QStringLiteral("Authority.")},
+    .step = &ToolSteps::kRequestStep,
 };
 
 } // namespace

@@ -208,13 +208,23 @@ QString selfSignedCommandLine(const QString& folder, const QString& base,
 } // namespace
 
 const CertificateStep kRequestStep{
-    QStringLiteral(".csr"),  OutputKind::Request, true, false, true,
-    encryptedKeyCommandLine, requestCommandLine,
+    .outputExtension = QStringLiteral(".csr"),
+    .outputKind = OutputKind::Request,
+    .asksPassPhrase = true,
+    .hasTerm = false,
+    .offersRequestCopy = true,
+    .keyCommandLine = encryptedKeyCommandLine,
+    .outputCommandLine = requestCommandLine,
 };
 
 const CertificateStep kSelfSignedStep{
-    QStringLiteral(".cer"), OutputKind::Certificate, false, true, false,
-    plainKeyCommandLine,    selfSignedCommandLine,
+    .outputExtension = QStringLiteral(".cer"),
+    .outputKind = OutputKind::Certificate,
+    .asksPassPhrase = false,
+    .hasTerm = true,
+    .offersRequestCopy = false,
+    .keyCommandLine = plainKeyCommandLine,
+    .outputCommandLine = selfSignedCommandLine,
 };
 
 MadeFiles runStep(const StepPlan& plan, StepUser& user) {
