@@ -24,13 +24,6 @@ namespace {
 const QString kShell = QStringLiteral("/bin/sh");
 const QString kSleep = QStringLiteral("/bin/sleep");
 
-// True while the process exists and has not ended (a zombie has ended).
-bool processIsAlive(pid_t pid) {
-    const QByteArray stat = fileContent(QStringLiteral("/proc/%1/stat").arg(pid));
-    const int afterName = stat.lastIndexOf(')');
-    return afterName > 0 && stat.size() > afterName + 2 && stat.at(afterName + 2) != 'Z';
-}
-
 // Runs the command to its end through a runner set up by the caller.
 void run(TExternalApp& runner, const QString& module, const QString& commandLine) {
     runner.ModuleName = module;
