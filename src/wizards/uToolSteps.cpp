@@ -228,13 +228,6 @@ const CertificateStep kSelfSignedStep{
 };
 
 MadeFiles runStep(const StepPlan& plan, StepUser& user) {
-    // A file that cannot be emptied here is tried again, and reported, when the program ends.
-    const auto emptyPassPhrases = qScopeGuard([] {
-        try {
-            emptyPassPhraseFiles();
-        } catch (const PageError&) {
-        }
-    });
     if (!plan.input.isEmpty())
         refuseInputAmong(plan.input, plan.outputs);
     QStringList folders;
@@ -244,6 +237,14 @@ MadeFiles runStep(const StepPlan& plan, StepUser& user) {
     for (const QString& folder : folders)
         if (const QString notice = putBackLeftBehindFiles(folder); !notice.isEmpty())
             user.tell(notice);
+    // A file that cannot be emptied here is tried again, and reported, when the program ends.
+    const auto emptyPassPhrases = qScopeGuard([&plan] {
+        try {
+            if (plan.passPhrases)
+                emptyPassPhraseFiles();
+        } catch (const PageError&) {
+        }
+    });
     QString newPassPhrase;
     if (plan.passPhrases)
         newPassPhrase = user.askPassPhrases(*plan.passPhrases);

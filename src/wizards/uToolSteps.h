@@ -71,7 +71,7 @@ struct StepPlan {
 // what a killed copy of the program left set aside in the outputs' folder (telling the user
 // about what it cannot), asks the pass phrases, asks about each present output in turn (the
 // first No ends the step), then replaces the outputs by the runs, in order. Returns the plan's
-// made files. However the step ends, the pass-phrase files are left empty.
+// made files. However a step that asks pass phrases ends, the pass-phrase files are left empty.
 MadeFiles runStep(const StepPlan& plan, StepUser& user);
 
 // Runs the tool once with the run's command line (neither before nor after). The run made
