@@ -25,6 +25,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -126,7 +127,7 @@ Timing direct(const QString& folder, const QString& bits) {
     RequestConfig::write(folder, subject);
     spawnTool(OpenSSLCommands::makeEncryptedKey(prog, folder, "www.shop.test", bits));
     spawnTool(OpenSSLCommands::makeRequest(prog, folder, "www.shop.test"));
-    RequestConfig::remove(folder);
+    QFile::remove(folder + RequestConfig::kFileName);
     const Timing timing{double(timer.nsecsElapsed()) / 1e6, childrenCpuMs() - toolCpuBefore};
     if (!outputIsNonEmpty(folder + "www.shop.test.csr")) {
         std::fprintf(stderr, "the direct commands did not generate the request\n");

@@ -251,6 +251,12 @@ QStringList tabOrder(QWidget* first, const QStringList& names) {
     return visited;
 }
 
+bool processIsAlive(qint64 pid) {
+    const QByteArray stat = fileContent(QStringLiteral("/proc/%1/stat").arg(pid));
+    const int afterName = stat.lastIndexOf(')');
+    return afterName > 0 && stat.size() > afterName + 2 && stat.at(afterName + 2) != 'Z';
+}
+
 bool catchesTerminationSignals(qint64 pid) {
     QFile status(QStringLiteral("/proc/%1/status").arg(pid));
     if (!status.open(QIODevice::ReadOnly))

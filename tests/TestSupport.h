@@ -127,6 +127,9 @@ void writePassPhraseFiles(const QString& folder, const QByteArray& current,
 // True when both pass-phrase files are present in the folder and empty.
 bool passPhraseFilesEmpty(const QString& folder);
 
+// True while the process exists and has not ended (a zombie has ended).
+bool processIsAlive(qint64 pid);
+
 // True when the process has taken the termination signals over.
 bool catchesTerminationSignals(qint64 pid);
 

@@ -297,9 +297,11 @@ class TestCertificateWizards : public QObject {
         QCOMPARE(folderContent(out.path()), before);
         QCOMPARE(wizard->currentPage(), int(TCertificateWizard::tsOrganizationInfo));
         QCOMPARE(wizard->btnNext->text(), QString("Next >"));
-        // The request wizard has written the pass phrase for the tool; the other one never asks.
-        QCOMPARE(fileContent(program.file("passnew.txt")),
-                 kind == Kind::Request ? kPassPhrase.toUtf8() : QByteArray());
+        // The request wizard's pass phrase is emptied; the other one never asks.
+        if (kind == Kind::Request)
+            QVERIFY(passPhraseFilesEmpty(program.path()));
+        else
+            QVERIFY(!QFile::exists(program.file("passnew.txt")));
     }
 
     void unwritableExportFolderStopsBeforeAnyRun_data() {
@@ -352,8 +354,7 @@ class TestCertificateWizards : public QObject {
         clickNext(*wizard);
         QCOMPARE(shownAfterPassPhrase(kind, script),
                  QStringList({ToolSteps::kGenerationFailedMessage}));
-        QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden),
-                 QStringList({"__config.tmp"}));
+        QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
         QCOMPARE(wizard->currentPage(), int(TCertificateWizard::tsOrganizationInfo));
         QCOMPARE(wizard->btnPrevious->text(), QString("< Previous"));
         QCOMPARE(wizard->btnNext->text(), QString("Next >"));

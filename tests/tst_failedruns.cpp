@@ -11,12 +11,16 @@
 
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTextEdit>
 #include <QtTest>
 
+#include <fcntl.h>
 #include <memory>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace {
 
@@ -204,6 +208,11 @@ class TestFailedRuns : public QObject {
             QCOMPARE(fileContent(work.file(name)), before.value(name));
         const QStringList hidden = QDir(work.path()).entryList({".*"}, QDir::Files | QDir::Hidden);
         QVERIFY2(hidden.isEmpty(), qPrintable(hidden.join(' ')));
+        // Nothing written for the step stays: no pasted certificate, request configuration,
+        // bundle or pass phrase.
+        QCOMPARE(folderContent(work.path()), before);
+        if (route != Route::SelfSigned)
+            QVERIFY(passPhraseFilesEmpty(program.path()));
         QCOMPARE(box.informative, explanation);
         if (command.isEmpty()) {
             QCOMPARE(box.detailed, QString());
@@ -240,6 +249,8 @@ class TestFailedRuns : public QObject {
         QStringList hiddenWhileRunning;
         QVERIFY_THROWS_EXCEPTION(
             PageError, replaceOutputs({output}, [&] {
+                // A running copy's files are left where they are.
+                QCOMPARE(putBackLeftBehindFiles(work.path()), QString());
                 hiddenWhileRunning =
                     QDir(work.path()).entryList({".*"}, QDir::Files | QDir::Hidden | QDir::System);
                 writeFileContent(output, "half-made key");
@@ -285,6 +296,48 @@ class TestFailedRuns : public QObject {
         QCOMPARE(fileContent(work.file(kept[0])), QByteArray("old key"));
         QVERIFY2(explanation.startsWith("the reason\n\n"), qPrintable(explanation));
         QVERIFY2(explanation.contains("\"" + work.file(kept[0]) + "\""), qPrintable(explanation));
+    }
+
+    // A step that starts puts back what a copy of the program that no longer runs left set
+    // aside, where the name is free, and names the others; a copy that still runs holds the
+    // lock of its files.
+    void leftBehindFilesComeBack_data() {
+        QTest::addColumn<QString>("owner");
+        QTest::addColumn<bool>("nameTaken");
+        QTest::addColumn<bool>("cut");
+        QTest::newRow("process gone") << "gone" << false << false;
+        QTest::newRow("process id taken since") << "id taken" << false << false;
+        QTest::newRow("copy still running") << "running" << false << false;
+        QTest::newRow("name taken again") << "gone" << true << false;
+        QTest::newRow("name cut to fit") << "gone" << false << true;
+    }
+    void leftBehindFilesComeBack() {
+        QFETCH(QString, owner);
+        QFETCH(bool, nameTaken);
+        QFETCH(bool, cut);
+        QProcess ended;
+        ended.start("/bin/true", {});
+        QVERIFY(ended.waitForFinished(10000));
+        const qint64 pid = owner == "gone" ? ended.processId() : QCoreApplication::applicationPid();
+        TempFolder work;
+        const QString output = work.file("out.key");
+        const QString kept =
+            work.file(QStringLiteral(".certwright-old-%1-0123456789abcdef%2")
+                          .arg(pid)
+                          .arg(cut ? QStringLiteral("~out.k") : QStringLiteral("-out.key")));
+        writeFileContent(kept, "old key");
+        if (nameTaken)
+            writeFileContent(output, "newer key");
+        const int lock = ::open(QFile::encodeName(kept).constData(), O_RDONLY);
+        if (owner == "running")
+            QCOMPARE(::flock(lock, LOCK_EX | LOCK_NB), 0);
+        const QString notice = putBackLeftBehindFiles(work.path());
+        ::close(lock);
+        const bool back = owner != "running" && !nameTaken && !cut;
+        QCOMPARE(fileContent(output), back ? "old key" : nameTaken ? "newer key" : "");
+        QCOMPARE(QFileInfo::exists(kept), !back);
+        QCOMPARE(notice.isEmpty(), back || owner == "running");
+        QVERIFY2(notice.isEmpty() || notice.contains("\"" + kept + "\""), qPrintable(notice));
     }
 
   private:

@@ -79,7 +79,7 @@ class TestGenerateCSR : public QObject {
         const QString csr = out.file(baseName + ".csr");
         QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden),
                  QStringList({baseName + ".csr", baseName + ".key"}));
-        QCOMPARE(fileContent(program.file("passnew.txt")), kPassPhrase.toUtf8());
+        QVERIFY(passPhraseFilesEmpty(program.path()));
 
         QCOMPARE(keyBits(key, kPassPhrase), keySize.toInt());
         QCOMPARE(keyBits(key, "wrong phrase"), -1);
@@ -120,7 +120,7 @@ class TestGenerateCSR : public QObject {
         clickNext(wizard);
         QCOMPARE(script.seen.size(), 1);
         QCOMPARE(folderContent(out.path()), before);
-        QCOMPARE(fileContent(program.file("passnew.txt")), QByteArray("earlier"));
+        QVERIFY(passPhraseFilesEmpty(program.path()));
         QCOMPARE(wizard.currentPage(), int(TCertificateWizard::tsOrganizationInfo));
     }
 

@@ -13,7 +13,9 @@
 #include <QtTest>
 
 #include <csignal>
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -182,23 +184,28 @@ class TestPassPhraseFolder : public QObject {
     }
 
     // A second copy of the program never touches the files of the first: it gets a folder of
-    // its own, which goes at its end.
+    // its own, also where the base folder is still missing; it holds that folder's lock, so
+    // that no other copy takes it for a killed copy's, and the folder goes at its end.
     void secondCopyGetsAFolderOfItsOwn_data() {
         QTest::addColumn<bool>("inPrivate");
-        QTest::newRow("first copy in its program folder") << false;
-        QTest::newRow("first copy in the private folder") << true;
+        QTest::addColumn<bool>("missingBase");
+        QTest::newRow("first copy in its program folder") << false << false;
+        QTest::newRow("first copy in the private folder") << true << false;
+        QTest::newRow("first copy in its program folder, no base folder yet") << false << true;
     }
     void secondCopyGetsAFolderOfItsOwn() {
         QFETCH(bool, inPrivate);
+        QFETCH(bool, missingBase);
         TempFolder program;
         TempFolder base;
         const QString usual = inPrivate ? base.file("certwright/") : program.path();
+        const QString ownBase = missingBase ? base.file("cache/certwright-parent/") : base.path();
         if (inPrivate)
             QVERIFY(setMode(program.path(), 0770));
         QProcess first;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("QT_QPA_PLATFORM", "offscreen");
-        environment.insert("XDG_RUNTIME_DIR", base.path());
+        environment.insert("XDG_RUNTIME_DIR", ownBase);
         startProgramCopy(first, program.path(), environment);
         if (QTest::currentTestFailed())
             return;
@@ -207,10 +214,14 @@ class TestPassPhraseFolder : public QObject {
 
         {
             ChoiceGuard guard;
-            choosePassPhraseFolder(program.path(), base.path());
+            choosePassPhraseFolder(program.path(), ownBase);
             QVERIFY(passPhraseFolderIsOwnCopy());
             const QString own = PassPhraseFolder();
-            QVERIFY2(own.startsWith(base.file("certwright-")), qPrintable(own));
+            QVERIFY2(own.startsWith(ownBase + "certwright-"), qPrintable(own));
+            const int other = ::open(QFile::encodeName(own).constData(), O_RDONLY | O_DIRECTORY);
+            QVERIFY(other >= 0);
+            QCOMPARE(::flock(other, LOCK_EX | LOCK_NB), -1);
+            ::close(other);
             QCOMPARE(modeOf(own), 0700);
             QCOMPARE(confirmPassPhrase("second new"), QStringList());
             QCOMPARE(fileContent(own + kNewPassPhraseFile), QByteArray("second new"));
@@ -226,10 +237,52 @@ class TestPassPhraseFolder : public QObject {
         QVERIFY(first.waitForFinished(10000));
         QVERIFY(passPhraseFilesEmpty(usual));
         ChoiceGuard guard;
-        choosePassPhraseFolder(program.path(), base.path());
+        choosePassPhraseFolder(program.path(), ownBase);
         QVERIFY(!passPhraseFolderIsOwnCopy());
         QCOMPARE(PassPhraseFolder(), usual);
         QVERIFY(setMode(program.path(), 0700));
+    }
+
+    // At the start, only a real folder of the user's own whose lock is free is taken for a
+    // killed copy's folder and removed; the held folder's files are emptied.
+    void leftoversOfKilledCopies_data() {
+        QTest::addColumn<QString>("setUp");
+        QTest::addColumn<bool>("removed");
+        QTest::newRow("folder of a killed copy") << "killed" << true;
+        QTest::newRow("folder of a running copy") << "held" << false;
+        QTest::newRow("folder of another user") << "nobody" << false;
+        QTest::newRow("link to a folder") << "link" << false;
+    }
+    void leftoversOfKilledCopies() {
+        QFETCH(QString, setUp);
+        QFETCH(bool, removed);
+        TempFolder program;
+        TempFolder base;
+        TempFolder elsewhere;
+        writePassPhraseFiles(program.path(), "last current", "last new");
+        const QString copy = base.file("certwright-Ab3xYz");
+        const QString target = setUp == "link" ? elsewhere.path() : copy + "/";
+        if (setUp == "link")
+            QVERIFY(QFile::link(elsewhere.path(), copy));
+        else
+            QVERIFY(QDir().mkdir(copy) && setMode(copy, 0700));
+        writePassPhraseFiles(target, "other current", "other new");
+        if (setUp == "nobody")
+            QVERIFY(giveToNobody(copy));
+        const int held = ::open(QFile::encodeName(copy).constData(), O_RDONLY | O_DIRECTORY);
+        QVERIFY(held >= 0);
+        if (setUp == "held")
+            QCOMPARE(::flock(held, LOCK_EX | LOCK_NB), 0);
+        {
+            ChoiceGuard guard;
+            choosePassPhraseFolder(program.path(), base.path());
+            QCOMPARE(PassPhraseFolder(), program.path());
+            QVERIFY(passPhraseFilesEmpty(program.path()));
+        }
+        ::close(held);
+        QCOMPARE(QFileInfo::exists(copy), !removed);
+        if (!removed)
+            QCOMPARE(fileContent(target + kNewPassPhraseFile), QByteArray("other new"));
     }
 
     void privateBase_data() {

@@ -283,15 +283,9 @@ class TestPrepareIndyIntraweb : public QObject {
         QCOMPARE(script.seen, (QStringList{kPassPhraseTitle, kShownRunFailure}));
         QCOMPARE(wizard.currentPage(), int(pfxRoute ? Wizard::tsSelectPFX : Wizard::tsPasteCert));
         QCOMPARE(wizard.btnNext->text(), QString("Next >"));
-        if (pfxRoute) {
-            QVERIFY(filesIn(work.path()).isEmpty());
-        } else {
-            QCOMPARE(filesIn(work.path()), QSet<QString>{"__cert.txt"});
-            QCOMPARE(fileContent(work.file("__cert.txt")),
-                     fileContent(inputs.file(input)).replace("\n", "\r\n"));
-        }
-        // The failed run never replaced the current pass phrase.
-        QCOMPARE(fileContent(program.file("passcurrent.txt")), passPhrase.toUtf8());
+        // Neither the certificate file nor a pass phrase stays.
+        QVERIFY(filesIn(work.path()).isEmpty());
+        QVERIFY(passPhraseFilesEmpty(program.path()));
     }
 
     // On the .pfx route No keeps both files and the page; nothing is deleted before both
@@ -310,7 +304,7 @@ class TestPrepareIndyIntraweb : public QObject {
         QCOMPARE(wizard.currentPage(), int(Wizard::tsSelectPFX));
         QCOMPARE(fileContent(work.file("key.pem")), QByteArray("older key"));
         QCOMPARE(fileContent(work.file("cert.pem")), QByteArray("older certificate"));
-        QCOMPARE(fileContent(program.file("passnew.txt")), QByteArray("pem secret"));
+        QVERIFY(passPhraseFilesEmpty(program.path()));
 
         ModalScript first(
             {enterPassPhrases("pfx secret", "pem secret"), pressButton(QMessageBox::No)});
@@ -336,7 +330,7 @@ class TestPrepareIndyIntraweb : public QObject {
         QCOMPARE(cancel.seen, QStringList{kPassPhraseTitle});
         QCOMPARE(wizard.currentPage(), int(Wizard::tsSelectPFX));
         QVERIFY(filesIn(work.path()).isEmpty());
-        QVERIFY(!QFile::exists(program.file("passnew.txt")));
+        QVERIFY(passPhraseFilesEmpty(program.path()));
     }
 
     // Both routes ask for a current pass phrase that may not be empty, with their own labels.
@@ -366,7 +360,7 @@ class TestPrepareIndyIntraweb : public QObject {
                                            kPassPhraseTitle}));
         QCOMPARE(labels, (QStringList{currentLabel, "New Password for PEM file:"}));
         QCOMPARE(wizard.currentPage(), page);
-        QCOMPARE(filesIn(work.path()), pfxRoute ? QSet<QString>() : QSet<QString>{"__cert.txt"});
+        QCOMPARE(filesIn(work.path()), QSet<QString>());
     }
 
     void keyRoute() {
@@ -381,12 +375,12 @@ class TestPrepareIndyIntraweb : public QObject {
         QCOMPARE(wizard.currentPage(), int(Wizard::tsFinished));
         QCOMPARE(wizard.btnNext->text(), QString("Finish"));
         QVERIFY(wizard.sbPrint->isVisible());
-        QCOMPARE(filesIn(work.path()), (QSet<QString>{"key.pem", "cert.pem", "__tmp.p12"}));
+        // The bundle made on the way, which holds the key, is gone.
+        QCOMPARE(filesIn(work.path()), (QSet<QString>{"key.pem", "cert.pem"}));
         verifyPemPair(work.path(), "pem secret", inputs.file("site.pem"));
-        QVERIFY(bundleContent(work.file("__tmp.p12"), "pem secret")
-                    .contains("friendlyName: Indy Server"));
-        // Both pass-phrase files now hold the new pass phrase, still for the owner only.
-        QCOMPARE(fileContent(program.file("passcurrent.txt")), QByteArray("pem secret"));
+        QVERIFY(fileContent(work.file("key.pem")).contains("friendlyName: Indy Server"));
+        // Both pass-phrase files are emptied, still for the owner only.
+        QVERIFY(passPhraseFilesEmpty(program.path()));
         const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
                                           QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
         QCOMPARE(QFile::permissions(program.file("passcurrent.txt")) & others,
@@ -502,10 +496,9 @@ class TestPrepareIndyIntraweb : public QObject {
         QTest::addColumn<QSet<QString>>("remaining");
         QTest::newRow("pfx route, certificate run")
             << true << "cert.pem" << QSet<QString>{"key.pem"};
-        QTest::newRow("key route, key run")
-            << false << "key.pem" << QSet<QString>{"__tmp.p12", "__cert.txt"};
+        QTest::newRow("key route, key run") << false << "key.pem" << QSet<QString>{};
         QTest::newRow("key route, certificate run")
-            << false << "cert.pem" << QSet<QString>{"__tmp.p12", "key.pem", "__cert.txt"};
+            << false << "cert.pem" << QSet<QString>{"key.pem"};
     }
     void laterRunFailureKeepsEarlierOutputs() {
         QFETCH(bool, pfxRoute);
@@ -537,6 +530,9 @@ class TestPrepareIndyIntraweb : public QObject {
         ModalScript first({enterPassPhrases("old secret", "pem secret")});
         wizard.btnNext->click();
         QCOMPARE(wizard.currentPage(), int(Wizard::tsFinished));
+        runOpenSSL({"pkcs12", "-export", "-inkey", work.file("key.pem"), "-passin",
+                    "pass:pem secret", "-in", work.file("cert.pem"), "-passout", "pass:pem secret",
+                    "-out", work.file("__tmp.p12")});
         const QStringList earlierFiles{"key.pem", "cert.pem", "__tmp.p12"};
         QCOMPARE(filesIn(work.path()), QSet<QString>(earlierFiles.begin(), earlierFiles.end()));
         QMap<QString, QByteArray> earlier;
@@ -554,8 +550,7 @@ class TestPrepareIndyIntraweb : public QObject {
         QCOMPARE(second.seen, (QStringList{kPassPhraseTitle, kKeyQuestion, kCertificateQuestion,
                                            kShownRunFailure}));
         QCOMPARE(wizard.currentPage(), int(Wizard::tsPasteCert));
-        QCOMPARE(filesIn(work.path()),
-                 (QSet<QString>{"key.pem", "cert.pem", "__tmp.p12", "__cert.txt"}));
+        QCOMPARE(filesIn(work.path()), (QSet<QString>{"key.pem", "cert.pem", "__tmp.p12"}));
         for (const QString& name : earlierFiles)
             QCOMPARE(fileContent(work.file(name)), earlier.value(name));
     }
@@ -578,7 +573,7 @@ class TestPrepareIndyIntraweb : public QObject {
         QCOMPARE(filesIn(work.path()), (QSet<QString>{"key.pem", "cert.pem"}));
         QCOMPARE(fileContent(work.file("key.pem")), QByteArray("older key"));
         QCOMPARE(fileContent(work.file("cert.pem")), QByteArray("older certificate"));
-        QCOMPARE(fileContent(program.file("passcurrent.txt")), QByteArray("old secret"));
+        QVERIFY(passPhraseFilesEmpty(program.path()));
     }
 
     void pfxFileDialogAndFolderChooser() {

@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 #include "uCertwrightCommon.h"
 #include "uCountryTable.h"
+#include "uOutputReplacement.h"
 #include "uRequestConfig.h"
 
 #include <QRegularExpression>
@@ -210,11 +211,13 @@ class TestRequestConfig : public QObject {
     void configFileReplacesAnOldOneAndIsRemoved() {
         TempFolder folder;
         writeFileContent(folder.file("__config.tmp"), QByteArray(5000, 'x'));
-        RequestConfig::write(folder.path(), sampleValues());
-        QCOMPARE(fileContent(folder.file("__config.tmp")), RequestConfig::content(sampleValues()));
-        RequestConfig::remove(folder.path());
+        {
+            const ScratchFiles scratch({folder.file("__config.tmp")});
+            RequestConfig::write(folder.path(), sampleValues());
+            QCOMPARE(fileContent(folder.file("__config.tmp")),
+                     RequestConfig::content(sampleValues()));
+        }
         QVERIFY(!QFile::exists(folder.file("__config.tmp")));
-        RequestConfig::remove(folder.path());
     }
 
     // The tool reads the subject back exactly as typed: its comment, variable, escape and

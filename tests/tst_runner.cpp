@@ -24,13 +24,6 @@ namespace {
 const QString kShell = QStringLiteral("/bin/sh");
 const QString kSleep = QStringLiteral("/bin/sleep");
 
-// True while the process exists and has not ended (a zombie has ended).
-bool processIsAlive(pid_t pid) {
-    const QByteArray stat = fileContent(QStringLiteral("/proc/%1/stat").arg(pid));
-    const int afterName = stat.lastIndexOf(')');
-    return afterName > 0 && stat.size() > afterName + 2 && stat.at(afterName + 2) != 'Z';
-}
-
 // Runs the command to its end through a runner set up by the caller.
 void run(TExternalApp& runner, const QString& module, const QString& commandLine) {
     runner.ModuleName = module;
@@ -249,6 +242,91 @@ class TestRunner : public QObject {
         ::dup2(saved, STDERR_FILENO);
         ::close(saved);
         QCOMPARE(stopped.count(), 1);
+    }
+
+    // A shown run copies the output into a standard error that nobody reads without waiting:
+    // what does not fit is left out, which is said once, as soon as there is room.
+    void fullStandardErrorDoesNotHoldUpTheRun() {
+        int ends[2];
+        QCOMPARE(::pipe2(ends, O_CLOEXEC), 0);
+        QCOMPARE(::fcntl(ends[0], F_SETFL, O_NONBLOCK), 0);
+        const auto readAll = [&] {
+            QByteArray all;
+            char buffer[65536];
+            for (ssize_t count; (count = ::read(ends[0], buffer, sizeof buffer)) > 0;)
+                all.append(buffer, count);
+            return all;
+        };
+        std::fflush(stderr);
+        const int saved = ::dup(STDERR_FILENO);
+        ::dup2(ends[1], STDERR_FILENO);
+        ::close(ends[1]);
+        TExternalApp runner;
+        runner.ShowAppWindow = true;
+        runner.setTimeLimitForTesting(20000);
+        const QString chatty = QStringLiteral(R"(sh -c "head -c 1000000 /dev/zero")");
+        QElapsedTimer timer;
+        timer.start();
+        run(runner, kShell, chatty);
+        const qint64 elapsed = timer.elapsed();
+        const QByteArray first = readAll();
+        run(runner, kShell, QStringLiteral(R"(sh -c "echo second run")"));
+        const QByteArray second = readAll();
+        run(runner, kShell, chatty);
+        readAll();
+        run(runner, kShell, QStringLiteral(R"(sh -c "echo fourth run")"));
+        const QByteArray fourth = readAll();
+        ::dup2(saved, STDERR_FILENO);
+        ::close(saved);
+        ::close(ends[0]);
+        QVERIFY2(elapsed < 5000, qPrintable(QString::number(elapsed)));
+        QCOMPARE(runner.End(), RunEnd::Exited);
+        QVERIFY(!first.isEmpty() && first.size() < 1000000);
+        QCOMPARE(first.count('\0'), first.size());
+        const QByteArray notice = "standard error took in only part of the openssl output";
+        QVERIFY2(second.startsWith("second run\n") && second.count(notice) == 1, second.data());
+        QCOMPARE(fourth, QByteArray("fourth run\n"));
+    }
+
+    // Whatever the tool starts ends with the run: when the tool ends by itself, at the time
+    // limit, and when the program ends the runs in progress, also on its way out.
+    void runEndsItsProcessGroup_data() {
+        QTest::addColumn<QString>("ending");
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("tool ends by itself") << "itself" << false;
+        QTest::newRow("time limit") << "limit" << false;
+        QTest::newRow("time limit of a shown run") << "limit" << true;
+        QTest::newRow("runs ended") << "ended" << false;
+        QTest::newRow("runs ended at the exit") << "exit" << false;
+    }
+    void runEndsItsProcessGroup() {
+        QFETCH(QString, ending);
+        QFETCH(bool, shown);
+        TempFolder folder;
+        TExternalApp runner;
+        runner.CurrentDirectory = folder.path();
+        runner.ShowAppWindow = shown;
+        runner.setTimeLimitForTesting(ending == "limit" ? 500 : 20000);
+        pid_t group = -1;
+        connect(&runner, &TExternalApp::OnProcessStarted, this, [&] {
+            group = ::getpgid(runner.childProcessIdForTesting());
+            if (ending == "ended")
+                QTimer::singleShot(300, this, &TExternalApp::EndRunsInProgress);
+            else if (ending == "exit")
+                QTimer::singleShot(300, this, &TExternalApp::EndRunsAtExit);
+        });
+        QElapsedTimer timer;
+        timer.start();
+        run(runner, kShell,
+            ending == "itself"
+                ? QStringLiteral(R"(sh -c "sleep 60 & echo $! > background")")
+                : QStringLiteral(R"(sh -c "sleep 60 & echo $! > background; wait")"));
+        QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(group, runner.childProcessIdForTesting());
+        const pid_t background =
+            pid_t(fileContent(folder.file(QStringLiteral("background"))).trimmed().toInt());
+        QVERIFY(background > 0);
+        QTRY_VERIFY(!processIsAlive(background));
     }
 
     // A hidden run has no terminal to ask on; a shown one shares this program's.

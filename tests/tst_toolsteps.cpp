@@ -37,6 +37,7 @@ class ScriptedUser : public StepUser {
     bool replaces = true;
     QList<PassPhraseUse> uses;
     QStringList questions;
+    QStringList notices;
 
     QString askPassPhrases(PassPhraseUse use) override {
         uses << use;
@@ -51,6 +52,8 @@ class ScriptedUser : public StepUser {
         questions << question;
         return replaces;
     }
+
+    void tell(const QString& notice) override { notices << notice; }
 };
 
 struct Output {
@@ -64,11 +67,9 @@ struct StepCase {
     QString currentPassPhrase;
     QList<PassPhraseUse> uses;
     QVector<Output> made;         // in the order listed
-    QVector<Output> alsoReplaced; // outputs that are neither listed nor asked about
+    QVector<Output> alsoReplaced; // scratch outputs: neither listed nor asked about
     QString request;              // the name of the file for Copy Request
-    QString leftover;             // removed when the user keeps the outputs
     QString failureMessage;
-    bool writesConfiguration = false;
 };
 
 // Every file in the folder with its content.
@@ -133,11 +134,13 @@ class TestToolSteps : public QObject {
         TempProgramFolder program(outcome != Outcome::NoTool);
         TempFolder out;
         const StepCase stepCase = caseOf(step, out);
-        // Every output stands there already, the user's earlier files.
+        // Every output stands there already, the user's earlier files; when the last run
+        // fails, a scratch output is new and must not stay either.
         for (const Output& output : stepCase.made)
             writeFileContent(out.file(output.name), "earlier " + output.name.toUtf8());
         for (const Output& output : stepCase.alsoReplaced)
-            writeFileContent(out.file(output.name), "earlier " + output.name.toUtf8());
+            if (outcome != Outcome::LastRunFails)
+                writeFileContent(out.file(output.name), "earlier " + output.name.toUtf8());
         if (outcome == Outcome::LastRunFails) {
             const QString last = out.file(stepCase.made.constLast().name);
             QVERIFY(QFile::remove(last));
@@ -178,12 +181,15 @@ class TestToolSteps : public QObject {
             QCOMPARE(made->paths, paths);
             QCOMPARE(made->request,
                      stepCase.request.isEmpty() ? QString() : out.file(stepCase.request));
-            // Each output is new and complete; the earlier files are gone without a trace.
-            for (const Output& output : stepCase.made + stepCase.alsoReplaced) {
+            // Each output is new and complete; the earlier files and the scratch outputs are
+            // gone without a trace.
+            for (const Output& output : stepCase.made) {
                 QVERIFY2(outputIsComplete(out.file(output.name), output.kind),
                          qPrintable(output.name));
                 expected.insert(output.name, fileContent(out.file(output.name)));
             }
+            for (const Output& output : stepCase.alsoReplaced)
+                expected.remove(output.name);
             break;
         }
         case Outcome::Cancelled:
@@ -194,25 +200,23 @@ class TestToolSteps : public QObject {
             QVERIFY(aborted);
             QCOMPARE(user.questions,
                      QStringList{kOverwriteQuestion.arg(stepCase.made.constFirst().name)});
-            if (!stepCase.leftover.isEmpty())
-                expected.remove(stepCase.leftover);
             break;
         case Outcome::NoTool:
         case Outcome::EmptyPassPhrase:
             QCOMPARE(failure,
                      outcome == Outcome::NoTool ? stepCase.failureMessage : kNoPasswordMessage);
-            // The request configuration stays for a key run that did not make its key.
-            if (stepCase.writesConfiguration)
-                expected.insert(QStringLiteral("__config.tmp"),
-                                fileContent(out.file("__config.tmp")));
             break;
         case Outcome::LastRunFails:
             QCOMPARE(failure, stepCase.failureMessage);
             break;
         }
+        // Neither the request configuration nor the bundle stays, and no pass phrase does.
         QCOMPARE(filesOf(out.path()), expected);
-        if (outcome == Outcome::NoTool && stepCase.writesConfiguration)
-            QVERIFY(!expected.value("__config.tmp").isEmpty());
+        if (stepCase.uses.isEmpty())
+            QVERIFY(!FileIsPresent(program.file(kNewPassPhraseFile)));
+        else
+            QVERIFY(passPhraseFilesEmpty(program.path()));
+        QCOMPARE(user.notices, QStringList());
     }
 
   private:
@@ -220,9 +224,9 @@ class TestToolSteps : public QObject {
 
     StepCase caseOf(Step step, const TempFolder& out) const {
         const QString folder = out.path();
-        const QString leftover = QStringLiteral("__cert.txt");
+        const QString pasted = QStringLiteral("__cert.txt");
         const KeyAndCertificateValues keyAndCertificate{"Example", inputs.file("site.key"),
-                                                        out.file(leftover), folder};
+                                                        out.file(pasted), folder};
         switch (step) {
         case Step::Request:
         case Step::SelfSigned: {
@@ -247,15 +251,13 @@ class TestToolSteps : public QObject {
                  {second, request ? OutputKind::Request : OutputKind::Certificate}},
                 {},
                 request ? second : QString(),
-                QString(),
-                kGenerationFailedMessage,
-                true};
+                kGenerationFailedMessage};
             if (request)
                 stepCase.uses = {PassPhraseUse::CertificateRequest};
             return stepCase;
         }
         case Step::Pfx:
-            writeFileContent(out.file(leftover), fileContent(inputs.file("site.crt")));
+            writeFileContent(out.file(pasted), fileContent(inputs.file("site.crt")));
             return {
                 [keyAndCertificate](StepUser& user) { return createPfx(keyAndCertificate, user); },
                 kKeyPassPhrase,
@@ -263,7 +265,6 @@ class TestToolSteps : public QObject {
                 {{"site.pfx", OutputKind::Bundle}},
                 {},
                 QString(),
-                leftover,
                 kConversionFailedMessage};
         case Step::FromPfx: {
             const PfxExtractionValues values{inputs.file("site.pfx"), folder};
@@ -274,11 +275,10 @@ class TestToolSteps : public QObject {
                 {{kKeyFileName, OutputKind::Key}, {kCertificateFileName, OutputKind::Certificate}},
                 {},
                 QString(),
-                QString(),
                 kConversionFailedMessage};
         }
         case Step::FromKey:
-            writeFileContent(out.file(leftover), fileContent(inputs.file("site.crt")));
+            writeFileContent(out.file(pasted), fileContent(inputs.file("site.crt")));
             return {
                 [keyAndCertificate](StepUser& user) {
                     return convertKeyAndCert(keyAndCertificate, user);
@@ -288,7 +288,6 @@ class TestToolSteps : public QObject {
                 {{kKeyFileName, OutputKind::Key}, {kCertificateFileName, OutputKind::Certificate}},
                 {{kBundleFileName, OutputKind::Bundle}},
                 QString(),
-                leftover,
                 kConversionFailedMessage};
         }
         return {};

@@ -10,7 +10,6 @@
 #include <QIcon>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -56,11 +55,9 @@ int main(int argc, char** argv) {
     preventSettingsFiles();
     QApplication app(argc, argv);
 
-    // Decided once: every pass-phrase path of this run lies in that folder. However the
-    // program ends through exit() (also when Qt ends it on a broken display connection), the
-    // files are emptied on the way out.
+    // Decided once: every pass-phrase path of this run lies in that folder.
     choosePassPhraseFolder(ProgramFolder(), privatePassPhraseBase());
-    std::atexit(endPassPhraseFolder);
+    tidyUpAtExit();
 
     // A termination ends the tool runs in progress first, so that a hung tool does not hold up
     // the ending; then it closes every window, so the chooser empties the pass-phrase files.

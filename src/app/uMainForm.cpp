@@ -2,9 +2,12 @@
 
 #include "uAccessibility.h"
 #include "uCertwrightCommon.h"
+#include "uExternalApp.h"
 #include "uExtractRootForm.h"
 #include "uGenerateCSRForm.h"
+#include "uOutputReplacement.h"
 #include "uPassPhraseFiles.h"
+#include "uPassPhraseFolder.h"
 #include "uPrepareIISForm.h"
 #include "uPrepareIndyIntrawebForm.h"
 #include "uSelfSignForm.h"
@@ -21,6 +24,7 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
+#include <cstdlib>
 #include <memory>
 
 namespace {
@@ -169,4 +173,11 @@ void TfrmCertwright::keyPressEvent(QKeyEvent* event) {
     default:
         QWidget::keyPressEvent(event);
     }
+}
+
+void tidyUpAtExit() {
+    // Handlers run in the reverse order of their registration.
+    std::atexit(endPassPhraseFolder);
+    std::atexit(tidyUpStepFilesAtExit);
+    std::atexit(TExternalApp::EndRunsAtExit);
 }

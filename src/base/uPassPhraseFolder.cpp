@@ -19,6 +19,7 @@
 namespace {
 const QString kFolderName = QStringLiteral("certwright");
 const QString kOwnCopyTemplate = QStringLiteral("certwright-XXXXXX");
+const QString kOwnCopyPattern = QStringLiteral("certwright-??????");
 
 const QString kUnsafeFolderMessage =
     QStringLiteral("The folder \"%1\" is not safe for pass phrases: %2. Certwright writes no "
@@ -126,10 +127,12 @@ Taken takePrivateFolder(const QString& base) {
     return taken;
 }
 
-// A new folder of this copy alone in the base: made fresh with mode 0700 under a unique name.
+// A new folder of this copy alone in the base: made fresh with mode 0700 under a unique name,
+// and locked, so that a later copy knows it from the folder of a copy that was killed.
 Taken takeOwnCopy(const QString& base) {
     QByteArray name = QFile::encodeName(withTrailingSeparator(base) + kOwnCopyTemplate);
     Taken taken;
+    QDir().mkpath(base);
     if (!::mkdtemp(name.data())) {
         taken.folder = withTrailingSeparator(base) + kOwnCopyTemplate + QLatin1Char('/');
         taken.refusal = kCannotCreateMessage.arg(QFile::decodeName(name), errorText(errno));
@@ -137,7 +140,8 @@ Taken takeOwnCopy(const QString& base) {
     }
     taken.folder = QFile::decodeName(name) + QLatin1Char('/');
     taken.fd = ::open(name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (taken.fd < 0 || size_t(name.size()) >= sizeof held.ownCopyPath) {
+    if (taken.fd < 0 || size_t(name.size()) >= sizeof held.ownCopyPath ||
+        !lockExclusively(taken.fd)) {
         taken.refusal = kCannotCreateMessage.arg(taken.folder, errorText(errno));
         if (taken.fd >= 0)
             ::close(taken.fd);
@@ -153,6 +157,38 @@ Taken takeOwnCopy(const QString& base) {
 void emptyFilesIn(int fd) noexcept {
     for (const char* name : kFileNames)
         writeFreshFileAt(fd, name, "", 0);
+}
+
+// A program that was killed left its pass phrases behind: those in the folder now held, which
+// it held before, are emptied, and the folders of other copies that no copy holds any more go.
+void removeLeftoversOfKilledCopies(int heldFd, const QString& base) {
+    for (const char* name : kFileNames) {
+        struct stat info {};
+        if (::fstatat(heldFd, name, &info, AT_SYMLINK_NOFOLLOW) == 0)
+            writeFreshFileAt(heldFd, name, "", 0);
+    }
+    const int baseFd =
+        ::open(QFile::encodeName(base).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (baseFd < 0)
+        return;
+    const QStringList copies = QDir(base).entryList(
+        {kOwnCopyPattern}, QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString& copy : copies) {
+        const QByteArray name = QFile::encodeName(copy);
+        // Only a real folder of the user's own is entered; a link is never followed.
+        const int fd =
+            ::openat(baseFd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct stat info {};
+        if (::fstat(fd, &info) == 0 && info.st_uid == ::getuid() && lockExclusively(fd)) {
+            for (const char* file : kFileNames)
+                ::unlinkat(fd, file, 0);
+            ::unlinkat(baseFd, name.constData(), AT_REMOVEDIR);
+        }
+        ::close(fd);
+    }
+    ::close(baseFd);
 }
 } // namespace
 
@@ -200,6 +236,8 @@ void choosePassPhraseFolder(const QString& programFolder, const QString& private
         ::close(taken.fd);
         taken = takeOwnCopy(privateBase);
     }
+    if (taken.fd >= 0)
+        removeLeftoversOfKilledCopies(taken.fd, privateBase);
     chosenFolder = taken.folder;
     refusal = taken.refusal;
     held.fd = taken.fd;

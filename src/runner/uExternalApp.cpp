@@ -9,7 +9,9 @@
 #include <QGuiApplication>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -18,6 +20,7 @@
 #include <pthread.h>
 #include <spawn.h>
 #include <sys/eventfd.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,15 +28,72 @@
 
 namespace {
 
-// The runners whose run is in progress, for EndRunsInProgress.
+// The runners whose run is in progress, for EndRunsInProgress, and the process groups of the
+// children that have not been reaped yet, for EndRunsAtExit. A child is reaped only after its
+// group has left this list, under the lock, so that no process id in it can have been taken by
+// another process in the meantime.
 struct LiveRunners {
     std::mutex mutex;
     std::vector<TExternalApp*> runners;
+    std::vector<pid_t> groups;
 };
 
+// Never destroyed: the handlers of the program's exit use it after static objects are gone.
 LiveRunners& liveRunners() {
-    static LiveRunners live;
-    return live;
+    static LiveRunners* live = new LiveRunners;
+    return *live;
+}
+
+void forgetGroup(pid_t group) {
+    LiveRunners& live = liveRunners();
+    const std::lock_guard<std::mutex> lock(live.mutex);
+    live.groups.erase(std::remove(live.groups.begin(), live.groups.end(), group),
+                      live.groups.end());
+}
+
+// True once the child has ended; it stays unreaped (a zombie), and its id stays taken.
+bool hasEnded(pid_t child) {
+    siginfo_t info{};
+    return ::waitid(P_PID, id_t(child), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+           info.si_pid == child;
+}
+
+// Said once on standard error when a shown run's output did not all fit into it.
+const char kDroppedOutputNotice[] =
+    "certwright: standard error took in only part of the openssl output; the rest was left "
+    "out.\n";
+enum class DropNotice { NotNeeded, Pending, Given };
+std::atomic<DropNotice> dropNotice{DropNotice::NotNeeded};
+
+// A descriptor of standard error that never makes a writer wait. A pipe or a terminal is
+// opened anew without blocking, which gives this program a description of its own and changes
+// nothing for others who share the original one; a regular file does not make a writer wait.
+// -1 when nothing can be written.
+int openStandardErrorCopy() {
+    struct stat info {};
+    if (::fstat(STDERR_FILENO, &info) != 0)
+        return -1;
+    if (S_ISFIFO(info.st_mode) || S_ISCHR(info.st_mode))
+        return ::open("/proc/self/fd/2", O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    return ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
+}
+
+// Writes what the descriptor takes at once, in pieces that a pipe takes whole once it reports
+// room (a socket, say, may still be a blocking one); false when something was left out.
+bool writeWithoutWaiting(int fd, const char* data, ssize_t size) {
+    while (size > 0) {
+        pollfd room{fd, POLLOUT, 0};
+        if (::poll(&room, 1, 0) != 1 || !(room.revents & POLLOUT))
+            return false;
+        const ssize_t written = ::write(fd, data, size_t(std::min<ssize_t>(size, PIPE_BUF)));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        data += written;
+        size -= written;
+    }
+    return true;
 }
 
 // The time limit of new runners; only tests change it.
@@ -172,6 +232,8 @@ void TExternalApp::StartProcess() {
         for (const int fd : {stdoutRead, stderrRead})
             if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK) != 0)
                 throwSystemError(errno);
+        if (ShowAppWindow)
+            errorCopy = openStandardErrorCopy();
         stopEvent = ::eventfd(0, EFD_CLOEXEC);
         endEvent = ::eventfd(0, EFD_CLOEXEC);
         if (stopEvent < 0 || endEvent < 0)
@@ -214,6 +276,20 @@ void TExternalApp::EndRunsInProgress() {
         signalEvent(runner->endEvent);
 }
 
+void TExternalApp::EndRunsAtExit() noexcept {
+    LiveRunners& live = liveRunners();
+    // Held to the end: no worker reaps a child of the list meanwhile.
+    const std::lock_guard<std::mutex> lock(live.mutex);
+    for (const pid_t group : live.groups)
+        ::kill(-group, SIGTERM);
+    const QDeadlineTimer grace(kEndGraceMs);
+    for (const pid_t group : live.groups)
+        while (!hasEnded(group) && !grace.hasExpired())
+            ::poll(nullptr, 0, kFallbackSliceMs);
+    for (const pid_t group : live.groups)
+        ::kill(-group, SIGKILL);
+}
+
 int TExternalApp::WaitForProcess() {
     if (worker)
         waitForWorker();
@@ -254,6 +330,7 @@ void TExternalApp::closeDescriptors() {
     closeDescriptor(stopEvent);
     closeDescriptor(stdoutRead);
     closeDescriptor(stderrRead);
+    closeDescriptor(errorCopy);
     closeChildEnds();
 }
 
@@ -289,14 +366,17 @@ bool TExternalApp::spawnChild() {
         sigaddset(&defaults, signal);
     posix_spawnattr_setsigmask(&attributes.attributes, &nothingBlocked);
     posix_spawnattr_setsigdefault(&attributes.attributes, &defaults);
-    // A hidden run has no terminal: a tool that would ask there for a pass phrase fails at
-    // once instead of waiting for an answer nobody can see. A shown run keeps the terminal,
-    // where the user sees the tool's output and can answer it.
+    // Every run has a process group of its own, so that whatever the tool starts ends with
+    // it. A hidden run also has no terminal: a tool that would ask there for a pass phrase
+    // fails at once instead of waiting for an answer nobody can see. A shown run stays in the
+    // terminal's session, where the user sees the tool's output.
     short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
-    if (!copyOutput)
-        flags |= POSIX_SPAWN_SETSID;
+    flags |= copyOutput ? POSIX_SPAWN_SETPGROUP : POSIX_SPAWN_SETSID;
+    posix_spawnattr_setpgroup(&attributes.attributes, 0);
     posix_spawnattr_setflags(&attributes.attributes, flags);
 
+    LiveRunners& live = liveRunners();
+    const std::lock_guard<std::mutex> lock(live.mutex);
     pid_t pid = -1;
     const int error = posix_spawn(&pid, program.constData(), &spawn.actions, &attributes.attributes,
                                   argv.data(), environ);
@@ -305,7 +385,19 @@ bool TExternalApp::spawnChild() {
         return false;
     }
     childPid = pid;
+    live.groups.push_back(pid);
     return true;
+}
+
+// Ends whatever is left of the run's process group and reaps the child, which was the
+// group's first member.
+int TExternalApp::reapChild() {
+    forgetGroup(childPid);
+    ::kill(-childPid, SIGKILL);
+    int waitStatus = 0;
+    while (::waitpid(childPid, &waitStatus, 0) < 0 && errno == EINTR) {
+    }
+    return waitStatus;
 }
 
 void TExternalApp::watchChild() {
@@ -329,6 +421,8 @@ void TExternalApp::watchChild() {
             break;
         }
         if (watched.front().revents != 0) {
+            // The child is left to finish on its own, and so no longer ended at the exit.
+            forgetGroup(childPid);
             end = RunEnd::Stopped;
             stopRequested = true;
             break;
@@ -339,14 +433,12 @@ void TExternalApp::watchChild() {
         }
         drain(stdoutRead);
         drain(stderrRead);
-        int waitStatus = 0;
-        if (::waitpid(childPid, &waitStatus, WNOHANG) == childPid) {
-            noteEnd(waitStatus);
+        if (hasEnded(childPid)) {
+            noteEnd(reapChild());
             break;
         }
         if (deadline.hasExpired()) {
-            ::kill(childPid, SIGKILL);
-            ::waitpid(childPid, nullptr, 0);
+            reapChild();
             end = RunEnd::TimeLimit;
             break;
         }
@@ -357,6 +449,9 @@ void TExternalApp::watchChild() {
         drain(stderrRead);
     }
     closeDescriptor(pidFd);
+    if (copyOutput && dropNotice == DropNotice::Pending &&
+        writeWithoutWaiting(errorCopy, kDroppedOutputNotice, sizeof kDroppedOutputNotice - 1))
+        dropNotice = DropNotice::Given;
 }
 
 // Reads what the pipe holds now and keeps the end of it; the output also goes to this
@@ -367,8 +462,10 @@ void TExternalApp::drain(int& fd) {
         const ssize_t count = ::read(fd, buffer, sizeof buffer);
         if (count > 0) {
             keepOutput(buffer, count);
-            if (copyOutput)
-                writeAll(STDERR_FILENO, buffer, count);
+            // A standard error that nobody reads must not hold up the run.
+            if (copyOutput && !writeWithoutWaiting(errorCopy, buffer, count) &&
+                dropNotice == DropNotice::NotNeeded)
+                dropNotice = DropNotice::Pending;
             continue;
         }
         if (count < 0 && errno == EINTR)
@@ -395,23 +492,17 @@ void TExternalApp::noteEnd(int waitStatus) {
     }
 }
 
-// Asks the child to end and gives it kEndGraceMs to do so before it is killed.
+// Asks the child's process group to end and gives the child kEndGraceMs to do so before the
+// group is killed.
 void TExternalApp::endChild(int pidFd) {
-    ::kill(childPid, SIGTERM);
+    ::kill(-childPid, SIGTERM);
     const QDeadlineTimer grace(kEndGraceMs);
-    for (;;) {
-        const pid_t ended = ::waitpid(childPid, nullptr, WNOHANG);
-        if (ended == childPid || (ended < 0 && errno != EINTR))
-            break;
-        if (grace.hasExpired()) {
-            ::kill(childPid, SIGKILL);
-            ::waitpid(childPid, nullptr, 0);
-            break;
-        }
+    while (!hasEnded(childPid) && !grace.hasExpired()) {
         pollfd gone{pidFd, POLLIN, 0};
         const int slice = int(grace.remainingTime());
         ::poll(&gone, pidFd >= 0 ? 1 : 0, pidFd >= 0 ? slice : std::min(slice, kFallbackSliceMs));
     }
+    reapChild();
     end = RunEnd::Stopped;
 }
 

@@ -56,6 +56,11 @@ class TExternalApp : public QObject {
     // kEndGraceMs. Each of those runs then ends as Stopped and its wait returns. For the
     // program's own ending, when a hung tool must not hold it up.
     static void EndRunsInProgress();
+    // The same for an exit() that cannot wait for the runs' own ending (Qt ends the program so
+    // when the display connection breaks): the process group of every run in progress gets
+    // SIGTERM, then SIGKILL once the children have ended or kEndGraceMs have passed. For an
+    // atexit handler.
+    static void EndRunsAtExit() noexcept;
 
     explicit TExternalApp(QObject* owner = nullptr);
     ~TExternalApp() override;
@@ -110,6 +115,7 @@ class TExternalApp : public QObject {
     void keepOutput(const char* data, ssize_t size);
     void noteEnd(int waitStatus);
     void endChild(int pidFd);
+    int reapChild();
     void runOnGuiThread(void (TExternalApp::*step)());
     void startStep();
     void stopStep();
@@ -146,6 +152,7 @@ class TExternalApp : public QObject {
     int childStdin = -1;
     int childStdout = -1;
     int childStderr = -1;
+    int errorCopy = -1; // standard error for a shown run's output; never blocks
 };
 
 // Splits a command line into words as Windows does for these command lines: blanks

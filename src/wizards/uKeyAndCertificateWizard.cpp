@@ -2,6 +2,7 @@
 
 #include "uCertwrightCommon.h"
 #include "uFreshFile.h"
+#include "uOutputReplacement.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -370,10 +371,9 @@ ToolSteps::MadeFiles TKeyAndCertificateWizard::leavePastePage() {
     // while nothing has been written yet.
     planFor(values);
     ToolSteps::refuseInputAmong(values.keyFile, {values.certificateFile});
+    const ScratchFiles pasted({values.certificateFile});
     writeTemporaryCertificate(values.certificateFile, text);
-    const ToolSteps::MadeFiles made = convert(values);
-    QFile::remove(values.certificateFile);
-    return made;
+    return convert(values);
 }
 
 void TKeyAndCertificateWizard::writeTemporaryCertificate(const QString& path, const QString& text) {

@@ -155,8 +155,4 @@ void write(const QString& folder, const RequestConfigValues& values) {
             kCreateFailedMessage.arg(path, QString::fromLocal8Bit(std::strerror(error))));
 }
 
-void remove(const QString& folder) {
-    QFile::remove(folder + kFileName);
-}
-
 } // namespace RequestConfig

@@ -41,7 +41,4 @@ QByteArray content(const RequestConfigValues& values);
 // PageError naming the full path and the system's reason when it cannot be made so.
 void write(const QString& folder, const RequestConfigValues& values);
 
-// Removes the file from the folder, if it is there.
-void remove(const QString& folder);
-
 } // namespace RequestConfig

@@ -230,27 +230,35 @@ const CertificateStep kSelfSignedStep{
 MadeFiles runStep(const StepPlan& plan, StepUser& user) {
     if (!plan.input.isEmpty())
         refuseInputAmong(plan.input, plan.outputs);
+    QStringList folders;
+    for (const QString& output : plan.outputs)
+        if (!folders.contains(QFileInfo(output).path()))
+            folders << QFileInfo(output).path();
+    for (const QString& folder : folders)
+        if (const QString notice = putBackLeftBehindFiles(folder); !notice.isEmpty())
+            user.tell(notice);
+    // A file that cannot be emptied here is tried again, and reported, when the program ends.
+    const auto emptyPassPhrases = qScopeGuard([&plan] {
+        try {
+            if (plan.passPhrases)
+                emptyPassPhraseFiles();
+        } catch (const PageError&) {
+        }
+    });
     QString newPassPhrase;
     if (plan.passPhrases)
         newPassPhrase = user.askPassPhrases(*plan.passPhrases);
-    for (const QString& output : plan.askedAbout) {
+    for (const QString& output : plan.askedAbout)
         if (FileIsPresent(output) &&
-            !user.mayReplace(kOverwriteQuestion.arg(QFileInfo(output).fileName()))) {
-            if (!plan.keptOutputsLeftover.isEmpty())
-                QFile::remove(plan.keptOutputsLeftover);
+            !user.mayReplace(kOverwriteQuestion.arg(QFileInfo(output).fileName())))
             throw SilentAbort();
-        }
-    }
     // The outputs were agreed to be replaced together: a failure anywhere below brings all
     // the old files back.
     replaceOutputs(plan.outputs, [&] {
+        const ScratchFiles scratch(plan.scratch);
         for (const ToolRunPlan& run : plan.runs) {
             if (run.before)
                 run.before();
-            const auto after = qScopeGuard([&run] {
-                if (run.after)
-                    run.after();
-            });
             if (run.needsNewPassPhrase && newPassPhrase.isEmpty())
                 throw PageError(kNoPasswordMessage);
             runJudged(run, plan.failureMessage);
@@ -323,11 +331,11 @@ StepPlan certificatePlan(const CertificateStep& step, const CertificateValues& v
     ToolRunPlan keyRun = toolRun(keyCommand, key, OutputKind::Key);
     keyRun.needsNewPassPhrase = step.asksPassPhrase;
     // The second run reads the subject from the request configuration, written before the key
-    // run and removed after the second run, whatever its outcome.
+    // run.
     keyRun.before = [folder, subject] { RequestConfig::write(folder, subject); };
+    plan.scratch = {folder + RequestConfig::kFileName};
     ToolRunPlan outputRun = toolRun(outputCommand, output, step.outputKind);
     outputRun.followDebugSwitch = false;
-    outputRun.after = [folder] { RequestConfig::remove(folder); };
     plan.runs = {keyRun, outputRun};
     plan.failureMessage = kGenerationFailedMessage;
     plan.made = {folder, {key, output}, step.offersRequestCopy ? output : QString()};
@@ -355,7 +363,6 @@ StepPlan createPfxPlan(const KeyAndCertificateValues& values) {
     plan.outputs = {pfx};
     plan.askedAbout = plan.outputs;
     plan.passPhrases = PassPhraseUse::IISBundle;
-    plan.keptOutputsLeftover = values.certificateFile;
     plan.runs = {toolRun(commandLine, pfx, OutputKind::Bundle)};
     plan.failureMessage = kConversionFailedMessage;
     plan.made = madeInExportFolder(values.exportText, {QFileInfo(pfx).fileName()});
@@ -407,7 +414,8 @@ StepPlan convertKeyAndCertPlan(const KeyAndCertificateValues& values) {
     plan.outputs = {keyRun.output, certificateRun.output, bundleRun.output};
     plan.askedAbout = {keyRun.output, certificateRun.output};
     plan.passPhrases = PassPhraseUse::IndyFromKey;
-    plan.keptOutputsLeftover = values.certificateFile;
+    // The bundle holds the key under the new pass phrase: it goes once both files are made.
+    plan.scratch = {bundleRun.output};
     plan.runs = {bundleRun, keyRun, certificateRun};
     plan.failureMessage = kConversionFailedMessage;
     plan.made = madeInExportFolder(values.exportText, {kKeyFileName, kCertificateFileName});

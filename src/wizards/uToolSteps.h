@@ -26,6 +26,8 @@ class StepUser {
     virtual QString askPassPhrases(PassPhraseUse use) = 0;
     // Whether an existing output may be replaced: the overwrite question, Yes or No.
     virtual bool mayReplace(const QString& question) = 0;
+    // Tells the user something that needs no answer.
+    virtual void tell(const QString& notice) = 0;
 };
 
 // The files that a step made, as a finished page lists them.
@@ -48,7 +50,6 @@ struct ToolRunPlan {
     // kNoPasswordMessage once before has run.
     bool needsNewPassPhrase = false;
     std::function<void()> before; // e.g. writes the request configuration
-    std::function<void()> after;  // once before has run, whatever the run's outcome
 };
 
 // Everything that one step does, as data.
@@ -57,17 +58,20 @@ struct StepPlan {
     QStringList outputs;    // replaced together: a failure brings all old files back
     QStringList askedAbout; // the outputs that the user is asked about when present, in order
     std::optional<PassPhraseUse> passPhrases;
-    // Removed when the user keeps the existing outputs: a file written for runs that will not
-    // happen.
-    QString keptOutputsLeftover;
+    // Files that the runs write for later runs (the request configuration, a temporary
+    // bundle): removed as soon as the runs end, however they end, before an earlier file of
+    // the same name comes back.
+    QStringList scratch;
     QVector<ToolRunPlan> runs;
     QString failureMessage; // of every failed run
     MadeFiles made;
 };
 
-// The shared sequence of every step: refuses an input that is among the outputs, asks the
-// pass phrases, asks about each present output in turn (the first No ends the step), then
-// replaces the outputs by the runs, in order. Returns the plan's made files.
+// The shared sequence of every step: refuses an input that is among the outputs, puts back
+// what a killed copy of the program left set aside in the outputs' folder (telling the user
+// about what it cannot), asks the pass phrases, asks about each present output in turn (the
+// first No ends the step), then replaces the outputs by the runs, in order. Returns the plan's
+// made files. However a step that asks pass phrases ends, the pass-phrase files are left empty.
 MadeFiles runStep(const StepPlan& plan, StepUser& user);
 
 // Runs the tool once with the run's command line (neither before nor after). The run made
@@ -188,7 +192,7 @@ StepPlan convertKeyAndCertPlan(const KeyAndCertificateValues& values);
 MadeFiles createPfx(const KeyAndCertificateValues& values, StepUser& user);
 // key.pem and cert.pem from a .pfx file.
 MadeFiles extractFromPfx(const PfxExtractionValues& values, StepUser& user);
-// key.pem and cert.pem by way of a temporary bundle ("__tmp.p12", which stays).
+// key.pem and cert.pem by way of a temporary bundle ("__tmp.p12", removed at the end).
 MadeFiles convertKeyAndCert(const KeyAndCertificateValues& values, StepUser& user);
 
 // ---- Why a run failed

@@ -384,6 +384,10 @@ bool TWizardFrame::mayReplace(const QString& question) {
                                  QMessageBox::Yes | QMessageBox::No) != QMessageBox::No;
 }
 
+void TWizardFrame::tell(const QString& notice) {
+    QMessageBox::information(this, windowTitle(), notice);
+}
+
 void TWizardFrame::resetCaptions() {
     btnPrevious->setText(backCaption);
     btnNext->setText(kNextCaption);

@@ -97,6 +97,8 @@ class TWizardFrame : public QDialog, public ToolSteps::StepUser {
     QString askPassPhrases(PassPhraseUse use) override;
     // The overwrite question with Yes and No; true unless the user answers No.
     bool mayReplace(const QString& question) override;
+    // An information box with OK.
+    void tell(const QString& notice) override;
 
   public slots:
     void btnNextClick();
