@@ -21,7 +21,9 @@ using Wizard = TfrmPrepareIndyIntraweb;
 
 const QString kShownPFXPageMessage = QStringLiteral(
     "Please make sure that both a PFX file and an output path are selected before continuing.");
-const QString kKeyQuestion = QStringLiteral("Do you want to overwrite the key.pem file?");
+const QString kKeyQuestion =
+    QStringLiteral("Do you want to overwrite the key.pem file?\n\nA certificate issued for the "
+                   "existing key will not work with the new one.");
 const QString kCertificateQuestion = QStringLiteral("Do you want to overwrite the cert.pem file?");
 
 // Through "With IIS" and "Yes" to the page that asks for the .pfx file, filled in.
@@ -312,10 +314,11 @@ class TestPrepareIndyIntraweb : public QObject {
         QCOMPARE(fileContent(work.file("cert.pem")), QByteArray("older certificate"));
         QCOMPARE(fileContent(program.file("passnew.txt")), QByteArray("pem secret"));
 
-        ModalScript first(
-            {enterPassPhrases("pfx secret", "pem secret"), pressButton(QMessageBox::No)});
+        // Enter keeps the key.
+        ModalScript first({enterPassPhrases("pfx secret", "pem secret"), pressEnter()});
         wizard.btnNext->click();
         QCOMPARE(first.seen, (QStringList{kPassPhraseTitle, kKeyQuestion}));
+        QCOMPARE(first.remaining(), 0);
         QCOMPARE(fileContent(work.file("key.pem")), QByteArray("older key"));
 
         ModalScript replace({enterPassPhrases("pfx secret", "pem secret"),
@@ -579,6 +582,14 @@ class TestPrepareIndyIntraweb : public QObject {
         QCOMPARE(fileContent(work.file("key.pem")), QByteArray("older key"));
         QCOMPARE(fileContent(work.file("cert.pem")), QByteArray("older certificate"));
         QCOMPARE(fileContent(program.file("passcurrent.txt")), QByteArray("old secret"));
+
+        // Enter keeps the key.
+        ModalScript enter({enterPassPhrases("old secret", "pem secret"), pressEnter()});
+        QTest::keyClick(&wizard, Qt::Key_Return);
+        QCOMPARE(enter.seen, (QStringList{kPassPhraseTitle, kKeyQuestion}));
+        QCOMPARE(enter.remaining(), 0);
+        QCOMPARE(wizard.currentPage(), int(Wizard::tsPasteCert));
+        QCOMPARE(fileContent(work.file("key.pem")), QByteArray("older key"));
     }
 
     void pfxFileDialogAndFolderChooser() {

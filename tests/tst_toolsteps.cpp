@@ -37,6 +37,7 @@ class ScriptedUser : public StepUser {
     bool replaces = true;
     QList<PassPhraseUse> uses;
     QStringList questions;
+    QList<bool> keptByDefault; // of each question
 
     QString askPassPhrases(PassPhraseUse use) override {
         uses << use;
@@ -47,8 +48,9 @@ class ScriptedUser : public StepUser {
         return fresh;
     }
 
-    bool mayReplace(const QString& question) override {
+    bool mayReplace(const QString& question, bool keepIsDefault) override {
         questions << question;
+        keptByDefault << keepIsDefault;
         return replaces;
     }
 };
@@ -57,6 +59,15 @@ struct Output {
     QString name;
     OutputKind kind;
 };
+
+// The overwrite question about an output: a private key is kept unless the user says Yes.
+QString questionAbout(const Output& output) {
+    const QString question = kOverwriteQuestion.arg(output.name);
+    if (output.kind != OutputKind::Key)
+        return question;
+    return question +
+           "\n\nA certificate issued for the existing key will not work with the new one.";
+}
 
 // One step over the inputs, as a row sets it up in the export folder.
 struct StepCase {
@@ -168,12 +179,15 @@ class TestToolSteps : public QObject {
         case Outcome::Made: {
             QVERIFY2(made, qPrintable(failure));
             QStringList questions;
+            QList<bool> keptByDefault;
             QStringList paths;
             for (const Output& output : stepCase.made) {
-                questions << kOverwriteQuestion.arg(output.name);
+                questions << questionAbout(output);
+                keptByDefault << (output.kind == OutputKind::Key);
                 paths << out.file(output.name);
             }
             QCOMPARE(user.questions, questions);
+            QCOMPARE(user.keptByDefault, keptByDefault);
             QCOMPARE(made->folder, out.path());
             QCOMPARE(made->paths, paths);
             QCOMPARE(made->request,
@@ -192,8 +206,7 @@ class TestToolSteps : public QObject {
             break;
         case Outcome::Declined:
             QVERIFY(aborted);
-            QCOMPARE(user.questions,
-                     QStringList{kOverwriteQuestion.arg(stepCase.made.constFirst().name)});
+            QCOMPARE(user.questions, QStringList{questionAbout(stepCase.made.constFirst())});
             if (!stepCase.leftover.isEmpty())
                 expected.remove(stepCase.leftover);
             break;
