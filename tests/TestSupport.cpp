@@ -116,12 +116,6 @@ ModalScript::Action pressButton(QMessageBox::StandardButton button) {
     });
 }
 
-ModalScript::Action pressEnter() {
-    return onWindow<QMessageBox>([](QMessageBox* box) {
-        QTest::keyClick(box->focusWidget() ? box->focusWidget() : box, Qt::Key_Return);
-    });
-}
-
 ModalScript::Action noteTextsAndPressOk(MessageBoxTexts* texts) {
     return onWindow<QMessageBox>([texts](QMessageBox* box) {
         *texts = {box->informativeText(), box->detailedText()};

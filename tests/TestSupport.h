@@ -78,8 +78,6 @@ template <class Window> ModalScript::Action onWindow(std::function<void(Window*)
 
 // Presses the given button of a QMessageBox.
 ModalScript::Action pressButton(QMessageBox::StandardButton button);
-// Presses Enter in a QMessageBox, on the button that has the focus: its default answer.
-ModalScript::Action pressEnter();
 // What a message box says below its main text and behind its "Show Details..." button.
 struct MessageBoxTexts {
     QString informative;

