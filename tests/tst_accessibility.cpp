@@ -113,6 +113,9 @@ QString namingProblem(QWidget* window, QWidget* control) {
         const QString caption = button->text();
         if ((caption.isEmpty() || caption == QLatin1String("...")) && button->toolTip() != name)
             return QStringLiteral("has the tool tip \"%1\"").arg(button->toolTip());
+        // One that shows words is found by them, as voice control users say them.
+        if (caption != QLatin1String("...") && !name.startsWith(QString(caption).remove('&')))
+            return QStringLiteral("is named \"%1\", its caption reads \"%2\"").arg(name, caption);
     }
     return QString();
 }
@@ -169,6 +172,10 @@ class TestAccessibility : public QObject {
             }
         }
         QVERIFY(looked > 0);
+        // A label that shows text is read out as it shows, not by a name of its own.
+        for (const QLabel* label : window->findChildren<QLabel*>())
+            QVERIFY2(label->accessibleName().isEmpty() || !label->pixmap().isNull(),
+                     qPrintable(label->objectName() + " hides its text behind its name"));
     }
 
     void arrowKeysFollowTheOrderOfTheOptions_data() {

@@ -51,7 +51,8 @@ QStringList shownAfterPassPhrase(Kind kind, const ModalScript& script) {
 }
 
 QString question(const QString& file) {
-    return ToolSteps::kOverwriteQuestion.arg(file);
+    const QString warning = "\n\n" + ToolSteps::kKeyOverwriteWarning;
+    return ToolSteps::kOverwriteQuestion.arg(file) + (file.endsWith(".key") ? warning : "");
 }
 
 // One row of the data function for each wizard, its name prefixed with the wizard's.
@@ -88,7 +89,7 @@ class TestCertificateWizards : public QObject {
         QTest::newRow("self-signed")
             << Kind::SelfSigned << "Generate and Self Sign"
             << "This wizard will generate a self-signed certificate.\n\nA self signed certificate"
-            << QStringList({"Your Certificate Request has been generated.", "",
+            << QStringList({"Your certificate has been generated.", "",
                             "Your certificate may now be installed in a web server."})
             << QStringList(
                    {"rb1024", "rb2048", "rb512", "rb4096", "edtDays", "udDays", "edtEmail"});
@@ -151,7 +152,17 @@ class TestCertificateWizards : public QObject {
         QCOMPARE(wizard->currentPage(), int(TCertificateWizard::tsBitsize));
         QCOMPARE(wizard->btnPrevious->text(), QString("< Previous"));
         QCOMPARE(wizard->btnNext->text(), QString("Next >"));
-        QCOMPARE(wizard->focusWidget(), wizard->rb1024);
+        QCOMPARE(wizard->focusWidget(), wizard->rb2048);
+        // A short key is warned of while it is selected, to the eye and with the button.
+        for (QRadioButton* key : {wizard->rb512, wizard->rb4096, wizard->rb1024}) {
+            QTest::mouseClick(key, Qt::LeftButton);
+            const QString warning =
+                key == wizard->rb4096
+                    ? ""
+                    : "Servers and browsers today refuse keys shorter than 2048 bits.";
+            QCOMPARE(wizard->lblShortKey->isVisible(), !warning.isEmpty());
+            QCOMPARE(key->accessibleDescription(), warning);
+        }
 
         const QString incomplete = TCertificateWizard::kPageIncompleteMessage;
         {
@@ -198,6 +209,7 @@ class TestCertificateWizards : public QObject {
         clickPrevious(*wizard);
         QCOMPARE(wizard->currentPage(), int(TCertificateWizard::tsBitsize));
         QCOMPARE(wizard->btnPrevious->text(), QString("< Previous"));
+        QCOMPARE(wizard->focusWidget(), wizard->rb1024);
         QTest::keyClick(wizard.get(), Qt::Key_Escape);
         QCOMPARE(wizard->currentPage(), int(TCertificateWizard::tsStart));
         QCOMPARE(wizard->btnPrevious->text(), QString("Cancel"));

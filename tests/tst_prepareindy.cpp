@@ -21,7 +21,9 @@ using Wizard = TfrmPrepareIndyIntraweb;
 
 const QString kShownPFXPageMessage = QStringLiteral(
     "Please make sure that both a PFX file and an output path are selected before continuing.");
-const QString kKeyQuestion = QStringLiteral("Do you want to overwrite the key.pem file?");
+const QString kKeyQuestion =
+    QStringLiteral("Do you want to overwrite the key.pem file?\n\nA certificate issued for the "
+                   "existing key will not work with the new one.");
 const QString kCertificateQuestion = QStringLiteral("Do you want to overwrite the cert.pem file?");
 
 // Through "With IIS" and "Yes" to the page that asks for the .pfx file, filled in.
@@ -306,9 +308,12 @@ class TestPrepareIndyIntraweb : public QObject {
         QCOMPARE(fileContent(work.file("cert.pem")), QByteArray("older certificate"));
         QVERIFY(passPhraseFilesEmpty(program.path()));
 
-        ModalScript first(
-            {enterPassPhrases("pfx secret", "pem secret"), pressButton(QMessageBox::No)});
-        wizard.btnNext->click();
+        // Enter on the page and Enter on the question keep the key.
+        ModalScript first({enterPassPhrases("pfx secret", "pem secret"),
+                           onWindow<QMessageBox>([](QMessageBox* box) {
+                               QTest::keyClick(box->focusWidget(), Qt::Key_Return);
+                           })});
+        QTest::keyClick(&wizard, Qt::Key_Return);
         QCOMPARE(first.seen, (QStringList{kPassPhraseTitle, kKeyQuestion}));
         QCOMPARE(fileContent(work.file("key.pem")), QByteArray("older key"));
 

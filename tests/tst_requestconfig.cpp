@@ -145,6 +145,8 @@ class TestRequestConfig : public QObject {
                               << "IP:192.0.2.7";
         QTest::newRow("IPv6") << "2001:db8::1"
                               << "IP:2001:db8::1";
+        for (const char* host : {"cafe.example.com", "deadbeef", "0x7f.example", "1.2.3.4.test"})
+            QTest::addRow("host: %s", host) << host << QStringLiteral("DNS:") + host;
         QTest::newRow("outside ASCII") << QString::fromUtf8("www.bücher.test")
                                        << "DNS:www.xn--bcher-kva.test, DNS:xn--bcher-kva.test";
         QTest::newRow("wildcard outside ASCII")
@@ -153,8 +155,11 @@ class TestRequestConfig : public QObject {
         for (const char* refused :
              {"shop test", " shop.test", "shop.test ", "a,b.test", "*", "*.", "a*.shop.test",
               "*.*.shop.test", "www.*.test", "*shop.test", "shop#test", "a$b.test", "a..b",
-              "-shop.test", "fe80::1%eth0", "[::1]", "a:b", "a@b"})
-            QTest::addRow("refused: %s", refused) << refused << "";
+              "-shop.test", "fe80::1%eth0", "[::1]", "a:b", "a@b",
+              // addresses in the older forms, which name another address than they show
+              "192.168.010.1", "2001", "127.1", "0x7f.1", "1.2.3.4.5", "256.1.1.1", "1.2.3.4.",
+              "*.1.2.3", "a.0x1F", "::1.2.3.010", "\xef\xbc\x91\xef\xbc\x92\xef\xbc\x97.1"})
+            QTest::addRow("refused: %s", refused) << QString::fromUtf8(refused) << "";
     }
     void subjectAltNameOfTheDomain() {
         QFETCH(QString, domain);
@@ -171,6 +176,8 @@ class TestRequestConfig : public QObject {
                                   << "DNS:*.shop.test, DNS:shop.test";
         QTest::newRow("IP address") << "192.0.2.7"
                                     << "IP Address:192.0.2.7";
+        QTest::newRow("IP address, a zero inside") << "192.168.10.1"
+                                                   << "IP Address:192.168.10.1";
         QTest::newRow("outside ASCII")
             << QString::fromUtf8("bücher.test") << "DNS:xn--bcher-kva.test";
     }

@@ -7,6 +7,8 @@
 #include <QPointer>
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace {
 
 // Keeps the accessible names of the controls that a label describes equal to the label's text.
@@ -115,7 +117,13 @@ void nameAfterLabel(QLabel* label, std::initializer_list<QWidget*> controls) {
 }
 
 void describeButton(QAbstractButton* button, const QString& description) {
-    button->setAccessibleName(description);
+    const QString caption = button->text();
+    const bool captionHasWord =
+        std::any_of(caption.begin(), caption.end(), [](QChar c) { return c.isLetterOrNumber(); });
+    if (captionHasWord)
+        button->setAccessibleDescription(description);
+    else
+        button->setAccessibleName(description);
     button->setToolTip(description);
 }
 

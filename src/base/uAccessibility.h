@@ -18,8 +18,10 @@ QString nameFromLabel(const QString& labelText);
 // repainted, so a caption that a step changes names the control too.
 void nameAfterLabel(QLabel* label, std::initializer_list<QWidget*> controls);
 
-// Gives a button whose caption does not say what it does ("...", or a picture only) a name and
-// a tool tip that do.
+// Says what a button does in its tool tip. A button whose caption holds no word ("...", or a
+// picture only) is also named by the description; any other keeps its caption as its name,
+// which voice control users say to press it, and has the description as its accessible
+// description.
 void describeButton(QAbstractButton* button, const QString& description);
 
 // Tab and the arrow keys visit the option buttons in the given order, not in their places on

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStackedWidget>
 #include <QTextEdit>
 #include <QVBoxLayout>
 
@@ -26,6 +27,8 @@ const QString k1024Caption = QStringLiteral("1024 bit");
 const QString k2048Caption = QStringLiteral("2048 bit");
 const QString k512Caption = QStringLiteral("512 bit");
 const QString k4096Caption = QStringLiteral("4096 bit");
+const QString kShortKeyWarning =
+    QStringLiteral("Servers and browsers today refuse keys shorter than 2048 bits.");
 const QString kEmailLabel = QStringLiteral("Enter the administrative email address:");
 const QString kCountryLabel = QStringLiteral("Select your Country from the following list:");
 const QString kStateLabel = QStringLiteral("Enter the full state or province:");
@@ -76,16 +79,35 @@ void TCertificateWizard::buildKeySizePage() {
     rb512 = named(new QRadioButton(k512Caption), "rb512");
     rb4096 = named(new QRadioButton(k4096Caption), "rb4096");
     rb2048->setChecked(true);
+    lblShortKey = makeLabel("lblShortKey", kShortKeyWarning, true);
+    // The warning comes and goes without moving the fields below it.
+    QSizePolicy keepsItsPlace = lblShortKey->sizePolicy();
+    keepsItsPlace.setRetainSizeWhenHidden(true);
+    lblShortKey->setSizePolicy(keepsItsPlace);
+    lblShortKey->hide();
+    for (QRadioButton* shortKey : {rb1024, rb512}) {
+        // A screen reader says it with the button, where the eye finds the label below.
+        shortKey->setAccessibleDescription(kShortKeyWarning);
+        connect(shortKey, &QRadioButton::toggled, lblShortKey,
+                [this] { lblShortKey->setVisible(rb1024->isChecked() || rb512->isChecked()); });
+    }
     edtEmail = named(new QLineEdit, "edtEmail");
     Label5 = makeLabel("Label5", kEmailLabel, {edtEmail});
+    // The focus arrives on the selected key size, by whichever button the page is reached.
     QVBoxLayout* page = addPage(tsBitsize, "tsBitsize",
                                 {.next =
                                      [this] {
                                          requireFilled({edtEmail});
                                          return int(tsLocaleInfo);
                                      },
-                                 .previous = tsStart,
-                                 .focus = rb1024});
+                                 .previous = tsStart});
+    connect(pcWizard, &QStackedWidget::currentChanged, this, [this](int shown) {
+        if (shown != tsBitsize)
+            return;
+        for (QRadioButton* keySize : {rb1024, rb2048, rb512, rb4096})
+            if (keySize->isChecked())
+                keySize->setFocus();
+    });
     keySizeGrid = new QGridLayout;
     keySizeGrid->addWidget(rb1024, 0, 0);
     keySizeGrid->addWidget(rb2048, 1, 0);
@@ -94,6 +116,7 @@ void TCertificateWizard::buildKeySizePage() {
     keySizeGrid->setColumnStretch(5, 1);
     page->addWidget(Label4);
     page->addLayout(keySizeGrid);
+    page->addWidget(lblShortKey);
     page->addWidget(Label5);
     page->addWidget(edtEmail);
     page->addStretch();

@@ -25,7 +25,8 @@ class TCertificateWizard : public TWizardFrame {
   public:
     enum Page { tsStart, tsBitsize, tsLocaleInfo, tsOrganizationInfo, tsFinished };
 
-    // The first line of both finished pages, before and after Finish.
+    // The first line of the request wizard's finished page, and of the text that both
+    // wizards put into it on Finish.
     static inline const QString kGeneratedLine =
         QStringLiteral("Your Certificate Request has been generated.");
     static inline const QString kPageIncompleteMessage =
@@ -37,6 +38,8 @@ class TCertificateWizard : public TWizardFrame {
     QRadioButton* rb2048 = nullptr;
     QRadioButton* rb512 = nullptr;
     QRadioButton* rb4096 = nullptr;
+    // Shown while a key size below 2048 bits is selected.
+    QLabel* lblShortKey = nullptr;
     QLabel* Label5 = nullptr;
     QLineEdit* edtEmail = nullptr;
     QLabel* Label2 = nullptr;

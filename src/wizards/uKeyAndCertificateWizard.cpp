@@ -51,7 +51,6 @@ const QString kCertificatePrefix = QStringLiteral("--");
 const QString kLineEnd = QStringLiteral("\r\n");
 const QString kReadFailure = QStringLiteral("Cannot read the certificate file \"%1\". %2");
 const QString kWriteFailure = QStringLiteral("Cannot write the certificate file \"%1\". %2");
-const QString kCertificateInfoName = QStringLiteral("Pasted certificate");
 const QString kSubjectLine = QStringLiteral("Subject: %1");
 const QString kAlternativeNamesLine = QStringLiteral("Alternative names: %1");
 const QString kNoAlternativeNames = QStringLiteral("none");
@@ -289,8 +288,8 @@ void TKeyAndCertificateWizard::addPastePage(int index, int previous, int finishe
     // Tab moves on to the buttons: a certificate never holds a tab.
     memPasteCert->setTabChangesFocus(true);
     page->addWidget(memPasteCert);
+    // Without a name of its own, so that a screen reader reads the details it shows.
     lblCertificateInfo = makeLabel("lblCertificateInfo", QString(), true);
-    lblCertificateInfo->setAccessibleName(kCertificateInfoName);
     lblCertificateInfo->setTextFormat(Qt::PlainText);
     lblCertificateInfo->setTextInteractionFlags(Qt::TextSelectableByMouse);
     // The label takes the lines it needs; the box gives them up.

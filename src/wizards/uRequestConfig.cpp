@@ -4,11 +4,12 @@
 #include "uFreshFile.h"
 
 #include <QFile>
-#include <QHostAddress>
+#include <QRegularExpression>
 #include <QStringList>
 #include <QUrl>
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cstring>
 
 namespace RequestConfig {
@@ -40,11 +41,37 @@ bool isAscii(const QString& text) {
     return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
 }
 
+// The address in its usual text, when the whole text is one: an IPv4 address only as four
+// decimal parts without leading zeros, an IPv6 address as the standard reads it. The older
+// forms ("127.1", "0x7f.0.0.1", "010.0.0.1" in octal) are not taken: the tool would certify
+// another address than the one the subject shows.
+QString ipAddress(const QString& text) {
+    if (!isAscii(text))
+        return QString();
+    const QByteArray ascii = text.toLatin1();
+    in6_addr address{};
+    char written[INET6_ADDRSTRLEN] = {};
+    for (const int family : {AF_INET, AF_INET6})
+        if (::inet_pton(family, ascii.constData(), &address) == 1 &&
+            ::inet_ntop(family, &address, written, sizeof written))
+            return QString::fromLatin1(written);
+    return QString();
+}
+
+// Whether the last label of the name reads as a number, as resolvers and browsers take it:
+// all digits, or "0x" and hex digits. No top-level domain looks so, and such a name is an
+// address in an older form, which resolvers turn into another address than the text shows.
+bool endsInNumber(const QString& name) {
+    static const QRegularExpression numericLabel(
+        QStringLiteral("(^|\\.)([0-9]+|0[xX][0-9a-fA-F]*)\\.?$"));
+    return numericLabel.match(name).hasMatch();
+}
+
 // The host name as a certificate carries it: as typed when it is ASCII, else in its ASCII
 // (ACE) form; empty when it cannot be a host name.
 QString dnsName(const QString& name) {
     const QString ace = QString::fromLatin1(QUrl::toAce(name));
-    if (ace.isEmpty())
+    if (ace.isEmpty() || endsInNumber(ace))
         return QString();
     return isAscii(name) ? name : ace;
 }
@@ -87,10 +114,11 @@ QString sectionLine(const QString& name) {
 } // namespace
 
 QString subjectAltName(const QString& domain) {
-    QHostAddress address;
-    // A scope ("%eth0") names an interface of one machine, which no certificate can carry.
-    if (address.setAddress(domain) && address.scopeId().isEmpty())
-        return kIpPrefix + address.toString();
+    // A scope ("%eth0") names an interface of one machine, which no certificate can carry:
+    // the standard reading refuses it.
+    const QString address = ipAddress(domain);
+    if (!address.isEmpty())
+        return kIpPrefix + address;
     // An asterisk may only stand for the whole first label; what follows is a host name.
     const bool isWildcard = domain.startsWith(kWildcardPrefix);
     const QString hostName = dnsName(isWildcard ? domain.mid(kWildcardPrefix.size()) : domain);

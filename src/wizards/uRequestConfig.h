@@ -27,7 +27,9 @@ void checkValues(const RequestConfigValues& values);
 // The subjectAltName for a domain as typed: "DNS:<domain>", and for a domain beginning with
 // "www." or "*." also "DNS:<the rest>"; a domain outside ASCII in its ASCII (ACE) form; an IP
 // address as "IP:<address>". Empty when the domain can be neither a host name nor an IP
-// address.
+// address: an IPv4 address counts only as four decimal parts from 0 to 255 without leading
+// zeros, and a name whose last label reads as a number ("2001", "127.1", "10.0x1") is
+// neither.
 QString subjectAltName(const QString& domain);
 
 // The file's bytes: Latin-1, CR LF after every line, values escaped for the tool's

@@ -133,6 +133,18 @@ QString detailsOf(const OpenSSLCommands::ToolRun& run) {
     return kRunDetails.arg(run.program, run.commandLine, said);
 }
 
+// Replacing a private key breaks every certificate that was issued for it, which a key file
+// does not show; so the question says it, and Enter keeps the key.
+bool mayReplaceOutput(const StepPlan& plan, const QString& output, StepUser& user) {
+    const bool isPrivateKey = std::any_of(plan.runs.begin(), plan.runs.end(), [&](const auto& run) {
+        return run.output == output && run.kind == OutputKind::Key;
+    });
+    QString question = kOverwriteQuestion.arg(QFileInfo(output).fileName());
+    if (isPrivateKey)
+        question += QStringLiteral("\n\n") + kKeyOverwriteWarning;
+    return user.mayReplace(question, isPrivateKey);
+}
+
 // A domain names the output files, so it must not lead them out of the export folder; and
 // it names the host that the certificate serves, which clients match against its
 // subjectAltName.
@@ -249,8 +261,7 @@ MadeFiles runStep(const StepPlan& plan, StepUser& user) {
     if (plan.passPhrases)
         newPassPhrase = user.askPassPhrases(*plan.passPhrases);
     for (const QString& output : plan.askedAbout)
-        if (FileIsPresent(output) &&
-            !user.mayReplace(kOverwriteQuestion.arg(QFileInfo(output).fileName())))
+        if (FileIsPresent(output) && !mayReplaceOutput(plan, output, user))
             throw SilentAbort();
     // The outputs were agreed to be replaced together: a failure anywhere below brings all
     // the old files back.

@@ -24,8 +24,9 @@ class StepUser {
     // Asks for the pass phrases of the use and writes both pass-phrase files; returns the
     // new pass phrase. Throws SilentAbort when the user does not confirm.
     virtual QString askPassPhrases(PassPhraseUse use) = 0;
-    // Whether an existing output may be replaced: the overwrite question, Yes or No.
-    virtual bool mayReplace(const QString& question) = 0;
+    // Whether an existing output may be replaced: the overwrite question, Yes or No. Enter
+    // answers No when keepIsDefault (the output is a private key), else Yes.
+    virtual bool mayReplace(const QString& question, bool keepIsDefault) = 0;
     // Tells the user something that needs no answer.
     virtual void tell(const QString& notice) = 0;
 };
@@ -54,9 +55,11 @@ struct ToolRunPlan {
 
 // Everything that one step does, as data.
 struct StepPlan {
-    QString input;          // the file that the runs read, as typed; empty: none to protect
-    QStringList outputs;    // replaced together: a failure brings all old files back
-    QStringList askedAbout; // the outputs that the user is asked about when present, in order
+    QString input;       // the file that the runs read, as typed; empty: none to protect
+    QStringList outputs; // replaced together: a failure brings all old files back
+    // The outputs that the user is asked about when present, in order. One that a run makes
+    // as a private key (OutputKind::Key) is asked about with a warning, and kept by default.
+    QStringList askedAbout;
     std::optional<PassPhraseUse> passPhrases;
     // Files that the runs write for later runs (the request configuration, a temporary
     // bundle): removed as soon as the runs end, however they end, before an earlier file of
@@ -132,6 +135,9 @@ inline const QString kGenerationFailedMessage = QStringLiteral(
     "Error running process.  Make sure that you have valid entries for your data fields.");
 inline const QString kNoPasswordMessage = QStringLiteral("No Password Provided");
 inline const QString kOverwriteQuestion = QStringLiteral("Do you want to overwrite the %1 file?");
+// The paragraph that the overwrite question adds when the output is a private key.
+inline const QString kKeyOverwriteWarning =
+    QStringLiteral("A certificate issued for the existing key will not work with the new one.");
 inline const QString kDomainPathMessage = QStringLiteral(
     "The domain name \"%1\" cannot name the output files: it must not contain \"/\" or "
     "\"\\\" and must not be \".\" or \"..\". Please enter the domain name only.");

@@ -35,11 +35,11 @@
 namespace {
 
 const QString kHeading = QStringLiteral("Files made:");
-const QString kMadeFilesName = QStringLiteral("Files made");
 const QString kOpenFolderCaption = QStringLiteral("Open Folder");
-const QString kOpenFolderName = QStringLiteral("Open the export folder");
+const QString kOpenFolderDescription = QStringLiteral("Open the export folder");
 const QString kCopyRequestCaption = QStringLiteral("Copy Request");
-const QString kCopyRequestName = QStringLiteral("Copy the certificate request to the clipboard");
+const QString kCopyRequestDescription =
+    QStringLiteral("Copy the certificate request to the clipboard");
 const QString kRequestReadFailure = QStringLiteral("Cannot read the request file \"%1\". %2");
 const QString kNotPlainFileReason = QStringLiteral("It is not a plain file.");
 const QString kTooLargeReason = QStringLiteral("It is larger than %1 bytes.");
@@ -171,15 +171,15 @@ QByteArray readPlainFile(const QString& path, qint64 limit, const QString& failu
 TMadeFilesPanel::TMadeFilesPanel() {
     named(this, "pnlMadeFiles");
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    // Without a name of its own, the label is read out as it shows: the heading and the paths.
     lblMadeFiles = named(new QLabel, "lblMadeFiles");
-    lblMadeFiles->setAccessibleName(kMadeFilesName);
     lblMadeFiles->setWordWrap(true);
     lblMadeFiles->setTextFormat(Qt::PlainText);
     lblMadeFiles->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     btnOpenFolder = named(new QPushButton(kOpenFolderCaption), "btnOpenFolder");
-    btnOpenFolder->setAccessibleName(kOpenFolderName);
+    describeButton(btnOpenFolder, kOpenFolderDescription);
     btnCopyRequest = named(new QPushButton(kCopyRequestCaption), "btnCopyRequest");
-    btnCopyRequest->setAccessibleName(kCopyRequestName);
+    describeButton(btnCopyRequest, kCopyRequestDescription);
     btnCopyRequest->hide();
     for (QPushButton* button : {btnOpenFolder, btnCopyRequest}) {
         button->setFixedHeight(kButtonSize.height());
@@ -379,9 +379,10 @@ QString TWizardFrame::askPassPhrases(PassPhraseUse use) {
     return TfrmPasswordDlg::ask(this, use);
 }
 
-bool TWizardFrame::mayReplace(const QString& question) {
-    return QMessageBox::question(this, kOverwriteCaption, question,
-                                 QMessageBox::Yes | QMessageBox::No) != QMessageBox::No;
+bool TWizardFrame::mayReplace(const QString& question, bool keepIsDefault) {
+    return QMessageBox::question(
+               this, kOverwriteCaption, question, QMessageBox::Yes | QMessageBox::No,
+               keepIsDefault ? QMessageBox::No : QMessageBox::Yes) != QMessageBox::No;
 }
 
 void TWizardFrame::tell(const QString& notice) {

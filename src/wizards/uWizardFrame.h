@@ -95,8 +95,9 @@ class TWizardFrame : public QDialog, public ToolSteps::StepUser {
 
     // The pass-phrase dialog of the use, with this window as its owner.
     QString askPassPhrases(PassPhraseUse use) override;
-    // The overwrite question with Yes and No; true unless the user answers No.
-    bool mayReplace(const QString& question) override;
+    // The overwrite question with Yes and No, the default as told; true unless the user
+    // answers No.
+    bool mayReplace(const QString& question, bool keepIsDefault) override;
     // An information box with OK.
     void tell(const QString& notice) override;
 
