@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 #include "uCertwrightCommon.h"
 #include "uExternalApp.h"
+#include "uExtractRootForm.h"
 #include "uGenerateCSRForm.h"
 #include "uTerminationSignals.h"
 #include "uToolSteps.h"
@@ -13,6 +14,7 @@
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QStackedWidget>
+#include <QTextEdit>
 #include <QtTest>
 
 #include <csignal>
@@ -76,14 +78,30 @@ Q_DECLARE_METATYPE(OutputKind)
 class TestWizardFrame : public QObject {
     Q_OBJECT
   private slots:
-    void windowIsAFixedDialogWithPagesWithoutTabs() {
+    // The window opens at its own size and may only be made larger; the instruction box takes
+    // the room.
+    void windowIsADialogWithPagesWithoutTabs() {
         TfrmGenerateCSR wizard(nullptr);
         wizard.show();
-        QCOMPARE(wizard.minimumSize(), wizard.maximumSize());
         QVERIFY(wizard.windowFlags() & Qt::WindowCloseButtonHint);
         QVERIFY(!(wizard.windowFlags() & Qt::WindowMaximizeButtonHint));
         QVERIFY(!(wizard.windowFlags() & Qt::WindowContextHelpButtonHint));
         QCOMPARE(wizard.pcWizard->count(), 5);
+
+        TfrmExtractRoot guide(nullptr);
+        guide.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&guide));
+        const QSize opening = guide.size();
+        QCOMPARE(opening, wizard.size());
+        QCOMPARE(guide.minimumSize(), opening);
+        const QSize box = guide.memInstructions->size();
+        const QSize more(200, 300);
+        guide.resize(opening + more);
+        QTRY_COMPARE(guide.size(), opening + more);
+        QTRY_COMPARE(guide.memInstructions->size(), box + more);
+        guide.resize(opening - QSize(100, 100));
+        QTRY_COMPARE(guide.size(), opening);
+        QTRY_COMPARE(guide.memInstructions->size(), box);
     }
 
     void enterGoesOnEscapeGoesBack() {
