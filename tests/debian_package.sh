@@ -1,7 +1,8 @@
 #!/bin/sh
 # Makes the Debian package of a build folder in a temporary folder, unpacks it and checks what
-# a user gets: the program folder, the launcher, the desktop integration, a stripped program,
-# the dependencies, and a program that answers --version and --help from the unpacked tree.
+# a user gets: the program folder, the launcher, the desktop integration, a stripped and
+# hardened program, the dependencies, and a program that answers --version and --help from the
+# unpacked tree. Lintian, where it is installed, finds neither an error nor a warning.
 # Usage: debian_package.sh <build folder> <version>
 set -eu
 build=$1
@@ -32,18 +33,25 @@ for file in usr/lib/certwright/license.txt usr/lib/certwright/googlepay.html \
     usr/share/applications/certwright.desktop \
     usr/share/icons/hicolor/scalable/apps/certwright.svg \
     usr/share/metainfo/org.example.certwright.metainfo.xml \
-    usr/share/man/man1/certwright.1 usr/share/doc/certwright/copyright; do
+    usr/share/man/man1/certwright.1.gz usr/share/doc/certwright/copyright \
+    usr/share/doc/certwright/changelog.gz; do
     [ -f "$root/$file" ] || fail "$file is missing"
 done
 for program in usr/lib/certwright/certwright usr/bin/certwright; do
     [ -f "$root/$program" ] && [ -x "$root/$program" ] || fail "$program is not an executable file"
 done
 
+# The link to the tool is relative, as both lie below /usr, and leads to the tool once the
+# package is installed.
 tool=$root/usr/lib/certwright/openssl
 if [ ! -L "$tool" ]; then
     fail "usr/lib/certwright/openssl is not a link"
-elif [ ! -x "$(readlink "$tool")" ]; then
-    fail "usr/lib/certwright/openssl points at $(readlink "$tool"), which is no program here"
+else
+    case $(readlink "$tool") in
+    /*) fail "usr/lib/certwright/openssl points at the absolute $(readlink "$tool")" ;;
+    esac
+    [ -x "$(realpath -m "/usr/lib/certwright/$(readlink "$tool")")" ] ||
+        fail "usr/lib/certwright/openssl points at $(readlink "$tool"), which is no program here"
 fi
 
 for size in 16 32 48 64 128 256; do
@@ -54,15 +62,26 @@ for size in 16 32 48 64 128 256; do
     esac
 done
 
-sections=$(readelf -S --wide "$root/usr/lib/certwright/certwright" | grep -Eo '\.(symtab|debug_[a-z_]+)' || true)
+program=$root/usr/lib/certwright/certwright
+sections=$(readelf -S --wide "$program" | grep -Eo '\.(symtab|debug_[a-z_]+)' || true)
 [ -z "$sections" ] || fail "the program is not stripped; it has" $sections
+
+# Debian's hardening: a position-independent program, relocations made read-only after loading
+# (RELRO, all bound at start), a stack protector and fortified C library calls.
+readelf -h "$program" | grep -Eq 'Type: +DYN' || fail "the program is not position-independent"
+readelf -d "$program" | grep -Eq '\(FLAGS_1\) +Flags:.* NOW' || fail "the program lacks -z now"
+readelf -lW "$program" | grep -q 'GNU_RELRO' || fail "the program has no RELRO segment"
+symbols=$(readelf --dyn-syms --wide "$program")
+echo "$symbols" | grep -q ' __stack_chk_fail' || fail "the program has no stack protector"
+echo "$symbols" | grep -Eq ' __[a-z0-9_]+_chk(@| |$)' ||
+    fail "the program calls no fortified C library function"
 
 depends=$(dpkg-deb -f "$package" Depends)
 echo "$depends" | grep -Eq '(^|, )openssl( |,|$)' || fail "Depends lacks openssl: $depends"
 echo "$depends" | grep -Eq '(^|, )libqt6[a-z0-9]+( |,|$)' || fail "Depends lacks Qt: $depends"
 
 # The manual page renders without a single complaint from the formatter.
-complaints=$(groff -man -Tutf8 -ww -z "$root/usr/share/man/man1/certwright.1" 2>&1)
+complaints=$(gzip -dc "$root/usr/share/man/man1/certwright.1.gz" | groff -man -Tutf8 -ww -z 2>&1)
 [ -z "$complaints" ] || fail "the manual page: $complaints"
 
 # Run as a user would, through the launcher, also through a link to it from elsewhere, and
@@ -84,6 +103,12 @@ esac
 if env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$root/usr/bin/certwright" --version \
     >/dev/full 2>/dev/null; then
     fail "--version into a full standard output reported success"
+fi
+
+# Lintian's errors and warnings; its notes about root and its informative tags do not count.
+if command -v lintian >/dev/null; then
+    findings=$(lintian "$package" 2>&1 | grep -E '^[EW]: ' || true)
+    [ -z "$findings" ] || fail "lintian: $findings"
 fi
 
 [ "$failures" -eq 0 ] || exit 1

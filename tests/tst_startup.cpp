@@ -5,6 +5,7 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -97,6 +98,40 @@ class TestStartup : public QObject {
         // Qt's note about a missing runtime folder comes from the test environment.
         for (const QByteArray& line : process.readAllStandardError().split('\n'))
             QVERIFY2(line.isEmpty() || line.startsWith("QStandardPaths:"), line.constData());
+    }
+
+    // A display that cannot be reached, or none at all, is told in one line, with status 1.
+    void missingDisplayIsToldInOneLine_data() {
+        QTest::addColumn<bool>("named");
+        QTest::newRow("unreachable") << true;
+        QTest::newRow("none") << false;
+    }
+    void missingDisplayIsToldInOneLine() {
+        QFETCH(bool, named);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_QPA_PLATFORM", "xcb");
+        environment.remove("WAYLAND_DISPLAY");
+        environment.remove("DISPLAY");
+        QByteArray expected = "Certwright needs a graphical desktop: no DISPLAY or "
+                              "WAYLAND_DISPLAY is set.\n";
+        if (named) {
+            // A display number that no X server here serves.
+            int number = 99;
+            while (QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number)))
+                ++number;
+            const QString display = ':' + QString::number(number);
+            environment.insert("DISPLAY", display);
+            expected = "Certwright cannot open the display \"" + display.toUtf8() +
+                       "\": is a desktop running there?\n";
+        }
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(CERTWRIGHT_EXECUTABLE), {});
+        QVERIFY(process.waitForFinished(10000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 1);
+        QCOMPARE(process.readAllStandardError(), expected);
+        QCOMPARE(process.readAllStandardOutput(), QByteArray());
     }
 
     // When the display goes away, Qt ends the program through exit(1), past every window.
