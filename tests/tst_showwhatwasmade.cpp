@@ -13,6 +13,7 @@
 #include <QLocale>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QStackedWidget>
 #include <QTextEdit>
 #include <QTimeZone>
@@ -227,9 +228,9 @@ class TestShowWhatWasMade : public QObject {
         QCOMPARE(QGuiApplication::clipboard()->text(), QString("before"));
     }
 
-    // As soon as the paste box holds one certificate, the page tells its subject, names,
-    // issuer and end, and warns when it is not valid now; anything else shows nothing. The
-    // box keeps room to work in.
+    // Once typing pauses and the paste box holds one certificate, the page tells its subject,
+    // names, issuer and end, and warns when it is not valid now; anything else shows nothing.
+    // The box keeps room to work in.
     void pastePageDescribesTheCertificate_data() {
         QTest::addColumn<bool>("iis");
         QTest::addColumn<QString>("start");
@@ -269,8 +270,6 @@ class TestShowWhatWasMade : public QObject {
                  qPrintable(label->text()));
 
         wizard->memPasteCert->setPlainText(pemText(certificate));
-        QVERIFY(label->isVisible());
-        QCoreApplication::processEvents();
         QStringList expected{"Subject: CN=www.shop.test, O=Acme Widgets, L=Springfield, C=US",
                              "Alternative names: DNS:www.shop.test, DNS:shop.test, IP:192.0.2.7",
                              "Issuer: CN=Dated Test CA, O=Dated Test Authority",
@@ -278,7 +277,10 @@ class TestShowWhatWasMade : public QObject {
                                  notAfter(certificate).toString("yyyy-MM-dd hh:mm 'UTC'")};
         if (!warning.isEmpty())
             expected << warning;
-        QCOMPARE(label->text().split('\n'), expected);
+        QTRY_COMPARE(label->text().split('\n'), expected);
+        QVERIFY(label->isVisible());
+        // The page lays itself out anew for the summary.
+        QCoreApplication::processEvents();
         QVERIFY(label->mapTo(wizard.get(), QPoint(0, 0)).y() >=
                 wizard->memPasteCert->mapTo(wizard.get(), QPoint(0, wizard->memPasteCert->height()))
                     .y());
@@ -291,10 +293,32 @@ class TestShowWhatWasMade : public QObject {
         cursor.movePosition(QTextCursor::Down, QTextCursor::MoveAnchor, 2);
         wizard->memPasteCert->setTextCursor(cursor);
         QTest::keyClicks(wizard->memPasteCert, "A");
-        QVERIFY(!label->isVisible());
+        QTRY_VERIFY(!label->isVisible());
         QVERIFY(label->text().isEmpty());
         QTest::keyClick(wizard->memPasteCert, Qt::Key_Backspace);
+        QTRY_COMPARE(label->text().split('\n'), expected);
+
+        // The box is read once typing pauses, not at every key, which would take long in a
+        // large box; Next reads it at once. Keys typed into the first line break the
+        // certificate.
+        TKeyAndCertificateWizard::setSummaryPauseForTesting(60000);
+        const auto restorePause = qScopeGuard([] {
+            TKeyAndCertificateWizard::setSummaryPauseForTesting(
+                TKeyAndCertificateWizard::kSummaryPauseMs);
+        });
+        const QString filler = QString(63, '#') + '\n';
+        wizard->memPasteCert->setPlainText(pemText(certificate) + filler.repeated(16384));
+        cursor.setPosition(1);
+        wizard->memPasteCert->setTextCursor(cursor);
+        QTest::keyClicks(wizard->memPasteCert, QString(20, 'x'));
         QCOMPARE(label->text().split('\n'), expected);
+        ModalScript script({pressButton(QMessageBox::Ok)});
+        wizard->btnNext->click();
+        QCOMPARE(script.remaining(), 0);
+        QVERIFY2(script.seen.constFirst().startsWith("Your cert must begin"),
+                 qPrintable(script.seen.constFirst()));
+        QVERIFY(!label->isVisible());
+        QVERIFY(label->text().isEmpty());
     }
 
     void pastePageShowsNothingForOtherText_data() {
@@ -322,9 +346,9 @@ class TestShowWhatWasMade : public QObject {
         const auto wizard = toPastePage(true, work.path());
         auto* label = wizard->findChild<QLabel*>("lblCertificateInfo");
         wizard->memPasteCert->setPlainText(pemText(inputs.file("site.cer")));
-        QVERIFY(label->isVisible());
+        QTRY_VERIFY(label->isVisible());
         wizard->memPasteCert->setPlainText(text);
-        QVERIFY(!label->isVisible());
+        QTRY_VERIFY(!label->isVisible());
         QVERIFY(label->text().isEmpty());
     }
 

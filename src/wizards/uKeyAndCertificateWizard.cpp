@@ -15,6 +15,7 @@
 #include <QSslCertificate>
 #include <QStackedWidget>
 #include <QTextEdit>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -69,6 +70,8 @@ const QString kEmailPrefix = QStringLiteral("email:");
 const QString kDnsPrefix = QStringLiteral("DNS:");
 const QString kIpAddressPrefix = QStringLiteral("IP:");
 const QString kNotRegularFile = QStringLiteral("It is not a regular file.");
+
+int summaryPauseMs = TKeyAndCertificateWizard::kSummaryPauseMs;
 
 QString systemReason(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
@@ -277,6 +280,7 @@ void TKeyAndCertificateWizard::addPastePage(int index, int previous, int finishe
     QVBoxLayout* page = addPage(index, "tsPasteCert",
                                 {.next =
                                      [this, finished] {
+                                         showSummaryNow();
                                          madeFiles->showMadeFiles(leavePastePage());
                                          return finished;
                                      },
@@ -296,8 +300,22 @@ void TKeyAndCertificateWizard::addPastePage(int index, int previous, int finishe
     lblCertificateInfo->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     lblCertificateInfo->hide();
     page->addWidget(lblCertificateInfo);
+    summaryPause = new QTimer(this);
+    summaryPause->setSingleShot(true);
     connect(memPasteCert, &QTextEdit::textChanged, this,
-            &TKeyAndCertificateWizard::memPasteCertChange);
+            [this] { summaryPause->start(summaryPauseMs); });
+    connect(summaryPause, &QTimer::timeout, this, &TKeyAndCertificateWizard::memPasteCertChange);
+}
+
+void TKeyAndCertificateWizard::setSummaryPauseForTesting(int milliseconds) {
+    summaryPauseMs = milliseconds;
+}
+
+void TKeyAndCertificateWizard::showSummaryNow() {
+    if (!summaryPause->isActive())
+        return;
+    summaryPause->stop();
+    memPasteCertChange();
 }
 
 void TKeyAndCertificateWizard::memPasteCertChange() {
@@ -357,6 +375,7 @@ void TKeyAndCertificateWizard::leaveKeyPage() {
         return;
     memPasteCert->setPlainText(
         QString::fromUtf8(readSiblingCertificate(sibling)).replace(kLineEnd, QStringLiteral("\n")));
+    showSummaryNow();
 }
 
 ToolSteps::MadeFiles TKeyAndCertificateWizard::leavePastePage() {
