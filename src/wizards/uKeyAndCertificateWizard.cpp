@@ -71,8 +71,6 @@ const QString kDnsPrefix = QStringLiteral("DNS:");
 const QString kIpAddressPrefix = QStringLiteral("IP:");
 const QString kNotRegularFile = QStringLiteral("It is not a regular file.");
 
-int summaryPauseMs = TKeyAndCertificateWizard::kSummaryPauseMs;
-
 QString systemReason(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
@@ -302,13 +300,9 @@ void TKeyAndCertificateWizard::addPastePage(int index, int previous, int finishe
     page->addWidget(lblCertificateInfo);
     summaryPause = new QTimer(this);
     summaryPause->setSingleShot(true);
-    connect(memPasteCert, &QTextEdit::textChanged, this,
-            [this] { summaryPause->start(summaryPauseMs); });
+    summaryPause->setInterval(kSummaryPauseMs);
+    connect(memPasteCert, &QTextEdit::textChanged, summaryPause, qOverload<>(&QTimer::start));
     connect(summaryPause, &QTimer::timeout, this, &TKeyAndCertificateWizard::memPasteCertChange);
-}
-
-void TKeyAndCertificateWizard::setSummaryPauseForTesting(int milliseconds) {
-    summaryPauseMs = milliseconds;
 }
 
 void TKeyAndCertificateWizard::showSummaryNow() {

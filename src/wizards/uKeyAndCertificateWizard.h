@@ -74,8 +74,6 @@ class TKeyAndCertificateWizard : public TWizardFrame {
     static QString folderOfFile(const QString& fileText);
     // Refuses (PageError) a friendly name with a character that the bundle cannot hold.
     static void refuseNameTheBundleCannotCarry(const QString& name);
-    // Test hook: the typing pause from now on (kSummaryPauseMs unless set).
-    static void setSummaryPauseForTesting(int milliseconds);
 
   public slots:
     void btnKeyFileClick();
