@@ -32,18 +32,20 @@ for file in usr/lib/certwright/license.txt usr/lib/certwright/googlepay.html \
     usr/share/applications/certwright.desktop \
     usr/share/icons/hicolor/scalable/apps/certwright.svg \
     usr/share/metainfo/org.example.certwright.metainfo.xml \
-    usr/share/man/man1/certwright.1 usr/share/doc/certwright/copyright; do
+    usr/share/man/man1/certwright.1.gz usr/share/doc/certwright/copyright \
+    usr/share/doc/certwright/changelog.gz; do
     [ -f "$root/$file" ] || fail "$file is missing"
 done
 for program in usr/lib/certwright/certwright usr/bin/certwright; do
     [ -f "$root/$program" ] && [ -x "$root/$program" ] || fail "$program is not an executable file"
 done
 
+# The link to the tool is relative, as both lie below /usr, and leads to it once installed.
 tool=$root/usr/lib/certwright/openssl
 if [ ! -L "$tool" ]; then
     fail "usr/lib/certwright/openssl is not a link"
-elif [ ! -x "$(readlink "$tool")" ]; then
-    fail "usr/lib/certwright/openssl points at $(readlink "$tool"), which is no program here"
+elif [ ! -x "$(realpath -m "/usr/lib/certwright/$(readlink "$tool")")" ]; then
+    fail "usr/lib/certwright/openssl points at $(readlink "$tool"), no program from /usr/lib/certwright"
 fi
 
 for size in 16 32 48 64 128 256; do
@@ -57,12 +59,19 @@ done
 sections=$(readelf -S --wide "$root/usr/lib/certwright/certwright" | grep -Eo '\.(symtab|debug_[a-z_]+)' || true)
 [ -z "$sections" ] || fail "the program is not stripped; it has" $sections
 
+# Debian's hardening: position-independent, full RELRO (read-only after all is bound at start),
+# a stack protector and fortified C library calls.
+readelf -hdlW --dyn-syms "$root/usr/lib/certwright/certwright" >"$work/elf"
+for mark in 'Type: +DYN' 'FLAGS_1.*Flags:.* NOW' 'GNU_RELRO' ' __stack_chk_fail' ' __[a-z]+_chk@'; do
+    grep -Eq "$mark" "$work/elf" || fail "the program is not hardened: readelf finds no '$mark'"
+done
+
 depends=$(dpkg-deb -f "$package" Depends)
 echo "$depends" | grep -Eq '(^|, )openssl( |,|$)' || fail "Depends lacks openssl: $depends"
 echo "$depends" | grep -Eq '(^|, )libqt6[a-z0-9]+( |,|$)' || fail "Depends lacks Qt: $depends"
 
 # The manual page renders without a single complaint from the formatter.
-complaints=$(groff -man -Tutf8 -ww -z "$root/usr/share/man/man1/certwright.1" 2>&1)
+complaints=$(gzip -dc "$root/usr/share/man/man1/certwright.1.gz" | groff -man -Tutf8 -ww -z 2>&1)
 [ -z "$complaints" ] || fail "the manual page: $complaints"
 
 # Run as a user would, through the launcher, also through a link to it from elsewhere, and
@@ -84,6 +93,12 @@ esac
 if env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$root/usr/bin/certwright" --version \
     >/dev/full 2>/dev/null; then
     fail "--version into a full standard output reported success"
+fi
+
+# Lintian's errors and warnings count; its note about root and its informative tags do not.
+if command -v lintian >/dev/null; then
+    findings=$(lintian "$package" 2>&1 | grep -E '^[EW]: ' || true)
+    [ -z "$findings" ] || fail "lintian: $findings"
 fi
 
 [ "$failures" -eq 0 ] || exit 1

@@ -156,6 +156,34 @@ class TestStartup : public QObject {
             QVERIFY2(line.isEmpty() || line.startsWith("QStandardPaths:"), line.constData());
     }
 
+    // A display that cannot be reached, or none at all, is told in one line, with status 1.
+    void missingDisplayIsToldInOneLine_data() {
+        QTest::addColumn<QString>("display");
+        QTest::addColumn<QByteArray>("told");
+        QTest::newRow("unreachable")
+            << ":99"
+            << QByteArray("Certwright cannot open the display \":99\": is a desktop "
+                          "running there?\n");
+        QTest::newRow("none") << ""
+                              << QByteArray("Certwright needs a graphical desktop: no "
+                                            "DISPLAY or WAYLAND_DISPLAY is set.\n");
+    }
+    void missingDisplayIsToldInOneLine() {
+        QFETCH(QString, display);
+        QFETCH(QByteArray, told);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_QPA_PLATFORM", "xcb");
+        environment.insert("DISPLAY", display);
+        environment.remove("WAYLAND_DISPLAY");
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(CERTWRIGHT_EXECUTABLE), {});
+        QVERIFY(process.waitForFinished(10000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 1);
+        QCOMPARE(process.readAllStandardError(), told);
+    }
+
     // When the display goes away, Qt ends the program through exit(1), past every window.
     void lostDisplayLeavesTheFilesEmpty() {
         QProcess server;

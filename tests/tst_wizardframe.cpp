@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 #include "uCertwrightCommon.h"
 #include "uExternalApp.h"
+#include "uExtractRootForm.h"
 #include "uGenerateCSRForm.h"
 #include "uTerminationSignals.h"
 #include "uToolSteps.h"
@@ -13,6 +14,7 @@
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QStackedWidget>
+#include <QTextEdit>
 #include <QtTest>
 
 #include <csignal>
@@ -76,14 +78,20 @@ Q_DECLARE_METATYPE(OutputKind)
 class TestWizardFrame : public QObject {
     Q_OBJECT
   private slots:
-    void windowIsAFixedDialogWithPagesWithoutTabs() {
+    // Pages without tabs, in a window that opens at its own size and may only be made larger,
+    // with the instruction box taking the room. Its buttons are checked with every window's.
+    void windowOfPagesWithoutTabsOnlyGrows() {
         TfrmGenerateCSR wizard(nullptr);
         wizard.show();
-        QCOMPARE(wizard.minimumSize(), wizard.maximumSize());
-        QVERIFY(wizard.windowFlags() & Qt::WindowCloseButtonHint);
-        QVERIFY(!(wizard.windowFlags() & Qt::WindowMaximizeButtonHint));
-        QVERIFY(!(wizard.windowFlags() & Qt::WindowContextHelpButtonHint));
         QCOMPARE(wizard.pcWizard->count(), 5);
+        TfrmExtractRoot guide(nullptr);
+        guide.show();
+        const QSize opening = guide.size(), box = guide.memInstructions->size(), more(200, 300);
+        QCOMPARE(opening, wizard.size());
+        guide.resize(opening + more);
+        QCOMPARE(guide.memInstructions->size(), box + more);
+        guide.resize(opening - more);
+        QCOMPARE(guide.size(), opening);
     }
 
     void enterGoesOnEscapeGoesBack() {

@@ -1,5 +1,6 @@
 #include "uAboutForm.h"
 #include "uCertwrightCommon.h"
+#include "uDisplayOpening.h"
 #include "uExternalApp.h"
 #include "uMainForm.h"
 #include "uNoSettingsFile.h"
@@ -53,7 +54,9 @@ int main(int argc, char** argv) {
     // Qt removes the options it knows from the arguments, so the switch is read first.
     const bool debugSwitch = readDebugSwitch(argc, argv);
     preventSettingsFiles();
+    watchDisplayOpening();
     QApplication app(argc, argv);
+    displayOpened();
 
     // Decided once: every pass-phrase path of this run lies in that folder.
     choosePassPhraseFolder(ProgramFolder(), privatePassPhraseBase());

@@ -71,7 +71,8 @@ const Task kTasks[] = {
 
 TfrmCertwright::TfrmCertwright(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint) {
     named(this, "frmCertwright");
     setWindowTitle(kApplicationTitle);
 

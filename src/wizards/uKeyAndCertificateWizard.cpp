@@ -16,6 +16,7 @@
 #include <QSslCertificate>
 #include <QStackedWidget>
 #include <QTextEdit>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -277,6 +278,7 @@ void TKeyAndCertificateWizard::addPastePage(int index, int previous, int finishe
     QVBoxLayout* page = addPage(index, "tsPasteCert",
                                 {.next =
                                      [this, finished] {
+                                         showSummaryNow();
                                          madeFiles->showMadeFiles(leavePastePage());
                                          return finished;
                                      },
@@ -296,8 +298,18 @@ void TKeyAndCertificateWizard::addPastePage(int index, int previous, int finishe
     lblCertificateInfo->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     lblCertificateInfo->hide();
     page->addWidget(lblCertificateInfo);
-    connect(memPasteCert, &QTextEdit::textChanged, this,
-            &TKeyAndCertificateWizard::memPasteCertChange);
+    summaryPause = new QTimer(this);
+    summaryPause->setSingleShot(true);
+    summaryPause->setInterval(kSummaryPauseMs);
+    connect(memPasteCert, &QTextEdit::textChanged, summaryPause, qOverload<>(&QTimer::start));
+    connect(summaryPause, &QTimer::timeout, this, &TKeyAndCertificateWizard::memPasteCertChange);
+}
+
+void TKeyAndCertificateWizard::showSummaryNow() {
+    if (!summaryPause->isActive())
+        return;
+    summaryPause->stop();
+    memPasteCertChange();
 }
 
 void TKeyAndCertificateWizard::memPasteCertChange() {
@@ -357,6 +369,7 @@ void TKeyAndCertificateWizard::leaveKeyPage() {
         return;
     memPasteCert->setPlainText(
         QString::fromUtf8(readSiblingCertificate(sibling)).replace(kLineEnd, QStringLiteral("\n")));
+    showSummaryNow();
 }
 
 ToolSteps::MadeFiles TKeyAndCertificateWizard::leavePastePage() {

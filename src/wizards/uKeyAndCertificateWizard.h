@@ -10,6 +10,7 @@ class QLineEdit;
 class QPushButton;
 class QShowEvent;
 class QTextEdit;
+class QTimer;
 class QVBoxLayout;
 
 // How an open-file dialog of the preparation wizards is set up.
@@ -30,6 +31,8 @@ class TKeyAndCertificateWizard : public TWizardFrame {
     // A certificate file beside the key that is larger than this is not put into the paste
     // box; the paste page says so.
     static constexpr qint64 kLargestSiblingCertificate = 1024 * 1024;
+    // Reading a large paste box takes long, so the summary follows once typing pauses this long.
+    static constexpr int kSummaryPauseMs = 300;
     static inline const QString kSiblingTooLargeMessage =
         QStringLiteral("The certificate file \"%1\" is larger than 1 MiB, so it is not a "
                        "certificate and was not put into the box. Please paste your certificate "
@@ -104,6 +107,11 @@ class TKeyAndCertificateWizard : public TWizardFrame {
 
   private:
     int pastePage = -1;
+    // Runs while typing in memPasteCert has not paused; its end updates the summary.
+    QTimer* summaryPause = nullptr;
+
+    // Brings the summary up to date at once when the box changed since it was last read.
+    void showSummaryNow();
 
     void writeTemporaryCertificate(const QString& path, const QString& text);
 };

@@ -240,9 +240,11 @@ TWizardFrame::TWizardFrame(QWidget* owner, const WizardLook& look)
     : QDialog(owner), backCaption(look.backCaption), dlgPrintPrinter(new QPrinter) {
     setWindowTitle(look.caption);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+                   Qt::WindowCloseButtonHint);
     setFont(QFont(QStringLiteral("Arial"), 9));
-    setFixedSize(kWindowSize);
+    // Opens at this size; dragging the border makes room for the long instructions.
+    setMinimumSize(kWindowSize);
+    resize(kWindowSize);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(kMargin, kMargin, kMargin, 0);
@@ -324,6 +326,10 @@ QTextEdit* TWizardFrame::makeInstructionBox(const char* name, const QStringList&
     box->setStyleSheet(QStringLiteral("QTextEdit { background: transparent; }"));
     box->setPlainText(lines.join(QLatin1Char('\n')));
     box->setAccessibleName(kInstructionBoxName);
+    // The box takes whatever room a larger window gives its page.
+    QSizePolicy grows(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    grows.setVerticalStretch(1);
+    box->setSizePolicy(grows);
     return box;
 }
 
