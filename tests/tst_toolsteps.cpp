@@ -222,7 +222,8 @@ class TestToolSteps : public QObject {
         const QString folder = out.path();
         const QString leftover = QStringLiteral("__cert.txt");
         const KeyAndCertificateValues keyAndCertificate{"Example", inputs.file("site.key"),
-                                                        out.file(leftover), folder};
+                                                        out.file(leftover),
+                                                        requirePrivateExportFolder(folder)};
         switch (step) {
         case Step::Request:
         case Step::SelfSigned: {
