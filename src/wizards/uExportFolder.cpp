@@ -160,14 +160,9 @@ class CheckedFolder::Descriptor {
     const int fd;
 };
 
-CheckedFolder::CheckedFolder(const QString& path, std::shared_ptr<const Descriptor> folder)
-    : resolved(path), held(std::move(folder)) {
-    struct stat status;
-    if (::fstat(held->fd, &status) == 0) {
-        device = status.st_dev;
-        inode = status.st_ino;
-    }
-}
+CheckedFolder::CheckedFolder(const QString& path, std::shared_ptr<const Descriptor> folder,
+                             const struct stat& status)
+    : resolved(path), held(std::move(folder)), device(status.st_dev), inode(status.st_ino) {}
 
 void CheckedFolder::requireUnchanged() const {
     struct stat status;
@@ -190,11 +185,11 @@ CheckedFolder requirePrivateExportFolder(const QString& folder) {
     const QStringList names = real.split(QLatin1Char('/'), Qt::SkipEmptyParts);
     QString path = QStringLiteral("/");
     int opened = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    struct stat status;
     for (qsizetype depth = 0;; ++depth) {
         if (opened < 0)
             throw refusal(folder, errno);
         held = std::make_shared<const CheckedFolder::Descriptor>(opened);
-        struct stat status;
         if (::fstat(opened, &status) != 0)
             throw refusal(folder, errno);
         if (!S_ISDIR(status.st_mode))
@@ -208,5 +203,5 @@ CheckedFolder requirePrivateExportFolder(const QString& folder) {
         opened = ::openat(held->fd, QFile::encodeName(names[depth]).constData(),
                           O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     }
-    return CheckedFolder(withTrailingSeparator(real), held);
+    return CheckedFolder(withTrailingSeparator(real), held, status);
 }

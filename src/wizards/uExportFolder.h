@@ -3,7 +3,7 @@
 #include <QString>
 
 #include <memory>
-#include <sys/types.h>
+#include <sys/stat.h>
 
 // The page error of an export folder that someone other than the user (and root) can change.
 inline const QString kSharedExportFolderMessage = QStringLiteral(
@@ -37,12 +37,13 @@ class CheckedFolder {
   private:
     friend CheckedFolder requirePrivateExportFolder(const QString& folder);
     class Descriptor;
-    CheckedFolder(const QString& path, std::shared_ptr<const Descriptor> folder);
+    CheckedFolder(const QString& path, std::shared_ptr<const Descriptor> folder,
+                  const struct stat& status);
 
     QString resolved;
     std::shared_ptr<const Descriptor> held;
-    dev_t device = 0;
-    ino_t inode = 0;
+    dev_t device;
+    ino_t inode;
 };
 
 // Resolves an export folder as typed (a relative one is taken from the current directory)
