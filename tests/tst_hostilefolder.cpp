@@ -87,9 +87,8 @@ void makeFolder(const QString& path, mode_t mode, uid_t owner = 0, gid_t group =
     QCOMPARE(::chmod(QFile::encodeName(path).constData(), mode), 0);
 }
 
-// The step's first question or message, after it has been started on the folder (on the key
-// routes, by Next of the key page alone); the step's dialogs are all closed unanswered after the
-// first.
+// The step's first question or message, after it has been started on the folder; the step's
+// dialogs are all closed unanswered after the first.
 QStringList startStep(Step step, const QString& folder, const QString& inputs) {
     ModalScript script({pressButton(QMessageBox::Ok)});
     switch (step) {
@@ -234,9 +233,8 @@ class TestHostileFolder : public QObject {
     }
 
     // A folder that only the user and root can change is accepted; run as an ordinary user
-    // (the scratch user), since root's folders are its own. The extra is an access control
-    // list entry of the folder (or of its parent), a second group with the user's group ID, or
-    // a folder path longer than the system resolves.
+    // (the scratch user), since root's folders are its own. The extra is an ACL entry of the
+    // folder or its parent, a twin of the user's group (same ID), or a depth beyond PATH_MAX.
     void ordinaryUsersFolders_data() {
         QTest::addColumn<QString>("owner");
         QTest::addColumn<QString>("group");
@@ -271,8 +269,13 @@ class TestHostileFolder : public QObject {
         const ScratchAccount scratch;
         QVERIFY(scratch.ready);
         TempFolder base;
-        // Also what the folder holds beyond PATH_MAX, which Qt cannot remove.
-        const auto removeAll = qScopeGuard([&base] { run("rm", {"-rf", base.path()}); });
+        const QString twin = "cwtwin" + QString::number(::getpid());
+        // Also a folder deeper than PATH_MAX, which Qt cannot remove.
+        const auto removeAll = qScopeGuard([&] {
+            run("rm", {"-rf", base.path()});
+            if (extra == "twin")
+                run("/usr/sbin/groupdel", {"-f", twin});
+        });
         // The scratch user may pass through the test's folder, but not write to it.
         QCOMPARE(::chmod(QFile::encodeName(base.path()).constData(), 0711), 0);
         const uid_t ownerId = owner == "user"   ? scratch.user
@@ -288,13 +291,8 @@ class TestHostileFolder : public QObject {
             QCOMPARE(run("setfacl", {"-m", acl.section(' ', -1),
                                      acl.startsWith("parent") ? base.path() : folder}),
                      0);
-        const QString twin = "cwtwin" + QString::number(::getpid());
         if (extra == "twin")
             QCOMPARE(run("/usr/sbin/groupadd", {"-o", "-g", QString::number(groupId), twin}), 0);
-        const auto removeTwin = qScopeGuard([&] {
-            if (extra == "twin")
-                run("/usr/sbin/groupdel", {"-f", twin});
-        });
         // mkdir makes the folders one by one from the one above, so no path is too long for it.
         const QString deep = QString(QString(200, 'd') + '/').repeated(extra == "deep" ? 25 : 0);
         QCOMPARE(run("mkdir", {"-p", folder + deep}), 0);
@@ -337,7 +335,9 @@ class TestHostileFolder : public QObject {
         ModalScript script(
             {[&](QWidget* dialog) {
                  if (!replaced)
-                     run("setpriv", scratch.asUser() + QStringList{"ln", "-sfn", theirs, link});
+                     QCOMPARE(
+                         run("setpriv", scratch.asUser() + QStringList{"ln", "-sfn", theirs, link}),
+                         0);
                  else if (QDir(base.path()).rename("mine", "moved"))
                      makeFolder(mine, 0700);
                  passPhrases(dialog);
