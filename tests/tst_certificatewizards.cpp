@@ -316,37 +316,30 @@ class TestCertificateWizards : public QObject {
             QVERIFY(!QFile::exists(program.file("passnew.txt")));
     }
 
+    // A folder that cannot take the files is refused by Next of its page, before the pass phrase.
     void unwritableExportFolderStopsBeforeAnyRun_data() {
         QTest::addColumn<Kind>("kind");
         QTest::addColumn<QString>("folder");
-        QTest::addColumn<QString>("reason");
-        // The missing folder is typed without its separator, which the wizard adds.
+        QTest::addColumn<QString>("message");
         forEachWizard("missing", [](QTestData& row, Kind) {
-            row << "missing"
-                << "No such file or directory";
+            row << "missing" << kMissingExportFolderMessage;
         });
-        forEachWizard("under a file", [](QTestData& row, Kind) {
-            row << "plain/"
-                << "Not a directory";
-        });
+        forEachWizard("under a file",
+                      [](QTestData& row, Kind) { row << "plain/" << kNotAFolderMessage; });
     }
     void unwritableExportFolderStopsBeforeAnyRun() {
         QFETCH(Kind, kind);
         QFETCH(QString, folder);
-        QFETCH(QString, reason);
+        QFETCH(QString, message);
         TempProgramFolder program;
         TempFolder out;
         writeFileContent(out.file("plain"), "a file");
         const auto wizard = makeWizard(kind);
         wizard->show();
         fillPages(*wizard, TypedSubject(), out.file(folder));
-        ModalScript script(generationAnswers(kind, {QMessageBox::Ok}));
+        ModalScript script({pressButton(QMessageBox::Ok)});
         clickNext(*wizard);
-        const QStringList shown = shownAfterPassPhrase(kind, script);
-        QCOMPARE(shown.size(), 1);
-        const QString configuration = withTrailingSeparator(out.file(folder)) + "__config.tmp";
-        QVERIFY2(shown[0].contains("\"" + configuration + "\""), qPrintable(shown[0]));
-        QVERIFY2(shown[0].contains(reason), qPrintable(shown[0]));
+        QCOMPARE(script.seen, QStringList{message.arg(out.file(folder))});
         QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList({"plain"}));
         QCOMPARE(wizard->currentPage(), int(TCertificateWizard::tsOrganizationInfo));
     }
@@ -403,7 +396,7 @@ class TestCertificateWizards : public QObject {
         refused("inner asterisk", "www.*.test", "Acme", "", noHost("www.*.test"));
         refused("two wildcards", "*.*.shop.test", "Acme", "", noHost("*.*.shop.test"));
         refused("empty label", "www..shop.test", "Acme", "", noHost("www..shop.test"));
-        refused("quote in folder", "www.shop.test", "Acme", "q\"/", "double quote");
+        refused("quote in folder", "www.shop.test", "Acme", "../q\"/", "double quote");
         refused("not Latin-1", "www.shop.test", QString::fromUtf8("Łódź Sp."), "", "Latin-1");
     }
     void refusedValuesTouchNothing() {
@@ -414,7 +407,7 @@ class TestCertificateWizards : public QObject {
         QFETCH(QString, message);
         TempProgramFolder program;
         TempFolder out;
-        QVERIFY(QDir(out.path()).mkdir("inner"));
+        QVERIFY(QDir(out.path()).mkdir("inner") && QDir(out.path()).mkdir("q\""));
         writeFileContent(out.file("www.shop.test.key"), "old key");
         const auto before = folderContent(out.path());
         TypedSubject subject;

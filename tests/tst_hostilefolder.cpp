@@ -61,6 +61,11 @@ class ScratchAccount {
         if (madeGroup)
             run("/usr/sbin/groupdel", {sharedGroupName});
     }
+    // The arguments of setpriv that run a command as the scratch user.
+    QStringList asUser() const {
+        return {"--reuid=" + QString::number(user), "--regid=" + QString::number(ownGroup),
+                "--init-groups"};
+    }
     ScratchAccount(const ScratchAccount&) = delete;
     ScratchAccount& operator=(const ScratchAccount&) = delete;
 
@@ -111,8 +116,6 @@ QStringList startStep(Step step, const QString& folder, const QString& inputs) {
             wizard = std::move(indy);
         }
         fillKeyPage(*wizard, inputs + "hostile.key", folder, "Shop");
-        wizard->memPasteCert->setPlainText("-----BEGIN CERTIFICATE-----");
-        wizard->btnNext->click();
         break;
     }
     case Step::ExtractFromPfx: {
@@ -171,7 +174,8 @@ class TestHostileFolder : public QObject {
             QSKIP("the hostile-folder cases need root to make a scratch user");
     }
 
-    // Every step refuses a folder that others can change before its first question or file.
+    // Every step refuses a folder that others can change, or that is missing or no folder, on
+    // the page where it is typed, before its first question or file.
     void sharedFolderIsRefusedFirst_data() {
         QTest::addColumn<Step>("step");
         QTest::addColumn<QString>("kind");
@@ -180,13 +184,10 @@ class TestHostileFolder : public QObject {
                                                       {Step::ExtractFromPfx, "Indy from pfx"},
                                                       {Step::ConvertForIndy, "Indy from key"}};
         for (const auto& [step, stepName] : steps)
-            for (const char* kind : {"tmp", "other user's", "shared group", "sticky",
-                                     "under a shared folder", "missing in a shared folder"}) {
-                // The key routes need an existing folder on the page before the step.
-                if (step != Step::Request && QByteArray(kind).startsWith("missing"))
-                    continue;
+            for (const char* kind :
+                 {"tmp", "other user's", "shared group", "sticky", "under a shared folder",
+                  "missing", "missing in a shared folder", "hostile.key"})
                 QTest::addRow("%s, %s", stepName, kind) << step << QString(kind);
-            }
     }
     void sharedFolderIsRefusedFirst() {
         QFETCH(Step, step);
@@ -213,50 +214,68 @@ class TestHostileFolder : public QObject {
             makeFolder(base.file("shared"), 0777);
             folder = base.file("shared/mine/");
             makeFolder(folder, 0700);
-        } else {
+        } else if (kind == "hostile.key") {
+            folder = base.file(kind);
+        } else if (kind == "missing in a shared folder") {
             makeFolder(base.file("sticky"), 01777);
             folder = base.file("sticky/missing/");
         }
         const QStringList before = writtenNamesIn(folder);
         const QStringList shown = startStep(step, folder, base.path());
         QCOMPARE(shown.size(), 1);
-        const QString expected =
-            kSharedExportFolderMessage.left(kSharedExportFolderMessage.indexOf(':')).arg(folder);
+        const QString& message = kind.startsWith("missing") ? kMissingExportFolderMessage
+                                 : kind == "hostile.key"    ? kNotAFolderMessage
+                                                            : kSharedExportFolderMessage;
+        const QString expected = message.left(message.indexOf(':')).arg(folder);
         QVERIFY2(shown[0].startsWith(expected), qPrintable(shown[0]));
         QCOMPARE(writtenNamesIn(folder), before);
         QVERIFY(!QFile::exists(program.file("passnew.txt")));
     }
 
     // A folder that only the user and root can change is accepted; run as an ordinary user
-    // (the scratch user), since root's folders are its own.
+    // (the scratch user), since root's folders are its own. The extra is an ACL entry of the
+    // folder or its parent, a twin of the user's group (same ID), or a depth beyond PATH_MAX.
     void ordinaryUsersFolders_data() {
         QTest::addColumn<QString>("owner");
         QTest::addColumn<QString>("group");
         QTest::addColumn<int>("mode");
         QTest::addColumn<bool>("accepted");
-        QTest::newRow("own") << "user"
-                             << "own" << 0700 << true;
-        QTest::newRow("own, private group may write") << "user"
-                                                      << "own" << 0770 << true;
-        QTest::newRow("own, shared group may write") << "user"
-                                                     << "shared" << 0770 << false;
-        QTest::newRow("own, all may write") << "user"
-                                            << "own" << 0707 << false;
-        QTest::newRow("root's") << "root"
-                                << "root" << 0755 << true;
-        QTest::newRow("root's, sticky for all") << "root"
-                                                << "root" << 01777 << false;
-        QTest::newRow("nobody's") << "nobody"
-                                  << "own" << 0755 << false;
+        QTest::addColumn<QString>("extra");
+        const auto row = [](const char* name, const char* owner, const char* group, int mode,
+                            bool accepted, const char* extra = "") {
+            QTest::newRow(name) << QString(owner) << QString(group) << mode << accepted
+                                << QString(extra);
+        };
+        row("own", "user", "own", 0700, true);
+        row("own, private group may write", "user", "own", 0770, true);
+        row("own, shared group may write", "user", "shared", 0770, false);
+        row("own, all may write", "user", "own", 0707, false);
+        row("root's", "root", "root", 0755, true);
+        row("root's, sticky for all", "root", "root", 01777, false);
+        row("nobody's", "nobody", "own", 0755, false);
+        row("ACL: nobody may write", "user", "own", 0700, false, "u:nobody:rwx");
+        row("ACL: nobody may write, mask forbids", "user", "own", 0700, true, "u:nobody:rwx,m::rx");
+        row("ACL: shared group may write", "user", "own", 0700, false, "g:SHARED:rwx");
+        row("ACL: nobody may write the parent", "user", "own", 0700, false, "parent u:nobody:rwx");
+        row("private group with a twin", "user", "own", 0770, false, "twin");
+        row("deeper than PATH_MAX", "user", "own", 0700, false, "deep");
     }
     void ordinaryUsersFolders() {
         QFETCH(QString, owner);
         QFETCH(QString, group);
         QFETCH(int, mode);
         QFETCH(bool, accepted);
+        QFETCH(QString, extra);
         const ScratchAccount scratch;
         QVERIFY(scratch.ready);
         TempFolder base;
+        const QString twin = "cwtwin" + QString::number(::getpid());
+        // Also a folder deeper than PATH_MAX, which Qt cannot remove.
+        const auto removeAll = qScopeGuard([&] {
+            run("rm", {"-rf", base.path()});
+            if (extra == "twin")
+                run("/usr/sbin/groupdel", {"-f", twin});
+        });
         // The scratch user may pass through the test's folder, but not write to it.
         QCOMPARE(::chmod(QFile::encodeName(base.path()).constData(), 0711), 0);
         const uid_t ownerId = owner == "user"   ? scratch.user
@@ -265,18 +284,84 @@ class TestHostileFolder : public QObject {
         const gid_t groupId = group == "own"      ? scratch.ownGroup
                               : group == "shared" ? scratch.sharedGroup
                                                   : 0;
-        const QString folder = base.file("export/");
+        QString folder = base.file("export/");
         makeFolder(folder, mode_t(mode), ownerId, groupId);
+        const QString acl = QString(extra).replace("SHARED", QString::number(scratch.sharedGroup));
+        // The parent's group is the user's private one, whose write bit the mask then sets.
+        if (acl.startsWith("parent"))
+            QCOMPARE(::chown(QFile::encodeName(base.path()).constData(), 0, scratch.ownGroup), 0);
+        if (acl.contains(':'))
+            QCOMPARE(run("setfacl", {"-m", acl.section(' ', -1),
+                                     acl.startsWith("parent") ? base.path() : folder}),
+                     0);
+        if (extra == "twin")
+            QCOMPARE(run("/usr/sbin/groupadd", {"-o", "-g", QString::number(groupId), twin}), 0);
+        // mkdir makes the folders one by one from the one above, so no path is too long for it.
+        const QString deep = QString(QString(200, 'd') + '/').repeated(extra == "deep" ? 25 : 0);
+        QCOMPARE(run("mkdir", {"-p", folder + deep}), 0);
+        folder += deep;
         QProcess judge;
-        judge.start("setpriv", {"--reuid=" + QString::number(scratch.user),
-                                "--regid=" + QString::number(scratch.ownGroup), "--init-groups",
-                                QCoreApplication::applicationFilePath(), kJudgeSwitch, folder});
+        judge.start("setpriv",
+                    scratch.asUser() +
+                        QStringList{QCoreApplication::applicationFilePath(), kJudgeSwitch, folder});
         QVERIFY(judge.waitForFinished(30000));
         const QString said = QString::fromLocal8Bit(judge.readAll());
         QCOMPARE(judge.exitStatus(), QProcess::NormalExit);
         QVERIFY2(judge.exitCode() == (accepted ? 0 : 1), qPrintable(said));
         if (!accepted)
             QVERIFY2(said.contains(folder), qPrintable(said));
+    }
+
+    // A link in the typed folder is followed once: the step writes into the folder that it led
+    // to then, wherever another user points it later, and the finished page names that folder.
+    // A folder put in place of the checked one stops the step before its next run.
+    void folderChangedDuringStep_data() {
+        QTest::addColumn<bool>("replaced");
+        QTest::newRow("link repointed") << false;
+        QTest::newRow("folder replaced") << true;
+    }
+    void folderChangedDuringStep() {
+        QFETCH(bool, replaced);
+        const ScratchAccount scratch;
+        QVERIFY(scratch.ready);
+        TempProgramFolder program;
+        TempFolder base;
+        QCOMPARE(::chmod(QFile::encodeName(base.path()).constData(), 0711), 0);
+        const QString mine = base.file("mine/");
+        const QString theirs = base.file("theirs/");
+        const QString link = base.file("drop/certs");
+        makeFolder(base.file("drop"), 01777);
+        makeFolder(mine, 0700);
+        makeFolder(theirs, 0777, scratch.user, scratch.ownGroup);
+        QCOMPARE(run("setpriv", scratch.asUser() + QStringList{"ln", "-s", mine, link}), 0);
+        const ModalScript::Action passPhrases = enterPassPhrases("", kPassPhrase);
+        ModalScript script(
+            {[&](QWidget* dialog) {
+                 if (!replaced)
+                     QCOMPARE(
+                         run("setpriv", scratch.asUser() + QStringList{"ln", "-sfn", theirs, link}),
+                         0);
+                 else if (QDir(base.path()).rename("mine", "moved"))
+                     makeFolder(mine, 0700);
+                 passPhrases(dialog);
+             },
+             pressButton(QMessageBox::Ok)});
+        TfrmGenerateCSR wizard(nullptr);
+        wizard.show();
+        fillPages(wizard, TypedSubject(), link);
+        clickNext(wizard);
+        QVERIFY(QDir(theirs).isEmpty());
+        if (replaced) {
+            QCOMPARE(script.seen,
+                     (QStringList{kPassPhraseTitle, kReplacedExportFolderMessage.arg(mine)}));
+            QVERIFY(QDir(mine).isEmpty());
+            return;
+        }
+        QCOMPARE(script.seen, QStringList{kPassPhraseTitle});
+        const QString listed = wizard.findChild<QLabel*>("lblMadeFiles")->text();
+        for (const char* name : {"www.shop.test.key", "www.shop.test.csr"})
+            QVERIFY2(outputIsNonEmpty(mine + name) && listed.contains(mine + name),
+                     qPrintable(listed));
     }
 
     // What stands under the name of a file that the program writes is never written through,

@@ -127,12 +127,6 @@ class TestPrepareIIS : public QObject {
         QTest::newRow("no export path") << "WORKsite.key"
                                         << ""
                                         << "www.example.org";
-        QTest::newRow("export path names a file") << "WORKsite.key"
-                                                  << "WORKsite.key"
-                                                  << "www.example.org";
-        QTest::newRow("export folder missing") << "WORKsite.key"
-                                               << "WORKnone/"
-                                               << "www.example.org";
     }
     void keyPageCheck() {
         QFETCH(QString, keyFile);

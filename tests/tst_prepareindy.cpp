@@ -178,10 +178,6 @@ class TestPrepareIndyIntraweb : public QObject {
                                             << "WORK";
         QTest::newRow("no export path") << "INPUTSsite.pfx"
                                         << "";
-        QTest::newRow("export path names a file") << "INPUTSsite.pfx"
-                                                  << "INPUTSsite.pfx";
-        QTest::newRow("export folder missing") << "INPUTSsite.pfx"
-                                               << "WORKnone";
     }
     void pfxPageCheck() {
         QFETCH(QString, pfxFile);

@@ -226,7 +226,8 @@ class TestToolSteps : public QObject {
         const QString folder = out.path();
         const QString pasted = QStringLiteral("__cert.txt");
         const KeyAndCertificateValues keyAndCertificate{"Example", inputs.file("site.key"),
-                                                        out.file(pasted), folder};
+                                                        out.file(pasted),
+                                                        requirePrivateExportFolder(folder)};
         switch (step) {
         case Step::Request:
         case Step::SelfSigned: {

@@ -6,10 +6,14 @@
 #include <QFile>
 #include <QStringList>
 
+#include <acl/libacl.h>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
+#include <sys/acl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,80 +23,185 @@ namespace {
 const QString kFolderOwnerReason = QStringLiteral("\"%1\" belongs to another user (user ID %2)");
 const QString kFolderWritableReason = QStringLiteral("all users may write to \"%1\"");
 const QString kFolderGroupReason = QStringLiteral("the group \"%2\" may write to \"%1\"");
+const QString kFolderAclUserReason =
+    QStringLiteral("an access control list lets the user \"%2\" write to \"%1\"");
+const QString kFolderAclGroupReason =
+    QStringLiteral("an access control list lets the group \"%2\" write to \"%1\"");
+const QString kAclUnreadableReason =
+    QStringLiteral("the access control list of \"%1\" cannot be read (%2)");
+
+QString systemReason(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+QString userName(uid_t user) {
+    const passwd* account = ::getpwuid(user);
+    return account ? QString::fromLocal8Bit(account->pw_name) : QString::number(user);
+}
+
+QString groupName(gid_t group) {
+    const struct group* entry = ::getgrgid(group);
+    return entry ? QString::fromLocal8Bit(entry->gr_name) : QString::number(group);
+}
 
 // True when the group has no member but the user: it is the user's own group (the user's
-// primary group or named like the user) and neither its member list nor any account's primary
-// group puts another user in it.
+// primary group or named like the user), no other group entry shares its ID, and neither its
+// member list nor any account's primary group puts another user in it.
 bool isPrivateGroupOf(uid_t user, gid_t group) {
     const passwd* account = ::getpwuid(user);
-    const struct group* entry = ::getgrgid(group);
-    if (!account || !entry)
+    if (!account)
         return false;
-    const QByteArray userName = account->pw_name;
-    const bool usersOwn = account->pw_gid == group || userName == entry->gr_name;
-    if (!usersOwn)
-        return false;
-    for (char** member = entry->gr_mem; *member; ++member)
-        if (userName != *member)
-            return false;
+    const QByteArray name = account->pw_name;
+    bool usersOwn = account->pw_gid == group;
+    int entries = 0;
     bool alone = true;
+    ::setgrent();
+    while (const struct group* entry = ::getgrent()) {
+        if (entry->gr_gid != group)
+            continue;
+        ++entries;
+        usersOwn = usersOwn || name == entry->gr_name;
+        for (char** member = entry->gr_mem; *member; ++member)
+            alone = alone && name == *member;
+    }
+    ::endgrent();
+    if (entries != 1 || !usersOwn || !alone)
+        return false;
     ::setpwent();
     while (const passwd* other = ::getpwent())
-        if (other->pw_gid == group && other->pw_uid != user)
-            alone = false;
+        alone = alone && (other->pw_gid != group || other->pw_uid == user);
     ::endpwent();
     return alone;
 }
 
-// Why others can change the folder, or empty when only the user and root can. A folder above
-// the export folder (isParent) may be world- or group-writable with its sticky bit set.
-QString whyShared(const QString& path, const struct stat& status, bool isParent) {
+// Why the folder's access control list lets someone but the user and root write to it, or
+// empty when it does not. A folder without a list of its own has one made from its mode, so
+// the mode's bits are judged here too.
+QString whyAclShared(const QString& path, gid_t owningGroup) {
+    const std::unique_ptr<std::remove_pointer_t<acl_t>, int (*)(void*)> acl(
+        ::acl_get_file(QFile::encodeName(path).constData(), ACL_TYPE_ACCESS), ::acl_free);
+    if (!acl)
+        return kAclUnreadableReason.arg(path, systemReason(errno));
+    // Named entries and the owning group write only as far as the mask allows; the owner's
+    // and everybody's entries are not masked.
+    bool maskAllowsWrite = true;
+    acl_entry_t entry;
+    for (int which = ACL_FIRST_ENTRY; ::acl_get_entry(acl.get(), which, &entry) == 1;
+         which = ACL_NEXT_ENTRY) {
+        acl_tag_t tag;
+        acl_permset_t permissions;
+        if (::acl_get_tag_type(entry, &tag) == 0 && tag == ACL_MASK &&
+            ::acl_get_permset(entry, &permissions) == 0)
+            maskAllowsWrite = ::acl_get_perm(permissions, ACL_WRITE) == 1;
+    }
     const uid_t user = ::geteuid();
-    if (status.st_uid != user && status.st_uid != 0)
-        return kFolderOwnerReason.arg(path).arg(status.st_uid);
-    const bool sticky = isParent && (status.st_mode & S_ISVTX);
-    if ((status.st_mode & S_IWOTH) && !sticky)
-        return kFolderWritableReason.arg(path);
-    if ((status.st_mode & S_IWGRP) && !sticky && !isPrivateGroupOf(user, status.st_gid)) {
-        const struct group* entry = ::getgrgid(status.st_gid);
-        return kFolderGroupReason.arg(path, entry ? QString::fromLocal8Bit(entry->gr_name)
-                                                  : QString::number(status.st_gid));
+    for (int which = ACL_FIRST_ENTRY; ::acl_get_entry(acl.get(), which, &entry) == 1;
+         which = ACL_NEXT_ENTRY) {
+        acl_tag_t tag;
+        acl_permset_t permissions;
+        if (::acl_get_tag_type(entry, &tag) != 0 || ::acl_get_permset(entry, &permissions) != 0)
+            return kAclUnreadableReason.arg(path, systemReason(errno));
+        if (::acl_get_perm(permissions, ACL_WRITE) != 1)
+            continue;
+        if (tag == ACL_OTHER)
+            return kFolderWritableReason.arg(path);
+        if (!maskAllowsWrite || (tag != ACL_USER && tag != ACL_GROUP && tag != ACL_GROUP_OBJ))
+            continue;
+        id_t id = owningGroup;
+        if (tag != ACL_GROUP_OBJ) {
+            void* qualifier = ::acl_get_qualifier(entry);
+            if (!qualifier)
+                return kAclUnreadableReason.arg(path, systemReason(errno));
+            id = *static_cast<const id_t*>(qualifier);
+            ::acl_free(qualifier);
+        }
+        if (tag == ACL_USER && id != user && id != 0)
+            return kFolderAclUserReason.arg(path, userName(id));
+        if (tag == ACL_GROUP_OBJ && !isPrivateGroupOf(user, id))
+            return kFolderGroupReason.arg(path, groupName(id));
+        if (tag == ACL_GROUP && !isPrivateGroupOf(user, id))
+            return kFolderAclGroupReason.arg(path, groupName(id));
     }
     return QString();
 }
 
-// The deepest existing item on the path: the path itself, or the nearest folder above it.
-QString deepestExisting(QString path) {
-    struct stat status;
-    while (::stat(QFile::encodeName(path).constData(), &status) != 0 && errno == ENOENT &&
-           path != QLatin1String("/"))
-        path = QDir::cleanPath(path + QStringLiteral("/.."));
-    return path;
+// Why others can change the folder, or empty when only the user and root can. A folder above
+// the export folder (isParent) may be writable by others with its sticky bit set.
+QString whyShared(const QString& path, const struct stat& status, bool isParent) {
+    const uid_t user = ::geteuid();
+    if (status.st_uid != user && status.st_uid != 0)
+        return kFolderOwnerReason.arg(path).arg(status.st_uid);
+    if (isParent && (status.st_mode & S_ISVTX))
+        return QString();
+    return whyAclShared(path, status.st_gid);
+}
+
+// Why a path could not be resolved or opened as a folder, as the page error says it.
+PageError refusal(const QString& folder, int error) {
+    if (error == ENOENT)
+        return PageError(kMissingExportFolderMessage.arg(folder));
+    if (error == ENOTDIR || error == ELOOP)
+        return PageError(kNotAFolderMessage.arg(folder));
+    return PageError(kUncheckedExportFolderMessage.arg(folder, systemReason(error)));
 }
 
 } // namespace
 
-void requirePrivateExportFolder(const QString& folder) {
-    const QString absolute = QDir::cleanPath(QDir::current().absoluteFilePath(folder));
-    char* resolved = ::realpath(QFile::encodeName(deepestExisting(absolute)).constData(), nullptr);
-    if (!resolved)
-        return;
-    const QString real = QFile::decodeName(resolved);
-    std::free(resolved);
+class CheckedFolder::Descriptor {
+  public:
+    explicit Descriptor(int descriptor) : fd(descriptor) {}
+    ~Descriptor() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+
+    const int fd;
+};
+
+CheckedFolder::CheckedFolder(const QString& path, std::shared_ptr<const Descriptor> folder,
+                             const struct stat& status)
+    : resolved(path), held(std::move(folder)), device(status.st_dev), inode(status.st_ino) {}
+
+void CheckedFolder::requireUnchanged() const {
     struct stat status;
-    if (::lstat(QFile::encodeName(real).constData(), &status) != 0 || !S_ISDIR(status.st_mode))
-        return;
-    // From the folder up to the root: a folder that others can write above it lets them
-    // rename it and put their own in its place.
-    QString path = real;
-    for (bool isParent = false;; isParent = true) {
-        if (::lstat(QFile::encodeName(path).constData(), &status) != 0)
-            return;
-        const QString reason = whyShared(path, status, isParent);
+    if (::stat(QFile::encodeName(resolved).constData(), &status) != 0 || status.st_dev != device ||
+        status.st_ino != inode)
+        throw PageError(kReplacedExportFolderMessage.arg(resolved));
+}
+
+CheckedFolder requirePrivateExportFolder(const QString& folder) {
+    const QString absolute = QDir::current().absoluteFilePath(folder);
+    const std::unique_ptr<char, void (*)(void*)> resolved(
+        ::realpath(QFile::encodeName(absolute).constData(), nullptr), std::free);
+    if (!resolved)
+        throw refusal(folder, errno);
+    const QString real = QFile::decodeName(resolved.get());
+    std::shared_ptr<const CheckedFolder::Descriptor> held;
+    // From the root down, each folder opened without following a link, so that the folder
+    // held at the end is the one whose path was judged; a folder that others can write above
+    // the export folder lets them rename it and put their own in its place.
+    const QStringList names = real.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    QString path = QStringLiteral("/");
+    int opened = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    struct stat status;
+    for (qsizetype depth = 0;; ++depth) {
+        if (opened < 0)
+            throw refusal(folder, errno);
+        held = std::make_shared<const CheckedFolder::Descriptor>(opened);
+        if (::fstat(opened, &status) != 0)
+            throw refusal(folder, errno);
+        if (!S_ISDIR(status.st_mode))
+            throw refusal(folder, ENOTDIR);
+        const QString reason = whyShared(path, status, depth < names.size());
         if (!reason.isEmpty())
             throw PageError(kSharedExportFolderMessage.arg(folder, reason));
-        if (path == QLatin1String("/"))
-            return;
-        path = QDir::cleanPath(path + QStringLiteral("/.."));
+        if (depth == names.size())
+            break;
+        path = withTrailingSeparator(path) + names[depth];
+        opened = ::openat(held->fd, QFile::encodeName(names[depth]).constData(),
+                          O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     }
+    return CheckedFolder(withTrailingSeparator(real), held, status);
 }

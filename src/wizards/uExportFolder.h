@@ -2,18 +2,55 @@
 
 #include <QString>
 
+#include <memory>
+#include <sys/stat.h>
+
 // The page error of an export folder that someone other than the user (and root) can change.
 inline const QString kSharedExportFolderMessage = QStringLiteral(
     "The folder \"%1\" can be changed by other users: %2. They could replace the files that "
     "are made there. Please choose a folder that only you can change, such as one in your "
     "home folder.");
+inline const QString kMissingExportFolderMessage =
+    QStringLiteral("The folder \"%1\" does not exist. Please choose an existing folder for the "
+                   "exported files; the folder chooser can also make a new one.");
+inline const QString kNotAFolderMessage =
+    QStringLiteral("\"%1\" is not a folder. Please choose a folder for the exported files.");
+inline const QString kUncheckedExportFolderMessage =
+    QStringLiteral("The folder \"%1\" cannot be checked: %2. Please choose another folder for "
+                   "the exported files.");
+inline const QString kReplacedExportFolderMessage =
+    QStringLiteral("The folder \"%1\" was moved or replaced after it was checked, so nothing "
+                   "more is made there. Please check the folder and try again.");
 
-// Refuses (PageError) an export folder (as typed; a relative one is taken from the current
-// directory) that anyone but the user and root can change: the folder and every folder above
-// it must belong to the user or to root and must not be writable by other users, nor by a
-// group other than the user's own private one. A folder above it may be writable by all when
-// its sticky bit keeps them from renaming what they do not own (/tmp), the folder itself never.
-// A folder that does not exist yet is judged by the deepest folder of its path that does: whoever
-// can write there could make it. A path that cannot name a folder at all passes; the step's
-// first file reports it.
-void requirePrivateExportFolder(const QString& folder);
+// An export folder that requirePrivateExportFolder accepted. Its path is the one that was
+// checked, and a step uses exactly that path for everything it writes and every command line,
+// so that a link in the typed path that changes later leads nowhere else. The folder itself
+// stays open, so that a folder put in its place later is told apart from it.
+class CheckedFolder {
+  public:
+    // The folder as checked: absolute, without links, ending in a separator.
+    const QString& path() const { return resolved; }
+    // Throws PageError(kReplacedExportFolderMessage) when the folder at path() is no longer
+    // the one that was checked.
+    void requireUnchanged() const;
+
+  private:
+    friend CheckedFolder requirePrivateExportFolder(const QString& folder);
+    class Descriptor;
+    CheckedFolder(const QString& path, std::shared_ptr<const Descriptor> folder,
+                  const struct stat& status);
+
+    QString resolved;
+    std::shared_ptr<const Descriptor> held;
+    dev_t device;
+    ino_t inode;
+};
+
+// Resolves an export folder as typed (a relative one is taken from the current directory)
+// once, and refuses it (PageError) when it does not exist, is no folder, cannot be resolved
+// or checked, or anyone but the user and root can change it: the folder and every folder above
+// it must belong to the user or to root, and neither their modes nor their access control lists
+// may let other users write to them, nor a group other than the user's own private one. A
+// folder above it may be writable by others when its sticky bit keeps them from renaming what
+// they do not own (/tmp), the folder itself never.
+CheckedFolder requirePrivateExportFolder(const QString& folder);

@@ -1,6 +1,7 @@
 #include "uKeyAndCertificateWizard.h"
 
 #include "uCertwrightCommon.h"
+#include "uExportFolder.h"
 #include "uFreshFile.h"
 #include "uOutputReplacement.h"
 
@@ -225,8 +226,8 @@ bool TKeyAndCertificateWizard::passesCertificateCheck(const QString& certificate
     return certificateText.left(kCertificatePrefix.size()) == kCertificatePrefix;
 }
 
-QString TKeyAndCertificateWizard::temporaryCertificatePath(const QString& exportText) {
-    return withTrailingSeparator(exportText) + kTemporaryCertificateName;
+QString TKeyAndCertificateWizard::temporaryCertificatePath(const QString& exportFolder) {
+    return withTrailingSeparator(exportFolder) + kTemporaryCertificateName;
 }
 
 QString TKeyAndCertificateWizard::folderOfFile(const QString& fileText) {
@@ -355,10 +356,10 @@ void TKeyAndCertificateWizard::leaveKeyPage() {
     const QString keyFile = edtKeyFile->text();
     const QString exportPath = edtExportPath->text();
     const bool complete = !keyFile.isEmpty() && FileIsPresent(keyFile) &&
-                          !edtCommonName->text().isEmpty() && !exportPath.isEmpty() &&
-                          QFileInfo(exportPath).isDir();
+                          !edtCommonName->text().isEmpty() && !exportPath.isEmpty();
     if (!complete)
         throw PageError(kKeyPageMessage);
+    requirePrivateExportFolder(exportPath);
     refuseNameTheBundleCannotCarry(edtCommonName->text());
 
     // The paste page shows before the sibling certificate is read, so that a file that cannot
@@ -376,11 +377,12 @@ ToolSteps::MadeFiles TKeyAndCertificateWizard::leavePastePage() {
     const QString text = certificateText(memPasteCert->toPlainText());
     if (!passesCertificateCheck(text))
         throw PageError(kCertificateMessage);
-    const ToolSteps::KeyAndCertificateValues values{edtCommonName->text(), edtKeyFile->text(),
-                                                    temporaryCertificatePath(edtExportPath->text()),
-                                                    edtExportPath->text()};
-    // Refuses a value that would break a command line, or a folder that others can change,
-    // while nothing has been written yet.
+    // The folder is resolved once: the certificate file, the command lines and the finished
+    // page all use the folder as checked.
+    const CheckedFolder folder = requirePrivateExportFolder(edtExportPath->text());
+    const ToolSteps::KeyAndCertificateValues values{
+        edtCommonName->text(), edtKeyFile->text(), temporaryCertificatePath(folder.path()), folder};
+    // Refuses a value that would break a command line while nothing has been written yet.
     planFor(values);
     ToolSteps::refuseInputAmong(values.keyFile, {values.certificateFile});
     const ScratchFiles pasted({values.certificateFile});

@@ -68,8 +68,9 @@ class TKeyAndCertificateWizard : public TWizardFrame {
     static QString certificateText(const QString& boxText);
     // True when the certificate text begins with "--"; the tool judges the rest.
     static bool passesCertificateCheck(const QString& certificateText);
-    // Where the pasted certificate is written for the tool: inside the export folder.
-    static QString temporaryCertificatePath(const QString& exportText);
+    // Where the pasted certificate is written for the tool: inside the export folder (as
+    // checked, ending in a separator).
+    static QString temporaryCertificatePath(const QString& exportFolder);
     // The folder of a file named in a field, ending in a separator; empty for an empty text.
     static QString folderOfFile(const QString& fileText);
     // Refuses (PageError) a friendly name with a character that the bundle cannot hold.

@@ -126,12 +126,12 @@ TfrmPrepareIIS::planFor(const ToolSteps::KeyAndCertificateValues& values) const 
 
 ToolSteps::MadeFiles TfrmPrepareIIS::convert(const ToolSteps::KeyAndCertificateValues& values) {
     return CreatePfx(values.friendlyName, values.keyFile, values.certificateFile,
-                     values.exportText);
+                     values.exportFolder);
 }
 
 ToolSteps::MadeFiles TfrmPrepareIIS::CreatePfx(const QString& friendlyName, const QString& keyFile,
                                                const QString& certificateFile,
-                                               const QString& exportText) {
+                                               const CheckedFolder& exportFolder) {
     return ToolSteps::createPfx(
-        protectedAsChosen({friendlyName, keyFile, certificateFile, exportText}), *this);
+        protectedAsChosen({friendlyName, keyFile, certificateFile, exportFolder}), *this);
 }

@@ -24,11 +24,12 @@ class TfrmPrepareIIS : public TKeyAndCertificateWizard {
     QCheckBox* cbLegacyPfx = nullptr;
     QTextEdit* memRootInstructions = nullptr;
 
-    // Exports the key and the certificate file into the .pfx file and returns it; throws
-    // SilentAbort when the user cancels or keeps an existing .pfx file, PageError when the
-    // export fails.
+    // Exports the key and the certificate file into the .pfx file in the checked export
+    // folder and returns it; throws SilentAbort when the user cancels or keeps an existing .pfx
+    // file, PageError when the export fails.
     ToolSteps::MadeFiles CreatePfx(const QString& friendlyName, const QString& keyFile,
-                                   const QString& certificateFile, const QString& exportText);
+                                   const QString& certificateFile,
+                                   const CheckedFolder& exportFolder);
 
   protected:
     ToolSteps::StepPlan planFor(const ToolSteps::KeyAndCertificateValues& values) const override;

@@ -3,7 +3,6 @@
 #include "uAccessibility.h"
 #include "uCertwrightCommon.h"
 
-#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -194,8 +193,7 @@ int TfrmPrepareIndyIntraweb::leaveKeySourcePage() {
 ToolSteps::MadeFiles TfrmPrepareIndyIntraweb::leavePFXPage() {
     const QString pfxFile = edtPFXFile->text();
     const QString exportPath = edtPFXExport->text();
-    const bool complete = !pfxFile.isEmpty() && FileIsPresent(pfxFile) && !exportPath.isEmpty() &&
-                          QFileInfo(exportPath).isDir();
+    const bool complete = !pfxFile.isEmpty() && FileIsPresent(pfxFile) && !exportPath.isEmpty();
     if (!complete)
         throw PageError(kPFXPageMessage);
     return ExtractFromPfx(pfxFile, exportPath);
@@ -214,13 +212,13 @@ TfrmPrepareIndyIntraweb::planFor(const ToolSteps::KeyAndCertificateValues& value
 ToolSteps::MadeFiles
 TfrmPrepareIndyIntraweb::convert(const ToolSteps::KeyAndCertificateValues& values) {
     return ConvertKeyAndCert(values.friendlyName, values.keyFile, values.certificateFile,
-                             values.exportText);
+                             values.exportFolder);
 }
 
 ToolSteps::MadeFiles TfrmPrepareIndyIntraweb::ConvertKeyAndCert(const QString& friendlyName,
                                                                 const QString& keyFile,
                                                                 const QString& certificateFile,
-                                                                const QString& exportText) {
-    return ToolSteps::convertKeyAndCert({friendlyName, keyFile, certificateFile, exportText},
+                                                                const CheckedFolder& exportFolder) {
+    return ToolSteps::convertKeyAndCert({friendlyName, keyFile, certificateFile, exportFolder},
                                         *this);
 }

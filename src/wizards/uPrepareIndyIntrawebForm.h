@@ -54,12 +54,12 @@ class TfrmPrepareIndyIntraweb : public TKeyAndCertificateWizard {
 
     // Extracts key.pem and cert.pem from a .pfx file into the export folder and returns them.
     ToolSteps::MadeFiles ExtractFromPfx(const QString& pfxFile, const QString& exportText);
-    // Packs the key and the certificate file into a temporary bundle and extracts key.pem and
-    // cert.pem from it, and returns them; throws SilentAbort when the user cancels or keeps
-    // existing files.
+    // Packs the key and the certificate file into a temporary bundle in the checked export
+    // folder and extracts key.pem and cert.pem from it, and returns them; throws SilentAbort
+    // when the user cancels or keeps existing files.
     ToolSteps::MadeFiles ConvertKeyAndCert(const QString& friendlyName, const QString& keyFile,
                                            const QString& certificateFile,
-                                           const QString& exportText);
+                                           const CheckedFolder& exportFolder);
 
   public slots:
     void btnSelectPFXClick();

@@ -171,20 +171,14 @@ void checkTerm(const QString& term) {
         throw PageError(termMessage(term));
 }
 
-// The tool runs in the program folder, so a relative folder would mean one place to the tool
-// and another to this program; it is taken from the current directory, as the default is.
-QString exportFolderOf(const QString& typed) {
-    return withTrailingSeparator(QDir::current().absoluteFilePath(typed));
-}
-
 // Output files are named after the domain, with every "*" spelled out as a word.
 QString baseNameOf(const QString& domain) {
     return QString(domain).replace(QLatin1Char('*'), kWildcard);
 }
 
-// The named files in the export folder as typed, as the finished page lists them.
-MadeFiles madeInExportFolder(const QString& exportText, const QStringList& names) {
-    MadeFiles made{withTrailingSeparator(pathForTool(exportText)), {}, {}};
+// The named files in the checked export folder, as the finished page lists them.
+MadeFiles madeInExportFolder(const CheckedFolder& folder, const QStringList& names) {
+    MadeFiles made{folder.path(), {}, {}};
     for (const QString& name : names)
         made.paths << made.folder + name;
     return made;
@@ -268,6 +262,8 @@ MadeFiles runStep(const StepPlan& plan, StepUser& user) {
     replaceOutputs(plan.outputs, [&] {
         const ScratchFiles scratch(plan.scratch);
         for (const ToolRunPlan& run : plan.runs) {
+            if (plan.folder)
+                plan.folder->requireUnchanged();
             if (run.before)
                 run.before();
             if (run.needsNewPassPhrase && newPassPhrase.isEmpty())
@@ -319,8 +315,8 @@ QString termMessage(const QString& term) {
 }
 
 StepPlan certificatePlan(const CertificateStep& step, const CertificateValues& values) {
-    const QString folder = exportFolderOf(values.exportFolder);
-    requirePrivateExportFolder(folder);
+    const CheckedFolder checked = requirePrivateExportFolder(values.exportFolder);
+    const QString folder = checked.path();
     const QString base = baseNameOf(values.domain);
     checkDomain(values.domain);
     if (step.hasTerm)
@@ -350,6 +346,7 @@ StepPlan certificatePlan(const CertificateStep& step, const CertificateValues& v
     plan.runs = {keyRun, outputRun};
     plan.failureMessage = kGenerationFailedMessage;
     plan.made = {folder, {key, output}, step.offersRequestCopy ? output : QString()};
+    plan.folder = checked;
     return plan;
 }
 
@@ -364,11 +361,10 @@ QString pfxPath(const QString& keyFile, const QString& exportFolder) {
 }
 
 StepPlan createPfxPlan(const KeyAndCertificateValues& values) {
-    const QString pfx = pfxPath(values.keyFile, values.exportText);
+    const QString pfx = pfxPath(values.keyFile, values.exportFolder.path());
     const QString commandLine = OpenSSLCommands::exportPfx(
-        PassPhraseFolder(), pathForTool(values.keyFile), pathForTool(values.certificateFile),
-        pathForTool(pfx), values.friendlyName, values.protection);
-    requirePrivateExportFolder(values.exportText);
+        PassPhraseFolder(), pathForTool(values.keyFile), pathForTool(values.certificateFile), pfx,
+        values.friendlyName, values.protection);
     StepPlan plan;
     plan.input = values.keyFile;
     plan.outputs = {pfx};
@@ -376,13 +372,14 @@ StepPlan createPfxPlan(const KeyAndCertificateValues& values) {
     plan.passPhrases = PassPhraseUse::IISBundle;
     plan.runs = {toolRun(commandLine, pfx, OutputKind::Bundle)};
     plan.failureMessage = kConversionFailedMessage;
-    plan.made = madeInExportFolder(values.exportText, {QFileInfo(pfx).fileName()});
+    plan.made = madeInExportFolder(values.exportFolder, {QFileInfo(pfx).fileName()});
+    plan.folder = values.exportFolder;
     return plan;
 }
 
 StepPlan extractFromPfxPlan(const PfxExtractionValues& values) {
-    requirePrivateExportFolder(values.exportText);
-    const QString folder = withTrailingSeparator(pathForTool(values.exportText));
+    const CheckedFolder checked = requirePrivateExportFolder(values.exportText);
+    const QString folder = checked.path();
     const QString pfx = pathForTool(values.pfxFile);
     ToolRunPlan keyRun =
         toolRun(OpenSSLCommands::extractKeyFromPfx(PassPhraseFolder(), pfx, folder),
@@ -398,13 +395,14 @@ StepPlan extractFromPfxPlan(const PfxExtractionValues& values) {
     plan.passPhrases = PassPhraseUse::IndyFromPfx;
     plan.runs = {keyRun, certificateRun};
     plan.failureMessage = kConversionFailedMessage;
-    plan.made = madeInExportFolder(values.exportText, {kKeyFileName, kCertificateFileName});
+    plan.made = madeInExportFolder(checked, {kKeyFileName, kCertificateFileName});
+    plan.folder = checked;
     return plan;
 }
 
 StepPlan convertKeyAndCertPlan(const KeyAndCertificateValues& values) {
     const QString prog = PassPhraseFolder();
-    const QString folder = withTrailingSeparator(pathForTool(values.exportText));
+    const QString folder = values.exportFolder.path();
     const ToolRunPlan bundleRun =
         toolRun(OpenSSLCommands::exportTemporaryBundle(prog, pathForTool(values.keyFile),
                                                        pathForTool(values.certificateFile), folder,
@@ -415,7 +413,6 @@ StepPlan convertKeyAndCertPlan(const KeyAndCertificateValues& values) {
     const ToolRunPlan certificateRun =
         toolRun(OpenSSLCommands::extractCertificateFromTemporaryBundle(prog, folder),
                 folder + kCertificateFileName, OutputKind::Certificate);
-    requirePrivateExportFolder(values.exportText);
     // Both files hold the new pass phrase from here on, so the bundle written under it opens.
     keyRun.before = copyNewPassPhraseOverCurrent;
     StepPlan plan;
@@ -429,7 +426,8 @@ StepPlan convertKeyAndCertPlan(const KeyAndCertificateValues& values) {
     plan.scratch = {bundleRun.output};
     plan.runs = {bundleRun, keyRun, certificateRun};
     plan.failureMessage = kConversionFailedMessage;
-    plan.made = madeInExportFolder(values.exportText, {kKeyFileName, kCertificateFileName});
+    plan.made = madeInExportFolder(values.exportFolder, {kKeyFileName, kCertificateFileName});
+    plan.folder = values.exportFolder;
     return plan;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "uExportFolder.h"
 #include "uOpenSSLCommands.h"
 #include "uOutputCheck.h"
 #include "uPassPhraseFiles.h"
@@ -33,8 +34,8 @@ class StepUser {
 
 // The files that a step made, as a finished page lists them.
 struct MadeFiles {
-    QString folder;    // the export folder, absolute, ending in a separator
-    QStringList paths; // every file that the step makes, absolute, in the order listed
+    QString folder;    // the export folder as checked, absolute, ending in a separator
+    QStringList paths; // every file that the step makes, in that folder, in the order listed
     QString request;   // the file whose text Copy Request copies; empty: no such button
 };
 
@@ -68,13 +69,17 @@ struct StepPlan {
     QVector<ToolRunPlan> runs;
     QString failureMessage; // of every failed run
     MadeFiles made;
+    // The folder of the outputs: once the questions are answered, and again before each run,
+    // the step stops unless it is still the folder that was checked.
+    std::optional<CheckedFolder> folder;
 };
 
 // The shared sequence of every step: refuses an input that is among the outputs, puts back
 // what a killed copy of the program left set aside in the outputs' folder (telling the user
 // about what it cannot), asks the pass phrases, asks about each present output in turn (the
-// first No ends the step), then replaces the outputs by the runs, in order. Returns the plan's
-// made files. However a step that asks pass phrases ends, the pass-phrase files are left empty.
+// first No ends the step), then replaces the outputs by the runs, in order, each run only while
+// the plan's folder is still the one checked. Returns the plan's made files. However a step that
+// asks pass phrases ends, the pass-phrase files are left empty.
 MadeFiles runStep(const StepPlan& plan, StepUser& user);
 
 // Runs the tool once with the run's command line (neither before nor after). The run made
@@ -118,8 +123,8 @@ struct CertificateStep {
     bool asksPassPhrase;     // the key is encrypted under a new pass phrase
     bool hasTerm;            // the values hold the term of a certificate
     bool offersRequestCopy;  // the second output is a request for Copy Request
-    // The command lines of the key run and of the second run, for the export folder (absolute,
-    // ending in a separator) and the base name of the output files.
+    // The command lines of the key run and of the second run, for the export folder (as
+    // checked, ending in a separator) and the base name of the output files.
     QString (*keyCommandLine)(const QString& folder, const QString& base,
                               const CertificateValues& values);
     QString (*outputCommandLine)(const QString& folder, const QString& base,
@@ -173,7 +178,7 @@ struct KeyAndCertificateValues {
     QString friendlyName;
     QString keyFile;
     QString certificateFile; // written by the page for the step; removed when it is kept
-    QString exportText;      // the export folder as typed
+    CheckedFolder exportFolder;
     // How the .pfx file is protected (IIS only).
     OpenSSLCommands::PfxProtection protection = OpenSSLCommands::PfxProtection::Current;
 };
@@ -188,8 +193,7 @@ struct PfxExtractionValues {
 QString pfxPath(const QString& keyFile, const QString& exportFolder);
 
 // The plans below refuse what their step refuses, before anything is written. The two over a
-// key and a certificate build their command lines before they judge the export folder, as the
-// paste page refuses in that order.
+// key and a certificate take the export folder as the page has checked it.
 StepPlan createPfxPlan(const KeyAndCertificateValues& values);
 StepPlan extractFromPfxPlan(const PfxExtractionValues& values);
 StepPlan convertKeyAndCertPlan(const KeyAndCertificateValues& values);
