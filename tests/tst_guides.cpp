@@ -1,5 +1,5 @@
 #include "TestSupport.h"
-#include "uCertwrightCommon.h"
+#include "uWindowsCommon.h"
 #include "uExtractRootForm.h"
 #include "uInstructionPrinting.h"
 #include "uViewInstructionsForm.h"

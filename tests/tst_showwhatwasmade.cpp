@@ -1,7 +1,7 @@
 #include "CertificateWizardDriver.h"
 #include "KeyAndCertificateFixtures.h"
 #include "TestSupport.h"
-#include "uCertwrightCommon.h"
+#include "uWindowsCommon.h"
 #include "uGenerateCSRForm.h"
 #include "uPrepareIISForm.h"
 #include "uPrepareIndyIntrawebForm.h"

@@ -1,7 +1,7 @@
 #include "uMainForm.h"
 
 #include "uAccessibility.h"
-#include "uCertwrightCommon.h"
+#include "uWindowsCommon.h"
 #include "uExternalApp.h"
 #include "uExtractRootForm.h"
 #include "uGenerateCSRForm.h"

@@ -1,7 +1,7 @@
 #include "uCertificateWizard.h"
 
 #include "uAccessibility.h"
-#include "uCertwrightCommon.h"
+#include "uWindowsCommon.h"
 #include "uCountryTable.h"
 
 #include <QComboBox>
@@ -165,7 +165,8 @@ void TCertificateWizard::buildOrganizationPage() {
                      [this] {
                          requireFilled({edtDomainName, edtLegalName, edtExportPath});
                          madeFiles->showMadeFiles(
-                             ToolSteps::generateCertificate(*setup.step, valuesOfPages(), *this));
+                             ToolSteps::generateCertificate(*setup.step, valuesOfPages(), *this,
+                                                            desktopToolContext()));
                          return int(tsFinished);
                      },
                  .previous = tsLocaleInfo,

@@ -1,7 +1,7 @@
 #include "uWizardFrame.h"
 
 #include "uAccessibility.h"
-#include "uCertwrightCommon.h"
+#include "uWindowsCommon.h"
 #include "uInstructionPrinting.h"
 #include "uPasswordForm.h"
 
