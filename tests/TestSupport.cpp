@@ -28,7 +28,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-
 ModalScript::ModalScript(QVector<Action> script) : actions(std::move(script)) {
     connect(&timer, &QTimer::timeout, this, &ModalScript::poll);
     timer.start(5);
@@ -160,7 +159,6 @@ ModalScript::Action cancelFolderDialog(QString* start) {
         dialog->reject();
     });
 }
-
 
 QStringList tabOrder(QWidget* first, const QStringList& names) {
     QStringList visited;

@@ -18,7 +18,6 @@ class QProcessEnvironment;
 class QPushButton;
 class TWizardFrame;
 
-
 // Answers the modal windows that a step opens, one action per window in order of
 // appearance. The actions run from a timer inside the modal window's own event loop.
 // Once a check fails, inside an action or elsewhere, every window is closed unanswered so that
@@ -84,7 +83,6 @@ ModalScript::Action cancelFolderDialog(QString* start);
 
 // The names, among those given, in the order in which Tab visits them from the first.
 QStringList tabOrder(QWidget* first, const QStringList& names);
-
 
 // True while the process exists and has not ended (a zombie has ended).
 bool processIsAlive(qint64 pid);

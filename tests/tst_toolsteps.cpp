@@ -225,9 +225,9 @@ class TestToolSteps : public QObject {
     StepCase caseOf(Step step, const TempFolder& out) const {
         const QString folder = out.path();
         const QString pasted = QStringLiteral("__cert.txt");
-        const KeyAndCertificateValues keyAndCertificate{"Example", inputs.file("site.key"),
-                                                        out.file(pasted),
-                                                        requirePrivateExportFolder(folder, QDir::currentPath())};
+        const KeyAndCertificateValues keyAndCertificate{
+            "Example", inputs.file("site.key"), out.file(pasted),
+            requirePrivateExportFolder(folder, QDir::currentPath())};
         switch (step) {
         case Step::Request:
         case Step::SelfSigned: {
@@ -244,33 +244,31 @@ class TestToolSteps : public QObject {
             const CertificateStep* kind = request ? &kRequestStep : &kSelfSignedStep;
             const QString second =
                 request ? "wildcard.example.org.csr" : "wildcard.example.org.cer";
-            StepCase stepCase{
-                [kind, values](StepUser& user, const ToolContext& context) {
-                    return generateCertificate(*kind, values, user, context);
-                },
-                QString(),
-                {},
-                {{"wildcard.example.org.key", OutputKind::Key},
-                 {second, request ? OutputKind::Request : OutputKind::Certificate}},
-                {},
-                request ? second : QString(),
-                kGenerationFailedMessage};
+            StepCase stepCase{[kind, values](StepUser& user, const ToolContext& context) {
+                                  return generateCertificate(*kind, values, user, context);
+                              },
+                              QString(),
+                              {},
+                              {{"wildcard.example.org.key", OutputKind::Key},
+                               {second, request ? OutputKind::Request : OutputKind::Certificate}},
+                              {},
+                              request ? second : QString(),
+                              kGenerationFailedMessage};
             if (request)
                 stepCase.uses = {PassPhraseUse::CertificateRequest};
             return stepCase;
         }
         case Step::Pfx:
             writeFileContent(out.file(pasted), fileContent(inputs.file("site.crt")));
-            return {
-                [keyAndCertificate](StepUser& user, const ToolContext& context) {
-                    return createPfx(keyAndCertificate, user, context);
-                },
-                kKeyPassPhrase,
-                {PassPhraseUse::IISBundle},
-                {{"site.pfx", OutputKind::Bundle}},
-                {},
-                QString(),
-                kConversionFailedMessage};
+            return {[keyAndCertificate](StepUser& user, const ToolContext& context) {
+                        return createPfx(keyAndCertificate, user, context);
+                    },
+                    kKeyPassPhrase,
+                    {PassPhraseUse::IISBundle},
+                    {{"site.pfx", OutputKind::Bundle}},
+                    {},
+                    QString(),
+                    kConversionFailedMessage};
         case Step::FromPfx: {
             const PfxExtractionValues values{inputs.file("site.pfx"), folder};
             return {

@@ -282,8 +282,8 @@ void runJudged(const ToolRunPlan& run, const QString& failureMessage, const Tool
         return;
     if (run.legacyRetry && made.end == RunEnd::Exited && saysAlgorithmUnsupported(made)) {
         removeFailedOutput(run.output);
-        made = OpenSSLCommands::runOpenSSLTool(
-            OpenSSLCommands::withLegacyAlgorithms(run.arguments), context, shown);
+        made = OpenSSLCommands::runOpenSSLTool(OpenSSLCommands::withLegacyAlgorithms(run.arguments),
+                                               context, shown);
         if (madeItsOutput(made, run.output, run.kind))
             return;
     }
@@ -382,7 +382,8 @@ StepPlan createPfxPlan(const KeyAndCertificateValues& values, const ToolContext&
 }
 
 StepPlan extractFromPfxPlan(const PfxExtractionValues& values, const ToolContext& context) {
-    const CheckedFolder checked = requirePrivateExportFolder(values.exportText, context.currentFolder);
+    const CheckedFolder checked =
+        requirePrivateExportFolder(values.exportText, context.currentFolder);
     const QString folder = checked.path();
     const QString pfx = pathForTool(values.pfxFile, context.currentFolder);
     const QString prog = context.passPhraseFolder;
@@ -404,8 +405,7 @@ StepPlan extractFromPfxPlan(const PfxExtractionValues& values, const ToolContext
     return plan;
 }
 
-StepPlan convertKeyAndCertPlan(const KeyAndCertificateValues& values,
-                               const ToolContext& context) {
+StepPlan convertKeyAndCertPlan(const KeyAndCertificateValues& values, const ToolContext& context) {
     const QString prog = context.passPhraseFolder;
     const QString folder = values.exportFolder.path();
     const ToolRunPlan bundleRun =

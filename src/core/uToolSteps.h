@@ -46,7 +46,7 @@ struct MadeFiles {
 // One run of the tool within a step.
 struct ToolRunPlan {
     QStringList arguments; // the tool's, its command first
-    QString output; // the file that the run must leave complete
+    QString output;        // the file that the run must leave complete
     OutputKind kind;
     bool followDebugSwitch = true; // false keeps the run hidden even in debug mode
     // A run that reads a PKCS#12 file: when the tool lacks an algorithm that the file uses,

@@ -14,8 +14,8 @@ namespace {
 const QString kLegacyOption = QStringLiteral("-legacy");
 
 const QStringList kOlderWindowsPfxOptions = {
-    QStringLiteral("-certpbe"), QStringLiteral("PBE-SHA1-3DES"), QStringLiteral("-keypbe"),
-    QStringLiteral("PBE-SHA1-3DES"), QStringLiteral("-macalg"), QStringLiteral("sha1")};
+    QStringLiteral("-certpbe"),      QStringLiteral("PBE-SHA1-3DES"), QStringLiteral("-keypbe"),
+    QStringLiteral("PBE-SHA1-3DES"), QStringLiteral("-macalg"),       QStringLiteral("sha1")};
 
 const QString kConfigurationFile = QStringLiteral("__config.tmp");
 const QString kBundleFile = QStringLiteral("__tmp.p12");
@@ -33,9 +33,12 @@ QString currentPassPhrase(const QString& prog) {
 
 QStringList makeEncryptedKey(const QString& prog, const QString& folder, const QString& base,
                              const QString& bits) {
-    return {QStringLiteral("genrsa"),  QStringLiteral("-des3"),
-            QStringLiteral("-passout"), newPassPhrase(prog),
-            QStringLiteral("-out"),     folder + base + QStringLiteral(".key"),
+    return {QStringLiteral("genrsa"),
+            QStringLiteral("-des3"),
+            QStringLiteral("-passout"),
+            newPassPhrase(prog),
+            QStringLiteral("-out"),
+            folder + base + QStringLiteral(".key"),
             bits};
 }
 
@@ -48,18 +51,24 @@ QStringList makeRequest(const QString& prog, const QString& folder, const QStrin
 }
 
 QStringList makePlainKey(const QString& folder, const QString& base, const QString& bits) {
-    return {QStringLiteral("genrsa"), QStringLiteral("-out"), folder + base + QStringLiteral(".key"),
-            bits};
+    return {QStringLiteral("genrsa"), QStringLiteral("-out"),
+            folder + base + QStringLiteral(".key"), bits};
 }
 
 QStringList makeSelfSignedCertificate(const QString& folder, const QString& base,
                                       const QString& days) {
-    return {QStringLiteral("req"),     QStringLiteral("-new"),
-            QStringLiteral("-x509"),   QStringLiteral("-nodes"),
-            QStringLiteral("-sha256"), QStringLiteral("-days"),
-            days,                      QStringLiteral("-config"),
-            folder + kConfigurationFile, QStringLiteral("-key"),
-            folder + base + QStringLiteral(".key"), QStringLiteral("-out"),
+    return {QStringLiteral("req"),
+            QStringLiteral("-new"),
+            QStringLiteral("-x509"),
+            QStringLiteral("-nodes"),
+            QStringLiteral("-sha256"),
+            QStringLiteral("-days"),
+            days,
+            QStringLiteral("-config"),
+            folder + kConfigurationFile,
+            QStringLiteral("-key"),
+            folder + base + QStringLiteral(".key"),
+            QStringLiteral("-out"),
             folder + base + QStringLiteral(".cer")};
 }
 
@@ -78,19 +87,23 @@ QStringList exportPfx(const QString& prog, const QString& key, const QString& ce
 }
 
 QStringList extractKeyFromPfx(const QString& prog, const QString& pfx, const QString& folder) {
-    return {QStringLiteral("pkcs12"),    QStringLiteral("-in"),
-            pfx,                         QStringLiteral("-nocerts"),
-            QStringLiteral("-out"),      folder + QStringLiteral("key.pem"),
-            QStringLiteral("-password"), currentPassPhrase(prog),
-            QStringLiteral("-passout"),  newPassPhrase(prog)};
+    return {
+        QStringLiteral("pkcs12"),    QStringLiteral("-in"),   pfx,
+        QStringLiteral("-nocerts"),  QStringLiteral("-out"),  folder + QStringLiteral("key.pem"),
+        QStringLiteral("-password"), currentPassPhrase(prog), QStringLiteral("-passout"),
+        newPassPhrase(prog)};
 }
 
 QStringList extractCertificateFromPfx(const QString& prog, const QString& pfx,
                                       const QString& folder) {
-    return {QStringLiteral("pkcs12"), QStringLiteral("-in"),
-            pfx,                      QStringLiteral("-clcerts"),
-            QStringLiteral("-nokeys"), QStringLiteral("-out"),
-            folder + QStringLiteral("cert.pem"), QStringLiteral("-password"),
+    return {QStringLiteral("pkcs12"),
+            QStringLiteral("-in"),
+            pfx,
+            QStringLiteral("-clcerts"),
+            QStringLiteral("-nokeys"),
+            QStringLiteral("-out"),
+            folder + QStringLiteral("cert.pem"),
+            QStringLiteral("-password"),
             currentPassPhrase(prog)};
 }
 
@@ -114,10 +127,14 @@ QStringList extractKeyFromTemporaryBundle(const QString& prog, const QString& fo
 }
 
 QStringList extractCertificateFromTemporaryBundle(const QString& prog, const QString& folder) {
-    return {QStringLiteral("pkcs12"), QStringLiteral("-clcerts"),
-            QStringLiteral("-nokeys"), QStringLiteral("-in"),
-            folder + kBundleFile,     QStringLiteral("-out"),
-            folder + QStringLiteral("cert.pem"), QStringLiteral("-passin"),
+    return {QStringLiteral("pkcs12"),
+            QStringLiteral("-clcerts"),
+            QStringLiteral("-nokeys"),
+            QStringLiteral("-in"),
+            folder + kBundleFile,
+            QStringLiteral("-out"),
+            folder + QStringLiteral("cert.pem"),
+            QStringLiteral("-passin"),
             newPassPhrase(prog)};
 }
 

@@ -21,16 +21,18 @@ inline const QString kToolName = QStringLiteral("openssl");
 enum class PfxProtection { Current, OlderWindows };
 
 QStringList makeEncryptedKey(const QString& prog, const QString& folder, const QString& base,
-                         const QString& bits);
+                             const QString& bits);
 QStringList makeRequest(const QString& prog, const QString& folder, const QString& base);
 QStringList makePlainKey(const QString& folder, const QString& base, const QString& bits);
-QStringList makeSelfSignedCertificate(const QString& folder, const QString& base, const QString& days);
-QStringList exportPfx(const QString& prog, const QString& key, const QString& cert, const QString& pfx,
-                  const QString& name, PfxProtection protection);
+QStringList makeSelfSignedCertificate(const QString& folder, const QString& base,
+                                      const QString& days);
+QStringList exportPfx(const QString& prog, const QString& key, const QString& cert,
+                      const QString& pfx, const QString& name, PfxProtection protection);
 QStringList extractKeyFromPfx(const QString& prog, const QString& pfx, const QString& folder);
-QStringList extractCertificateFromPfx(const QString& prog, const QString& pfx, const QString& folder);
+QStringList extractCertificateFromPfx(const QString& prog, const QString& pfx,
+                                      const QString& folder);
 QStringList exportTemporaryBundle(const QString& prog, const QString& key, const QString& cert,
-                              const QString& folder, const QString& name);
+                                  const QString& folder, const QString& name);
 QStringList extractKeyFromTemporaryBundle(const QString& prog, const QString& folder);
 QStringList extractCertificateFromTemporaryBundle(const QString& prog, const QString& folder);
 

@@ -1,9 +1,9 @@
 #include "uKeyAndCertificateWizard.h"
 
-#include "uWindowsCommon.h"
 #include "uExportFolder.h"
 #include "uFreshFile.h"
 #include "uOutputReplacement.h"
+#include "uWindowsCommon.h"
 
 #include <QDateTime>
 #include <QDir>
