@@ -48,7 +48,7 @@ double directRunMs() {
 double runnerRunMs() {
     QElapsedTimer timer;
     timer.start();
-    OpenSSLCommands::runOpenSSLTool(QStringLiteral("version"), false);
+    OpenSSLCommands::runOpenSSLTool({QStringLiteral("version")}, desktopToolContext(), false);
     return double(timer.nsecsElapsed()) / 1e6;
 }
 

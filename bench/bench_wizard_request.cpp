@@ -95,9 +95,9 @@ Timing throughWizard(const QString& folder, const QString& bits) {
     return timing;
 }
 
-void spawnTool(const QString& commandLine) {
+void spawnTool(const QStringList& arguments) {
     std::vector<QByteArray> words = {QByteArrayLiteral(OPENSSL_TOOL)};
-    for (const QString& word : splitCommandLine(commandLine))
+    for (const QString& word : arguments)
         words.push_back(word.toLocal8Bit());
     std::vector<char*> argv;
     for (QByteArray& word : words)

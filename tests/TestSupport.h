@@ -1,10 +1,11 @@
 #pragma once
 
+#include "TestCoreSupport.h"
+
 #include <QMessageBox>
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QVector>
 #include <QtTest>
@@ -16,30 +17,6 @@ class QProcess;
 class QProcessEnvironment;
 class QPushButton;
 class TWizardFrame;
-
-// A temporary program folder holding an `openssl` link to the system's tool (unless told
-// otherwise); ProgramFolder() answers with it while the object lives.
-class TempProgramFolder {
-  public:
-    explicit TempProgramFolder(bool withTool = true);
-    ~TempProgramFolder();
-    QString path() const; // ends in '/'
-    QString file(const QString& name) const { return path() + name; }
-
-  private:
-    QTemporaryDir dir;
-};
-
-// A temporary export folder; path() ends in '/'.
-class TempFolder {
-  public:
-    TempFolder();
-    QString path() const;
-    QString file(const QString& name) const { return path() + name; }
-
-  private:
-    QTemporaryDir dir;
-};
 
 // Answers the modal windows that a step opens, one action per window in order of
 // appearance. The actions run from a timer inside the modal window's own event loop.
@@ -107,26 +84,6 @@ ModalScript::Action cancelFolderDialog(QString* start);
 // The names, among those given, in the order in which Tab visits them from the first.
 QStringList tabOrder(QWidget* first, const QStringList& names);
 
-// Runs the system's openssl with the arguments and returns its standard output (stderr is
-// appended when mergeErrors); exitCode receives the exit code.
-QString runOpenSSL(const QStringList& arguments, int* exitCode = nullptr, bool mergeErrors = false);
-
-// The attributes of a name that the tool printed with -nameopt sep_multiline, one a line
-// ("C=US"), without the line that names the field.
-QStringList multilineName(const QString& output);
-// An RSA key of the given size at keyPath, encrypted with AES-256 under passPhrase unless it
-// is empty; true when it was made. Small unless told otherwise: a large key takes the tool
-// long to make and makes no difference to what the wizards do with it.
-bool makeKey(const QString& keyPath, const QString& passPhrase, int bits = 1024);
-// The days between a certificate's notBefore and notAfter; -1 when they cannot be read.
-qint64 validityDays(const QString& certificate);
-
-// Writes both pass-phrase files into the folder (which ends in '/').
-void writePassPhraseFiles(const QString& folder, const QByteArray& current,
-                          const QByteArray& fresh);
-// True when both pass-phrase files are present in the folder and empty.
-bool passPhraseFilesEmpty(const QString& folder);
-
 // True while the process exists and has not ended (a zombie has ended).
 bool processIsAlive(qint64 pid);
 
@@ -138,12 +95,6 @@ bool catchesTerminationSignals(qint64 pid);
 void startProgramCopy(QProcess& process, const QString& folder,
                       const QProcessEnvironment& environment);
 
-// True when the tool left a file at the path and it is not empty.
-bool outputIsNonEmpty(const QString& path);
-// The whole content of a file (empty when it cannot be read).
-QByteArray fileContent(const QString& path);
-// Writes the bytes to the file, creating or replacing it.
-void writeFileContent(const QString& path, const QByteArray& content);
 // The text of a PDF file as pdftotext -layout reads it back, ligatures taken apart.
 QString pdfText(const QString& pdfPath);
 // The number of pages of a PDF file, from pdfinfo.

@@ -1,6 +1,6 @@
 #include "TestSupport.h"
 #include "uAboutForm.h"
-#include "uCertwrightCommon.h"
+#include "uWindowsCommon.h"
 
 #include <QElapsedTimer>
 #include <QFrame>

@@ -1,8 +1,8 @@
 #include "TestSupport.h"
-#include "uCertwrightCommon.h"
 #include "uExtractRootForm.h"
 #include "uInstructionPrinting.h"
 #include "uViewInstructionsForm.h"
+#include "uWindowsCommon.h"
 
 #include <QComboBox>
 #include <QPrinter>

@@ -485,7 +485,7 @@ class TestHostileFolder : public QObject {
 int main(int argc, char** argv) {
     if (argc == 3 && QByteArray(argv[1]) == kJudgeSwitch) {
         try {
-            requirePrivateExportFolder(QString::fromLocal8Bit(argv[2]));
+            requirePrivateExportFolder(QString::fromLocal8Bit(argv[2]), QDir::currentPath());
             return 0;
         } catch (const PageError& error) {
             std::fputs(qPrintable(error.message()), stdout);

@@ -288,37 +288,24 @@ class TestPrepareIIS : public QObject {
         QCOMPARE(filesIn(work.path()), (QSet<QString>{"site.key"}));
     }
 
-    // A value that would break the tool's command line is refused before anything is written.
-    void doubleQuoteRefusedBeforeAnyFile() {
-        TempProgramFolder program;
-        TempFolder work;
-        writeFileContent(work.file("site.key"), "key");
-        TfrmPrepareIIS wizard(nullptr);
-        toPastePage(wizard, work.file("site.key"), work.path(), "Shop \"One\"");
-        wizard.memPasteCert->setPlainText("-----BEGIN CERTIFICATE-----");
-        ModalScript script({pressButton(QMessageBox::Ok)});
-        wizard.btnNext->click();
-        QCOMPARE(script.seen,
-                 QStringList{withFullStop(OpenSSLCommands::doubleQuoteMessage("Shop \"One\""))});
-        QCOMPARE(wizard.currentPage(), int(TfrmPrepareIIS::tsPasteCert));
-        QCOMPARE(filesIn(work.path()), QSet<QString>{"site.key"});
-        QVERIFY(!QFile::exists(program.file("passnew.txt")));
-    }
-
     // A key from a request, its certificate from an authority: the .pfx holds both under the
     // friendly name, opens only with the new pass phrase and is protected as chosen on the key
-    // page.
+    // page. A friendly name with double quotes is carried as it is.
     void encryptedKeyBecomesPfx_data() {
         QTest::addColumn<bool>("forOlderWindows");
         QTest::addColumn<QStringList>("protection");
-        QTest::newRow("current") << false
-                                 << QStringList({"MAC: sha256", "PBES2, PBKDF2, AES-256-CBC"});
+        QTest::addColumn<QString>("friendlyName");
+        const QStringList current = {"MAC: sha256", "PBES2, PBKDF2, AES-256-CBC"};
+        QTest::newRow("current") << false << current << "Shop Server";
         QTest::newRow("for Windows Server 2016 and older")
-            << true << QStringList({"MAC: sha1", "pbeWithSHA1And3-KeyTripleDES-CBC"});
+            << true << QStringList({"MAC: sha1", "pbeWithSHA1And3-KeyTripleDES-CBC"})
+            << "Shop Server";
+        QTest::newRow("double quotes in the name") << false << current << "Shop \"One\"";
     }
     void encryptedKeyBecomesPfx() {
         QFETCH(bool, forOlderWindows);
         QFETCH(QStringList, protection);
+        QFETCH(QString, friendlyName);
         TempProgramFolder program;
         TempFolder work;
         const QString key = work.file("my.site.key");
@@ -331,7 +318,7 @@ class TestPrepareIIS : public QObject {
         if (forOlderWindows)
             QTest::keyClick(wizard.cbLegacyPfx, Qt::Key_Space);
         QCOMPARE(wizard.cbLegacyPfx->isChecked(), forOlderWindows);
-        fillKeyPage(wizard, key, work.path(), "Shop Server");
+        fillKeyPage(wizard, key, work.path(), friendlyName);
         wizard.memPasteCert->setPlainText(pemText(certificate));
         ModalScript script({enterPassPhrases("old secret", "new secret")});
         wizard.btnNext->click();
@@ -348,7 +335,7 @@ class TestPrepareIIS : public QObject {
             {"pkcs12", "-in", pfx, "-info", "-noout", "-passin", "pass:new secret"}, nullptr, true);
         for (const QString& algorithm : protection)
             QVERIFY2(info.contains(algorithm), qPrintable(info));
-        QVERIFY(content.contains("friendlyName: Shop Server"));
+        QVERIFY(content.contains("friendlyName: " + friendlyName + "\n"));
         writeFileContent(work.file("opened.pem"), content.toUtf8());
         QCOMPARE(keyModulus(work.file("opened.pem"), QString()), keyModulus(key, "old secret"));
         QCOMPARE(certificateModulus(work.file("opened.pem")), certificateModulus(certificate));

@@ -2,6 +2,7 @@
 #include "uCertwrightCommon.h"
 #include "uExternalApp.h"
 #include "uTerminationSignals.h"
+#include "uWindowsCommon.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -27,7 +28,7 @@ const QString kSleep = QStringLiteral("/bin/sleep");
 // Runs the command to its end through a runner set up by the caller.
 void run(TExternalApp& runner, const QString& module, const QString& commandLine) {
     runner.ModuleName = module;
-    runner.CommandLine = commandLine;
+    runner.Arguments = splitCommandLine(commandLine);
     runner.StartProcess();
     runner.WaitForProcess();
 }
@@ -50,6 +51,8 @@ Q_DECLARE_METATYPE(RunEnd)
 class TestRunner : public QObject {
     Q_OBJECT
   private slots:
+    // How the tests write argument vectors as one line, and how the runner read its command
+    // lines before it took lists: the tool contract compares against these.
     void splitsCommandLines_data() {
         QTest::addColumn<QString>("commandLine");
         QTest::addColumn<QStringList>("words");
@@ -87,7 +90,7 @@ class TestRunner : public QObject {
                 [&](TExternalApp* sender) { record("stopped", sender); });
         QVERIFY(!runner.Running());
         runner.ModuleName = QStringLiteral("/bin/true");
-        runner.CommandLine = QStringLiteral("true");
+        runner.Arguments = {QStringLiteral("true")};
         runner.StartProcess();
         QCOMPARE(runner.WaitForProcess(), 0);
         QCOMPARE(seen, QStringList({"started running=1", "stopped running=0"}));
@@ -153,7 +156,7 @@ class TestRunner : public QObject {
         TExternalApp runner;
         runner.CurrentDirectory = folder.path();
         runner.ModuleName = kShell;
-        runner.CommandLine = QStringLiteral(R"(sh -c "echo run >> count; sleep 0.3")");
+        runner.Arguments = {"sh", "-c", "echo run >> count; sleep 0.3"};
         QSignalSpy started(&runner, &TExternalApp::OnProcessStarted);
         runner.StartProcess();
         runner.StartProcess(); // before the start step
@@ -180,7 +183,7 @@ class TestRunner : public QObject {
         int stops = 0;
         connect(runner, &TExternalApp::OnProcessStopped, this, [&] { ++stops; });
         runner->ModuleName = kSleep;
-        runner->CommandLine = QStringLiteral("sleep 5");
+        runner->Arguments = {"sleep", "5"};
         runner->StartProcess();
         QTRY_VERIFY(runner->Running());
         const pid_t child = runner->childProcessIdForTesting();
@@ -336,7 +339,7 @@ class TestRunner : public QObject {
         TExternalApp runner;
         runner.ShowAppWindow = shown;
         runner.ModuleName = kSleep;
-        runner.CommandLine = QStringLiteral("sleep 0.3");
+        runner.Arguments = {"sleep", "0.3"};
         runner.StartProcess();
         QTRY_VERIFY(runner.Running());
         const pid_t child = runner.childProcessIdForTesting();
@@ -475,7 +478,7 @@ class TestRunner : public QObject {
         QString message;
         TExternalApp runner;
         runner.ModuleName = QStringLiteral("/bin/true");
-        runner.CommandLine = QStringLiteral("true");
+        runner.Arguments = {QStringLiteral("true")};
         try {
             runner.StartProcess();
         } catch (const PageError& error) {
@@ -494,6 +497,7 @@ class TestRunner : public QObject {
     }
 
     void waitKeepsPaintingUnderABusyCursor() {
+        showBusyCursorDuringRuns();
         PaintCounter window;
         window.resize(200, 100);
         window.show();
@@ -546,7 +550,7 @@ class TestRunner : public QObject {
         TExternalApp runner;
         QSignalSpy stopped(&runner, &TExternalApp::OnProcessStopped);
         runner.ModuleName = kSleep;
-        runner.CommandLine = QStringLiteral("sleep 0.2");
+        runner.Arguments = {"sleep", "0.2"};
         runner.StartProcess();
         std::atomic<bool> done{false};
         int result = -1;

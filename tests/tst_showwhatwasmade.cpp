@@ -1,11 +1,11 @@
 #include "CertificateWizardDriver.h"
 #include "KeyAndCertificateFixtures.h"
 #include "TestSupport.h"
-#include "uCertwrightCommon.h"
 #include "uGenerateCSRForm.h"
 #include "uPrepareIISForm.h"
 #include "uPrepareIndyIntrawebForm.h"
 #include "uSelfSignForm.h"
+#include "uWindowsCommon.h"
 
 #include <QClipboard>
 #include <QGuiApplication>

@@ -42,7 +42,7 @@ int runStepUntilEnded(int argc, char** argv, const QString& folder) {
         writeFileContent(folder + "__config.tmp", "scratch");
         TExternalApp runner;
         runner.ModuleName = folder + "openssl";
-        runner.CommandLine = "openssl genrsa";
+        runner.Arguments = {"openssl", "genrsa"};
         runner.StartProcess();
         runner.WaitForProcess();
     });

@@ -1,4 +1,4 @@
-#include "TestSupport.h"
+#include "TestCoreSupport.h"
 #include "uCertwrightCommon.h"
 #include "uOutputCheck.h"
 #include "uPassPhraseFiles.h"
@@ -63,7 +63,7 @@ struct Output {
 
 // One step over the inputs, as a row sets it up in the export folder.
 struct StepCase {
-    std::function<MadeFiles(StepUser&)> run;
+    std::function<MadeFiles(StepUser&, const ToolContext&)> run;
     QString currentPassPhrase;
     QList<PassPhraseUse> uses;
     QVector<Output> made;         // in the order listed
@@ -158,7 +158,7 @@ class TestToolSteps : public QObject {
         QString failure;
         bool aborted = false;
         try {
-            made = stepCase.run(user);
+            made = stepCase.run(user, program.context());
         } catch (const SilentAbort&) {
             aborted = true;
         } catch (const PageError& error) {
@@ -225,9 +225,9 @@ class TestToolSteps : public QObject {
     StepCase caseOf(Step step, const TempFolder& out) const {
         const QString folder = out.path();
         const QString pasted = QStringLiteral("__cert.txt");
-        const KeyAndCertificateValues keyAndCertificate{"Example", inputs.file("site.key"),
-                                                        out.file(pasted),
-                                                        requirePrivateExportFolder(folder)};
+        const KeyAndCertificateValues keyAndCertificate{
+            "Example", inputs.file("site.key"), out.file(pasted),
+            requirePrivateExportFolder(folder, QDir::currentPath())};
         switch (step) {
         case Step::Request:
         case Step::SelfSigned: {
@@ -244,33 +244,37 @@ class TestToolSteps : public QObject {
             const CertificateStep* kind = request ? &kRequestStep : &kSelfSignedStep;
             const QString second =
                 request ? "wildcard.example.org.csr" : "wildcard.example.org.cer";
-            StepCase stepCase{
-                [kind, values](StepUser& user) { return generateCertificate(*kind, values, user); },
-                QString(),
-                {},
-                {{"wildcard.example.org.key", OutputKind::Key},
-                 {second, request ? OutputKind::Request : OutputKind::Certificate}},
-                {},
-                request ? second : QString(),
-                kGenerationFailedMessage};
+            StepCase stepCase{[kind, values](StepUser& user, const ToolContext& context) {
+                                  return generateCertificate(*kind, values, user, context);
+                              },
+                              QString(),
+                              {},
+                              {{"wildcard.example.org.key", OutputKind::Key},
+                               {second, request ? OutputKind::Request : OutputKind::Certificate}},
+                              {},
+                              request ? second : QString(),
+                              kGenerationFailedMessage};
             if (request)
                 stepCase.uses = {PassPhraseUse::CertificateRequest};
             return stepCase;
         }
         case Step::Pfx:
             writeFileContent(out.file(pasted), fileContent(inputs.file("site.crt")));
-            return {
-                [keyAndCertificate](StepUser& user) { return createPfx(keyAndCertificate, user); },
-                kKeyPassPhrase,
-                {PassPhraseUse::IISBundle},
-                {{"site.pfx", OutputKind::Bundle}},
-                {},
-                QString(),
-                kConversionFailedMessage};
+            return {[keyAndCertificate](StepUser& user, const ToolContext& context) {
+                        return createPfx(keyAndCertificate, user, context);
+                    },
+                    kKeyPassPhrase,
+                    {PassPhraseUse::IISBundle},
+                    {{"site.pfx", OutputKind::Bundle}},
+                    {},
+                    QString(),
+                    kConversionFailedMessage};
         case Step::FromPfx: {
             const PfxExtractionValues values{inputs.file("site.pfx"), folder};
             return {
-                [values](StepUser& user) { return extractFromPfx(values, user); },
+                [values](StepUser& user, const ToolContext& context) {
+                    return extractFromPfx(values, user, context);
+                },
                 kPfxPassPhrase,
                 {PassPhraseUse::IndyFromPfx},
                 {{kKeyFileName, OutputKind::Key}, {kCertificateFileName, OutputKind::Certificate}},
@@ -281,8 +285,8 @@ class TestToolSteps : public QObject {
         case Step::FromKey:
             writeFileContent(out.file(pasted), fileContent(inputs.file("site.crt")));
             return {
-                [keyAndCertificate](StepUser& user) {
-                    return convertKeyAndCert(keyAndCertificate, user);
+                [keyAndCertificate](StepUser& user, const ToolContext& context) {
+                    return convertKeyAndCert(keyAndCertificate, user, context);
                 },
                 kKeyPassPhrase,
                 {PassPhraseUse::IndyFromKey},
@@ -295,5 +299,5 @@ class TestToolSteps : public QObject {
     }
 };
 
-QTEST_MAIN(TestToolSteps)
+QTEST_GUILESS_MAIN(TestToolSteps)
 #include "tst_toolsteps.moc"

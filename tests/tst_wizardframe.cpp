@@ -47,10 +47,10 @@ class OneRunWizard : public TWizardFrame {
                 {.next =
                      [output, kind] {
                          ToolSteps::ToolRunPlan run;
-                         run.commandLine = QStringLiteral("genrsa -out \"%1\" 512").arg(output);
+                         run.arguments = {"genrsa", "-out", output, "512"};
                          run.output = output;
                          run.kind = kind;
-                         ToolSteps::runJudged(run, kFailure);
+                         ToolSteps::runJudged(run, kFailure, desktopToolContext());
                          return int(kDonePage);
                      },
                  .previous = kCloseWizard});

@@ -6,6 +6,7 @@
 #include "uNoSettingsFile.h"
 #include "uPassPhraseFolder.h"
 #include "uTerminationSignals.h"
+#include "uWindowsCommon.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -57,6 +58,7 @@ int main(int argc, char** argv) {
     watchDisplayOpening();
     QApplication app(argc, argv);
     displayOpened();
+    showBusyCursorDuringRuns();
 
     // Decided once: every pass-phrase path of this run lies in that folder.
     choosePassPhraseFolder(ProgramFolder(), privatePassPhraseBase());

@@ -1,6 +1,6 @@
 #include "uAboutForm.h"
 
-#include "uCertwrightCommon.h"
+#include "uWindowsCommon.h"
 
 #include <QDir>
 #include <QFrame>

@@ -1,7 +1,6 @@
 #include "uMainForm.h"
 
 #include "uAccessibility.h"
-#include "uCertwrightCommon.h"
 #include "uExternalApp.h"
 #include "uExtractRootForm.h"
 #include "uGenerateCSRForm.h"
@@ -12,6 +11,7 @@
 #include "uPrepareIndyIntrawebForm.h"
 #include "uSelfSignForm.h"
 #include "uViewInstructionsForm.h"
+#include "uWindowsCommon.h"
 
 #include <QButtonGroup>
 #include <QCloseEvent>

@@ -1,11 +1,9 @@
 #include "uCertwrightCommon.h"
 
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QMessageBox>
 
 #include <sys/stat.h>
 
@@ -13,7 +11,6 @@ bool DebugMode = false;
 
 namespace {
 QString programFolderOverride;
-std::function<void(const QUrl&)> shellOpenerOverride;
 const QString kDebugSwitch = QStringLiteral("-DEBUG");
 } // namespace
 
@@ -55,35 +52,4 @@ QString withFullStop(const QString& message) {
     if (!message.isEmpty() && message.back() > QLatin1Char('.'))
         return message + QLatin1Char('.');
     return message;
-}
-
-void showErrorBox(QWidget* parent, const QString& message, const QString& explanation,
-                  const QString& details) {
-    QMessageBox box(QMessageBox::Critical, kApplicationTitle, withFullStop(message),
-                    QMessageBox::Ok, parent);
-    box.setInformativeText(explanation);
-    box.setDetailedText(details);
-    box.exec();
-}
-
-void runGuarded(QWidget* parent, const std::function<void()>& body) {
-    try {
-        body();
-    } catch (const SilentAbort&) {
-    } catch (const PageError& error) {
-        showErrorBox(parent, error.message(), error.explanation(), error.details());
-    } catch (const std::exception& error) {
-        showErrorBox(parent, QString::fromLocal8Bit(error.what()));
-    }
-}
-
-void openWithShell(const QUrl& address) {
-    if (shellOpenerOverride)
-        shellOpenerOverride(address);
-    else
-        QDesktopServices::openUrl(address);
-}
-
-void setShellOpenerForTesting(std::function<void(const QUrl&)> opener) {
-    shellOpenerOverride = std::move(opener);
 }

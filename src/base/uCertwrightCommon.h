@@ -1,12 +1,8 @@
 #pragma once
 
 #include <QString>
-#include <QUrl>
 
-#include <functional>
 #include <stdexcept>
-
-class QWidget;
 
 // The application title: the caption of every error box.
 inline const QString kApplicationTitle = QStringLiteral("Certwright");
@@ -65,18 +61,3 @@ template <typename Widget> Widget* named(Widget* widget, const char* name) {
 // The text as the error box shows it: a full stop appended when the last character sorts
 // after ".".
 QString withFullStop(const QString& message);
-
-// The application's error box: caption "Certwright", critical icon, one OK button; an
-// explanation goes below the message and details behind a "Show Details..." button.
-void showErrorBox(QWidget* parent, const QString& message, const QString& explanation = QString(),
-                  const QString& details = QString());
-
-// Runs an event handler's body; PageError and any other std::exception go to the error box,
-// SilentAbort ends the handler quietly. No exception ever escapes into Qt.
-void runGuarded(QWidget* parent, const std::function<void()>& body);
-
-// The desktop's "open" verb for web pages and local files.
-void openWithShell(const QUrl& address);
-
-// Test hook: captures the addresses instead of opening them (an empty function restores).
-void setShellOpenerForTesting(std::function<void(const QUrl&)> opener);

@@ -3,10 +3,8 @@
 #include "uCertwrightCommon.h"
 
 #include <QCoreApplication>
-#include <QCursor>
 #include <QDeadlineTimer>
 #include <QFile>
-#include <QGuiApplication>
 
 #include <algorithm>
 #include <atomic>
@@ -96,6 +94,9 @@ bool writeWithoutWaiting(int fd, const char* data, ssize_t size) {
     return true;
 }
 
+// What the windows do while the GUI thread waits for a run; nothing without windows.
+std::function<void(bool)> guiWaitHook;
+
 // The time limit of new runners; only tests change it.
 std::atomic<int> defaultTimeLimitMs{TExternalApp::kTimeLimitMs};
 
@@ -155,30 +156,6 @@ struct SpawnAttributes {
 
 } // namespace
 
-QStringList splitCommandLine(const QString& commandLine) {
-    QStringList words;
-    QString word;
-    bool inWord = false;
-    bool quoted = false;
-    for (const QChar c : commandLine) {
-        if (c == QLatin1Char('"')) {
-            quoted = !quoted;
-            inWord = true;
-        } else if (!quoted && (c == QLatin1Char(' ') || c == QLatin1Char('\t'))) {
-            if (inWord)
-                words << word;
-            word.clear();
-            inWord = false;
-        } else {
-            word += c;
-            inWord = true;
-        }
-    }
-    if (inWord)
-        words << word;
-    return words;
-}
-
 TExternalAppThread::TExternalAppThread(TExternalApp* runner) : runner(runner) {}
 
 void TExternalAppThread::run() {
@@ -201,6 +178,10 @@ void TExternalAppThread::run() {
 
 TExternalApp::TExternalApp(QObject* owner)
     : QObject(owner), CurrentDirectory(ProgramFolder()), timeLimitMs(defaultTimeLimitMs) {}
+
+void TExternalApp::setGuiWaitHook(std::function<void(bool waiting)> hook) {
+    guiWaitHook = std::move(hook);
+}
 
 void TExternalApp::setDefaultTimeLimitForTesting(int milliseconds) {
     defaultTimeLimitMs = milliseconds;
@@ -245,7 +226,7 @@ void TExternalApp::StartProcess() {
 
     program = QFile::encodeName(ModuleName);
     arguments.clear();
-    for (const QString& word : splitCommandLine(CommandLine))
+    for (const QString& word : Arguments)
         arguments << word.toLocal8Bit();
     if (arguments.isEmpty())
         arguments << program;
@@ -302,14 +283,14 @@ void TExternalApp::waitForWorker() {
         // The window keeps painting and the worker's steps run here, but the user's input
         // waits until the run is over. The worker posts an event after it has set
         // workerDone, so this wait wakes as soon as the run ends.
-        const bool showBusyCursor = qobject_cast<QGuiApplication*>(app) != nullptr;
-        if (showBusyCursor)
-            QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+        const std::function<void(bool)> hook = guiWaitHook;
+        if (hook)
+            hook(true);
         while (!workerDone)
             QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
                                             QEventLoop::WaitForMoreEvents);
-        if (showBusyCursor)
-            QGuiApplication::restoreOverrideCursor();
+        if (hook)
+            hook(false);
         // An event handler run by the loop above may have waited for this run itself.
         if (!worker)
             return;

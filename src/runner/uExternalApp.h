@@ -8,6 +8,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <sys/types.h>
 
@@ -40,7 +41,7 @@ class TExternalAppThread : public QThread {
 class TExternalApp : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString ModuleName MEMBER ModuleName)
-    Q_PROPERTY(QString CommandLine MEMBER CommandLine)
+    Q_PROPERTY(QStringList Arguments MEMBER Arguments)
     Q_PROPERTY(bool ShowAppWindow MEMBER ShowAppWindow)
     Q_PROPERTY(QString CurrentDirectory MEMBER CurrentDirectory)
 
@@ -66,7 +67,9 @@ class TExternalApp : public QObject {
     ~TExternalApp() override;
 
     QString ModuleName;
-    QString CommandLine;
+    // The child's argument vector, argv[0] first, each element handed over as it is; empty:
+    // argv[0] is the module's name and there are no other arguments.
+    QStringList Arguments;
     bool ShowAppWindow = false;
     QString CurrentDirectory;
 
@@ -76,8 +79,12 @@ class TExternalApp : public QObject {
     void StartProcess();
 
     // Waits for the run to end. On the GUI thread the window keeps painting but takes no
-    // input, and a busy cursor shows. Always returns 0.
+    // input, and the wait hook is told. Always returns 0.
     int WaitForProcess();
+
+    // Called on the GUI thread with true when a wait for a run begins there and with false
+    // when it ends, for the windows to show that they are busy. Set once at start-up.
+    static void setGuiWaitHook(std::function<void(bool waiting)> hook);
 
     // The last kKeptOutputBytes of what the child wrote to its standard output and error,
     // together in the order in which they were read; valid once the run has been waited for.
@@ -154,7 +161,3 @@ class TExternalApp : public QObject {
     int childStderr = -1;
     int errorCopy = -1; // standard error for a shown run's output; never blocks
 };
-
-// Splits a command line into words as Windows does for these command lines: blanks
-// separate words, double quotes group and are removed.
-QStringList splitCommandLine(const QString& commandLine);

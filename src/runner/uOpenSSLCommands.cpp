@@ -1,123 +1,168 @@
 #include "uOpenSSLCommands.h"
 
-#include "uCertwrightCommon.h"
 #include "uExternalApp.h"
+#include "uPassPhraseFiles.h"
 
-#include <initializer_list>
+#include <QRegularExpression>
+
 #include <memory>
 
 namespace OpenSSLCommands {
 
 namespace {
 
-const QString kDoubleQuoteMessage =
-    QStringLiteral("The value \"%1\" contains a double quote (\"), which cannot be passed to "
-                   "the OpenSSL tool. Please choose a value without double quotes");
+const QString kLegacyOption = QStringLiteral("-legacy");
 
-const QString kLegacyOption = QStringLiteral(" -legacy");
+const QStringList kOlderWindowsPfxOptions = {
+    QStringLiteral("-certpbe"),      QStringLiteral("PBE-SHA1-3DES"), QStringLiteral("-keypbe"),
+    QStringLiteral("PBE-SHA1-3DES"), QStringLiteral("-macalg"),       QStringLiteral("sha1")};
 
-const QString kOlderWindowsPfxOptions =
-    QStringLiteral(" -certpbe PBE-SHA1-3DES -keypbe PBE-SHA1-3DES -macalg sha1");
+const QString kConfigurationFile = QStringLiteral("__config.tmp");
+const QString kBundleFile = QStringLiteral("__tmp.p12");
 
-// The values go into the command line unescaped, so a double quote would end a quoted path
-// early and hand the tool a different command line than the one intended.
-void refuseDoubleQuotes(std::initializer_list<QString> values) {
-    for (const QString& value : values)
-        if (value.contains(QLatin1Char('"')))
-            throw PageError(doubleQuoteMessage(value));
+// The tool reads a pass phrase from the first line of the file named after "file:".
+QString newPassPhrase(const QString& prog) {
+    return QStringLiteral("file:") + prog + kNewPassPhraseFile;
+}
+
+QString currentPassPhrase(const QString& prog) {
+    return QStringLiteral("file:") + prog + kCurrentPassPhraseFile;
 }
 
 } // namespace
 
-QString doubleQuoteMessage(const QString& value) {
-    return kDoubleQuoteMessage.arg(value);
+QStringList makeEncryptedKey(const QString& prog, const QString& folder, const QString& base,
+                             const QString& bits) {
+    return {QStringLiteral("genrsa"),
+            QStringLiteral("-des3"),
+            QStringLiteral("-passout"),
+            newPassPhrase(prog),
+            QStringLiteral("-out"),
+            folder + base + QStringLiteral(".key"),
+            bits};
 }
 
-// Each template is filled in one pass, so a value that holds "%1" stays as it is.
-
-QString makeEncryptedKey(const QString& prog, const QString& folder, const QString& base,
-                         const QString& bits) {
-    refuseDoubleQuotes({prog, folder, base, bits});
-    return QStringLiteral(R"(genrsa -des3 -passout file:"%1passnew.txt" -out "%2%3.key" %4)")
-        .arg(prog, folder, base, bits);
+QStringList makeRequest(const QString& prog, const QString& folder, const QString& base) {
+    return {QStringLiteral("req"),     QStringLiteral("-new"),
+            QStringLiteral("-config"), folder + kConfigurationFile,
+            QStringLiteral("-key"),    folder + base + QStringLiteral(".key"),
+            QStringLiteral("-out"),    folder + base + QStringLiteral(".csr"),
+            QStringLiteral("-passin"), newPassPhrase(prog)};
 }
 
-QString makeRequest(const QString& prog, const QString& folder, const QString& base) {
-    refuseDoubleQuotes({prog, folder, base});
-    return QStringLiteral(R"(req -new -config "%2__config.tmp" -key "%2%3.key" -out "%2%3.csr" )"
-                          R"(-passin file:"%1passnew.txt")")
-        .arg(prog, folder, base);
+QStringList makePlainKey(const QString& folder, const QString& base, const QString& bits) {
+    return {QStringLiteral("genrsa"), QStringLiteral("-out"),
+            folder + base + QStringLiteral(".key"), bits};
 }
 
-QString makePlainKey(const QString& folder, const QString& base, const QString& bits) {
-    refuseDoubleQuotes({folder, base, bits});
-    return QStringLiteral(R"(genrsa -out "%1%2.key" %3)").arg(folder, base, bits);
+QStringList makeSelfSignedCertificate(const QString& folder, const QString& base,
+                                      const QString& days) {
+    return {QStringLiteral("req"),
+            QStringLiteral("-new"),
+            QStringLiteral("-x509"),
+            QStringLiteral("-nodes"),
+            QStringLiteral("-sha256"),
+            QStringLiteral("-days"),
+            days,
+            QStringLiteral("-config"),
+            folder + kConfigurationFile,
+            QStringLiteral("-key"),
+            folder + base + QStringLiteral(".key"),
+            QStringLiteral("-out"),
+            folder + base + QStringLiteral(".cer")};
 }
 
-QString makeSelfSignedCertificate(const QString& folder, const QString& base, const QString& days) {
-    refuseDoubleQuotes({folder, base, days});
-    return QStringLiteral(R"(req -new -x509 -nodes -sha256 -days %3 -config "%1__config.tmp" )"
-                          R"(-key "%1%2.key" -out "%1%2.cer")")
-        .arg(folder, base, days);
+QStringList exportPfx(const QString& prog, const QString& key, const QString& cert,
+                      const QString& pfx, const QString& name, PfxProtection protection) {
+    QStringList arguments = {QStringLiteral("pkcs12"),    QStringLiteral("-export"),
+                             QStringLiteral("-inkey"),    key,
+                             QStringLiteral("-in"),       cert,
+                             QStringLiteral("-out"),      pfx,
+                             QStringLiteral("-name"),     name,
+                             QStringLiteral("-password"), newPassPhrase(prog),
+                             QStringLiteral("-passin"),   currentPassPhrase(prog)};
+    if (protection == PfxProtection::OlderWindows)
+        arguments << kOlderWindowsPfxOptions;
+    return arguments;
 }
 
-QString exportPfx(const QString& prog, const QString& key, const QString& cert, const QString& pfx,
-                  const QString& name, PfxProtection protection) {
-    refuseDoubleQuotes({prog, key, cert, pfx, name});
-    return QStringLiteral(R"(pkcs12 -export -inkey "%2" -in "%3" -out "%4" -name "%5" )"
-                          R"(-password file:"%1passnew.txt" -passin file:"%1passcurrent.txt")")
-               .arg(prog, key, cert, pfx, name) +
-           (protection == PfxProtection::OlderWindows ? kOlderWindowsPfxOptions : QString());
+QStringList extractKeyFromPfx(const QString& prog, const QString& pfx, const QString& folder) {
+    return {
+        QStringLiteral("pkcs12"),    QStringLiteral("-in"),   pfx,
+        QStringLiteral("-nocerts"),  QStringLiteral("-out"),  folder + QStringLiteral("key.pem"),
+        QStringLiteral("-password"), currentPassPhrase(prog), QStringLiteral("-passout"),
+        newPassPhrase(prog)};
 }
 
-QString extractKeyFromPfx(const QString& prog, const QString& pfx, const QString& folder) {
-    refuseDoubleQuotes({prog, pfx, folder});
-    return QStringLiteral(R"(pkcs12 -in "%2" -nocerts -out "%3key.pem" )"
-                          R"(-password file:"%1passcurrent.txt" -passout file:"%1passnew.txt")")
-        .arg(prog, pfx, folder);
+QStringList extractCertificateFromPfx(const QString& prog, const QString& pfx,
+                                      const QString& folder) {
+    return {QStringLiteral("pkcs12"),
+            QStringLiteral("-in"),
+            pfx,
+            QStringLiteral("-clcerts"),
+            QStringLiteral("-nokeys"),
+            QStringLiteral("-out"),
+            folder + QStringLiteral("cert.pem"),
+            QStringLiteral("-password"),
+            currentPassPhrase(prog)};
 }
 
-QString extractCertificateFromPfx(const QString& prog, const QString& pfx, const QString& folder) {
-    refuseDoubleQuotes({prog, pfx, folder});
-    return QStringLiteral(R"(pkcs12 -in "%2" -clcerts -nokeys -out "%3cert.pem" )"
-                          R"(-password file:"%1passcurrent.txt")")
-        .arg(prog, pfx, folder);
+QStringList exportTemporaryBundle(const QString& prog, const QString& key, const QString& cert,
+                                  const QString& folder, const QString& name) {
+    return {QStringLiteral("pkcs12"),   QStringLiteral("-export"),
+            QStringLiteral("-inkey"),   key,
+            QStringLiteral("-in"),      cert,
+            QStringLiteral("-out"),     folder + kBundleFile,
+            QStringLiteral("-name"),    name,
+            QStringLiteral("-passout"), newPassPhrase(prog),
+            QStringLiteral("-passin"),  currentPassPhrase(prog)};
 }
 
-QString exportTemporaryBundle(const QString& prog, const QString& key, const QString& cert,
-                              const QString& folder, const QString& name) {
-    refuseDoubleQuotes({prog, key, cert, folder, name});
-    return QStringLiteral(R"(pkcs12 -export -inkey "%2" -in "%3" -out "%4__tmp.p12" -name "%5" )"
-                          R"(-passout file:"%1passnew.txt" -passin file:"%1passcurrent.txt")")
-        .arg(prog, key, cert, folder, name);
+QStringList extractKeyFromTemporaryBundle(const QString& prog, const QString& folder) {
+    return {QStringLiteral("pkcs12"),   QStringLiteral("-nocerts"),
+            QStringLiteral("-in"),      folder + kBundleFile,
+            QStringLiteral("-out"),     folder + QStringLiteral("key.pem"),
+            QStringLiteral("-passin"),  currentPassPhrase(prog),
+            QStringLiteral("-passout"), newPassPhrase(prog)};
 }
 
-QString extractKeyFromTemporaryBundle(const QString& prog, const QString& folder) {
-    refuseDoubleQuotes({prog, folder});
-    return QStringLiteral(R"(pkcs12 -nocerts -in "%2__tmp.p12" -out "%2key.pem" )"
-                          R"(-passin file:"%1passcurrent.txt" -passout file:"%1passnew.txt")")
-        .arg(prog, folder);
+QStringList extractCertificateFromTemporaryBundle(const QString& prog, const QString& folder) {
+    return {QStringLiteral("pkcs12"),
+            QStringLiteral("-clcerts"),
+            QStringLiteral("-nokeys"),
+            QStringLiteral("-in"),
+            folder + kBundleFile,
+            QStringLiteral("-out"),
+            folder + QStringLiteral("cert.pem"),
+            QStringLiteral("-passin"),
+            newPassPhrase(prog)};
 }
 
-QString extractCertificateFromTemporaryBundle(const QString& prog, const QString& folder) {
-    refuseDoubleQuotes({prog, folder});
-    return QStringLiteral(R"(pkcs12 -clcerts -nokeys -in "%2__tmp.p12" -out "%2cert.pem" )"
-                          R"(-passin file:"%1passnew.txt")")
-        .arg(prog, folder);
+QStringList withLegacyAlgorithms(const QStringList& arguments) {
+    return arguments + QStringList{kLegacyOption};
 }
 
-QString withLegacyAlgorithms(const QString& commandLine) {
-    return commandLine + kLegacyOption;
+QString readableCommandLine(const QString& program, const QStringList& arguments) {
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9@%+=:,./_-]+$"));
+    QStringList words;
+    for (const QString& word : QStringList{program} + arguments)
+        words << (plain.match(word).hasMatch()
+                      ? word
+                      : QLatin1Char('\'') +
+                            QString(word).replace(QLatin1Char('\''), QStringLiteral("'\\''")) +
+                            QLatin1Char('\''));
+    return words.join(QLatin1Char(' '));
 }
 
-ToolRun runOpenSSLTool(const QString& commandLine, bool showWindow) {
+ToolRun runOpenSSLTool(const QStringList& arguments, const ToolContext& context, bool showWindow) {
     const auto runner = std::make_unique<TExternalApp>();
     runner->ShowAppWindow = showWindow;
-    runner->ModuleName = ProgramFolder() + kToolName;
-    runner->CommandLine = commandLine;
+    runner->ModuleName = context.programFolder + kToolName;
+    runner->CurrentDirectory = context.programFolder;
+    runner->Arguments = arguments;
     runner->StartProcess();
     runner->WaitForProcess();
-    return {runner->ModuleName,   commandLine,   runner->Output(),   runner->ExitCode(),
+    return {runner->ModuleName,   arguments,     runner->Output(),   runner->ExitCode(),
             runner->StartError(), runner->End(), runner->EndSignal()};
 }
 

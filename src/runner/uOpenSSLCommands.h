@@ -1,14 +1,16 @@
 #pragma once
 
 #include "uExternalApp.h"
+#include "uToolContext.h"
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
-// The command lines that the openssl tool receives, one function per invocation.
-// Folders end in a separator. Every function refuses (PageError) a value holding a double
-// quote, which would break the command line; callers build their command lines before they
-// delete or write any file, so a refused value touches nothing.
+// The arguments that the openssl tool receives, one function per invocation; the first is the
+// tool's command (genrsa, req, pkcs12), as the tool reads its own name from it. Folders end in
+// a separator. Every value becomes one argument, or the end of one, exactly as given: the list
+// reaches the tool as it is, so no value can split an argument or add one.
 namespace OpenSSLCommands {
 
 // The tool's file name in the program folder.
@@ -18,31 +20,34 @@ inline const QString kToolName = QStringLiteral("openssl");
 // triple DES and a SHA-1 MAC, which Windows Server 2016 and older can import.
 enum class PfxProtection { Current, OlderWindows };
 
-// Message of the refusal of a value that holds a double quote.
-QString doubleQuoteMessage(const QString& value);
+QStringList makeEncryptedKey(const QString& prog, const QString& folder, const QString& base,
+                             const QString& bits);
+QStringList makeRequest(const QString& prog, const QString& folder, const QString& base);
+QStringList makePlainKey(const QString& folder, const QString& base, const QString& bits);
+QStringList makeSelfSignedCertificate(const QString& folder, const QString& base,
+                                      const QString& days);
+QStringList exportPfx(const QString& prog, const QString& key, const QString& cert,
+                      const QString& pfx, const QString& name, PfxProtection protection);
+QStringList extractKeyFromPfx(const QString& prog, const QString& pfx, const QString& folder);
+QStringList extractCertificateFromPfx(const QString& prog, const QString& pfx,
+                                      const QString& folder);
+QStringList exportTemporaryBundle(const QString& prog, const QString& key, const QString& cert,
+                                  const QString& folder, const QString& name);
+QStringList extractKeyFromTemporaryBundle(const QString& prog, const QString& folder);
+QStringList extractCertificateFromTemporaryBundle(const QString& prog, const QString& folder);
 
-QString makeEncryptedKey(const QString& prog, const QString& folder, const QString& base,
-                         const QString& bits);
-QString makeRequest(const QString& prog, const QString& folder, const QString& base);
-QString makePlainKey(const QString& folder, const QString& base, const QString& bits);
-QString makeSelfSignedCertificate(const QString& folder, const QString& base, const QString& days);
-QString exportPfx(const QString& prog, const QString& key, const QString& cert, const QString& pfx,
-                  const QString& name, PfxProtection protection);
-QString extractKeyFromPfx(const QString& prog, const QString& pfx, const QString& folder);
-QString extractCertificateFromPfx(const QString& prog, const QString& pfx, const QString& folder);
-QString exportTemporaryBundle(const QString& prog, const QString& key, const QString& cert,
-                              const QString& folder, const QString& name);
-QString extractKeyFromTemporaryBundle(const QString& prog, const QString& folder);
-QString extractCertificateFromTemporaryBundle(const QString& prog, const QString& folder);
-
-// The command line of a pkcs12 run that may also use the algorithms of the tool's legacy
+// The arguments of a pkcs12 run that may also use the algorithms of the tool's legacy
 // provider (RC2-40, which older Windows uses in the .pfx files that it exports).
-QString withLegacyAlgorithms(const QString& commandLine);
+QStringList withLegacyAlgorithms(const QStringList& arguments);
+
+// The tool and its arguments as one line for people to read and to paste into a shell: an
+// argument that the shell would take apart is quoted. Never run.
+QString readableCommandLine(const QString& program, const QStringList& arguments);
 
 // What one run of the tool leaves behind apart from the files it writes.
 struct ToolRun {
     QString program; // the tool's full path
-    QString commandLine;
+    QStringList arguments;
     QByteArray output;  // the end of what the tool wrote, standard output and error together
     int exitCode = -1;  // -1 when the tool did not end by itself
     QString startError; // why the tool could not be started; empty when it started
@@ -50,7 +55,8 @@ struct ToolRun {
     int endSignal = 0; // the signal that ended the tool (RunEnd::Signalled)
 };
 
-// One run of the tool from the program folder with the command line; waits until it ends.
-ToolRun runOpenSSLTool(const QString& commandLine, bool showWindow);
+// One run of the tool in the context's program folder with the arguments; waits until it ends.
+// A shown run copies the tool's output to this program's standard error.
+ToolRun runOpenSSLTool(const QStringList& arguments, const ToolContext& context, bool showWindow);
 
 } // namespace OpenSSLCommands

@@ -1,8 +1,8 @@
 #include "uCertificateWizard.h"
 
 #include "uAccessibility.h"
-#include "uCertwrightCommon.h"
 #include "uCountryTable.h"
+#include "uWindowsCommon.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -164,8 +164,8 @@ void TCertificateWizard::buildOrganizationPage() {
                 {.next =
                      [this] {
                          requireFilled({edtDomainName, edtLegalName, edtExportPath});
-                         madeFiles->showMadeFiles(
-                             ToolSteps::generateCertificate(*setup.step, valuesOfPages(), *this));
+                         madeFiles->showMadeFiles(ToolSteps::generateCertificate(
+                             *setup.step, valuesOfPages(), *this, desktopToolContext()));
                          return int(tsFinished);
                      },
                  .previous = tsLocaleInfo,

@@ -28,5 +28,5 @@ ToolSteps::MadeFiles TfrmGenerateCSR::GenerateRequest(const QString& email, cons
     return ToolSteps::generateCertificate(
         ToolSteps::kRequestStep,
         {QString(), email, keySize, countryCode, city, state, domain, legalName, exportFolder},
-        *this);
+        *this, desktopToolContext());
 }

@@ -1,9 +1,9 @@
 #include "uKeyAndCertificateWizard.h"
 
-#include "uCertwrightCommon.h"
 #include "uExportFolder.h"
 #include "uFreshFile.h"
 #include "uOutputReplacement.h"
+#include "uWindowsCommon.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -359,7 +359,7 @@ void TKeyAndCertificateWizard::leaveKeyPage() {
                           !edtCommonName->text().isEmpty() && !exportPath.isEmpty();
     if (!complete)
         throw PageError(kKeyPageMessage);
-    requirePrivateExportFolder(exportPath);
+    requirePrivateExportFolder(exportPath, desktopToolContext().currentFolder);
     refuseNameTheBundleCannotCarry(edtCommonName->text());
 
     // The paste page shows before the sibling certificate is read, so that a file that cannot
@@ -379,11 +379,10 @@ ToolSteps::MadeFiles TKeyAndCertificateWizard::leavePastePage() {
         throw PageError(kCertificateMessage);
     // The folder is resolved once: the certificate file, the command lines and the finished
     // page all use the folder as checked.
-    const CheckedFolder folder = requirePrivateExportFolder(edtExportPath->text());
+    const CheckedFolder folder =
+        requirePrivateExportFolder(edtExportPath->text(), desktopToolContext().currentFolder);
     const ToolSteps::KeyAndCertificateValues values{
         edtCommonName->text(), edtKeyFile->text(), temporaryCertificatePath(folder.path()), folder};
-    // Refuses a value that would break a command line while nothing has been written yet.
-    planFor(values);
     ToolSteps::refuseInputAmong(values.keyFile, {values.certificateFile});
     const ScratchFiles pasted({values.certificateFile});
     writeTemporaryCertificate(values.certificateFile, text);

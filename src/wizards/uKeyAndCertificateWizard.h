@@ -94,9 +94,6 @@ class TKeyAndCertificateWizard : public TWizardFrame {
     void leaveKeyPage();
     ToolSteps::MadeFiles leavePastePage();
 
-    // The plan of the wizard's conversion step; building it refuses what the step refuses, so
-    // the paste page asks for it before it writes anything.
-    virtual ToolSteps::StepPlan planFor(const ToolSteps::KeyAndCertificateValues& values) const = 0;
     // The wizard's conversion step (it throws to keep the paste page); returns what it made.
     virtual ToolSteps::MadeFiles convert(const ToolSteps::KeyAndCertificateValues& values) = 0;
 

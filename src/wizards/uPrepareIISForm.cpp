@@ -119,11 +119,6 @@ TfrmPrepareIIS::protectedAsChosen(ToolSteps::KeyAndCertificateValues values) con
     return values;
 }
 
-ToolSteps::StepPlan
-TfrmPrepareIIS::planFor(const ToolSteps::KeyAndCertificateValues& values) const {
-    return ToolSteps::createPfxPlan(protectedAsChosen(values));
-}
-
 ToolSteps::MadeFiles TfrmPrepareIIS::convert(const ToolSteps::KeyAndCertificateValues& values) {
     return CreatePfx(values.friendlyName, values.keyFile, values.certificateFile,
                      values.exportFolder);
@@ -133,5 +128,6 @@ ToolSteps::MadeFiles TfrmPrepareIIS::CreatePfx(const QString& friendlyName, cons
                                                const QString& certificateFile,
                                                const CheckedFolder& exportFolder) {
     return ToolSteps::createPfx(
-        protectedAsChosen({friendlyName, keyFile, certificateFile, exportFolder}), *this);
+        protectedAsChosen({friendlyName, keyFile, certificateFile, exportFolder}), *this,
+        desktopToolContext());
 }

@@ -32,7 +32,6 @@ class TfrmPrepareIIS : public TKeyAndCertificateWizard {
                                    const CheckedFolder& exportFolder);
 
   protected:
-    ToolSteps::StepPlan planFor(const ToolSteps::KeyAndCertificateValues& values) const override;
     ToolSteps::MadeFiles convert(const ToolSteps::KeyAndCertificateValues& values) override;
 
   private:

@@ -1,7 +1,7 @@
 #include "uPrepareIndyIntrawebForm.h"
 
 #include "uAccessibility.h"
-#include "uCertwrightCommon.h"
+#include "uWindowsCommon.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -201,12 +201,7 @@ ToolSteps::MadeFiles TfrmPrepareIndyIntraweb::leavePFXPage() {
 
 ToolSteps::MadeFiles TfrmPrepareIndyIntraweb::ExtractFromPfx(const QString& pfxFile,
                                                              const QString& exportText) {
-    return ToolSteps::extractFromPfx({pfxFile, exportText}, *this);
-}
-
-ToolSteps::StepPlan
-TfrmPrepareIndyIntraweb::planFor(const ToolSteps::KeyAndCertificateValues& values) const {
-    return ToolSteps::convertKeyAndCertPlan(values);
+    return ToolSteps::extractFromPfx({pfxFile, exportText}, *this, desktopToolContext());
 }
 
 ToolSteps::MadeFiles
@@ -220,5 +215,5 @@ ToolSteps::MadeFiles TfrmPrepareIndyIntraweb::ConvertKeyAndCert(const QString& f
                                                                 const QString& certificateFile,
                                                                 const CheckedFolder& exportFolder) {
     return ToolSteps::convertKeyAndCert({friendlyName, keyFile, certificateFile, exportFolder},
-                                        *this);
+                                        *this, desktopToolContext());
 }

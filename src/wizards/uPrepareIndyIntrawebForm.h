@@ -66,7 +66,6 @@ class TfrmPrepareIndyIntraweb : public TKeyAndCertificateWizard {
     void btnPFXExportClick();
 
   protected:
-    ToolSteps::StepPlan planFor(const ToolSteps::KeyAndCertificateValues& values) const override;
     ToolSteps::MadeFiles convert(const ToolSteps::KeyAndCertificateValues& values) override;
 
   private:

@@ -94,5 +94,6 @@ TfrmSelfSign::GenerateSelfSigned(const QString& term, const QString& email, cons
                                  const QString& legalName, const QString& exportFolder) {
     return ToolSteps::generateCertificate(
         ToolSteps::kSelfSignedStep,
-        {term, email, keySize, countryCode, city, state, domain, legalName, exportFolder}, *this);
+        {term, email, keySize, countryCode, city, state, domain, legalName, exportFolder}, *this,
+        desktopToolContext());
 }

@@ -1,6 +1,6 @@
 #include "uViewInstructionsForm.h"
 
-#include "uCertwrightCommon.h"
+#include "uWindowsCommon.h"
 
 #include <QComboBox>
 #include <QLabel>

@@ -1,9 +1,9 @@
 #include "uWizardFrame.h"
 
 #include "uAccessibility.h"
-#include "uCertwrightCommon.h"
 #include "uInstructionPrinting.h"
 #include "uPasswordForm.h"
+#include "uWindowsCommon.h"
 
 #include <QClipboard>
 #include <QDialogButtonBox>

@@ -3,7 +3,6 @@
 #include "uCertwrightCommon.h"
 #include "uExportFolder.h"
 #include "uOutputReplacement.h"
-#include "uPassPhraseFolder.h"
 #include "uRequestConfig.h"
 
 #include <QDir>
@@ -30,7 +29,7 @@ const QString kRequestNoun = QStringLiteral("certificate request");
 const QString kBundleNoun = QStringLiteral("PKCS#12 file");
 // The details of a failed run, which the user can open: the command line and what the tool
 // wrote, or why it could not be started.
-const QString kRunDetails = QStringLiteral("Command line:\n%1 %2\n\n%3");
+const QString kRunDetails = QStringLiteral("Command line:\n%1\n\n%2");
 const QString kToolOutputDetails = QStringLiteral("Output of the tool:\n%1");
 const QString kToolNotStartedDetails = QStringLiteral("The tool could not be started: %1");
 
@@ -130,7 +129,7 @@ QString detailsOf(const OpenSSLCommands::ToolRun& run) {
     else
         said = kToolOutputDetails.arg(
             run.output.isEmpty() ? kNoToolOutput : QString::fromLocal8Bit(run.output).trimmed());
-    return kRunDetails.arg(run.program, run.commandLine, said);
+    return kRunDetails.arg(OpenSSLCommands::readableCommandLine(run.program, run.arguments), said);
 }
 
 // Replacing a private key breaks every certificate that was issued for it, which a key file
@@ -184,30 +183,32 @@ MadeFiles madeInExportFolder(const CheckedFolder& folder, const QStringList& nam
     return made;
 }
 
-ToolRunPlan toolRun(const QString& commandLine, const QString& output, OutputKind kind) {
+ToolRunPlan toolRun(const QStringList& arguments, const QString& output, OutputKind kind) {
     ToolRunPlan run;
-    run.commandLine = commandLine;
+    run.arguments = arguments;
     run.output = output;
     run.kind = kind;
     return run;
 }
 
-QString encryptedKeyCommandLine(const QString& folder, const QString& base,
+QStringList encryptedKeyCommandLine(const ToolContext& context, const QString& folder,
+                                    const QString& base, const CertificateValues& values) {
+    return OpenSSLCommands::makeEncryptedKey(context.passPhraseFolder, folder, base,
+                                             values.keySize);
+}
+
+QStringList requestCommandLine(const ToolContext& context, const QString& folder,
+                               const QString& base, const CertificateValues&) {
+    return OpenSSLCommands::makeRequest(context.passPhraseFolder, folder, base);
+}
+
+QStringList plainKeyCommandLine(const ToolContext&, const QString& folder, const QString& base,
                                 const CertificateValues& values) {
-    return OpenSSLCommands::makeEncryptedKey(PassPhraseFolder(), folder, base, values.keySize);
-}
-
-QString requestCommandLine(const QString& folder, const QString& base, const CertificateValues&) {
-    return OpenSSLCommands::makeRequest(PassPhraseFolder(), folder, base);
-}
-
-QString plainKeyCommandLine(const QString& folder, const QString& base,
-                            const CertificateValues& values) {
     return OpenSSLCommands::makePlainKey(folder, base, values.keySize);
 }
 
-QString selfSignedCommandLine(const QString& folder, const QString& base,
-                              const CertificateValues& values) {
+QStringList selfSignedCommandLine(const ToolContext&, const QString& folder, const QString& base,
+                                  const CertificateValues& values) {
     return OpenSSLCommands::makeSelfSignedCertificate(folder, base, values.term);
 }
 
@@ -233,7 +234,7 @@ const CertificateStep kSelfSignedStep{
     .outputCommandLine = selfSignedCommandLine,
 };
 
-MadeFiles runStep(const StepPlan& plan, StepUser& user) {
+MadeFiles runStep(const StepPlan& plan, StepUser& user, const ToolContext& context) {
     if (!plan.input.isEmpty())
         refuseInputAmong(plan.input, plan.outputs);
     QStringList folders;
@@ -268,21 +269,21 @@ MadeFiles runStep(const StepPlan& plan, StepUser& user) {
                 run.before();
             if (run.needsNewPassPhrase && newPassPhrase.isEmpty())
                 throw PageError(kNoPasswordMessage);
-            runJudged(run, plan.failureMessage);
+            runJudged(run, plan.failureMessage, context);
         }
     });
     return plan.made;
 }
 
-void runJudged(const ToolRunPlan& run, const QString& failureMessage) {
-    const bool shown = run.followDebugSwitch && DebugMode;
-    OpenSSLCommands::ToolRun made = OpenSSLCommands::runOpenSSLTool(run.commandLine, shown);
+void runJudged(const ToolRunPlan& run, const QString& failureMessage, const ToolContext& context) {
+    const bool shown = run.followDebugSwitch && context.debug;
+    OpenSSLCommands::ToolRun made = OpenSSLCommands::runOpenSSLTool(run.arguments, context, shown);
     if (madeItsOutput(made, run.output, run.kind))
         return;
     if (run.legacyRetry && made.end == RunEnd::Exited && saysAlgorithmUnsupported(made)) {
         removeFailedOutput(run.output);
-        made = OpenSSLCommands::runOpenSSLTool(
-            OpenSSLCommands::withLegacyAlgorithms(run.commandLine), shown);
+        made = OpenSSLCommands::runOpenSSLTool(OpenSSLCommands::withLegacyAlgorithms(run.arguments),
+                                               context, shown);
         if (madeItsOutput(made, run.output, run.kind))
             return;
     }
@@ -300,8 +301,8 @@ void refuseInputAmong(const QString& input, const QStringList& written) {
             throw PageError(kInputIsOutputMessage.arg(input));
 }
 
-QString pathForTool(const QString& typed) {
-    return QDir::current().absoluteFilePath(typed);
+QString pathForTool(const QString& typed, const QString& currentFolder) {
+    return QDir(currentFolder).absoluteFilePath(typed);
 }
 
 QString withExtension(const QString& path, const QString& extension) {
@@ -314,8 +315,10 @@ QString termMessage(const QString& term) {
     return kTermMessage.arg(term, QString::number(kShortestTerm), QString::number(kLongestTerm));
 }
 
-StepPlan certificatePlan(const CertificateStep& step, const CertificateValues& values) {
-    const CheckedFolder checked = requirePrivateExportFolder(values.exportFolder);
+StepPlan certificatePlan(const CertificateStep& step, const CertificateValues& values,
+                         const ToolContext& context) {
+    const CheckedFolder checked =
+        requirePrivateExportFolder(values.exportFolder, context.currentFolder);
     const QString folder = checked.path();
     const QString base = baseNameOf(values.domain);
     checkDomain(values.domain);
@@ -325,8 +328,8 @@ StepPlan certificatePlan(const CertificateStep& step, const CertificateValues& v
                                       values.city,    values.legalName,   values.domain,
                                       values.email};
     RequestConfig::checkValues(subject);
-    const QString keyCommand = step.keyCommandLine(folder, base, values);
-    const QString outputCommand = step.outputCommandLine(folder, base, values);
+    const QStringList keyCommand = step.keyCommandLine(context, folder, base, values);
+    const QStringList outputCommand = step.outputCommandLine(context, folder, base, values);
 
     const QString key = folder + base + kKeyExtension;
     const QString output = folder + base + step.outputExtension;
@@ -351,8 +354,8 @@ StepPlan certificatePlan(const CertificateStep& step, const CertificateValues& v
 }
 
 MadeFiles generateCertificate(const CertificateStep& step, const CertificateValues& values,
-                              StepUser& user) {
-    return runStep(certificatePlan(step, values), user);
+                              StepUser& user, const ToolContext& context) {
+    return runStep(certificatePlan(step, values, context), user, context);
 }
 
 QString pfxPath(const QString& keyFile, const QString& exportFolder) {
@@ -360,11 +363,12 @@ QString pfxPath(const QString& keyFile, const QString& exportFolder) {
            withExtension(QFileInfo(keyFile).fileName(), kPfxExtension);
 }
 
-StepPlan createPfxPlan(const KeyAndCertificateValues& values) {
+StepPlan createPfxPlan(const KeyAndCertificateValues& values, const ToolContext& context) {
     const QString pfx = pfxPath(values.keyFile, values.exportFolder.path());
-    const QString commandLine = OpenSSLCommands::exportPfx(
-        PassPhraseFolder(), pathForTool(values.keyFile), pathForTool(values.certificateFile), pfx,
-        values.friendlyName, values.protection);
+    const QStringList commandLine = OpenSSLCommands::exportPfx(
+        context.passPhraseFolder, pathForTool(values.keyFile, context.currentFolder),
+        pathForTool(values.certificateFile, context.currentFolder), pfx, values.friendlyName,
+        values.protection);
     StepPlan plan;
     plan.input = values.keyFile;
     plan.outputs = {pfx};
@@ -377,15 +381,16 @@ StepPlan createPfxPlan(const KeyAndCertificateValues& values) {
     return plan;
 }
 
-StepPlan extractFromPfxPlan(const PfxExtractionValues& values) {
-    const CheckedFolder checked = requirePrivateExportFolder(values.exportText);
+StepPlan extractFromPfxPlan(const PfxExtractionValues& values, const ToolContext& context) {
+    const CheckedFolder checked =
+        requirePrivateExportFolder(values.exportText, context.currentFolder);
     const QString folder = checked.path();
-    const QString pfx = pathForTool(values.pfxFile);
-    ToolRunPlan keyRun =
-        toolRun(OpenSSLCommands::extractKeyFromPfx(PassPhraseFolder(), pfx, folder),
-                folder + kKeyFileName, OutputKind::Key);
+    const QString pfx = pathForTool(values.pfxFile, context.currentFolder);
+    const QString prog = context.passPhraseFolder;
+    ToolRunPlan keyRun = toolRun(OpenSSLCommands::extractKeyFromPfx(prog, pfx, folder),
+                                 folder + kKeyFileName, OutputKind::Key);
     ToolRunPlan certificateRun =
-        toolRun(OpenSSLCommands::extractCertificateFromPfx(PassPhraseFolder(), pfx, folder),
+        toolRun(OpenSSLCommands::extractCertificateFromPfx(prog, pfx, folder),
                 folder + kCertificateFileName, OutputKind::Certificate);
     keyRun.legacyRetry = certificateRun.legacyRetry = true;
     StepPlan plan;
@@ -400,13 +405,14 @@ StepPlan extractFromPfxPlan(const PfxExtractionValues& values) {
     return plan;
 }
 
-StepPlan convertKeyAndCertPlan(const KeyAndCertificateValues& values) {
-    const QString prog = PassPhraseFolder();
+StepPlan convertKeyAndCertPlan(const KeyAndCertificateValues& values, const ToolContext& context) {
+    const QString prog = context.passPhraseFolder;
     const QString folder = values.exportFolder.path();
     const ToolRunPlan bundleRun =
-        toolRun(OpenSSLCommands::exportTemporaryBundle(prog, pathForTool(values.keyFile),
-                                                       pathForTool(values.certificateFile), folder,
-                                                       values.friendlyName),
+        toolRun(OpenSSLCommands::exportTemporaryBundle(
+                    prog, pathForTool(values.keyFile, context.currentFolder),
+                    pathForTool(values.certificateFile, context.currentFolder), folder,
+                    values.friendlyName),
                 folder + kBundleFileName, OutputKind::Bundle);
     ToolRunPlan keyRun = toolRun(OpenSSLCommands::extractKeyFromTemporaryBundle(prog, folder),
                                  folder + kKeyFileName, OutputKind::Key);
@@ -431,16 +437,19 @@ StepPlan convertKeyAndCertPlan(const KeyAndCertificateValues& values) {
     return plan;
 }
 
-MadeFiles createPfx(const KeyAndCertificateValues& values, StepUser& user) {
-    return runStep(createPfxPlan(values), user);
+MadeFiles createPfx(const KeyAndCertificateValues& values, StepUser& user,
+                    const ToolContext& context) {
+    return runStep(createPfxPlan(values, context), user, context);
 }
 
-MadeFiles extractFromPfx(const PfxExtractionValues& values, StepUser& user) {
-    return runStep(extractFromPfxPlan(values), user);
+MadeFiles extractFromPfx(const PfxExtractionValues& values, StepUser& user,
+                         const ToolContext& context) {
+    return runStep(extractFromPfxPlan(values, context), user, context);
 }
 
-MadeFiles convertKeyAndCert(const KeyAndCertificateValues& values, StepUser& user) {
-    return runStep(convertKeyAndCertPlan(values), user);
+MadeFiles convertKeyAndCert(const KeyAndCertificateValues& values, StepUser& user,
+                            const ToolContext& context) {
+    return runStep(convertKeyAndCertPlan(values, context), user, context);
 }
 
 } // namespace ToolSteps

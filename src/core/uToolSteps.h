@@ -4,6 +4,7 @@
 #include "uOpenSSLCommands.h"
 #include "uOutputCheck.h"
 #include "uPassPhraseFiles.h"
+#include "uToolContext.h"
 
 #include <QString>
 #include <QStringList>
@@ -16,6 +17,9 @@
 // texts that the pages hold, asks the user only through StepUser, runs the tool and returns
 // the files it made. A step refuses what it can before it asks anything or touches a file
 // (PageError), and ends quietly (SilentAbort) when the user cancels or keeps what exists.
+// Where the tool and the pass-phrase files are, the debug switch and the folder that relative
+// paths start from come in as a ToolContext: the plans and runs read nothing else of the
+// program, so that the windows and the command line share them.
 namespace ToolSteps {
 
 // The user as a step sees them.
@@ -41,8 +45,8 @@ struct MadeFiles {
 
 // One run of the tool within a step.
 struct ToolRunPlan {
-    QString commandLine;
-    QString output; // the file that the run must leave complete
+    QStringList arguments; // the tool's, its command first
+    QString output;        // the file that the run must leave complete
     OutputKind kind;
     bool followDebugSwitch = true; // false keeps the run hidden even in debug mode
     // A run that reads a PKCS#12 file: when the tool lacks an algorithm that the file uses,
@@ -80,23 +84,24 @@ struct StepPlan {
 // first No ends the step), then replaces the outputs by the runs, in order, each run only while
 // the plan's folder is still the one checked. Returns the plan's made files. However a step that
 // asks pass phrases ends, the pass-phrase files are left empty.
-MadeFiles runStep(const StepPlan& plan, StepUser& user);
+MadeFiles runStep(const StepPlan& plan, StepUser& user, const ToolContext& context);
 
-// Runs the tool once with the run's command line (neither before nor after). The run made
+// Runs the tool once with the run's arguments (neither before nor after); the run is shown
+// when it follows the debug switch and the context's switch is on. The run made
 // its output when the tool ended by itself with status 0 and left a complete output of the
 // kind. A run that did not has its output deleted and ends the step with
 // PageError(failureMessage), which also says why the run failed, where the tool's output or
 // its ending makes it plain, and holds the command line and the tool's output as details; a
 // run that the program ended because it is closing ends the step with SilentAbort.
-void runJudged(const ToolRunPlan& run, const QString& failureMessage);
+void runJudged(const ToolRunPlan& run, const QString& failureMessage, const ToolContext& context);
 
 // Refuses (PageError) an input file that is one of the files the step writes or deletes: it
 // would be gone before the tool reads it. Call it before anything is asked or touched.
 void refuseInputAmong(const QString& input, const QStringList& written);
 
 // A typed path as the tool must receive it. The tool runs in the program folder, so a
-// relative path is taken from the current directory, where this program's own checks read it.
-QString pathForTool(const QString& typed);
+// relative path is taken from the current folder, where this program's own checks read it.
+QString pathForTool(const QString& typed, const QString& currentFolder);
 // The path with the extension of its file name (from the last full stop on) replaced by the
 // given one, or with it appended when the name has none.
 QString withExtension(const QString& path, const QString& extension);
@@ -123,12 +128,12 @@ struct CertificateStep {
     bool asksPassPhrase;     // the key is encrypted under a new pass phrase
     bool hasTerm;            // the values hold the term of a certificate
     bool offersRequestCopy;  // the second output is a request for Copy Request
-    // The command lines of the key run and of the second run, for the export folder (as
-    // checked, ending in a separator) and the base name of the output files.
-    QString (*keyCommandLine)(const QString& folder, const QString& base,
-                              const CertificateValues& values);
-    QString (*outputCommandLine)(const QString& folder, const QString& base,
-                                 const CertificateValues& values);
+    // The arguments of the key run and of the second run, for the export folder (as checked,
+    // ending in a separator) and the base name of the output files.
+    QStringList (*keyCommandLine)(const ToolContext& context, const QString& folder,
+                                  const QString& base, const CertificateValues& values);
+    QStringList (*outputCommandLine)(const ToolContext& context, const QString& folder,
+                                     const QString& base, const CertificateValues& values);
 };
 
 // An encrypted key and a certificate request for it.
@@ -158,9 +163,10 @@ QString termMessage(const QString& term);
 
 // "<base>.key" and "<base>.<output extension>" in the export folder, the base being the
 // domain with every "*" spelled out.
-StepPlan certificatePlan(const CertificateStep& step, const CertificateValues& values);
+StepPlan certificatePlan(const CertificateStep& step, const CertificateValues& values,
+                         const ToolContext& context);
 MadeFiles generateCertificate(const CertificateStep& step, const CertificateValues& values,
-                              StepUser& user);
+                              StepUser& user, const ToolContext& context);
 
 // ---- Preparing an existing key and its certificate for a server
 
@@ -194,16 +200,19 @@ QString pfxPath(const QString& keyFile, const QString& exportFolder);
 
 // The plans below refuse what their step refuses, before anything is written. The two over a
 // key and a certificate take the export folder as the page has checked it.
-StepPlan createPfxPlan(const KeyAndCertificateValues& values);
-StepPlan extractFromPfxPlan(const PfxExtractionValues& values);
-StepPlan convertKeyAndCertPlan(const KeyAndCertificateValues& values);
+StepPlan createPfxPlan(const KeyAndCertificateValues& values, const ToolContext& context);
+StepPlan extractFromPfxPlan(const PfxExtractionValues& values, const ToolContext& context);
+StepPlan convertKeyAndCertPlan(const KeyAndCertificateValues& values, const ToolContext& context);
 
 // The .pfx file for IIS.
-MadeFiles createPfx(const KeyAndCertificateValues& values, StepUser& user);
+MadeFiles createPfx(const KeyAndCertificateValues& values, StepUser& user,
+                    const ToolContext& context);
 // key.pem and cert.pem from a .pfx file.
-MadeFiles extractFromPfx(const PfxExtractionValues& values, StepUser& user);
+MadeFiles extractFromPfx(const PfxExtractionValues& values, StepUser& user,
+                         const ToolContext& context);
 // key.pem and cert.pem by way of a temporary bundle ("__tmp.p12", removed at the end).
-MadeFiles convertKeyAndCert(const KeyAndCertificateValues& values, StepUser& user);
+MadeFiles convertKeyAndCert(const KeyAndCertificateValues& values, StepUser& user,
+                            const ToolContext& context);
 
 // ---- Why a run failed
 

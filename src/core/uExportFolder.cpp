@@ -171,8 +171,8 @@ void CheckedFolder::requireUnchanged() const {
         throw PageError(kReplacedExportFolderMessage.arg(resolved));
 }
 
-CheckedFolder requirePrivateExportFolder(const QString& folder) {
-    const QString absolute = QDir::current().absoluteFilePath(folder);
+CheckedFolder requirePrivateExportFolder(const QString& folder, const QString& currentFolder) {
+    const QString absolute = QDir(currentFolder).absoluteFilePath(folder);
     const std::unique_ptr<char, void (*)(void*)> resolved(
         ::realpath(QFile::encodeName(absolute).constData(), nullptr), std::free);
     if (!resolved)

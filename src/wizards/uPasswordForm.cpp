@@ -1,7 +1,7 @@
 #include "uPasswordForm.h"
 
 #include "uAccessibility.h"
-#include "uCertwrightCommon.h"
+#include "uWindowsCommon.h"
 
 #include <QLabel>
 #include <QLineEdit>

@@ -35,7 +35,8 @@ class CheckedFolder {
     void requireUnchanged() const;
 
   private:
-    friend CheckedFolder requirePrivateExportFolder(const QString& folder);
+    friend CheckedFolder requirePrivateExportFolder(const QString& folder,
+                                                    const QString& currentFolder);
     class Descriptor;
     CheckedFolder(const QString& path, std::shared_ptr<const Descriptor> folder,
                   const struct stat& status);
@@ -46,11 +47,11 @@ class CheckedFolder {
     ino_t inode;
 };
 
-// Resolves an export folder as typed (a relative one is taken from the current directory)
-// once, and refuses it (PageError) when it does not exist, is no folder, cannot be resolved
-// or checked, or anyone but the user and root can change it: the folder and every folder above
-// it must belong to the user or to root, and neither their modes nor their access control lists
-// may let other users write to them, nor a group other than the user's own private one. A
-// folder above it may be writable by others when its sticky bit keeps them from renaming what
-// they do not own (/tmp), the folder itself never.
-CheckedFolder requirePrivateExportFolder(const QString& folder);
+// Resolves an export folder as typed (a relative one is taken from the current folder) once, and
+// refuses it (PageError) when it does not exist, is no folder, cannot be resolved or checked, or
+// anyone but the user and root can change it: the folder and every folder above it must belong to
+// the user or to root, and neither their modes nor their access control lists may let other users
+// write to them, nor a group other than the user's own private one. A folder above it may be
+// writable by others when its sticky bit keeps them from renaming what they do not own (/tmp), the
+// folder itself never.
+CheckedFolder requirePrivateExportFolder(const QString& folder, const QString& currentFolder);
