@@ -160,6 +160,13 @@ ModalScript::Action cancelFolderDialog(QString* start) {
     });
 }
 
+QString testPath(const char* variable) {
+    const QString path = qEnvironmentVariable(variable);
+    if (path.isEmpty())
+        qFatal("%s is not set: run the tests through ctest (./test.sh), which sets it", variable);
+    return path;
+}
+
 QStringList tabOrder(QWidget* first, const QStringList& names) {
     QStringList visited;
     QWidget* widget = first;
@@ -196,7 +203,7 @@ bool catchesTerminationSignals(qint64 pid) {
 void startProgramCopy(QProcess& process, const QString& folder,
                       const QProcessEnvironment& environment) {
     const QString program = folder + QStringLiteral("certwright");
-    QVERIFY(QFile::copy(QStringLiteral(CERTWRIGHT_EXECUTABLE), program));
+    QVERIFY(QFile::copy(testPath("CERTWRIGHT_EXECUTABLE"), program));
     process.setProcessEnvironment(environment);
     process.setWorkingDirectory(folder);
     process.start(program, {});

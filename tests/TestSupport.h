@@ -84,6 +84,11 @@ ModalScript::Action cancelFolderDialog(QString* start);
 // The names, among those given, in the order in which Tab visits them from the first.
 QStringList tabOrder(QWidget* first, const QStringList& names);
 
+// A path that ctest hands to the test in the environment variable (CERTWRIGHT_EXECUTABLE,
+// CERTWRIGHT_BUILD_DIR, CMAKE_COMMAND_PATH); the test program ends with a message when it was
+// started without it.
+QString testPath(const char* variable);
+
 // True while the process exists and has not ended (a zombie has ended).
 bool processIsAlive(qint64 pid);
 

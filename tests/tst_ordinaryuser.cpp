@@ -192,8 +192,8 @@ class TestOrdinaryUser : public QObject {
                                                        QFile::ExeOther));
         QProcess install;
         install.setProcessChannelMode(QProcess::MergedChannels);
-        install.start(QStringLiteral(CMAKE_COMMAND_PATH),
-                      {"--install", QStringLiteral(CERTWRIGHT_BUILD_DIR), "--prefix", prefix()});
+        install.start(testPath("CMAKE_COMMAND_PATH"),
+                      {"--install", testPath("CERTWRIGHT_BUILD_DIR"), "--prefix", prefix()});
         QVERIFY(install.waitForFinished(120000));
         QVERIFY2(install.exitCode() == 0, install.readAll().constData());
         // Readable by all, whatever the umask under which the test runs.

@@ -5,6 +5,7 @@
 #include "uWindowsCommon.h"
 
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QWidget>
 #include <QtTest>
@@ -24,6 +25,8 @@ namespace {
 
 const QString kShell = QStringLiteral("/bin/sh");
 const QString kSleep = QStringLiteral("/bin/sleep");
+// The grace time of the ends in the tests that wait it out.
+constexpr int kShortGraceMs = 300;
 
 // Runs the command to its end through a runner set up by the caller.
 void run(TExternalApp& runner, const QString& module, const QString& commandLine) {
@@ -426,11 +429,14 @@ class TestRunner : public QObject {
         QTest::addColumn<int>("shortest");
         QTest::newRow("child that obeys") << "sh -c \"exec sleep 60\"" << 0;
         QTest::newRow("child that ignores SIGTERM")
-            << "sh -c \"trap '' TERM; exec sleep 60\"" << TExternalApp::kEndGraceMs;
+            << "sh -c \"trap '' TERM; exec sleep 60\"" << kShortGraceMs;
     }
     void terminationSignalEndsTheRunInProgress() {
         QFETCH(QString, commandLine);
         QFETCH(int, shortest);
+        TExternalApp::setEndGraceForTesting(kShortGraceMs);
+        const auto restoreGrace =
+            qScopeGuard([] { TExternalApp::setEndGraceForTesting(TExternalApp::kEndGraceMs); });
         TerminationSignals termination;
         // As the program does, the runs in progress end on the termination.
         connect(&termination, &TerminationSignals::terminationRequested,
@@ -542,7 +548,7 @@ class TestRunner : public QObject {
                    (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000;
         };
         const long before = processorMs();
-        run(runner, kSleep, QStringLiteral("sleep 1"));
+        run(runner, kSleep, QStringLiteral("sleep 0.5"));
         QVERIFY2(processorMs() - before < 100, qPrintable(QString::number(processorMs() - before)));
     }
 

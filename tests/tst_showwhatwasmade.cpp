@@ -300,7 +300,7 @@ class TestShowWhatWasMade : public QObject {
         // A large box is read once typing pauses, not at every key, and at once on Next. Keys
         // typed into the first line break the certificate.
         wizard->memPasteCert->setPlainText(pemText(certificate) +
-                                           (QString(63, '#') + '\n').repeated(1 << 14));
+                                           (QString(63, '#') + '\n').repeated(1 << 10));
         cursor.setPosition(1);
         wizard->memPasteCert->setTextCursor(cursor);
         QTest::keyClicks(wizard->memPasteCert, QString(20, 'x'));

@@ -177,7 +177,7 @@ class TestStartup : public QObject {
         environment.remove("WAYLAND_DISPLAY");
         QProcess process;
         process.setProcessEnvironment(environment);
-        process.start(QStringLiteral(CERTWRIGHT_EXECUTABLE), {});
+        process.start(testPath("CERTWRIGHT_EXECUTABLE"), {});
         QVERIFY(process.waitForFinished(10000));
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(process.exitCode(), 1);

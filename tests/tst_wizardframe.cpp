@@ -228,7 +228,7 @@ class TestWizardFrame : public QObject {
         TempProgramFolder program(false);
         installFakeTool(program, tool);
         // Far longer than any of these tools takes, unless it hangs.
-        TExternalApp::setDefaultTimeLimitForTesting(3000);
+        TExternalApp::setDefaultTimeLimitForTesting(1000);
         const auto restoreLimit = qScopeGuard(
             [] { TExternalApp::setDefaultTimeLimitForTesting(TExternalApp::kTimeLimitMs); });
         OneRunWizard wizard(output, kind);

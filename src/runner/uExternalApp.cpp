@@ -2,9 +2,12 @@
 
 #include "uCertwrightCommon.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QFile>
+#include <QSocketNotifier>
+#include <QThread>
+#include <QTimer>
 
 #include <algorithm>
 #include <atomic>
@@ -76,9 +79,37 @@ int openStandardErrorCopy() {
     return ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
 }
 
+// While it lives, a write into a pipe whose reader has gone fails with an error instead of
+// ending the program: the signal is held back for this thread, and taken once it came.
+class BrokenPipeHeldBack {
+  public:
+    BrokenPipeHeldBack() {
+        sigemptyset(&brokenPipe);
+        sigaddset(&brokenPipe, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &brokenPipe, &previous);
+        sigset_t pending;
+        sigpending(&pending);
+        alreadyPending = sigismember(&pending, SIGPIPE) == 1;
+    }
+    ~BrokenPipeHeldBack() {
+        // One that was waiting before is not this write's and stays.
+        const timespec now{0, 0};
+        if (raised && !alreadyPending)
+            sigtimedwait(&brokenPipe, nullptr, &now);
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    }
+    bool raised = false;
+
+  private:
+    sigset_t brokenPipe;
+    sigset_t previous;
+    bool alreadyPending = false;
+};
+
 // Writes what the descriptor takes at once, in pieces that a pipe takes whole once it reports
 // room (a socket, say, may still be a blocking one); false when something was left out.
 bool writeWithoutWaiting(int fd, const char* data, ssize_t size) {
+    BrokenPipeHeldBack heldBack;
     while (size > 0) {
         pollfd room{fd, POLLOUT, 0};
         if (::poll(&room, 1, 0) != 1 || !(room.revents & POLLOUT))
@@ -86,6 +117,7 @@ bool writeWithoutWaiting(int fd, const char* data, ssize_t size) {
         const ssize_t written = ::write(fd, data, size_t(std::min<ssize_t>(size, PIPE_BUF)));
         if (written < 0 && errno == EINTR)
             continue;
+        heldBack.raised = written < 0 && errno == EPIPE;
         if (written <= 0)
             return false;
         data += written;
@@ -97,11 +129,12 @@ bool writeWithoutWaiting(int fd, const char* data, ssize_t size) {
 // What the windows do while the GUI thread waits for a run; nothing without windows.
 std::function<void(bool)> guiWaitHook;
 
-// The time limit of new runners; only tests change it.
+// The time limit of new runners and the grace time of the ends; only tests change them.
 std::atomic<int> defaultTimeLimitMs{TExternalApp::kTimeLimitMs};
+std::atomic<int> endGraceMs{TExternalApp::kEndGraceMs};
 
 // Without a pidfd the end of a child that left its pipes to a grandchild is only noticed by
-// asking; this is how often the worker then asks.
+// asking; this is how often the watch then asks.
 constexpr int kFallbackSliceMs = 10;
 
 void closeDescriptor(int& fd) {
@@ -156,26 +189,6 @@ struct SpawnAttributes {
 
 } // namespace
 
-TExternalAppThread::TExternalAppThread(TExternalApp* runner) : runner(runner) {}
-
-void TExternalAppThread::run() {
-    // Copying the output to a standard error that nobody reads any more must fail with an
-    // error here, not end the whole program.
-    sigset_t brokenPipe;
-    sigemptyset(&brokenPipe);
-    sigaddset(&brokenPipe, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &brokenPipe, nullptr);
-
-    const bool spawned = runner->spawnChild();
-    runner->closeChildEnds();
-    if (spawned) {
-        runner->runOnGuiThread(&TExternalApp::startStep);
-        runner->watchChild();
-        runner->runOnGuiThread(&TExternalApp::stopStep);
-    }
-    runner->finishWorker();
-}
-
 TExternalApp::TExternalApp(QObject* owner)
     : QObject(owner), CurrentDirectory(ProgramFolder()), timeLimitMs(defaultTimeLimitMs) {}
 
@@ -187,20 +200,27 @@ void TExternalApp::setDefaultTimeLimitForTesting(int milliseconds) {
     defaultTimeLimitMs = milliseconds;
 }
 
+void TExternalApp::setEndGraceForTesting(int milliseconds) {
+    endGraceMs = milliseconds;
+}
+
 TExternalApp::~TExternalApp() {
-    if (worker) {
-        // Only the watch ends here; the child is left to finish on its own.
-        signalEvent(stopEvent);
-        waitForWorker();
+    if (running) {
+        // Only the watch ends here; the child is left to finish on its own, and so no longer
+        // ended at the exit.
+        forgetGroup(childPid);
+        end = RunEnd::Stopped;
+        closeDescriptors();
+        running = false;
+        running.notify_all();
+        emit OnProcessStopped(this);
     }
     closeDescriptors();
 }
 
 void TExternalApp::StartProcess() {
-    if (running || (worker && !workerDone))
+    if (running)
         return;
-    if (worker)
-        waitForWorker();
     closeDescriptors();
 
     try {
@@ -215,9 +235,8 @@ void TExternalApp::StartProcess() {
                 throwSystemError(errno);
         if (ShowAppWindow)
             errorCopy = openStandardErrorCopy();
-        stopEvent = ::eventfd(0, EFD_CLOEXEC);
-        endEvent = ::eventfd(0, EFD_CLOEXEC);
-        if (stopEvent < 0 || endEvent < 0)
+        endEvent = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        if (endEvent < 0)
             throwSystemError(errno);
     } catch (...) {
         closeDescriptors();
@@ -239,15 +258,26 @@ void TExternalApp::StartProcess() {
     end = RunEnd::NotStarted;
     endSignal = 0;
     startError.clear();
+    ending = false;
 
+    const bool spawned = spawnChild();
+    closeChildEnds();
+    if (!spawned) {
+        closeDescriptors();
+        return;
+    }
+    deadline = QDeadlineTimer(runTimeLimitMs);
+    // A pidfd turns the child's end into an event that the watch sees at once.
+    pidFd = int(::syscall(SYS_pidfd_open, childPid, 0));
     {
         LiveRunners& live = liveRunners();
         const std::lock_guard<std::mutex> lock(live.mutex);
         live.runners.push_back(this);
     }
-    workerDone = false;
-    worker = std::make_unique<TExternalAppThread>(this);
-    worker->start();
+    running = true;
+    if (QCoreApplication::instance() && QAbstractEventDispatcher::instance())
+        watchInEventLoop();
+    emit OnProcessStarted(this);
 }
 
 void TExternalApp::EndRunsInProgress() {
@@ -259,11 +289,11 @@ void TExternalApp::EndRunsInProgress() {
 
 void TExternalApp::EndRunsAtExit() noexcept {
     LiveRunners& live = liveRunners();
-    // Held to the end: no worker reaps a child of the list meanwhile.
+    // Held to the end: no run reaps a child of the list meanwhile.
     const std::lock_guard<std::mutex> lock(live.mutex);
     for (const pid_t group : live.groups)
         ::kill(-group, SIGTERM);
-    const QDeadlineTimer grace(kEndGraceMs);
+    const QDeadlineTimer grace(endGraceMs);
     for (const pid_t group : live.groups)
         while (!hasEnded(group) && !grace.hasExpired())
             ::poll(nullptr, 0, kFallbackSliceMs);
@@ -272,32 +302,115 @@ void TExternalApp::EndRunsAtExit() noexcept {
 }
 
 int TExternalApp::WaitForProcess() {
-    if (worker)
-        waitForWorker();
+    if (!running)
+        return 0;
+    if (!watcher) {
+        waitWithoutEventLoop();
+        return 0;
+    }
+    if (QThread::currentThread() != watcher) {
+        // The watching thread's event loop ends the run.
+        running.wait(true);
+        return 0;
+    }
+    // The window keeps painting, but the user's input waits until the run is over. An event
+    // handler run here may wait for this run itself; its wait ends at the same moment.
+    QCoreApplication* app = QCoreApplication::instance();
+    const std::function<void(bool)> hook =
+        app && watcher == app->thread() ? guiWaitHook : std::function<void(bool)>();
+    if (hook)
+        hook(true);
+    while (running)
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
+                                        QEventLoop::WaitForMoreEvents);
+    if (hook)
+        hook(false);
     return 0;
 }
 
-void TExternalApp::waitForWorker() {
-    QCoreApplication* app = QCoreApplication::instance();
-    if (app && QThread::currentThread() == app->thread()) {
-        // The window keeps painting and the worker's steps run here, but the user's input
-        // waits until the run is over. The worker posts an event after it has set
-        // workerDone, so this wait wakes as soon as the run ends.
-        const std::function<void(bool)> hook = guiWaitHook;
-        if (hook)
-            hook(true);
-        while (!workerDone)
-            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
-                                            QEventLoop::WaitForMoreEvents);
-        if (hook)
-            hook(false);
-        // An event handler run by the loop above may have waited for this run itself.
-        if (!worker)
-            return;
+// Every descriptor that can tell of a change, and a timer for the next limit, call advance()
+// from the calling thread's event loop, also while nobody waits for the run.
+void TExternalApp::watchInEventLoop() {
+    watcher = QThread::currentThread();
+    for (const int fd : {endEvent, pidFd, stdoutRead, stderrRead}) {
+        if (fd < 0)
+            continue;
+        auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read);
+        connect(notifier, &QSocketNotifier::activated, notifier, [this] { advance(); });
+        notifiers.emplace_back(notifier);
     }
-    worker->wait();
-    worker.reset();
+    wakeTimer = std::make_unique<QTimer>();
+    wakeTimer->setSingleShot(true);
+    wakeTimer->setTimerType(Qt::PreciseTimer);
+    connect(wakeTimer.get(), &QTimer::timeout, wakeTimer.get(), [this] { advance(); });
+    wakeTimer->start(nextWakeMs());
+}
+
+void TExternalApp::waitWithoutEventLoop() {
+    while (running) {
+        std::vector<pollfd> watched;
+        for (const int fd : {endEvent, pidFd, stdoutRead, stderrRead})
+            if (fd >= 0)
+                watched.push_back({fd, POLLIN, 0});
+        if (::poll(watched.data(), watched.size(), nextWakeMs()) < 0 && errno != EINTR)
+            break;
+        advance();
+    }
+}
+
+// Looks at the run after anything may have changed: takes the output, begins the end that was
+// asked for, and ends the run once the child has ended or a limit has passed.
+void TExternalApp::advance() {
+    if (!running)
+        return;
+    uint64_t endRequests = 0;
+    if (!ending && ::read(endEvent, &endRequests, sizeof endRequests) == sizeof endRequests) {
+        ending = true;
+        ::kill(-childPid, SIGTERM);
+        graceEnd = QDeadlineTimer(endGraceMs);
+    }
+    drain(stdoutRead);
+    drain(stderrRead);
+    if (hasEnded(childPid)) {
+        const int waitStatus = reapChild();
+        if (ending)
+            end = RunEnd::Stopped;
+        else
+            noteEnd(waitStatus);
+    } else if (ending && graceEnd.hasExpired()) {
+        reapChild();
+        end = RunEnd::Stopped;
+    } else if (deadline.hasExpired()) {
+        reapChild();
+        end = RunEnd::TimeLimit;
+    } else {
+        if (wakeTimer)
+            wakeTimer->start(nextWakeMs());
+        return;
+    }
+    // What the child wrote just before it ended is still in the pipes.
+    drain(stdoutRead);
+    drain(stderrRead);
+    finish();
+}
+
+int TExternalApp::nextWakeMs() const {
+    qint64 wake = deadline.remainingTime();
+    if (ending)
+        wake = std::min(wake, graceEnd.remainingTime());
+    if (pidFd < 0)
+        wake = std::min<qint64>(wake, kFallbackSliceMs);
+    return int(std::clamp<qint64>(wake, 0, INT_MAX));
+}
+
+void TExternalApp::finish() {
+    if (copyOutput && dropNotice == DropNotice::Pending &&
+        writeWithoutWaiting(errorCopy, kDroppedOutputNotice, sizeof kDroppedOutputNotice - 1))
+        dropNotice = DropNotice::Given;
     closeDescriptors();
+    running = false;
+    running.notify_all();
+    emit OnProcessStopped(this);
 }
 
 void TExternalApp::closeDescriptors() {
@@ -308,7 +421,11 @@ void TExternalApp::closeDescriptors() {
                            live.runners.end());
         closeDescriptor(endEvent);
     }
-    closeDescriptor(stopEvent);
+    // The notifiers go before the descriptors they watch.
+    notifiers.clear();
+    wakeTimer.reset();
+    watcher = nullptr;
+    closeDescriptor(pidFd);
     closeDescriptor(stdoutRead);
     closeDescriptor(stderrRead);
     closeDescriptor(errorCopy);
@@ -381,60 +498,6 @@ int TExternalApp::reapChild() {
     return waitStatus;
 }
 
-void TExternalApp::watchChild() {
-    // A pidfd turns the child's end into an event that poll() reports at once.
-    int pidFd = int(::syscall(SYS_pidfd_open, childPid, 0));
-    const QDeadlineTimer deadline(runTimeLimitMs);
-    bool stopRequested = false;
-    for (;;) {
-        std::vector<pollfd> watched{{stopEvent, POLLIN, 0}, {endEvent, POLLIN, 0}};
-        if (pidFd >= 0)
-            watched.push_back({pidFd, POLLIN, 0});
-        for (const int fd : {stdoutRead, stderrRead})
-            if (fd >= 0)
-                watched.push_back({fd, POLLIN, 0});
-        int timeout = int(deadline.remainingTime());
-        if (pidFd < 0)
-            timeout = std::min(timeout, kFallbackSliceMs);
-        if (::poll(watched.data(), watched.size(), timeout) < 0) {
-            if (errno == EINTR)
-                continue;
-            break;
-        }
-        if (watched.front().revents != 0) {
-            // The child is left to finish on its own, and so no longer ended at the exit.
-            forgetGroup(childPid);
-            end = RunEnd::Stopped;
-            stopRequested = true;
-            break;
-        }
-        if (watched.at(1).revents != 0) {
-            endChild(pidFd);
-            break;
-        }
-        drain(stdoutRead);
-        drain(stderrRead);
-        if (hasEnded(childPid)) {
-            noteEnd(reapChild());
-            break;
-        }
-        if (deadline.hasExpired()) {
-            reapChild();
-            end = RunEnd::TimeLimit;
-            break;
-        }
-    }
-    // What the child wrote just before it ended is still in the pipes.
-    if (!stopRequested) {
-        drain(stdoutRead);
-        drain(stderrRead);
-    }
-    closeDescriptor(pidFd);
-    if (copyOutput && dropNotice == DropNotice::Pending &&
-        writeWithoutWaiting(errorCopy, kDroppedOutputNotice, sizeof kDroppedOutputNotice - 1))
-        dropNotice = DropNotice::Given;
-}
-
 // Reads what the pipe holds now and keeps the end of it; the output also goes to this
 // program's standard error when the run is shown. A pipe that has ended is closed.
 void TExternalApp::drain(int& fd) {
@@ -453,6 +516,11 @@ void TExternalApp::drain(int& fd) {
             continue;
         if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
             return;
+        // An ended pipe stays readable: its notifier goes with it.
+        notifiers.erase(
+            std::remove_if(notifiers.begin(), notifiers.end(),
+                           [&](const auto& notifier) { return notifier->socket() == fd; }),
+            notifiers.end());
         closeDescriptor(fd);
     }
 }
@@ -471,45 +539,4 @@ void TExternalApp::noteEnd(int waitStatus) {
         end = RunEnd::Signalled;
         endSignal = WTERMSIG(waitStatus);
     }
-}
-
-// Asks the child's process group to end and gives the child kEndGraceMs to do so before the
-// group is killed.
-void TExternalApp::endChild(int pidFd) {
-    ::kill(-childPid, SIGTERM);
-    const QDeadlineTimer grace(kEndGraceMs);
-    while (!hasEnded(childPid) && !grace.hasExpired()) {
-        pollfd gone{pidFd, POLLIN, 0};
-        const int slice = int(grace.remainingTime());
-        ::poll(&gone, pidFd >= 0 ? 1 : 0, pidFd >= 0 ? slice : std::min(slice, kFallbackSliceMs));
-    }
-    reapChild();
-    end = RunEnd::Stopped;
-}
-
-void TExternalApp::runOnGuiThread(void (TExternalApp::*step)()) {
-    QCoreApplication* app = QCoreApplication::instance();
-    if (app)
-        QMetaObject::invokeMethod(
-            app, [this, step] { (this->*step)(); }, Qt::BlockingQueuedConnection);
-    else
-        (this->*step)();
-}
-
-void TExternalApp::startStep() {
-    running = true;
-    emit OnProcessStarted(this);
-}
-
-void TExternalApp::stopStep() {
-    running = false;
-    emit OnProcessStopped(this);
-}
-
-void TExternalApp::finishWorker() {
-    workerDone = true;
-    // From here on the runner may be gone: wake the waiting thread through the application.
-    if (QCoreApplication* app = QCoreApplication::instance())
-        QMetaObject::invokeMethod(
-            app, [] {}, Qt::QueuedConnection);
 }

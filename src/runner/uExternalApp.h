@@ -1,18 +1,21 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
-#include <QThread>
 
 #include <atomic>
 #include <functional>
 #include <memory>
 #include <sys/types.h>
+#include <vector>
 
-class TExternalApp;
+class QSocketNotifier;
+class QTimer;
+class QThread;
 
 // How a run ended.
 enum class RunEnd {
@@ -23,21 +26,11 @@ enum class RunEnd {
     Stopped     // the runner ended the run: the program is closing, or the runner went away
 };
 
-// Starts the child and watches it; its start and stop steps run on the runner's (GUI) thread.
-class TExternalAppThread : public QThread {
-    Q_OBJECT
-  public:
-    explicit TExternalAppThread(TExternalApp* runner);
-
-  protected:
-    void run() override;
-
-  private:
-    TExternalApp* runner;
-};
-
 // Runs one external program as a child process with its three standard streams on pipes.
 // One runner serves one run: StartProcess, then WaitForProcess at once, then delete.
+// The child is started on the calling thread and watched by that thread's event loop (or, on a
+// thread without one, by the wait itself), with no thread of its own: under a full processor
+// every hand-over between threads costs a wait for a time slice.
 class TExternalApp : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString ModuleName MEMBER ModuleName)
@@ -54,12 +47,12 @@ class TExternalApp : public QObject {
     static constexpr int kEndGraceMs = 2000;
 
     // Ends the child of every run in progress, in every runner: SIGTERM, then SIGKILL after
-    // kEndGraceMs. Each of those runs then ends as Stopped and its wait returns. For the
-    // program's own ending, when a hung tool must not hold it up.
+    // the grace time (kEndGraceMs). Each of those runs then ends as Stopped and its wait returns.
+    // For the program's own ending, when a hung tool must not hold it up.
     static void EndRunsInProgress();
     // The same for an exit() that cannot wait for the runs' own ending (Qt ends the program so
     // when the display connection breaks): the process group of every run in progress gets
-    // SIGTERM, then SIGKILL once the children have ended or kEndGraceMs have passed. For an
+    // SIGTERM, then SIGKILL once the children have ended or the grace time has passed. For an
     // atexit handler.
     static void EndRunsAtExit() noexcept;
 
@@ -78,8 +71,9 @@ class TExternalApp : public QObject {
     // Begins the run and returns without waiting; does nothing while a run is under way.
     void StartProcess();
 
-    // Waits for the run to end. On the GUI thread the window keeps painting but takes no
-    // input, and the wait hook is told. Always returns 0.
+    // Waits for the run to end. On the thread that started it, its event loop keeps running
+    // without the user's input (the window keeps painting) and on the GUI thread the wait hook
+    // is told; another thread just sleeps until the end. Always returns 0.
     int WaitForProcess();
 
     // Called on the GUI thread with true when a wait for a run begins there and with false
@@ -104,6 +98,9 @@ class TExternalApp : public QObject {
     // Test hook: the time limit of the runners made from now on (kTimeLimitMs unless set).
     static void setDefaultTimeLimitForTesting(int milliseconds);
 
+    // Test hook: the grace time of the ends from now on (kEndGraceMs unless set).
+    static void setEndGraceForTesting(int milliseconds);
+
     // Test hook: the process id of the child from the start step on (-1 before).
     pid_t childProcessIdForTesting() const { return childPid; }
 
@@ -112,48 +109,50 @@ class TExternalApp : public QObject {
     void OnProcessStopped(TExternalApp* sender);
 
   private:
-    friend class TExternalAppThread;
-
-    // Worker side, in the order in which the worker runs them.
     bool spawnChild();
     void closeChildEnds();
-    void watchChild();
+    void watchInEventLoop();
+    void waitWithoutEventLoop();
+    void advance();
+    int nextWakeMs() const;
     void drain(int& fd);
     void keepOutput(const char* data, ssize_t size);
     void noteEnd(int waitStatus);
-    void endChild(int pidFd);
     int reapChild();
-    void runOnGuiThread(void (TExternalApp::*step)());
-    void startStep();
-    void stopStep();
-    void finishWorker();
-
-    void waitForWorker();
+    void finish();
     void closeDescriptors();
 
-    std::unique_ptr<TExternalAppThread> worker;
-    bool running = false;
+    std::atomic<bool> running{false};
     int timeLimitMs = kTimeLimitMs;
-    std::atomic<bool> workerDone{false};
 
-    // What the worker of the current run works with, fixed when the run begins so that the
-    // worker never reads the public fields while the caller may change them.
+    // What the run works with, fixed when it begins, so that changes to the public fields
+    // during the run do not reach it.
     QByteArray program;
     QList<QByteArray> arguments;
     QByteArray directory;
     bool copyOutput = false;
     int runTimeLimitMs = kTimeLimitMs;
 
-    // What the worker found out about the run; read only after the worker has ended.
+    // What the run found out; read once it has ended.
     QByteArray output;
     int exitCode = -1;
     RunEnd end = RunEnd::NotStarted;
     int endSignal = 0;
     QString startError;
 
+    // The watch: the thread whose event loop watches (nullptr when the wait does), its
+    // notifiers and its timer, the end of the time limit, and the end of the grace time once
+    // the run was asked to end.
+    QThread* watcher = nullptr;
+    std::vector<std::unique_ptr<QSocketNotifier>> notifiers;
+    std::unique_ptr<QTimer> wakeTimer;
+    QDeadlineTimer deadline;
+    QDeadlineTimer graceEnd;
+    bool ending = false;
+
     pid_t childPid = -1;
-    int stopEvent = -1; // written once by the destructor to make the worker stop watching
-    int endEvent = -1;  // written by EndRunsInProgress to make the worker end the child
+    int pidFd = -1;    // readable once the child has ended; -1 where the system has none
+    int endEvent = -1; // written by EndRunsInProgress to make the run end its child
     int stdoutRead = -1;
     int stderrRead = -1;
     int childStdin = -1;
