@@ -26,10 +26,17 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 // The tests, like the program, leave no settings file behind.
 Q_CONSTRUCTOR_FUNCTION(preventSettingsFiles)
+
+void addBoolRows(const char* column, const char* whenFalse, const char* whenTrue) {
+    QTest::addColumn<bool>(column);
+    QTest::newRow(whenFalse) << false;
+    QTest::newRow(whenTrue) << true;
+}
 
 TempProgramFolder::TempProgramFolder(bool withTool) {
     if (withTool)
@@ -257,6 +264,25 @@ bool processIsAlive(qint64 pid) {
     return afterName > 0 && stat.size() > afterName + 2 && stat.at(afterName + 2) != 'Z';
 }
 
+qint64 idIn(const QString& file) {
+    return fileContent(file).trimmed().toLongLong();
+}
+
+HeldLock::HeldLock(const QString& path, bool take)
+    : fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC)),
+      locked(take && fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {}
+
+HeldLock::~HeldLock() {
+    if (fd >= 0)
+        ::close(fd);
+}
+
+QProcessEnvironment offscreenEnvironment() {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    return environment;
+}
+
 bool catchesTerminationSignals(qint64 pid) {
     QFile status(QStringLiteral("/proc/%1/status").arg(pid));
     if (!status.open(QIODevice::ReadOnly))
@@ -297,6 +323,12 @@ void writeFileContent(const QString& path, const QByteArray& content) {
     QFile file(path);
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         file.write(content);
+}
+
+bool writeProgram(const QString& path, const QByteArray& script) {
+    QFile::remove(path);
+    writeFileContent(path, script);
+    return QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 QString pdfText(const QString& pdfPath) {

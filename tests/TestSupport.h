@@ -17,6 +17,13 @@ class QProcessEnvironment;
 class QPushButton;
 class TWizardFrame;
 
+// Adds a row of the values, in the order of the current data table's columns.
+template <class... Values> void addRow(const char* name, const Values&... values) {
+    (QTest::newRow(name) << ... << values);
+}
+// Gives the current data table one bool column: a row for false, then one for true.
+void addBoolRows(const char* column, const char* whenFalse, const char* whenTrue);
+
 // A temporary program folder holding an `openssl` link to the system's tool (unless told
 // otherwise); ProgramFolder() answers with it while the object lives.
 class TempProgramFolder {
@@ -129,6 +136,24 @@ bool passPhraseFilesEmpty(const QString& folder);
 
 // True while the process exists and has not ended (a zombie has ended).
 bool processIsAlive(qint64 pid);
+// The number that a process wrote into the file, 0 while there is none.
+qint64 idIn(const QString& file);
+
+// Opens a file or folder and takes its lock (unless told not to), as a running copy of the
+// program does, until the object goes.
+class HeldLock {
+  public:
+    explicit HeldLock(const QString& path, bool take = true);
+    ~HeldLock();
+    HeldLock(const HeldLock&) = delete;
+    HeldLock& operator=(const HeldLock&) = delete;
+    const int fd;
+    // False when another holds the lock, or it was not to be taken.
+    const bool locked;
+};
+
+// This system's environment, with Qt's platform without a display.
+QProcessEnvironment offscreenEnvironment();
 
 // True when the process has taken the termination signals over.
 bool catchesTerminationSignals(qint64 pid);
@@ -144,6 +169,9 @@ bool outputIsNonEmpty(const QString& path);
 QByteArray fileContent(const QString& path);
 // Writes the bytes to the file, creating or replacing it.
 void writeFileContent(const QString& path, const QByteArray& content);
+// Puts a shell script in place of whatever stands at the path, runnable by its owner only;
+// true when it was made.
+bool writeProgram(const QString& path, const QByteArray& script);
 // The text of a PDF file as pdftotext -layout reads it back, ligatures taken apart.
 QString pdfText(const QString& pdfPath);
 // The number of pages of a PDF file, from pdfinfo.
