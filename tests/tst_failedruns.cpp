@@ -17,10 +17,7 @@
 #include <QTextEdit>
 #include <QtTest>
 
-#include <fcntl.h>
 #include <memory>
-#include <sys/file.h>
-#include <unistd.h>
 
 namespace {
 
@@ -305,11 +302,11 @@ class TestFailedRuns : public QObject {
         QTest::addColumn<QString>("owner");
         QTest::addColumn<bool>("nameTaken");
         QTest::addColumn<bool>("cut");
-        QTest::newRow("process gone") << "gone" << false << false;
-        QTest::newRow("process id taken since") << "id taken" << false << false;
-        QTest::newRow("copy still running") << "running" << false << false;
-        QTest::newRow("name taken again") << "gone" << true << false;
-        QTest::newRow("name cut to fit") << "gone" << false << true;
+        addRow("process gone", "gone", false, false);
+        addRow("process id taken since", "id taken", false, false);
+        addRow("copy still running", "running", false, false);
+        addRow("name taken again", "gone", true, false);
+        addRow("name cut to fit", "gone", false, true);
     }
     void leftBehindFilesComeBack() {
         QFETCH(QString, owner);
@@ -317,8 +314,10 @@ class TestFailedRuns : public QObject {
         QFETCH(bool, cut);
         QProcess ended;
         ended.start("/bin/true", {});
-        QVERIFY(ended.waitForFinished(10000));
+        // Its id while it runs: once it has ended, QProcess answers 0.
+        QVERIFY(ended.waitForStarted(10000));
         const qint64 pid = owner == "gone" ? ended.processId() : QCoreApplication::applicationPid();
+        QVERIFY(ended.waitForFinished(10000) && pid > 0);
         TempFolder work;
         const QString output = work.file("out.key");
         const QString kept =
@@ -328,11 +327,9 @@ class TestFailedRuns : public QObject {
         writeFileContent(kept, "old key");
         if (nameTaken)
             writeFileContent(output, "newer key");
-        const int lock = ::open(QFile::encodeName(kept).constData(), O_RDONLY);
-        if (owner == "running")
-            QCOMPARE(::flock(lock, LOCK_EX | LOCK_NB), 0);
+        const HeldLock lock(kept, owner == "running");
+        QCOMPARE(lock.locked, owner == "running");
         const QString notice = putBackLeftBehindFiles(work.path());
-        ::close(lock);
         const bool back = owner != "running" && !nameTaken && !cut;
         QCOMPARE(fileContent(output), back ? "old key" : nameTaken ? "newer key" : "");
         QCOMPARE(QFileInfo::exists(kept), !back);
