@@ -61,10 +61,11 @@ class ScratchAccount {
         if (madeGroup)
             run("/usr/sbin/groupdel", {sharedGroupName});
     }
-    // The arguments of setpriv that run a command as the scratch user.
-    QStringList asUser() const {
-        return {"--reuid=" + QString::number(user), "--regid=" + QString::number(ownGroup),
-                "--init-groups"};
+    // The arguments of setpriv that run the command as the scratch user.
+    QStringList asUser(const QStringList& command) const {
+        return QStringList{"--reuid=" + QString::number(user),
+                           "--regid=" + QString::number(ownGroup), "--init-groups"} +
+               command;
     }
     ScratchAccount(const ScratchAccount&) = delete;
     ScratchAccount& operator=(const ScratchAccount&) = delete;
@@ -301,9 +302,8 @@ class TestHostileFolder : public QObject {
         QCOMPARE(run("mkdir", {"-p", folder + deep}), 0);
         folder += deep;
         QProcess judge;
-        judge.start("setpriv",
-                    scratch.asUser() +
-                        QStringList{QCoreApplication::applicationFilePath(), kJudgeSwitch, folder});
+        judge.start("setpriv", scratch.asUser({QCoreApplication::applicationFilePath(),
+                                               kJudgeSwitch, folder}));
         QVERIFY(judge.waitForFinished(30000));
         const QString said = QString::fromLocal8Bit(judge.readAll());
         QCOMPARE(judge.exitStatus(), QProcess::NormalExit);
@@ -316,9 +316,7 @@ class TestHostileFolder : public QObject {
     // to then, wherever another user points it later, and the finished page names that folder.
     // A folder put in place of the checked one stops the step before its next run.
     void folderChangedDuringStep_data() {
-        QTest::addColumn<bool>("replaced");
-        QTest::newRow("link repointed") << false;
-        QTest::newRow("folder replaced") << true;
+        addBoolRows("replaced", "link repointed", "folder replaced");
     }
     void folderChangedDuringStep() {
         QFETCH(bool, replaced);
@@ -333,14 +331,12 @@ class TestHostileFolder : public QObject {
         makeFolder(base.file("drop"), 01777);
         makeFolder(mine, 0700);
         makeFolder(theirs, 0777, scratch.user, scratch.ownGroup);
-        QCOMPARE(run("setpriv", scratch.asUser() + QStringList{"ln", "-s", mine, link}), 0);
+        QCOMPARE(run("setpriv", scratch.asUser({"ln", "-s", mine, link})), 0);
         const ModalScript::Action passPhrases = enterPassPhrases("", kPassPhrase);
         ModalScript script(
             {[&](QWidget* dialog) {
                  if (!replaced)
-                     QCOMPARE(
-                         run("setpriv", scratch.asUser() + QStringList{"ln", "-sfn", theirs, link}),
-                         0);
+                     QCOMPARE(run("setpriv", scratch.asUser({"ln", "-sfn", theirs, link})), 0);
                  else if (QDir(base.path()).rename("mine", "moved"))
                      makeFolder(mine, 0700);
                  passPhrases(dialog);
