@@ -379,11 +379,7 @@ class TestPasswordDialog : public QObject {
         QCOMPARE(fileContent(program.file(kNewPassPhraseFile)), QByteArray("brand new"));
     }
 
-    void cancelAndEscapeWriteNothing_data() {
-        QTest::addColumn<bool>("escape");
-        QTest::newRow("Cancel") << false;
-        QTest::newRow("Escape") << true;
-    }
+    void cancelAndEscapeWriteNothing_data() { addBoolRows("escape", "Cancel", "Escape"); }
     void cancelAndEscapeWriteNothing() {
         QFETCH(bool, escape);
         TempProgramFolder program(false);
@@ -557,11 +553,7 @@ class TestPasswordDialog : public QObject {
         QCOMPARE(fileContent(victim), QByteArray("the victim's own data"));
     }
 
-    void emptyingCutsBothFiles_data() {
-        QTest::addColumn<bool>("existing");
-        QTest::newRow("missing") << false;
-        QTest::newRow("with contents") << true;
-    }
+    void emptyingCutsBothFiles_data() { addBoolRows("existing", "missing", "with contents"); }
     void emptyingCutsBothFiles() {
         QFETCH(bool, existing);
         TempProgramFolder program(false);

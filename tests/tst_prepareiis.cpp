@@ -378,11 +378,9 @@ class TestPrepareIIS : public QObject {
         toPastePage(wizard, key, exportPath, "Self Signed");
         QCOMPARE(wizard.memPasteCert->toPlainText(), pemText(work.file("mykey.cer")));
         // A tool that fails notes where the certificate file is while it runs; it goes after.
-        QFile::remove(program.file("openssl"));
-        writeFileContent(program.file("openssl"), "#!/bin/sh\n[ -f '" +
-                                                      work.file("__cert.txt").toUtf8() +
-                                                      "' ] && echo inside > seen\nexit 1\n");
-        QVERIFY(QFile::setPermissions(program.file("openssl"), QFile::ReadOwner | QFile::ExeOwner));
+        QVERIFY(writeProgram(program.file("openssl"), "#!/bin/sh\n[ -f '" +
+                                                          work.file("__cert.txt").toUtf8() +
+                                                          "' ] && echo inside > seen\nexit 1\n"));
         ModalScript failed({enterPassPhrases("", "new secret"), pressButton(QMessageBox::Ok)});
         wizard.btnNext->click();
         QCOMPARE(failed.seen, (QStringList{kPassPhraseTitle, kShownRunFailure}));

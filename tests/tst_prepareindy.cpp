@@ -394,9 +394,7 @@ class TestPrepareIndyIntraweb : public QObject {
     // The tool runs in the program folder; relative paths still mean the files and the folder
     // below the current directory, on both routes.
     void relativePathsLieInTheCurrentDirectory_data() {
-        QTest::addColumn<bool>("pfxRoute");
-        QTest::newRow("pfx route") << true;
-        QTest::newRow("key route") << false;
+        addBoolRows("pfxRoute", "key route", "pfx route");
     }
     void relativePathsLieInTheCurrentDirectory() {
         QFETCH(bool, pfxRoute);
