@@ -53,19 +53,18 @@ class TestRunner : public QObject {
     void splitsCommandLines_data() {
         QTest::addColumn<QString>("commandLine");
         QTest::addColumn<QStringList>("words");
-        QTest::newRow("blanks") << "genrsa  -out x\t512"
-                                << QStringList{"genrsa", "-out", "x", "512"};
-        QTest::newRow("quoted path") << R"(genrsa -out "/e f/a b.key" 512)"
-                                     << QStringList{"genrsa", "-out", "/e f/a b.key", "512"};
-        QTest::newRow("quote inside word") << R"(-passout file:"/a b/passnew.txt")"
-                                           << QStringList{"-passout", "file:/a b/passnew.txt"};
-        QTest::newRow("empty word") << R"(-name "" x)" << QStringList{"-name", "", "x"};
-        QTest::newRow("leading and trailing blanks") << "  req  " << QStringList{"req"};
-        QTest::newRow("unclosed quote") << "-name \"My Site" << QStringList{"-name", "My Site"};
-        QTest::newRow("adjacent quoted parts") << R"("a b""c d")" << QStringList{"a bc d"};
-        QTest::newRow("backslash is literal")
-            << R"(-in "C:\dir\x.pfx")" << QStringList{"-in", R"(C:\dir\x.pfx)"};
-        QTest::newRow("empty") << "" << QStringList{};
+        addRow("blanks", "genrsa  -out x\t512", QStringList{"genrsa", "-out", "x", "512"});
+        addRow("quoted path", R"(genrsa -out "/e f/a b.key" 512)",
+               QStringList{"genrsa", "-out", "/e f/a b.key", "512"});
+        addRow("quote inside word", R"(-passout file:"/a b/passnew.txt")",
+               QStringList{"-passout", "file:/a b/passnew.txt"});
+        addRow("empty word", R"(-name "" x)", QStringList{"-name", "", "x"});
+        addRow("leading and trailing blanks", "  req  ", QStringList{"req"});
+        addRow("unclosed quote", "-name \"My Site", QStringList{"-name", "My Site"});
+        addRow("adjacent quoted parts", R"("a b""c d")", QStringList{"a bc d"});
+        addRow("backslash is literal", R"(-in "C:\dir\x.pfx")",
+               QStringList{"-in", R"(C:\dir\x.pfx)"});
+        addRow("empty", "", QStringList{});
     }
     void splitsCommandLines() {
         QFETCH(QString, commandLine);
@@ -124,8 +123,8 @@ class TestRunner : public QObject {
     void childThatCannotStartReturnsPromptlyWithoutEvents_data() {
         QTest::addColumn<bool>("withTool");
         QTest::addColumn<bool>("withDirectory");
-        QTest::newRow("missing tool") << false << true;
-        QTest::newRow("missing working directory") << true << false;
+        addRow("missing tool", false, true);
+        addRow("missing working directory", true, false);
     }
     void childThatCannotStartReturnsPromptlyWithoutEvents() {
         QFETCH(bool, withTool);
@@ -364,19 +363,16 @@ class TestRunner : public QObject {
         QTest::addColumn<QString>("startError");
         QTest::addColumn<RunEnd>("end");
         QTest::addColumn<int>("endSignal");
-        QTest::newRow("both streams and an exit code")
-            << kShell << R"(sh -c "echo out-1; echo err-2 >&2; exit 3")"
-            << QStringList{"out-1\n", "err-2\n"} << QString() << 3 << QString() << RunEnd::Exited
-            << 0;
-        QTest::newRow("more than is kept")
-            << kShell << R"(sh -c "head -c 300000 /dev/zero | tr '\0' x; echo last-line")"
-            << QStringList{} << "last-line" << 0 << QString() << RunEnd::Exited << 0;
-        QTest::newRow("ended by a signal")
-            << kShell << R"(sh -c "echo said; kill -SEGV $$")" << QStringList{"said\n"} << QString()
-            << -1 << QString() << RunEnd::Signalled << int(SIGSEGV);
-        QTest::newRow("cannot start")
-            << QStringLiteral("/nonexistent/tool") << "tool" << QStringList{} << QString() << -1
-            << QString::fromLocal8Bit(std::strerror(ENOENT)) << RunEnd::NotStarted << 0;
+        addRow("both streams and an exit code", kShell,
+               R"(sh -c "echo out-1; echo err-2 >&2; exit 3")", QStringList{"out-1\n", "err-2\n"},
+               QString(), 3, QString(), RunEnd::Exited, 0);
+        addRow("more than is kept", kShell,
+               R"(sh -c "head -c 300000 /dev/zero | tr '\0' x; echo last-line")", QStringList{},
+               "last-line", 0, QString(), RunEnd::Exited, 0);
+        addRow("ended by a signal", kShell, R"(sh -c "echo said; kill -SEGV $$")",
+               QStringList{"said\n"}, QString(), -1, QString(), RunEnd::Signalled, int(SIGSEGV));
+        addRow("cannot start", QStringLiteral("/nonexistent/tool"), "tool", QStringList{},
+               QString(), -1, QString::fromLocal8Bit(std::strerror(ENOENT)), RunEnd::NotStarted, 0);
     }
     void keepsTheEndOfTheOutputAndTheExitCode() {
         QFETCH(QString, module);
@@ -409,9 +405,9 @@ class TestRunner : public QObject {
     void terminationSignalEndsTheRunInProgress_data() {
         QTest::addColumn<QString>("commandLine");
         QTest::addColumn<int>("shortest");
-        QTest::newRow("child that obeys") << "sh -c \"exec sleep 60\"" << 0;
-        QTest::newRow("child that ignores SIGTERM")
-            << "sh -c \"trap '' TERM; exec sleep 60\"" << TExternalApp::kEndGraceMs;
+        addRow("child that obeys", "sh -c \"exec sleep 60\"", 0);
+        addRow("child that ignores SIGTERM", "sh -c \"trap '' TERM; exec sleep 60\"",
+               TExternalApp::kEndGraceMs);
     }
     void terminationSignalEndsTheRunInProgress() {
         QFETCH(QString, commandLine);
