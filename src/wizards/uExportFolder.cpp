@@ -1,6 +1,7 @@
 #include "uExportFolder.h"
 
 #include "uCertwrightCommon.h"
+#include "uFreshFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -147,19 +148,6 @@ PageError refusal(const QString& folder, int error) {
 
 } // namespace
 
-class CheckedFolder::Descriptor {
-  public:
-    explicit Descriptor(int descriptor) : fd(descriptor) {}
-    ~Descriptor() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-
-    const int fd;
-};
-
 CheckedFolder::CheckedFolder(const QString& path, std::shared_ptr<const Descriptor> folder,
                              const struct stat& status)
     : resolved(path), held(std::move(folder)), device(status.st_dev), inode(status.st_ino) {}
@@ -178,7 +166,7 @@ CheckedFolder requirePrivateExportFolder(const QString& folder) {
     if (!resolved)
         throw refusal(folder, errno);
     const QString real = QFile::decodeName(resolved.get());
-    std::shared_ptr<const CheckedFolder::Descriptor> held;
+    std::shared_ptr<const Descriptor> held;
     // From the root down, each folder opened without following a link, so that the folder
     // held at the end is the one whose path was judged; a folder that others can write above
     // the export folder lets them rename it and put their own in its place.
@@ -189,7 +177,7 @@ CheckedFolder requirePrivateExportFolder(const QString& folder) {
     for (qsizetype depth = 0;; ++depth) {
         if (opened < 0)
             throw refusal(folder, errno);
-        held = std::make_shared<const CheckedFolder::Descriptor>(opened);
+        held = std::make_shared<const Descriptor>(opened);
         if (::fstat(opened, &status) != 0)
             throw refusal(folder, errno);
         if (!S_ISDIR(status.st_mode))
