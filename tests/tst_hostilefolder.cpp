@@ -242,24 +242,21 @@ class TestHostileFolder : public QObject {
         QTest::addColumn<int>("mode");
         QTest::addColumn<bool>("accepted");
         QTest::addColumn<QString>("extra");
-        const auto row = [](const char* name, const char* owner, const char* group, int mode,
-                            bool accepted, const char* extra = "") {
-            QTest::newRow(name) << QString(owner) << QString(group) << mode << accepted
-                                << QString(extra);
-        };
-        row("own", "user", "own", 0700, true);
-        row("own, private group may write", "user", "own", 0770, true);
-        row("own, shared group may write", "user", "shared", 0770, false);
-        row("own, all may write", "user", "own", 0707, false);
-        row("root's", "root", "root", 0755, true);
-        row("root's, sticky for all", "root", "root", 01777, false);
-        row("nobody's", "nobody", "own", 0755, false);
-        row("ACL: nobody may write", "user", "own", 0700, false, "u:nobody:rwx");
-        row("ACL: nobody may write, mask forbids", "user", "own", 0700, true, "u:nobody:rwx,m::rx");
-        row("ACL: shared group may write", "user", "own", 0700, false, "g:SHARED:rwx");
-        row("ACL: nobody may write the parent", "user", "own", 0700, false, "parent u:nobody:rwx");
-        row("private group with a twin", "user", "own", 0770, false, "twin");
-        row("deeper than PATH_MAX", "user", "own", 0700, false, "deep");
+        addRow("own", "user", "own", 0700, true, "");
+        addRow("own, private group may write", "user", "own", 0770, true, "");
+        addRow("own, shared group may write", "user", "shared", 0770, false, "");
+        addRow("own, all may write", "user", "own", 0707, false, "");
+        addRow("root's", "root", "root", 0755, true, "");
+        addRow("root's, sticky for all", "root", "root", 01777, false, "");
+        addRow("nobody's", "nobody", "own", 0755, false, "");
+        addRow("ACL: nobody may write", "user", "own", 0700, false, "u:nobody:rwx");
+        addRow("ACL: nobody may write, mask forbids", "user", "own", 0700, true,
+               "u:nobody:rwx,m::rx");
+        addRow("ACL: shared group may write", "user", "own", 0700, false, "g:SHARED:rwx");
+        addRow("ACL: nobody may write the parent", "user", "own", 0700, false,
+               "parent u:nobody:rwx");
+        addRow("private group with a twin", "user", "own", 0770, false, "twin");
+        addRow("deeper than PATH_MAX", "user", "own", 0700, false, "deep");
     }
     void ordinaryUsersFolders() {
         QFETCH(QString, owner);
