@@ -269,13 +269,8 @@ qint64 idIn(const QString& file) {
 }
 
 HeldLock::HeldLock(const QString& path, bool take)
-    : fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC)),
-      locked(take && fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {}
-
-HeldLock::~HeldLock() {
-    if (fd >= 0)
-        ::close(fd);
-}
+    : file(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC)),
+      locked(take && file.fd >= 0 && ::flock(file.fd, LOCK_EX | LOCK_NB) == 0) {}
 
 QProcessEnvironment offscreenEnvironment() {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

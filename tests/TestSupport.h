@@ -1,5 +1,7 @@
 #pragma once
 
+#include "uFreshFile.h"
+
 #include <QMessageBox>
 #include <QObject>
 #include <QPointer>
@@ -144,10 +146,7 @@ qint64 idIn(const QString& file);
 class HeldLock {
   public:
     explicit HeldLock(const QString& path, bool take = true);
-    ~HeldLock();
-    HeldLock(const HeldLock&) = delete;
-    HeldLock& operator=(const HeldLock&) = delete;
-    const int fd;
+    const Descriptor file;
     // False when another holds the lock, or it was not to be taken.
     const bool locked;
 };
