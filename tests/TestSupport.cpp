@@ -32,12 +32,6 @@
 // The tests, like the program, leave no settings file behind.
 Q_CONSTRUCTOR_FUNCTION(preventSettingsFiles)
 
-void addBoolRows(const char* column, const char* whenFalse, const char* whenTrue) {
-    QTest::addColumn<bool>(column);
-    QTest::newRow(whenFalse) << false;
-    QTest::newRow(whenTrue) << true;
-}
-
 TempProgramFolder::TempProgramFolder(bool withTool) {
     if (withTool)
         QFile::link(QStringLiteral(OPENSSL_TOOL), path() + QStringLiteral("openssl"));
@@ -320,12 +314,6 @@ void writeFileContent(const QString& path, const QByteArray& content) {
         file.write(content);
 }
 
-bool writeProgram(const QString& path, const QByteArray& script) {
-    QFile::remove(path);
-    writeFileContent(path, script);
-    return QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-}
-
 QString pdfText(const QString& pdfPath) {
     QProcess process;
     process.start(QStringLiteral("pdftotext"),
@@ -398,4 +386,16 @@ QStringList printedLines(const QString& pdf) {
     for (const QString& line : pdfText(pdf).split('\n'))
         lines << line.simplified();
     return lines;
+}
+
+void addBoolRows(const char* column, const char* whenFalse, const char* whenTrue) {
+    QTest::addColumn<bool>(column);
+    QTest::newRow(whenFalse) << false;
+    QTest::newRow(whenTrue) << true;
+}
+
+bool writeProgram(const QString& path, const QByteArray& script) {
+    QFile::remove(path);
+    writeFileContent(path, script);
+    return QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }

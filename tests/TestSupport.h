@@ -1,7 +1,5 @@
 #pragma once
 
-#include "uFreshFile.h"
-
 #include <QMessageBox>
 #include <QObject>
 #include <QPointer>
@@ -13,18 +11,13 @@
 
 #include <functional>
 
+#include "uFreshFile.h"
+
 class QFileDialog;
 class QProcess;
 class QProcessEnvironment;
 class QPushButton;
 class TWizardFrame;
-
-// Adds a row of the values, in the order of the current data table's columns.
-template <class... Values> void addRow(const char* name, const Values&... values) {
-    (QTest::newRow(name) << ... << values);
-}
-// Gives the current data table one bool column: a row for false, then one for true.
-void addBoolRows(const char* column, const char* whenFalse, const char* whenTrue);
 
 // A temporary program folder holding an `openssl` link to the system's tool (unless told
 // otherwise); ProgramFolder() answers with it while the object lives.
@@ -168,9 +161,6 @@ bool outputIsNonEmpty(const QString& path);
 QByteArray fileContent(const QString& path);
 // Writes the bytes to the file, creating or replacing it.
 void writeFileContent(const QString& path, const QByteArray& content);
-// Puts a shell script in place of whatever stands at the path, runnable by its owner only;
-// true when it was made.
-bool writeProgram(const QString& path, const QByteArray& script);
 // The text of a PDF file as pdftotext -layout reads it back, ligatures taken apart.
 QString pdfText(const QString& pdfPath);
 // The number of pages of a PDF file, from pdfinfo.
@@ -199,3 +189,14 @@ void printToPdf(TWizardFrame& wizard, const QString& pdf);
 QString printShownPage(TWizardFrame& wizard, const QString& pdf);
 // The printed lines of a PDF file as pdftotext reads them, each with its blanks simplified.
 QStringList printedLines(const QString& pdf);
+
+// Adds a row of the values, in the order of the current data table's columns.
+template <class... Values> void addRow(const char* name, const Values&... values) {
+    (QTest::newRow(name) << ... << values);
+}
+// Gives the current data table one bool column: a row for false, then one for true.
+void addBoolRows(const char* column, const char* whenFalse, const char* whenTrue);
+
+// Puts a shell script in place of whatever stands at the path, runnable by its owner only;
+// true when it was made.
+bool writeProgram(const QString& path, const QByteArray& script);

@@ -298,9 +298,10 @@ class TestPrepareIIS : public QObject {
     void encryptedKeyBecomesPfx_data() {
         QTest::addColumn<bool>("forOlderWindows");
         QTest::addColumn<QStringList>("protection");
-        addRow("current", false, QStringList({"MAC: sha256", "PBES2, PBKDF2, AES-256-CBC"}));
-        addRow("for Windows Server 2016 and older", true,
-               QStringList({"MAC: sha1", "pbeWithSHA1And3-KeyTripleDES-CBC"}));
+        QTest::newRow("current") << false
+                                 << QStringList({"MAC: sha256", "PBES2, PBKDF2, AES-256-CBC"});
+        QTest::newRow("for Windows Server 2016 and older")
+            << true << QStringList({"MAC: sha1", "pbeWithSHA1And3-KeyTripleDES-CBC"});
     }
     void encryptedKeyBecomesPfx() {
         QFETCH(bool, forOlderWindows);

@@ -298,12 +298,14 @@ class TestToolContract : public QObject {
     void pfxHoldsKeyAndCertificateUnderTheFriendlyName_data() {
         QTest::addColumn<PfxProtection>("protection");
         QTest::addColumn<QStringList>("algorithms");
-        addRow("current", PfxProtection::Current,
-               QStringList({"MAC: sha256", "PKCS7 Encrypted data: PBES2, PBKDF2, AES-256-CBC",
-                            "Shrouded Keybag: PBES2, PBKDF2, AES-256-CBC"}));
-        addRow("older Windows", PfxProtection::OlderWindows,
-               QStringList({"MAC: sha1", "PKCS7 Encrypted data: pbeWithSHA1And3-KeyTripleDES-CBC",
-                            "Shrouded Keybag: pbeWithSHA1And3-KeyTripleDES-CBC"}));
+        QTest::newRow("current") << PfxProtection::Current
+                                 << QStringList({"MAC: sha256",
+                                                 "PKCS7 Encrypted data: PBES2, PBKDF2, AES-256-CBC",
+                                                 "Shrouded Keybag: PBES2, PBKDF2, AES-256-CBC"});
+        QTest::newRow("older Windows")
+            << PfxProtection::OlderWindows
+            << QStringList({"MAC: sha1", "PKCS7 Encrypted data: pbeWithSHA1And3-KeyTripleDES-CBC",
+                            "Shrouded Keybag: pbeWithSHA1And3-KeyTripleDES-CBC"});
     }
     void pfxHoldsKeyAndCertificateUnderTheFriendlyName() {
         QFETCH(PfxProtection, protection);
