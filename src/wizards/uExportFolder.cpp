@@ -148,6 +148,10 @@ PageError refusal(const QString& folder, int error) {
 
 } // namespace
 
+class CheckedFolder::Descriptor : public ::Descriptor {
+    using ::Descriptor::Descriptor;
+};
+
 CheckedFolder::CheckedFolder(const QString& path, std::shared_ptr<const Descriptor> folder,
                              const struct stat& status)
     : resolved(path), held(std::move(folder)), device(status.st_dev), inode(status.st_ino) {}
@@ -166,7 +170,7 @@ CheckedFolder requirePrivateExportFolder(const QString& folder) {
     if (!resolved)
         throw refusal(folder, errno);
     const QString real = QFile::decodeName(resolved.get());
-    std::shared_ptr<const Descriptor> held;
+    std::shared_ptr<const CheckedFolder::Descriptor> held;
     // From the root down, each folder opened without following a link, so that the folder
     // held at the end is the one whose path was judged; a folder that others can write above
     // the export folder lets them rename it and put their own in its place.
@@ -177,7 +181,7 @@ CheckedFolder requirePrivateExportFolder(const QString& folder) {
     for (qsizetype depth = 0;; ++depth) {
         if (opened < 0)
             throw refusal(folder, errno);
-        held = std::make_shared<const Descriptor>(opened);
+        held = std::make_shared<const CheckedFolder::Descriptor>(opened);
         if (::fstat(opened, &status) != 0)
             throw refusal(folder, errno);
         if (!S_ISDIR(status.st_mode))

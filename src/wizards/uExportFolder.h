@@ -22,8 +22,6 @@ inline const QString kReplacedExportFolderMessage =
     QStringLiteral("The folder \"%1\" was moved or replaced after it was checked, so nothing "
                    "more is made there. Please check the folder and try again.");
 
-class Descriptor;
-
 // An export folder that requirePrivateExportFolder accepted. Its path is the one that was
 // checked, and a step uses exactly that path for everything it writes and every command line,
 // so that a link in the typed path that changes later leads nowhere else. The folder itself
@@ -38,6 +36,7 @@ class CheckedFolder {
 
   private:
     friend CheckedFolder requirePrivateExportFolder(const QString& folder);
+    class Descriptor;
     CheckedFolder(const QString& path, std::shared_ptr<const Descriptor> folder,
                   const struct stat& status);
 
