@@ -26,6 +26,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 ModalScript::ModalScript(QVector<Action> script) : actions(std::move(script)) {
@@ -184,6 +185,20 @@ bool processIsAlive(qint64 pid) {
     return afterName > 0 && stat.size() > afterName + 2 && stat.at(afterName + 2) != 'Z';
 }
 
+qint64 idIn(const QString& file) {
+    return fileContent(file).trimmed().toLongLong();
+}
+
+HeldLock::HeldLock(const QString& path, bool take)
+    : file(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC)),
+      locked(take && file.fd >= 0 && ::flock(file.fd, LOCK_EX | LOCK_NB) == 0) {}
+
+QProcessEnvironment offscreenEnvironment() {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    return environment;
+}
+
 bool catchesTerminationSignals(qint64 pid) {
     QFile status(QStringLiteral("/proc/%1/status").arg(pid));
     if (!status.open(QIODevice::ReadOnly))
@@ -283,4 +298,16 @@ QStringList printedLines(const QString& pdf) {
     for (const QString& line : pdfText(pdf).split('\n'))
         lines << line.simplified();
     return lines;
+}
+
+void addBoolRows(const char* column, const char* whenFalse, const char* whenTrue) {
+    QTest::addColumn<bool>(column);
+    QTest::newRow(whenFalse) << false;
+    QTest::newRow(whenTrue) << true;
+}
+
+bool writeProgram(const QString& path, const QByteArray& script) {
+    QFile::remove(path);
+    writeFileContent(path, script);
+    return QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }

@@ -12,6 +12,8 @@
 
 #include <functional>
 
+#include "uFreshFile.h"
+
 class QFileDialog;
 class QProcess;
 class QProcessEnvironment;
@@ -91,6 +93,21 @@ QString testPath(const char* variable);
 
 // True while the process exists and has not ended (a zombie has ended).
 bool processIsAlive(qint64 pid);
+// The number that a process wrote into the file, 0 while there is none.
+qint64 idIn(const QString& file);
+
+// Opens a file or folder and takes its lock (unless told not to), as a running copy of the
+// program does, until the object goes.
+class HeldLock {
+  public:
+    explicit HeldLock(const QString& path, bool take = true);
+    const Descriptor file;
+    // False when another holds the lock, or it was not to be taken.
+    const bool locked;
+};
+
+// This system's environment, with Qt's platform without a display.
+QProcessEnvironment offscreenEnvironment();
 
 // True when the process has taken the termination signals over.
 bool catchesTerminationSignals(qint64 pid);
@@ -128,3 +145,14 @@ void printToPdf(TWizardFrame& wizard, const QString& pdf);
 QString printShownPage(TWizardFrame& wizard, const QString& pdf);
 // The printed lines of a PDF file as pdftotext reads them, each with its blanks simplified.
 QStringList printedLines(const QString& pdf);
+
+// Adds a row of the values, in the order of the current data table's columns.
+template <class... Values> void addRow(const char* name, const Values&... values) {
+    (QTest::newRow(name) << ... << values);
+}
+// Gives the current data table one bool column: a row for false, then one for true.
+void addBoolRows(const char* column, const char* whenFalse, const char* whenTrue);
+
+// Puts a shell script in place of whatever stands at the path, runnable by its owner only;
+// true when it was made.
+bool writeProgram(const QString& path, const QByteArray& script);

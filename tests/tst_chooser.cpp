@@ -94,18 +94,12 @@ class TestChooser : public QObject {
     void startOpensTheSelectedWizard_data() {
         QTest::addColumn<QString>("radio");
         QTest::addColumn<QString>("form");
-        QTest::newRow("request") << "rbGenerateCSR"
-                                 << "TfrmGenerateCSR";
-        QTest::newRow("self-signed") << "rbSelfSign"
-                                     << "TfrmSelfSign";
-        QTest::newRow("root") << "rbExtractRoot"
-                              << "TfrmExtractRoot";
-        QTest::newRow("Indy") << "rbPrepareIndy"
-                              << "TfrmPrepareIndyIntraweb";
-        QTest::newRow("IIS") << "rbPrepareIIS"
-                             << "TfrmPrepareIIS";
-        QTest::newRow("instructions") << "rbViewInstall"
-                                      << "TfrmViewInstructions";
+        addRow("request", "rbGenerateCSR", "TfrmGenerateCSR");
+        addRow("self-signed", "rbSelfSign", "TfrmSelfSign");
+        addRow("root", "rbExtractRoot", "TfrmExtractRoot");
+        addRow("Indy", "rbPrepareIndy", "TfrmPrepareIndyIntraweb");
+        addRow("IIS", "rbPrepareIIS", "TfrmPrepareIIS");
+        addRow("instructions", "rbViewInstall", "TfrmViewInstructions");
     }
     void startOpensTheSelectedWizard() {
         QFETCH(QString, radio);

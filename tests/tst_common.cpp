@@ -12,22 +12,17 @@ class TestCommon : public QObject {
     void fullStopRule_data() {
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("letter") << "No Password Provided"
-                                << "No Password Provided.";
-        QTest::newRow("full stop") << "Error running process.  Make sure that you have valid "
-                                      "entries for your data fields."
-                                   << "Error running process.  Make sure that you have valid "
-                                      "entries for your data fields.";
-        QTest::newRow("parenthesis") << "name (x)"
-                                     << "name (x)";
-        QTest::newRow("quote") << "ends \"q\""
-                               << "ends \"q\"";
-        QTest::newRow("question") << "Sure?"
-                                  << "Sure?.";
-        QTest::newRow("digit") << "code 7"
-                               << "code 7.";
-        QTest::newRow("empty") << ""
-                               << "";
+        addRow("letter", "No Password Provided", "No Password Provided.");
+        addRow("full stop",
+               "Error running process.  Make sure that you have valid "
+               "entries for your data fields.",
+               "Error running process.  Make sure that you have valid "
+               "entries for your data fields.");
+        addRow("parenthesis", "name (x)", "name (x)");
+        addRow("quote", "ends \"q\"", "ends \"q\"");
+        addRow("question", "Sure?", "Sure?.");
+        addRow("digit", "code 7", "code 7.");
+        addRow("empty", "", "");
     }
     void fullStopRule() {
         QFETCH(QString, message);

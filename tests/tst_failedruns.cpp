@@ -17,10 +17,7 @@
 #include <QTextEdit>
 #include <QtTest>
 
-#include <fcntl.h>
 #include <memory>
-#include <sys/file.h>
-#include <unistd.h>
 
 namespace {
 
@@ -91,74 +88,53 @@ class TestFailedRuns : public QObject {
         const QString prepare = kShownRunFailure;
         const QString ascii = "admin@shop.test";
         const QString nonAscii = QString::fromUtf8("jörg@shop.test");
-        QTest::newRow("IIS, wrong pass phrase")
-            << Route::IIS << "site.key"
-            << "site.pem" << kCrossedPassPhrase << Condition::None << QStringList{pfx} << prepare
-            << ToolSteps::kWrongPassPhraseExplanation << "pkcs12 -export"
-            << "maybe wrong password";
-        QTest::newRow("IIS, certificate of another key")
-            << Route::IIS << "site.key"
-            << "other.pem" << kInputPassPhrase << Condition::None << QStringList{pfx} << prepare
-            << ToolSteps::kKeyMismatchExplanation << "pkcs12 -export"
-            << "key values mismatch";
-        QTest::newRow("IIS, key file that holds a certificate")
-            << Route::IIS << "certificate.key"
-            << "site.pem" << kInputPassPhrase << Condition::None << QStringList{"certificate.pfx"}
-            << prepare << ToolSteps::kNotPrivateKeyExplanation << "pkcs12 -export"
-            << "Could not read private key";
-        QTest::newRow("IIS, text that is no certificate")
-            << Route::IIS << "site.key"
-            << "garbage.pem" << kInputPassPhrase << Condition::None << QStringList{pfx} << prepare
-            << ToolSteps::kNotCertificateExplanation << "pkcs12 -export"
-            << "Could not read any certificates";
-        QTest::newRow("Indy .pfx route, wrong pass phrase")
-            << Route::IndyFromPfx << "site.pfx" << QString() << kCrossedPassPhrase
-            << Condition::None << pems << prepare << ToolSteps::kWrongPassPhraseExplanation
-            << "pkcs12 -in"
-            << "Mac verify error";
-        QTest::newRow("Indy .pfx route, no PKCS#12 file")
-            << Route::IndyFromPfx << "text.pfx" << QString() << kPfxPassPhrase << Condition::None
-            << pems << prepare << ToolSteps::kNotPkcs12Explanation << "pkcs12 -in"
-            << "asn1_d2i_read_bio";
+        addRow("IIS, wrong pass phrase", Route::IIS, "site.key", "site.pem", kCrossedPassPhrase,
+               Condition::None, QStringList{pfx}, prepare, ToolSteps::kWrongPassPhraseExplanation,
+               "pkcs12 -export", "maybe wrong password");
+        addRow("IIS, certificate of another key", Route::IIS, "site.key", "other.pem",
+               kInputPassPhrase, Condition::None, QStringList{pfx}, prepare,
+               ToolSteps::kKeyMismatchExplanation, "pkcs12 -export", "key values mismatch");
+        addRow("IIS, key file that holds a certificate", Route::IIS, "certificate.key", "site.pem",
+               kInputPassPhrase, Condition::None, QStringList{"certificate.pfx"}, prepare,
+               ToolSteps::kNotPrivateKeyExplanation, "pkcs12 -export",
+               "Could not read private key");
+        addRow("IIS, text that is no certificate", Route::IIS, "site.key", "garbage.pem",
+               kInputPassPhrase, Condition::None, QStringList{pfx}, prepare,
+               ToolSteps::kNotCertificateExplanation, "pkcs12 -export",
+               "Could not read any certificates");
+        addRow("Indy .pfx route, wrong pass phrase", Route::IndyFromPfx, "site.pfx", QString(),
+               kCrossedPassPhrase, Condition::None, pems, prepare,
+               ToolSteps::kWrongPassPhraseExplanation, "pkcs12 -in", "Mac verify error");
+        addRow("Indy .pfx route, no PKCS#12 file", Route::IndyFromPfx, "text.pfx", QString(),
+               kPfxPassPhrase, Condition::None, pems, prepare, ToolSteps::kNotPkcs12Explanation,
+               "pkcs12 -in", "asn1_d2i_read_bio");
         // The key run succeeds and the certificate run finds no certificate: both old files
         // come back, as the user agreed to replace them as a pair.
-        QTest::newRow("Indy .pfx route, second run fails")
-            << Route::IndyFromPfx << "keyonly.pfx" << QString() << kPfxPassPhrase << Condition::None
-            << pems << prepare
-            << ToolSteps::kIncompleteOutputExplanation.arg(ToolSteps::kCertificateNoun)
-            << "pkcs12 -in" << ToolSteps::kNoToolOutput;
-        QTest::newRow("Indy key route, wrong pass phrase")
-            << Route::IndyFromKey << "site.key"
-            << "site.pem" << kCrossedPassPhrase << Condition::None
-            << QStringList{"key.pem", "cert.pem", "__tmp.p12"} << prepare
-            << ToolSteps::kWrongPassPhraseExplanation << "pkcs12 -export"
-            << "bad decrypt";
-        QTest::newRow("Indy key route, certificate of another key")
-            << Route::IndyFromKey << "site.key"
-            << "other.pem" << kInputPassPhrase << Condition::None << pems << prepare
-            << ToolSteps::kKeyMismatchExplanation << "pkcs12 -export"
-            << "key values mismatch";
-        QTest::newRow("request, second run fails")
-            << Route::Request << nonAscii << QString() << QString() << Condition::None
-            << QStringList{"www.shop.test.key", "www.shop.test.csr"} << request
-            << ToolSteps::kExitStatusExplanation.arg(1) << "req -new"
-            << "illegal characters";
-        QTest::newRow("self-signed, second run fails")
-            << Route::SelfSigned << nonAscii << QString() << QString() << Condition::None
-            << QStringList{"www.shop.test.key", "www.shop.test.cer"} << request
-            << ToolSteps::kExitStatusExplanation.arg(1) << "req -new -x509"
-            << "illegal characters";
-        QTest::newRow("request, no tool")
-            << Route::Request << ascii << QString() << QString() << Condition::NoTool
-            << QStringList{"www.shop.test.key", "www.shop.test.csr"} << request
-            << ToolSteps::kToolNotStartedExplanation << "genrsa -des3"
-            << "could not be started: No such file or directory";
+        addRow("Indy .pfx route, second run fails", Route::IndyFromPfx, "keyonly.pfx", QString(),
+               kPfxPassPhrase, Condition::None, pems, prepare,
+               ToolSteps::kIncompleteOutputExplanation.arg(ToolSteps::kCertificateNoun),
+               "pkcs12 -in", ToolSteps::kNoToolOutput);
+        addRow("Indy key route, wrong pass phrase", Route::IndyFromKey, "site.key", "site.pem",
+               kCrossedPassPhrase, Condition::None, QStringList{"key.pem", "cert.pem", "__tmp.p12"},
+               prepare, ToolSteps::kWrongPassPhraseExplanation, "pkcs12 -export", "bad decrypt");
+        addRow("Indy key route, certificate of another key", Route::IndyFromKey, "site.key",
+               "other.pem", kInputPassPhrase, Condition::None, pems, prepare,
+               ToolSteps::kKeyMismatchExplanation, "pkcs12 -export", "key values mismatch");
+        addRow("request, second run fails", Route::Request, nonAscii, QString(), QString(),
+               Condition::None, QStringList{"www.shop.test.key", "www.shop.test.csr"}, request,
+               ToolSteps::kExitStatusExplanation.arg(1), "req -new", "illegal characters");
+        addRow("self-signed, second run fails", Route::SelfSigned, nonAscii, QString(), QString(),
+               Condition::None, QStringList{"www.shop.test.key", "www.shop.test.cer"}, request,
+               ToolSteps::kExitStatusExplanation.arg(1), "req -new -x509", "illegal characters");
+        addRow("request, no tool", Route::Request, ascii, QString(), QString(), Condition::NoTool,
+               QStringList{"www.shop.test.key", "www.shop.test.csr"}, request,
+               ToolSteps::kToolNotStartedExplanation, "genrsa -des3",
+               "could not be started: No such file or directory");
         // The configuration file is written before any run; its failure restores as well.
-        QTest::newRow("self-signed, configuration file cannot be written")
-            << Route::SelfSigned << ascii << QString() << QString()
-            << Condition::ConfigurationFileBlocked
-            << QStringList{"www.shop.test.key", "www.shop.test.cer"} << "__config.tmp" << QString()
-            << QString() << QString();
+        addRow("self-signed, configuration file cannot be written", Route::SelfSigned, ascii,
+               QString(), QString(), Condition::ConfigurationFileBlocked,
+               QStringList{"www.shop.test.key", "www.shop.test.cer"}, "__config.tmp", QString(),
+               QString(), QString());
     }
     void replacedOutputsComeBackAndTheBoxSaysWhy() {
         QFETCH(Route, route);
@@ -231,9 +207,9 @@ class TestFailedRuns : public QObject {
     // output's name is moved as a link, so nothing is ever written through it.
     void oldFileComesBackOverTheFailedOutput_data() {
         QTest::addColumn<QString>("linkTarget"); // empty: a plain file
-        QTest::newRow("file") << QString();
-        QTest::newRow("link to a file elsewhere") << "elsewhere";
-        QTest::newRow("link to nothing") << "nothing";
+        addRow("file", QString());
+        addRow("link to a file elsewhere", "elsewhere");
+        addRow("link to nothing", "nothing");
     }
     void oldFileComesBackOverTheFailedOutput() {
         QFETCH(QString, linkTarget);
@@ -305,11 +281,11 @@ class TestFailedRuns : public QObject {
         QTest::addColumn<QString>("owner");
         QTest::addColumn<bool>("nameTaken");
         QTest::addColumn<bool>("cut");
-        QTest::newRow("process gone") << "gone" << false << false;
-        QTest::newRow("process id taken since") << "id taken" << false << false;
-        QTest::newRow("copy still running") << "running" << false << false;
-        QTest::newRow("name taken again") << "gone" << true << false;
-        QTest::newRow("name cut to fit") << "gone" << false << true;
+        addRow("process gone", "gone", false, false);
+        addRow("process id taken since", "id taken", false, false);
+        addRow("copy still running", "running", false, false);
+        addRow("name taken again", "gone", true, false);
+        addRow("name cut to fit", "gone", false, true);
     }
     void leftBehindFilesComeBack() {
         QFETCH(QString, owner);
@@ -317,8 +293,10 @@ class TestFailedRuns : public QObject {
         QFETCH(bool, cut);
         QProcess ended;
         ended.start("/bin/true", {});
-        QVERIFY(ended.waitForFinished(10000));
+        // Its id while it runs: once it has ended, QProcess answers 0.
+        QVERIFY(ended.waitForStarted(10000));
         const qint64 pid = owner == "gone" ? ended.processId() : QCoreApplication::applicationPid();
+        QVERIFY(ended.waitForFinished(10000) && pid > 0);
         TempFolder work;
         const QString output = work.file("out.key");
         const QString kept =
@@ -328,11 +306,9 @@ class TestFailedRuns : public QObject {
         writeFileContent(kept, "old key");
         if (nameTaken)
             writeFileContent(output, "newer key");
-        const int lock = ::open(QFile::encodeName(kept).constData(), O_RDONLY);
-        if (owner == "running")
-            QCOMPARE(::flock(lock, LOCK_EX | LOCK_NB), 0);
+        const HeldLock lock(kept, owner == "running");
+        QCOMPARE(lock.locked, owner == "running");
         const QString notice = putBackLeftBehindFiles(work.path());
-        ::close(lock);
         const bool back = owner != "running" && !nameTaken && !cut;
         QCOMPARE(fileContent(output), back ? "old key" : nameTaken ? "newer key" : "");
         QCOMPARE(QFileInfo::exists(kept), !back);

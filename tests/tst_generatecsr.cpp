@@ -25,25 +25,15 @@ class TestGenerateCSR : public QObject {
         QTest::addColumn<int>("countryIndex");
         // The subjectAltName that the request asks for.
         QTest::addColumn<QString>("altName");
-        QTest::newRow("512, wildcard, GERMANY")
-            << "512"
-            << "*.shop.test"
-            << "Smith & Sons #2"
-            << "wildcard.shop.test" << 81 << "DNS:*.shop.test, DNS:shop.test";
-        QTest::newRow("1024, quoting characters, FRANCE, METROPOLITAN")
-            << "1024"
-            << "www.shop.test"
-            << "a$b\\c \"q\" it's"
-            << "www.shop.test" << 74 << "DNS:www.shop.test, DNS:shop.test";
-        QTest::newRow("4096, outside ASCII, YUGOSLAVIA")
-            << "4096" << QString::fromUtf8("www.bücher.test") << QString::fromUtf8("Müller & Söhne")
-            << QString::fromUtf8("www.bücher.test") << 237
-            << "DNS:www.xn--bcher-kva.test, DNS:xn--bcher-kva.test";
-        QTest::newRow("512, IP address, UNITED STATES")
-            << "512"
-            << "192.0.2.7"
-            << "Acme"
-            << "192.0.2.7" << 224 << "IP Address:192.0.2.7";
+        addRow("512, wildcard, GERMANY", "512", "*.shop.test", "Smith & Sons #2",
+               "wildcard.shop.test", 81, "DNS:*.shop.test, DNS:shop.test");
+        addRow("1024, quoting characters, FRANCE, METROPOLITAN", "1024", "www.shop.test",
+               "a$b\\c \"q\" it's", "www.shop.test", 74, "DNS:www.shop.test, DNS:shop.test");
+        addRow("4096, outside ASCII, YUGOSLAVIA", "4096", QString::fromUtf8("www.bücher.test"),
+               QString::fromUtf8("Müller & Söhne"), QString::fromUtf8("www.bücher.test"), 237,
+               "DNS:www.xn--bcher-kva.test, DNS:xn--bcher-kva.test");
+        addRow("512, IP address, UNITED STATES", "512", "192.0.2.7", "Acme", "192.0.2.7", 224,
+               "IP Address:192.0.2.7");
     }
 
     void requestEndToEnd() {

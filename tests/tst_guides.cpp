@@ -157,15 +157,11 @@ class TestGuides : public QObject {
     void viewerOpensThePage_data() {
         QTest::addColumn<QString>("server");
         QTest::addColumn<QString>("page");
-        QTest::newRow("default") << QString() << "IIS5.asp";
-        QTest::newRow("no blank after plus") << "Apache +SSLeay"
-                                             << "Apache1e.asp";
-        QTest::newRow("apostrophe") << "O'Reilly WebSite Professional 2.x"
-                                    << "OReilly.asp";
-        QTest::newRow("parenthesis") << "Deerfield (O'Reilly) Website Professional 3.x"
-                                     << "Deerfield.asp";
-        QTest::newRow("last") << "Zeus Web Server v3"
-                              << "Zeus.asp";
+        addRow("default", QString(), "IIS5.asp");
+        addRow("no blank after plus", "Apache +SSLeay", "Apache1e.asp");
+        addRow("apostrophe", "O'Reilly WebSite Professional 2.x", "OReilly.asp");
+        addRow("parenthesis", "Deerfield (O'Reilly) Website Professional 3.x", "Deerfield.asp");
+        addRow("last", "Zeus Web Server v3", "Zeus.asp");
     }
     void viewerOpensThePage() {
         QFETCH(QString, server);

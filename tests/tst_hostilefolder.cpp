@@ -61,10 +61,11 @@ class ScratchAccount {
         if (madeGroup)
             run("/usr/sbin/groupdel", {sharedGroupName});
     }
-    // The arguments of setpriv that run a command as the scratch user.
-    QStringList asUser() const {
-        return {"--reuid=" + QString::number(user), "--regid=" + QString::number(ownGroup),
-                "--init-groups"};
+    // The arguments of setpriv that run the command as the scratch user.
+    QStringList asUser(const QStringList& command) const {
+        return QStringList{"--reuid=" + QString::number(user),
+                           "--regid=" + QString::number(ownGroup), "--init-groups"} +
+               command;
     }
     ScratchAccount(const ScratchAccount&) = delete;
     ScratchAccount& operator=(const ScratchAccount&) = delete;
@@ -241,24 +242,21 @@ class TestHostileFolder : public QObject {
         QTest::addColumn<int>("mode");
         QTest::addColumn<bool>("accepted");
         QTest::addColumn<QString>("extra");
-        const auto row = [](const char* name, const char* owner, const char* group, int mode,
-                            bool accepted, const char* extra = "") {
-            QTest::newRow(name) << QString(owner) << QString(group) << mode << accepted
-                                << QString(extra);
-        };
-        row("own", "user", "own", 0700, true);
-        row("own, private group may write", "user", "own", 0770, true);
-        row("own, shared group may write", "user", "shared", 0770, false);
-        row("own, all may write", "user", "own", 0707, false);
-        row("root's", "root", "root", 0755, true);
-        row("root's, sticky for all", "root", "root", 01777, false);
-        row("nobody's", "nobody", "own", 0755, false);
-        row("ACL: nobody may write", "user", "own", 0700, false, "u:nobody:rwx");
-        row("ACL: nobody may write, mask forbids", "user", "own", 0700, true, "u:nobody:rwx,m::rx");
-        row("ACL: shared group may write", "user", "own", 0700, false, "g:SHARED:rwx");
-        row("ACL: nobody may write the parent", "user", "own", 0700, false, "parent u:nobody:rwx");
-        row("private group with a twin", "user", "own", 0770, false, "twin");
-        row("deeper than PATH_MAX", "user", "own", 0700, false, "deep");
+        addRow("own", "user", "own", 0700, true, "");
+        addRow("own, private group may write", "user", "own", 0770, true, "");
+        addRow("own, shared group may write", "user", "shared", 0770, false, "");
+        addRow("own, all may write", "user", "own", 0707, false, "");
+        addRow("root's", "root", "root", 0755, true, "");
+        addRow("root's, sticky for all", "root", "root", 01777, false, "");
+        addRow("nobody's", "nobody", "own", 0755, false, "");
+        addRow("ACL: nobody may write", "user", "own", 0700, false, "u:nobody:rwx");
+        addRow("ACL: nobody may write, mask forbids", "user", "own", 0700, true,
+               "u:nobody:rwx,m::rx");
+        addRow("ACL: shared group may write", "user", "own", 0700, false, "g:SHARED:rwx");
+        addRow("ACL: nobody may write the parent", "user", "own", 0700, false,
+               "parent u:nobody:rwx");
+        addRow("private group with a twin", "user", "own", 0770, false, "twin");
+        addRow("deeper than PATH_MAX", "user", "own", 0700, false, "deep");
     }
     void ordinaryUsersFolders() {
         QFETCH(QString, owner);
@@ -301,9 +299,8 @@ class TestHostileFolder : public QObject {
         QCOMPARE(run("mkdir", {"-p", folder + deep}), 0);
         folder += deep;
         QProcess judge;
-        judge.start("setpriv",
-                    scratch.asUser() +
-                        QStringList{QCoreApplication::applicationFilePath(), kJudgeSwitch, folder});
+        judge.start("setpriv", scratch.asUser({QCoreApplication::applicationFilePath(),
+                                               kJudgeSwitch, folder}));
         QVERIFY(judge.waitForFinished(30000));
         const QString said = QString::fromLocal8Bit(judge.readAll());
         QCOMPARE(judge.exitStatus(), QProcess::NormalExit);
@@ -316,9 +313,7 @@ class TestHostileFolder : public QObject {
     // to then, wherever another user points it later, and the finished page names that folder.
     // A folder put in place of the checked one stops the step before its next run.
     void folderChangedDuringStep_data() {
-        QTest::addColumn<bool>("replaced");
-        QTest::newRow("link repointed") << false;
-        QTest::newRow("folder replaced") << true;
+        addBoolRows("replaced", "link repointed", "folder replaced");
     }
     void folderChangedDuringStep() {
         QFETCH(bool, replaced);
@@ -333,14 +328,12 @@ class TestHostileFolder : public QObject {
         makeFolder(base.file("drop"), 01777);
         makeFolder(mine, 0700);
         makeFolder(theirs, 0777, scratch.user, scratch.ownGroup);
-        QCOMPARE(run("setpriv", scratch.asUser() + QStringList{"ln", "-s", mine, link}), 0);
+        QCOMPARE(run("setpriv", scratch.asUser({"ln", "-s", mine, link})), 0);
         const ModalScript::Action passPhrases = enterPassPhrases("", kPassPhrase);
         ModalScript script(
             {[&](QWidget* dialog) {
                  if (!replaced)
-                     QCOMPARE(
-                         run("setpriv", scratch.asUser() + QStringList{"ln", "-sfn", theirs, link}),
-                         0);
+                     QCOMPARE(run("setpriv", scratch.asUser({"ln", "-sfn", theirs, link})), 0);
                  else if (QDir(base.path()).rename("mine", "moved"))
                      makeFolder(mine, 0700);
                  passPhrases(dialog);

@@ -87,11 +87,7 @@ class TestAsOrdinaryUser : public QObject {
 
     // Both routes: from the key (which copies the new pass phrase over the current one between
     // its runs) and from the bundle that the IIS wizard made.
-    void indyWizard_data() {
-        QTest::addColumn<bool>("fromBundle");
-        QTest::newRow("key and certificate") << false;
-        QTest::newRow("bundle") << true;
-    }
+    void indyWizard_data() { addBoolRows("fromBundle", "key and certificate", "bundle"); }
     void indyWizard() {
         QFETCH(bool, fromBundle);
         TempFolder output;
@@ -210,9 +206,7 @@ class TestOrdinaryUser : public QObject {
 
     // With a runtime folder, and without one, when the cache folder takes its place.
     void wizardsWorkForAnOrdinaryUser_data() {
-        QTest::addColumn<bool>("withRuntimeFolder");
-        QTest::newRow("runtime folder") << true;
-        QTest::newRow("cache folder") << false;
+        addBoolRows("withRuntimeFolder", "cache folder", "runtime folder");
     }
     void wizardsWorkForAnOrdinaryUser() {
         QFETCH(bool, withRuntimeFolder);

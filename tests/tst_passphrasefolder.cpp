@@ -13,9 +13,7 @@
 #include <QtTest>
 
 #include <csignal>
-#include <fcntl.h>
 #include <pwd.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -189,9 +187,9 @@ class TestPassPhraseFolder : public QObject {
     void secondCopyGetsAFolderOfItsOwn_data() {
         QTest::addColumn<bool>("inPrivate");
         QTest::addColumn<bool>("missingBase");
-        QTest::newRow("first copy in its program folder") << false << false;
-        QTest::newRow("first copy in the private folder") << true << false;
-        QTest::newRow("first copy in its program folder, no base folder yet") << false << true;
+        addRow("first copy in its program folder", false, false);
+        addRow("first copy in the private folder", true, false);
+        addRow("first copy in its program folder, no base folder yet", false, true);
     }
     void secondCopyGetsAFolderOfItsOwn() {
         QFETCH(bool, inPrivate);
@@ -203,8 +201,7 @@ class TestPassPhraseFolder : public QObject {
         if (inPrivate)
             QVERIFY(setMode(program.path(), 0770));
         QProcess first;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        QProcessEnvironment environment = offscreenEnvironment();
         environment.insert("XDG_RUNTIME_DIR", ownBase);
         startProgramCopy(first, program.path(), environment);
         if (QTest::currentTestFailed())
@@ -218,10 +215,8 @@ class TestPassPhraseFolder : public QObject {
             QVERIFY(passPhraseFolderIsOwnCopy());
             const QString own = PassPhraseFolder();
             QVERIFY2(own.startsWith(ownBase + "certwright-"), qPrintable(own));
-            const int other = ::open(QFile::encodeName(own).constData(), O_RDONLY | O_DIRECTORY);
-            QVERIFY(other >= 0);
-            QCOMPARE(::flock(other, LOCK_EX | LOCK_NB), -1);
-            ::close(other);
+            const HeldLock other(own);
+            QVERIFY(other.file.fd >= 0 && !other.locked);
             QCOMPARE(modeOf(own), 0700);
             QCOMPARE(confirmPassPhrase("second new"), QStringList());
             QCOMPARE(fileContent(own + kNewPassPhraseFile), QByteArray("second new"));
@@ -247,15 +242,13 @@ class TestPassPhraseFolder : public QObject {
     // killed copy's folder and removed; the held folder's files are emptied.
     void leftoversOfKilledCopies_data() {
         QTest::addColumn<QString>("setUp");
-        QTest::addColumn<bool>("removed");
-        QTest::newRow("folder of a killed copy") << "killed" << true;
-        QTest::newRow("folder of a running copy") << "held" << false;
-        QTest::newRow("folder of another user") << "nobody" << false;
-        QTest::newRow("link to a folder") << "link" << false;
+        addRow("folder of a killed copy", "killed");
+        addRow("folder of a running copy", "held");
+        addRow("folder of another user", "nobody");
+        addRow("link to a folder", "link");
     }
     void leftoversOfKilledCopies() {
         QFETCH(QString, setUp);
-        QFETCH(bool, removed);
         TempFolder program;
         TempFolder base;
         TempFolder elsewhere;
@@ -269,19 +262,16 @@ class TestPassPhraseFolder : public QObject {
         writePassPhraseFiles(target, "other current", "other new");
         if (setUp == "nobody")
             QVERIFY(giveToNobody(copy));
-        const int held = ::open(QFile::encodeName(copy).constData(), O_RDONLY | O_DIRECTORY);
-        QVERIFY(held >= 0);
-        if (setUp == "held")
-            QCOMPARE(::flock(held, LOCK_EX | LOCK_NB), 0);
+        const HeldLock held(copy, setUp == "held");
+        QCOMPARE(held.locked, setUp == "held");
         {
             ChoiceGuard guard;
             choosePassPhraseFolder(program.path(), base.path());
             QCOMPARE(PassPhraseFolder(), program.path());
             QVERIFY(passPhraseFilesEmpty(program.path()));
         }
-        ::close(held);
-        QCOMPARE(QFileInfo::exists(copy), !removed);
-        if (!removed)
+        QCOMPARE(QFileInfo::exists(copy), setUp != "killed");
+        if (setUp != "killed")
             QCOMPARE(fileContent(target + kNewPassPhraseFile), QByteArray("other new"));
     }
 

@@ -108,62 +108,34 @@ class TestPasswordDialog : public QObject {
         QTest::addColumn<QString>("verify");
         QTest::addColumn<QString>("message");
         const auto key = PassPhraseUse::IndyFromKey;
-        QTest::newRow("required current empty") << key << ""
-                                                << "abcd"
-                                                << "abcd" << kAllFields;
-        QTest::newRow("current checked before a mismatch") << key << ""
-                                                           << "abc"
-                                                           << "xyz" << kAllFields;
-        QTest::newRow("new empty") << key << "cur"
-                                   << ""
-                                   << "abcd" << kAllFields;
-        QTest::newRow("verify empty") << key << "cur"
-                                      << "abcd"
-                                      << "" << kAllFields;
-        QTest::newRow("both new empty, current optional") << PassPhraseUse::IISBundle << ""
-                                                          << ""
-                                                          << "" << kAllFields;
-        QTest::newRow("short mismatch") << key << "cur"
-                                        << "abc"
-                                        << "abd" << kMismatch;
-        QTest::newRow("letter case") << key << "cur"
-                                     << "Secret"
-                                     << "secret" << kMismatch;
-        QTest::newRow("blanks count") << key << "cur"
-                                      << "abcd"
-                                      << "abcd " << kMismatch;
-        QTest::newRow("three characters") << key << "cur"
-                                          << "abc"
-                                          << "abc" << kTooShort;
-        QTest::newRow("hidden current, short") << PassPhraseUse::CertificateRequest << ""
-                                               << "ab"
-                                               << "ab" << kTooShort;
-        QTest::newRow("two emoji are two characters")
-            << key << "cur" << kTwoEmoji << kTwoEmoji << kTooShort;
+        addRow("required current empty", key, "", "abcd", "abcd", kAllFields);
+        addRow("current checked before a mismatch", key, "", "abc", "xyz", kAllFields);
+        addRow("new empty", key, "cur", "", "abcd", kAllFields);
+        addRow("verify empty", key, "cur", "abcd", "", kAllFields);
+        addRow("both new empty, current optional", PassPhraseUse::IISBundle, "", "", "",
+               kAllFields);
+        addRow("short mismatch", key, "cur", "abc", "abd", kMismatch);
+        addRow("letter case", key, "cur", "Secret", "secret", kMismatch);
+        addRow("blanks count", key, "cur", "abcd", "abcd ", kMismatch);
+        addRow("three characters", key, "cur", "abc", "abc", kTooShort);
+        addRow("hidden current, short", PassPhraseUse::CertificateRequest, "", "ab", "ab",
+               kTooShort);
+        addRow("two emoji are two characters", key, "cur", kTwoEmoji, kTwoEmoji, kTooShort);
         // The tool reads only the first line: these would give keys under other pass phrases.
-        QTest::newRow("leading line break") << key << "cur"
-                                            << "\nabcdefgh"
-                                            << "\nabcdefgh" << kControl.arg("U+000A");
-        QTest::newRow("line break inside") << key << "cur"
-                                           << "abcd\r\nWXYZ"
-                                           << "abcd\r\nWXYZ" << kControl.arg("U+000D");
-        QTest::newRow("tab in the current one") << key << "a\tb"
-                                                << "abcd"
-                                                << "abcd" << kControl.arg("U+0009");
-        QTest::newRow("line separator")
-            << key << "cur" << QString::fromUtf8("abcd\u2028e") << QString::fromUtf8("abcd\u2028e")
-            << kControl.arg("U+2028");
-        QTest::newRow("delete") << key << "cur"
-                                << "abcd\x7f"
-                                << "abcd\x7f" << kControl.arg("U+007F");
+        addRow("leading line break", key, "cur", "\nabcdefgh", "\nabcdefgh",
+               kControl.arg("U+000A"));
+        addRow("line break inside", key, "cur", "abcd\r\nWXYZ", "abcd\r\nWXYZ",
+               kControl.arg("U+000D"));
+        addRow("tab in the current one", key, "a\tb", "abcd", "abcd", kControl.arg("U+0009"));
+        addRow("line separator", key, "cur", QString::fromUtf8("abcd\u2028e"),
+               QString::fromUtf8("abcd\u2028e"), kControl.arg("U+2028"));
+        addRow("delete", key, "cur", "abcd\x7f", "abcd\x7f", kControl.arg("U+007F"));
         // The tool would silently cut what lies past 1023 bytes.
-        QTest::newRow("1024 bytes")
-            << key << "cur" << QString(1024, 'a') << QString(1024, 'a') << kTooLong;
-        QTest::newRow("512 two-byte characters")
-            << key << "cur" << QString(512, QChar(0xe9)) << QString(512, QChar(0xe9)) << kTooLong;
-        QTest::newRow("current of 1024 bytes")
-            << PassPhraseUse::IISBundle << QString(1024, 'k') << "abcd"
-            << "abcd" << kTooLong;
+        addRow("1024 bytes", key, "cur", QString(1024, 'a'), QString(1024, 'a'), kTooLong);
+        addRow("512 two-byte characters", key, "cur", QString(512, QChar(0xe9)),
+               QString(512, QChar(0xe9)), kTooLong);
+        addRow("current of 1024 bytes", PassPhraseUse::IISBundle, QString(1024, 'k'), "abcd",
+               "abcd", kTooLong);
     }
     void failedChecksShowTheirMessageAndWriteNothing() {
         QFETCH(PassPhraseUse, use);
@@ -192,25 +164,21 @@ class TestPasswordDialog : public QObject {
         QTest::addColumn<QString>("fresh");
         QTest::addColumn<QByteArray>("currentFile");
         QTest::addColumn<QByteArray>("newFile");
-        QTest::newRow("four blanks") << PassPhraseUse::IndyFromPfx << "cur"
-                                     << "    " << QByteArray("cur") << QByteArray("    ");
-        QTest::newRow("request: hidden current")
-            << PassPhraseUse::CertificateRequest << ""
-            << "secret" << QByteArray("\n") << QByteArray("secret");
-        QTest::newRow("IIS: empty current")
-            << PassPhraseUse::IISBundle << ""
-            << "pfxpass" << QByteArray("\n") << QByteArray("pfxpass");
-        QTest::newRow("IIS: given current")
-            << PassPhraseUse::IISBundle << " k e y "
-            << "pfxpass" << QByteArray(" k e y ") << QByteArray("pfxpass");
-        QTest::newRow("non-ASCII as UTF-8")
-            << PassPhraseUse::IndyFromKey << QString::fromUtf8("Zürich")
-            << QString::fromUtf8("€uro") << QByteArray("Z\xc3\xbcrich")
-            << QByteArray("\xe2\x82\xacuro");
-        QTest::newRow("four emoji") << PassPhraseUse::IndyFromKey << "cur" << kTwoEmoji + kTwoEmoji
-                                    << QByteArray("cur") << (kTwoEmoji + kTwoEmoji).toUtf8();
-        QTest::newRow("1023 bytes") << PassPhraseUse::IndyFromKey << "cur" << QString(1023, 'z')
-                                    << QByteArray("cur") << QByteArray(1023, 'z');
+        addRow("four blanks", PassPhraseUse::IndyFromPfx, "cur", "    ", QByteArray("cur"),
+               QByteArray("    "));
+        addRow("request: hidden current", PassPhraseUse::CertificateRequest, "", "secret",
+               QByteArray("\n"), QByteArray("secret"));
+        addRow("IIS: empty current", PassPhraseUse::IISBundle, "", "pfxpass", QByteArray("\n"),
+               QByteArray("pfxpass"));
+        addRow("IIS: given current", PassPhraseUse::IISBundle, " k e y ", "pfxpass",
+               QByteArray(" k e y "), QByteArray("pfxpass"));
+        addRow("non-ASCII as UTF-8", PassPhraseUse::IndyFromKey, QString::fromUtf8("Zürich"),
+               QString::fromUtf8("€uro"), QByteArray("Z\xc3\xbcrich"),
+               QByteArray("\xe2\x82\xacuro"));
+        addRow("four emoji", PassPhraseUse::IndyFromKey, "cur", kTwoEmoji + kTwoEmoji,
+               QByteArray("cur"), (kTwoEmoji + kTwoEmoji).toUtf8());
+        addRow("1023 bytes", PassPhraseUse::IndyFromKey, "cur", QString(1023, 'z'),
+               QByteArray("cur"), QByteArray(1023, 'z'));
     }
     void confirmedEntriesGoIntoBothFiles() {
         QFETCH(PassPhraseUse, use);
@@ -273,18 +241,14 @@ class TestPasswordDialog : public QObject {
         QTest::addColumn<bool>("required");
         QTest::addColumn<QString>("caption1");
         QTest::addColumn<QString>("caption2");
-        QTest::newRow("request") << PassPhraseUse::CertificateRequest << false << true
-                                 << "Current Password:"
-                                 << "New Password for Key file:";
-        QTest::newRow("IIS") << PassPhraseUse::IISBundle << true << false
-                             << "Current Key File Password:"
-                             << "New Password for PFX file:";
-        QTest::newRow("Indy from PFX")
-            << PassPhraseUse::IndyFromPfx << true << true << "Current PFX File Password:"
-            << "New Password for PEM file:";
-        QTest::newRow("Indy from key")
-            << PassPhraseUse::IndyFromKey << true << true << "Current Key File Password:"
-            << "New Password for PEM file:";
+        addRow("request", PassPhraseUse::CertificateRequest, false, true,
+               "Current Password:", "New Password for Key file:");
+        addRow("IIS", PassPhraseUse::IISBundle, true, false,
+               "Current Key File Password:", "New Password for PFX file:");
+        addRow("Indy from PFX", PassPhraseUse::IndyFromPfx, true, true,
+               "Current PFX File Password:", "New Password for PEM file:");
+        addRow("Indy from key", PassPhraseUse::IndyFromKey, true, true,
+               "Current Key File Password:", "New Password for PEM file:");
     }
     void setUps() {
         QFETCH(PassPhraseUse, use);
@@ -379,11 +343,7 @@ class TestPasswordDialog : public QObject {
         QCOMPARE(fileContent(program.file(kNewPassPhraseFile)), QByteArray("brand new"));
     }
 
-    void cancelAndEscapeWriteNothing_data() {
-        QTest::addColumn<bool>("escape");
-        QTest::newRow("Cancel") << false;
-        QTest::newRow("Escape") << true;
-    }
+    void cancelAndEscapeWriteNothing_data() { addBoolRows("escape", "Cancel", "Escape"); }
     void cancelAndEscapeWriteNothing() {
         QFETCH(bool, escape);
         TempProgramFolder program(false);
@@ -407,8 +367,8 @@ class TestPasswordDialog : public QObject {
     void unwritableFileKeepsTheDialogOpen_data() {
         QTest::addColumn<QString>("blocked");
         QTest::addColumn<QByteArray>("currentAfter");
-        QTest::newRow("first file") << kCurrentPassPhraseFile << QByteArray();
-        QTest::newRow("second file") << kNewPassPhraseFile << QByteArray("cur");
+        addRow("first file", kCurrentPassPhraseFile, QByteArray());
+        addRow("second file", kNewPassPhraseFile, QByteArray("cur"));
     }
     void unwritableFileKeepsTheDialogOpen() {
         QFETCH(QString, blocked);
@@ -509,22 +469,12 @@ class TestPasswordDialog : public QObject {
         QTest::addColumn<QString>("plantedAsNew");
         QTest::addColumn<QString>("error");
         const QString notRegular = "It is not a regular file";
-        QTest::newRow("two files") << ""
-                                   << ""
-                                   << "";
-        QTest::newRow("current is a link") << "link"
-                                           << ""
-                                           << "";
-        QTest::newRow("current is a hard link") << "hard link"
-                                                << ""
-                                                << "";
-        QTest::newRow("new is a link") << ""
-                                       << "link" << notRegular;
-        QTest::newRow("new is a FIFO") << ""
-                                       << "fifo" << notRegular;
-        QTest::newRow("new is missing") << ""
-                                        << "missing"
-                                        << "No such file or directory";
+        addRow("two files", "", "", "");
+        addRow("current is a link", "link", "", "");
+        addRow("current is a hard link", "hard link", "", "");
+        addRow("new is a link", "", "link", notRegular);
+        addRow("new is a FIFO", "", "fifo", notRegular);
+        addRow("new is missing", "", "missing", "No such file or directory");
     }
     void copyingTheNewPassPhraseOverTheCurrentOne() {
         QFETCH(QString, plantedAsCurrent);
@@ -557,11 +507,7 @@ class TestPasswordDialog : public QObject {
         QCOMPARE(fileContent(victim), QByteArray("the victim's own data"));
     }
 
-    void emptyingCutsBothFiles_data() {
-        QTest::addColumn<bool>("existing");
-        QTest::newRow("missing") << false;
-        QTest::newRow("with contents") << true;
-    }
+    void emptyingCutsBothFiles_data() { addBoolRows("existing", "missing", "with contents"); }
     void emptyingCutsBothFiles() {
         QFETCH(bool, existing);
         TempProgramFolder program(false);

@@ -109,24 +109,12 @@ class TestPrepareIIS : public QObject {
         QTest::addColumn<QString>("keyFile");
         QTest::addColumn<QString>("exportPath");
         QTest::addColumn<QString>("commonName");
-        QTest::newRow("all empty") << ""
-                                   << ""
-                                   << "";
-        QTest::newRow("no key file") << ""
-                                     << "WORK"
-                                     << "www.example.org";
-        QTest::newRow("key file missing") << "WORKnone.key"
-                                          << "WORK"
-                                          << "www.example.org";
-        QTest::newRow("key names a folder") << "WORK"
-                                            << "WORK"
-                                            << "www.example.org";
-        QTest::newRow("no common name") << "WORKsite.key"
-                                        << "WORK"
-                                        << "";
-        QTest::newRow("no export path") << "WORKsite.key"
-                                        << ""
-                                        << "www.example.org";
+        addRow("all empty", "", "", "");
+        addRow("no key file", "", "WORK", "www.example.org");
+        addRow("key file missing", "WORKnone.key", "WORK", "www.example.org");
+        addRow("key names a folder", "WORK", "WORK", "www.example.org");
+        addRow("no common name", "WORKsite.key", "WORK", "");
+        addRow("no export path", "WORKsite.key", "", "www.example.org");
     }
     void keyPageCheck() {
         QFETCH(QString, keyFile);
@@ -149,9 +137,8 @@ class TestPrepareIIS : public QObject {
     void friendlyNameMustFitTheBundle_data() {
         QTest::addColumn<QString>("commonName");
         QTest::addColumn<QString>("refused");
-        QTest::newRow("emoji") << QString::fromUtf8("Shop \U0001F512")
-                               << QString::fromUtf8("\U0001F512");
-        QTest::newRow("letters beyond Latin-1") << QString::fromUtf8("Ω 漢字 Łódź") << QString();
+        addRow("emoji", QString::fromUtf8("Shop \U0001F512"), QString::fromUtf8("\U0001F512"));
+        addRow("letters beyond Latin-1", QString::fromUtf8("Ω 漢字 Łódź"), QString());
     }
     void friendlyNameMustFitTheBundle() {
         QFETCH(QString, commonName);
@@ -183,9 +170,9 @@ class TestPrepareIIS : public QObject {
     void siblingCertificateLookup_data() {
         QTest::addColumn<QStringList>("siblings");
         QTest::addColumn<QString>("shown");
-        QTest::newRow(".cer and .crt: .cer wins") << QStringList{"cer", "crt"} << "cer";
-        QTest::newRow(".crt alone") << QStringList{"crt"} << "crt";
-        QTest::newRow("neither keeps the box") << QStringList{} << "earlier";
+        addRow(".cer and .crt: .cer wins", QStringList{"cer", "crt"}, "cer");
+        addRow(".crt alone", QStringList{"crt"}, "crt");
+        addRow("neither keeps the box", QStringList{}, "earlier");
     }
     void siblingCertificateLookup() {
         QFETCH(QStringList, siblings);
@@ -238,11 +225,11 @@ class TestPrepareIIS : public QObject {
 
     void pastedCertificateCheck_data() {
         QTest::addColumn<QString>("text");
-        QTest::newRow("empty box") << "";
-        QTest::newRow("blank first line") << "\n-----BEGIN CERTIFICATE-----\nMIIB\n";
-        QTest::newRow("leading blank") << " -----BEGIN CERTIFICATE-----\n";
-        QTest::newRow("one hyphen") << "-";
-        QTest::newRow("binary certificate") << "0\u0082\u0003";
+        addRow("empty box", "");
+        addRow("blank first line", "\n-----BEGIN CERTIFICATE-----\nMIIB\n");
+        addRow("leading blank", " -----BEGIN CERTIFICATE-----\n");
+        addRow("one hyphen", "-");
+        addRow("binary certificate", "0\u0082\u0003");
     }
     void pastedCertificateCheck() {
         QFETCH(QString, text);
@@ -365,11 +352,9 @@ class TestPrepareIIS : public QObject {
         toPastePage(wizard, key, exportPath, "Self Signed");
         QCOMPARE(wizard.memPasteCert->toPlainText(), pemText(work.file("mykey.cer")));
         // A tool that fails notes where the certificate file is while it runs; it goes after.
-        QFile::remove(program.file("openssl"));
-        writeFileContent(program.file("openssl"), "#!/bin/sh\n[ -f '" +
-                                                      work.file("__cert.txt").toUtf8() +
-                                                      "' ] && echo inside > seen\nexit 1\n");
-        QVERIFY(QFile::setPermissions(program.file("openssl"), QFile::ReadOwner | QFile::ExeOwner));
+        QVERIFY(writeProgram(program.file("openssl"), "#!/bin/sh\n[ -f '" +
+                                                          work.file("__cert.txt").toUtf8() +
+                                                          "' ] && echo inside > seen\nexit 1\n"));
         ModalScript failed({enterPassPhrases("", "new secret"), pressButton(QMessageBox::Ok)});
         wizard.btnNext->click();
         QCOMPARE(failed.seen, (QStringList{kPassPhraseTitle, kShownRunFailure}));
@@ -464,14 +449,10 @@ class TestPrepareIIS : public QObject {
         QTest::addColumn<QString>("typedPassPhrase");
         QTest::addColumn<QString>("certificate");
         QTest::addColumn<bool>("withTool");
-        QTest::newRow("wrong current pass phrase") << "not the secret"
-                                                   << "own" << true;
-        QTest::newRow("certificate of another key") << "old secret"
-                                                    << "other" << true;
-        QTest::newRow("text that is no certificate") << "old secret"
-                                                     << "garbage" << true;
-        QTest::newRow("missing tool") << "old secret"
-                                      << "own" << false;
+        addRow("wrong current pass phrase", "not the secret", "own", true);
+        addRow("certificate of another key", "old secret", "other", true);
+        addRow("text that is no certificate", "old secret", "garbage", true);
+        addRow("missing tool", "old secret", "own", false);
     }
     void failedRuns() {
         QFETCH(QString, typedPassPhrase);

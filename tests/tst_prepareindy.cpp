@@ -168,16 +168,11 @@ class TestPrepareIndyIntraweb : public QObject {
     void pfxPageCheck_data() {
         QTest::addColumn<QString>("pfxFile");
         QTest::addColumn<QString>("exportPath");
-        QTest::newRow("both empty") << ""
-                                    << "";
-        QTest::newRow("no pfx file") << ""
-                                     << "WORK";
-        QTest::newRow("pfx file missing") << "WORKnone.pfx"
-                                          << "WORK";
-        QTest::newRow("pfx names a folder") << "WORK"
-                                            << "WORK";
-        QTest::newRow("no export path") << "INPUTSsite.pfx"
-                                        << "";
+        addRow("both empty", "", "");
+        addRow("no pfx file", "", "WORK");
+        addRow("pfx file missing", "WORKnone.pfx", "WORK");
+        addRow("pfx names a folder", "WORK", "WORK");
+        addRow("no export path", "INPUTSsite.pfx", "");
     }
     void pfxPageCheck() {
         QFETCH(QString, pfxFile);
@@ -251,20 +246,13 @@ class TestPrepareIndyIntraweb : public QObject {
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("passPhrase");
         QTest::addColumn<bool>("withTool");
-        QTest::newRow("pfx route, wrong pass phrase") << true << "site.pfx"
-                                                      << "not the secret" << true;
-        QTest::newRow("pfx route, no PKCS#12 file") << true << "text.pfx"
-                                                    << "pfx secret" << true;
-        QTest::newRow("pfx route, missing tool") << true << "site.pfx"
-                                                 << "pfx secret" << false;
-        QTest::newRow("key route, wrong pass phrase") << false << "site.pem"
-                                                      << "not the secret" << true;
-        QTest::newRow("key route, certificate of another key") << false << "other.pem"
-                                                               << "old secret" << true;
-        QTest::newRow("key route, text that is no certificate") << false << "garbage.pem"
-                                                                << "old secret" << true;
-        QTest::newRow("key route, missing tool") << false << "site.pem"
-                                                 << "old secret" << false;
+        addRow("pfx route, wrong pass phrase", true, "site.pfx", "not the secret", true);
+        addRow("pfx route, no PKCS#12 file", true, "text.pfx", "pfx secret", true);
+        addRow("pfx route, missing tool", true, "site.pfx", "pfx secret", false);
+        addRow("key route, wrong pass phrase", false, "site.pem", "not the secret", true);
+        addRow("key route, certificate of another key", false, "other.pem", "old secret", true);
+        addRow("key route, text that is no certificate", false, "garbage.pem", "old secret", true);
+        addRow("key route, missing tool", false, "site.pem", "old secret", false);
     }
     void runFailuresKeepThePage() {
         QFETCH(bool, pfxRoute);
@@ -338,8 +326,8 @@ class TestPrepareIndyIntraweb : public QObject {
     void passPhraseDialogPerRoute_data() {
         QTest::addColumn<bool>("pfxRoute");
         QTest::addColumn<QString>("currentLabel");
-        QTest::newRow("pfx route") << true << "Current PFX File Password:";
-        QTest::newRow("key route") << false << "Current Key File Password:";
+        addRow("pfx route", true, "Current PFX File Password:");
+        addRow("key route", false, "Current Key File Password:");
     }
     void passPhraseDialogPerRoute() {
         QFETCH(bool, pfxRoute);
@@ -394,9 +382,7 @@ class TestPrepareIndyIntraweb : public QObject {
     // The tool runs in the program folder; relative paths still mean the files and the folder
     // below the current directory, on both routes.
     void relativePathsLieInTheCurrentDirectory_data() {
-        QTest::addColumn<bool>("pfxRoute");
-        QTest::newRow("pfx route") << true;
-        QTest::newRow("key route") << false;
+        addBoolRows("pfxRoute", "key route", "pfx route");
     }
     void relativePathsLieInTheCurrentDirectory() {
         QFETCH(bool, pfxRoute);
@@ -430,10 +416,9 @@ class TestPrepareIndyIntraweb : public QObject {
     void debugSwitchShowsEveryRun_data() {
         QTest::addColumn<bool>("pfxRoute");
         QTest::addColumn<QStringList>("runs");
-        QTest::newRow("pfx route") << true << QStringList{"tool run: -in", "tool run: -in"};
-        QTest::newRow("key route")
-            << false
-            << QStringList{"tool run: -export", "tool run: -nocerts", "tool run: -clcerts"};
+        addRow("pfx route", true, QStringList{"tool run: -in", "tool run: -in"});
+        addRow("key route", false,
+               QStringList{"tool run: -export", "tool run: -nocerts", "tool run: -clcerts"});
     }
     void debugSwitchShowsEveryRun() {
         QFETCH(bool, pfxRoute);
@@ -462,9 +447,9 @@ class TestPrepareIndyIntraweb : public QObject {
     void inputNamedLikeAnOutputIsKept_data() {
         QTest::addColumn<bool>("pfxRoute");
         QTest::addColumn<QString>("inputName");
-        QTest::newRow("pfx route, cert.pem") << true << "cert.pem";
-        QTest::newRow("key route, key.pem") << false << "key.pem";
-        QTest::newRow("key route, __tmp.p12") << false << "__tmp.p12";
+        addRow("pfx route, cert.pem", true, "cert.pem");
+        addRow("key route, key.pem", false, "key.pem");
+        addRow("key route, __tmp.p12", false, "__tmp.p12");
     }
     void inputNamedLikeAnOutputIsKept() {
         QFETCH(bool, pfxRoute);
@@ -495,11 +480,9 @@ class TestPrepareIndyIntraweb : public QObject {
         QTest::addColumn<bool>("pfxRoute");
         QTest::addColumn<QString>("blocked");
         QTest::addColumn<QSet<QString>>("remaining");
-        QTest::newRow("pfx route, certificate run")
-            << true << "cert.pem" << QSet<QString>{"key.pem"};
-        QTest::newRow("key route, key run") << false << "key.pem" << QSet<QString>{};
-        QTest::newRow("key route, certificate run")
-            << false << "cert.pem" << QSet<QString>{"key.pem"};
+        addRow("pfx route, certificate run", true, "cert.pem", QSet<QString>{"key.pem"});
+        addRow("key route, key run", false, "key.pem", QSet<QString>{});
+        addRow("key route, certificate run", false, "cert.pem", QSet<QString>{"key.pem"});
     }
     void laterRunFailureKeepsEarlierOutputs() {
         QFETCH(bool, pfxRoute);

@@ -62,28 +62,17 @@ class TestRequestConfig : public QObject {
         QTest::addColumn<int>("index");
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("code");
-        QTest::newRow("first") << 0 << "AFGHANISTAN"
-                               << "AF";
-        QTest::newRow("qualified") << 48 << "CONGO, Democratic Republic of (was Zaire)"
-                                   << "CD";
-        QTest::newRow("apostrophe") << 49 << "CONGO, People's Republic of"
-                                    << "CG";
-        QTest::newRow("colon") << 53 << "CROATIA (local name: Hrvatska)"
-                               << "HR";
-        QTest::newRow("metropolitan") << 74 << "FRANCE, METROPOLITAN"
-                                      << "FX";
-        QTest::newRow("antilles") << 151 << "NETHERLANDS ANTILLES"
-                                  << "AN";
-        QTest::newRow("kingdom") << 223 << "UNITED KINGDOM"
-                                 << "GB";
-        QTest::newRow("default") << 224 << "UNITED STATES"
-                                 << "US";
-        QTest::newRow("longer name") << 225 << "UNITED STATES MINOR OUTLYING ISLANDS"
-                                     << "UM";
-        QTest::newRow("yugoslavia") << 237 << "YUGOSLAVIA"
-                                    << "YU";
-        QTest::newRow("last") << 239 << "ZIMBABWE"
-                              << "ZW";
+        addRow("first", 0, "AFGHANISTAN", "AF");
+        addRow("qualified", 48, "CONGO, Democratic Republic of (was Zaire)", "CD");
+        addRow("apostrophe", 49, "CONGO, People's Republic of", "CG");
+        addRow("colon", 53, "CROATIA (local name: Hrvatska)", "HR");
+        addRow("metropolitan", 74, "FRANCE, METROPOLITAN", "FX");
+        addRow("antilles", 151, "NETHERLANDS ANTILLES", "AN");
+        addRow("kingdom", 223, "UNITED KINGDOM", "GB");
+        addRow("default", 224, "UNITED STATES", "US");
+        addRow("longer name", 225, "UNITED STATES MINOR OUTLYING ISLANDS", "UM");
+        addRow("yugoslavia", 237, "YUGOSLAVIA", "YU");
+        addRow("last", 239, "ZIMBABWE", "ZW");
     }
 
     void countryTableSpotChecks() {
@@ -125,33 +114,22 @@ class TestRequestConfig : public QObject {
     void subjectAltNameOfTheDomain_data() {
         QTest::addColumn<QString>("domain");
         QTest::addColumn<QString>("altName");
-        QTest::newRow("host") << "shop.test"
-                              << "DNS:shop.test";
-        QTest::newRow("www") << "www.shop.test"
-                             << "DNS:www.shop.test, DNS:shop.test";
-        QTest::newRow("WWW, letter case kept") << "WWW.Shop.test"
-                                               << "DNS:WWW.Shop.test, DNS:Shop.test";
-        QTest::newRow("www inside") << "shop.www.test"
-                                    << "DNS:shop.www.test";
-        QTest::newRow("www alone") << "www."
-                                   << "DNS:www.";
-        QTest::newRow("wildcard") << "*.shop.test"
-                                  << "DNS:*.shop.test, DNS:shop.test";
-        QTest::newRow("single label") << "intranet"
-                                      << "DNS:intranet";
-        QTest::newRow("underscore") << "a_b.test"
-                                    << "DNS:a_b.test";
-        QTest::newRow("IPv4") << "192.0.2.7"
-                              << "IP:192.0.2.7";
-        QTest::newRow("IPv6") << "2001:db8::1"
-                              << "IP:2001:db8::1";
+        addRow("host", "shop.test", "DNS:shop.test");
+        addRow("www", "www.shop.test", "DNS:www.shop.test, DNS:shop.test");
+        addRow("WWW, letter case kept", "WWW.Shop.test", "DNS:WWW.Shop.test, DNS:Shop.test");
+        addRow("www inside", "shop.www.test", "DNS:shop.www.test");
+        addRow("www alone", "www.", "DNS:www.");
+        addRow("wildcard", "*.shop.test", "DNS:*.shop.test, DNS:shop.test");
+        addRow("single label", "intranet", "DNS:intranet");
+        addRow("underscore", "a_b.test", "DNS:a_b.test");
+        addRow("IPv4", "192.0.2.7", "IP:192.0.2.7");
+        addRow("IPv6", "2001:db8::1", "IP:2001:db8::1");
         for (const char* host : {"cafe.example.com", "deadbeef", "0x7f.example", "1.2.3.4.test"})
             QTest::addRow("host: %s", host) << host << QStringLiteral("DNS:") + host;
-        QTest::newRow("outside ASCII") << QString::fromUtf8("www.bücher.test")
-                                       << "DNS:www.xn--bcher-kva.test, DNS:xn--bcher-kva.test";
-        QTest::newRow("wildcard outside ASCII")
-            << QString::fromUtf8("*.bücher.test")
-            << "DNS:*.xn--bcher-kva.test, DNS:xn--bcher-kva.test";
+        addRow("outside ASCII", QString::fromUtf8("www.bücher.test"),
+               "DNS:www.xn--bcher-kva.test, DNS:xn--bcher-kva.test");
+        addRow("wildcard outside ASCII", QString::fromUtf8("*.bücher.test"),
+               "DNS:*.xn--bcher-kva.test, DNS:xn--bcher-kva.test");
         for (const char* refused :
              {"shop test", " shop.test", "shop.test ", "a,b.test", "*", "*.", "a*.shop.test",
               "*.*.shop.test", "www.*.test", "*shop.test", "shop#test", "a$b.test", "a..b",
@@ -172,14 +150,10 @@ class TestRequestConfig : public QObject {
     void toolReadsTheExtensions_data() {
         QTest::addColumn<QString>("domain");
         QTest::addColumn<QString>("altName");
-        QTest::newRow("wildcard") << "*.shop.test"
-                                  << "DNS:*.shop.test, DNS:shop.test";
-        QTest::newRow("IP address") << "192.0.2.7"
-                                    << "IP Address:192.0.2.7";
-        QTest::newRow("IP address, a zero inside") << "192.168.10.1"
-                                                   << "IP Address:192.168.10.1";
-        QTest::newRow("outside ASCII")
-            << QString::fromUtf8("bücher.test") << "DNS:xn--bcher-kva.test";
+        addRow("wildcard", "*.shop.test", "DNS:*.shop.test, DNS:shop.test");
+        addRow("IP address", "192.0.2.7", "IP Address:192.0.2.7");
+        addRow("IP address, a zero inside", "192.168.10.1", "IP Address:192.168.10.1");
+        addRow("outside ASCII", QString::fromUtf8("bücher.test"), "DNS:xn--bcher-kva.test");
     }
     void toolReadsTheExtensions() {
         QFETCH(QString, domain);
@@ -263,15 +237,13 @@ class TestRequestConfig : public QObject {
     void valuesTheFileCannotCarryAreRefused_data() {
         QTest::addColumn<QString>("value");
         QTest::addColumn<QString>("message");
-        QTest::newRow("outside Latin-1")
-            << QString::fromUtf8("Łódź") << QString::fromUtf8("the character \"Ł\"");
-        QTest::newRow("euro sign") << QString::fromUtf8("5 €") << QString::fromUtf8("\"€\"");
-        QTest::newRow("emoji, quoted whole")
-            << QString::fromUtf8("Shop \U0001F512") << QString::fromUtf8("\"\U0001F512\"");
-        QTest::newRow("line break") << "Acme\nCN = forged"
-                                    << "control character";
-        QTest::newRow("tab") << "Acme\tInc"
-                             << "control character";
+        addRow("outside Latin-1", QString::fromUtf8("Łódź"),
+               QString::fromUtf8("the character \"Ł\""));
+        addRow("euro sign", QString::fromUtf8("5 €"), QString::fromUtf8("\"€\""));
+        addRow("emoji, quoted whole", QString::fromUtf8("Shop \U0001F512"),
+               QString::fromUtf8("\"\U0001F512\""));
+        addRow("line break", "Acme\nCN = forged", "control character");
+        addRow("tab", "Acme\tInc", "control character");
     }
 
     void valuesTheFileCannotCarryAreRefused() {

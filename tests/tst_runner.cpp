@@ -59,19 +59,18 @@ class TestRunner : public QObject {
     void splitsCommandLines_data() {
         QTest::addColumn<QString>("commandLine");
         QTest::addColumn<QStringList>("words");
-        QTest::newRow("blanks") << "genrsa  -out x\t512"
-                                << QStringList{"genrsa", "-out", "x", "512"};
-        QTest::newRow("quoted path") << R"(genrsa -out "/e f/a b.key" 512)"
-                                     << QStringList{"genrsa", "-out", "/e f/a b.key", "512"};
-        QTest::newRow("quote inside word") << R"(-passout file:"/a b/passnew.txt")"
-                                           << QStringList{"-passout", "file:/a b/passnew.txt"};
-        QTest::newRow("empty word") << R"(-name "" x)" << QStringList{"-name", "", "x"};
-        QTest::newRow("leading and trailing blanks") << "  req  " << QStringList{"req"};
-        QTest::newRow("unclosed quote") << "-name \"My Site" << QStringList{"-name", "My Site"};
-        QTest::newRow("adjacent quoted parts") << R"("a b""c d")" << QStringList{"a bc d"};
-        QTest::newRow("backslash is literal")
-            << R"(-in "C:\dir\x.pfx")" << QStringList{"-in", R"(C:\dir\x.pfx)"};
-        QTest::newRow("empty") << "" << QStringList{};
+        addRow("blanks", "genrsa  -out x\t512", QStringList{"genrsa", "-out", "x", "512"});
+        addRow("quoted path", R"(genrsa -out "/e f/a b.key" 512)",
+               QStringList{"genrsa", "-out", "/e f/a b.key", "512"});
+        addRow("quote inside word", R"(-passout file:"/a b/passnew.txt")",
+               QStringList{"-passout", "file:/a b/passnew.txt"});
+        addRow("empty word", R"(-name "" x)", QStringList{"-name", "", "x"});
+        addRow("leading and trailing blanks", "  req  ", QStringList{"req"});
+        addRow("unclosed quote", "-name \"My Site", QStringList{"-name", "My Site"});
+        addRow("adjacent quoted parts", R"("a b""c d")", QStringList{"a bc d"});
+        addRow("backslash is literal", R"(-in "C:\dir\x.pfx")",
+               QStringList{"-in", R"(C:\dir\x.pfx)"});
+        addRow("empty", "", QStringList{});
     }
     void splitsCommandLines() {
         QFETCH(QString, commandLine);
@@ -130,8 +129,8 @@ class TestRunner : public QObject {
     void childThatCannotStartReturnsPromptlyWithoutEvents_data() {
         QTest::addColumn<bool>("withTool");
         QTest::addColumn<bool>("withDirectory");
-        QTest::newRow("missing tool") << false << true;
-        QTest::newRow("missing working directory") << true << false;
+        addRow("missing tool", false, true);
+        addRow("missing working directory", true, false);
     }
     void childThatCannotStartReturnsPromptlyWithoutEvents() {
         QFETCH(bool, withTool);
@@ -215,11 +214,7 @@ class TestRunner : public QObject {
         QVERIFY2(timer.elapsed() < 10000, qPrintable(QString::number(timer.elapsed())));
     }
 
-    void outputReachesStderrOnlyWhenShown_data() {
-        QTest::addColumn<bool>("shown");
-        QTest::newRow("hidden") << false;
-        QTest::newRow("shown") << true;
-    }
+    void outputReachesStderrOnlyWhenShown_data() { addBoolRows("shown", "hidden", "shown"); }
     void outputReachesStderrOnlyWhenShown() {
         QFETCH(bool, shown);
         TExternalApp runner;
@@ -256,13 +251,6 @@ class TestRunner : public QObject {
         int ends[2];
         QCOMPARE(::pipe2(ends, O_CLOEXEC), 0);
         QCOMPARE(::fcntl(ends[0], F_SETFL, O_NONBLOCK), 0);
-        const auto readAll = [&] {
-            QByteArray all;
-            char buffer[65536];
-            for (ssize_t count; (count = ::read(ends[0], buffer, sizeof buffer)) > 0;)
-                all.append(buffer, count);
-            return all;
-        };
         std::fflush(stderr);
         const int saved = ::dup(STDERR_FILENO);
         ::dup2(ends[1], STDERR_FILENO);
@@ -270,28 +258,29 @@ class TestRunner : public QObject {
         TExternalApp runner;
         runner.ShowAppWindow = true;
         runner.setTimeLimitForTesting(20000);
-        const QString chatty = QStringLiteral(R"(sh -c "head -c 1000000 /dev/zero")");
         QElapsedTimer timer;
         timer.start();
-        run(runner, kShell, chatty);
-        const qint64 elapsed = timer.elapsed();
-        const QByteArray first = readAll();
-        run(runner, kShell, QStringLiteral(R"(sh -c "echo second run")"));
-        const QByteArray second = readAll();
-        run(runner, kShell, chatty);
-        readAll();
-        run(runner, kShell, QStringLiteral(R"(sh -c "echo fourth run")"));
-        const QByteArray fourth = readAll();
+        // What each run left in the pipe: the second and the fourth run find room again.
+        QByteArrayList taken;
+        for (const char* command : {"head -c 1000000 /dev/zero", "echo second run",
+                                    "head -c 1000000 /dev/zero", "echo fourth run"}) {
+            run(runner, kShell, QStringLiteral("sh -c \"%1\"").arg(command));
+            taken << QByteArray();
+            char buffer[65536];
+            for (ssize_t count; (count = ::read(ends[0], buffer, sizeof buffer)) > 0;)
+                taken.last().append(buffer, count);
+        }
         ::dup2(saved, STDERR_FILENO);
         ::close(saved);
         ::close(ends[0]);
-        QVERIFY2(elapsed < 5000, qPrintable(QString::number(elapsed)));
+        QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
         QCOMPARE(runner.End(), RunEnd::Exited);
-        QVERIFY(!first.isEmpty() && first.size() < 1000000);
-        QCOMPARE(first.count('\0'), first.size());
+        QVERIFY(!taken[0].isEmpty() && taken[0].size() < 1000000);
+        QCOMPARE(taken[0].count('\0'), taken[0].size());
         const QByteArray notice = "standard error took in only part of the openssl output";
-        QVERIFY2(second.startsWith("second run\n") && second.count(notice) == 1, second.data());
-        QCOMPARE(fourth, QByteArray("fourth run\n"));
+        QVERIFY2(taken[1].startsWith("second run\n") && taken[1].count(notice) == 1,
+                 taken[1].data());
+        QCOMPARE(taken[3], QByteArray("fourth run\n"));
     }
 
     // Whatever the tool starts ends with the run: when the tool ends by itself, at the time
@@ -299,11 +288,11 @@ class TestRunner : public QObject {
     void runEndsItsProcessGroup_data() {
         QTest::addColumn<QString>("ending");
         QTest::addColumn<bool>("shown");
-        QTest::newRow("tool ends by itself") << "itself" << false;
-        QTest::newRow("time limit") << "limit" << false;
-        QTest::newRow("time limit of a shown run") << "limit" << true;
-        QTest::newRow("runs ended") << "ended" << false;
-        QTest::newRow("runs ended at the exit") << "exit" << false;
+        addRow("tool ends by itself", "itself", false);
+        addRow("time limit", "limit", false);
+        addRow("time limit of a shown run", "limit", true);
+        addRow("runs ended", "ended", false);
+        addRow("runs ended at the exit", "exit", false);
     }
     void runEndsItsProcessGroup() {
         QFETCH(QString, ending);
@@ -324,13 +313,11 @@ class TestRunner : public QObject {
         QElapsedTimer timer;
         timer.start();
         run(runner, kShell,
-            ending == "itself"
-                ? QStringLiteral(R"(sh -c "sleep 60 & echo $! > background")")
-                : QStringLiteral(R"(sh -c "sleep 60 & echo $! > background; wait")"));
+            QStringLiteral(R"(sh -c "sleep 60 & echo $! > background%1")")
+                .arg(ending == "itself" ? "" : "; wait"));
         QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
         QCOMPARE(group, runner.childProcessIdForTesting());
-        const pid_t background =
-            pid_t(fileContent(folder.file(QStringLiteral("background"))).trimmed().toInt());
+        const qint64 background = idIn(folder.file(QStringLiteral("background")));
         QVERIFY(background > 0);
         QTRY_VERIFY(!processIsAlive(background));
     }
@@ -382,19 +369,16 @@ class TestRunner : public QObject {
         QTest::addColumn<QString>("startError");
         QTest::addColumn<RunEnd>("end");
         QTest::addColumn<int>("endSignal");
-        QTest::newRow("both streams and an exit code")
-            << kShell << R"(sh -c "echo out-1; echo err-2 >&2; exit 3")"
-            << QStringList{"out-1\n", "err-2\n"} << QString() << 3 << QString() << RunEnd::Exited
-            << 0;
-        QTest::newRow("more than is kept")
-            << kShell << R"(sh -c "head -c 300000 /dev/zero | tr '\0' x; echo last-line")"
-            << QStringList{} << "last-line" << 0 << QString() << RunEnd::Exited << 0;
-        QTest::newRow("ended by a signal")
-            << kShell << R"(sh -c "echo said; kill -SEGV $$")" << QStringList{"said\n"} << QString()
-            << -1 << QString() << RunEnd::Signalled << int(SIGSEGV);
-        QTest::newRow("cannot start")
-            << QStringLiteral("/nonexistent/tool") << "tool" << QStringList{} << QString() << -1
-            << QString::fromLocal8Bit(std::strerror(ENOENT)) << RunEnd::NotStarted << 0;
+        addRow("both streams and an exit code", kShell,
+               R"(sh -c "echo out-1; echo err-2 >&2; exit 3")", QStringList{"out-1\n", "err-2\n"},
+               QString(), 3, QString(), RunEnd::Exited, 0);
+        addRow("more than is kept", kShell,
+               R"(sh -c "head -c 300000 /dev/zero | tr '\0' x; echo last-line")", QStringList{},
+               "last-line", 0, QString(), RunEnd::Exited, 0);
+        addRow("ended by a signal", kShell, R"(sh -c "echo said; kill -SEGV $$")",
+               QStringList{"said\n"}, QString(), -1, QString(), RunEnd::Signalled, int(SIGSEGV));
+        addRow("cannot start", QStringLiteral("/nonexistent/tool"), "tool", QStringList{},
+               QString(), -1, QString::fromLocal8Bit(std::strerror(ENOENT)), RunEnd::NotStarted, 0);
     }
     void keepsTheEndOfTheOutputAndTheExitCode() {
         QFETCH(QString, module);
@@ -427,9 +411,9 @@ class TestRunner : public QObject {
     void terminationSignalEndsTheRunInProgress_data() {
         QTest::addColumn<QString>("commandLine");
         QTest::addColumn<int>("shortest");
-        QTest::newRow("child that obeys") << "sh -c \"exec sleep 60\"" << 0;
-        QTest::newRow("child that ignores SIGTERM")
-            << "sh -c \"trap '' TERM; exec sleep 60\"" << kShortGraceMs;
+        addRow("child that obeys", "sh -c \"exec sleep 60\"", 0);
+        addRow("child that ignores SIGTERM", "sh -c \"trap '' TERM; exec sleep 60\"",
+               kShortGraceMs);
     }
     void terminationSignalEndsTheRunInProgress() {
         QFETCH(QString, commandLine);

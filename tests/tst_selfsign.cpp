@@ -93,17 +93,12 @@ class TestSelfSign : public QObject {
         QTest::addColumn<QString>("domain");
         QTest::addColumn<QString>("legalName");
         QTest::addColumn<QString>("baseName");
-        QTest::newRow("512, stepped over 999, wildcard") << "512"
-                                                         << "999" << 1 << "*.shop.test"
-                                                         << "Smith & Sons #2"
-                                                         << "wildcard.shop.test";
-        QTest::newRow("1024, longest term, quoting characters") << "1024"
-                                                                << "36500" << 0 << "www.shop.test"
-                                                                << "a$b\\c \"q\" `x`"
-                                                                << "www.shop.test";
-        QTest::newRow("2048, default term, Latin-1")
-            << "2048"
-            << "" << 0 << "shop.test" << QString::fromUtf8("Zürcher Bäckerei") << "shop.test";
+        addRow("512, stepped over 999, wildcard", "512", "999", 1, "*.shop.test", "Smith & Sons #2",
+               "wildcard.shop.test");
+        addRow("1024, longest term, quoting characters", "1024", "36500", 0, "www.shop.test",
+               "a$b\\c \"q\" `x`", "www.shop.test");
+        addRow("2048, default term, Latin-1", "2048", "", 0, "shop.test",
+               QString::fromUtf8("Zürcher Bäckerei"), "shop.test");
     }
 
     void selfSignedEndToEnd() {
@@ -171,21 +166,21 @@ class TestSelfSign : public QObject {
     // and before the key is made.
     void termOutsideTheRangeIsRefused_data() {
         QTest::addColumn<QString>("term");
-        QTest::newRow("empty") << "";
-        QTest::newRow("not a number") << "abc";
-        QTest::newRow("zero") << "0";
-        QTest::newRow("negative") << "-5";
-        QTest::newRow("plus sign") << "+5";
-        QTest::newRow("one day more than a century") << "36501";
-        QTest::newRow("too large for a number") << "99999999999999999999";
-        QTest::newRow("fraction") << "1.5";
-        QTest::newRow("thousands separator") << "1,000";
-        QTest::newRow("hexadecimal") << "0x10";
-        QTest::newRow("inner blank") << "36 5";
-        QTest::newRow("trailing blank") << "365 ";
-        QTest::newRow("double quote") << "3\"65";
-        QTest::newRow("blanks only") << "   ";
-        QTest::newRow("other digits") << QString::fromUtf8("٣٦٥");
+        addRow("empty", "");
+        addRow("not a number", "abc");
+        addRow("zero", "0");
+        addRow("negative", "-5");
+        addRow("plus sign", "+5");
+        addRow("one day more than a century", "36501");
+        addRow("too large for a number", "99999999999999999999");
+        addRow("fraction", "1.5");
+        addRow("thousands separator", "1,000");
+        addRow("hexadecimal", "0x10");
+        addRow("inner blank", "36 5");
+        addRow("trailing blank", "365 ");
+        addRow("double quote", "3\"65");
+        addRow("blanks only", "   ");
+        addRow("other digits", QString::fromUtf8("٣٦٥"));
     }
 
     void termOutsideTheRangeIsRefused() {

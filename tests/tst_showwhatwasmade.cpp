@@ -124,15 +124,15 @@ class TestShowWhatWasMade : public QObject {
         QTest::addColumn<QStringList>("made");
         const QStringList request{"www.shop.test.key", "www.shop.test.csr"};
         const QStringList pem{"key.pem", "cert.pem"};
-        QTest::newRow("request") << Route::Request << false << request;
-        QTest::newRow("request, relative folder") << Route::Request << true << request;
-        QTest::newRow("self-signed")
-            << Route::SelfSigned << false << QStringList{"www.shop.test.key", "www.shop.test.cer"};
-        QTest::newRow("IIS") << Route::IIS << false << QStringList{"site.pfx"};
-        QTest::newRow("IIS, relative folder") << Route::IIS << true << QStringList{"site.pfx"};
-        QTest::newRow("Indy, from a .pfx file") << Route::IndyFromPfx << false << pem;
-        QTest::newRow("Indy, from a key") << Route::IndyFromKey << false << pem;
-        QTest::newRow("Indy, from a key, relative folder") << Route::IndyFromKey << true << pem;
+        addRow("request", Route::Request, false, request);
+        addRow("request, relative folder", Route::Request, true, request);
+        addRow("self-signed", Route::SelfSigned, false,
+               QStringList{"www.shop.test.key", "www.shop.test.cer"});
+        addRow("IIS", Route::IIS, false, QStringList{"site.pfx"});
+        addRow("IIS, relative folder", Route::IIS, true, QStringList{"site.pfx"});
+        addRow("Indy, from a .pfx file", Route::IndyFromPfx, false, pem);
+        addRow("Indy, from a key", Route::IndyFromKey, false, pem);
+        addRow("Indy, from a key, relative folder", Route::IndyFromKey, true, pem);
     }
     void finishedPageListsTheMadeFiles() {
         QFETCH(Route, route);
@@ -195,14 +195,10 @@ class TestShowWhatWasMade : public QObject {
     void copyRequestReadsOnlyThePlainRequest_data() {
         QTest::addColumn<QString>("replacement");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("link to another file") << "link"
-                                              << "It is not a plain file.";
-        QTest::newRow("named pipe") << "pipe"
-                                    << "It is not a plain file.";
-        QTest::newRow("too large") << "large"
-                                   << "It is larger than 65536 bytes.";
-        QTest::newRow("gone") << "gone"
-                              << "No such file or directory";
+        addRow("link to another file", "link", "It is not a plain file.");
+        addRow("named pipe", "pipe", "It is not a plain file.");
+        addRow("too large", "large", "It is larger than 65536 bytes.");
+        addRow("gone", "gone", "No such file or directory");
     }
     void copyRequestReadsOnlyThePlainRequest() {
         QFETCH(QString, replacement);
@@ -317,12 +313,12 @@ class TestShowWhatWasMade : public QObject {
 
     void pastePageShowsNothingForOtherText_data() {
         QTest::addColumn<QString>("text");
-        QTest::newRow("empty") << "";
-        QTest::newRow("garbage") << "--garbage\nnot a certificate\n";
-        QTest::newRow("not base64")
-            << "-----BEGIN CERTIFICATE-----\nnot base64\n-----END CERTIFICATE-----\n";
-        QTest::newRow("a request") << "REQUEST";
-        QTest::newRow("two certificates") << "TWO";
+        addRow("empty", "");
+        addRow("garbage", "--garbage\nnot a certificate\n");
+        addRow("not base64",
+               "-----BEGIN CERTIFICATE-----\nnot base64\n-----END CERTIFICATE-----\n");
+        addRow("a request", "REQUEST");
+        addRow("two certificates", "TWO");
     }
     void pastePageShowsNothingForOtherText() {
         QFETCH(QString, text);

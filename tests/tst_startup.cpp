@@ -49,24 +49,23 @@ int runStepUntilEnded(int argc, char** argv, const QString& folder) {
     return 0;
 }
 
-// Starts an X server on a free display; returns the display's name, empty when it failed.
-QString startXServer(QProcess& server) {
+const char kNoXServer[] = "Xvfb is missing or failed: tools/setup.sh installs xvfb";
+
+// Starts an X server on a free display and points the environment at it; false when it failed.
+bool startXServer(QProcess& server, QProcessEnvironment& environment) {
     const QString xvfb = QStandardPaths::findExecutable("Xvfb");
     if (xvfb.isEmpty())
-        return QString();
+        return false;
     // The server picks a free display itself and names it on its standard output.
     server.start(xvfb, {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "800x600x24"});
-    if (!server.waitForStarted(10000))
-        return QString();
     const QDeadlineTimer deadline(10000);
-    while (!server.canReadLine() && !deadline.hasExpired())
+    while (server.waitForStarted(10000) && !server.canReadLine() && !deadline.hasExpired())
         server.waitForReadyRead(100);
-    return server.canReadLine() ? ':' + QString::fromLatin1(server.readLine().trimmed())
-                                : QString();
-}
-
-qint64 idIn(const QString& file) {
-    return fileContent(file).trimmed().toLongLong();
+    if (!server.canReadLine())
+        return false;
+    environment.insert("QT_QPA_PLATFORM", "xcb");
+    environment.insert("DISPLAY", ':' + QString::fromLatin1(server.readLine().trimmed()));
+    return true;
 }
 
 void (*handlerOf(int signalNumber))(int) {
@@ -85,11 +84,6 @@ void startWithSecrets(QProcess& process, const TempFolder& folder,
     writePassPhraseFiles(folder.path(), "current secret", "new secret");
 }
 
-QProcessEnvironment offscreenEnvironment() {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
-    return environment;
-}
 } // namespace
 
 // The program ends cleanly on the termination signals: the pass-phrase files are left empty.
@@ -121,28 +115,38 @@ class TestStartup : public QObject {
     }
 
     // Asked to end, the program ends cleanly; after a crash it still takes its default course.
+    // When the display goes away (signal 0 here), Qt ends the program through exit(1), past
+    // every window.
     void terminatedProgramLeavesTheFilesEmpty_data() {
         QTest::addColumn<int>("signalNumber");
         QTest::addColumn<bool>("crash");
-        QTest::newRow("SIGTERM") << SIGTERM << false;
-        QTest::newRow("SIGINT") << SIGINT << false;
-        QTest::newRow("SIGHUP") << SIGHUP << false;
-        QTest::newRow("SIGQUIT") << SIGQUIT << false;
-        QTest::newRow("SIGUSR2") << SIGUSR2 << false;
-        QTest::newRow("SIGPIPE") << SIGPIPE << false;
-        QTest::newRow("SIGSEGV") << SIGSEGV << true;
-        QTest::newRow("SIGABRT") << SIGABRT << true;
+        for (const auto& [name, signalNumber] : {std::pair{"SIGTERM", SIGTERM},
+                                                 {"SIGINT", SIGINT},
+                                                 {"SIGHUP", SIGHUP},
+                                                 {"SIGQUIT", SIGQUIT},
+                                                 {"SIGUSR2", SIGUSR2},
+                                                 {"SIGPIPE", SIGPIPE},
+                                                 {"display lost", 0}})
+            addRow(name, signalNumber, false);
+        addRow("SIGSEGV", SIGSEGV, true);
+        addRow("SIGABRT", SIGABRT, true);
     }
     void terminatedProgramLeavesTheFilesEmpty() {
         QFETCH(int, signalNumber);
         QFETCH(bool, crash);
         TempFolder folder;
-        QProcess process;
-        startWithSecrets(process, folder, offscreenEnvironment());
+        QProcess server, process;
+        QProcessEnvironment environment = offscreenEnvironment();
+        QVERIFY2(signalNumber || startXServer(server, environment), kNoXServer);
+        startWithSecrets(process, folder, environment);
         if (QTest::currentTestFailed())
             return;
 
-        QVERIFY(::kill(pid_t(process.processId()), signalNumber) == 0);
+        if (signalNumber)
+            QVERIFY(::kill(pid_t(process.processId()), signalNumber) == 0);
+        else
+            server.terminate();
+        QVERIFY(signalNumber || server.waitForFinished(10000));
         QVERIFY(process.waitForFinished(10000));
         QVERIFY(passPhraseFilesEmpty(folder.path()));
         if (crash) {
@@ -150,28 +154,28 @@ class TestStartup : public QObject {
             return;
         }
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(process.exitCode(), 0);
+        QCOMPARE(process.exitCode(), signalNumber ? 0 : 1);
+        const QByteArray said = process.readAllStandardError();
+        QVERIFY(signalNumber || said.contains("X11 connection broke"));
         // Qt's note about a missing runtime folder comes from the test environment.
-        for (const QByteArray& line : process.readAllStandardError().split('\n'))
-            QVERIFY2(line.isEmpty() || line.startsWith("QStandardPaths:"), line.constData());
+        for (const QByteArray& line : said.split('\n'))
+            QVERIFY2(!signalNumber || line.isEmpty() || line.startsWith("QStandardPaths:"),
+                     line.constData());
     }
 
     // A display that cannot be reached, or none at all, is told in one line, with status 1.
     void missingDisplayIsToldInOneLine_data() {
         QTest::addColumn<QString>("display");
-        QTest::addColumn<QByteArray>("told");
-        QTest::newRow("unreachable")
-            << ":99"
-            << QByteArray("Certwright cannot open the display \":99\": is a desktop "
-                          "running there?\n");
-        QTest::newRow("none") << ""
-                              << QByteArray("Certwright needs a graphical desktop: no "
-                                            "DISPLAY or WAYLAND_DISPLAY is set.\n");
+        QTest::addColumn<QString>("told");
+        addRow("unreachable", ":99",
+               "Certwright cannot open the display \":99\": is a desktop running there?\n");
+        addRow("none", "",
+               "Certwright needs a graphical desktop: no DISPLAY or WAYLAND_DISPLAY is set.\n");
     }
     void missingDisplayIsToldInOneLine() {
         QFETCH(QString, display);
-        QFETCH(QByteArray, told);
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        QFETCH(QString, told);
+        QProcessEnvironment environment = offscreenEnvironment();
         environment.insert("QT_QPA_PLATFORM", "xcb");
         environment.insert("DISPLAY", display);
         environment.remove("WAYLAND_DISPLAY");
@@ -181,72 +185,36 @@ class TestStartup : public QObject {
         QVERIFY(process.waitForFinished(10000));
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(process.exitCode(), 1);
-        QCOMPARE(process.readAllStandardError(), told);
-    }
-
-    // When the display goes away, Qt ends the program through exit(1), past every window.
-    void lostDisplayLeavesTheFilesEmpty() {
-        QProcess server;
-        const QString display = startXServer(server);
-        QVERIFY2(!display.isEmpty(), "Xvfb is missing or failed: tools/setup.sh installs xvfb");
-
-        TempFolder folder;
-        QProcess process;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("QT_QPA_PLATFORM", "xcb");
-        environment.insert("DISPLAY", display);
-        startWithSecrets(process, folder, environment);
-        server.terminate();
-        QVERIFY(server.waitForFinished(10000));
-        if (QTest::currentTestFailed())
-            return;
-
-        QVERIFY(process.waitForFinished(10000));
-        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(process.exitCode(), 1);
-        QVERIFY(process.readAllStandardError().contains("X11 connection broke"));
-        QVERIFY(passPhraseFilesEmpty(folder.path()));
+        QCOMPARE(QString::fromUtf8(process.readAllStandardError()), told);
     }
 
     // A display lost during a run ends like a termination: the tool's process group ends,
     // the earlier file comes back, the scratch file goes, the pass phrase too. A killed copy
     // can do none of that; the next step puts its earlier file back.
-    void endingDuringARun_data() {
-        QTest::addColumn<bool>("killed");
-        QTest::newRow("display lost") << false;
-        QTest::newRow("killed") << true;
-    }
+    void endingDuringARun_data() { addBoolRows("killed", "display lost", "killed"); }
     void endingDuringARun() {
         QFETCH(bool, killed);
-        QProcess server;
+        QProcess server, copy;
         QProcessEnvironment environment = offscreenEnvironment();
-        if (!killed) {
-            const QString display = startXServer(server);
-            QVERIFY2(!display.isEmpty(), "Xvfb is missing or failed: tools/setup.sh installs xvfb");
-            environment.insert("QT_QPA_PLATFORM", "xcb");
-            environment.insert("DISPLAY", display);
-        }
+        QVERIFY2(killed || startXServer(server, environment), kNoXServer);
         TempFolder folder;
-        writeFileContent(folder.file("openssl"), kSlowTool);
-        QVERIFY(QFile::setPermissions(folder.file("openssl"), QFile::ReadOwner | QFile::ExeOwner));
+        QVERIFY(writeProgram(folder.file("openssl"), kSlowTool));
         writeFileContent(folder.file("site.key"), "earlier key");
         environment.insert(kStepFolderVariable, folder.path());
-        QProcess copy;
         copy.setProcessEnvironment(environment);
         copy.start(QCoreApplication::applicationFilePath(), {});
-        QTRY_VERIFY_WITH_TIMEOUT(idIn(folder.file("tool")) > 0, 10000);
-        QTRY_VERIFY(idIn(folder.file("background")) > 0);
-        const qint64 tool = idIn(folder.file("tool"));
-        const qint64 background = idIn(folder.file("background"));
+        qint64 tool = 0, background = 0;
+        QTRY_VERIFY_WITH_TIMEOUT((tool = idIn(folder.file("tool"))) > 0 &&
+                                     (background = idIn(folder.file("background"))) > 0,
+                                 10000);
         QVERIFY(!QFile::exists(folder.file("site.key")));
         QCOMPARE(fileContent(folder.file(kNewPassPhraseFile)), QByteArray("new secret"));
 
-        if (killed) {
+        if (killed)
             QVERIFY(::kill(pid_t(copy.processId()), SIGKILL) == 0);
-        } else {
+        else
             server.terminate();
-            QVERIFY(server.waitForFinished(10000));
-        }
+        QVERIFY(killed || server.waitForFinished(10000));
         QVERIFY(copy.waitForFinished(10000));
         if (killed) {
             QVERIFY(processIsAlive(tool));

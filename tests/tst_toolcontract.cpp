@@ -201,7 +201,7 @@ class TestToolContract : public QObject {
         const QVector<Invocation> all = invocations();
         QCOMPARE(all.size(), expected.size());
         for (int i = 0; i < all.size(); ++i)
-            QTest::newRow(all[i].name) << i << expected[i];
+            addRow(all[i].name, i, expected[i]);
     }
     void commandLinesAreExact() {
         QFETCH(int, index);

@@ -5,6 +5,20 @@
 
 #include <cstddef>
 #include <sys/types.h>
+#include <unistd.h>
+
+// A file descriptor that is closed when it goes out of scope.
+class Descriptor {
+  public:
+    explicit Descriptor(int descriptor) : fd(descriptor) {}
+    ~Descriptor() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    const int fd;
+};
 
 // The mode of every file that this program makes for itself: they may hold secrets (pass
 // phrases, a pasted private key), so only their owner may read them.

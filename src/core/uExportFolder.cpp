@@ -1,6 +1,7 @@
 #include "uExportFolder.h"
 
 #include "uCertwrightCommon.h"
+#include "uFreshFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -147,17 +148,8 @@ PageError refusal(const QString& folder, int error) {
 
 } // namespace
 
-class CheckedFolder::Descriptor {
-  public:
-    explicit Descriptor(int descriptor) : fd(descriptor) {}
-    ~Descriptor() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-
-    const int fd;
+class CheckedFolder::Descriptor : public ::Descriptor {
+    using ::Descriptor::Descriptor;
 };
 
 CheckedFolder::CheckedFolder(const QString& path, std::shared_ptr<const Descriptor> folder,

@@ -25,19 +25,6 @@ constexpr qsizetype kReadLimit = 64 * 1024;
 // phrase; any other pass phrase is stored exactly as typed.
 const QByteArray kEmptyPassPhraseContent = QByteArrayLiteral("\n");
 
-// A file descriptor that is closed when it goes out of scope.
-class Descriptor {
-  public:
-    explicit Descriptor(int descriptor) : fd(descriptor) {}
-    ~Descriptor() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    const int fd;
-};
-
 PageError fileError(const QString& message, const QString& fileName, const QString& reason) {
     return PageError(message.arg(PassPhraseFolder() + fileName, reason));
 }
