@@ -33,6 +33,10 @@ QString doubleQuoteMessage(const QString& value) {
     return kDoubleQuoteMessage.arg(value);
 }
 
+bool isEllipticCurve(const QString& keySize) {
+    return keySize == kCurveP256 || keySize == kCurveP384;
+}
+
 // Each template is filled in one pass, so a value that holds "%1" stays as it is.
 
 QString makeEncryptedKey(const QString& prog, const QString& folder, const QString& base,
@@ -40,6 +44,14 @@ QString makeEncryptedKey(const QString& prog, const QString& folder, const QStri
     refuseDoubleQuotes({prog, folder, base, bits});
     return QStringLiteral(R"(genrsa -des3 -passout file:"%1passnew.txt" -out "%2%3.key" %4)")
         .arg(prog, folder, base, bits);
+}
+
+QString makeEncryptedEcKey(const QString& prog, const QString& folder, const QString& base,
+                           const QString& curve) {
+    refuseDoubleQuotes({prog, folder, base, curve});
+    return QStringLiteral(R"(genpkey -algorithm EC -pkeyopt ec_paramgen_curve:%4 -aes256 )"
+                          R"(-pass file:"%1passnew.txt" -out "%2%3.key")")
+        .arg(prog, folder, base, curve);
 }
 
 QString makeRequest(const QString& prog, const QString& folder, const QString& base) {
@@ -52,6 +64,12 @@ QString makeRequest(const QString& prog, const QString& folder, const QString& b
 QString makePlainKey(const QString& folder, const QString& base, const QString& bits) {
     refuseDoubleQuotes({folder, base, bits});
     return QStringLiteral(R"(genrsa -out "%1%2.key" %3)").arg(folder, base, bits);
+}
+
+QString makePlainEcKey(const QString& folder, const QString& base, const QString& curve) {
+    refuseDoubleQuotes({folder, base, curve});
+    return QStringLiteral(R"(genpkey -algorithm EC -pkeyopt ec_paramgen_curve:%3 -out "%1%2.key")")
+        .arg(folder, base, curve);
 }
 
 QString makeSelfSignedCertificate(const QString& folder, const QString& base, const QString& days) {

@@ -21,10 +21,19 @@ enum class PfxProtection { Current, OlderWindows };
 // Message of the refusal of a value that holds a double quote.
 QString doubleQuoteMessage(const QString& value);
 
+// The elliptic curves that a key may be made on, as the tool names them. A key size that is
+// none of them is a number of RSA bits.
+inline const QString kCurveP256 = QStringLiteral("P-256");
+inline const QString kCurveP384 = QStringLiteral("P-384");
+bool isEllipticCurve(const QString& keySize);
+
 QString makeEncryptedKey(const QString& prog, const QString& folder, const QString& base,
                          const QString& bits);
+QString makeEncryptedEcKey(const QString& prog, const QString& folder, const QString& base,
+                           const QString& curve);
 QString makeRequest(const QString& prog, const QString& folder, const QString& base);
 QString makePlainKey(const QString& folder, const QString& base, const QString& bits);
+QString makePlainEcKey(const QString& folder, const QString& base, const QString& curve);
 QString makeSelfSignedCertificate(const QString& folder, const QString& base, const QString& days);
 QString exportPfx(const QString& prog, const QString& key, const QString& cert, const QString& pfx,
                   const QString& name, PfxProtection protection);

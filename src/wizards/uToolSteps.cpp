@@ -194,6 +194,9 @@ ToolRunPlan toolRun(const QString& commandLine, const QString& output, OutputKin
 
 QString encryptedKeyCommandLine(const QString& folder, const QString& base,
                                 const CertificateValues& values) {
+    if (OpenSSLCommands::isEllipticCurve(values.keySize))
+        return OpenSSLCommands::makeEncryptedEcKey(PassPhraseFolder(), folder, base,
+                                                   values.keySize);
     return OpenSSLCommands::makeEncryptedKey(PassPhraseFolder(), folder, base, values.keySize);
 }
 
@@ -203,6 +206,8 @@ QString requestCommandLine(const QString& folder, const QString& base, const Cer
 
 QString plainKeyCommandLine(const QString& folder, const QString& base,
                             const CertificateValues& values) {
+    if (OpenSSLCommands::isEllipticCurve(values.keySize))
+        return OpenSSLCommands::makePlainEcKey(folder, base, values.keySize);
     return OpenSSLCommands::makePlainKey(folder, base, values.keySize);
 }
 
