@@ -170,21 +170,18 @@ class TestHandshake : public QObject {
                         << kind << keySize << served << domain << accepted << refused;
         };
         const QStringList www = {"www.shop.test", "shop.test"};
-        const QStringList notWww = {"other.test", "a.shop.test"};
-        rows("www", "", Served::AsMade, "www.shop.test", www, notWww);
+        rows("www", "", Served::AsMade, "www.shop.test", www, {"other.test", "a.shop.test"});
         rows("wildcard", "", Served::AsMade, "*.shop.test", {"a.shop.test", "shop.test"},
              {"a.b.shop.test", "other.test"});
         rows("IP address", "", Served::AsMade, "127.0.0.1", {"127.0.0.1"}, {"localhost"});
         rows("outside ASCII", "", Served::AsMade, QString::fromUtf8("bücher.test"),
              {"xn--bcher-kva.test"}, {"other.test"});
-        rows("ECDSA P-256", "P256", Served::AsMade, "www.shop.test", www, notWww);
-        rows("ECDSA P-384", "P384", Served::AsMade, "www.shop.test", www, notWww);
-        rows("ECDSA P-256, IIS .pfx", "P256", Served::IisPfx, "www.shop.test", www, notWww);
-        rows("ECDSA P-384, IIS .pfx", "P384", Served::IisPfx, "www.shop.test", www, notWww);
-        rows("ECDSA P-256, Indy from the key", "P256", Served::IndyFromKey, "www.shop.test", www,
-             notWww);
-        rows("ECDSA P-384, Indy from the .pfx", "P384", Served::IndyFromPfx, "www.shop.test", www,
-             notWww);
+        const char* outputs[] = {"as made", "IIS .pfx", "Indy from the key", "Indy from the .pfx"};
+        for (const Served served :
+             {Served::AsMade, Served::IisPfx, Served::IndyFromKey, Served::IndyFromPfx})
+            for (const QString curve : {"P256", "P384"})
+                rows(qPrintable("ECDSA " + curve + ", " + outputs[int(served)]), curve, served,
+                     "www.shop.test", www, {"other.test", "a.shop.test"});
     }
 
     // The request is signed by an authority of the test's own, as a certificate authority
