@@ -77,14 +77,24 @@ inline QStringList subjectOf(const QString& kind, const QString& path) {
         runOpenSSL({kind, "-in", path, "-noout", "-subject", "-nameopt", "utf8,sep_multiline"}));
 }
 
-// The size in bits of the RSA key in the file, opened with the pass phrase (which an
-// unencrypted key does not need); -1 when it does not open.
-inline int keyBits(const QString& key, const QString& passPhrase) {
+// The size of the key in the file as the key size buttons name it ("2048" for an RSA key of
+// 2048 bits, "P256" for a key on the curve P-256), opened with the pass phrase from a file
+// (an unencrypted key needs none); empty when it does not open.
+inline QString keySizeOf(const QString& key, const QString& passPhrase) {
+    const TempFolder folder;
+    QStringList arguments = {"pkey", "-in", key, "-noout", "-text"};
+    if (!passPhrase.isEmpty()) {
+        writeFileContent(folder.file("pass.txt"), passPhrase.toUtf8() + '\n');
+        arguments << "-passin"
+                  << "file:" + folder.file("pass.txt");
+    }
     int exitCode = -1;
-    const QString text = runOpenSSL(
-        {"rsa", "-in", key, "-passin", "pass:" + passPhrase, "-noout", "-text"}, &exitCode);
-    const auto match = QRegularExpression("Private-Key: \\((\\d+) bit").match(text);
-    return exitCode == 0 && match.hasMatch() ? match.captured(1).toInt() : -1;
+    const QString text = runOpenSSL(arguments, &exitCode);
+    const auto curve = QRegularExpression("NIST CURVE: P-(\\d+)").match(text);
+    const auto bits = QRegularExpression("Private-Key: \\((\\d+) bit").match(text);
+    if (exitCode != 0)
+        return QString();
+    return curve.hasMatch() ? "P" + curve.captured(1) : bits.captured(1);
 }
 
 // True when the request ("req") or certificate ("x509") file carries the public half of the
@@ -93,7 +103,8 @@ inline bool carriesPublicKeyOf(const QString& kind, const QString& output, const
                                const QString& passPhrase) {
     const QString outputKey = runOpenSSL({kind, "-in", output, "-noout", "-pubkey"});
     return outputKey.contains("PUBLIC KEY") &&
-           outputKey == runOpenSSL({"rsa", "-in", key, "-passin", "pass:" + passPhrase, "-pubout"});
+           outputKey ==
+               runOpenSSL({"pkey", "-in", key, "-passin", "pass:" + passPhrase, "-pubout"});
 }
 
 // The bytes of every file in a folder, by name.

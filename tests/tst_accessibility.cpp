@@ -185,7 +185,7 @@ class TestAccessibility : public QObject {
         QTest::newRow("chooser") << chooser
                                  << QStringList{"rbGenerateCSR", "rbSelfSign",    "rbExtractRoot",
                                                 "rbPrepareIndy", "rbViewInstall", "rbPrepareIIS"};
-        const QStringList keySizes{"rb1024", "rb2048", "rb512", "rb4096"};
+        const QStringList keySizes{"rb1024", "rb2048", "rb512", "rb4096", "rbP256", "rbP384"};
         QTest::newRow("request key page")
             << std::function<Window()>([] { return wizardOnPage<TfrmGenerateCSR>(1); }) << keySizes;
         QTest::newRow("self-signed key page")

@@ -85,14 +85,14 @@ class TestCertificateWizards : public QObject {
             << "This wizard will generate a Certificate Request.  \n\nA Certificate Request is sent"
             << QStringList({"Your Certificate Request has been generated.", "",
                             "You may now submit this request to a Certificate ", "Authority."})
-            << QStringList({"rb1024", "rb2048", "rb512", "rb4096", "edtEmail"});
+            << QStringList({"rb1024", "rb2048", "rb512", "rb4096", "rbP256", "rbP384", "edtEmail"});
         QTest::newRow("self-signed")
             << Kind::SelfSigned << "Generate and Self Sign"
             << "This wizard will generate a self-signed certificate.\n\nA self signed certificate"
             << QStringList({"Your certificate has been generated.", "",
                             "Your certificate may now be installed in a web server."})
-            << QStringList(
-                   {"rb1024", "rb2048", "rb512", "rb4096", "edtDays", "udDays", "edtEmail"});
+            << QStringList({"rb1024", "rb2048", "rb512", "rb4096", "rbP256", "rbP384", "edtDays",
+                            "udDays", "edtEmail"});
     }
     void freshWizardShowsItsDefaults() {
         QFETCH(Kind, kind);
@@ -116,10 +116,11 @@ class TestCertificateWizards : public QObject {
         QCOMPARE(wizard->Label4->text(),
                  QString("Select the bit size of your key pair:  (2048 recommended)"));
         QStringList keySizes;
-        for (const QRadioButton* button :
-             {wizard->rb1024, wizard->rb2048, wizard->rb512, wizard->rb4096})
+        for (const QRadioButton* button : {wizard->rb1024, wizard->rb2048, wizard->rb512,
+                                           wizard->rb4096, wizard->rbP256, wizard->rbP384})
             keySizes << button->text() + (button->isChecked() ? " (selected)" : "");
-        QCOMPARE(keySizes, QStringList({"1024 bit", "2048 bit (selected)", "512 bit", "4096 bit"}));
+        QCOMPARE(keySizes, QStringList({"1024 bit", "2048 bit (selected)", "512 bit", "4096 bit",
+                                        "ECDSA P-256", "ECDSA P-384"}));
         QCOMPARE(wizard->cbCountry->count(), 240);
         QCOMPARE(wizard->cbCountry->currentText(), QString("UNITED STATES"));
         QCOMPARE(wizard->cbCountry->itemText(48),
@@ -154,12 +155,13 @@ class TestCertificateWizards : public QObject {
         QCOMPARE(wizard->btnNext->text(), QString("Next >"));
         QCOMPARE(wizard->focusWidget(), wizard->rb2048);
         // A short key is warned of while it is selected, to the eye and with the button.
-        for (QRadioButton* key : {wizard->rb512, wizard->rb4096, wizard->rb1024}) {
+        for (QRadioButton* key :
+             {wizard->rb512, wizard->rb4096, wizard->rb1024, wizard->rbP256, wizard->rbP384}) {
             QTest::mouseClick(key, Qt::LeftButton);
             const QString warning =
-                key == wizard->rb4096
-                    ? ""
-                    : "Servers and browsers today refuse keys shorter than 2048 bits.";
+                key == wizard->rb512 || key == wizard->rb1024
+                    ? "Servers and browsers today refuse keys shorter than 2048 bits."
+                    : "";
             QCOMPARE(wizard->lblShortKey->isVisible(), !warning.isEmpty());
             QCOMPARE(key->accessibleDescription(), warning);
         }
@@ -209,7 +211,7 @@ class TestCertificateWizards : public QObject {
         clickPrevious(*wizard);
         QCOMPARE(wizard->currentPage(), int(TCertificateWizard::tsBitsize));
         QCOMPARE(wizard->btnPrevious->text(), QString("< Previous"));
-        QCOMPARE(wizard->focusWidget(), wizard->rb1024);
+        QCOMPARE(wizard->focusWidget(), wizard->rbP384);
         QTest::keyClick(wizard.get(), Qt::Key_Escape);
         QCOMPARE(wizard->currentPage(), int(TCertificateWizard::tsStart));
         QCOMPARE(wizard->btnPrevious->text(), QString("Cancel"));
@@ -265,7 +267,7 @@ class TestCertificateWizards : public QObject {
         QCOMPARE(wizard->currentPage(), int(TCertificateWizard::tsFinished));
         QVERIFY(fileContent(key) != firstKey);
         QVERIFY(fileContent(output) != firstOutput);
-        QCOMPARE(keyBits(key, "second phrase"), 512);
+        QCOMPARE(keySizeOf(key, "second phrase"), QString("512"));
         QCOMPARE(subjectOf(outputReader(kind), output), subject.expectedSubject());
         QVERIFY(carriesPublicKeyOf(outputReader(kind), output, key, "second phrase"));
         QVERIFY(!QFile::exists(out + "__config.tmp"));

@@ -34,6 +34,10 @@ class TestGenerateCSR : public QObject {
                "DNS:www.xn--bcher-kva.test, DNS:xn--bcher-kva.test");
         addRow("512, IP address, UNITED STATES", "512", "192.0.2.7", "Acme", "192.0.2.7", 224,
                "IP Address:192.0.2.7");
+        addRow("ECDSA P-256, www, UNITED STATES", "P256", "www.shop.test", "Acme", "www.shop.test",
+               224, "DNS:www.shop.test, DNS:shop.test");
+        addRow("ECDSA P-384, wildcard, GERMANY", "P384", "*.shop.test", "Smith & Sons #2",
+               "wildcard.shop.test", 81, "DNS:*.shop.test, DNS:shop.test");
     }
 
     void requestEndToEnd() {
@@ -71,9 +75,12 @@ class TestGenerateCSR : public QObject {
                  QStringList({baseName + ".csr", baseName + ".key"}));
         QVERIFY(passPhraseFilesEmpty(program.path()));
 
-        QCOMPARE(keyBits(key, kPassPhrase), keySize.toInt());
-        QCOMPARE(keyBits(key, "wrong phrase"), -1);
+        QCOMPARE(keySizeOf(key, kPassPhrase), keySize);
+        QCOMPARE(keySizeOf(key, "wrong phrase"), QString());
         QVERIFY(fileContent(key).contains("ENCRYPTED"));
+        const bool ellipticCurve = keySize.startsWith('P');
+        QVERIFY(runOpenSSL({"asn1parse", "-in", key})
+                    .contains(ellipticCurve ? ":aes-256-cbc" : ":des-ede3-cbc"));
 
         int exitCode = -1;
         runOpenSSL({"req", "-in", csr, "-noout", "-verify"}, &exitCode);

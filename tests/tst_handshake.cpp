@@ -2,6 +2,8 @@
 #include "KeyAndCertificateFixtures.h"
 #include "TestSupport.h"
 #include "uGenerateCSRForm.h"
+#include "uPrepareIISForm.h"
+#include "uPrepareIndyIntrawebForm.h"
 #include "uSelfSignForm.h"
 
 #include <QDeadlineTimer>
@@ -15,8 +17,12 @@ namespace {
 
 // Which of the twin wizards a row drives.
 enum class Kind { Request, SelfSigned };
+// What the server is given: the wizard's key and certificate, the IIS wizard's .pfx made of
+// them, or the Indy wizard's key.pem and cert.pem made of them or of that .pfx.
+enum class Served { AsMade, IisPfx, IndyFromKey, IndyFromPfx };
 
 const QString kPassPhrase = "correct horse";
+const QString kServedPassPhrase = "served secret";
 constexpr int kServerStartMilliseconds = 15000;
 constexpr int kClientMilliseconds = 20000;
 
@@ -110,9 +116,31 @@ bool sClientAccepts(int port, const QString& host, const QString& trusted, QStri
            log->contains("Verify return code: 0 (ok)");
 }
 
+// Presses the wizard's Next that runs the tool, answering the pass-phrase dialog; true when
+// the wizard reached its finished page.
+bool runToFinish(TWizardFrame& wizard, const QString& current, int finished) {
+    ModalScript script({enterPassPhrases(current, kServedPassPhrase)});
+    wizard.btnNext->click();
+    return script.remaining() == 0 && wizard.currentPage() == finished;
+}
+
+// From the start page, `nexts` presses of Next to the key page of the IIS or the Indy wizard
+// (on its Certwright route), and through it and the paste page.
+bool prepareKey(TKeyAndCertificateWizard& wizard, int nexts, const QString& key,
+                const QString& certificate, const QString& keyPhrase, const QString& folder,
+                int finished) {
+    wizard.show();
+    for (int next = 0; next < nexts; ++next)
+        wizard.btnNext->click();
+    fillKeyPage(wizard, key, folder, "Shop Server");
+    wizard.memPasteCert->setPlainText(pemText(certificate));
+    return runToFinish(wizard, keyPhrase, finished);
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Kind)
+Q_DECLARE_METATYPE(Served)
 
 // What the certificate wizards make with their defaults passes the handshake of real clients
 // for the names it was made for, and only for those.
@@ -127,34 +155,49 @@ class TestHandshake : public QObject {
 
     void madeCertificatesPassTheHandshake_data() {
         QTest::addColumn<Kind>("kind");
+        QTest::addColumn<QString>("keySize"); // empty: the default, 2048 bits
+        QTest::addColumn<Served>("served");
         QTest::addColumn<QString>("domain");
         QTest::addColumn<QStringList>("accepted");
         QTest::addColumn<QStringList>("refused");
-        const auto rows = [](const char* name, const QString& domain, const QStringList& accepted,
+        const auto rows = [](const char* name, const QString& keySize, Served served,
+                             const QString& domain, const QStringList& accepted,
                              const QStringList& refused) {
+            // The Indy wizard's key route takes an encrypted key, as the request wizard makes.
             for (const Kind kind : {Kind::Request, Kind::SelfSigned})
-                QTest::addRow("%s: %s", kind == Kind::Request ? "request" : "self-signed", name)
-                    << kind << domain << accepted << refused;
+                if (kind == Kind::Request || served != Served::IndyFromKey)
+                    QTest::addRow("%s: %s", kind == Kind::Request ? "request" : "self-signed", name)
+                        << kind << keySize << served << domain << accepted << refused;
         };
-        rows("www", "www.shop.test", {"www.shop.test", "shop.test"}, {"other.test", "a.shop.test"});
-        rows("wildcard", "*.shop.test", {"a.shop.test", "shop.test"},
+        const QStringList www = {"www.shop.test", "shop.test"};
+        rows("www", "", Served::AsMade, "www.shop.test", www, {"other.test", "a.shop.test"});
+        rows("wildcard", "", Served::AsMade, "*.shop.test", {"a.shop.test", "shop.test"},
              {"a.b.shop.test", "other.test"});
-        rows("IP address", "127.0.0.1", {"127.0.0.1"}, {"localhost"});
-        rows("outside ASCII", QString::fromUtf8("bücher.test"), {"xn--bcher-kva.test"},
-             {"other.test"});
+        rows("IP address", "", Served::AsMade, "127.0.0.1", {"127.0.0.1"}, {"localhost"});
+        rows("outside ASCII", "", Served::AsMade, QString::fromUtf8("bücher.test"),
+             {"xn--bcher-kva.test"}, {"other.test"});
+        const char* outputs[] = {"as made", "IIS .pfx", "Indy from the key", "Indy from the .pfx"};
+        for (const Served served :
+             {Served::AsMade, Served::IisPfx, Served::IndyFromKey, Served::IndyFromPfx})
+            for (const QString curve : {"P256", "P384"})
+                rows(qPrintable("ECDSA " + curve + ", " + outputs[int(served)]), curve, served,
+                     "www.shop.test", www, {"other.test", "a.shop.test"});
     }
 
     // The request is signed by an authority of the test's own, as a certificate authority
-    // would sign it; the self-signed certificate is trusted as it is.
+    // would sign it; the self-signed certificate is trusted as it is. The IIS and Indy wizards
+    // prepare what was made as a user does; the test's tool opens the .pfx for the server.
     void madeCertificatesPassTheHandshake() {
         QFETCH(Kind, kind);
+        QFETCH(QString, keySize);
+        QFETCH(Served, served);
         QFETCH(QString, domain);
         QFETCH(QStringList, accepted);
         QFETCH(QStringList, refused);
         TempProgramFolder program;
         TempFolder out;
         TypedSubject subject;
-        subject.keySize.clear();
+        subject.keySize = keySize;
         subject.domain = domain;
         std::unique_ptr<TCertificateWizard> wizard;
         if (kind == Kind::Request)
@@ -174,7 +217,7 @@ class TestHandshake : public QObject {
 
         const QString base = QString(domain).replace("*", "wildcard");
         const QString key = out.file(base + ".key");
-        QCOMPARE(keyBits(key, kPassPhrase), 2048);
+        QCOMPARE(keySizeOf(key, kPassPhrase), keySize.isEmpty() ? "2048" : keySize);
         QString certificate = out.file(base + ".cer");
         QString trusted = certificate;
         QString passPhrase;
@@ -189,7 +232,40 @@ class TestHandshake : public QObject {
             passPhrase = kPassPhrase;
         }
 
-        LoopbackServer server(certificate, key, passPhrase);
+        QString servedKey = key;
+        const QString pfx = out.file(base + ".pfx");
+        if (served == Served::IisPfx || served == Served::IndyFromPfx) {
+            TfrmPrepareIIS iis(nullptr);
+            QVERIFY(prepareKey(iis, 1, key, certificate, passPhrase, out.path(),
+                               TfrmPrepareIIS::tsFinished));
+            servedKey = certificate = out.file("served.pem");
+            runOpenSSL({"pkcs12", "-in", pfx, "-nodes", "-passin", "pass:" + kServedPassPhrase,
+                        "-out", servedKey});
+            passPhrase.clear();
+        }
+        TfrmPrepareIndyIntraweb indy(nullptr);
+        if (served == Served::IndyFromKey)
+            QVERIFY(prepareKey(indy, 2, key, certificate, passPhrase, out.path(),
+                               TfrmPrepareIndyIntraweb::tsFinished));
+        if (served == Served::IndyFromPfx) {
+            indy.show();
+            indy.btnNext->click();
+            indy.rbGenIIS->click();
+            indy.btnNext->click();
+            indy.rbPFXyes->click();
+            indy.btnNext->click();
+            QTest::keyClicks(indy.edtPFXFile, pfx);
+            QTest::keyClicks(indy.edtPFXExport, out.path());
+            QVERIFY(runToFinish(indy, kServedPassPhrase, TfrmPrepareIndyIntraweb::tsFinished));
+        }
+        if (served == Served::IndyFromKey || served == Served::IndyFromPfx) {
+            servedKey = out.file("key.pem");
+            certificate = out.file("cert.pem");
+            passPhrase = kServedPassPhrase;
+        }
+        QCOMPARE(keySizeOf(servedKey, passPhrase), keySize.isEmpty() ? "2048" : keySize);
+
+        LoopbackServer server(certificate, servedKey, passPhrase);
         QVERIFY2(server.port() > 0, qPrintable(server.output()));
         QString log;
         for (const QString& host : accepted) {

@@ -83,12 +83,27 @@ class TestRequestConfig : public QObject {
         QCOMPARE(CountryTable::code(index), code);
     }
 
+    // An elliptic-curve key has no bit size, and its certificate claims signing only.
+    void configFileIsWrittenByteForByte_data() {
+        QTest::addColumn<QString>("keySize");
+        QTest::addColumn<QByteArray>("bitsLine");
+        QTest::addColumn<QByteArray>("keyUsage");
+        QTest::newRow("RSA 2048") << "2048" << QByteArray("default_bits= 2048\r\n")
+                                  << QByteArray("digitalSignature, keyEncipherment");
+        QTest::newRow("ECDSA P-256") << "P-256" << QByteArray() << QByteArray("digitalSignature");
+        QTest::newRow("ECDSA P-384") << "P-384" << QByteArray() << QByteArray("digitalSignature");
+    }
     void configFileIsWrittenByteForByte() {
+        QFETCH(QString, keySize);
+        QFETCH(QByteArray, bitsLine);
+        QFETCH(QByteArray, keyUsage);
         TempFolder folder;
-        RequestConfig::write(folder.path(), sampleValues());
+        RequestConfigValues values = sampleValues();
+        values.keySize = keySize;
+        RequestConfig::write(folder.path(), values);
         const QByteArray expected = "[ req ]\r\n"
-                                    "prompt= no\r\n"
-                                    "default_bits= 2048\r\n"
+                                    "prompt= no\r\n" +
+                                    bitsLine +
                                     "distinguished_name= req_distinguished_name\r\n"
                                     "req_extensions= requested_extensions\r\n"
                                     "x509_extensions= certificate_extensions\r\n"
@@ -104,7 +119,9 @@ class TestRequestConfig : public QObject {
                                     "[ certificate_extensions ]\r\n"
                                     "subjectAltName= DNS:*.shop.test, DNS:shop.test\r\n"
                                     "basicConstraints= CA:FALSE\r\n"
-                                    "keyUsage= digitalSignature, keyEncipherment\r\n"
+                                    "keyUsage= " +
+                                    keyUsage +
+                                    "\r\n"
                                     "extendedKeyUsage= serverAuth\r\n";
         const QByteArray written = fileContent(folder.file("__config.tmp"));
         QCOMPARE(written, expected);

@@ -99,6 +99,10 @@ class TestSelfSign : public QObject {
                "a$b\\c \"q\" `x`", "www.shop.test");
         addRow("2048, default term, Latin-1", "2048", "", 0, "shop.test",
                QString::fromUtf8("Zürcher Bäckerei"), "shop.test");
+        addRow("ECDSA P-256, default term", "P256", "", 0, "www.shop.test", "Acme",
+               "www.shop.test");
+        addRow("ECDSA P-384, a week, wildcard", "P384", "7", 0, "*.shop.test", "Smith & Sons #2",
+               "wildcard.shop.test");
     }
 
     void selfSignedEndToEnd() {
@@ -141,7 +145,7 @@ class TestSelfSign : public QObject {
         const QString certificate = out.file(baseName + ".cer");
         QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden),
                  QStringList({baseName + ".cer", baseName + ".key"}));
-        QCOMPARE(keyBits(key, QString()), keySize.toInt());
+        QCOMPARE(keySizeOf(key, QString()), keySize);
         QVERIFY(!fileContent(key).contains("ENCRYPTED"));
 
         QCOMPARE(subjectOf("x509", certificate), subject.expectedSubject());
@@ -151,7 +155,13 @@ class TestSelfSign : public QObject {
         QCOMPARE(validityDays(certificate), qint64(days));
         const QString text = runOpenSSL({"x509", "-in", certificate, "-noout", "-text"});
         QVERIFY(text.contains("Version: 3 (0x2)"));
-        QVERIFY(text.contains("Signature Algorithm: sha256WithRSAEncryption"));
+        // An elliptic-curve key signs only; an RSA key also enciphers.
+        const bool ellipticCurve = keySize.startsWith('P');
+        QVERIFY(text.contains(ellipticCurve ? "Signature Algorithm: ecdsa-with-SHA256"
+                                            : "Signature Algorithm: sha256WithRSAEncryption"));
+        QVERIFY2(text.contains("X509v3 Key Usage: \n                Digital Signature" +
+                               QString(ellipticCurve ? "\n" : ", Key Encipherment\n")),
+                 qPrintable(text));
         QVERIFY(text.contains("X509v3 Subject Alternative Name: \n                DNS:" + domain));
         QVERIFY(carriesPublicKeyOf("x509", certificate, key, QString()));
 

@@ -23,7 +23,7 @@ constexpr int kLongestLengthField = 4;
 QByteArrayList pemLabelsOf(OutputKind kind) {
     switch (kind) {
     case OutputKind::Key:
-        return {"RSA PRIVATE KEY", "PRIVATE KEY", "ENCRYPTED PRIVATE KEY"};
+        return {"RSA PRIVATE KEY", "EC PRIVATE KEY", "PRIVATE KEY", "ENCRYPTED PRIVATE KEY"};
     case OutputKind::Request:
         return {"CERTIFICATE REQUEST", "NEW CERTIFICATE REQUEST"};
     case OutputKind::Certificate:

@@ -4,7 +4,7 @@
 
 // What a tool run makes, as far as the file it writes can show it.
 enum class OutputKind {
-    Key,         // a private key in PEM, encrypted or not
+    Key,         // a private key (RSA or elliptic curve) in PEM, encrypted or not
     Request,     // a certificate request in PEM
     Certificate, // a certificate in PEM
     Bundle       // a PKCS#12 bundle in DER (.pfx, .p12)

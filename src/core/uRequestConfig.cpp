@@ -2,6 +2,7 @@
 
 #include "uCertwrightCommon.h"
 #include "uFreshFile.h"
+#include "uOpenSSLCommands.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -145,12 +146,15 @@ void checkValues(const RequestConfigValues& values) {
 QByteArray content(const RequestConfigValues& values) {
     const QString altNameLine =
         QStringLiteral("subjectAltName= ") + escaped(subjectAltName(values.domain));
+    // An elliptic-curve key has no bit size to give, and it signs but cannot encipher: a
+    // certificate that claims keyEncipherment for it breaks the rules for such keys.
+    const bool ellipticCurve = OpenSSLCommands::isEllipticCurve(values.keySize);
+    QStringList lines = {QStringLiteral("[ req ]"), QStringLiteral("prompt= no")};
+    if (!ellipticCurve)
+        lines << QStringLiteral("default_bits= ") + values.keySize;
     // The tool takes req_extensions for a request and x509_extensions for a self-signed
     // certificate, so both wizards write the same file.
-    const QString lines[] = {
-        QStringLiteral("[ req ]"),
-        QStringLiteral("prompt= no"),
-        QStringLiteral("default_bits= ") + values.keySize,
+    lines << QStringList{
         QStringLiteral("distinguished_name= req_distinguished_name"),
         QStringLiteral("req_extensions= ") + kRequestedExtensions,
         QStringLiteral("x509_extensions= ") + kCertificateExtensions,
@@ -166,7 +170,8 @@ QByteArray content(const RequestConfigValues& values) {
         sectionLine(kCertificateExtensions),
         altNameLine,
         QStringLiteral("basicConstraints= CA:FALSE"),
-        QStringLiteral("keyUsage= digitalSignature, keyEncipherment"),
+        ellipticCurve ? QStringLiteral("keyUsage= digitalSignature")
+                      : QStringLiteral("keyUsage= digitalSignature, keyEncipherment"),
         QStringLiteral("extendedKeyUsage= serverAuth"),
     };
     QByteArray bytes;

@@ -6,7 +6,7 @@
 // The subject of a request or self-signed certificate, handed to the tool's req command in
 // the file "__config.tmp" of the export folder so that the tool prompts for nothing.
 struct RequestConfigValues {
-    QString keySize;
+    QString keySize; // RSA bits, or the elliptic curve of the key
     QString countryCode;
     QString state;
     QString city;
@@ -35,7 +35,8 @@ QString subjectAltName(const QString& domain);
 // The file's bytes: Latin-1, CR LF after every line, values escaped for the tool's
 // configuration syntax. Besides the subject it asks for the domain's subjectAltName: as a
 // requested extension of a request, and in a self-signed certificate, which it makes a
-// version 3 server certificate. The domain must have a subjectAltName.
+// version 3 server certificate. The domain must have a subjectAltName. For a key on an
+// elliptic curve it gives no default_bits, and the certificate's key usage is signing only.
 QByteArray content(const RequestConfigValues& values);
 
 // Creates the file in the folder (which ends in a separator) afresh, readable by its owner

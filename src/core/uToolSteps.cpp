@@ -193,6 +193,9 @@ ToolRunPlan toolRun(const QStringList& arguments, const QString& output, OutputK
 
 QStringList encryptedKeyCommandLine(const ToolContext& context, const QString& folder,
                                     const QString& base, const CertificateValues& values) {
+    if (OpenSSLCommands::isEllipticCurve(values.keySize))
+        return OpenSSLCommands::makeEncryptedEcKey(context.passPhraseFolder, folder, base,
+                                                   values.keySize);
     return OpenSSLCommands::makeEncryptedKey(context.passPhraseFolder, folder, base,
                                              values.keySize);
 }
@@ -204,6 +207,8 @@ QStringList requestCommandLine(const ToolContext& context, const QString& folder
 
 QStringList plainKeyCommandLine(const ToolContext&, const QString& folder, const QString& base,
                                 const CertificateValues& values) {
+    if (OpenSSLCommands::isEllipticCurve(values.keySize))
+        return OpenSSLCommands::makePlainEcKey(folder, base, values.keySize);
     return OpenSSLCommands::makePlainKey(folder, base, values.keySize);
 }
 

@@ -112,7 +112,7 @@ QString withExtension(const QString& path, const QString& extension);
 struct CertificateValues {
     QString term; // days of validity; empty in the request wizard, which has no term
     QString email;
-    QString keySize;
+    QString keySize; // RSA bits ("2048") or an elliptic curve (OpenSSLCommands::kCurveP256)
     QString countryCode;
     QString city;
     QString state;

@@ -31,6 +31,10 @@ QString currentPassPhrase(const QString& prog) {
 
 } // namespace
 
+bool isEllipticCurve(const QString& keySize) {
+    return keySize == kCurveP256 || keySize == kCurveP384;
+}
+
 QStringList makeEncryptedKey(const QString& prog, const QString& folder, const QString& base,
                              const QString& bits) {
     return {QStringLiteral("genrsa"),
@@ -40,6 +44,20 @@ QStringList makeEncryptedKey(const QString& prog, const QString& folder, const Q
             QStringLiteral("-out"),
             folder + base + QStringLiteral(".key"),
             bits};
+}
+
+QStringList makeEncryptedEcKey(const QString& prog, const QString& folder, const QString& base,
+                               const QString& curve) {
+    return {QStringLiteral("genpkey"),
+            QStringLiteral("-algorithm"),
+            QStringLiteral("EC"),
+            QStringLiteral("-pkeyopt"),
+            QStringLiteral("ec_paramgen_curve:") + curve,
+            QStringLiteral("-aes256"),
+            QStringLiteral("-pass"),
+            newPassPhrase(prog),
+            QStringLiteral("-out"),
+            folder + base + QStringLiteral(".key")};
 }
 
 QStringList makeRequest(const QString& prog, const QString& folder, const QString& base) {
@@ -53,6 +71,16 @@ QStringList makeRequest(const QString& prog, const QString& folder, const QStrin
 QStringList makePlainKey(const QString& folder, const QString& base, const QString& bits) {
     return {QStringLiteral("genrsa"), QStringLiteral("-out"),
             folder + base + QStringLiteral(".key"), bits};
+}
+
+QStringList makePlainEcKey(const QString& folder, const QString& base, const QString& curve) {
+    return {QStringLiteral("genpkey"),
+            QStringLiteral("-algorithm"),
+            QStringLiteral("EC"),
+            QStringLiteral("-pkeyopt"),
+            QStringLiteral("ec_paramgen_curve:") + curve,
+            QStringLiteral("-out"),
+            folder + base + QStringLiteral(".key")};
 }
 
 QStringList makeSelfSignedCertificate(const QString& folder, const QString& base,

@@ -20,10 +20,19 @@ inline const QString kToolName = QStringLiteral("openssl");
 // triple DES and a SHA-1 MAC, which Windows Server 2016 and older can import.
 enum class PfxProtection { Current, OlderWindows };
 
+// The elliptic curves that a key may be made on, as the tool names them. A key size that is
+// none of them is a number of RSA bits.
+inline const QString kCurveP256 = QStringLiteral("P-256");
+inline const QString kCurveP384 = QStringLiteral("P-384");
+bool isEllipticCurve(const QString& keySize);
+
 QStringList makeEncryptedKey(const QString& prog, const QString& folder, const QString& base,
                              const QString& bits);
+QStringList makeEncryptedEcKey(const QString& prog, const QString& folder, const QString& base,
+                               const QString& curve);
 QStringList makeRequest(const QString& prog, const QString& folder, const QString& base);
 QStringList makePlainKey(const QString& folder, const QString& base, const QString& bits);
+QStringList makePlainEcKey(const QString& folder, const QString& base, const QString& curve);
 QStringList makeSelfSignedCertificate(const QString& folder, const QString& base,
                                       const QString& days);
 QStringList exportPfx(const QString& prog, const QString& key, const QString& cert,

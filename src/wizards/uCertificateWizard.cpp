@@ -2,6 +2,7 @@
 
 #include "uAccessibility.h"
 #include "uCountryTable.h"
+#include "uOpenSSLCommands.h"
 #include "uWindowsCommon.h"
 
 #include <QComboBox>
@@ -27,6 +28,8 @@ const QString k1024Caption = QStringLiteral("1024 bit");
 const QString k2048Caption = QStringLiteral("2048 bit");
 const QString k512Caption = QStringLiteral("512 bit");
 const QString k4096Caption = QStringLiteral("4096 bit");
+const QString kP256Caption = QStringLiteral("ECDSA P-256");
+const QString kP384Caption = QStringLiteral("ECDSA P-384");
 const QString kShortKeyWarning =
     QStringLiteral("Servers and browsers today refuse keys shorter than 2048 bits.");
 const QString kEmailLabel = QStringLiteral("Enter the administrative email address:");
@@ -78,6 +81,8 @@ void TCertificateWizard::buildKeySizePage() {
     rb2048 = named(new QRadioButton(k2048Caption), "rb2048");
     rb512 = named(new QRadioButton(k512Caption), "rb512");
     rb4096 = named(new QRadioButton(k4096Caption), "rb4096");
+    rbP256 = named(new QRadioButton(kP256Caption), "rbP256");
+    rbP384 = named(new QRadioButton(kP384Caption), "rbP384");
     rb2048->setChecked(true);
     lblShortKey = makeLabel("lblShortKey", kShortKeyWarning, true);
     // The warning comes and goes without moving the fields below it.
@@ -104,7 +109,7 @@ void TCertificateWizard::buildKeySizePage() {
     connect(pcWizard, &QStackedWidget::currentChanged, this, [this](int shown) {
         if (shown != tsBitsize)
             return;
-        for (QRadioButton* keySize : {rb1024, rb2048, rb512, rb4096})
+        for (QAbstractButton* keySize : keySizeButtons())
             if (keySize->isChecked())
                 keySize->setFocus();
     });
@@ -113,6 +118,8 @@ void TCertificateWizard::buildKeySizePage() {
     keySizeGrid->addWidget(rb2048, 1, 0);
     keySizeGrid->addWidget(rb512, 0, 1);
     keySizeGrid->addWidget(rb4096, 2, 0);
+    keySizeGrid->addWidget(rbP256, 3, 0);
+    keySizeGrid->addWidget(rbP384, 4, 0);
     keySizeGrid->setColumnStretch(5, 1);
     page->addWidget(Label4);
     page->addLayout(keySizeGrid);
@@ -120,8 +127,8 @@ void TCertificateWizard::buildKeySizePage() {
     page->addWidget(Label5);
     page->addWidget(edtEmail);
     page->addStretch();
-    setKeyboardOrder({rb1024, rb2048, rb512, rb4096});
-    setTabOrder(rb4096, edtEmail);
+    setKeyboardOrder(keySizeButtons());
+    setTabOrder(rbP384, edtEmail);
 }
 
 void TCertificateWizard::buildLocalePage() {
@@ -208,7 +215,15 @@ QString TCertificateWizard::keySize() const {
         return QStringLiteral("1024");
     if (rb4096->isChecked())
         return QStringLiteral("4096");
+    if (rbP256->isChecked())
+        return OpenSSLCommands::kCurveP256;
+    if (rbP384->isChecked())
+        return OpenSSLCommands::kCurveP384;
     return QStringLiteral("512");
+}
+
+QList<QAbstractButton*> TCertificateWizard::keySizeButtons() const {
+    return {rb1024, rb2048, rb512, rb4096, rbP256, rbP384};
 }
 
 QString TCertificateWizard::countryCode() const {

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+class QAbstractButton;
 class QComboBox;
 class QGridLayout;
 class QLabel;
@@ -38,6 +39,9 @@ class TCertificateWizard : public TWizardFrame {
     QRadioButton* rb2048 = nullptr;
     QRadioButton* rb512 = nullptr;
     QRadioButton* rb4096 = nullptr;
+    // Keys on the elliptic curves P-256 and P-384, signed with ECDSA.
+    QRadioButton* rbP256 = nullptr;
+    QRadioButton* rbP384 = nullptr;
     // Shown while a key size below 2048 bits is selected.
     QLabel* lblShortKey = nullptr;
     QLabel* Label5 = nullptr;
@@ -68,8 +72,9 @@ class TCertificateWizard : public TWizardFrame {
     // The code of the country that cbCountry selects.
     QString countryCode() const;
 
-    // The key size page lays out the key sizes in this grid: rb1024, rb2048 and rb4096 in column 0,
-    // rb512 at row 0, column 1; the self-signed wizard puts its term beside rb2048.
+    // The key size page lays out the key sizes in this grid: rb1024, rb2048, rb4096, rbP256 and
+    // rbP384 in column 0, rb512 at row 0, column 1; the self-signed wizard puts its term beside
+    // rb2048.
     QGridLayout* keySizeGrid = nullptr;
     // The field of the certificate's term, which the self-signed wizard adds; none in the
     // request wizard.
@@ -77,6 +82,9 @@ class TCertificateWizard : public TWizardFrame {
 
   private:
     CertificateWizardSetup setup;
+
+    // The key size buttons in their keyboard order.
+    QList<QAbstractButton*> keySizeButtons() const;
 
     void FormCreate();
     void buildStartPage();

@@ -53,7 +53,7 @@ TfrmSelfSign::TfrmSelfSign(QWidget* owner) : TCertificateWizard(owner, kSetup) {
     keySizeGrid->addWidget(edtDays, 1, 2);
     keySizeGrid->addWidget(udDays, 1, 3);
     keySizeGrid->addWidget(lblDays, 1, 4);
-    setTabOrder(rb4096, edtDays);
+    setTabOrder(rbP384, edtDays);
     setTabOrder(edtDays, udDays);
     setTabOrder(udDays, edtEmail);
     termField = edtDays;
