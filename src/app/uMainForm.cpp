@@ -175,10 +175,3 @@ void TfrmCertwright::keyPressEvent(QKeyEvent* event) {
         QWidget::keyPressEvent(event);
     }
 }
-
-void tidyUpAtExit() {
-    // Handlers run in the reverse order of their registration.
-    std::atexit(endPassPhraseFolder);
-    std::atexit(tidyUpStepFilesAtExit);
-    std::atexit(TExternalApp::EndRunsAtExit);
-}
