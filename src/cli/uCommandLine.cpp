@@ -40,6 +40,7 @@ const QString kPemInputMessage =
 const QString kTwiceFromStdinMessage =
     QStringLiteral("--passin and --passout cannot both read standard input.");
 const QString kSignalMessage = QStringLiteral("The command was ended by a signal.");
+const QString kUsageLine = QStringLiteral("Usage: certwright %1 [options]");
 const QString kHelpDescription = QStringLiteral("certwright %1: %2");
 
 const QString kDefaultKeyType = QStringLiteral("rsa2048");
@@ -334,10 +335,10 @@ int runCommand(const Command& command, const QStringList& arguments) {
     if (!parser.parse(arguments))
         return usageError(parser.errorText(), command.name);
     if (parser.isSet(help)) {
-        print(stdout,
-              parser.helpText().replace(QStringLiteral(" [options]"),
-                                        QStringLiteral(" ") + QString::fromLatin1(command.name) +
-                                            QStringLiteral(" [options]")));
+        // Qt's first line names the executable's path; the command's own usage replaces it.
+        const QString help = parser.helpText();
+        print(stdout, kUsageLine.arg(QString::fromLatin1(command.name)) +
+                          help.mid(help.indexOf(QLatin1Char('\n'))));
         return kDone;
     }
     if (!parser.positionalArguments().isEmpty())
