@@ -218,8 +218,8 @@ ToolSteps::KeyAndCertificateValues keyAndCertificate(const QCommandLineParser& p
     for (const QString& file : chain)
         PassPhraseSource::requireReadableFile(QStringLiteral("--chain"), file);
     ToolSteps::KeyAndCertificateValues values{
-        parser.value(QStringLiteral("name")), parser.value(QStringLiteral("key")),
-        parser.value(QStringLiteral("cert")),
+        given(parser, QStringLiteral("name")) ? parser.value(QStringLiteral("name")) : QString(),
+        parser.value(QStringLiteral("key")), parser.value(QStringLiteral("cert")),
         requirePrivateExportFolder(exportFolder, context.currentFolder)};
     values.chainFiles = chain;
     return values;
