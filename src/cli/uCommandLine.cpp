@@ -367,6 +367,8 @@ int run(int argc, char** argv) {
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::terminationRequested,
                      &TExternalApp::EndRunsInProgress);
+    QObject::connect(&termination, &TerminationSignals::terminationRequested,
+                     [] { PassPhraseSource::terminationArrived = true; });
     QStringList arguments = QCoreApplication::arguments();
     arguments.removeAt(1);
     try {

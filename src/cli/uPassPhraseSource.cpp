@@ -1,6 +1,10 @@
 #include "uPassPhraseSource.h"
 
+#include "uCertwrightCommon.h"
 #include "uFreshFile.h"
+
+#include <QCoreApplication>
+#include <QScopeGuard>
 
 #include <QFile>
 
@@ -8,11 +12,14 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 namespace PassPhraseSource {
+
+bool terminationArrived = false;
 
 namespace {
 
@@ -41,11 +48,23 @@ QString systemReason(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
+// Waits for input; the signals that end the program interrupt the wait (they restart a read),
+// and their handlers' events then run, so that a termination is seen here.
+bool waitForInput(int fd) {
+    pollfd watched{fd, POLLIN, 0};
+    if (::poll(&watched, 1, -1) >= 0 || errno != EINTR)
+        return true;
+    QCoreApplication::processEvents();
+    return !QCoreApplication::closingDown() && !terminationArrived;
+}
+
 // The first line of what the descriptor gives, without its line end; reads byte by byte so that
 // nothing after the line is taken from a pipe or terminal shared with others.
 bool readFirstLine(int fd, QByteArray& line) {
     char byte = 0;
     while (line.size() < kLongestLine) {
+        if (!waitForInput(fd))
+            throw SilentAbort();
         const ssize_t got = ::read(fd, &byte, 1);
         if (got < 0 && errno == EINTR)
             continue;
@@ -126,10 +145,13 @@ QString ask(const QString& prompt) {
         quiet.c_lflag &= ~tcflag_t(ECHO);
         ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
     }
+    // The echo comes back however the reading ends.
+    const auto restore = qScopeGuard([&] {
+        if (hidden)
+            ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    });
     QByteArray line;
     const bool read = readFirstLine(STDIN_FILENO, line);
-    if (hidden)
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
     std::fputs("\n", stderr);
     if (!read)
         throw UsageError(

@@ -18,6 +18,10 @@ class UsageError : public std::runtime_error {
 
 namespace PassPhraseSource {
 
+// Set when a signal asks the program to end: a pass phrase that is being read is not waited
+// for any longer.
+extern bool terminationArrived;
+
 // The pass phrase that a SOURCE names, as openssl users write it: "file:PATH" (its first line;
 // a regular file only), "env:VAR", "fd:N" or "stdin" (the first line). "pass:TEXT" is refused,
 // since every user of the machine can read a command line. Throws UsageError naming the option
@@ -30,7 +34,8 @@ bool readsStandardInput(const QString& source);
 // Whether standard input is a terminal, where a command may ask.
 bool canAsk();
 
-// Shows the prompt on standard error and reads one line from the terminal without echo.
+// Shows the prompt on standard error and reads one line from the terminal without echo. A
+// signal that ends the program while it waits ends the wait (SilentAbort), with the echo back.
 QString ask(const QString& prompt);
 
 // Refuses (UsageError) an input file that cannot be read or is not a regular file.
