@@ -174,6 +174,12 @@ class TestCommandLine : public QObject {
             << QStringList{"Error running process.  Make sure that your password is correct.\n"
                            "The pass phrase is wrong"}
             << QStringList{"absent key.pem", "absent cert.pem"};
+        QTest::newRow("pass phrase too short")
+            << request << QByteArray("abc\n") << QStringList() << 1
+            << QStringList{"at least 4 characters"} << QStringList{"absent www.shop.test.key"};
+        QTest::newRow("folder that others can change")
+            << QStringList{"selfsign", "--domain", "x.test", "--out", "/tmp"} << QByteArray()
+            << QStringList() << 1 << QStringList{"can be changed by other users"} << QStringList();
         QTest::newRow("existing output without --force")
             << pfx << QByteArray("bundlepass\n") << QStringList{"site.pfx"} << 1
             << QStringList{"The file \"site.pfx\" exists; use --force to replace it."}
