@@ -33,8 +33,6 @@ const QString kKeyTypeMessage = QStringLiteral(
     "--key-type: \"%1\" is not a key type: use rsa2048, rsa3072, rsa4096, ec256 or ec384.");
 const QString kCountryMessage =
     QStringLiteral("--country: \"%1\" is not a country code of the list, such as US, GB or DE.");
-const QString kDaysMessage =
-    QStringLiteral("--days: \"%1\" is not a whole number of days from 1 to 36500.");
 const QString kPemInputMessage =
     QStringLiteral("Give either --pfx FILE, or --key FILE and --cert FILE.");
 const QString kTwiceFromStdinMessage =
@@ -169,14 +167,9 @@ int runCertificate(const ToolSteps::CertificateStep& step, const QCommandLinePar
     if (domains.isEmpty())
         throw UsageError(kMissingOptionMessage.arg(QStringLiteral("domain")));
     ToolSteps::CertificateValues values;
-    if (step.hasTerm) {
+    if (step.hasTerm)
         values.term = parser.isSet(QStringLiteral("days")) ? parser.value(QStringLiteral("days"))
                                                            : kDefaultDays;
-        bool isNumber = false;
-        const int days = values.term.toInt(&isNumber);
-        if (!isNumber || days < ToolSteps::kShortestTerm || days > ToolSteps::kLongestTerm)
-            throw UsageError(kDaysMessage.arg(values.term));
-    }
     values.email = parser.value(QStringLiteral("email"));
     values.keySize = keySizeOf(parser.isSet(QStringLiteral("key-type"))
                                    ? parser.value(QStringLiteral("key-type"))
