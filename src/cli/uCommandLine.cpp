@@ -38,6 +38,7 @@ const QString kPemInputMessage =
 const QString kTwiceFromStdinMessage =
     QStringLiteral("--passin and --passout cannot both read standard input.");
 const QString kSignalMessage = QStringLiteral("The command was ended by a signal.");
+const QString kTryHelpLine = QStringLiteral("Try \"certwright %1 --help\".\n");
 const QString kUsageLine = QStringLiteral("Usage: certwright %1 [options]");
 const QString kHelpDescription = QStringLiteral("certwright %1: %2");
 
@@ -313,8 +314,7 @@ int failed(const PageError& error) {
 
 int usageError(const QString& message, const char* command) {
     print(stderr, message + QLatin1Char('\n'));
-    print(stderr,
-          QStringLiteral("Try \"certwright %1 --help\".\n").arg(QString::fromLatin1(command)));
+    print(stderr, kTryHelpLine.arg(QString::fromLatin1(command)));
     return kUsage;
 }
 
