@@ -1,10 +1,8 @@
 #include "uMainForm.h"
 
 #include "uAccessibility.h"
-#include "uExternalApp.h"
 #include "uExtractRootForm.h"
 #include "uGenerateCSRForm.h"
-#include "uOutputReplacement.h"
 #include "uPassPhraseFiles.h"
 #include "uPassPhraseFolder.h"
 #include "uPrepareIISForm.h"
@@ -24,7 +22,6 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-#include <cstdlib>
 #include <memory>
 
 namespace {
