@@ -1,9 +1,11 @@
 #include "uAboutForm.h"
 #include "uCertwrightCommon.h"
+#include "uCommandLine.h"
 #include "uDisplayOpening.h"
 #include "uExternalApp.h"
 #include "uMainForm.h"
 #include "uNoSettingsFile.h"
+#include "uOutputReplacement.h"
 #include "uPassPhraseFolder.h"
 #include "uTerminationSignals.h"
 #include "uWindowsCommon.h"
@@ -17,6 +19,8 @@
 namespace {
 const char kUsage[] =
     "Usage: certwright [-DEBUG]\n"
+    "       certwright <command> [options]\n"
+    "       certwright <command> --help\n"
     "       certwright --help | --version\n"
     "\n"
     "Guides a web-server administrator through making keys, certificate requests,\n"
@@ -26,7 +30,15 @@ const char kUsage[] =
     "  -DEBUG     copy the output of the openssl runs to standard error\n"
     "             (first argument only, any letter case)\n"
     "  --help     show this help and exit\n"
-    "  --version  show the version and exit\n";
+    "  --version  show the version and exit\n"
+    "\n"
+    "Commands, which run one task without a window:\n"
+    "  request    make an encrypted key and a certificate request\n"
+    "  selfsign   make a key and a self-signed certificate\n"
+    "  pfx        pack a key, its certificate and its chain into a .pfx file\n"
+    "  pem        make key.pem, cert.pem and root.pem from a .pfx file, or from a key,\n"
+    "             its certificate and its chain\n"
+    "  check, acme, renew  not yet available\n";
 const char kVersionLine[] = "certwright " CERTWRIGHT_VERSION "\n";
 
 // The text that --help or --version asks for, or nullptr when the program is to start.
@@ -48,6 +60,9 @@ int printInformation(const char* text) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // A command runs without a window, so it needs no display.
+    if (CommandLine::isCommand(argc, argv))
+        return CommandLine::run(argc, argv);
     // Answered before QApplication exists, so they need no display and open no window.
     if (const char* information = requestedInformation(argc, argv))
         return printInformation(information);

@@ -1,10 +1,8 @@
 #include "uMainForm.h"
 
 #include "uAccessibility.h"
-#include "uExternalApp.h"
 #include "uExtractRootForm.h"
 #include "uGenerateCSRForm.h"
-#include "uOutputReplacement.h"
 #include "uPassPhraseFiles.h"
 #include "uPassPhraseFolder.h"
 #include "uPrepareIISForm.h"
@@ -24,7 +22,6 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-#include <cstdlib>
 #include <memory>
 
 namespace {
@@ -174,11 +171,4 @@ void TfrmCertwright::keyPressEvent(QKeyEvent* event) {
     default:
         QWidget::keyPressEvent(event);
     }
-}
-
-void tidyUpAtExit() {
-    // Handlers run in the reverse order of their registration.
-    std::atexit(endPassPhraseFolder);
-    std::atexit(tidyUpStepFilesAtExit);
-    std::atexit(TExternalApp::EndRunsAtExit);
 }

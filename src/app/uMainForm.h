@@ -37,9 +37,3 @@ class TfrmCertwright : public QWidget {
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 };
-
-// Makes every ending through exit() (also Qt's, when the display connection breaks) end like a
-// termination: the tool runs in progress end, the steps' scratch files go and the files they
-// set aside come back, and the pass-phrase files are emptied, in that order. Call once, after
-// the pass-phrase folder has been chosen.
-void tidyUpAtExit();

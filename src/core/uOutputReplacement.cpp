@@ -1,6 +1,8 @@
 #include "uOutputReplacement.h"
 
 #include "uCertwrightCommon.h"
+#include "uExternalApp.h"
+#include "uPassPhraseFolder.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,6 +15,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -277,4 +280,11 @@ void tidyUpStepFilesAtExit() noexcept {
     }
     files.setAside.clear();
     files.scratch.clear();
+}
+
+void tidyUpAtExit() {
+    // Handlers run in the reverse order of their registration.
+    std::atexit(endPassPhraseFolder);
+    std::atexit(tidyUpStepFilesAtExit);
+    std::atexit(TExternalApp::EndRunsAtExit);
 }

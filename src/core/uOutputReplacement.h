@@ -37,3 +37,9 @@ class ScratchFiles {
 // the middle of a step (Qt ends it so when the display connection breaks) removes the step's
 // scratch files and puts back every file that a replacement in progress has set aside.
 void tidyUpStepFilesAtExit() noexcept;
+
+// Makes every ending through exit() (also Qt's, when the display connection breaks) end like a
+// termination: the tool runs in progress end, the steps' scratch files go and the files they
+// set aside come back, and the pass-phrase files are emptied, in that order. Call once, after
+// the pass-phrase folder has been chosen.
+void tidyUpAtExit();

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cstring>
+#include <utility>
 
 namespace RequestConfig {
 
@@ -137,15 +138,27 @@ QString subjectAltName(const QString& domain) {
     return names.join(QStringLiteral(", "));
 }
 
+QString subjectAltName(const QStringList& domains) {
+    QStringList names;
+    for (const QString& domain : domains)
+        for (const QString& name : subjectAltName(domain).split(QStringLiteral(", ")))
+            if (!name.isEmpty() && !names.contains(name))
+                names << name;
+    return names.join(QStringLiteral(", "));
+}
+
 void checkValues(const RequestConfigValues& values) {
     for (const QString* value : {&values.keySize, &values.countryCode, &values.state, &values.city,
                                  &values.legalName, &values.domain, &values.email})
         checkValue(*value);
+    for (const QString& domain : values.moreDomains)
+        checkValue(domain);
 }
 
 QByteArray content(const RequestConfigValues& values) {
     const QString altNameLine =
-        QStringLiteral("subjectAltName= ") + escaped(subjectAltName(values.domain));
+        QStringLiteral("subjectAltName= ") +
+        escaped(subjectAltName(QStringList{values.domain} + values.moreDomains));
     // An elliptic-curve key has no bit size to give, and it signs but cannot encipher: a
     // certificate that claims keyEncipherment for it breaks the rules for such keys.
     const bool ellipticCurve = OpenSSLCommands::isEllipticCurve(values.keySize);
@@ -154,17 +167,18 @@ QByteArray content(const RequestConfigValues& values) {
         lines << QStringLiteral("default_bits= ") + values.keySize;
     // The tool takes req_extensions for a request and x509_extensions for a self-signed
     // certificate, so both wizards write the same file.
+    lines << QStringList{QStringLiteral("distinguished_name= req_distinguished_name"),
+                         QStringLiteral("req_extensions= ") + kRequestedExtensions,
+                         QStringLiteral("x509_extensions= ") + kCertificateExtensions,
+                         QStringLiteral("[ req_distinguished_name ]")};
+    // The tool refuses an attribute without a value, so an empty one is left out of the subject.
+    const std::pair<const char*, const QString*> attributes[] = {
+        {"C", &values.countryCode}, {"ST", &values.state},  {"L", &values.city},
+        {"O", &values.legalName},   {"CN", &values.domain}, {"emailAddress", &values.email}};
+    for (const auto& [name, value] : attributes)
+        if (!value->isEmpty())
+            lines << attributeLine(name, *value);
     lines << QStringList{
-        QStringLiteral("distinguished_name= req_distinguished_name"),
-        QStringLiteral("req_extensions= ") + kRequestedExtensions,
-        QStringLiteral("x509_extensions= ") + kCertificateExtensions,
-        QStringLiteral("[ req_distinguished_name ]"),
-        attributeLine("C", values.countryCode),
-        attributeLine("ST", values.state),
-        attributeLine("L", values.city),
-        attributeLine("O", values.legalName),
-        attributeLine("CN", values.domain),
-        attributeLine("emailAddress", values.email),
         sectionLine(kRequestedExtensions),
         altNameLine,
         sectionLine(kCertificateExtensions),

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 // The subject of a request or self-signed certificate, handed to the tool's req command in
 // the file "__config.tmp" of the export folder so that the tool prompts for nothing.
@@ -13,6 +14,7 @@ struct RequestConfigValues {
     QString legalName;
     QString domain; // as typed: an asterisk stays an asterisk here
     QString email;
+    QStringList moreDomains = {}; // further names of the subjectAltName, after the domain
 };
 
 namespace RequestConfig {
@@ -31,11 +33,14 @@ void checkValues(const RequestConfigValues& values);
 // zeros, and a name whose last label reads as a number ("2001", "127.1", "10.0x1") is
 // neither.
 QString subjectAltName(const QString& domain);
+// The subjectAltName of several domains: each one's names in turn, every name once.
+QString subjectAltName(const QStringList& domains);
 
 // The file's bytes: Latin-1, CR LF after every line, values escaped for the tool's
 // configuration syntax. Besides the subject it asks for the domain's subjectAltName: as a
 // requested extension of a request, and in a self-signed certificate, which it makes a
-// version 3 server certificate. The domain must have a subjectAltName. For a key on an
+// version 3 server certificate, with the names of the domain and of the further domains.
+// Every domain must have a subjectAltName. For a key on an
 // elliptic curve it gives no default_bits, and the certificate's key usage is signing only.
 QByteArray content(const RequestConfigValues& values);
 

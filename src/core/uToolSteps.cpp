@@ -2,6 +2,7 @@
 
 #include "uCertwrightCommon.h"
 #include "uExportFolder.h"
+#include "uFreshFile.h"
 #include "uOutputReplacement.h"
 #include "uRequestConfig.h"
 
@@ -12,6 +13,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace ToolSteps {
@@ -35,6 +38,7 @@ const QString kToolNotStartedDetails = QStringLiteral("The tool could not be sta
 
 const QString kKeyExtension = QStringLiteral(".key");
 const QString kWildcard = QStringLiteral("wildcard");
+const QString kNotRegularReason = QStringLiteral("it is not a regular file.");
 
 // What the tool writes when a run fails for a reason that a user can put right, most telling
 // first: a wrong pass phrase also makes the key unreadable.
@@ -119,6 +123,17 @@ bool madeItsOutput(const OpenSSLCommands::ToolRun& run, const QString& outputPat
 // unlinking never follows a link and leaves a folder alone.
 void removeFailedOutput(const QString& outputPath) {
     ::unlink(QFile::encodeName(outputPath).constData());
+}
+
+// A run that may find nothing to write ended well and left an empty file, which goes.
+bool madeNothing(const ToolRunPlan& plan, const OpenSSLCommands::ToolRun& run) {
+    struct stat status {};
+    if (!plan.mayMakeNothing || run.end != RunEnd::Exited || run.exitCode != 0 ||
+        ::lstat(QFile::encodeName(plan.output).constData(), &status) != 0 ||
+        !S_ISREG(status.st_mode) || status.st_size != 0)
+        return false;
+    removeFailedOutput(plan.output);
+    return true;
 }
 
 // The pass phrases travel in files, so neither the command line nor the output holds one.
@@ -217,6 +232,44 @@ QStringList selfSignedCommandLine(const ToolContext&, const QString& folder, con
     return OpenSSLCommands::makeSelfSignedCertificate(folder, base, values.term);
 }
 
+// The chain files one after the other, each read only when it is a regular file, so that a
+// FIFO or a device put at its name cannot hold the step up.
+QByteArray chainContent(const QStringList& chainFiles, const QString& currentFolder) {
+    QByteArray content;
+    for (const QString& typed : chainFiles) {
+        const QString path = pathForTool(typed, currentFolder);
+        const Descriptor file(
+            ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+        struct stat status {};
+        if (file.fd < 0 || ::fstat(file.fd, &status) != 0)
+            throw PageError(
+                kUnreadableChainMessage.arg(typed, QString::fromLocal8Bit(std::strerror(errno))));
+        QFile reader;
+        if (!S_ISREG(status.st_mode) || !reader.open(file.fd, QIODevice::ReadOnly))
+            throw PageError(kUnreadableChainMessage.arg(typed, kNotRegularReason));
+        QByteArray text = reader.readAll();
+        if (!text.endsWith('\n'))
+            text += '\n';
+        content += text;
+    }
+    return content;
+}
+
+// Before the bundle run: the chain files together in one scratch file of the export folder.
+void addChain(StepPlan& plan, ToolRunPlan& bundleRun, const KeyAndCertificateValues& values,
+              const ToolContext& context) {
+    if (values.chainFiles.isEmpty())
+        return;
+    const QString chain = values.exportFolder.path() + kChainFileName;
+    bundleRun.arguments = OpenSSLCommands::withChain(bundleRun.arguments, chain);
+    bundleRun.before = [chain, files = values.chainFiles, current = context.currentFolder] {
+        if (const int error = writeFreshFile(chain, chainContent(files, current)); error != 0)
+            throw PageError(
+                kUnreadableChainMessage.arg(chain, QString::fromLocal8Bit(std::strerror(error))));
+    };
+    plan.scratch << chain;
+}
+
 } // namespace
 
 const CertificateStep kRequestStep{
@@ -283,13 +336,13 @@ MadeFiles runStep(const StepPlan& plan, StepUser& user, const ToolContext& conte
 void runJudged(const ToolRunPlan& run, const QString& failureMessage, const ToolContext& context) {
     const bool shown = run.followDebugSwitch && context.debug;
     OpenSSLCommands::ToolRun made = OpenSSLCommands::runOpenSSLTool(run.arguments, context, shown);
-    if (madeItsOutput(made, run.output, run.kind))
+    if (madeItsOutput(made, run.output, run.kind) || madeNothing(run, made))
         return;
     if (run.legacyRetry && made.end == RunEnd::Exited && saysAlgorithmUnsupported(made)) {
         removeFailedOutput(run.output);
         made = OpenSSLCommands::runOpenSSLTool(OpenSSLCommands::withLegacyAlgorithms(run.arguments),
                                                context, shown);
-        if (madeItsOutput(made, run.output, run.kind))
+        if (madeItsOutput(made, run.output, run.kind) || madeNothing(run, made))
             return;
     }
     removeFailedOutput(run.output);
@@ -326,12 +379,13 @@ StepPlan certificatePlan(const CertificateStep& step, const CertificateValues& v
         requirePrivateExportFolder(values.exportFolder, context.currentFolder);
     const QString folder = checked.path();
     const QString base = baseNameOf(values.domain);
-    checkDomain(values.domain);
+    for (const QString& domain : QStringList{values.domain} + values.moreDomains)
+        checkDomain(domain);
     if (step.hasTerm)
         checkTerm(values.term);
     const RequestConfigValues subject{values.keySize, values.countryCode, values.state,
                                       values.city,    values.legalName,   values.domain,
-                                      values.email};
+                                      values.email,   values.moreDomains};
     RequestConfig::checkValues(subject);
     const QStringList keyCommand = step.keyCommandLine(context, folder, base, values);
     const QStringList outputCommand = step.outputCommandLine(context, folder, base, values);
@@ -369,7 +423,9 @@ QString pfxPath(const QString& keyFile, const QString& exportFolder) {
 }
 
 StepPlan createPfxPlan(const KeyAndCertificateValues& values, const ToolContext& context) {
-    const QString pfx = pfxPath(values.keyFile, values.exportFolder.path());
+    const QString pfx = values.pfxName.isEmpty()
+                            ? pfxPath(values.keyFile, values.exportFolder.path())
+                            : values.exportFolder.path() + values.pfxName;
     const QStringList commandLine = OpenSSLCommands::exportPfx(
         context.passPhraseFolder, pathForTool(values.keyFile, context.currentFolder),
         pathForTool(values.certificateFile, context.currentFolder), pfx, values.friendlyName,
@@ -379,7 +435,9 @@ StepPlan createPfxPlan(const KeyAndCertificateValues& values, const ToolContext&
     plan.outputs = {pfx};
     plan.askedAbout = plan.outputs;
     plan.passPhrases = PassPhraseUse::IISBundle;
-    plan.runs = {toolRun(commandLine, pfx, OutputKind::Bundle)};
+    ToolRunPlan bundleRun = toolRun(commandLine, pfx, OutputKind::Bundle);
+    addChain(plan, bundleRun, values, context);
+    plan.runs = {bundleRun};
     plan.failureMessage = kConversionFailedMessage;
     plan.made = madeInExportFolder(values.exportFolder, {QFileInfo(pfx).fileName()});
     plan.folder = values.exportFolder;
@@ -406,6 +464,16 @@ StepPlan extractFromPfxPlan(const PfxExtractionValues& values, const ToolContext
     plan.runs = {keyRun, certificateRun};
     plan.failureMessage = kConversionFailedMessage;
     plan.made = madeInExportFolder(checked, {kKeyFileName, kCertificateFileName});
+    if (values.withAuthorities) {
+        ToolRunPlan authoritiesRun =
+            toolRun(OpenSSLCommands::extractAuthoritiesFromPfx(prog, pfx, folder),
+                    folder + kAuthoritiesFileName, OutputKind::Certificate);
+        authoritiesRun.legacyRetry = authoritiesRun.mayMakeNothing = true;
+        plan.outputs << authoritiesRun.output;
+        plan.askedAbout << authoritiesRun.output;
+        plan.runs << authoritiesRun;
+        plan.made.paths << authoritiesRun.output;
+    }
     plan.folder = checked;
     return plan;
 }
@@ -413,12 +481,11 @@ StepPlan extractFromPfxPlan(const PfxExtractionValues& values, const ToolContext
 StepPlan convertKeyAndCertPlan(const KeyAndCertificateValues& values, const ToolContext& context) {
     const QString prog = context.passPhraseFolder;
     const QString folder = values.exportFolder.path();
-    const ToolRunPlan bundleRun =
-        toolRun(OpenSSLCommands::exportTemporaryBundle(
-                    prog, pathForTool(values.keyFile, context.currentFolder),
-                    pathForTool(values.certificateFile, context.currentFolder), folder,
-                    values.friendlyName),
-                folder + kBundleFileName, OutputKind::Bundle);
+    ToolRunPlan bundleRun = toolRun(OpenSSLCommands::exportTemporaryBundle(
+                                        prog, pathForTool(values.keyFile, context.currentFolder),
+                                        pathForTool(values.certificateFile, context.currentFolder),
+                                        folder, values.friendlyName),
+                                    folder + kBundleFileName, OutputKind::Bundle);
     ToolRunPlan keyRun = toolRun(OpenSSLCommands::extractKeyFromTemporaryBundle(prog, folder),
                                  folder + kKeyFileName, OutputKind::Key);
     const ToolRunPlan certificateRun =
@@ -438,6 +505,16 @@ StepPlan convertKeyAndCertPlan(const KeyAndCertificateValues& values, const Tool
     plan.runs = {bundleRun, keyRun, certificateRun};
     plan.failureMessage = kConversionFailedMessage;
     plan.made = madeInExportFolder(values.exportFolder, {kKeyFileName, kCertificateFileName});
+    if (!values.chainFiles.isEmpty()) {
+        addChain(plan, plan.runs.first(), values, context);
+        const ToolRunPlan authoritiesRun =
+            toolRun(OpenSSLCommands::extractAuthoritiesFromTemporaryBundle(prog, folder),
+                    folder + kAuthoritiesFileName, OutputKind::Certificate);
+        plan.outputs.insert(2, authoritiesRun.output);
+        plan.askedAbout << authoritiesRun.output;
+        plan.runs << authoritiesRun;
+        plan.made.paths << authoritiesRun.output;
+    }
     plan.folder = values.exportFolder;
     return plan;
 }

@@ -56,6 +56,8 @@ struct ToolRunPlan {
     // kNoPasswordMessage once before has run.
     bool needsNewPassPhrase = false;
     std::function<void()> before; // e.g. writes the request configuration
+    // A run that may find nothing to write: an empty output counts as made, and is removed.
+    bool mayMakeNothing = false;
 };
 
 // Everything that one step does, as data.
@@ -119,6 +121,8 @@ struct CertificateValues {
     QString domain;
     QString legalName;
     QString exportFolder; // as typed
+    // Names that the certificate also serves, after the domain; the domain names the files.
+    QStringList moreDomains = {};
 };
 
 // What one of the twin generation steps makes and how.
@@ -178,6 +182,11 @@ inline const QString kInputIsOutputMessage =
 inline const QString kKeyFileName = QStringLiteral("key.pem");
 inline const QString kCertificateFileName = QStringLiteral("cert.pem");
 inline const QString kBundleFileName = QStringLiteral("__tmp.p12");
+inline const QString kAuthoritiesFileName = QStringLiteral("root.pem");
+// The chain files together, for the tool, which reads one file of further certificates.
+inline const QString kChainFileName = QStringLiteral("__chain.tmp");
+inline const QString kUnreadableChainMessage =
+    QStringLiteral("The certificate file \"%1\" cannot be read: %2");
 
 // A key file and the file of its certificate, as the pages hold them.
 struct KeyAndCertificateValues {
@@ -187,12 +196,19 @@ struct KeyAndCertificateValues {
     CheckedFolder exportFolder;
     // How the .pfx file is protected (IIS only).
     OpenSSLCommands::PfxProtection protection = OpenSSLCommands::PfxProtection::Current;
+    // The authority certificates that go into the bundle after the certificate, in order; for
+    // key.pem and cert.pem they also make root.pem.
+    QStringList chainFiles = {};
+    // The name of the .pfx file in the export folder; empty: named after the key file.
+    QString pfxName = {};
 };
 
 // A .pfx file exported from IIS, as the page holds it.
 struct PfxExtractionValues {
     QString pfxFile;
     QString exportText; // the export folder as typed
+    // Also root.pem, with the bundle's authority certificates, when it holds any.
+    bool withAuthorities = false;
 };
 
 // The .pfx file made from a key file: in the export folder, named after the key file.

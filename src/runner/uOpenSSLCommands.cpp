@@ -19,6 +19,7 @@ const QStringList kOlderWindowsPfxOptions = {
 
 const QString kConfigurationFile = QStringLiteral("__config.tmp");
 const QString kBundleFile = QStringLiteral("__tmp.p12");
+const QString kAuthoritiesFile = QStringLiteral("root.pem");
 
 // The tool reads a pass phrase from the first line of the file named after "file:".
 QString newPassPhrase(const QString& prog) {
@@ -144,6 +145,23 @@ QStringList exportTemporaryBundle(const QString& prog, const QString& key, const
             QStringLiteral("-name"),    name,
             QStringLiteral("-passout"), newPassPhrase(prog),
             QStringLiteral("-passin"),  currentPassPhrase(prog)};
+}
+
+QStringList extractAuthoritiesFromPfx(const QString& prog, const QString& pfx,
+                                      const QString& folder) {
+    return {QStringLiteral("pkcs12"),   QStringLiteral("-in"),       pfx,
+            QStringLiteral("-cacerts"), QStringLiteral("-nokeys"),   QStringLiteral("-out"),
+            folder + kAuthoritiesFile,  QStringLiteral("-password"), currentPassPhrase(prog)};
+}
+
+QStringList extractAuthoritiesFromTemporaryBundle(const QString& prog, const QString& folder) {
+    return {QStringLiteral("pkcs12"),  QStringLiteral("-cacerts"), QStringLiteral("-nokeys"),
+            QStringLiteral("-in"),     folder + kBundleFile,       QStringLiteral("-out"),
+            folder + kAuthoritiesFile, QStringLiteral("-passin"),  newPassPhrase(prog)};
+}
+
+QStringList withChain(const QStringList& arguments, const QString& chainFile) {
+    return arguments + QStringList{QStringLiteral("-certfile"), chainFile};
 }
 
 QStringList extractKeyFromTemporaryBundle(const QString& prog, const QString& folder) {

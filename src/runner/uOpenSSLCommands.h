@@ -42,6 +42,14 @@ QStringList extractCertificateFromPfx(const QString& prog, const QString& pfx,
                                       const QString& folder);
 QStringList exportTemporaryBundle(const QString& prog, const QString& key, const QString& cert,
                                   const QString& folder, const QString& name);
+// The authority certificates of a bundle, in the order that the bundle holds them, into
+// root.pem of the folder.
+QStringList extractAuthoritiesFromPfx(const QString& prog, const QString& pfx,
+                                      const QString& folder);
+QStringList extractAuthoritiesFromTemporaryBundle(const QString& prog, const QString& folder);
+// The arguments of a bundle's export that also packs the certificates of the chain file after
+// the certificate.
+QStringList withChain(const QStringList& arguments, const QString& chainFile);
 QStringList extractKeyFromTemporaryBundle(const QString& prog, const QString& folder);
 QStringList extractCertificateFromTemporaryBundle(const QString& prog, const QString& folder);
 

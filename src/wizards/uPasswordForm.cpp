@@ -1,13 +1,13 @@
 #include "uPasswordForm.h"
 
 #include "uAccessibility.h"
+#include "uPassPhraseRules.h"
 #include "uWindowsCommon.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
-#include <optional>
 #include <tuple>
 #include <utility>
 
@@ -20,18 +20,7 @@ const QString kOkCaption = QStringLiteral("Ok");
 const QString kCancelCaption = QStringLiteral("Cancel");
 
 const QString kAllFieldsMessage = QStringLiteral("All fields must be completed.");
-const QString kMismatchMessage =
-    QStringLiteral("Your verified password must match your new password.");
-const QString kTooShortMessage =
-    QStringLiteral("Your password must be at least 4 characters long.");
-const QString kControlCharacterMessage = QStringLiteral(
-    "Your password must not contain line breaks or other control characters (it contains %1).");
-const QString kTooLongMessage =
-    QStringLiteral("Your password must be at most 1023 bytes long in UTF-8.");
 
-constexpr int kMinimumLength = 4;
-// The tool reads at most this many bytes of a pass-phrase file.
-constexpr int kMaximumBytes = 1023;
 // The stars that the pass-phrase fields show, whatever the style's own mask character is.
 const QString kMaskStyleSheet = QStringLiteral("lineedit-password-character: 42");
 
@@ -68,32 +57,6 @@ const SetUp kSetUps[] = {
     {PassPhraseUse::IndyFromKey, false, true, QStringLiteral("Current Key File Password:"),
      QStringLiteral("New Password for PEM file:")},
 };
-
-// The first character (code point, not UTF-16 unit) that a pass-phrase file cannot hold as
-// typed: the tool reads only the first line, so line breaks and other control characters are
-// out.
-std::optional<char32_t> firstRefusedCharacter(const QString& text) {
-    for (const char32_t character : text.toUcs4()) {
-        switch (QChar::category(character)) {
-        case QChar::Other_Control:
-        case QChar::Separator_Line:
-        case QChar::Separator_Paragraph:
-            return character;
-        default:
-            break;
-        }
-    }
-    return std::nullopt;
-}
-
-// Refuses a pass phrase that the tool would read differently from what was typed.
-void checkToolCanReadAsTyped(const QString& passPhrase) {
-    if (const auto refused = firstRefusedCharacter(passPhrase))
-        throw PageError(kControlCharacterMessage.arg(
-            QStringLiteral("U+%1").arg(uint(*refused), 4, 16, QLatin1Char('0')).toUpper()));
-    if (passPhrase.toUtf8().size() > kMaximumBytes)
-        throw PageError(kTooLongMessage);
-}
 
 void moveRow(QLabel* label, QLineEdit* edit, int row) {
     const int top = kMargin + row * kRowPitch;
@@ -190,11 +153,9 @@ void TfrmPasswordDlg::btnOkClick() {
         if (fresh.isEmpty() || verify.isEmpty())
             throw PageError(kAllFieldsMessage);
         if (fresh != verify)
-            throw PageError(kMismatchMessage);
-        if (fresh.toUcs4().size() < kMinimumLength)
-            throw PageError(kTooShortMessage);
-        for (const QString& passPhrase : {current, fresh})
-            checkToolCanReadAsTyped(passPhrase);
+            throw PageError(PassPhraseRules::kMismatchMessage);
+        PassPhraseRules::checkNewPassPhrase(fresh);
+        PassPhraseRules::checkToolCanReadAsTyped(current);
         writePassPhraseFile(kCurrentPassPhraseFile, current);
         writePassPhraseFile(kNewPassPhraseFile, fresh);
         accept();

@@ -1,0 +1,375 @@
+#include "uCommandLine.h"
+
+#include "uCertwrightCommon.h"
+#include "uCountryTable.h"
+#include "uExternalApp.h"
+#include "uOutputReplacement.h"
+#include "uPassPhraseFolder.h"
+#include "uPassPhraseSource.h"
+#include "uTerminalUser.h"
+#include "uTerminationSignals.h"
+#include "uToolSteps.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+#include <cstdio>
+#include <cstring>
+#include <functional>
+
+namespace CommandLine {
+
+namespace {
+
+enum ExitStatus { kDone = 0, kFailed = 1, kUsage = 2 };
+
+const QString kNotYetAvailableMessage =
+    QStringLiteral("The command \"%1\" is not yet available in this version.");
+const QString kArgumentMessage = QStringLiteral("Unexpected argument \"%1\".");
+const QString kMissingOptionMessage = QStringLiteral("The option --%1 is required.");
+const QString kKeyTypeMessage = QStringLiteral(
+    "--key-type: \"%1\" is not a key type: use rsa2048, rsa3072, rsa4096, ec256 or ec384.");
+const QString kCountryMessage =
+    QStringLiteral("--country: \"%1\" is not a country code of the list, such as US, GB or DE.");
+const QString kPemInputMessage =
+    QStringLiteral("Give either --pfx FILE, or --key FILE and --cert FILE.");
+const QString kTwiceFromStdinMessage =
+    QStringLiteral("--passin and --passout cannot both read standard input.");
+const QString kSignalMessage = QStringLiteral("The command was ended by a signal.");
+const QString kTryHelpLine = QStringLiteral("Try \"certwright %1 --help\".\n");
+const QString kUsageLine = QStringLiteral("Usage: certwright %1 [options]");
+const QString kHelpDescription = QStringLiteral("certwright %1: %2");
+
+const QString kDefaultKeyType = QStringLiteral("rsa2048");
+const QString kDefaultDays = QStringLiteral("365");
+const QString kDefaultCountry = QStringLiteral("US");
+const QString kHere = QStringLiteral(".");
+
+struct KeyType {
+    const char* name;
+    QString keySize;
+};
+const KeyType kKeyTypes[] = {{"rsa2048", QStringLiteral("2048")},
+                             {"rsa3072", QStringLiteral("3072")},
+                             {"rsa4096", QStringLiteral("4096")},
+                             {"ec256", OpenSSLCommands::kCurveP256},
+                             {"ec384", OpenSSLCommands::kCurveP384}};
+
+// One command's options and work.
+struct Command {
+    const char* name;
+    const char* summary;
+    QList<QCommandLineOption> options;
+    std::function<int(const QCommandLineParser&)> run;
+};
+
+void print(FILE* stream, const QString& text) {
+    std::fputs(text.toLocal8Bit().constData(), stream);
+}
+
+QCommandLineOption valueOption(const char* name, const char* description, const char* value) {
+    return QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(description),
+                              QString::fromLatin1(value));
+}
+
+QCommandLineOption flagOption(const char* name, const char* description) {
+    return QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(description));
+}
+
+QString required(const QCommandLineParser& parser, const char* name) {
+    const QString value = parser.value(QString::fromLatin1(name));
+    if (value.isEmpty())
+        throw UsageError(kMissingOptionMessage.arg(QString::fromLatin1(name)));
+    return value;
+}
+
+// Whether the option was given; also asks about options that the command does not have.
+bool given(const QCommandLineParser& parser, const QString& option) {
+    return parser.optionNames().contains(option);
+}
+
+std::optional<QString> passPhraseOption(const QCommandLineParser& parser, const char* name) {
+    const QString option = QString::fromLatin1(name);
+    if (!given(parser, option))
+        return std::nullopt;
+    return PassPhraseSource::read(QStringLiteral("--") + option, parser.value(option));
+}
+
+// Both sources are read before the step; standard input gives its line only once.
+TerminalUser terminalUser(const QCommandLineParser& parser) {
+    const auto fromStdin = [&parser](const QString& option) {
+        return given(parser, option) && PassPhraseSource::readsStandardInput(parser.value(option));
+    };
+    const bool bothFromStdin =
+        fromStdin(QStringLiteral("passin")) && fromStdin(QStringLiteral("passout"));
+    if (bothFromStdin)
+        throw UsageError(kTwiceFromStdinMessage);
+    const auto current = passPhraseOption(parser, "passin");
+    return TerminalUser(current, passPhraseOption(parser, "passout"),
+                        parser.isSet(QStringLiteral("force")));
+}
+
+ToolContext commandContext() {
+    return {ProgramFolder(), PassPhraseFolder(), false, withTrailingSeparator(QDir::currentPath())};
+}
+
+void requireInput(const QCommandLineParser& parser, const char* name) {
+    PassPhraseSource::requireReadableFile(QStringLiteral("--") + QString::fromLatin1(name),
+                                          required(parser, name));
+}
+
+// Without --force an existing output ends the command before anything is asked or touched.
+int runPlan(const ToolSteps::StepPlan& plan, TerminalUser& user, const QCommandLineParser& parser,
+            const ToolContext& context) {
+    if (!parser.isSet(QStringLiteral("force")))
+        for (const QString& output : plan.askedAbout)
+            if (FileIsPresent(output))
+                throw PageError(existingOutputStatement(QFileInfo(output).fileName()));
+    const ToolSteps::MadeFiles made = ToolSteps::runStep(plan, user, context);
+    for (const QString& path : made.paths)
+        if (FileIsPresent(path))
+            print(stdout, path + QLatin1Char('\n'));
+    return kDone;
+}
+
+QList<QCommandLineOption> subjectOptions() {
+    return {valueOption("domain",
+                        "a name of the certificate; repeat for more (the first is the "
+                        "common name and names the files)",
+                        "NAME"),
+            valueOption("email", "the e-mail address of the subject", "ADDRESS"),
+            valueOption("country", "the two-letter country code (default US)", "CC"),
+            valueOption("state", "the state or province", "STATE"),
+            valueOption("city", "the city or locality", "CITY"),
+            valueOption("org", "the legal name of the organisation", "NAME"),
+            valueOption("key-type", "rsa2048 (default), rsa3072, rsa4096, ec256 or ec384", "TYPE"),
+            valueOption("out", "the folder of the files (default: the current folder)", "DIR"),
+            flagOption("force", "replace existing files")};
+}
+
+QString keySizeOf(const QString& keyType) {
+    for (const KeyType& type : kKeyTypes)
+        if (keyType == QLatin1String(type.name))
+            return type.keySize;
+    throw UsageError(kKeyTypeMessage.arg(keyType));
+}
+
+QString countryCodeOf(const QString& code) {
+    for (int index = 0; index < CountryTable::kEntryCount; ++index)
+        if (CountryTable::code(index) == code)
+            return code;
+    throw UsageError(kCountryMessage.arg(code));
+}
+
+int runCertificate(const ToolSteps::CertificateStep& step, const QCommandLineParser& parser) {
+    QStringList domains = parser.values(QStringLiteral("domain"));
+    if (domains.isEmpty())
+        throw UsageError(kMissingOptionMessage.arg(QStringLiteral("domain")));
+    ToolSteps::CertificateValues values;
+    if (step.hasTerm)
+        values.term = parser.isSet(QStringLiteral("days")) ? parser.value(QStringLiteral("days"))
+                                                           : kDefaultDays;
+    values.email = parser.value(QStringLiteral("email"));
+    values.keySize = keySizeOf(parser.isSet(QStringLiteral("key-type"))
+                                   ? parser.value(QStringLiteral("key-type"))
+                                   : kDefaultKeyType);
+    values.countryCode = countryCodeOf(parser.isSet(QStringLiteral("country"))
+                                           ? parser.value(QStringLiteral("country"))
+                                           : kDefaultCountry);
+    values.city = parser.value(QStringLiteral("city"));
+    values.state = parser.value(QStringLiteral("state"));
+    values.domain = domains.takeFirst();
+    values.moreDomains = domains;
+    values.legalName = parser.value(QStringLiteral("org"));
+    values.exportFolder =
+        parser.isSet(QStringLiteral("out")) ? parser.value(QStringLiteral("out")) : kHere;
+    TerminalUser user = step.asksPassPhrase ? terminalUser(parser)
+                                            : TerminalUser(std::nullopt, std::nullopt,
+                                                           parser.isSet(QStringLiteral("force")));
+    const ToolContext context = commandContext();
+    return runPlan(ToolSteps::certificatePlan(step, values, context), user, parser, context);
+}
+
+QList<QCommandLineOption> keyAndCertificateOptions() {
+    return {
+        valueOption("key", "the private key file", "FILE"),
+        valueOption("cert", "the certificate file of the key", "FILE"),
+        valueOption("chain", "an authority certificate file; repeat for more, in order", "FILE"),
+        valueOption("passin", "the key's pass phrase (omit for a key without one)", "SOURCE"),
+        valueOption("passout", "the new pass phrase", "SOURCE"),
+        flagOption("force", "replace existing files")};
+}
+
+// The key, its certificate and the chain, as the command line names them.
+ToolSteps::KeyAndCertificateValues keyAndCertificate(const QCommandLineParser& parser,
+                                                     const QString& exportFolder,
+                                                     const ToolContext& context) {
+    requireInput(parser, "key");
+    requireInput(parser, "cert");
+    const QStringList chain = parser.values(QStringLiteral("chain"));
+    for (const QString& file : chain)
+        PassPhraseSource::requireReadableFile(QStringLiteral("--chain"), file);
+    ToolSteps::KeyAndCertificateValues values{
+        given(parser, QStringLiteral("name")) ? parser.value(QStringLiteral("name")) : QString(),
+        parser.value(QStringLiteral("key")), parser.value(QStringLiteral("cert")),
+        requirePrivateExportFolder(exportFolder, context.currentFolder)};
+    values.chainFiles = chain;
+    return values;
+}
+
+int runPfx(const QCommandLineParser& parser) {
+    const ToolContext context = commandContext();
+    const QString key = required(parser, "key");
+    const QString out = parser.isSet(QStringLiteral("out")) ? parser.value(QStringLiteral("out"))
+                                                            : ToolSteps::pfxPath(key, kHere);
+    ToolSteps::KeyAndCertificateValues values =
+        keyAndCertificate(parser, QFileInfo(out).path(), context);
+    values.pfxName = QFileInfo(out).fileName();
+    if (parser.isSet(QStringLiteral("legacy")))
+        values.protection = OpenSSLCommands::PfxProtection::OlderWindows;
+    TerminalUser user = terminalUser(parser);
+    return runPlan(ToolSteps::createPfxPlan(values, context), user, parser, context);
+}
+
+int runPem(const QCommandLineParser& parser) {
+    const ToolContext context = commandContext();
+    const bool fromPfx = parser.isSet(QStringLiteral("pfx"));
+    const bool fromKey =
+        parser.isSet(QStringLiteral("key")) || parser.isSet(QStringLiteral("cert"));
+    if (fromPfx == fromKey || (fromPfx && parser.isSet(QStringLiteral("chain"))))
+        throw UsageError(kPemInputMessage);
+    const QString out =
+        parser.isSet(QStringLiteral("out")) ? parser.value(QStringLiteral("out")) : kHere;
+    if (fromPfx) {
+        requireInput(parser, "pfx");
+        TerminalUser user = terminalUser(parser);
+        const ToolSteps::PfxExtractionValues values{parser.value(QStringLiteral("pfx")), out, true};
+        return runPlan(ToolSteps::extractFromPfxPlan(values, context), user, parser, context);
+    }
+    const ToolSteps::KeyAndCertificateValues values = keyAndCertificate(parser, out, context);
+    TerminalUser user = terminalUser(parser);
+    return runPlan(ToolSteps::convertKeyAndCertPlan(values, context), user, parser, context);
+}
+
+int runNotYetAvailable(const char* name) {
+    print(stderr, kNotYetAvailableMessage.arg(QString::fromLatin1(name)) + QLatin1Char('\n'));
+    return kUsage;
+}
+
+QVector<Command> commands() {
+    return {
+        {"request", "make an encrypted key <base>.key and a certificate request <base>.csr",
+         subjectOptions() << valueOption("passout", "the new pass phrase of the key", "SOURCE"),
+         [](const QCommandLineParser& parser) {
+             return runCertificate(ToolSteps::kRequestStep, parser);
+         }},
+        {"selfsign", "make a key <base>.key and a self-signed certificate <base>.cer",
+         subjectOptions() << valueOption("days", "the term in days, 1-36500 (default 365)", "N"),
+         [](const QCommandLineParser& parser) {
+             return runCertificate(ToolSteps::kSelfSignedStep, parser);
+         }},
+        {"pfx", "pack a key, its certificate and its chain into a .pfx file",
+         keyAndCertificateOptions()
+             << valueOption("out", "the .pfx file (default: named after the key, here)", "FILE")
+             << valueOption("name", "the friendly name in the bundle", "FRIENDLY")
+             << flagOption("legacy", "protect the bundle as Windows Server 2016 can import it"),
+         runPfx},
+        {"pem", "make key.pem, cert.pem and root.pem (the authority certificates)",
+         keyAndCertificateOptions()
+             << valueOption("pfx", "the .pfx file (instead of --key and --cert)", "FILE")
+             << valueOption("out", "the folder of the files (default: the current folder)", "DIR"),
+         runPem},
+        {"check",
+         "(not yet available)",
+         {},
+         [](const QCommandLineParser&) { return runNotYetAvailable("check"); }},
+        {"acme",
+         "(not yet available)",
+         {},
+         [](const QCommandLineParser&) { return runNotYetAvailable("acme"); }},
+        {"renew",
+         "(not yet available)",
+         {},
+         [](const QCommandLineParser&) { return runNotYetAvailable("renew"); }},
+    };
+}
+
+const Command* commandNamed(const char* name) {
+    static const QVector<Command> all = commands();
+    for (const Command& command : all)
+        if (std::strcmp(command.name, name) == 0)
+            return &command;
+    return nullptr;
+}
+
+// The task failed: the message as the wizard shows it, the plain reason below it.
+int failed(const PageError& error) {
+    print(stderr, withFullStop(error.message()) + QLatin1Char('\n'));
+    if (!error.explanation().isEmpty())
+        print(stderr, error.explanation() + QLatin1Char('\n'));
+    return kFailed;
+}
+
+int usageError(const QString& message, const char* command) {
+    print(stderr, message + QLatin1Char('\n'));
+    print(stderr, kTryHelpLine.arg(QString::fromLatin1(command)));
+    return kUsage;
+}
+
+int runCommand(const Command& command, const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.setApplicationDescription(kHelpDescription.arg(QString::fromLatin1(command.name),
+                                                          QString::fromLatin1(command.summary)));
+    const QCommandLineOption help = parser.addHelpOption();
+    parser.addOptions(command.options);
+    if (!parser.parse(arguments))
+        return usageError(parser.errorText(), command.name);
+    if (parser.isSet(help)) {
+        // Qt's first line names the executable's path; the command's own usage replaces it.
+        const QString help = parser.helpText();
+        print(stdout, kUsageLine.arg(QString::fromLatin1(command.name)) +
+                          help.mid(help.indexOf(QLatin1Char('\n'))));
+        return kDone;
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return usageError(kArgumentMessage.arg(parser.positionalArguments().first()), command.name);
+    try {
+        return command.run(parser);
+    } catch (const UsageError& error) {
+        return usageError(error.message(), command.name);
+    } catch (const PageError& error) {
+        return failed(error);
+    }
+}
+
+} // namespace
+
+bool isCommand(int argc, const char* const* argv) {
+    return argc > 1 && commandNamed(argv[1]);
+}
+
+int run(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("certwright"));
+    choosePassPhraseFolder(ProgramFolder(), privatePassPhraseBase());
+    tidyUpAtExit();
+    // A termination ends the run in progress; the step then puts the old files back.
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::terminationRequested,
+                     &TExternalApp::EndRunsInProgress);
+    QObject::connect(&termination, &TerminationSignals::terminationRequested,
+                     [] { PassPhraseSource::terminationArrived = true; });
+    QStringList arguments = QCoreApplication::arguments();
+    arguments.removeAt(1);
+    try {
+        return runCommand(*commandNamed(argv[1]), arguments);
+    } catch (const SilentAbort&) {
+        print(stderr, kSignalMessage + QLatin1Char('\n'));
+        return kFailed;
+    }
+}
+
+} // namespace CommandLine
