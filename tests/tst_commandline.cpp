@@ -6,6 +6,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
 // The commands run by the real executable, with the real tool. Each row gives the arguments
 // ("%F" is the folder of the inputs, "%O" a fresh output folder), standard input, the exit
 // status, texts that standard error must hold, and checks of what was made:
@@ -246,6 +252,72 @@ class TestCommandLine : public QObject {
             }
         }
         // Nothing of the step's own stays behind.
+        QCOMPARE(QDir(out.path()).entryList({"__*"}, QDir::Files | QDir::Hidden), QStringList());
+    }
+
+    // Pass phrases typed at a terminal (a pseudo-terminal that is the command's controlling
+    // terminal): asked twice and compared, never echoed, and a Ctrl-C at the prompt ends the
+    // command with nothing made. Each answer is typed once the next prompt is shown and the
+    // echo is off, as a person would.
+    void terminalPrompt_data() {
+        QTest::addColumn<QByteArrayList>("typed");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("the same twice")
+            << QByteArrayList{"typed-pass-1\n", "typed-pass-1\n"} << 0 << QString();
+        QTest::newRow("two different") << QByteArrayList{"typed-pass-1\n", "typed-pass-2\n"} << 1
+                                       << QStringLiteral("must match");
+        QTest::newRow("Ctrl-C at the second prompt")
+            << QByteArrayList{"typed-pass-1\n", "\x03"} << 1 << QStringLiteral("ended by a signal");
+    }
+
+    void terminalPrompt() {
+        QFETCH(QByteArrayList, typed);
+        QFETCH(int, status);
+        QFETCH(QString, error);
+        const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+        QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+        const int terminal = ::open(::ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        const auto closeBoth = qScopeGuard([&] {
+            ::close(terminal);
+            ::close(master);
+        });
+        QVERIFY(terminal >= 0);
+        const auto echoOff = [terminal] {
+            termios state{};
+            return ::tcgetattr(terminal, &state) == 0 && !(state.c_lflag & ECHO);
+        };
+        QTemporaryDir out;
+        QProcess command;
+        command.setWorkingDirectory(out.path());
+        command.setChildProcessModifier([terminal] {
+            ::setsid();
+            ::ioctl(terminal, TIOCSCTTY, 0);
+            ::dup2(terminal, STDIN_FILENO);
+        });
+        command.start(testPath("CERTWRIGHT_EXECUTABLE"),
+                      {"request", "--domain", "www.shop.test", "--out", out.path()});
+        QString said;
+        for (qsizetype prompt = 1; prompt <= typed.size(); ++prompt) {
+            QTRY_VERIFY_WITH_TIMEOUT(
+                (said += QString::fromLocal8Bit(command.readAllStandardError()),
+                 said.count(QStringLiteral("pass phrase: ")) == prompt && echoOff()),
+                20000);
+            const QByteArray& answer = typed.at(prompt - 1);
+            QCOMPARE(::write(master, answer.constData(), answer.size()), answer.size());
+        }
+        QVERIFY(command.waitForFinished(60000));
+        said += QString::fromLocal8Bit(command.readAllStandardError());
+        QCOMPARE(command.exitCode(), status);
+        QVERIFY2(said.contains(error), qPrintable(said));
+        QVERIFY(!echoOff());
+        // What the terminal showed holds no pass phrase.
+        char shown[4096];
+        const ssize_t got = ::read(master, shown, sizeof shown);
+        QVERIFY(!QByteArray(shown, int(std::max<ssize_t>(got, 0))).contains("typed-pass"));
+        const QString key = out.filePath(QStringLiteral("www.shop.test.key"));
+        QCOMPARE(QFile::exists(key), status == 0);
+        QVERIFY(status != 0 || keyOpens(key, QStringLiteral("typed-pass-1")));
         QCOMPARE(QDir(out.path()).entryList({"__*"}, QDir::Files | QDir::Hidden), QStringList());
     }
 
