@@ -302,7 +302,7 @@ class TestCommandLine : public QObject {
             QTRY_VERIFY_WITH_TIMEOUT(
                 (said += QString::fromLocal8Bit(command.readAllStandardError()),
                  said.count(QStringLiteral("pass phrase: ")) == prompt && echoOff()),
-                20000);
+                10000);
             const QByteArray& answer = typed.at(prompt - 1);
             QCOMPARE(::write(master, answer.constData(), answer.size()), answer.size());
         }
