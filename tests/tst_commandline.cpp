@@ -1,8 +1,14 @@
+#include "TestAuthority.h"
 #include "TestSupport.h"
 
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -15,11 +21,40 @@
 //                         in order;
 //   "days FILE N"         the certificate's term;
 //   "kept FILE"           the file that stood there before is untouched;
-//   "absent FILE"         nothing was made there.
+//   "absent FILE"         nothing was made there;
+//   "problems ID,ID.."    the ids of the problems that the JSON report names, in order;
+//   "json PATH VALUE"     the JSON report's value at PATH ("key/bits", "chain/0/subject").
+// "%A" is the folder of the throw-away authority, "%S" and "%N" the ports of a server that
+// sends its chain and of one that sends its certificate alone.
 class TestCommandLine : public QObject {
     Q_OBJECT
 
     QTemporaryDir inputs;
+    TestAuthority authority;
+    QProcess withChain;
+    QProcess withoutChain;
+    QString withChainPort;
+    QString withoutChainPort;
+
+    // An openssl s_server on 127.0.0.1 and a free port that serves the sound certificate.
+    QString startServer(QProcess& server, const QStringList& more) {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost, 0);
+        const QString port = QString::number(probe.serverPort());
+        probe.close();
+        server.start(OPENSSL_TOOL, QStringList{"s_server", "-accept", "127.0.0.1:" + port, "-cert",
+                                               authority.file("sound.crt"), "-key",
+                                               authority.file("sound.key"), "-www", "-quiet"} +
+                                       more);
+        for (int tries = 0; tries < 100; ++tries) {
+            QTcpSocket socket;
+            socket.connectToHost(QHostAddress::LocalHost, port.toUShort());
+            if (socket.waitForConnected(100))
+                return port;
+            QTest::qWait(50);
+        }
+        return QString();
+    }
 
     QString in(const QString& name) const { return inputs.path() + QLatin1Char('/') + name; }
 
@@ -46,6 +81,94 @@ class TestCommandLine : public QObject {
         int status = -1;
         runOpenSSL({"pkey", "-in", key, "-noout", "-passin", "pass:" + pass}, &status);
         return status == 0;
+    }
+
+    // Each problem with a certificate that has it, and sound ones that have none.
+    void checkRows() {
+        const QStringList files = {"check",       "--chain", "%A/inter.crt", "--ca-file",
+                                   "%A/root.crt", "--json",  "--name",       kTestHost};
+        const auto row = [&files](const char* name, const QStringList& arguments, int status,
+                                  const QString& problems, const QStringList& more = {}) {
+            QTest::newRow(name) << files + arguments << QByteArray() << QStringList() << status
+                                << QStringList() << QStringList{"problems " + problems} + more;
+        };
+        row("check: sound, every field", {"--cert", "%A/sound.crt", "--key", "%A/sound.key"}, 0, "",
+            {"json subject CN=" + kTestHost, "json names/0 " + kTestHost,
+             "json issuer CN=Check Intermediate", "json key/type EC", "json key/bits 256",
+             "json signature ecdsa-with-SHA256", "json daysLeft 364",
+             "json chain/0/subject CN=Check Intermediate", "json chain/0/issuer CN=Check Root"});
+        row("check: key-mismatch", {"--cert", "%A/sound.crt", "--key", "%A/soon.key"}, 1,
+            "key-mismatch");
+        row("check: expired", {"--cert", "%A/expired.crt"}, 1, "expired");
+        row("check: not-yet-valid", {"--cert", "%A/future.crt"}, 1, "not-yet-valid");
+        row("check: expires-soon", {"--cert", "%A/soon.crt"}, 1, "expires-soon",
+            {"json daysLeft 9"});
+        row("check: name-mismatch", {"--cert", "%A/sound.crt", "--name", "other.check.test"}, 1,
+            "name-mismatch");
+        row("check: name-mismatch, an address", {"--cert", "%A/sound.crt", "--name", "127.0.0.1"},
+            1, "name-mismatch");
+        row("check: no-subject-alt-name", {"--cert", "%A/nosan.crt"}, 1, "no-subject-alt-name");
+        QTest::newRow("check: chain-incomplete")
+            << QStringList{"check", "--cert", "%A/sound.crt", "--ca-file", "%A/root.crt", "--json"}
+            << QByteArray() << QStringList() << 1 << QStringList()
+            << QStringList{"problems chain-incomplete"};
+        row("check: chain-order", {"--cert", "%A/inter.crt", "--chain", "%A/sound.crt"}, 1,
+            "chain-order");
+        QTest::newRow("check: untrusted-root")
+            << QStringList{"check",         "--cert",      "%A/sound.crt", "--chain",
+                           "%A/root.crt",   "--chain",     "%A/inter.crt", "--json",
+                           "--write-chain", "%O/chain.pem"}
+            << QByteArray() << QStringList() << 1 << QStringList()
+            << QStringList{"problems chain-order,untrusted-root",
+                           "order chain.pem www.check.test,Check Intermediate,Check Root"};
+        row("check: untrusted-root, self-signed with SHA-1", {"--cert", "%A/self.crt"}, 1,
+            "untrusted-root");
+        row("check: weak-key, rsa", {"--cert", "%A/rsa1024.crt"}, 1, "weak-key");
+        row("check: weak-key, ec", {"--cert", "%A/ec224.crt"}, 1, "weak-key");
+        row("check: sound rsa", {"--cert", "%A/rsa2048.crt", "--key", "%A/rsa2048.key"}, 0, "",
+            {"json key/type RSA", "json key/bits 2048"});
+        row("check: weak-signature", {"--cert", "%A/sha1.crt"}, 1, "weak-signature");
+        row("check: not-server-certificate, usage", {"--cert", "%A/client.crt"}, 1,
+            "not-server-certificate");
+        row("check: not-server-certificate, authority", {"--cert", "%A/ca.crt"}, 1,
+            "not-server-certificate");
+        for (const char* profile : {"aes", "3des"})
+            QTest::addRow("check: pfx, %s", profile)
+                << QStringList{"check",      "--pfx",    QStringLiteral("%A/") + profile + ".pfx",
+                               "--json",     "--passin", "stdin",
+                               "--name",     kTestHost,  "--ca-file",
+                               "%A/root.crt"}
+                << QByteArray("bundlepass\n") << QStringList() << 0 << QStringList()
+                << QStringList{"problems ", QString("json pfxProfile ") +
+                                                (profile == QLatin1String("aes") ? "aes256-sha256"
+                                                                                 : "3des-sha1")};
+        const QStringList server = {"check", "--ca-file", "%A/root.crt", "--json"};
+        QTest::newRow("check: server that sends its chain")
+            << server + QStringList{kTestHost + ":%S", "--connect", "127.0.0.1:%S"} << QByteArray()
+            << QStringList() << 0 << QStringList()
+            << QStringList{"problems ", "json chain/0/subject CN=Check Intermediate"};
+        QTest::newRow("check: server without its chain, mended")
+            << server + QStringList{kTestHost + ":%N", "--connect", "127.0.0.1:%N", "--write-chain",
+                                    "%O/chain.pem"}
+            << QByteArray() << QStringList() << 1 << QStringList{"Check Intermediate"}
+            << QStringList{"problems chain-incomplete",
+                           "order chain.pem www.check.test,Check Intermediate"};
+        QTest::newRow("check: the server name is checked")
+            << server + QStringList{"localhost:%S", "--connect", "127.0.0.1:%S"} << QByteArray()
+            << QStringList() << 1 << QStringList() << QStringList{"problems name-mismatch"};
+        QTest::newRow("check: no server there")
+            << server + QStringList{"127.0.0.1:1"} << QByteArray() << QStringList() << 2
+            << QStringList{"cannot be reached"} << QStringList();
+        QTest::newRow("check: not a certificate")
+            << QStringList{"check", "--cert", "%A/index.txt"} << QByteArray() << QStringList() << 2
+            << QStringList{"holds no certificate"} << QStringList();
+        QTest::newRow("check: a key that does not open")
+            << QStringList{"check", "--cert", "%F/server.crt", "--key", "%F/server.key"}
+            << QByteArray() << QStringList() << 2 << QStringList{"pass phrase is wrong"}
+            << QStringList();
+        QTest::newRow("check: two inputs")
+            << QStringList{"check", "--cert", "%A/sound.crt", "--pfx", "%A/aes.pfx"} << QByteArray()
+            << QStringList() << 2 << QStringList{"Give one of"} << QStringList();
     }
 
   private slots:
@@ -82,6 +205,52 @@ class TestCommandLine : public QObject {
         QCOMPARE(status, 0);
         writeFileContent(in("keypass.txt"), "keypass\nignored second line\n");
         writeFileContent(in("newpass.txt"), "new-pass-1\n");
+
+        // One certificate for each problem, and sound ones.
+        QVERIFY(authority.isValid());
+        using Leaf = TestAuthority::Leaf;
+        const QString caUsage = "basicConstraints=critical,CA:TRUE";
+        const QStringList rsa = {"-newkey", "rsa:1024"};
+        const QStringList ec224 = {"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-224"};
+        const QStringList rsa2048 = {"-newkey", "rsa:2048"};
+        const Leaf sound;
+        const std::pair<const char*, Leaf> leaves[] = {
+            {"sound", sound},
+            {"expired", Leaf{sound.extensions, sound.newKey, -60, -1}},
+            {"future", Leaf{sound.extensions, sound.newKey, 10, 400}},
+            {"soon", Leaf{sound.extensions, sound.newKey, -1, 10}},
+            {"nosan", Leaf{{sound.extensions.last()}}},
+            {"client", Leaf{{sound.extensions.first(), "extendedKeyUsage=clientAuth"}}},
+            {"ca", Leaf{{sound.extensions.first(), caUsage}}},
+            {"rsa1024", Leaf{sound.extensions, rsa}},
+            {"ec224", Leaf{sound.extensions, ec224}},
+            {"rsa2048", Leaf{sound.extensions, rsa2048}},
+            {"sha1", Leaf{sound.extensions, sound.newKey, -1, 365, "sha1"}},
+            {"self", Leaf{sound.extensions, sound.newKey, -1, 365, "sha1", true}}};
+        for (const auto& [name, leaf] : leaves)
+            QVERIFY2(authority.issue(name, leaf), name);
+        for (const auto& [name, protection] :
+             {std::pair{"aes", QStringList()},
+              std::pair{"3des", QStringList{"-certpbe", "PBE-SHA1-3DES", "-keypbe", "PBE-SHA1-3DES",
+                                            "-macalg", "sha1"}}}) {
+            runOpenSSL(QStringList{"pkcs12", "-export", "-inkey", authority.file("sound.key"),
+                                   "-in", authority.file("sound.crt"), "-certfile",
+                                   authority.file("inter.crt"), "-passout", "pass:bundlepass",
+                                   "-out", authority.file(QString(name) + ".pfx")} +
+                           protection,
+                       &status);
+            QCOMPARE(status, 0);
+        }
+        withChainPort = startServer(withChain, {"-cert_chain", authority.file("inter.crt")});
+        withoutChainPort = startServer(withoutChain, {});
+        QVERIFY(!withChainPort.isEmpty() && !withoutChainPort.isEmpty());
+    }
+
+    void cleanupTestCase() {
+        for (QProcess* server : {&withChain, &withoutChain}) {
+            server->kill();
+            server->waitForFinished();
+        }
     }
 
     void commands_data() {
@@ -188,6 +357,7 @@ class TestCommandLine : public QObject {
             << request + QStringList{"--force"} << QByteArray("req-pass-3\n")
             << QStringList{"www.shop.test.key", "www.shop.test.csr"} << 0 << QStringList()
             << QStringList{"opens www.shop.test.key req-pass-3"};
+        checkRows();
         QTest::newRow("not yet available")
             << QStringList{"renew"} << QByteArray() << QStringList() << 2
             << QStringList{"not yet available"} << QStringList();
@@ -203,7 +373,10 @@ class TestCommandLine : public QObject {
         QTemporaryDir out;
         const auto place = [&](QString text) {
             return text.replace(QStringLiteral("%F"), inputs.path())
-                .replace(QStringLiteral("%O"), out.path());
+                .replace(QStringLiteral("%O"), out.path())
+                .replace(QStringLiteral("%A"), QFileInfo(authority.file("root.crt")).path())
+                .replace(QStringLiteral("%S"), withChainPort)
+                .replace(QStringLiteral("%N"), withoutChainPort);
         };
         for (const QString& name : existing)
             writeFileContent(out.path() + QLatin1Char('/') + name, "old content\n");
@@ -217,6 +390,8 @@ class TestCommandLine : public QObject {
         command.closeWriteChannel();
         QVERIFY(command.waitForFinished(60000));
         const QString said = QString::fromLocal8Bit(command.readAllStandardError());
+        const QJsonObject report =
+            QJsonDocument::fromJson(command.readAllStandardOutput()).object();
         QCOMPARE(command.exitCode(), status);
         for (const QString& error : errors)
             QVERIFY2(said.contains(error), qPrintable(said));
@@ -239,6 +414,17 @@ class TestCommandLine : public QObject {
                 QCOMPARE(certificateOrder(file), value);
             } else if (kind == QLatin1String("days")) {
                 QCOMPARE(validityDays(file), value.toLongLong());
+            } else if (kind == QLatin1String("problems")) {
+                QStringList ids;
+                for (const QJsonValue& problem : report.value("problems").toArray())
+                    ids << problem.toObject().value("id").toString();
+                QCOMPARE(ids.join(QLatin1Char(',')), check.section(QLatin1Char(' '), 1));
+            } else if (kind == QLatin1String("json")) {
+                QJsonValue found = report;
+                for (const QString& part : check.section(QLatin1Char(' '), 1, 1).split('/'))
+                    found = found.isArray() ? found.toArray().at(part.toInt())
+                                            : found.toObject().value(part);
+                QCOMPARE(found.toVariant().toString(), value);
             } else if (kind == QLatin1String("kept")) {
                 QCOMPARE(fileContent(file), QByteArray("old content\n"));
             } else {

@@ -438,7 +438,9 @@ void addVerifyProblems(CheckReport& report, const CheckInput& input, const QStri
     if (!input.caFile.isEmpty())
         chainRun << QStringLiteral("-CAfile")
                  << ToolSteps::pathForTool(input.caFile, context.currentFolder);
-    chainRun << QStringLiteral("-untrusted") << scratch.file(kScratchChain) << server;
+    if (!report.chain.authorities.isEmpty() || !report.chain.unrelated.isEmpty())
+        chainRun << QStringLiteral("-untrusted") << scratch.file(kScratchChain);
+    chainRun << server;
     const QList<int> chainErrors = verifyErrors(chainRun, context);
     const auto any = [](const QList<int>& errors, const QList<int>& wanted) {
         return std::any_of(wanted.begin(), wanted.end(),
@@ -486,7 +488,9 @@ void addVerifyProblems(CheckReport& report, const CheckInput& input, const QStri
 
 void addSignatureProblems(CheckReport& report, const Scratch& scratch, const ToolContext& context) {
     QStringList weak;
-    if (kWeakDigestPattern.match(report.signature).hasMatch())
+    // A root vouches for itself: its own signature is never checked.
+    if (!Certificates::isSelfIssued(report.chain.server) &&
+        kWeakDigestPattern.match(report.signature).hasMatch())
         weak << Certificates::displayName(report.chain.server);
     for (const QSslCertificate& authority : report.chain.authorities)
         if (!Certificates::isSelfIssued(authority) &&
