@@ -462,6 +462,7 @@ int runCommand(const Command& command, const QStringList& arguments) {
         // Qt's first line names the executable's path; the command's own usage replaces it.
         const QString help = parser.helpText();
         print(stdout, kUsageLine.arg(QString::fromLatin1(command.name)) +
+                          (command.takesServer ? QLatin1Char(' ') + kServerArgument : QString()) +
                           help.mid(help.indexOf(QLatin1Char('\n'))));
         return kDone;
     }
