@@ -38,7 +38,6 @@ LoopbackWebServer::LoopbackWebServer() {
                         return;
                     const QString name = QString::fromLatin1(request.split(' ').value(1).mid(1));
                     QMutexLocker locker(&lock);
-                    ++served;
                     const bool known = files.contains(name);
                     const QByteArray body = files.value(name);
                     socket->write((known ? "HTTP/1.1 200 OK\r\n" : "HTTP/1.1 404 Not Found\r\n") +
@@ -65,11 +64,6 @@ QString LoopbackWebServer::url(const QString& name) const {
 void LoopbackWebServer::serve(const QString& name, const QByteArray& body) {
     QMutexLocker locker(&lock);
     files.insert(name, body);
-}
-
-int LoopbackWebServer::requests() const {
-    QMutexLocker locker(&lock);
-    return served;
 }
 
 TestAuthority::TestAuthority() {

@@ -18,13 +18,11 @@ class LoopbackWebServer {
     // "http://127.0.0.1:<port>/<name>"
     QString url(const QString& name) const;
     void serve(const QString& name, const QByteArray& body);
-    int requests() const;
 
   private:
     QThread thread;
     mutable QMutex lock;
     QMap<QString, QByteArray> files;
-    int served = 0;
     quint16 port = 0;
 };
 
@@ -39,6 +37,7 @@ class TestAuthority {
     TestAuthority();
     bool isValid() const { return valid; }
     QString file(const QString& name) const { return dir.filePath(name); }
+    QString folder() const { return dir.path(); }
 
     // How one certificate is made; the defaults give a sound server certificate.
     struct Leaf {

@@ -8,7 +8,6 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -37,23 +36,18 @@ class TestCommandLine : public QObject {
     QString withoutChainPort;
 
     // An openssl s_server on 127.0.0.1 and a free port that serves the sound certificate.
-    QString startServer(QProcess& server, const QStringList& more) {
+    QString startServer(QProcess& server, const QString& more) {
         QTcpServer probe;
         probe.listen(QHostAddress::LocalHost, 0);
         const QString port = QString::number(probe.serverPort());
         probe.close();
-        server.start(OPENSSL_TOOL, QStringList{"s_server", "-accept", "127.0.0.1:" + port, "-cert",
-                                               authority.file("sound.crt"), "-key",
-                                               authority.file("sound.key"), "-www", "-quiet"} +
-                                       more);
-        for (int tries = 0; tries < 100; ++tries) {
-            QTcpSocket socket;
-            socket.connectToHost(QHostAddress::LocalHost, port.toUShort());
-            if (socket.waitForConnected(100))
-                return port;
-            QTest::qWait(50);
-        }
-        return QString();
+        server.start(OPENSSL_TOOL, splitCommandLine("s_server -www -accept 127.0.0.1:" + port +
+                                                    " -cert %A/sound.crt -key %A/sound.key " + more)
+                                       .replaceInStrings("%A", authority.folder()));
+        QByteArray said; // the server says ACCEPT once it listens
+        while (!said.contains("ACCEPT") && server.waitForReadyRead(10000))
+            said += server.readAllStandardOutput();
+        return said.contains("ACCEPT") ? port : QString();
     }
 
     QString in(const QString& name) const { return inputs.path() + QLatin1Char('/') + name; }
@@ -85,90 +79,68 @@ class TestCommandLine : public QObject {
 
     // Each problem with a certificate that has it, and sound ones that have none.
     void checkRows() {
-        const QStringList files = {"check",       "--chain", "%A/inter.crt", "--ca-file",
-                                   "%A/root.crt", "--json",  "--name",       kTestHost};
-        const auto row = [&files](const char* name, const QStringList& arguments, int status,
-                                  const QString& problems, const QStringList& more = {}) {
-            QTest::newRow(name) << files + arguments << QByteArray() << QStringList() << status
-                                << QStringList() << QStringList{"problems " + problems} + more;
+        const QString files = "check --chain %A/inter.crt --ca-file %A/root.crt --json --name " +
+                              kTestHost + " --cert %A/";
+        const QString server = "check --ca-file %A/root.crt --json ";
+        const auto row = [](const char* name, const QString& arguments, int status,
+                            const QStringList& checks, const QByteArray& input = {}) {
+            QTest::newRow(name) << splitCommandLine(arguments) << input << QStringList() << status
+                                << (status == 2 ? checks : QStringList())
+                                << (status == 2 ? QStringList() : checks);
         };
-        row("check: sound, every field", {"--cert", "%A/sound.crt", "--key", "%A/sound.key"}, 0, "",
-            {"json subject CN=" + kTestHost, "json names/0 " + kTestHost,
+        row("check: sound, every field", files + "sound.crt --key %A/sound.key", 0,
+            {"problems ", "json subject CN=" + kTestHost, "json names/0 " + kTestHost,
              "json issuer CN=Check Intermediate", "json key/type EC", "json key/bits 256",
              "json signature ecdsa-with-SHA256", "json daysLeft 364",
              "json chain/0/subject CN=Check Intermediate", "json chain/0/issuer CN=Check Root"});
-        row("check: key-mismatch", {"--cert", "%A/sound.crt", "--key", "%A/soon.key"}, 1,
-            "key-mismatch");
-        row("check: expired", {"--cert", "%A/expired.crt"}, 1, "expired");
-        row("check: not-yet-valid", {"--cert", "%A/future.crt"}, 1, "not-yet-valid");
-        row("check: expires-soon", {"--cert", "%A/soon.crt"}, 1, "expires-soon",
-            {"json daysLeft 9"});
-        row("check: name-mismatch", {"--cert", "%A/sound.crt", "--name", "other.check.test"}, 1,
-            "name-mismatch");
-        row("check: name-mismatch, an address", {"--cert", "%A/sound.crt", "--name", "127.0.0.1"},
-            1, "name-mismatch");
-        row("check: no-subject-alt-name", {"--cert", "%A/nosan.crt"}, 1, "no-subject-alt-name");
-        QTest::newRow("check: chain-incomplete")
-            << QStringList{"check", "--cert", "%A/sound.crt", "--ca-file", "%A/root.crt", "--json"}
-            << QByteArray() << QStringList() << 1 << QStringList()
-            << QStringList{"problems chain-incomplete"};
-        row("check: chain-order", {"--cert", "%A/inter.crt", "--chain", "%A/sound.crt"}, 1,
-            "chain-order");
-        QTest::newRow("check: untrusted-root")
-            << QStringList{"check",         "--cert",      "%A/sound.crt", "--chain",
-                           "%A/root.crt",   "--chain",     "%A/inter.crt", "--json",
-                           "--write-chain", "%O/chain.pem"}
-            << QByteArray() << QStringList() << 1 << QStringList()
-            << QStringList{"problems chain-order,untrusted-root",
-                           "order chain.pem www.check.test,Check Intermediate,Check Root"};
-        row("check: untrusted-root, self-signed with SHA-1", {"--cert", "%A/self.crt"}, 1,
-            "untrusted-root");
-        row("check: weak-key, rsa", {"--cert", "%A/rsa1024.crt"}, 1, "weak-key");
-        row("check: weak-key, ec", {"--cert", "%A/ec224.crt"}, 1, "weak-key");
-        row("check: sound rsa", {"--cert", "%A/rsa2048.crt", "--key", "%A/rsa2048.key"}, 0, "",
-            {"json key/type RSA", "json key/bits 2048"});
-        row("check: weak-signature", {"--cert", "%A/sha1.crt"}, 1, "weak-signature");
-        row("check: not-server-certificate, usage", {"--cert", "%A/client.crt"}, 1,
-            "not-server-certificate");
-        row("check: not-server-certificate, authority", {"--cert", "%A/ca.crt"}, 1,
-            "not-server-certificate");
-        for (const char* profile : {"aes", "3des"})
-            QTest::addRow("check: pfx, %s", profile)
-                << QStringList{"check",      "--pfx",    QStringLiteral("%A/") + profile + ".pfx",
-                               "--json",     "--passin", "stdin",
-                               "--name",     kTestHost,  "--ca-file",
-                               "%A/root.crt"}
-                << QByteArray("bundlepass\n") << QStringList() << 0 << QStringList()
-                << QStringList{"problems ", QString("json pfxProfile ") +
-                                                (profile == QLatin1String("aes") ? "aes256-sha256"
-                                                                                 : "3des-sha1")};
-        const QStringList server = {"check", "--ca-file", "%A/root.crt", "--json"};
-        QTest::newRow("check: server that sends its chain")
-            << server + QStringList{kTestHost + ":%S", "--connect", "127.0.0.1:%S"} << QByteArray()
-            << QStringList() << 0 << QStringList()
-            << QStringList{"problems ", "json chain/0/subject CN=Check Intermediate"};
-        QTest::newRow("check: server without its chain, mended")
-            << server + QStringList{kTestHost + ":%N", "--connect", "127.0.0.1:%N", "--write-chain",
-                                    "%O/chain.pem"}
-            << QByteArray() << QStringList() << 1 << QStringList{"Check Intermediate"}
-            << QStringList{"problems chain-incomplete",
-                           "order chain.pem www.check.test,Check Intermediate"};
-        QTest::newRow("check: the server name is checked")
-            << server + QStringList{"localhost:%S", "--connect", "127.0.0.1:%S"} << QByteArray()
-            << QStringList() << 1 << QStringList() << QStringList{"problems name-mismatch"};
-        QTest::newRow("check: no server there")
-            << server + QStringList{"127.0.0.1:1"} << QByteArray() << QStringList() << 2
-            << QStringList{"cannot be reached"} << QStringList();
-        QTest::newRow("check: not a certificate")
-            << QStringList{"check", "--cert", "%A/index.txt"} << QByteArray() << QStringList() << 2
-            << QStringList{"holds no certificate"} << QStringList();
-        QTest::newRow("check: a key that does not open")
-            << QStringList{"check", "--cert", "%F/server.crt", "--key", "%F/server.key"}
-            << QByteArray() << QStringList() << 2 << QStringList{"pass phrase is wrong"}
-            << QStringList();
-        QTest::newRow("check: two inputs")
-            << QStringList{"check", "--cert", "%A/sound.crt", "--pfx", "%A/aes.pfx"} << QByteArray()
-            << QStringList() << 2 << QStringList{"Give one of"} << QStringList();
+        row("check: key-mismatch", files + "sound.crt --key %A/soon.key", 1,
+            {"problems key-mismatch"});
+        row("check: expired", files + "expired.crt", 1, {"problems expired"});
+        row("check: not-yet-valid", files + "future.crt", 1, {"problems not-yet-valid"});
+        row("check: expires-soon", files + "soon.crt", 1,
+            {"problems expires-soon", "json daysLeft 9"});
+        row("check: name-mismatch", files + "sound.crt --name other.check.test", 1,
+            {"problems name-mismatch"});
+        row("check: name-mismatch, an address", files + "sound.crt --name 127.0.0.1", 1,
+            {"problems name-mismatch"});
+        row("check: no-subject-alt-name", files + "nosan.crt", 1, {"problems no-subject-alt-name"});
+        row("check: chain-incomplete", "check --ca-file %A/root.crt --json --cert %A/sound.crt", 1,
+            {"problems chain-incomplete"});
+        row("check: chain-order", files + "inter.crt --chain %A/sound.crt", 1,
+            {"problems chain-order"});
+        row("check: untrusted-root, reordered",
+            "check --json --cert %A/sound.crt --chain %A/root.crt --chain %A/inter.crt "
+            "--write-chain %O/chain.pem",
+            1,
+            {"problems chain-order,untrusted-root",
+             "order chain.pem www.check.test,Check Intermediate,Check Root"});
+        row("check: untrusted-root, self-signed with SHA-1", files + "self.crt", 1,
+            {"problems untrusted-root"});
+        row("check: weak-key, rsa", files + "rsa1024.crt", 1, {"problems weak-key"});
+        row("check: weak-key, ec", files + "ec224.crt", 1, {"problems weak-key"});
+        row("check: sound rsa", files + "rsa2048.crt --key %A/rsa2048.key", 0,
+            {"problems ", "json key/type RSA", "json key/bits 2048"});
+        row("check: weak-signature", files + "sha1.crt", 1, {"problems weak-signature"});
+        row("check: not-server-certificate, usage", files + "client.crt", 1,
+            {"problems not-server-certificate"});
+        row("check: not-server-certificate, authority", files + "ca.crt", 1,
+            {"problems not-server-certificate"});
+        row("check: pfx, aes", server + "--name www.check.test --pfx %A/aes.pfx --passin stdin", 0,
+            {"problems ", "json pfxProfile aes256-sha256"}, "bundlepass\n");
+        row("check: pfx, 3des", server + "--pfx %A/3des.pfx --passin stdin", 0,
+            {"problems ", "json pfxProfile 3des-sha1"}, "bundlepass\n");
+        row("check: server that sends its chain", server + kTestHost + ":%S --connect 127.0.0.1:%S",
+            0, {"problems ", "json chain/0/subject CN=Check Intermediate"});
+        row("check: server without its chain, mended",
+            server + kTestHost + ":%N --connect 127.0.0.1:%N --write-chain %O/chain.pem", 1,
+            {"problems chain-incomplete", "order chain.pem www.check.test,Check Intermediate"});
+        row("check: the server name is checked", server + "localhost:%S --connect 127.0.0.1:%S", 1,
+            {"problems name-mismatch"});
+        row("check: no server there", server + "127.0.0.1:1", 2, {"cannot be reached"});
+        row("check: not a certificate", "check --cert %A/index.txt", 2, {"holds no certificate"});
+        row("check: a key that does not open", "check --cert %F/server.crt --key %F/server.key", 2,
+            {"pass phrase is wrong"});
+        row("check: two inputs", "check --cert %A/sound.crt --pfx %A/aes.pfx", 2, {"Give one of"});
     }
 
   private slots:
@@ -230,19 +202,18 @@ class TestCommandLine : public QObject {
         for (const auto& [name, leaf] : leaves)
             QVERIFY2(authority.issue(name, leaf), name);
         for (const auto& [name, protection] :
-             {std::pair{"aes", QStringList()},
-              std::pair{"3des", QStringList{"-certpbe", "PBE-SHA1-3DES", "-keypbe", "PBE-SHA1-3DES",
-                                            "-macalg", "sha1"}}}) {
-            runOpenSSL(QStringList{"pkcs12", "-export", "-inkey", authority.file("sound.key"),
-                                   "-in", authority.file("sound.crt"), "-certfile",
-                                   authority.file("inter.crt"), "-passout", "pass:bundlepass",
-                                   "-out", authority.file(QString(name) + ".pfx")} +
-                           protection,
+             {std::pair{"aes", ""},
+              std::pair{"3des", "-certpbe PBE-SHA1-3DES -keypbe PBE-SHA1-3DES -macalg sha1"}}) {
+            runOpenSSL(splitCommandLine(QString("pkcs12 -export -inkey %A/sound.key -in "
+                                                "%A/sound.crt -certfile %A/inter.crt -passout "
+                                                "pass:bundlepass -out %A/%1.pfx %2")
+                                            .arg(name, protection))
+                           .replaceInStrings("%A", authority.folder()),
                        &status);
             QCOMPARE(status, 0);
         }
-        withChainPort = startServer(withChain, {"-cert_chain", authority.file("inter.crt")});
-        withoutChainPort = startServer(withoutChain, {});
+        withChainPort = startServer(withChain, "-cert_chain %A/inter.crt");
+        withoutChainPort = startServer(withoutChain, "");
         QVERIFY(!withChainPort.isEmpty() && !withoutChainPort.isEmpty());
     }
 
@@ -374,7 +345,7 @@ class TestCommandLine : public QObject {
         const auto place = [&](QString text) {
             return text.replace(QStringLiteral("%F"), inputs.path())
                 .replace(QStringLiteral("%O"), out.path())
-                .replace(QStringLiteral("%A"), QFileInfo(authority.file("root.crt")).path())
+                .replace(QStringLiteral("%A"), authority.folder())
                 .replace(QStringLiteral("%S"), withChainPort)
                 .replace(QStringLiteral("%N"), withoutChainPort);
         };
