@@ -43,9 +43,7 @@ class TestAuthority {
     struct Leaf {
         QStringList extensions = {QStringLiteral("subjectAltName=DNS:") + kTestHost,
                                   QStringLiteral("extendedKeyUsage=serverAuth")};
-        QStringList newKey = {QStringLiteral("-newkey"), QStringLiteral("ec"),
-                              QStringLiteral("-pkeyopt"),
-                              QStringLiteral("ec_paramgen_curve:P-256")};
+        QString newKey = QStringLiteral("-newkey ec -pkeyopt ec_paramgen_curve:P-256");
         qint64 fromDays = -1;
         qint64 untilDays = 365;
         QString digest = QStringLiteral("sha256");
@@ -58,6 +56,8 @@ class TestAuthority {
     LoopbackWebServer web;
 
   private:
+    // Runs the tool with the words of the line, "%A" standing for the authority's folder.
+    bool run(const QString& commandLine) const;
     QTemporaryDir dir;
     bool valid = false;
 };

@@ -182,9 +182,9 @@ class TestCommandLine : public QObject {
         QVERIFY(authority.isValid());
         using Leaf = TestAuthority::Leaf;
         const QString caUsage = "basicConstraints=critical,CA:TRUE";
-        const QStringList rsa = {"-newkey", "rsa:1024"};
-        const QStringList ec224 = {"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-224"};
-        const QStringList rsa2048 = {"-newkey", "rsa:2048"};
+        const QString rsa = "-newkey rsa:1024";
+        const QString ec224 = "-newkey ec -pkeyopt ec_paramgen_curve:P-224";
+        const QString rsa2048 = "-newkey rsa:2048";
         const Leaf sound;
         const std::pair<const char*, Leaf> leaves[] = {
             {"sound", sound},
