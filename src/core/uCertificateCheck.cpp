@@ -379,11 +379,16 @@ QString nameText(const QSslCertificate& certificate, bool subject) {
     return parts.join(QStringLiteral(", "));
 }
 
+// The host names, then the addresses, each in the certificate's order: a QMultiMap gives the
+// values of one key from the last inserted to the first.
 QStringList alternativeNames(const QSslCertificate& certificate) {
     QStringList names;
     const auto all = certificate.subjectAlternativeNames();
-    for (auto entry = all.cbegin(); entry != all.cend(); ++entry)
-        names << entry.value();
+    for (const QSsl::AlternativeNameEntryType type : {QSsl::DnsEntry, QSsl::IpAddressEntry}) {
+        QStringList values = all.values(type);
+        std::reverse(values.begin(), values.end());
+        names += values;
+    }
     return names;
 }
 
