@@ -62,6 +62,8 @@ const QString kFetchNotIssuerMessage =
     QStringLiteral("What %1 sent is not the certificate of \"%2\".");
 const QString kTooManyFetchesMessage =
     QStringLiteral("The chain is still not complete after %1 certificates were fetched.");
+const QString kScratchFolderMessage =
+    QStringLiteral("No private folder for the tool's files can be made: %1");
 const QString kWriteFailedMessage = QStringLiteral("The file \"%1\" cannot be written: %2");
 
 const QString kKeyMismatchMessage =
@@ -249,6 +251,10 @@ QList<int> verifyErrors(const QStringList& arguments, const ToolContext& context
 // The scratch folder of one check: private, removed with everything in it when the check ends.
 class Scratch {
   public:
+    Scratch() {
+        if (!folder.isValid())
+            throw PageError(kScratchFolderMessage.arg(folder.errorString()));
+    }
     QString file(const QString& name) const { return folder.filePath(name); }
     void write(const QString& name, const QByteArray& content) const {
         if (const int error = writeFreshFile(file(name), content); error != 0)
