@@ -8,6 +8,7 @@
 
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QHostAddress>
 #include <QJsonArray>
 #include <QNetworkAccessManager>
@@ -64,6 +65,9 @@ const QString kTooManyFetchesMessage =
     QStringLiteral("The chain is still not complete after %1 certificates were fetched.");
 const QString kScratchFolderMessage =
     QStringLiteral("No private folder for the tool's files can be made: %1");
+const QString kChainOverInputMessage =
+    QStringLiteral("The chain is not written to \"%1\": that file was read by the check. "
+                   "Please name a new file.");
 const QString kWriteFailedMessage = QStringLiteral("The file \"%1\" cannot be written: %2");
 
 const QString kKeyMismatchMessage =
@@ -656,6 +660,11 @@ CheckReport checkCertificate(const CheckInput& input, const ToolContext& context
         writePassPhraseFile(kCurrentPassPhraseFile, input.passPhrase);
 
     CheckReport report;
+    for (const QString& typed :
+         QStringList{input.certificateFile, input.keyFile, input.pfxFile, input.caFile} +
+             input.chainFiles)
+        if (!typed.isEmpty())
+            report.inputFiles << ToolSteps::pathForTool(typed, context.currentFolder);
     QByteArray keyPublicPem;
     const QList<QSslCertificate> certificates =
         inputCertificates(input, scratch, keyPublicPem, report.pfxProfile, context);
@@ -701,6 +710,11 @@ CertificateChain writeCompleteChain(const CheckReport& report, const QString& fi
                                     const QString& caFile, const ToolContext& context) {
     const QString trusted =
         caFile.isEmpty() ? QString() : ToolSteps::pathForTool(caFile, context.currentFolder);
+    const QString path = ToolSteps::pathForTool(file, context.currentFolder);
+    const QString target = QFileInfo(path).canonicalFilePath();
+    for (const QString& input : report.inputFiles)
+        if (!target.isEmpty() && QFileInfo(input).canonicalFilePath() == target)
+            throw PageError(kChainOverInputMessage.arg(file));
     CertificateChain chain = report.chain;
     for (int fetched = 0; chain.end == ChainEnd::Missing; ++fetched) {
         if (fetched == kMostFetches)
@@ -728,7 +742,6 @@ CertificateChain writeCompleteChain(const CheckReport& report, const QString& fi
         const QList<QSslCertificate> authorities = chain.authorities + QList{*issuer};
         chain = orderChain(QList{chain.server} + authorities, {}, trusted);
     }
-    const QString path = ToolSteps::pathForTool(file, context.currentFolder);
     if (const int error = writeFreshFile(path, pemOf(QList{chain.server} + chain.authorities));
         error != 0)
         throw PageError(
