@@ -139,7 +139,7 @@ const QString kDaysLeftText = QStringLiteral("%1 (%2 days left)");
 const QString kKeyLabel = QStringLiteral("Key");
 const QString kKeyText = QStringLiteral("%1, %2 bits");
 const QString kSignatureLabel = QStringLiteral("Signature");
-const QString kChainLabel = QStringLiteral("Chain");
+const QString kChainHeading = QStringLiteral("Chain:\n");
 const QString kPfxLabel = QStringLiteral("Protection of the .pfx file");
 const QString kChainLine = QStringLiteral("  %1\n");
 const QString kNoProblemText = QStringLiteral("No problem found.\n");
@@ -634,7 +634,7 @@ QString CheckReport::toText() const {
         kReportLine.arg(kSignatureLabel, signature);
     if (!pfxProfile.isEmpty())
         text += kReportLine.arg(kPfxLabel, pfxProfile);
-    text += kReportLine.arg(kChainLabel, QString()).trimmed() + QLatin1Char('\n');
+    text += kChainHeading;
     for (const QString& line : chainSummaryLines(chain))
         text += kChainLine.arg(line);
     if (problems.isEmpty())
