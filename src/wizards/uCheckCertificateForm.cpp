@@ -208,6 +208,15 @@ void TfrmCheckCertificate::addInputPage() {
     page->addLayout(grid);
     page->addStretch();
     setKeyboardOrder({rbServer, rbFiles, rbPfx});
+    // After the kinds of input, Tab visits the fields top to bottom; disabled ones are passed.
+    QWidget* previous = rbPfx;
+    for (QWidget* field : std::initializer_list<QWidget*>{
+             edtHost, spnPort, certFile.edit, certFile.button, chainFile.edit, chainFile.button,
+             keyFile.edit, keyFile.button, pfxFile.edit, pfxFile.button, edtName, caFile.edit,
+             caFile.button}) {
+        setTabOrder(previous, field);
+        previous = field;
+    }
 }
 
 void TfrmCheckCertificate::addReportPage() {
