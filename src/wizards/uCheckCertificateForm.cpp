@@ -76,10 +76,10 @@ constexpr int kLargestPort = 65535;
 const QSize kWindowSize(600, 430);
 
 // The folder in which a file chooser for a field opens: the field's file's folder, or the
-// current folder.
+// user's home folder.
 QString startFolder(const QLineEdit* field) {
     const QString typed = field->text().trimmed();
-    return typed.isEmpty() ? QDir::currentPath() : QFileInfo(typed).absolutePath();
+    return typed.isEmpty() ? QDir::homePath() : QFileInfo(typed).absolutePath();
 }
 
 // A typed server may carry its port ("www.example.com:8443") or be a whole address
@@ -304,7 +304,7 @@ int TfrmCheckCertificate::runCheck() {
 void TfrmCheckCertificate::btnSaveChainClick() {
     runGuarded(this, [this] {
         const QString start = checkedInput.certificateFile.isEmpty()
-                                  ? QDir::currentPath()
+                                  ? QDir::homePath()
                                   : QFileInfo(checkedInput.certificateFile).absolutePath();
         QFileDialog dialog(this, kSaveChainTitle, QDir(start).filePath(kChainFileName));
         named(&dialog, "dlgSaveChain");
