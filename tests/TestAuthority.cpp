@@ -10,6 +10,7 @@
 namespace {
 
 const char* const kRequestProperty = "request";
+const QString kNewKey = QStringLiteral("-newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes");
 
 QString certificateDate(qint64 days) {
     return QDateTime::currentDateTimeUtc().addDays(days).toString(
@@ -38,7 +39,6 @@ LoopbackWebServer::LoopbackWebServer() {
                         return;
                     const QString name = QString::fromLatin1(request.split(' ').value(1).mid(1));
                     QMutexLocker locker(&lock);
-                    ++served;
                     const bool known = files.contains(name);
                     const QByteArray body = files.value(name);
                     socket->write((known ? "HTTP/1.1 200 OK\r\n" : "HTTP/1.1 404 Not Found\r\n") +
@@ -67,11 +67,6 @@ void LoopbackWebServer::serve(const QString& name, const QByteArray& body) {
     files.insert(name, body);
 }
 
-int LoopbackWebServer::requests() const {
-    QMutexLocker locker(&lock);
-    return served;
-}
-
 TestAuthority::TestAuthority() {
     writeFileContent(file("index.txt"), QByteArray());
     writeFileContent(
@@ -85,57 +80,38 @@ TestAuthority::TestAuthority() {
             "\nnew_certs_dir = " + dir.path().toUtf8() + "\nserial = " + file("serial").toUtf8() +
             "\npolicy = anything\nunique_subject = no\n"
             "[anything]\ncommonName = optional\n");
-    int status = -1;
-    runOpenSSL({"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
-                "-keyout", file("root.key"), "-subj", "/CN=Check Root", "-days", "3650", "-config",
-                file("authority.cnf"), "-extensions", "authority", "-out", file("root.crt")},
-               &status);
-    valid = status == 0;
-    runOpenSSL({"req", "-new", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
-                "-keyout", file("inter.key"), "-subj", "/CN=Check Intermediate", "-config",
-                file("authority.cnf"), "-out", file("inter.csr")},
-               &status);
-    valid = valid && status == 0;
-    runOpenSSL({"x509", "-req", "-in", file("inter.csr"), "-CA", file("root.crt"), "-CAkey",
-                file("root.key"), "-days", "3650", "-extfile", file("authority.cnf"), "-extensions",
-                "authority", "-out", file("inter.crt")},
-               &status);
-    valid = valid && status == 0;
+    valid = run("req -x509 " + kNewKey +
+                " -keyout %A/root.key -subj \"/CN=Check Root\" -days "
+                "3650 -config %A/authority.cnf -extensions authority -out %A/root.crt") &&
+            run("req -new " + kNewKey +
+                " -keyout %A/inter.key -subj \"/CN=Check Intermediate\" "
+                "-config %A/authority.cnf -out %A/inter.csr") &&
+            run("x509 -req -in %A/inter.csr -CA %A/root.crt -CAkey %A/root.key -days 3650 "
+                "-extfile %A/authority.cnf -extensions authority -out %A/inter.crt");
     for (const QString& name : {QStringLiteral("root"), QStringLiteral("inter")}) {
-        runOpenSSL(
-            {"x509", "-in", file(name + ".crt"), "-outform", "DER", "-out", file(name + ".cer")});
+        run(QString("x509 -in %A/%1.crt -outform DER -out %A/%1.cer").arg(name));
         web.serve(name + QStringLiteral(".cer"), fileContent(file(name + ".cer")));
     }
 }
 
 bool TestAuthority::issue(const QString& name, const Leaf& leaf) {
-    const QString extensions = file(name + QStringLiteral(".ext"));
-    writeFileContent(extensions, "[leaf]\nauthorityInfoAccess = caIssuers;URI:" +
-                                     web.url(QStringLiteral("inter.cer")).toUtf8() + '\n' +
-                                     leaf.extensions.join(QLatin1Char('\n')).toUtf8() + '\n');
+    writeFileContent(file(name + ".ext"), "[leaf]\nauthorityInfoAccess = caIssuers;URI:" +
+                                              web.url(QStringLiteral("inter.cer")).toUtf8() + '\n' +
+                                              leaf.extensions.join(QLatin1Char('\n')).toUtf8() +
+                                              '\n');
+    return run(QString("req -new -nodes %1 -keyout %A/%2.key -subj /CN=%3 -config "
+                       "%A/authority.cnf -out %A/%2.csr")
+                   .arg(leaf.newKey, name, kTestHost)) &&
+           run(QString("ca -batch -config %A/authority.cnf -rand_serial -notext -in %A/%1.csr -out "
+                       "%A/%1.crt -startdate %2 -enddate %3 -md %4 -extfile %A/%1.ext -extensions "
+                       "leaf -keyfile %A/%5.key ")
+                   .arg(name, certificateDate(leaf.fromDays), certificateDate(leaf.untilDays),
+                        leaf.digest, leaf.selfSigned ? name : QStringLiteral("inter")) +
+               (leaf.selfSigned ? "-selfsign" : "-cert %A/inter.crt"));
+}
+
+bool TestAuthority::run(const QString& commandLine) const {
     int status = -1;
-    runOpenSSL(QStringList{"req", "-new", "-nodes", "-keyout", file(name + ".key"), "-subj",
-                           "/CN=" + kTestHost, "-config", file("authority.cnf"), "-out",
-                           file(name + ".csr")} +
-                   leaf.newKey,
-               &status);
-    if (status != 0)
-        return false;
-    QStringList signing{"ca",           "-batch",
-                        "-config",      file("authority.cnf"),
-                        "-rand_serial", "-notext",
-                        "-in",          file(name + ".csr"),
-                        "-out",         file(name + ".crt"),
-                        "-startdate",   certificateDate(leaf.fromDays),
-                        "-enddate",     certificateDate(leaf.untilDays),
-                        "-md",          leaf.digest,
-                        "-extfile",     extensions,
-                        "-extensions",  "leaf"};
-    if (leaf.selfSigned)
-        signing << "-selfsign"
-                << "-keyfile" << file(name + ".key");
-    else
-        signing << "-cert" << file("inter.crt") << "-keyfile" << file("inter.key");
-    runOpenSSL(signing, &status);
+    runOpenSSL(splitCommandLine(commandLine).replaceInStrings("%A", dir.path()), &status);
     return status == 0;
 }

@@ -18,13 +18,11 @@ class LoopbackWebServer {
     // "http://127.0.0.1:<port>/<name>"
     QString url(const QString& name) const;
     void serve(const QString& name, const QByteArray& body);
-    int requests() const;
 
   private:
     QThread thread;
     mutable QMutex lock;
     QMap<QString, QByteArray> files;
-    int served = 0;
     quint16 port = 0;
 };
 
@@ -39,14 +37,13 @@ class TestAuthority {
     TestAuthority();
     bool isValid() const { return valid; }
     QString file(const QString& name) const { return dir.filePath(name); }
+    QString folder() const { return dir.path(); }
 
     // How one certificate is made; the defaults give a sound server certificate.
     struct Leaf {
         QStringList extensions = {QStringLiteral("subjectAltName=DNS:") + kTestHost,
                                   QStringLiteral("extendedKeyUsage=serverAuth")};
-        QStringList newKey = {QStringLiteral("-newkey"), QStringLiteral("ec"),
-                              QStringLiteral("-pkeyopt"),
-                              QStringLiteral("ec_paramgen_curve:P-256")};
+        QString newKey = QStringLiteral("-newkey ec -pkeyopt ec_paramgen_curve:P-256");
         qint64 fromDays = -1;
         qint64 untilDays = 365;
         QString digest = QStringLiteral("sha256");
@@ -59,6 +56,8 @@ class TestAuthority {
     LoopbackWebServer web;
 
   private:
+    // Runs the tool with the words of the line, "%A" standing for the authority's folder.
+    bool run(const QString& commandLine) const;
     QTemporaryDir dir;
     bool valid = false;
 };

@@ -1,8 +1,13 @@
+#include "TestAuthority.h"
 #include "TestSupport.h"
 
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -15,11 +20,35 @@
 //                         in order;
 //   "days FILE N"         the certificate's term;
 //   "kept FILE"           the file that stood there before is untouched;
-//   "absent FILE"         nothing was made there.
+//   "absent FILE"         nothing was made there;
+//   "problems ID,ID.."    the ids of the problems that the JSON report names, in order;
+//   "json PATH VALUE"     the JSON report's value at PATH ("key/bits", "chain/0/subject").
+// "%A" is the folder of the throw-away authority, "%S" and "%N" the ports of a server that
+// sends its chain and of one that sends its certificate alone.
 class TestCommandLine : public QObject {
     Q_OBJECT
 
     QTemporaryDir inputs;
+    TestAuthority authority;
+    QProcess withChain;
+    QProcess withoutChain;
+    QString withChainPort;
+    QString withoutChainPort;
+
+    // An openssl s_server on 127.0.0.1 and a free port that serves the sound certificate.
+    QString startServer(QProcess& server, const QString& more) {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost, 0);
+        const QString port = QString::number(probe.serverPort());
+        probe.close();
+        server.start(OPENSSL_TOOL, splitCommandLine("s_server -www -accept 127.0.0.1:" + port +
+                                                    " -cert %A/sound.crt -key %A/sound.key " + more)
+                                       .replaceInStrings("%A", authority.folder()));
+        QByteArray said; // the server says ACCEPT once it listens
+        while (!said.contains("ACCEPT") && server.waitForReadyRead(10000))
+            said += server.readAllStandardOutput();
+        return said.contains("ACCEPT") ? port : QString();
+    }
 
     QString in(const QString& name) const { return inputs.path() + QLatin1Char('/') + name; }
 
@@ -46,6 +75,72 @@ class TestCommandLine : public QObject {
         int status = -1;
         runOpenSSL({"pkey", "-in", key, "-noout", "-passin", "pass:" + pass}, &status);
         return status == 0;
+    }
+
+    // Each problem with a certificate that has it, and sound ones that have none.
+    void checkRows() {
+        const QString files = "check --chain %A/inter.crt --ca-file %A/root.crt --json --name " +
+                              kTestHost + " --cert %A/";
+        const QString server = "check --ca-file %A/root.crt --json ";
+        const auto row = [](const char* name, const QString& arguments, int status,
+                            const QStringList& checks, const QByteArray& input = {}) {
+            QTest::newRow(name) << splitCommandLine(arguments) << input << QStringList() << status
+                                << (status == 2 ? checks : QStringList())
+                                << (status == 2 ? QStringList() : checks);
+        };
+        row("check: sound, every field", files + "sound.crt --key %A/sound.key", 0,
+            {"problems ", "json subject CN=" + kTestHost, "json names/0 " + kTestHost,
+             "json issuer CN=Check Intermediate", "json key/type EC", "json key/bits 256",
+             "json signature ecdsa-with-SHA256", "json daysLeft 364",
+             "json chain/0/subject CN=Check Intermediate", "json chain/0/issuer CN=Check Root"});
+        row("check: key-mismatch", files + "sound.crt --key %A/soon.key", 1,
+            {"problems key-mismatch"});
+        row("check: expired", files + "expired.crt", 1, {"problems expired"});
+        row("check: not-yet-valid", files + "future.crt", 1, {"problems not-yet-valid"});
+        row("check: expires-soon", files + "soon.crt", 1,
+            {"problems expires-soon", "json daysLeft 9"});
+        row("check: name-mismatch", files + "sound.crt --name other.check.test", 1,
+            {"problems name-mismatch"});
+        row("check: name-mismatch, an address", files + "sound.crt --name 127.0.0.1", 1,
+            {"problems name-mismatch"});
+        row("check: no-subject-alt-name", files + "nosan.crt", 1, {"problems no-subject-alt-name"});
+        row("check: chain-incomplete", "check --ca-file %A/root.crt --json --cert %A/sound.crt", 1,
+            {"problems chain-incomplete"});
+        row("check: chain-order", files + "inter.crt --chain %A/sound.crt", 1,
+            {"problems chain-order"});
+        row("check: untrusted-root, reordered",
+            "check --json --cert %A/sound.crt --chain %A/root.crt --chain %A/inter.crt "
+            "--write-chain %O/chain.pem",
+            1,
+            {"problems chain-order,untrusted-root",
+             "order chain.pem www.check.test,Check Intermediate,Check Root"});
+        row("check: untrusted-root, self-signed with SHA-1", files + "self.crt", 1,
+            {"problems untrusted-root"});
+        row("check: weak-key, rsa", files + "rsa1024.crt", 1, {"problems weak-key"});
+        row("check: weak-key, ec", files + "ec224.crt", 1, {"problems weak-key"});
+        row("check: sound rsa", files + "rsa2048.crt --key %A/rsa2048.key", 0,
+            {"problems ", "json key/type RSA", "json key/bits 2048"});
+        row("check: weak-signature", files + "sha1.crt", 1, {"problems weak-signature"});
+        row("check: not-server-certificate, usage", files + "client.crt", 1,
+            {"problems not-server-certificate"});
+        row("check: not-server-certificate, authority", files + "ca.crt", 1,
+            {"problems not-server-certificate"});
+        row("check: pfx, aes", server + "--name www.check.test --pfx %A/aes.pfx --passin stdin", 0,
+            {"problems ", "json pfxProfile aes256-sha256"}, "bundlepass\n");
+        row("check: pfx, 3des", server + "--pfx %A/3des.pfx --passin stdin", 0,
+            {"problems ", "json pfxProfile 3des-sha1"}, "bundlepass\n");
+        row("check: server that sends its chain", server + kTestHost + ":%S --connect 127.0.0.1:%S",
+            0, {"problems ", "json chain/0/subject CN=Check Intermediate"});
+        row("check: server without its chain, mended",
+            server + kTestHost + ":%N --connect 127.0.0.1:%N --write-chain %O/chain.pem", 1,
+            {"problems chain-incomplete", "order chain.pem www.check.test,Check Intermediate"});
+        row("check: the server name is checked", server + "localhost:%S --connect 127.0.0.1:%S", 1,
+            {"problems name-mismatch"});
+        row("check: no server there", server + "127.0.0.1:1", 2, {"cannot be reached"});
+        row("check: not a certificate", "check --cert %A/index.txt", 2, {"holds no certificate"});
+        row("check: a key that does not open", "check --cert %F/server.crt --key %F/server.key", 2,
+            {"pass phrase is wrong"});
+        row("check: two inputs", "check --cert %A/sound.crt --pfx %A/aes.pfx", 2, {"Give one of"});
     }
 
   private slots:
@@ -82,6 +177,51 @@ class TestCommandLine : public QObject {
         QCOMPARE(status, 0);
         writeFileContent(in("keypass.txt"), "keypass\nignored second line\n");
         writeFileContent(in("newpass.txt"), "new-pass-1\n");
+
+        // One certificate for each problem, and sound ones.
+        QVERIFY(authority.isValid());
+        using Leaf = TestAuthority::Leaf;
+        const QString caUsage = "basicConstraints=critical,CA:TRUE";
+        const QString rsa = "-newkey rsa:1024";
+        const QString ec224 = "-newkey ec -pkeyopt ec_paramgen_curve:P-224";
+        const QString rsa2048 = "-newkey rsa:2048";
+        const Leaf sound;
+        const std::pair<const char*, Leaf> leaves[] = {
+            {"sound", sound},
+            {"expired", Leaf{sound.extensions, sound.newKey, -60, -1}},
+            {"future", Leaf{sound.extensions, sound.newKey, 10, 400}},
+            {"soon", Leaf{sound.extensions, sound.newKey, -1, 10}},
+            {"nosan", Leaf{{sound.extensions.last()}}},
+            {"client", Leaf{{sound.extensions.first(), "extendedKeyUsage=clientAuth"}}},
+            {"ca", Leaf{{sound.extensions.first(), caUsage}}},
+            {"rsa1024", Leaf{sound.extensions, rsa}},
+            {"ec224", Leaf{sound.extensions, ec224}},
+            {"rsa2048", Leaf{sound.extensions, rsa2048}},
+            {"sha1", Leaf{sound.extensions, sound.newKey, -1, 365, "sha1"}},
+            {"self", Leaf{sound.extensions, sound.newKey, -1, 365, "sha1", true}}};
+        for (const auto& [name, leaf] : leaves)
+            QVERIFY2(authority.issue(name, leaf), name);
+        for (const auto& [name, protection] :
+             {std::pair{"aes", ""},
+              std::pair{"3des", "-certpbe PBE-SHA1-3DES -keypbe PBE-SHA1-3DES -macalg sha1"}}) {
+            runOpenSSL(splitCommandLine(QString("pkcs12 -export -inkey %A/sound.key -in "
+                                                "%A/sound.crt -certfile %A/inter.crt -passout "
+                                                "pass:bundlepass -out %A/%1.pfx %2")
+                                            .arg(name, protection))
+                           .replaceInStrings("%A", authority.folder()),
+                       &status);
+            QCOMPARE(status, 0);
+        }
+        withChainPort = startServer(withChain, "-cert_chain %A/inter.crt");
+        withoutChainPort = startServer(withoutChain, "");
+        QVERIFY(!withChainPort.isEmpty() && !withoutChainPort.isEmpty());
+    }
+
+    void cleanupTestCase() {
+        for (QProcess* server : {&withChain, &withoutChain}) {
+            server->kill();
+            server->waitForFinished();
+        }
     }
 
     void commands_data() {
@@ -188,6 +328,7 @@ class TestCommandLine : public QObject {
             << request + QStringList{"--force"} << QByteArray("req-pass-3\n")
             << QStringList{"www.shop.test.key", "www.shop.test.csr"} << 0 << QStringList()
             << QStringList{"opens www.shop.test.key req-pass-3"};
+        checkRows();
         QTest::newRow("not yet available")
             << QStringList{"renew"} << QByteArray() << QStringList() << 2
             << QStringList{"not yet available"} << QStringList();
@@ -203,7 +344,10 @@ class TestCommandLine : public QObject {
         QTemporaryDir out;
         const auto place = [&](QString text) {
             return text.replace(QStringLiteral("%F"), inputs.path())
-                .replace(QStringLiteral("%O"), out.path());
+                .replace(QStringLiteral("%O"), out.path())
+                .replace(QStringLiteral("%A"), authority.folder())
+                .replace(QStringLiteral("%S"), withChainPort)
+                .replace(QStringLiteral("%N"), withoutChainPort);
         };
         for (const QString& name : existing)
             writeFileContent(out.path() + QLatin1Char('/') + name, "old content\n");
@@ -217,6 +361,8 @@ class TestCommandLine : public QObject {
         command.closeWriteChannel();
         QVERIFY(command.waitForFinished(60000));
         const QString said = QString::fromLocal8Bit(command.readAllStandardError());
+        const QJsonObject report =
+            QJsonDocument::fromJson(command.readAllStandardOutput()).object();
         QCOMPARE(command.exitCode(), status);
         for (const QString& error : errors)
             QVERIFY2(said.contains(error), qPrintable(said));
@@ -239,6 +385,17 @@ class TestCommandLine : public QObject {
                 QCOMPARE(certificateOrder(file), value);
             } else if (kind == QLatin1String("days")) {
                 QCOMPARE(validityDays(file), value.toLongLong());
+            } else if (kind == QLatin1String("problems")) {
+                QStringList ids;
+                for (const QJsonValue& problem : report.value("problems").toArray())
+                    ids << problem.toObject().value("id").toString();
+                QCOMPARE(ids.join(QLatin1Char(',')), check.section(QLatin1Char(' '), 1));
+            } else if (kind == QLatin1String("json")) {
+                QJsonValue found = report;
+                for (const QString& part : check.section(QLatin1Char(' '), 1, 1).split('/'))
+                    found = found.isArray() ? found.toArray().at(part.toInt())
+                                            : found.toObject().value(part);
+                QCOMPARE(found.toVariant().toString(), value);
             } else if (kind == QLatin1String("kept")) {
                 QCOMPARE(fileContent(file), QByteArray("old content\n"));
             } else {

@@ -121,39 +121,31 @@ class TestToolSteps : public QObject {
         QTest::addColumn<QStringList>("ordered"); // the server first
         QTest::addColumn<QStringList>("summary");
         QTest::addColumn<bool>("inOrder");
+        const auto row = [](const char* name, const char* given, const char* form, const char* key,
+                            bool trusted, const char* ordered, const QStringList& summary,
+                            bool inOrder) {
+            QTest::newRow(name) << QString(given).split(' ') << form << key << trusted
+                                << QString(ordered).split(' ', Qt::SkipEmptyParts) << summary
+                                << inOrder;
+        };
         const QString inter = "Check Intermediate";
         const QString root = "Check Root";
-        QTest::newRow("in order, root trusted")
-            << QStringList{"leaf", "inter", "root"} << "pem"
-            << "" << true << QStringList{"leaf", "inter", "root"}
-            << QStringList{inter, root, kTrustedRootText} << true;
-        QTest::newRow("any order, root not trusted")
-            << QStringList{"root", "leaf", "inter"} << "pem"
-            << "" << false << QStringList{"leaf", "inter", "root"}
-            << QStringList{inter, root, kUntrustedRootText} << false;
-        QTest::newRow("trusted root not given")
-            << QStringList{"inter", "leaf"} << "pem"
-            << "" << true << QStringList{"leaf", "inter"}
-            << QStringList{inter, root, kTrustedRootText} << false;
-        QTest::newRow("intermediate missing, der")
-            << QStringList{"leaf"} << "der"
-            << "" << true << QStringList{"leaf"} << QStringList{kMissingIssuerText.arg(inter)}
-            << true;
-        QTest::newRow("the key names the server")
-            << QStringList{"other", "leaf", "inter"} << "pem"
-            << "leaf" << true << QStringList{"leaf", "inter"}
-            << QStringList{inter, root, kTrustedRootText} << true;
-        QTest::newRow("pkcs7, pem") << QStringList{"inter", "root", "leaf"} << "p7pem"
-                                    << "" << true << QStringList{"leaf", "inter", "root"}
-                                    << QStringList{inter, root, kTrustedRootText} << false;
-        QTest::newRow("pkcs7, der") << QStringList{"leaf", "inter"} << "p7der"
-                                    << "" << false << QStringList{"leaf", "inter"}
-                                    << QStringList{inter, kMissingIssuerText.arg(root)} << true;
-        QTest::newRow("self-signed")
-            << QStringList{"self"} << "pem"
-            << "" << false << QStringList{"self"} << QStringList{kUntrustedRootText} << true;
-        QTest::newRow("not a certificate") << QStringList{"leaf.key"} << "pem"
-                                           << "" << false << QStringList() << QStringList() << true;
+        row("in order, root trusted", "leaf inter root", "pem", "", true, "leaf inter root",
+            {inter, root, kTrustedRootText}, true);
+        row("any order, root not trusted", "root leaf inter", "pem", "", false, "leaf inter root",
+            {inter, root, kUntrustedRootText}, false);
+        row("trusted root not given", "inter leaf", "pem", "", true, "leaf inter",
+            {inter, root, kTrustedRootText}, false);
+        row("intermediate missing, der", "leaf", "der", "", true, "leaf",
+            {kMissingIssuerText.arg(inter)}, true);
+        row("the key names the server", "other leaf inter", "pem", "leaf", true, "leaf inter",
+            {inter, root, kTrustedRootText}, true);
+        row("pkcs7, pem", "inter root leaf", "p7pem", "", true, "leaf inter root",
+            {inter, root, kTrustedRootText}, false);
+        row("pkcs7, der", "leaf inter", "p7der", "", false, "leaf inter",
+            {inter, kMissingIssuerText.arg(root)}, true);
+        row("self-signed", "self", "pem", "", false, "self", {kUntrustedRootText}, true);
+        row("not a certificate", "leaf.key", "pem", "", false, "", {}, true);
     }
     void certificatesAreReadAndPutInOrder() {
         QFETCH(QStringList, given);

@@ -38,7 +38,9 @@ const char kUsage[] =
     "  pfx        pack a key, its certificate and its chain into a .pfx file\n"
     "  pem        make key.pem, cert.pem and root.pem from a .pfx file, or from a key,\n"
     "             its certificate and its chain\n"
-    "  check, acme, renew  not yet available\n";
+    "  check      check a server's certificate, or certificate files, and name\n"
+    "             each problem with what to do about it\n"
+    "  acme, renew  not yet available\n";
 const char kVersionLine[] = "certwright " CERTWRIGHT_VERSION "\n";
 
 // The text that --help or --version asks for, or nullptr when the program is to start.

@@ -1,5 +1,6 @@
 #include "uCommandLine.h"
 
+#include "uCertificateCheck.h"
 #include "uCertwrightCommon.h"
 #include "uCountryTable.h"
 #include "uExternalApp.h"
@@ -14,6 +15,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonDocument>
 
 #include <cstdio>
 #include <cstring>
@@ -25,6 +27,17 @@ namespace {
 
 enum ExitStatus { kDone = 0, kFailed = 1, kUsage = 2 };
 
+const QString kCheckInputMessage =
+    QStringLiteral("Give one of HOST[:PORT], --cert FILE or --pfx FILE.");
+const QString kCheckOptionMessage = QStringLiteral("--%1 goes with %2.");
+const QString kServerMessage =
+    QStringLiteral("\"%1\" is not HOST[:PORT] (a port is a number from 1 to 65535).");
+const QString kConnectMessage =
+    QStringLiteral("--connect: \"%1\" is not ADDRESS:PORT (a port is a number from 1 to 65535).");
+const QString kChainWrittenMessage = QStringLiteral("The chain was written to %1: %2.");
+const QString kServerArgument = QStringLiteral("HOST[:PORT]");
+const QString kServerArgumentHelp = QStringLiteral("the server to check (port 443 unless given)");
+constexpr int kHighestPort = 65535;
 const QString kNotYetAvailableMessage =
     QStringLiteral("The command \"%1\" is not yet available in this version.");
 const QString kArgumentMessage = QStringLiteral("Unexpected argument \"%1\".");
@@ -63,6 +76,7 @@ struct Command {
     const char* summary;
     QList<QCommandLineOption> options;
     std::function<int(const QCommandLineParser&)> run;
+    bool takesServer = false; // the one argument HOST[:PORT] besides the options
 };
 
 void print(FILE* stream, const QString& text) {
@@ -253,6 +267,105 @@ int runPem(const QCommandLineParser& parser) {
     return runPlan(ToolSteps::convertKeyAndCertPlan(values, context), user, parser, context);
 }
 
+int failed(const PageError& error);
+
+// HOST, HOST:PORT, [ADDRESS]:PORT or a bare IPv6 address; the port is 0 when it is not a number
+// from 1 to 65535.
+std::pair<QString, int> hostAndPort(const QString& text, int defaultPort) {
+    QString host = text;
+    QString port;
+    if (text.startsWith(QLatin1Char('['))) {
+        host = text.section(QLatin1Char(']'), 0, 0).mid(1);
+        port = text.section(QLatin1Char(']'), 1);
+        if (!port.isEmpty() && !port.startsWith(QLatin1Char(':')))
+            return {host, 0};
+        port = port.mid(1);
+    } else if (text.count(QLatin1Char(':')) == 1) {
+        host = text.section(QLatin1Char(':'), 0, 0);
+        port = text.section(QLatin1Char(':'), 1);
+    }
+    if (port.isEmpty() && !text.endsWith(QLatin1Char(':')))
+        return {host, host.isEmpty() ? 0 : defaultPort};
+    bool isNumber = false;
+    const int number = port.toInt(&isNumber);
+    return {host,
+            isNumber && number >= 1 && number <= kHighestPort && !host.isEmpty() ? number : 0};
+}
+
+void refuseWithout(const QCommandLineParser& parser, const char* option, bool allowed,
+                   const QString& partner) {
+    if (given(parser, QString::fromLatin1(option)) && !allowed)
+        throw UsageError(kCheckOptionMessage.arg(QString::fromLatin1(option), partner));
+}
+
+// Exit 0 without a problem, 1 with one, 2 when the input cannot be read.
+int runCheck(const QCommandLineParser& parser) {
+    CertificateCheck::CheckInput input;
+    const QStringList servers = parser.positionalArguments();
+    const bool server = !servers.isEmpty();
+    const bool files = given(parser, QStringLiteral("cert"));
+    const bool pfx = given(parser, QStringLiteral("pfx"));
+    if (int(server) + int(files) + int(pfx) != 1)
+        throw UsageError(kCheckInputMessage);
+    refuseWithout(parser, "connect", server, kServerArgument);
+    refuseWithout(parser, "chain", files, QStringLiteral("--cert"));
+    refuseWithout(parser, "key", files, QStringLiteral("--cert"));
+    refuseWithout(parser, "passin", !server, QStringLiteral("--key or --pfx"));
+    if (server) {
+        const auto [host, port] = hostAndPort(servers.first(), 443);
+        if (port == 0 || servers.size() > 1)
+            throw UsageError(kServerMessage.arg(servers.join(QLatin1Char(' '))));
+        input.host = host;
+        input.port = port;
+        if (given(parser, QStringLiteral("connect"))) {
+            input.connectAddress = parser.value(QStringLiteral("connect"));
+            if (hostAndPort(input.connectAddress, 0).second == 0)
+                throw UsageError(kConnectMessage.arg(input.connectAddress));
+        }
+    } else if (files) {
+        requireInput(parser, "cert");
+        input.certificateFile = parser.value(QStringLiteral("cert"));
+        input.chainFiles = parser.values(QStringLiteral("chain"));
+        for (const QString& file : input.chainFiles)
+            PassPhraseSource::requireReadableFile(QStringLiteral("--chain"), file);
+        if (given(parser, QStringLiteral("key"))) {
+            requireInput(parser, "key");
+            input.keyFile = parser.value(QStringLiteral("key"));
+        }
+    } else {
+        requireInput(parser, "pfx");
+        input.pfxFile = parser.value(QStringLiteral("pfx"));
+    }
+    if (given(parser, QStringLiteral("ca-file"))) {
+        requireInput(parser, "ca-file");
+        input.caFile = parser.value(QStringLiteral("ca-file"));
+    }
+    input.name = parser.value(QStringLiteral("name"));
+    input.passPhrase = passPhraseOption(parser, "passin").value_or(QString());
+
+    const ToolContext context = commandContext();
+    CertificateCheck::CheckReport report;
+    try {
+        report = CertificateCheck::checkCertificate(input, context);
+    } catch (const PageError& error) {
+        failed(error);
+        return kUsage;
+    }
+    if (parser.isSet(QStringLiteral("json")))
+        print(stdout, QString::fromUtf8(QJsonDocument(report.toJson()).toJson()));
+    else
+        print(stdout, report.toText());
+    if (given(parser, QStringLiteral("write-chain"))) {
+        const QString file = parser.value(QStringLiteral("write-chain"));
+        const CertificateChain written =
+            CertificateCheck::writeCompleteChain(report, file, input.caFile, context);
+        print(stderr, kChainWrittenMessage.arg(
+                          file, chainSummaryLines(written).join(QStringLiteral(", "))) +
+                          QLatin1Char('\n'));
+    }
+    return report.problems.isEmpty() ? kDone : kFailed;
+}
+
 int runNotYetAvailable(const char* name) {
     print(stderr, kNotYetAvailableMessage.arg(QString::fromLatin1(name)) + QLatin1Char('\n'));
     return kUsage;
@@ -282,9 +395,25 @@ QVector<Command> commands() {
              << valueOption("out", "the folder of the files (default: the current folder)", "DIR"),
          runPem},
         {"check",
-         "(not yet available)",
-         {},
-         [](const QCommandLineParser&) { return runNotYetAvailable("check"); }},
+         "check a server's certificate, or certificate files, and name each problem",
+         {valueOption("connect", "connect there instead of HOST; HOST stays the name checked",
+                      "ADDRESS:PORT"),
+          valueOption("cert", "the certificate file (PEM, DER or PKCS#7), or a whole chain",
+                      "FILE"),
+          valueOption("chain", "a file of authority certificates; repeat for more", "FILE"),
+          valueOption("key", "the private key file of the certificate", "FILE"),
+          valueOption("pfx", "a .pfx file (instead of --cert)", "FILE"),
+          valueOption("passin", "the pass phrase of the key or the .pfx", "SOURCE"),
+          valueOption("name", "the host name that the certificate must name (default: HOST)",
+                      "HOST"),
+          valueOption("ca-file", "further trusted root certificates", "FILE"),
+          flagOption("json", "print the report as one JSON object"),
+          valueOption("write-chain",
+                      "write the certificate and its complete chain in order, fetching a "
+                      "missing authority certificate",
+                      "FILE")},
+         runCheck,
+         true},
         {"acme",
          "(not yet available)",
          {},
@@ -325,16 +454,19 @@ int runCommand(const Command& command, const QStringList& arguments) {
                                                           QString::fromLatin1(command.summary)));
     const QCommandLineOption help = parser.addHelpOption();
     parser.addOptions(command.options);
+    if (command.takesServer)
+        parser.addPositionalArgument(kServerArgument, kServerArgumentHelp);
     if (!parser.parse(arguments))
         return usageError(parser.errorText(), command.name);
     if (parser.isSet(help)) {
         // Qt's first line names the executable's path; the command's own usage replaces it.
         const QString help = parser.helpText();
         print(stdout, kUsageLine.arg(QString::fromLatin1(command.name)) +
+                          (command.takesServer ? QLatin1Char(' ') + kServerArgument : QString()) +
                           help.mid(help.indexOf(QLatin1Char('\n'))));
         return kDone;
     }
-    if (!parser.positionalArguments().isEmpty())
+    if (!command.takesServer && !parser.positionalArguments().isEmpty())
         return usageError(kArgumentMessage.arg(parser.positionalArguments().first()), command.name);
     try {
         return command.run(parser);

@@ -161,8 +161,13 @@ QList<QSslCertificate> readCertificates(const QByteArray& data, const ToolContex
     return certificates;
 }
 
-CertificateChain orderChain(const QList<QSslCertificate>& certificates,
-                            const QByteArray& keyPublicPem, const QString& caFile) {
+CertificateChain orderChain(const QList<QSslCertificate>& given, const QByteArray& keyPublicPem,
+                            const QString& caFile) {
+    // A certificate given twice (in the certificate file and again in a chain file) counts once.
+    QList<QSslCertificate> certificates;
+    for (const QSslCertificate& certificate : given)
+        if (!certificates.contains(certificate))
+            certificates << certificate;
     CertificateChain chain;
     if (certificates.isEmpty())
         return chain;
@@ -196,11 +201,10 @@ CertificateChain orderChain(const QList<QSslCertificate>& certificates,
 
     QList<QSslCertificate> ordered{chain.server};
     ordered += chain.authorities;
-    QList<QSslCertificate> given = certificates;
-    given.removeIf([&chain](const QSslCertificate& certificate) {
+    certificates.removeIf([&chain](const QSslCertificate& certificate) {
         return chain.unrelated.contains(certificate);
     });
-    chain.inputInOrder = given == ordered;
+    chain.inputInOrder = certificates == ordered;
     return chain;
 }
 

@@ -62,6 +62,8 @@ const QString kFetchNotIssuerMessage =
     QStringLiteral("What %1 sent is not the certificate of \"%2\".");
 const QString kTooManyFetchesMessage =
     QStringLiteral("The chain is still not complete after %1 certificates were fetched.");
+const QString kScratchFolderMessage =
+    QStringLiteral("No private folder for the tool's files can be made: %1");
 const QString kWriteFailedMessage = QStringLiteral("The file \"%1\" cannot be written: %2");
 
 const QString kKeyMismatchMessage =
@@ -249,6 +251,10 @@ QList<int> verifyErrors(const QStringList& arguments, const ToolContext& context
 // The scratch folder of one check: private, removed with everything in it when the check ends.
 class Scratch {
   public:
+    Scratch() {
+        if (!folder.isValid())
+            throw PageError(kScratchFolderMessage.arg(folder.errorString()));
+    }
     QString file(const QString& name) const { return folder.filePath(name); }
     void write(const QString& name, const QByteArray& content) const {
         if (const int error = writeFreshFile(file(name), content); error != 0)
@@ -379,11 +385,16 @@ QString nameText(const QSslCertificate& certificate, bool subject) {
     return parts.join(QStringLiteral(", "));
 }
 
+// The host names, then the addresses, each in the certificate's order: a QMultiMap gives the
+// values of one key from the last inserted to the first.
 QStringList alternativeNames(const QSslCertificate& certificate) {
     QStringList names;
     const auto all = certificate.subjectAlternativeNames();
-    for (auto entry = all.cbegin(); entry != all.cend(); ++entry)
-        names << entry.value();
+    for (const QSsl::AlternativeNameEntryType type : {QSsl::DnsEntry, QSsl::IpAddressEntry}) {
+        QStringList values = all.values(type);
+        std::reverse(values.begin(), values.end());
+        names += values;
+    }
     return names;
 }
 
@@ -438,7 +449,9 @@ void addVerifyProblems(CheckReport& report, const CheckInput& input, const QStri
     if (!input.caFile.isEmpty())
         chainRun << QStringLiteral("-CAfile")
                  << ToolSteps::pathForTool(input.caFile, context.currentFolder);
-    chainRun << QStringLiteral("-untrusted") << scratch.file(kScratchChain) << server;
+    if (!report.chain.authorities.isEmpty() || !report.chain.unrelated.isEmpty())
+        chainRun << QStringLiteral("-untrusted") << scratch.file(kScratchChain);
+    chainRun << server;
     const QList<int> chainErrors = verifyErrors(chainRun, context);
     const auto any = [](const QList<int>& errors, const QList<int>& wanted) {
         return std::any_of(wanted.begin(), wanted.end(),
@@ -486,7 +499,9 @@ void addVerifyProblems(CheckReport& report, const CheckInput& input, const QStri
 
 void addSignatureProblems(CheckReport& report, const Scratch& scratch, const ToolContext& context) {
     QStringList weak;
-    if (kWeakDigestPattern.match(report.signature).hasMatch())
+    // A root vouches for itself: its own signature is never checked.
+    if (!Certificates::isSelfIssued(report.chain.server) &&
+        kWeakDigestPattern.match(report.signature).hasMatch())
         weak << Certificates::displayName(report.chain.server);
     for (const QSslCertificate& authority : report.chain.authorities)
         if (!Certificates::isSelfIssued(authority) &&
