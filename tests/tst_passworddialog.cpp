@@ -343,6 +343,26 @@ class TestPasswordDialog : public QObject {
         QCOMPARE(fileContent(program.file(kNewPassPhraseFile)), QByteArray("brand new"));
     }
 
+    // The current pass phrase alone, for a task that reads files: it is returned, not written.
+    void askCurrentShowsOneFieldAndWritesNothing() {
+        TempProgramFolder program(false);
+        writeEarlierContents(program);
+        QSize shown;
+        ModalScript script({onWindow<TfrmPasswordDlg>([&shown](TfrmPasswordDlg* dialog) {
+            QVERIFY(!dialog->edtNewPassword->isVisible());
+            QVERIFY(!dialog->edtVerifyNewPassword->isVisible());
+            QCOMPARE(dialog->lblPass1->text(), QStringLiteral("PFX File Password:"));
+            shown = dialog->size();
+            QTest::keyClicks(dialog->edtCurrentPassword, "pfx secret");
+            QTest::keyClick(dialog->edtCurrentPassword, Qt::Key_Return);
+        })});
+        QCOMPARE(TfrmPasswordDlg::askCurrent(nullptr, "PFX File Password:"), "pfx secret");
+        QVERIFY(earlierContentsKept(program));
+        QVERIFY(shown.height() < TfrmPasswordDlg(nullptr).height() - 100);
+        ModalScript cancelled({rejectDialog()});
+        QVERIFY_THROWS_EXCEPTION(SilentAbort, TfrmPasswordDlg::askCurrent(nullptr, "Key:"));
+    }
+
     void cancelAndEscapeWriteNothing_data() { addBoolRows("escape", "Cancel", "Escape"); }
     void cancelAndEscapeWriteNothing() {
         QFETCH(bool, escape);
