@@ -222,8 +222,6 @@ class TestGuides : public QObject {
         QCOMPARE(viewer.currentPage(), int(TfrmViewInstructions::tsOrganizationInfo));
         QCOMPARE(viewer.cbWebServers->currentText(), server);
         QCOMPARE(viewer.btnNext->text(), QString("Next >"));
-        QCOMPARE(viewer.btnPrevious->text(), QString("Cancel"));
-        QVERIFY(!viewer.sbPrint->isVisible());
         viewer.btnNext->click();
         viewer.btnNext->click();
         setShellOpenerForTesting({});
