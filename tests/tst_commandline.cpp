@@ -140,6 +140,10 @@ class TestCommandLine : public QObject {
         row("check: not a certificate", "check --cert %A/index.txt", 2, {"holds no certificate"});
         row("check: a key that does not open", "check --cert %F/server.crt --key %F/server.key", 2,
             {"pass phrase is wrong"});
+        QTest::newRow("check: the chain never replaces an input")
+            << splitCommandLine(files + "sound.crt --key %A/sound.key --write-chain %A/sound.key")
+            << QByteArray() << QStringList() << 1 << QStringList{"was read by the check"}
+            << QStringList{"problems "};
         row("check: two inputs", "check --cert %A/sound.crt --pfx %A/aes.pfx", 2, {"Give one of"});
     }
 

@@ -73,11 +73,12 @@ QList<QSslCertificate> caFileCertificates(const QString& caFile) {
     return certificates;
 }
 
-// The authority among the trusted ones that issued the certificate; null when none did.
+// The trusted root that issued the certificate; null when none did. A trusted certificate that
+// is no root does not end a chain, as the tool sees it.
 QSslCertificate trustedIssuer(const QSslCertificate& certificate,
                               const QList<QSslCertificate>& trusted) {
     for (const QSslCertificate& candidate : trusted)
-        if (Certificates::issues(candidate, certificate))
+        if (Certificates::isSelfIssued(candidate) && Certificates::issues(candidate, certificate))
             return candidate;
     return QSslCertificate();
 }

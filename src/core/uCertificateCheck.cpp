@@ -8,6 +8,7 @@
 
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QHostAddress>
 #include <QJsonArray>
 #include <QNetworkAccessManager>
@@ -64,6 +65,9 @@ const QString kTooManyFetchesMessage =
     QStringLiteral("The chain is still not complete after %1 certificates were fetched.");
 const QString kScratchFolderMessage =
     QStringLiteral("No private folder for the tool's files can be made: %1");
+const QString kChainOverInputMessage =
+    QStringLiteral("The chain is not written to \"%1\": that file was read by the check. "
+                   "Please name a new file.");
 const QString kWriteFailedMessage = QStringLiteral("The file \"%1\" cannot be written: %2");
 
 const QString kKeyMismatchMessage =
@@ -135,7 +139,7 @@ const QString kDaysLeftText = QStringLiteral("%1 (%2 days left)");
 const QString kKeyLabel = QStringLiteral("Key");
 const QString kKeyText = QStringLiteral("%1, %2 bits");
 const QString kSignatureLabel = QStringLiteral("Signature");
-const QString kChainLabel = QStringLiteral("Chain");
+const QString kChainHeading = QStringLiteral("Chain:\n");
 const QString kPfxLabel = QStringLiteral("Protection of the .pfx file");
 const QString kChainLine = QStringLiteral("  %1\n");
 const QString kNoProblemText = QStringLiteral("No problem found.\n");
@@ -630,7 +634,7 @@ QString CheckReport::toText() const {
         kReportLine.arg(kSignatureLabel, signature);
     if (!pfxProfile.isEmpty())
         text += kReportLine.arg(kPfxLabel, pfxProfile);
-    text += kReportLine.arg(kChainLabel, QString()).trimmed() + QLatin1Char('\n');
+    text += kChainHeading;
     for (const QString& line : chainSummaryLines(chain))
         text += kChainLine.arg(line);
     if (problems.isEmpty())
@@ -656,6 +660,11 @@ CheckReport checkCertificate(const CheckInput& input, const ToolContext& context
         writePassPhraseFile(kCurrentPassPhraseFile, input.passPhrase);
 
     CheckReport report;
+    for (const QString& typed :
+         QStringList{input.certificateFile, input.keyFile, input.pfxFile, input.caFile} +
+             input.chainFiles)
+        if (!typed.isEmpty())
+            report.inputFiles << ToolSteps::pathForTool(typed, context.currentFolder);
     QByteArray keyPublicPem;
     const QList<QSslCertificate> certificates =
         inputCertificates(input, scratch, keyPublicPem, report.pfxProfile, context);
@@ -701,6 +710,11 @@ CertificateChain writeCompleteChain(const CheckReport& report, const QString& fi
                                     const QString& caFile, const ToolContext& context) {
     const QString trusted =
         caFile.isEmpty() ? QString() : ToolSteps::pathForTool(caFile, context.currentFolder);
+    const QString path = ToolSteps::pathForTool(file, context.currentFolder);
+    const QString target = QFileInfo(path).canonicalFilePath();
+    for (const QString& input : report.inputFiles)
+        if (!target.isEmpty() && QFileInfo(input).canonicalFilePath() == target)
+            throw PageError(kChainOverInputMessage.arg(file));
     CertificateChain chain = report.chain;
     for (int fetched = 0; chain.end == ChainEnd::Missing; ++fetched) {
         if (fetched == kMostFetches)
@@ -728,7 +742,6 @@ CertificateChain writeCompleteChain(const CheckReport& report, const QString& fi
         const QList<QSslCertificate> authorities = chain.authorities + QList{*issuer};
         chain = orderChain(QList{chain.server} + authorities, {}, trusted);
     }
-    const QString path = ToolSteps::pathForTool(file, context.currentFolder);
     if (const int error = writeFreshFile(path, pemOf(QList{chain.server} + chain.authorities));
         error != 0)
         throw PageError(

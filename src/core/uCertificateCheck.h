@@ -88,6 +88,8 @@ struct CheckReport {
     QList<ChainEntry> chainEntries; // the authorities of the chain, in order
     QString pfxProfile;             // a .pfx file's protection; empty for other input
     QList<CheckProblem> problems;
+    // The files that were read, as the tool read them; the mended chain never replaces one.
+    QStringList inputFiles;
 
     bool hasProblem(const QString& id) const;
     // One object with every field above, as `certwright check --json` prints it.
@@ -105,7 +107,8 @@ CheckReport checkCertificate(const CheckInput& input, const ToolContext& context
 // fetching each missing authority certificate from the address that the certificate before it
 // names as "CA Issuers" (HTTP or HTTPS, at most kLargestFetchBytes, kFetchTimeLimitMs, DER, PEM
 // or PKCS#7; never a root). Returns the chain as written. Throws PageError when a certificate
-// cannot be fetched or the file cannot be written; nothing is written then.
+// cannot be fetched, the file is one that the check read, or it cannot be written; nothing is
+// written then.
 CertificateChain writeCompleteChain(const CheckReport& report, const QString& file,
                                     const QString& caFile, const ToolContext& context);
 
