@@ -157,10 +157,12 @@ class TestCheckWindow : public QObject {
             QVERIFY2(shown.contains(problem.advice), qPrintable(problem.id));
         }
         QCOMPARE(window.lblVerdict->text().startsWith("No problem"), problems.isEmpty());
+        TempFolder folder;
+        const QString pdf = printShownPage(window, folder.file("report.pdf"));
+        QVERIFY(printedLines(pdf).join(' ').contains(report.subject));
 
         if (saved == 0)
             return;
-        TempFolder folder;
         const QString file = folder.file("complete.pem");
         ModalScript script(
             {onWindow<QFileDialog>([&](QFileDialog* dialog) { typeIntoFileDialog(dialog, file); }),

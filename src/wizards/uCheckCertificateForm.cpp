@@ -94,7 +94,7 @@ void splitServer(const QString& typed, QString* host, int* port) {
     }
     bool isNumber = false;
     const int named = text.section(QLatin1Char(':'), 1).toInt(&isNumber);
-    if (text.count(QLatin1Char(':')) == 1 && isNumber) {
+    if (text.count(QLatin1Char(':')) == 1 && isNumber && named >= 1 && named <= kLargestPort) {
         *host = text.section(QLatin1Char(':'), 0, 0);
         *port = named;
         return;
@@ -121,9 +121,9 @@ TfrmCheckCertificate::TfrmCheckCertificate(QWidget* owner)
 }
 
 void TfrmCheckCertificate::addInputPage() {
-    const auto makeFile = [this](QLabel** label, const char* labelName, const QString& caption,
-                                 const char* editName, const char* buttonName,
-                                 const QString& description) {
+    const auto makeFile = [](QLabel** label, const char* labelName, const QString& caption,
+                             const char* editName, const char* buttonName,
+                             const QString& description) {
         *label = makeLabel(labelName, caption);
         return makeBrowseField(*label, editName, buttonName, description);
     };
