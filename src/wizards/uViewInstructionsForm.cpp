@@ -24,6 +24,8 @@ const QString kBuiltInNote =
                    "internet connection and can be printed.");
 const QString kMissingPage =
     QStringLiteral("The installation steps for %1 are missing from this copy of Certwright.");
+// A built-in page opens the window at least this large, since it is read and scrolled in it.
+const QSize kGuideSize(640, 480);
 // The web entry that each opening starts with.
 const QString kDefaultServer = QStringLiteral("Microsoft IIS 5.0 & 6.0");
 
@@ -153,6 +155,7 @@ int TfrmViewInstructions::openSelectedPage() {
     const int index = cbWebServers->currentIndex();
     if (builtInChosen()) {
         memGuide->setHtml(readBuiltInPage(kBuiltInPages.at(index)));
+        resize(size().expandedTo(kGuideSize));
         return tsGuide;
     }
     const QString entry = kWebServers.at(index - kBuiltInPages.size());
