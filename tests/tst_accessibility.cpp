@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 #include "uAboutForm.h"
+#include "uCheckCertificateForm.h"
 #include "uExtractRootForm.h"
 #include "uGenerateCSRForm.h"
 #include "uMainForm.h"
@@ -80,6 +81,7 @@ const Opening kOpenings[] = {
      [] { return indyAfterKeySource(&TfrmPrepareIndyIntraweb::rbGenCertwright); }, false},
     {"root certificate guide", [] { return wizardOnPage<TfrmExtractRoot>(0); }},
     {"installation instructions viewer", [] { return wizardOnPage<TfrmViewInstructions>(0); }},
+    {"certificate check", [] { return wizardOnPage<TfrmCheckCertificate>(0); }},
     {"pass phrases for a request",
      [] { return passPhraseDialog(PassPhraseUse::CertificateRequest); }},
     {"pass phrases for IIS", [] { return passPhraseDialog(PassPhraseUse::IISBundle); }},
@@ -184,7 +186,8 @@ class TestAccessibility : public QObject {
         const std::function<Window()> chooser = [] { return Window(new TfrmCertwright); };
         QTest::newRow("chooser") << chooser
                                  << QStringList{"rbGenerateCSR", "rbSelfSign",    "rbExtractRoot",
-                                                "rbPrepareIndy", "rbViewInstall", "rbPrepareIIS"};
+                                                "rbPrepareIndy", "rbViewInstall", "rbPrepareIIS",
+                                                "rbCheck"};
         const QStringList keySizes{"rb1024", "rb2048", "rb512", "rb4096", "rbP256", "rbP384"};
         QTest::newRow("request key page")
             << std::function<Window()>([] { return wizardOnPage<TfrmGenerateCSR>(1); }) << keySizes;
@@ -196,6 +199,9 @@ class TestAccessibility : public QObject {
         QTest::newRow("Indy/IntraWeb PFX question") << std::function<Window()>([] {
             return indyAfterKeySource(&TfrmPrepareIndyIntraweb::rbGenIIS);
         }) << QStringList{"rbPFXyes", "rbPFXno"};
+        QTest::newRow("certificate check input")
+            << std::function<Window()>([] { return wizardOnPage<TfrmCheckCertificate>(0); })
+            << QStringList{"rbServer", "rbFiles", "rbPfx"};
     }
     void arrowKeysFollowTheOrderOfTheOptions() {
         QFETCH(std::function<Window()>, open);

@@ -16,8 +16,8 @@
 #include <algorithm>
 
 namespace {
-const QStringList kRadioNames = {"rbGenerateCSR", "rbSelfSign",    "rbExtractRoot",
-                                 "rbPrepareIIS",  "rbPrepareIndy", "rbViewInstall"};
+const QStringList kRadioNames = {"rbGenerateCSR", "rbSelfSign",    "rbExtractRoot", "rbPrepareIIS",
+                                 "rbPrepareIndy", "rbViewInstall", "rbCheck"};
 
 // Where a widget sits inside the chooser, from the top.
 int topOf(const TfrmCertwright& chooser, const char* name) {
@@ -55,8 +55,8 @@ class TestChooser : public QObject {
         QCOMPARE(chooser.windowTitle(), QStringLiteral("Certwright"));
 
         const char* screenOrder[] = {
-            "Label1",        "rbGenerateCSR", "rbSelfSign",    "Bevel1",        "Label2",
-            "rbExtractRoot", "rbPrepareIIS",  "rbPrepareIndy", "rbViewInstall", "btnStart"};
+            "Label1",       "rbGenerateCSR", "rbSelfSign",    "Bevel1",  "Label2",  "rbExtractRoot",
+            "rbPrepareIIS", "rbPrepareIndy", "rbViewInstall", "rbCheck", "btnStart"};
         for (std::size_t i = 1; i < std::size(screenOrder); ++i)
             QVERIFY2(topOf(chooser, screenOrder[i - 1]) < topOf(chooser, screenOrder[i]),
                      screenOrder[i]);
@@ -67,6 +67,7 @@ class TestChooser : public QObject {
 
         QCOMPARE(chooser.btnStart->text(), QStringLiteral("Start"));
         QCOMPARE(chooser.btnClose->text(), QStringLiteral("Close"));
+        QCOMPARE(chooser.rbCheck->text(), QStringLiteral("Check a certificate or a server"));
     }
 
     void exactlyOneTaskSelected() {
@@ -87,7 +88,7 @@ class TestChooser : public QObject {
         TfrmCertwright chooser;
         const QStringList expected = {"rbGenerateCSR", "rbSelfSign",    "rbExtractRoot",
                                       "rbPrepareIndy", "rbViewInstall", "rbPrepareIIS",
-                                      "btnStart",      "btnClose"};
+                                      "rbCheck",       "btnStart",      "btnClose"};
         QCOMPARE(tabOrder(chooser.rbGenerateCSR, expected), expected);
     }
 
@@ -100,6 +101,7 @@ class TestChooser : public QObject {
         addRow("Indy", "rbPrepareIndy", "TfrmPrepareIndyIntraweb");
         addRow("IIS", "rbPrepareIIS", "TfrmPrepareIIS");
         addRow("instructions", "rbViewInstall", "TfrmViewInstructions");
+        addRow("check", "rbCheck", "TfrmCheckCertificate");
     }
     void startOpensTheSelectedWizard() {
         QFETCH(QString, radio);

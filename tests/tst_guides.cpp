@@ -145,13 +145,89 @@ class TestGuides : public QObject {
     void viewerListsTheServers() {
         TfrmViewInstructions viewer(nullptr);
         viewer.show();
-        QCOMPARE(viewer.cbWebServers->count(), 27);
+        QCOMPARE(viewer.cbWebServers->count(), 6 + 27);
+        QCOMPARE(viewer.cbWebServers->itemText(0), QString("nginx"));
         QCOMPARE(viewer.cbWebServers->currentText(), QString("Microsoft IIS 5.0 & 6.0"));
-        QCOMPARE(viewer.cbWebServers->itemText(0), QString("Apache + ApacheSSL"));
-        QCOMPARE(viewer.cbWebServers->itemText(26), QString("Zeus Web Server v3"));
+        QCOMPARE(viewer.cbWebServers->itemText(6), QString("Apache + ApacheSSL"));
+        QCOMPARE(viewer.cbWebServers->itemText(32), QString("Zeus Web Server v3"));
         QVERIFY(!viewer.cbWebServers->isEditable());
+        QCOMPARE(viewer.Label12->text(),
+                 QString("Note: \nYou must be connected to the internet before continuing."));
         QCOMPARE(viewer.btnNext->text(), QString("Finish"));
         QCOMPARE(viewer.btnPrevious->text(), QString("Cancel"));
+        QVERIFY(!viewer.sbPrint->isVisible());
+    }
+
+    // Each built-in page opens in the viewer without the browser, names its server's
+    // directives, prints them, and leads back to the list.
+    void viewerShowsBuiltInPage_data() {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<QStringList>("directives");
+        QTest::newRow("nginx") << "nginx"
+                               << QStringList{"ssl_certificate /", "ssl_certificate_key",
+                                              "ssl_password_file", "openssl pkey", "fullchain.pem"};
+        QTest::newRow("apache") << "Apache 2.4"
+                                << QStringList{"SSLCertificateFile", "SSLCertificateKeyFile",
+                                               "SSLPassPhraseDialog exec:", "fullchain.pem"};
+        QTest::newRow("iis") << "Microsoft IIS 10 (Windows Server 2016 to 2025)"
+                             << QStringList{"For Windows Server 2016 and older",
+                                            "A specified logon session does not exist",
+                                            "Allow this certificate to be exported",
+                                            "Server Certificates",
+                                            "Bindings...",
+                                            "https"};
+        QTest::newRow("tomcat") << "Apache Tomcat"
+                                << QStringList{"<SSLHostConfig>", "certificateKeystoreFile",
+                                               "certificateKeystoreType=\"PKCS12\"",
+                                               "openssl pkcs12 -export"};
+        QTest::newRow("haproxy") << "HAProxy"
+                                 << QStringList{"bind :443 ssl crt",
+                                                "cat cert.pem chain.pem key.pem", "haproxy -c -f"};
+        QTest::newRow("indy") << "Indy or IntraWeb server"
+                              << QStringList{"key.pem",       "cert.pem",
+                                             "root.pem",      "RootCertFile",
+                                             "OnGetPassword", "CertificatePassword"};
+    }
+    void viewerShowsBuiltInPage() {
+        QFETCH(QString, server);
+        QFETCH(QStringList, directives);
+        TempFolder folder;
+        QList<QUrl> opened;
+        setShellOpenerForTesting([&](const QUrl& url) { opened << url; });
+        TfrmViewInstructions viewer(nullptr);
+        viewer.show();
+        viewer.cbWebServers->setCurrentIndex(viewer.cbWebServers->findText(server));
+        QVERIFY(viewer.cbWebServers->currentIndex() < 6);
+        QVERIFY(!viewer.Label12->text().contains("internet before"));
+        QCOMPARE(viewer.btnNext->text(), QString("Next >"));
+        QTest::keyClick(viewer.cbWebServers, Qt::Key_Return);
+        QCOMPARE(viewer.currentPage(), int(TfrmViewInstructions::tsGuide));
+        QVERIFY(viewer.sbPrint->isVisible());
+        QCOMPARE(viewer.btnNext->text(), QString("Finish"));
+        QCOMPARE(viewer.btnPrevious->text(), QString("< Back"));
+        const QString shown = viewer.memGuide->toPlainText().simplified();
+        const QString pdf = printShownPage(viewer, folder.file("page.pdf"));
+        QVERIFY(!pdf.isEmpty());
+        const QString paper = printedLines(pdf).join(QString()).remove(' ');
+        for (const QString& directive : directives)
+            QVERIFY2(shown.contains(directive), qPrintable("not shown: " + directive));
+        // Every shown word reaches the paper, in order.
+        qsizetype at = 0;
+        for (const QString& word : shown.split(' ')) {
+            at = paper.indexOf(word, at);
+            QVERIFY2(at >= 0, qPrintable("missing or out of order on paper: " + word));
+            at += word.size();
+        }
+        viewer.btnPrevious->click();
+        QCOMPARE(viewer.currentPage(), int(TfrmViewInstructions::tsOrganizationInfo));
+        QCOMPARE(viewer.cbWebServers->currentText(), server);
+        QCOMPARE(viewer.btnNext->text(), QString("Next >"));
+        viewer.btnNext->click();
+        viewer.btnNext->click();
+        setShellOpenerForTesting({});
+        QVERIFY(opened.isEmpty());
+        QVERIFY(!viewer.isVisible());
+        QCOMPARE(viewer.result(), int(QDialog::Accepted));
     }
 
     void viewerOpensThePage_data() {

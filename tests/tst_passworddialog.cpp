@@ -343,6 +343,21 @@ class TestPasswordDialog : public QObject {
         QCOMPARE(fileContent(program.file(kNewPassPhraseFile)), QByteArray("brand new"));
     }
 
+    // The current pass phrase alone, for a task that reads files: it is returned, not written.
+    void askCurrentShowsOneFieldAndWritesNothing() {
+        TempProgramFolder program(false);
+        writeEarlierContents(program);
+        ModalScript script({onWindow<TfrmPasswordDlg>([](TfrmPasswordDlg* dialog) {
+                                QVERIFY(!dialog->edtNewPassword->isVisible());
+                                QTest::keyClicks(dialog->edtCurrentPassword, "pfx secret");
+                                QTest::keyClick(dialog->edtCurrentPassword, Qt::Key_Return);
+                            }),
+                            rejectDialog()});
+        QCOMPARE(TfrmPasswordDlg::askCurrent(nullptr, "PFX File Password:"), "pfx secret");
+        QVERIFY_THROWS_EXCEPTION(SilentAbort, TfrmPasswordDlg::askCurrent(nullptr, "Key:"));
+        QVERIFY(earlierContentsKept(program));
+    }
+
     void cancelAndEscapeWriteNothing_data() { addBoolRows("escape", "Cancel", "Escape"); }
     void cancelAndEscapeWriteNothing() {
         QFETCH(bool, escape);

@@ -1,6 +1,7 @@
 #include "uMainForm.h"
 
 #include "uAccessibility.h"
+#include "uCheckCertificateForm.h"
 #include "uExtractRootForm.h"
 #include "uGenerateCSRForm.h"
 #include "uPassPhraseFiles.h"
@@ -39,6 +40,7 @@ const QString kPrepareIndyCaption =
     QStringLiteral("Prepare an SSL certificate for installation in an Indy/IntraWeb server.");
 const QString kViewInstallCaption =
     QStringLiteral("Learn how to install my SSL certificate into a web server.");
+const QString kCheckCaption = QStringLiteral("Check a certificate or a server");
 const QString kStartCaption = QStringLiteral("Start");
 const QString kCloseCaption = QStringLiteral("Close");
 
@@ -63,6 +65,7 @@ const Task kTasks[] = {
     {&TfrmCertwright::rbPrepareIndy, &createWizard<TfrmPrepareIndyIntraweb>},
     {&TfrmCertwright::rbPrepareIIS, &createWizard<TfrmPrepareIIS>},
     {&TfrmCertwright::rbViewInstall, &createWizard<TfrmViewInstructions>},
+    {&TfrmCertwright::rbCheck, &createWizard<TfrmCheckCertificate>},
 };
 } // namespace
 
@@ -89,6 +92,7 @@ TfrmCertwright::TfrmCertwright(QWidget* parent)
     rbPrepareIIS = makeRadio("rbPrepareIIS", kPrepareIISCaption);
     rbPrepareIndy = makeRadio("rbPrepareIndy", kPrepareIndyCaption);
     rbViewInstall = makeRadio("rbViewInstall", kViewInstallCaption);
+    rbCheck = makeRadio("rbCheck", kCheckCaption);
     rbGenerateCSR->setChecked(true);
 
     btnStart = named(new QPushButton(kStartCaption, this), "btnStart");
@@ -119,6 +123,7 @@ TfrmCertwright::TfrmCertwright(QWidget* parent)
     addIndented(rbPrepareIIS);
     addIndented(rbPrepareIndy);
     addIndented(rbViewInstall);
+    addIndented(rbCheck);
     layout->addSpacing(8);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
@@ -127,9 +132,9 @@ TfrmCertwright::TfrmCertwright(QWidget* parent)
     layout->addLayout(buttons);
 
     // The keyboard visits the tasks in an order of its own, not the order on screen.
-    setKeyboardOrder(
-        {rbGenerateCSR, rbSelfSign, rbExtractRoot, rbPrepareIndy, rbViewInstall, rbPrepareIIS});
-    setTabOrder(rbPrepareIIS, btnStart);
+    setKeyboardOrder({rbGenerateCSR, rbSelfSign, rbExtractRoot, rbPrepareIndy, rbViewInstall,
+                      rbPrepareIIS, rbCheck});
+    setTabOrder(rbCheck, btnStart);
     setTabOrder(btnStart, btnClose);
     rbGenerateCSR->setFocus();
 

@@ -23,6 +23,7 @@ class TfrmCertwright : public QWidget {
     QRadioButton* rbPrepareIIS;
     QRadioButton* rbPrepareIndy;
     QRadioButton* rbViewInstall;
+    QRadioButton* rbCheck;
     QButtonGroup* tasks;
     QPushButton* btnStart;
     QPushButton* btnClose;

@@ -8,6 +8,28 @@
 #include <QTextDocument>
 #include <QTextEdit>
 #include <QTextLayout>
+#include <QTextList>
+
+namespace {
+
+// What stands before a list item on paper, where the box draws a number or a bullet of its
+// own that is not part of the text.
+QString listMarker(const QTextBlock& block) {
+    const QTextList* list = block.textList();
+    if (!list)
+        return QString();
+    const QString number = list->itemText(block);
+    return (number.isEmpty() ? QStringLiteral("-") : number) + QLatin1Char(' ');
+}
+
+// A paragraph that the box sets apart with a margin is set apart with an empty line on paper.
+bool setApart(const QTextBlock& block) {
+    const QTextBlock previous = block.previous();
+    return block.blockFormat().topMargin() > 0 ||
+           (previous.isValid() && previous.blockFormat().bottomMargin() > 0);
+}
+
+} // namespace
 
 QStringList visualLines(QTextEdit* box) {
     QTextDocument* document = box->document();
@@ -15,14 +37,19 @@ QStringList visualLines(QTextEdit* box) {
     document->documentLayout()->documentSize();
     QStringList lines;
     for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+        if (!lines.isEmpty() && !lines.last().isEmpty() && setApart(block))
+            lines << QString();
+        const QString marker = listMarker(block);
+        const QString hanging(marker.size(), QLatin1Char(' '));
         const QTextLayout* layout = block.layout();
         if (!layout || layout->lineCount() == 0) {
-            lines << block.text();
+            lines << marker + block.text();
             continue;
         }
         for (int i = 0; i < layout->lineCount(); ++i) {
             const QTextLine line = layout->lineAt(i);
-            lines << block.text().mid(line.textStart(), line.textLength());
+            lines << (i == 0 ? marker : hanging) +
+                         block.text().mid(line.textStart(), line.textLength());
         }
     }
     return lines;

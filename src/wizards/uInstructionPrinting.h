@@ -6,7 +6,8 @@ class QPrinter;
 class QTextEdit;
 
 // The box's lines as the box shows them: every stored line broken where the box wraps it,
-// empty lines kept.
+// empty lines kept. A rich text keeps its list numbers and bullets, and its paragraphs are set
+// apart by empty lines.
 QStringList visualLines(QTextEdit* box);
 
 // Prints the lines as one job from the top left of the printable area in the printer's

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <initializer_list>
 #include <tuple>
 #include <utility>
 
@@ -115,6 +116,16 @@ void TfrmPasswordDlg::HideCurrentPassword() {
     edtNewPassword->setFocus();
 }
 
+void TfrmPasswordDlg::HideNewPassword() {
+    for (QWidget* row :
+         std::initializer_list<QWidget*>{lblPass2, edtNewPassword, lblPass3, edtVerifyNewPassword})
+        row->hide();
+    for (QPushButton* button : {btnOk, btnCancel})
+        button->move(button->x(), button->y() - 2 * kRowPitch);
+    setFixedSize(width(), height() - 2 * kRowPitch);
+    edtCurrentPassword->setFocus();
+}
+
 void TfrmPasswordDlg::setUp(PassPhraseUse use) {
     for (const SetUp& setUp : kSetUps) {
         if (setUp.use != use)
@@ -143,9 +154,24 @@ QString TfrmPasswordDlg::ask(QWidget* owner, PassPhraseUse use) {
     return dialog.newPassPhrase();
 }
 
+QString TfrmPasswordDlg::askCurrent(QWidget* owner, const QString& caption) {
+    TfrmPasswordDlg dialog(owner);
+    dialog.HideNewPassword();
+    dialog.CurrentPasswordRequired = false;
+    dialog.lblPass1->setText(caption);
+    if (dialog.exec() != QDialog::Accepted)
+        throw SilentAbort();
+    return dialog.currentPassPhrase();
+}
+
 void TfrmPasswordDlg::btnOkClick() {
     runGuarded(this, [this] {
         const QString current = edtCurrentPassword->text();
+        if (!edtNewPassword->isVisibleTo(this)) {
+            PassPhraseRules::checkToolCanReadAsTyped(current);
+            accept();
+            return;
+        }
         const QString fresh = edtNewPassword->text();
         const QString verify = edtVerifyNewPassword->text();
         if (CurrentPasswordRequired && edtCurrentPassword->isVisibleTo(this) && current.isEmpty())

@@ -18,6 +18,8 @@ class TfrmPasswordDlg : public QDialog {
     bool CurrentPasswordRequired = true;
 
     void HideCurrentPassword();
+    // Leaves only the current pass phrase, for a task that reads a file and makes none.
+    void HideNewPassword();
     // Applies one of the four set-ups (row visibility, required flag, label captions).
     void setUp(PassPhraseUse use);
 
@@ -28,6 +30,10 @@ class TfrmPasswordDlg : public QDialog {
     // phrase once the user has confirmed and both files are written. Any other ending of the
     // dialog throws SilentAbort.
     static QString ask(QWidget* owner, PassPhraseUse use);
+    // Shows the dialog with the current pass phrase alone, under the caption, and returns it
+    // (empty when the file has none) once the user has confirmed; it writes no file. Any other
+    // ending of the dialog throws SilentAbort.
+    static QString askCurrent(QWidget* owner, const QString& caption);
 
     QLabel* lblPass1;
     QLineEdit* edtCurrentPassword;

@@ -3,7 +3,11 @@
 #include "uWindowsCommon.h"
 
 #include <QComboBox>
+#include <QFile>
 #include <QLabel>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTextEdit>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -15,7 +19,31 @@ const QString kCaption = QStringLiteral("View Installation Instructions");
 const QString kSelectLabel = QStringLiteral("Select a Web Server:");
 const QString kNote = QStringLiteral("Note: \nYou must be connected to the internet before "
                                      "continuing.");
-const int kDefaultServer = 17;
+const QString kBuiltInNote =
+    QStringLiteral("These steps are part of Certwright: they open in this window, need no "
+                   "internet connection and can be printed.");
+const QString kMissingPage =
+    QStringLiteral("The installation steps for %1 are missing from this copy of Certwright.");
+// A built-in page opens the window at least this large, since it is read and scrolled in it.
+const QSize kGuideSize(640, 480);
+// The web entry that each opening starts with.
+const QString kDefaultServer = QStringLiteral("Microsoft IIS 5.0 & 6.0");
+
+// The servers whose steps the program carries, at the top of the list: the name shown, and
+// the page among the program's resources.
+struct BuiltInPage {
+    QString server;
+    QString resource;
+};
+const QList<BuiltInPage> kBuiltInPages = {
+    {QStringLiteral("nginx"), QStringLiteral(":/installation/nginx.html")},
+    {QStringLiteral("Apache 2.4"), QStringLiteral(":/installation/apache.html")},
+    {QStringLiteral("Microsoft IIS 10 (Windows Server 2016 to 2025)"),
+     QStringLiteral(":/installation/iis.html")},
+    {QStringLiteral("Apache Tomcat"), QStringLiteral(":/installation/tomcat.html")},
+    {QStringLiteral("HAProxy"), QStringLiteral(":/installation/haproxy.html")},
+    {QStringLiteral("Indy or IntraWeb server"), QStringLiteral(":/installation/indy.html")},
+};
 
 // Each entry is the server's name, "=", and the name of its page under the documentation base.
 const QStringList kWebServers = {
@@ -55,32 +83,82 @@ QString pageName(const QString& entry) {
     return entry.section(QLatin1Char('='), 1);
 }
 
+QString readBuiltInPage(const BuiltInPage& page) {
+    QFile file(page.resource);
+    if (!file.open(QIODevice::ReadOnly))
+        throw PageError(kMissingPage.arg(page.server));
+    return QString::fromUtf8(file.readAll());
+}
+
 } // namespace
 
+// The pages are compiled into the static wizards library, whose resource object the linker
+// would otherwise leave out, since nothing refers to it by name.
+static void registerInstallationPages() {
+    static const bool registered = [] {
+        Q_INIT_RESOURCE(installation);
+        return true;
+    }();
+    Q_UNUSED(registered);
+}
+
 TfrmViewInstructions::TfrmViewInstructions(QWidget* owner)
-    : TWizardFrame(owner, WizardLook{.caption = kCaption, .nextCaption = kFinishCaption}) {
+    : TWizardFrame(
+          owner,
+          WizardLook{.caption = kCaption, .printable = true, .nextCaption = kFinishCaption}) {
+    registerInstallationPages();
     cbWebServers = named(new QComboBox, "cbWebServers");
     Label11 = makeLabel("Label11", kSelectLabel, {cbWebServers});
+    for (const BuiltInPage& page : kBuiltInPages)
+        cbWebServers->addItem(page.server);
     for (const QString& entry : kWebServers)
         cbWebServers->addItem(serverName(entry));
-    cbWebServers->setCurrentIndex(kDefaultServer);
+    cbWebServers->setCurrentIndex(cbWebServers->findText(kDefaultServer));
     Label12 = named(new QLabel(kNote), "Label12");
-    QVBoxLayout* page = addPage(tsOrganizationInfo, "tsOrganizationInfo",
-                                {.next =
-                                     [this] {
-                                         openSelectedPage();
-                                         return kCloseWizard;
-                                     },
-                                 .previous = kCloseWizard});
+    Label12->setWordWrap(true);
+    memGuide = makeInstructionBox("memGuide", {});
+    QVBoxLayout* page =
+        addPage(tsOrganizationInfo, "tsOrganizationInfo",
+                {.next = [this] { return openSelectedPage(); }, .previous = kCloseWizard});
     page->addWidget(Label11);
     page->addWidget(cbWebServers);
     page->addSpacing(12);
     page->addWidget(Label12);
     page->addStretch();
+    addPage(tsGuide, "tsGuide",
+            {.next = [] { return kCloseWizard; },
+             .previous = tsOrganizationInfo,
+             .focus = memGuide,
+             .finished = true,
+             .printBox = memGuide})
+        ->addWidget(memGuide);
+    connect(cbWebServers, &QComboBox::currentIndexChanged, this, &TfrmViewInstructions::showChoice);
+    // Back on the list, the Next button follows the choice again.
+    connect(pcWizard, &QStackedWidget::currentChanged, this, [this](int shown) {
+        if (shown == tsOrganizationInfo)
+            showChoice();
+    });
+    showChoice();
     cbWebServers->setFocus();
 }
 
-void TfrmViewInstructions::openSelectedPage() {
-    const QString entry = kWebServers.at(cbWebServers->currentIndex());
+bool TfrmViewInstructions::builtInChosen() const {
+    return cbWebServers->currentIndex() < kBuiltInPages.size();
+}
+
+void TfrmViewInstructions::showChoice() {
+    Label12->setText(builtInChosen() ? kBuiltInNote : kNote);
+    btnNext->setText(builtInChosen() ? kNextCaption : kFinishCaption);
+}
+
+int TfrmViewInstructions::openSelectedPage() {
+    const int index = cbWebServers->currentIndex();
+    if (builtInChosen()) {
+        memGuide->setHtml(readBuiltInPage(kBuiltInPages.at(index)));
+        resize(size().expandedTo(kGuideSize));
+        return tsGuide;
+    }
+    const QString entry = kWebServers.at(index - kBuiltInPages.size());
     openWithShell(QUrl(kDocumentationBase + pageName(entry)));
+    return kCloseWizard;
 }

@@ -1,0 +1,181 @@
+#include "TestAuthority.h"
+#include "TestSupport.h"
+#include "uCheckCertificateForm.h"
+
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSslCertificate>
+#include <QTextEdit>
+
+#include <memory>
+
+using namespace CertificateCheck;
+
+namespace {
+
+const QStringList kProblemIds = {kKeyMismatch,     kExpired,       kNotYetValid,
+                                 kExpiresSoon,     kNameMismatch,  kNoSubjectAltName,
+                                 kChainIncomplete, kChainOrder,    kUntrustedRoot,
+                                 kWeakKey,         kWeakSignature, kNotServerCertificate};
+const QString kPfxPassPhrase = QStringLiteral("pfx secret");
+constexpr int kServerStartMilliseconds = 15000;
+
+// Starts the tool's own TLS server on 127.0.0.1 and a free port with the further arguments;
+// returns the port once it listens (0 when it did not start). The server ends with the object.
+int startServer(QProcess& server, const QStringList& arguments) {
+    server.start(OPENSSL_TOOL, QStringList{"s_server", "-accept", "127.0.0.1:0"} + arguments);
+    static const QRegularExpression accepting("ACCEPT 127\\.0\\.0\\.1:(\\d+)");
+    QString said;
+    while (!accepting.match(said).hasMatch() && server.waitForReadyRead(kServerStartMilliseconds))
+        said += QString::fromLatin1(server.readAllStandardOutput());
+    return accepting.match(said).captured(1).toInt();
+}
+
+enum class Input { Files, Pfx, Server };
+
+} // namespace
+
+// The check window driven as a user does: what it is given, the problems that its report page
+// names with what to do, and the complete chain that it saves.
+class TestCheckWindow : public QObject {
+    Q_OBJECT
+  private:
+    std::unique_ptr<TestAuthority> authority;
+
+  private slots:
+    void initTestCase() {
+        authority = std::make_unique<TestAuthority>();
+        QVERIFY(authority->isValid());
+        QVERIFY(authority->issue("sound"));
+        QVERIFY(authority->issue("other"));
+        TestAuthority::Leaf careless;
+        careless.extensions = QStringList{"extendedKeyUsage=serverAuth"};
+        careless.untilDays = 10;
+        QVERIFY(authority->issue("careless", careless));
+        int status = -1;
+        runOpenSSL({"pkcs12", "-export", "-in", authority->file("sound.crt"), "-inkey",
+                    authority->file("sound.key"), "-certfile", authority->file("inter.crt"),
+                    "-passout", "pass:" + kPfxPassPhrase, "-out", authority->file("sound.pfx")},
+                   &status);
+        QCOMPARE(status, 0);
+    }
+
+    void reportNamesEachProblem_data() {
+        QTest::addColumn<Input>("input");
+        QTest::addColumn<QString>("certificate"); // or the .pfx
+        QTest::addColumn<QString>("chain");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("problems");
+        // How many certificates "Save the complete chain..." writes; 0: not pressed.
+        QTest::addColumn<int>("saved");
+        QTest::newRow("sound files") << Input::Files << "sound.crt"
+                                     << "inter.crt"
+                                     << "sound.key" << kTestHost << QStringList() << 2;
+        // Saving its chain fetches the intermediate certificate that was not given.
+        QTest::newRow("careless certificate alone")
+            << Input::Files << "careless.crt" << QString() << QString() << QString()
+            << QStringList{kExpiresSoon, kNoSubjectAltName, kChainIncomplete} << 2;
+        QTest::newRow("another certificate's key")
+            << Input::Files << "sound.crt"
+            << "inter.crt"
+            << "other.key" << QString() << QStringList{kKeyMismatch} << 0;
+        QTest::newRow("wrong name")
+            << Input::Files << "sound.crt"
+            << "inter.crt" << QString() << "shop.check.test" << QStringList{kNameMismatch} << 0;
+        QTest::newRow("pfx") << Input::Pfx << "sound.pfx" << QString() << QString() << kTestHost
+                             << QStringList() << 2;
+        QTest::newRow("server with its chain") << Input::Server << "sound.crt"
+                                               << "inter.crt"
+                                               << "sound.key" << kTestHost << QStringList() << 2;
+        QTest::newRow("server without its chain")
+            << Input::Server << "sound.crt" << QString() << "sound.key" << kTestHost
+            << QStringList{kChainIncomplete} << 2;
+    }
+    void reportNamesEachProblem() {
+        QFETCH(Input, input);
+        QFETCH(QString, certificate);
+        QFETCH(QString, chain);
+        QFETCH(QString, key);
+        QFETCH(QString, name);
+        QFETCH(QStringList, problems);
+        QFETCH(int, saved);
+        const auto path = [this](const QString& file) {
+            return file.isEmpty() ? file : authority->file(file);
+        };
+        TempProgramFolder program;
+        TfrmCheckCertificate window(nullptr);
+        window.show();
+        QCOMPARE(window.spnPort->value(), 443);
+        QProcess server;
+        QVector<ModalScript::Action> dialogs;
+        if (input == Input::Server) {
+            QStringList served{"-cert", path(certificate), "-key", path(key)};
+            if (!chain.isEmpty())
+                served << "-cert_chain" << path(chain);
+            const int port = startServer(server, served);
+            QVERIFY(port > 0);
+            QTest::keyClicks(window.edtHost, QStringLiteral("127.0.0.1:%1").arg(port));
+        } else if (input == Input::Files) {
+            window.rbFiles->click();
+            QTest::keyClicks(window.certFile.edit, path(certificate));
+            QTest::keyClicks(window.chainFile.edit, path(chain));
+            QTest::keyClicks(window.keyFile.edit, path(key));
+            if (!key.isEmpty())
+                dialogs << enterPassPhrases(QString(), QString());
+        } else {
+            window.rbPfx->click();
+            QTest::keyClicks(window.pfxFile.edit, path(certificate));
+            dialogs << enterPassPhrases(kPfxPassPhrase, QString());
+        }
+        QTest::keyClicks(window.edtName, name);
+        QTest::keyClicks(window.caFile.edit, authority->file("root.crt"));
+        {
+            // A window beyond those expected (an error box) fails the row at once.
+            ModalScript script(dialogs << [](QWidget* modal) {
+                const auto* box = qobject_cast<QMessageBox*>(modal);
+                QFAIL(qPrintable("unexpected: " + (box ? box->text() : modal->windowTitle())));
+            });
+            window.btnNext->click();
+            QCOMPARE(script.remaining(), 1);
+        }
+        QCOMPARE(window.currentPage(), int(TfrmCheckCertificate::tsReport));
+        QCOMPARE(window.btnNext->text(), QString("Finish"));
+        QVERIFY(window.sbPrint->isVisible());
+        const CheckReport& report = window.report();
+        QCOMPARE(report.pfxProfile, input == Input::Pfx ? kProfileAes256Sha256 : QString());
+        const QString shown = window.memReport->toPlainText();
+        QVERIFY2(shown.contains(report.subject), qPrintable(shown));
+        for (const QString& id : kProblemIds)
+            QVERIFY2(report.hasProblem(id) == problems.contains(id), qPrintable(id + '\n' + shown));
+        for (const CheckProblem& problem : report.problems) {
+            QVERIFY2(shown.contains(problem.message), qPrintable(problem.id));
+            QVERIFY2(shown.contains(problem.advice), qPrintable(problem.id));
+        }
+        QCOMPARE(window.lblVerdict->text().startsWith("No problem"), problems.isEmpty());
+        TempFolder folder;
+        const QString pdf = printShownPage(window, folder.file("report.pdf"));
+        QVERIFY(printedLines(pdf).join(' ').contains(report.subject));
+
+        if (saved == 0)
+            return;
+        const QString file = folder.file("complete.pem");
+        ModalScript script(
+            {onWindow<QFileDialog>([&](QFileDialog* dialog) { typeIntoFileDialog(dialog, file); }),
+             pressButton(QMessageBox::Ok)});
+        window.btnSaveChain->click();
+        QCOMPARE(script.remaining(), 0);
+        const QList<QSslCertificate> written = QSslCertificate::fromPath(file);
+        QCOMPARE(written.size(), saved);
+        const QString served = input == Input::Pfx ? QString("sound.crt") : certificate;
+        QCOMPARE(written.first(), QSslCertificate::fromPath(path(served)).first());
+        QCOMPARE(written.at(1), QSslCertificate::fromPath(authority->file("inter.crt")).first());
+    }
+};
+
+QTEST_MAIN(TestCheckWindow)
+#include "tst_checkwindow.moc"
