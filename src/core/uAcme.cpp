@@ -672,6 +672,9 @@ void checkValues(const AcmeValues& values, const ToolContext& context) {
     const AcmeValues resolved = resolvedValues(values, context);
     if (!resolved.webRoot.isEmpty() && !QFileInfo(resolved.webRoot).isDir())
         throw PageError(kWebRootMessage.arg(values.webRoot));
+    if (!resolved.webRoot.isEmpty())
+        if (const QString problem = webRootProblem(resolved.webRoot); !problem.isEmpty())
+            throw PageError(problem);
     if (!resolved.caBundle.isEmpty() && !FileIsPresent(resolved.caBundle))
         throw PageError(kCaBundleMessage.arg(values.caBundle));
     if (values.outputs.contains(kForIis) || values.outputs.contains(kForIndy)) {
