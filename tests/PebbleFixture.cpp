@@ -70,6 +70,8 @@ QString PebbleFixture::start() {
     environment.remove(QStringLiteral("PEBBLE_VA_ALWAYS_VALID"));
     environment.remove(QStringLiteral("PEBBLE_WFE_NONCEREJECT"));
     environment.insert(QStringLiteral("PEBBLE_VA_NOSLEEP"), QStringLiteral("1"));
+    // A validation is made every time: a failure must not pass for an earlier success.
+    environment.insert(QStringLiteral("PEBBLE_AUTHZREUSE"), QStringLiteral("0"));
     pebble.setProcessEnvironment(environment);
     pebble.setProcessChannelMode(QProcess::MergedChannels);
     pebble.start(QStringLiteral("pebble"),

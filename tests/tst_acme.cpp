@@ -293,6 +293,17 @@ class TestAcme : public QObject {
                          (name == "root.pem" || fileContent(out.filePath(name)) != before[name]),
                      qPrintable(name));
         proveOutputs(out.path(), {"nginx", "iis", "indy"}, names);
+        // A renewal that fails leaves every output as it was, and says which certificate.
+        for (const QString& name : outputs)
+            before[name] = fileContent(out.filePath(name));
+        pebble.setServed(false);
+        ran = certwright({"renew", "--days", "1"});
+        pebble.setServed(true);
+        QVERIFY2(ran.status == 1 && ran.err.contains("renew.test: The certificate could not be "
+                                                     "obtained"),
+                 qPrintable(ran.err));
+        for (const QString& name : outputs)
+            QCOMPARE(fileContent(out.filePath(name)), before[name]);
         ran = certwright({"renew", "--name", "unknown.test"});
         QCOMPARE(ran.status, 1);
         QVERIFY(ran.err.contains("No certificate named \"unknown.test\""));
@@ -330,6 +341,11 @@ class TestAcme : public QObject {
         QVERIFY(steps.last().startsWith("The authority is checking"));
         QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
         QCOMPARE(challengeLeftovers(pebble.webRoot()), QStringList());
+    }
+
+    void termsOfServiceFromTheDirectory() {
+        QVERIFY(Acme::termsOfService(pebble.directoryUrl(), pebble.caBundle()).startsWith("data:"));
+        QVERIFY_THROWS_EXCEPTION(PageError, Acme::termsOfService(pebble.directoryUrl()));
     }
 
     // The units of the daily renewal are valid for systemd; without a user instance they are
