@@ -79,8 +79,7 @@ QString PebbleFixture::start() {
     for (int waited = 0; !answers(ports[0]) || !answers(ports[1]) || !answers(ports[4]);
          waited += kPollMs) {
         if (waited > kReadyWaitMs)
-            return QStringLiteral("Pebble did not start: ") +
-                   QString::fromLocal8Bit(pebble.readAll());
+            return QStringLiteral("Pebble did not start: ") + pebble.readAll();
         QThread::msleep(kPollMs);
     }
     QProcess fetch;

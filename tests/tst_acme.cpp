@@ -12,10 +12,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-// Certificates from Pebble, the ACME authority's test server, on loopback, through the real
-// `certwright acme` and `renew` commands with the real lego and openssl. Each issuance is
-// proven by serving the files with openssl s_server to an s_client that trusts Pebble's root
-// alone and checks the name.
 // The user of an issuance that asks nothing.
 class SilentUser : public ToolSteps::StepUser {
   public:
@@ -24,6 +20,10 @@ class SilentUser : public ToolSteps::StepUser {
     void tell(const QString&) override {}
 };
 
+// Certificates from Pebble, the ACME authority's test server, on loopback, through the real
+// `certwright acme` and `renew` commands with the real lego and openssl. Each issuance is
+// proven by serving the files with openssl s_server to an s_client that trusts Pebble's root
+// alone and checks the name.
 class TestAcme : public QObject {
     Q_OBJECT
 
@@ -46,11 +46,9 @@ class TestAcme : public QObject {
         environment.insert(extra);
         command.setProcessEnvironment(environment);
         QSignalSpy finished(&command, &QProcess::finished);
-        const QString program = testPath("CERTWRIGHT_EXECUTABLE");
-        if (prefix.isEmpty())
-            command.start(program, arguments);
-        else
-            command.start(prefix.first(), prefix.mid(1) + QStringList{program} + arguments);
+        const QStringList line =
+            prefix + QStringList{testPath("CERTWRIGHT_EXECUTABLE")} + arguments;
+        command.start(line.first(), line.mid(1));
         command.closeWriteChannel();
         if (!finished.wait(120000))
             command.kill();
@@ -59,16 +57,9 @@ class TestAcme : public QObject {
     }
 
     QStringList acmeArguments(const QStringList& names, const QString& out) const {
-        QStringList arguments = {"acme",
-                                 "--email",
-                                 "admin@example.com",
-                                 "--webroot",
-                                 pebble.webRoot(),
-                                 "--server",
-                                 pebble.directoryUrl(),
-                                 "--out",
-                                 out,
-                                 "--agree-tos"};
+        QStringList arguments = {"acme", "--email", "admin@example.com", "--agree-tos"};
+        arguments << "--webroot" << pebble.webRoot() << "--server" << pebble.directoryUrl();
+        arguments << "--out" << out;
         for (const QString& name : names)
             arguments << "--domain" << name;
         return arguments;
@@ -105,7 +96,7 @@ class TestAcme : public QObject {
     void proveOutputs(const QString& out, const QStringList& kinds, const QStringList& names) {
         const QString base = out + "/" + names.first();
         if (kinds.contains("nginx")) {
-            QCOMPARE(QFileInfo(base + ".key").permissions() & 0077, 0);
+            QCOMPARE(statOf(base + ".key").st_mode, mode_t(S_IFREG | 0600));
             verifyServed({"-cert", base + ".fullchain.pem", "-cert_chain", base + ".fullchain.pem",
                           "-key", base + ".key"},
                          names);
@@ -135,9 +126,10 @@ class TestAcme : public QObject {
         }
     }
 
-    static ino_t inodeOf(const QString& path) {
+    static struct stat statOf(const QString& path) {
         struct stat status {};
-        return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_ino : 0;
+        ::lstat(QFile::encodeName(path).constData(), &status);
+        return status;
     }
 
     static QStringList challengeLeftovers(const QString& webRoot) {
@@ -271,14 +263,11 @@ class TestAcme : public QObject {
         QMap<QString, ino_t> inodes;
         for (const QString& name : outputs) {
             before[name] = fileContent(out.filePath(name));
-            inodes[name] = inodeOf(out.filePath(name));
+            inodes[name] = statOf(out.filePath(name)).st_ino;
         }
         const QString records = data.path() + "/certwright/renewals/";
-        for (const char* record : {"renew.test.json", "renew.test.pass"}) {
-            struct stat status {};
-            QCOMPARE(::lstat(QFile::encodeName(records + record).constData(), &status), 0);
-            QCOMPARE(status.st_mode & 07777, mode_t(0600));
-        }
+        for (const char* record : {"renew.test.json", "renew.test.pass"})
+            QCOMPARE(statOf(records + record).st_mode, mode_t(S_IFREG | 0600));
         ran = certwright({"renew", "--list"});
         QVERIFY(ran.out.contains("renew.test\n  names: renew.test, www.renew.test\n  expires: "));
         QVERIFY(ran.out.contains("outputs: nginx, iis, indy in " + out.path()));
@@ -289,7 +278,7 @@ class TestAcme : public QObject {
         QVERIFY2(ran.status == 0 && ran.out.contains("Renewed renew.test."), qPrintable(ran.err));
         // The authorities' certificates stay the same; their file is made anew all the same.
         for (const QString& name : outputs)
-            QVERIFY2(inodeOf(out.filePath(name)) != inodes[name] &&
+            QVERIFY2(statOf(out.filePath(name)).st_ino != inodes[name] &&
                          (name == "root.pem" || fileContent(out.filePath(name)) != before[name]),
                      qPrintable(name));
         proveOutputs(out.path(), {"nginx", "iis", "indy"}, names);
