@@ -5,13 +5,10 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 
-#include <memory>
-
-// The ACME authority's own test server on loopback for the tests: Pebble (its HTTPS
-// certificate made here with openssl, validity of issued certificates short) and
-// pebble-challtestsrv, whose DNS answers 127.0.0.1 for every name. Pebble's default rejection of
-// some nonces stays on. A small web server of the test serves a web root on Pebble's HTTP-01
-// port while served() is true; it runs in the test's own event loop.
+// The ACME authority's own test server on loopback: Pebble (its HTTPS certificate made here with
+// openssl; its default rejection of some nonces on) and pebble-challtestsrv, whose DNS answers
+// 127.0.0.1 for every name. A web server of the test, in the test's own event loop, serves a web
+// root on Pebble's HTTP-01 port while setServed(true).
 class PebbleFixture : public QObject {
     Q_OBJECT
 

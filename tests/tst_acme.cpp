@@ -179,6 +179,8 @@ class TestAcme : public QObject {
         QTest::newRow("terms not agreed")
             << QStringList{"terms.test"} << QStringList{"nginx"}
             << trusted + QStringList{"--no-agree"} << true << false << 2 << "--agree-tos";
+        QTest::newRow("wildcard") << QStringList{"*.wild.test"} << QStringList{"nginx"} << trusted
+                                  << true << false << 1 << "only through DNS records";
         QTest::newRow("web root not writable")
             << QStringList{"user.test"} << QStringList{"nginx"} << QStringList() << true << true
             << 1 << "This program cannot write .well-known/acme-challenge/";
