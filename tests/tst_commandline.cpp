@@ -339,9 +339,9 @@ class TestCommandLine : public QObject {
             << QStringList{"www.shop.test.key", "www.shop.test.csr"} << 0 << QStringList()
             << QStringList{"opens www.shop.test.key req-pass-3"};
         checkRows();
-        QTest::newRow("not yet available")
-            << QStringList{"renew"} << QByteArray() << QStringList() << 2
-            << QStringList{"not yet available"} << QStringList();
+        QTest::newRow("check without anything to check")
+            << QStringList{"check"} << QByteArray() << QStringList() << 2
+            << QStringList{"Give one of HOST[:PORT], --cert FILE or --pfx FILE."} << QStringList();
     }
 
     void commands() {

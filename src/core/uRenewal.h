@@ -1,0 +1,66 @@
+#pragma once
+
+#include "uAcme.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+// Certificates obtained from an ACME authority are recorded so that they can be renewed
+// without the user: one private file for each, with everything the issuance needs again.
+namespace Renewal {
+
+// One recorded certificate.
+struct Record {
+    QString name; // the main name, which names the record
+    QString path; // of the record file
+    Acme::AcmeValues values;
+    QDateTime expiry; // of the certificate whose files were made last
+};
+
+// The folder of the records ($XDG_DATA_HOME/certwright/renewals/), made with mode 0700.
+QString recordFolder();
+
+// Writes the record of the values and the expiry of their certificate (mode 0600, replacing
+// the earlier one of the same main name) and, when they have a pass phrase, the pass phrase in a
+// 0600 file beside it. Returns the two paths (the second empty when no pass phrase is kept).
+// Throws PageError when they cannot be written.
+QStringList writeRecord(const Acme::AcmeValues& values, const QDateTime& expiry);
+
+// Every record, in the order of their names. A record that cannot be read is skipped and named
+// in problems.
+QVector<Record> records(QStringList* problems = nullptr);
+
+// How one renewal went.
+struct Outcome {
+    QString name;
+    bool renewed = false; // false: not due, or failed (see error)
+    QString error;        // empty when it went well
+};
+
+// Renews every recorded certificate (or only the one named) that ends within the days:
+// obtains it anew, re-makes every output (set aside, put back on failure) and runs the reload
+// command. Messages for the user go to the StepUser.
+QVector<Outcome> renewDue(int days, const QString& onlyName, ToolSteps::StepUser& user,
+                          const ToolContext& context);
+
+// ---- The timer that renews daily
+
+inline const QString kServiceName = QStringLiteral("certwright-renew.service");
+inline const QString kTimerName = QStringLiteral("certwright-renew.timer");
+
+struct TimerInstallation {
+    QString folder;  // where the two units were written
+    bool enabled;    // the timer was enabled and started
+    QString message; // what happened, in words, for the user
+};
+
+// Writes the service and the timer that run `<program> renew` daily (with up to an hour's
+// random delay, and at once when a run was missed): for the user in
+// $XDG_CONFIG_HOME/systemd/user/, or with system for the whole machine in /etc/systemd/system/
+// (root only). Enables the timer when systemd runs for the user (or the machine). Throws
+// PageError when the files cannot be written.
+TimerInstallation installTimer(const QString& program, bool system);
+
+} // namespace Renewal
