@@ -487,7 +487,7 @@ class TestCommandLine : public QObject {
         program.start(testPath("CERTWRIGHT_EXECUTABLE"), {"--help"});
         QVERIFY(program.waitForFinished(10000));
         const QString help = QString::fromLatin1(program.readAllStandardOutput());
-        for (const char* command : {"request", "selfsign", "pfx", "pem"})
+        for (const char* command : {"request", "selfsign", "pfx", "pem", "check", "acme", "renew"})
             QVERIFY2(help.contains(QLatin1String(command)), command);
         program.start(testPath("CERTWRIGHT_EXECUTABLE"), {"pem", "--help"});
         QVERIFY(program.waitForFinished(10000));

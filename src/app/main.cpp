@@ -40,7 +40,9 @@ const char kUsage[] =
     "             its certificate and its chain\n"
     "  check      check a server's certificate, or certificate files, and name\n"
     "             each problem with what to do about it\n"
-    "  acme, renew  not yet available\n";
+    "  acme       get a certificate from an ACME authority (Let's Encrypt) and\n"
+    "             make the server files from it\n"
+    "  renew      renew the certificates obtained with acme that end soon\n";
 const char kVersionLine[] = "certwright " CERTWRIGHT_VERSION "\n";
 
 // The text that --help or --version asks for, or nullptr when the program is to start.
