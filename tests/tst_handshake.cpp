@@ -7,6 +7,7 @@
 #include "uSelfSignForm.h"
 
 #include <QDeadlineTimer>
+#include <QFileDialog>
 #include <QHostAddress>
 #include <QProcess>
 #include <QStandardPaths>
@@ -30,13 +31,16 @@ constexpr int kClientMilliseconds = 20000;
 // and answers an HTTP GET with a status page; it is killed when the object goes.
 class LoopbackServer {
   public:
-    LoopbackServer(const QString& certificate, const QString& key, const QString& passPhrase) {
+    LoopbackServer(const QString& certificate, const QString& key, const QString& passPhrase,
+                   const QString& chain = QString()) {
         // Port 0 lets the system pick a free port, which the server announces once it listens.
         QStringList arguments = {"s_server",  "-accept", "127.0.0.1:0", "-cert",
                                  certificate, "-key",    key,           "-www"};
         if (!passPhrase.isEmpty())
             arguments << "-pass"
                       << "pass:" + passPhrase;
+        if (!chain.isEmpty())
+            arguments << "-cert_chain" << chain;
         process.setProcessChannelMode(QProcess::MergedChannels);
         process.start(OPENSSL_TOOL, arguments);
         const QRegularExpression accepting("^ACCEPT 127\\.0\\.0\\.1:(\\d+)\\s*$",
@@ -139,7 +143,11 @@ bool prepareKey(TKeyAndCertificateWizard& wizard, int nexts, const QString& key,
 
 } // namespace
 
+// Where the paste page gets the chain from, and the Indy wizard's route through a .pfx file.
+enum class ChainSource { Scrambled, PemFile, DerFile, P7bFile, P7cFile, Sibling, IndyFromPfx };
+
 Q_DECLARE_METATYPE(Kind)
+Q_DECLARE_METATYPE(ChainSource)
 Q_DECLARE_METATYPE(Served)
 
 // What the certificate wizards make with their defaults passes the handshake of real clients
@@ -281,7 +289,128 @@ class TestHandshake : public QObject {
         }
     }
 
+    void chainsReachTheClients_data() {
+        QTest::addColumn<bool>("iis");
+        QTest::addColumn<ChainSource>("source");
+        const char* sources[] = {"pasted in scrambled order", "loaded from PEM",  "loaded from DER",
+                                 "loaded from .p7b",          "loaded from .p7c", "sibling file"};
+        for (const bool iis : {true, false})
+            for (const ChainSource source :
+                 {ChainSource::Scrambled, ChainSource::PemFile, ChainSource::DerFile,
+                  ChainSource::P7bFile, ChainSource::P7cFile, ChainSource::Sibling})
+                QTest::addRow("%s: %s", iis ? "IIS" : "Indy", sources[int(source)])
+                    << iis << source;
+        QTest::addRow("Indy: from the IIS .pfx") << false << ChainSource::IndyFromPfx;
+    }
+
+    // The server certificate and its chain, however they come to the paste page, end up in
+    // every output in order: the .pfx holds the server certificate (with the friendly name)
+    // and then its authorities; cert.pem holds the server certificate and root.pem the
+    // authorities. Clients that trust only the root accept a server that sends that chain,
+    // and refuse one that sends the server certificate alone.
+    void chainsReachTheClients() {
+        QFETCH(bool, iis);
+        QFETCH(ChainSource, source);
+        QVERIFY(chain.isReady());
+        TempProgramFolder program;
+        TempFolder out;
+        const QString key = out.file("site.key");
+        QVERIFY(makeKey(key, kPassPhrase, 2048));
+        QVERIFY(chain.sign(key, kPassPhrase, "www.shop.test", out.file("issued.pem")));
+        const QStringList scrambled{chain.root(), out.file("issued.pem"), chain.intermediate()};
+        const char* suffixes[] = {"pem", "pem", "der", "p7b", "p7c", "crt", "pem"};
+        const QString file = out.file("chain." + QString(suffixes[int(source)]));
+        chain.bundle(scrambled, source == ChainSource::Sibling ? out.file("site.crt") : file);
+        // A DER file holds one certificate: the chain is loaded file by file.
+        QStringList loaded{file};
+        if (source == ChainSource::DerFile) {
+            loaded.clear();
+            for (const QString& certificate : scrambled) {
+                loaded << out.file(QString::number(loaded.size()) + ".der");
+                chain.bundle({certificate}, loaded.last());
+            }
+        }
+
+        TfrmPrepareIIS iisWizard(nullptr);
+        TfrmPrepareIndyIntraweb indy(nullptr);
+        TKeyAndCertificateWizard& wizard = iis || source == ChainSource::IndyFromPfx
+                                               ? static_cast<TKeyAndCertificateWizard&>(iisWizard)
+                                               : indy;
+        wizard.show();
+        for (int next = iis || source == ChainSource::IndyFromPfx ? 1 : 2; next > 0; --next)
+            wizard.btnNext->click();
+        fillKeyPage(wizard, key, out.path(), "Shop Server");
+        if (source == ChainSource::Scrambled) {
+            wizard.memPasteCert->setPlainText(pemText(file));
+        } else if (source != ChainSource::Sibling) {
+            for (const QString& name : loaded) {
+                ModalScript load({onWindow<QFileDialog>(
+                    [&](QFileDialog* dialog) { typeIntoFileDialog(dialog, name); })});
+                wizard.btnLoadCertificate->click();
+                QCOMPARE(load.remaining(), 0);
+            }
+        }
+        QCOMPARE(subjectsIn(wizard.memPasteCert->toPlainText()).size(), 3);
+        const int finished = iis || source == ChainSource::IndyFromPfx
+                                 ? int(TfrmPrepareIIS::tsFinished)
+                                 : int(TfrmPrepareIndyIntraweb::tsFinished);
+        QVERIFY(runToFinish(wizard, kPassPhrase, finished));
+        const QStringList authorities{"Certwright Test Intermediate", "Certwright Test Root"};
+
+        QString served = out.file("cert.pem");
+        QString servedKey = out.file("key.pem");
+        const QString chainFile = out.file("root.pem");
+        if (iis) {
+            const QString pfx = out.file("site.pfx");
+            const QStringList bags = runOpenSSL({"pkcs12", "-in", pfx, "-info", "-nokeys",
+                                                 "-passin", "pass:" + kServedPassPhrase},
+                                                nullptr, true)
+                                         .split("-----END CERTIFICATE-----");
+            QCOMPARE(subjectsIn(bags.join("-----END CERTIFICATE-----")),
+                     QStringList{"www.shop.test"} + authorities);
+            QVERIFY2(bags.first().contains("friendlyName: Shop Server"), qPrintable(bags.first()));
+            QVERIFY(!bags.mid(1).join(QString()).contains("friendlyName"));
+            const QString passIn = "pass:" + kServedPassPhrase;
+            runOpenSSL(
+                {"pkcs12", "-in", pfx, "-clcerts", "-nokeys", "-passin", passIn, "-out", served});
+            runOpenSSL({"pkcs12", "-in", pfx, "-cacerts", "-nokeys", "-passin", passIn, "-out",
+                        chainFile});
+            runOpenSSL({"pkcs12", "-in", pfx, "-nocerts", "-passin", passIn, "-passout", passIn,
+                        "-out", servedKey});
+        } else {
+            if (source == ChainSource::IndyFromPfx) {
+                indy.show();
+                indy.btnNext->click();
+                indy.rbGenIIS->click();
+                indy.btnNext->click();
+                indy.rbPFXyes->click();
+                indy.btnNext->click();
+                QTest::keyClicks(indy.edtPFXFile, out.file("site.pfx"));
+                QTest::keyClicks(indy.edtPFXExport, out.path());
+                QVERIFY(runToFinish(indy, kServedPassPhrase, TfrmPrepareIndyIntraweb::tsFinished));
+            }
+            QCOMPARE(indy.memRootInstructions->toPlainText(),
+                     TfrmPrepareIndyIntraweb::kRootWrittenInstructions.join('\n'));
+        }
+        QCOMPARE(subjectsIn(pemText(served)), QStringList{"www.shop.test"});
+        QCOMPARE(subjectsIn(pemText(chainFile)), authorities);
+
+        QString log;
+        {
+            LoopbackServer alone(served, servedKey, kServedPassPhrase);
+            QVERIFY2(alone.port() > 0, qPrintable(alone.output()));
+            QVERIFY2(!sClientAccepts(alone.port(), "www.shop.test", chain.root(), &log),
+                     qPrintable(log));
+        }
+        LoopbackServer server(served, servedKey, kServedPassPhrase, chainFile);
+        QVERIFY2(server.port() > 0, qPrintable(server.output()));
+        QVERIFY2(curlAccepts(server.port(), "www.shop.test", chain.root(), &log), qPrintable(log));
+        QVERIFY2(sClientAccepts(server.port(), "www.shop.test", chain.root(), &log),
+                 qPrintable(log));
+    }
+
   private:
+    ThreeTierAuthority chain;
     // The system's TLS clients refuse an authority whose key has fewer than 2048 bits.
     TestAuthority authority{2048};
 };

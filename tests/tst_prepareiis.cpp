@@ -6,6 +6,7 @@
 #include "uPrepareIISForm.h"
 #include "uToolSteps.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QLabel>
@@ -221,6 +222,60 @@ class TestPrepareIIS : public QObject {
         QCOMPARE(script.seen, QStringList());
         QCOMPARE(wizard.currentPage(), int(TfrmPrepareIIS::tsPasteCert));
         QCOMPARE(wizard.memPasteCert->toPlainText(), QString("-----BEGIN CERTIFICATE-----\nabc\n"));
+    }
+
+    // Tab leads from the box to Load..., which the keyboard presses; the dialog offers
+    // certificate files. A file that holds no certificate and one too large to be one leave the
+    // box as it was and say why; so does a cancelled dialog, silently.
+    void loadButtonReadsOnlyCertificateFiles_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("message"); // %1: the file's path
+        addRow("cancelled", "", "");
+        addRow("no certificate", "notes.txt",
+               "The file \"%1\" holds no certificate: it is not a certificate or a chain in PEM, "
+               "DER or PKCS#7 form.");
+        addRow("too large", "large.pem", TfrmPrepareIIS::kSiblingTooLargeMessage);
+    }
+    void loadButtonReadsOnlyCertificateFiles() {
+        QFETCH(QString, name);
+        QFETCH(QString, message);
+        TempProgramFolder program;
+        TempFolder work;
+        writeFileContent(work.file("site.key"), "key");
+        writeFileContent(work.file("notes.txt"), "-- some notes\n");
+        writeFileContent(work.file("large.pem"),
+                         QByteArray(TfrmPrepareIIS::kLargestSiblingCertificate + 1, '-'));
+        TfrmPrepareIIS wizard(nullptr);
+        toPastePage(wizard, work.file("site.key"), work.path(), "Shop");
+        wizard.memPasteCert->setPlainText("earlier");
+        QTest::keyClick(wizard.memPasteCert, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), wizard.btnLoadCertificate);
+
+        QString title;
+        QStringList filters;
+        QString startFolder;
+        QVector<ModalScript::Action> answers{onWindow<QFileDialog>([&](QFileDialog* dialog) {
+            title = dialog->windowTitle();
+            filters = dialog->nameFilters();
+            startFolder = dialog->directory().absolutePath() + '/';
+            if (name.isEmpty())
+                rejectDialog()(dialog);
+            else
+                typeIntoFileDialog(dialog, work.file(name));
+        })};
+        if (!message.isEmpty())
+            answers << pressButton(QMessageBox::Ok);
+        ModalScript script(answers);
+        QTest::keyClick(wizard.btnLoadCertificate, Qt::Key_Space);
+        QCOMPARE(script.remaining(), 0);
+        QCOMPARE(title, QString("Load a Certificate File"));
+        QCOMPARE(filters, (QStringList{"Certificate Files (*.pem *.crt *.cer *.der *.p7b *.p7c)",
+                                       "All Files (*)"}));
+        QCOMPARE(startFolder, work.path());
+        QCOMPARE(script.seen.mid(1),
+                 message.isEmpty() ? QStringList() : QStringList{message.arg(work.file(name))});
+        QCOMPARE(wizard.memPasteCert->toPlainText(), QString("earlier"));
+        QCOMPARE(wizard.currentPage(), int(TfrmPrepareIIS::tsPasteCert));
     }
 
     void pastedCertificateCheck_data() {
