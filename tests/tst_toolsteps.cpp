@@ -1,4 +1,6 @@
+#include "TestAuthority.h"
 #include "TestCoreSupport.h"
+#include "uCertificateChain.h"
 #include "uCertwrightCommon.h"
 #include "uOutputCheck.h"
 #include "uPassPhraseFiles.h"
@@ -100,6 +102,99 @@ class TestToolSteps : public QObject {
                     inputs.file("site.pfx")});
         QVERIFY(outputIsComplete(inputs.file("site.crt"), OutputKind::Certificate));
         QVERIFY(outputIsComplete(inputs.file("site.pfx"), OutputKind::Bundle));
+        QVERIFY(authority.isValid());
+        QVERIFY(authority.issue("leaf"));
+        QVERIFY(authority.issue("other"));
+        TestAuthority::Leaf self;
+        self.selfSigned = true;
+        QVERIFY(authority.issue("self", self));
+    }
+
+    // Certificates of the authority, given as files in a form ("pem": together, "der", "p7pem",
+    // "p7der"), perhaps with the key of one and the root as trusted: the server certificate, the
+    // authorities in order and how the chain ends.
+    void certificatesAreReadAndPutInOrder_data() {
+        QTest::addColumn<QStringList>("given");
+        QTest::addColumn<QString>("form");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<bool>("rootTrusted");
+        QTest::addColumn<QStringList>("ordered"); // the server first
+        QTest::addColumn<QStringList>("summary");
+        QTest::addColumn<bool>("inOrder");
+        const QString inter = "Check Intermediate";
+        const QString root = "Check Root";
+        QTest::newRow("in order, root trusted")
+            << QStringList{"leaf", "inter", "root"} << "pem"
+            << "" << true << QStringList{"leaf", "inter", "root"}
+            << QStringList{inter, root, kTrustedRootText} << true;
+        QTest::newRow("any order, root not trusted")
+            << QStringList{"root", "leaf", "inter"} << "pem"
+            << "" << false << QStringList{"leaf", "inter", "root"}
+            << QStringList{inter, root, kUntrustedRootText} << false;
+        QTest::newRow("trusted root not given")
+            << QStringList{"inter", "leaf"} << "pem"
+            << "" << true << QStringList{"leaf", "inter"}
+            << QStringList{inter, root, kTrustedRootText} << false;
+        QTest::newRow("intermediate missing, der")
+            << QStringList{"leaf"} << "der"
+            << "" << true << QStringList{"leaf"} << QStringList{kMissingIssuerText.arg(inter)}
+            << true;
+        QTest::newRow("the key names the server")
+            << QStringList{"other", "leaf", "inter"} << "pem"
+            << "leaf" << true << QStringList{"leaf", "inter"}
+            << QStringList{inter, root, kTrustedRootText} << true;
+        QTest::newRow("pkcs7, pem") << QStringList{"inter", "root", "leaf"} << "p7pem"
+                                    << "" << true << QStringList{"leaf", "inter", "root"}
+                                    << QStringList{inter, root, kTrustedRootText} << false;
+        QTest::newRow("pkcs7, der") << QStringList{"leaf", "inter"} << "p7der"
+                                    << "" << false << QStringList{"leaf", "inter"}
+                                    << QStringList{inter, kMissingIssuerText.arg(root)} << true;
+        QTest::newRow("self-signed")
+            << QStringList{"self"} << "pem"
+            << "" << false << QStringList{"self"} << QStringList{kUntrustedRootText} << true;
+        QTest::newRow("not a certificate") << QStringList{"leaf.key"} << "pem"
+                                           << "" << false << QStringList() << QStringList() << true;
+    }
+    void certificatesAreReadAndPutInOrder() {
+        QFETCH(QStringList, given);
+        QFETCH(QString, form);
+        QFETCH(QString, key);
+        QFETCH(bool, rootTrusted);
+        QFETCH(QStringList, ordered);
+        QFETCH(QStringList, summary);
+        QFETCH(bool, inOrder);
+        const TempProgramFolder program;
+        const TempFolder scratch;
+        QByteArray data;
+        for (const QString& name : given)
+            data += fileContent(authority.file(name.contains('.') ? name : name + ".crt"));
+        writeFileContent(scratch.file("given.pem"), data);
+        if (form == "der")
+            runOpenSSL({"x509", "-in", scratch.file("given.pem"), "-outform", "DER", "-out",
+                        scratch.file("given.der")});
+        else if (form.startsWith("p7"))
+            runOpenSSL({"crl2pkcs7", "-nocrl", "-certfile", scratch.file("given.pem"), "-outform",
+                        form.mid(2), "-out", scratch.file("given.der")});
+        if (form != "pem")
+            data = fileContent(scratch.file("given.der"));
+        if (ordered.isEmpty()) {
+            QVERIFY_THROWS_EXCEPTION(PageError, readCertificates(data, program.context()));
+            return;
+        }
+        const QList<QSslCertificate> certificates = readCertificates(data, program.context());
+        QCOMPARE(certificates.size(), given.size());
+        const QByteArray publicKey =
+            key.isEmpty()
+                ? QByteArray()
+                : runOpenSSL({"pkey", "-in", authority.file(key + ".key"), "-pubout"}).toLatin1();
+        const CertificateChain chain = orderChain(
+            certificates, publicKey, rootTrusted ? authority.file("root.crt") : QString());
+        QList<QSslCertificate> expected;
+        for (const QString& name : ordered)
+            expected += QSslCertificate::fromPath(authority.file(name + ".crt"));
+        QCOMPARE(QList<QSslCertificate>{chain.server} + chain.authorities, expected);
+        QCOMPARE(chainSummaryLines(chain), summary);
+        QCOMPARE(chain.inputInOrder, inOrder);
     }
 
     void stepsReplaceTheirOutputsTogetherOrNotAtAll_data() {
@@ -221,6 +316,7 @@ class TestToolSteps : public QObject {
 
   private:
     TempFolder inputs;
+    TestAuthority authority;
 
     StepCase caseOf(Step step, const TempFolder& out) const {
         const QString folder = out.path();

@@ -1,0 +1,725 @@
+#include "uCertificateCheck.h"
+
+#include "uCertwrightCommon.h"
+#include "uFreshFile.h"
+#include "uOpenSSLCommands.h"
+#include "uPassPhraseFiles.h"
+#include "uToolSteps.h"
+
+#include <QEventLoop>
+#include <QFile>
+#include <QHostAddress>
+#include <QJsonArray>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QSslCertificateExtension>
+#include <QSslKey>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QUrl>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace CertificateCheck {
+
+namespace {
+
+// ---- Texts
+
+const QString kUnreadableFileMessage = QStringLiteral("The file \"%1\" cannot be read: %2");
+const QString kNotRegularReason = QStringLiteral("it is not a regular file");
+const QString kTooLargeReason = QStringLiteral("it is too large for a certificate file");
+const QString kUnreadableCertificateFileMessage =
+    QStringLiteral("The file \"%1\" holds no certificate that can be read (PEM, DER or PKCS#7).");
+const QString kUnreadableKeyMessage =
+    QStringLiteral("The key \"%1\" cannot be read: it is not a private key, or the pass phrase "
+                   "is wrong.");
+const QString kUnreadablePfxMessage =
+    QStringLiteral("The file \"%1\" cannot be opened: it is not a .pfx file, or the pass phrase "
+                   "is wrong.");
+const QString kUnreachableServerMessage =
+    QStringLiteral("No certificate could be read from %1: the server cannot be reached or "
+                   "does not speak TLS there.");
+const QString kNothingToCheckMessage =
+    QStringLiteral("Name a server, a certificate file or a .pfx file to check.");
+const QString kToolFailedMessage = QStringLiteral("The OpenSSL tool could not check \"%1\".");
+const QString kNoIssuerAddressMessage =
+    QStringLiteral("The certificate of \"%1\" cannot be fetched: \"%2\" names no address "
+                   "for it (CA Issuers).");
+const QString kFetchSchemeMessage =
+    QStringLiteral("The certificate of \"%1\" is not fetched from \"%2\": only http and https "
+                   "addresses are used.");
+const QString kFetchFailedMessage =
+    QStringLiteral("The certificate of \"%1\" could not be fetched from %2: %3");
+const QString kFetchTooLargeReason = QStringLiteral("the answer is larger than 64 KiB");
+const QString kFetchTimeReason = QStringLiteral("no answer within 10 seconds");
+const QString kFetchNotIssuerMessage =
+    QStringLiteral("What %1 sent is not the certificate of \"%2\".");
+const QString kTooManyFetchesMessage =
+    QStringLiteral("The chain is still not complete after %1 certificates were fetched.");
+const QString kWriteFailedMessage = QStringLiteral("The file \"%1\" cannot be written: %2");
+
+const QString kKeyMismatchMessage =
+    QStringLiteral("The key is not the key of this certificate: the certificate was issued "
+                   "for another key.");
+const QString kKeyMismatchAdvice =
+    QStringLiteral("Use the key that the certificate request was made with, or request a new "
+                   "certificate for this key.");
+const QString kExpiredMessage = QStringLiteral("The certificate expired on %1.");
+const QString kExpiredAdvice = QStringLiteral(
+    "Renew the certificate with your certificate authority and install the new one.");
+const QString kNotYetValidMessage = QStringLiteral("The certificate is not valid before %1.");
+const QString kNotYetValidAdvice = QStringLiteral(
+    "Check the clock of this computer and of the server, or install the certificate then.");
+const QString kExpiresSoonMessage = QStringLiteral("The certificate expires in %1 days, on %2.");
+const QString kExpiresSoonAdvice =
+    QStringLiteral("Renew it now, so that the new certificate is installed before this one ends.");
+const QString kNameMismatchMessage =
+    QStringLiteral("The name %1 is not among the names of the certificate (%2).");
+const QString kNameMismatchAdvice = QStringLiteral(
+    "Request a certificate that names %1, or reach the server by a name that it names.");
+const QString kNoNames = QStringLiteral("none");
+const QString kNoSubjectAltNameMessage =
+    QStringLiteral("The certificate has no subjectAltName: browsers take the names of a server "
+                   "from there alone and refuse it.");
+const QString kNoSubjectAltNameAdvice = QStringLiteral(
+    "Request a new certificate; the requests that Certwright makes carry every name there.");
+const QString kChainIncompleteMessage = QStringLiteral(
+    "The chain is incomplete: the certificate of the authority \"%1\" is missing, so clients "
+    "that do not have it already cannot check the certificate.");
+const QString kChainIncompleteAdvice = QStringLiteral(
+    "Add the authority's certificate after the server certificate (\"certwright check "
+    "--write-chain FILE\" or \"Save the complete chain...\" fetches it).");
+const QString kChainOrderMessage =
+    QStringLiteral("The certificates are not in order: the server certificate comes first, "
+                   "each followed by the certificate of its issuer.");
+const QString kChainOrderAdvice = QStringLiteral(
+    "Put them in that order (\"certwright check --write-chain FILE\" or \"Save the complete "
+    "chain...\" writes them so).");
+const QString kUntrustedRootMessage =
+    QStringLiteral("The chain ends in \"%1\", a root that this system does not trust.");
+const QString kSelfSignedMessage = QStringLiteral(
+    "The certificate is self-signed: it is its own root, which this system does not trust.");
+const QString kUntrustedRootAdvice =
+    QStringLiteral("Use a certificate from an authority that browsers trust, or install the "
+                   "root on every client that connects.");
+const QString kWeakKeyMessage = QStringLiteral("The key is weak: %1 of %2 bits.");
+const QString kWeakKeyAdvice = QStringLiteral(
+    "Make a new key (RSA of at least 2048 bits, or an elliptic curve of at least 256 bits) and "
+    "request a new certificate for it.");
+const QString kWeakSignatureMessage =
+    QStringLiteral("Signed with SHA-1 or MD5, which clients no longer accept: %1.");
+const QString kWeakSignatureAdvice =
+    QStringLiteral("Ask the authority for certificates signed with SHA-256 or better.");
+const QString kAuthorityAsServerMessage =
+    QStringLiteral("This is the certificate of an authority, not of a server.");
+const QString kNoServerUsageMessage =
+    QStringLiteral("The certificate's extended key usage does not allow a server (serverAuth).");
+const QString kNotServerAdvice =
+    QStringLiteral("Use the server certificate that the authority issued for this host.");
+
+const QString kReportLine = QStringLiteral("%1: %2\n");
+const QString kSubjectLabel = QStringLiteral("Subject");
+const QString kNamesLabel = QStringLiteral("Names");
+const QString kIssuerLabel = QStringLiteral("Issuer");
+const QString kValidFromLabel = QStringLiteral("Valid from");
+const QString kValidUntilLabel = QStringLiteral("Valid until");
+const QString kDaysLeftText = QStringLiteral("%1 (%2 days left)");
+const QString kKeyLabel = QStringLiteral("Key");
+const QString kKeyText = QStringLiteral("%1, %2 bits");
+const QString kSignatureLabel = QStringLiteral("Signature");
+const QString kChainLabel = QStringLiteral("Chain");
+const QString kPfxLabel = QStringLiteral("Protection of the .pfx file");
+const QString kChainLine = QStringLiteral("  %1\n");
+const QString kNoProblemText = QStringLiteral("No problem found.\n");
+const QString kProblemsLabel = QStringLiteral("Problems:\n");
+const QString kProblemLines = QStringLiteral("- %1 [%2]\n  %3\n");
+const QString kOtherKeyType = QStringLiteral("other");
+const QString kRsaKeyType = QStringLiteral("RSA");
+const QString kEcKeyType = QStringLiteral("EC");
+const QString kDsaKeyType = QStringLiteral("DSA");
+
+// ---- The tool's words
+
+const QByteArray kVerifyErrorPattern = QByteArrayLiteral("error (\\d+) at \\d+ depth lookup");
+// X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT, ..._GET_ISSUER_CERT_LOCALLY, ..._VERIFY_LEAF_SIGNATURE
+const QList<int> kMissingIssuerErrors = {2, 20, 21};
+// X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT, X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN
+const QList<int> kUntrustedRootErrors = {18, 19};
+const int kPurposeError = 26;  // X509_V_ERR_INVALID_PURPOSE
+const int kHostnameError = 62; // X509_V_ERR_HOSTNAME_MISMATCH
+const int kAddressError = 64;  // X509_V_ERR_IP_ADDRESS_MISMATCH
+const QString kSignatureAlgorithmPattern = QStringLiteral("Signature Algorithm: *(\\S+)");
+const QRegularExpression kWeakDigestPattern(QStringLiteral("sha1|md5|md2|md4"),
+                                            QRegularExpression::CaseInsensitiveOption);
+const QString kMacSha256 = QStringLiteral("MAC: sha256");
+const QString kMacSha1 = QStringLiteral("MAC: sha1");
+const QString kAes256 = QStringLiteral("AES-256-CBC");
+const QString kTripleDes = QStringLiteral("pbeWithSHA1And3-KeyTripleDES-CBC");
+const QString kRc240 = QStringLiteral("pbeWithSHA1And40BitRC2-CBC");
+const QRegularExpression
+    kBagAlgorithmPattern(QStringLiteral("^(PKCS7 Encrypted data|Shrouded Keybag): (.*)$"),
+                         QRegularExpression::MultilineOption);
+const QString kAuthorityInformationAccess = QStringLiteral("1.3.6.1.5.5.7.1.1");
+const QString kCaIssuers = QStringLiteral("caIssuers");
+const QByteArray kUnsupportedAlgorithm = QByteArrayLiteral("unsupported");
+
+const QString kScratchCertificate = QStringLiteral("server.pem");
+const QString kScratchChain = QStringLiteral("chain.pem");
+const QString kScratchOne = QStringLiteral("one.pem");
+const QString kScratchPublicKey = QStringLiteral("key.pub");
+const QString kScratchCertificatePublicKey = QStringLiteral("cert.pub");
+const QString kScratchPfxCertificates = QStringLiteral("pfx.pem");
+
+constexpr qint64 kLargestInputBytes = 4 * 1024 * 1024;
+constexpr int kMostFetches = 4;
+constexpr int kMostRedirects = 3;
+constexpr qint64 kSecondsADay = 24 * 60 * 60;
+const QString kDateFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss 'UTC'");
+
+// ---- Helpers
+
+QString dateText(const QDateTime& date) {
+    return date.toUTC().toString(kDateFormat);
+}
+
+QString passPhraseArgument(const ToolContext& context) {
+    return QStringLiteral("file:") + context.passPhraseFolder + kCurrentPassPhraseFile;
+}
+
+// The bytes of a file that the user named, read only when it is a regular file, so that a FIFO
+// or a device put at its name cannot hold the check up.
+QByteArray readRegularFile(const QString& typed, const ToolContext& context) {
+    const QString path = ToolSteps::pathForTool(typed, context.currentFolder);
+    const Descriptor file(
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat status {};
+    if (file.fd < 0 || ::fstat(file.fd, &status) != 0)
+        throw PageError(
+            kUnreadableFileMessage.arg(typed, QString::fromLocal8Bit(std::strerror(errno))));
+    if (!S_ISREG(status.st_mode))
+        throw PageError(kUnreadableFileMessage.arg(typed, kNotRegularReason));
+    if (status.st_size > kLargestInputBytes)
+        throw PageError(kUnreadableFileMessage.arg(typed, kTooLargeReason));
+    QFile reader;
+    if (!reader.open(file.fd, QIODevice::ReadOnly))
+        throw PageError(kUnreadableFileMessage.arg(typed, reader.errorString()));
+    return reader.read(kLargestInputBytes);
+}
+
+QList<QSslCertificate> certificatesOfFile(const QString& typed, const ToolContext& context) {
+    try {
+        return readCertificates(readRegularFile(typed, context), context);
+    } catch (const PageError& error) {
+        if (error.message() == kUnreadableCertificatesMessage)
+            throw PageError(kUnreadableCertificateFileMessage.arg(typed));
+        throw;
+    }
+}
+
+QByteArray pemOf(const QList<QSslCertificate>& certificates) {
+    QByteArray pem;
+    for (const QSslCertificate& certificate : certificates)
+        pem += certificate.toPem();
+    return pem;
+}
+
+OpenSSLCommands::ToolRun runTool(const QStringList& arguments, const ToolContext& context) {
+    return OpenSSLCommands::runOpenSSLTool(arguments, context, context.debug);
+}
+
+// The error numbers of a verify run.
+QList<int> verifyErrors(const QStringList& arguments, const ToolContext& context) {
+    const OpenSSLCommands::ToolRun run = runTool(arguments, context);
+    QList<int> errors;
+    static const QRegularExpression pattern(QString::fromLatin1(kVerifyErrorPattern));
+    for (auto match = pattern.globalMatch(QString::fromUtf8(run.output)); match.hasNext();)
+        errors << match.next().captured(1).toInt();
+    if (run.exitCode != 0 && errors.isEmpty())
+        throw PageError(kToolFailedMessage.arg(arguments.constLast()), QString(),
+                        QString::fromUtf8(run.output));
+    return errors;
+}
+
+// The scratch folder of one check: private, removed with everything in it when the check ends.
+class Scratch {
+  public:
+    QString file(const QString& name) const { return folder.filePath(name); }
+    void write(const QString& name, const QByteArray& content) const {
+        if (const int error = writeFreshFile(file(name), content); error != 0)
+            throw PageError(
+                kWriteFailedMessage.arg(file(name), QString::fromLocal8Bit(std::strerror(error))));
+    }
+
+  private:
+    QTemporaryDir folder;
+};
+
+// The key's public half as the tool prints it.
+QByteArray publicKeyOfKey(const CheckInput& input, const Scratch& scratch,
+                          const ToolContext& context) {
+    const OpenSSLCommands::ToolRun run =
+        runTool({QStringLiteral("pkey"), QStringLiteral("-in"),
+                 ToolSteps::pathForTool(input.keyFile, context.currentFolder),
+                 QStringLiteral("-passin"), passPhraseArgument(context), QStringLiteral("-pubout"),
+                 QStringLiteral("-out"), scratch.file(kScratchPublicKey)},
+                context);
+    QFile key(scratch.file(kScratchPublicKey));
+    if (run.exitCode != 0 || !key.open(QIODevice::ReadOnly))
+        throw PageError(kUnreadableKeyMessage.arg(input.keyFile));
+    return key.readAll();
+}
+
+QByteArray publicKeyOfCertificate(const Scratch& scratch, const ToolContext& context) {
+    const OpenSSLCommands::ToolRun run =
+        runTool({QStringLiteral("x509"), QStringLiteral("-in"), scratch.file(kScratchCertificate),
+                 QStringLiteral("-noout"), QStringLiteral("-pubkey"), QStringLiteral("-out"),
+                 scratch.file(kScratchCertificatePublicKey)},
+                context);
+    QFile key(scratch.file(kScratchCertificatePublicKey));
+    if (run.exitCode != 0 || !key.open(QIODevice::ReadOnly))
+        throw PageError(kToolFailedMessage.arg(kScratchCertificate));
+    return key.readAll();
+}
+
+QString signatureAlgorithm(const QSslCertificate& certificate, const Scratch& scratch,
+                           const ToolContext& context) {
+    scratch.write(kScratchOne, certificate.toPem());
+    const OpenSSLCommands::ToolRun run =
+        runTool({QStringLiteral("x509"), QStringLiteral("-in"), scratch.file(kScratchOne),
+                 QStringLiteral("-noout"), QStringLiteral("-text"), QStringLiteral("-certopt"),
+                 QStringLiteral("no_header,no_version,no_serial,no_validity,no_subject,no_issuer,"
+                                "no_pubkey,no_extensions,no_aux,no_sigdump")},
+                context);
+    static const QRegularExpression pattern(kSignatureAlgorithmPattern);
+    return pattern.match(QString::fromUtf8(run.output)).captured(1);
+}
+
+// The certificates that a server sends, in the order sent.
+QList<QSslCertificate> serverCertificates(const CheckInput& input, const ToolContext& context) {
+    const bool literal = !QHostAddress(input.host).isNull();
+    const QString hostAndPort = (literal && input.host.contains(QLatin1Char(':'))
+                                     ? QLatin1Char('[') + input.host + QLatin1Char(']')
+                                     : input.host) +
+                                QLatin1Char(':') + QString::number(input.port);
+    QStringList arguments{QStringLiteral("s_client"), QStringLiteral("-connect"),
+                          input.connectAddress.isEmpty() ? hostAndPort : input.connectAddress,
+                          QStringLiteral("-showcerts"), QStringLiteral("-verify_quiet")};
+    // A name, never an address, goes into the server name indication.
+    if (!literal)
+        arguments << QStringLiteral("-servername") << input.host;
+    const OpenSSLCommands::ToolRun run = runTool(arguments, context);
+    const QList<QSslCertificate> certificates = QSslCertificate::fromData(run.output, QSsl::Pem);
+    if (certificates.isEmpty())
+        throw PageError(kUnreachableServerMessage.arg(hostAndPort), QString(),
+                        QString::fromUtf8(run.output));
+    return certificates;
+}
+
+QString pfxProfileOf(const QString& info) {
+    QStringList algorithms;
+    for (auto match = kBagAlgorithmPattern.globalMatch(info); match.hasNext();)
+        algorithms << match.next().captured(2);
+    const auto all = [&algorithms](const QString& name) {
+        return !algorithms.isEmpty() &&
+               std::all_of(algorithms.begin(), algorithms.end(),
+                           [&name](const QString& algorithm) { return algorithm.contains(name); });
+    };
+    if (info.contains(kMacSha256) && all(kAes256))
+        return kProfileAes256Sha256;
+    if (info.contains(kMacSha1) && all(kTripleDes))
+        return kProfile3desSha1;
+    if (info.contains(kMacSha1) && !algorithms.isEmpty() && algorithms.first().contains(kRc240))
+        return kProfileRc240Sha1;
+    return kProfileOther;
+}
+
+// The certificates of a .pfx file, in the bundle's order, and its protection profile.
+QList<QSslCertificate> pfxCertificates(const CheckInput& input, const Scratch& scratch,
+                                       QString& profile, const ToolContext& context) {
+    QStringList arguments{QStringLiteral("pkcs12"),
+                          QStringLiteral("-info"),
+                          QStringLiteral("-nokeys"),
+                          QStringLiteral("-in"),
+                          ToolSteps::pathForTool(input.pfxFile, context.currentFolder),
+                          QStringLiteral("-passin"),
+                          passPhraseArgument(context),
+                          QStringLiteral("-out"),
+                          scratch.file(kScratchPfxCertificates)};
+    OpenSSLCommands::ToolRun run = runTool(arguments, context);
+    if (run.exitCode != 0 && run.output.contains(kUnsupportedAlgorithm))
+        run = runTool(OpenSSLCommands::withLegacyAlgorithms(arguments), context);
+    QFile printed(scratch.file(kScratchPfxCertificates));
+    if (run.exitCode != 0 || !printed.open(QIODevice::ReadOnly))
+        throw PageError(kUnreadablePfxMessage.arg(input.pfxFile), QString(),
+                        QString::fromUtf8(run.output));
+    profile = pfxProfileOf(QString::fromUtf8(run.output));
+    const QList<QSslCertificate> certificates =
+        QSslCertificate::fromData(printed.readAll(), QSsl::Pem);
+    if (certificates.isEmpty())
+        throw PageError(kUnreadableCertificateFileMessage.arg(input.pfxFile));
+    return certificates;
+}
+
+QString nameText(const QSslCertificate& certificate, bool subject) {
+    QStringList parts;
+    const QList<QByteArray> attributes =
+        subject ? certificate.subjectInfoAttributes() : certificate.issuerInfoAttributes();
+    for (const QByteArray& attribute : attributes) {
+        const QStringList values =
+            subject ? certificate.subjectInfo(attribute) : certificate.issuerInfo(attribute);
+        for (const QString& value : values)
+            parts << QString::fromLatin1(attribute) + QLatin1Char('=') + value;
+    }
+    return parts.join(QStringLiteral(", "));
+}
+
+QStringList alternativeNames(const QSslCertificate& certificate) {
+    QStringList names;
+    const auto all = certificate.subjectAlternativeNames();
+    for (auto entry = all.cbegin(); entry != all.cend(); ++entry)
+        names << entry.value();
+    return names;
+}
+
+QString keyTypeOf(const QSslKey& key) {
+    switch (key.algorithm()) {
+    case QSsl::Rsa:
+        return kRsaKeyType;
+    case QSsl::Ec:
+        return kEcKeyType;
+    case QSsl::Dsa:
+        return kDsaKeyType;
+    default:
+        return kOtherKeyType;
+    }
+}
+
+void addProblem(CheckReport& report, const QString& id, const QString& message,
+                const QString& advice) {
+    report.problems << CheckProblem{id, message, advice};
+}
+
+void addValidityProblems(CheckReport& report) {
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    if (report.notAfter < now)
+        addProblem(report, kExpired, kExpiredMessage.arg(dateText(report.notAfter)),
+                   kExpiredAdvice);
+    else if (report.notBefore > now)
+        addProblem(report, kNotYetValid, kNotYetValidMessage.arg(dateText(report.notBefore)),
+                   kNotYetValidAdvice);
+    else if (now.secsTo(report.notAfter) < kExpiresSoonDays * kSecondsADay)
+        addProblem(report, kExpiresSoon,
+                   kExpiresSoonMessage.arg(report.daysLeft).arg(dateText(report.notAfter)),
+                   kExpiresSoonAdvice);
+}
+
+void addKeyProblems(CheckReport& report) {
+    const bool weak = (report.keyType == kRsaKeyType && report.keyBits < kSmallestRsaBits) ||
+                      (report.keyType == kEcKeyType && report.keyBits < kSmallestCurveBits);
+    if (weak)
+        addProblem(report, kWeakKey, kWeakKeyMessage.arg(report.keyType).arg(report.keyBits),
+                   kWeakKeyAdvice);
+}
+
+// The verdicts of the tool: the chain to a trusted root, and the server certificate alone as
+// a server's and for the name.
+void addVerifyProblems(CheckReport& report, const CheckInput& input, const QString& name,
+                       const Scratch& scratch, const ToolContext& context) {
+    const QString server = scratch.file(kScratchCertificate);
+    const QStringList lenient{QStringLiteral("verify"), QStringLiteral("-auth_level"),
+                              QStringLiteral("0"), QStringLiteral("-no_check_time")};
+    QStringList chainRun = lenient;
+    if (!input.caFile.isEmpty())
+        chainRun << QStringLiteral("-CAfile")
+                 << ToolSteps::pathForTool(input.caFile, context.currentFolder);
+    chainRun << QStringLiteral("-untrusted") << scratch.file(kScratchChain) << server;
+    const QList<int> chainErrors = verifyErrors(chainRun, context);
+    const auto any = [](const QList<int>& errors, const QList<int>& wanted) {
+        return std::any_of(wanted.begin(), wanted.end(),
+                           [&errors](int error) { return errors.contains(error); });
+    };
+    const QStringList alone =
+        lenient + QStringList{QStringLiteral("-partial_chain"), QStringLiteral("-trusted"), server};
+    const QList<int> purposeErrors = verifyErrors(
+        alone + QStringList{QStringLiteral("-purpose"), QStringLiteral("sslserver"), server},
+        context);
+    QList<int> nameErrors;
+    if (!name.isEmpty()) {
+        const bool address = !QHostAddress(name).isNull();
+        nameErrors = verifyErrors(alone + QStringList{address ? QStringLiteral("-verify_ip")
+                                                              : QStringLiteral("-verify_hostname"),
+                                                      name, server},
+                                  context);
+    }
+
+    if (nameErrors.contains(kHostnameError) || nameErrors.contains(kAddressError))
+        addProblem(report, kNameMismatch,
+                   kNameMismatchMessage.arg(name, report.names.isEmpty()
+                                                      ? kNoNames
+                                                      : report.names.join(QStringLiteral(", "))),
+                   kNameMismatchAdvice.arg(name));
+    const CertificateChain& chain = report.chain;
+    if (chain.end == ChainEnd::Missing || any(chainErrors, kMissingIssuerErrors))
+        addProblem(report, kChainIncomplete,
+                   kChainIncompleteMessage.arg(chain.missingIssuer.isEmpty() ? report.issuer
+                                                                             : chain.missingIssuer),
+                   kChainIncompleteAdvice);
+    if (!chain.inputInOrder)
+        addProblem(report, kChainOrder, kChainOrderMessage, kChainOrderAdvice);
+    if (chain.end == ChainEnd::UntrustedRoot || any(chainErrors, kUntrustedRootErrors))
+        addProblem(report, kUntrustedRoot,
+                   chain.root == chain.server
+                       ? kSelfSignedMessage
+                       : kUntrustedRootMessage.arg(Certificates::displayName(chain.root)),
+                   kUntrustedRootAdvice);
+    if (Certificates::isAuthority(chain.server))
+        addProblem(report, kNotServerCertificate, kAuthorityAsServerMessage, kNotServerAdvice);
+    else if (purposeErrors.contains(kPurposeError))
+        addProblem(report, kNotServerCertificate, kNoServerUsageMessage, kNotServerAdvice);
+}
+
+void addSignatureProblems(CheckReport& report, const Scratch& scratch, const ToolContext& context) {
+    QStringList weak;
+    if (kWeakDigestPattern.match(report.signature).hasMatch())
+        weak << Certificates::displayName(report.chain.server);
+    for (const QSslCertificate& authority : report.chain.authorities)
+        if (!Certificates::isSelfIssued(authority) &&
+            kWeakDigestPattern.match(signatureAlgorithm(authority, scratch, context)).hasMatch())
+            weak << Certificates::displayName(authority);
+    if (!weak.isEmpty())
+        addProblem(report, kWeakSignature,
+                   kWeakSignatureMessage.arg(weak.join(QStringLiteral(", "))),
+                   kWeakSignatureAdvice);
+}
+
+// The certificates of the input, in the order given, with the key's public half when a key
+// was given and the .pfx file's profile.
+QList<QSslCertificate> inputCertificates(const CheckInput& input, const Scratch& scratch,
+                                         QByteArray& keyPublicPem, QString& profile,
+                                         const ToolContext& context) {
+    if (!input.host.isEmpty())
+        return serverCertificates(input, context);
+    if (!input.pfxFile.isEmpty())
+        return pfxCertificates(input, scratch, profile, context);
+    if (input.certificateFile.isEmpty())
+        throw PageError(kNothingToCheckMessage);
+    QList<QSslCertificate> certificates = certificatesOfFile(input.certificateFile, context);
+    for (const QString& chainFile : input.chainFiles)
+        certificates += certificatesOfFile(chainFile, context);
+    if (!input.keyFile.isEmpty())
+        keyPublicPem = publicKeyOfKey(input, scratch, context);
+    return certificates;
+}
+
+// Fetches the certificates at the address, through Qt Network, within the limits.
+QByteArray fetch(const QUrl& url, const QString& wanted) {
+    const QString shown = url.toDisplayString();
+    if (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))
+        throw PageError(kFetchSchemeMessage.arg(wanted, shown));
+    QNetworkAccessManager manager;
+    QNetworkRequest request(url);
+    request.setTransferTimeout(kFetchTimeLimitMs);
+    request.setMaximumRedirectsAllowed(kMostRedirects);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::NoLessSafeRedirectPolicy);
+    QNetworkReply* reply = manager.get(request);
+    QEventLoop loop;
+    QByteArray body;
+    QString failure;
+    QObject::connect(reply, &QNetworkReply::readyRead, &loop, [&] {
+        body += reply->read(kLargestFetchBytes + 1 - body.size());
+        if (body.size() > kLargestFetchBytes && failure.isEmpty()) {
+            failure = kFetchTooLargeReason;
+            reply->abort();
+        }
+    });
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, [&] {
+        failure = kFetchTimeReason;
+        reply->abort();
+    });
+    deadline.start(kFetchTimeLimitMs);
+    if (!reply->isFinished())
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    if (failure.isEmpty() && reply->error() != QNetworkReply::NoError)
+        failure = reply->errorString();
+    if (failure.isEmpty())
+        body += reply->read(kLargestFetchBytes + 1 - body.size());
+    if (failure.isEmpty() && body.size() > kLargestFetchBytes)
+        failure = kFetchTooLargeReason;
+    reply->deleteLater();
+    if (!failure.isEmpty())
+        throw PageError(kFetchFailedMessage.arg(wanted, shown, failure));
+    return body;
+}
+
+QString caIssuersOf(const QSslCertificate& certificate) {
+    for (const QSslCertificateExtension& extension : certificate.extensions())
+        if (extension.oid() == kAuthorityInformationAccess)
+            return extension.value().toMap().value(kCaIssuers).toString();
+    return {};
+}
+
+} // namespace
+
+bool CheckReport::hasProblem(const QString& id) const {
+    return std::any_of(problems.begin(), problems.end(),
+                       [&id](const CheckProblem& problem) { return problem.id == id; });
+}
+
+QJsonObject CheckReport::toJson() const {
+    QJsonArray chainArray;
+    for (const ChainEntry& entry : chainEntries)
+        chainArray.append(QJsonObject{
+            {QStringLiteral("subject"), entry.subject},
+            {QStringLiteral("issuer"), entry.issuer},
+            {QStringLiteral("notAfter"), entry.notAfter.toUTC().toString(Qt::ISODate)}});
+    QJsonArray problemArray;
+    for (const CheckProblem& problem : problems)
+        problemArray.append(QJsonObject{{QStringLiteral("id"), problem.id},
+                                        {QStringLiteral("message"), problem.message},
+                                        {QStringLiteral("advice"), problem.advice}});
+    QJsonObject object{{QStringLiteral("subject"), subject},
+                       {QStringLiteral("names"), QJsonArray::fromStringList(names)},
+                       {QStringLiteral("issuer"), issuer},
+                       {QStringLiteral("notBefore"), notBefore.toUTC().toString(Qt::ISODate)},
+                       {QStringLiteral("notAfter"), notAfter.toUTC().toString(Qt::ISODate)},
+                       {QStringLiteral("daysLeft"), daysLeft},
+                       {QStringLiteral("key"), QJsonObject{{QStringLiteral("type"), keyType},
+                                                           {QStringLiteral("bits"), keyBits}}},
+                       {QStringLiteral("signature"), signature},
+                       {QStringLiteral("chain"), chainArray},
+                       {QStringLiteral("problems"), problemArray}};
+    if (!pfxProfile.isEmpty())
+        object.insert(QStringLiteral("pfxProfile"), pfxProfile);
+    return object;
+}
+
+QString CheckReport::toText() const {
+    QString text =
+        kReportLine.arg(kSubjectLabel, subject) +
+        kReportLine.arg(kNamesLabel,
+                        names.isEmpty() ? kNoNames : names.join(QStringLiteral(", "))) +
+        kReportLine.arg(kIssuerLabel, issuer) +
+        kReportLine.arg(kValidFromLabel, dateText(notBefore)) +
+        kReportLine.arg(kValidUntilLabel, kDaysLeftText.arg(dateText(notAfter)).arg(daysLeft)) +
+        kReportLine.arg(kKeyLabel, kKeyText.arg(keyType).arg(keyBits)) +
+        kReportLine.arg(kSignatureLabel, signature);
+    if (!pfxProfile.isEmpty())
+        text += kReportLine.arg(kPfxLabel, pfxProfile);
+    text += kReportLine.arg(kChainLabel, QString()).trimmed() + QLatin1Char('\n');
+    for (const QString& line : chainSummaryLines(chain))
+        text += kChainLine.arg(line);
+    if (problems.isEmpty())
+        return text + kNoProblemText;
+    text += kProblemsLabel;
+    for (const CheckProblem& problem : problems)
+        text += kProblemLines.arg(problem.message, problem.id, problem.advice);
+    return text;
+}
+
+CheckReport checkCertificate(const CheckInput& input, const ToolContext& context) {
+    const Scratch scratch;
+    const bool passPhraseUsed =
+        input.host.isEmpty() && (!input.keyFile.isEmpty() || !input.pfxFile.isEmpty());
+    const auto emptyPassPhrases = qScopeGuard([passPhraseUsed] {
+        try {
+            if (passPhraseUsed)
+                emptyPassPhraseFiles();
+        } catch (const PageError&) {
+        }
+    });
+    if (passPhraseUsed)
+        writePassPhraseFile(kCurrentPassPhraseFile, input.passPhrase);
+
+    CheckReport report;
+    QByteArray keyPublicPem;
+    const QList<QSslCertificate> certificates =
+        inputCertificates(input, scratch, keyPublicPem, report.pfxProfile, context);
+    report.chain = orderChain(certificates, keyPublicPem,
+                              input.caFile.isEmpty()
+                                  ? QString()
+                                  : ToolSteps::pathForTool(input.caFile, context.currentFolder));
+    const QSslCertificate& server = report.chain.server;
+    scratch.write(kScratchCertificate, server.toPem());
+    scratch.write(kScratchChain, pemOf(report.chain.authorities + report.chain.unrelated));
+
+    report.subject = nameText(server, true);
+    report.names = alternativeNames(server);
+    report.issuer = nameText(server, false);
+    report.notBefore = server.effectiveDate().toUTC();
+    report.notAfter = server.expiryDate().toUTC();
+    const qint64 secondsLeft = QDateTime::currentDateTimeUtc().secsTo(report.notAfter);
+    report.daysLeft = secondsLeft >= 0 ? secondsLeft / kSecondsADay
+                                       : -((-secondsLeft + kSecondsADay - 1) / kSecondsADay);
+    const QSslKey key = server.publicKey();
+    report.keyType = keyTypeOf(key);
+    report.keyBits = key.length();
+    report.signature = signatureAlgorithm(server, scratch, context);
+    for (const QSslCertificate& authority : report.chain.authorities)
+        report.chainEntries << ChainEntry{nameText(authority, true), nameText(authority, false),
+                                          authority.expiryDate().toUTC()};
+
+    if (!keyPublicPem.isEmpty() &&
+        Certificates::publicKeyBytes(keyPublicPem) !=
+            Certificates::publicKeyBytes(publicKeyOfCertificate(scratch, context)))
+        addProblem(report, kKeyMismatch, kKeyMismatchMessage, kKeyMismatchAdvice);
+    addValidityProblems(report);
+    if (report.names.isEmpty())
+        addProblem(report, kNoSubjectAltName, kNoSubjectAltNameMessage, kNoSubjectAltNameAdvice);
+    addVerifyProblems(report, input, input.name.isEmpty() ? input.host : input.name, scratch,
+                      context);
+    addKeyProblems(report);
+    addSignatureProblems(report, scratch, context);
+    return report;
+}
+
+CertificateChain writeCompleteChain(const CheckReport& report, const QString& file,
+                                    const QString& caFile, const ToolContext& context) {
+    const QString trusted =
+        caFile.isEmpty() ? QString() : ToolSteps::pathForTool(caFile, context.currentFolder);
+    CertificateChain chain = report.chain;
+    for (int fetched = 0; chain.end == ChainEnd::Missing; ++fetched) {
+        if (fetched == kMostFetches)
+            throw PageError(kTooManyFetchesMessage.arg(fetched));
+        const QSslCertificate last =
+            chain.authorities.isEmpty() ? chain.server : chain.authorities.constLast();
+        const QString address = caIssuersOf(last);
+        if (address.isEmpty())
+            throw PageError(
+                kNoIssuerAddressMessage.arg(chain.missingIssuer, Certificates::displayName(last)));
+        const QList<QSslCertificate> sent =
+            readCertificates(fetch(QUrl(address), chain.missingIssuer), context);
+        const auto issuer = std::find_if(sent.begin(), sent.end(), [&last](const auto& candidate) {
+            return Certificates::issues(candidate, last);
+        });
+        if (issuer == sent.end())
+            throw PageError(kFetchNotIssuerMessage.arg(address, chain.missingIssuer));
+        // A root is never sent by a server: clients have it, or it cannot help them.
+        if (Certificates::isSelfIssued(*issuer)) {
+            chain.root = *issuer;
+            chain.end = ChainEnd::UntrustedRoot;
+            chain.missingIssuer.clear();
+            break;
+        }
+        const QList<QSslCertificate> authorities = chain.authorities + QList{*issuer};
+        chain = orderChain(QList{chain.server} + authorities, {}, trusted);
+    }
+    const QString path = ToolSteps::pathForTool(file, context.currentFolder);
+    if (const int error = writeFreshFile(path, pemOf(QList{chain.server} + chain.authorities));
+        error != 0)
+        throw PageError(
+            kWriteFailedMessage.arg(file, QString::fromLocal8Bit(std::strerror(error))));
+    chain.inputInOrder = true;
+    return chain;
+}
+
+} // namespace CertificateCheck

@@ -1,0 +1,112 @@
+#pragma once
+
+#include "uCertificateChain.h"
+#include "uToolContext.h"
+
+#include <QDateTime>
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// The check of a certificate, of the files for a server, or of what a server sends: the
+// certificate's fields, its chain, and each problem in plain words with what to do about it.
+// Nothing is written; writeCompleteChain writes the mended chain on request.
+namespace CertificateCheck {
+
+// What to check: a server, or files.
+struct CheckInput {
+    // A server by its host name and port. When connectAddress ("ADDRESS:PORT") is given, the
+    // connection goes there instead, and the name sent and checked stays the host.
+    QString host;
+    int port = 443;
+    QString connectAddress;
+    // Files: a certificate (or a whole chain) with further chain files and a key, or a .pfx.
+    QString certificateFile;
+    QStringList chainFiles;
+    QString keyFile;
+    QString pfxFile;
+    QString passPhrase; // of the key or the .pfx; empty for a plain key
+    // The host name that the certificate must name; empty: the server's host, or none.
+    QString name;
+    QString caFile; // further trusted roots (PEM or DER); empty: the system's alone
+};
+
+// The problems that a check finds; the ids are fixed for scripts.
+inline const QString kKeyMismatch = QStringLiteral("key-mismatch");
+inline const QString kExpired = QStringLiteral("expired");
+inline const QString kNotYetValid = QStringLiteral("not-yet-valid");
+inline const QString kExpiresSoon = QStringLiteral("expires-soon");
+inline const QString kNameMismatch = QStringLiteral("name-mismatch");
+inline const QString kNoSubjectAltName = QStringLiteral("no-subject-alt-name");
+inline const QString kChainIncomplete = QStringLiteral("chain-incomplete");
+inline const QString kChainOrder = QStringLiteral("chain-order");
+inline const QString kUntrustedRoot = QStringLiteral("untrusted-root");
+inline const QString kWeakKey = QStringLiteral("weak-key");
+inline const QString kWeakSignature = QStringLiteral("weak-signature");
+inline const QString kNotServerCertificate = QStringLiteral("not-server-certificate");
+
+// A certificate "expires soon" within this many days.
+constexpr int kExpiresSoonDays = 30;
+// The smallest keys that are not weak.
+constexpr int kSmallestRsaBits = 2048;
+constexpr int kSmallestCurveBits = 256;
+// What the fetch of a missing authority certificate may take.
+constexpr qint64 kLargestFetchBytes = 64 * 1024;
+constexpr int kFetchTimeLimitMs = 10000;
+
+// The protection profiles of a .pfx file.
+inline const QString kProfileAes256Sha256 = QStringLiteral("aes256-sha256");
+inline const QString kProfile3desSha1 = QStringLiteral("3des-sha1");
+inline const QString kProfileRc240Sha1 = QStringLiteral("rc2-40-sha1");
+inline const QString kProfileOther = QStringLiteral("other");
+
+struct CheckProblem {
+    QString id;
+    QString message; // what is wrong, in plain words
+    QString advice;  // what to do about it
+};
+
+// One certificate of the chain as the report lists it.
+struct ChainEntry {
+    QString subject;
+    QString issuer;
+    QDateTime notAfter;
+};
+
+struct CheckReport {
+    QString subject;   // the server certificate's subject, as "CN=..., O=..."
+    QStringList names; // its subjectAltName entries ("www.example.com", "192.0.2.1")
+    QString issuer;
+    QDateTime notBefore;
+    QDateTime notAfter;
+    qint64 daysLeft = 0; // whole days until notAfter; negative once it has passed
+    QString keyType;     // "RSA", "EC" or the tool's name of another algorithm
+    int keyBits = 0;
+    QString signature; // the algorithm, as the tool names it ("sha256WithRSAEncryption")
+    CertificateChain chain;
+    QList<ChainEntry> chainEntries; // the authorities of the chain, in order
+    QString pfxProfile;             // a .pfx file's protection; empty for other input
+    QList<CheckProblem> problems;
+
+    bool hasProblem(const QString& id) const;
+    // One object with every field above, as `certwright check --json` prints it.
+    QJsonObject toJson() const;
+    // The report for people to read: the fields, the chain, then each problem with what to do.
+    QString toText() const;
+};
+
+// Reads what the input names and checks it. Throws PageError when the input cannot be read:
+// a file that is not a certificate, a key that does not open, a server that cannot be reached.
+// The pass phrase reaches the tool through the pass-phrase files, which are emptied afterwards.
+CheckReport checkCertificate(const CheckInput& input, const ToolContext& context);
+
+// Writes the server certificate of the report and its chain in order into a file made afresh,
+// fetching each missing authority certificate from the address that the certificate before it
+// names as "CA Issuers" (HTTP or HTTPS, at most kLargestFetchBytes, kFetchTimeLimitMs, DER, PEM
+// or PKCS#7; never a root). Returns the chain as written. Throws PageError when a certificate
+// cannot be fetched or the file cannot be written; nothing is written then.
+CertificateChain writeCompleteChain(const CheckReport& report, const QString& file,
+                                    const QString& caFile, const ToolContext& context);
+
+} // namespace CertificateCheck
