@@ -10,7 +10,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
-#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSet>
@@ -70,73 +69,44 @@ class TestAuthority {
 };
 
 // A root authority, an intermediate one that the root signs, and server certificates that the
-// intermediate signs, in a temporary folder; the authorities' certificates also as DER and as
-// PKCS#7 files. The root's name may be that of another root, for a chain that leads up to it.
+// intermediate signs; the root may bear the name of another one.
 class ThreeTierAuthority {
   public:
     explicit ThreeTierAuthority(const QString& rootSubject = "/CN=Certwright Test Root") {
-        writeFileContent(folder.file("ext.cnf"), "[authority]\n"
-                                                 "basicConstraints = critical, CA:true\n"
-                                                 "keyUsage = critical, keyCertSign, cRLSign\n");
-        // Elliptic curve keys are quick to make and every client accepts them.
-        runOpenSSL({"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256",
-                    "-nodes", "-keyout", folder.file("root.key"), "-out", root(), "-subj",
-                    rootSubject, "-days", "2", "-addext", "basicConstraints=critical,CA:true",
-                    "-addext", "keyUsage=critical,keyCertSign,cRLSign"});
-        runOpenSSL({"req", "-new", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
-                    "-keyout", folder.file("intermediate.key"), "-out",
-                    folder.file("intermediate.csr"), "-subj", "/CN=Certwright Test Intermediate"});
-        runOpenSSL({"x509", "-req", "-in", folder.file("intermediate.csr"), "-CA", root(), "-CAkey",
-                    folder.file("root.key"), "-CAcreateserial", "-days", "2", "-extfile",
-                    folder.file("ext.cnf"), "-extensions", "authority", "-out", intermediate()});
+        const QStringList authority{"req",    "-x509",    "-newkey",
+                                    "ec",     "-pkeyopt", "ec_paramgen_curve:P-256",
+                                    "-nodes", "-days",    "2"};
+        runOpenSSL(authority + QStringList{"-keyout", folder.file("root.key"), "-out", root(),
+                                           "-subj", rootSubject});
+        runOpenSSL(authority + QStringList{"-CA", root(), "-CAkey", folder.file("root.key"),
+                                           "-keyout", folder.file("intermediate.key"), "-out",
+                                           intermediate(), "-subj",
+                                           "/CN=Certwright Test Intermediate"});
     }
 
     bool isReady() const { return QFileInfo(intermediate()).size() > 0; }
 
-    // A server certificate for the key, for the host name, signed by the intermediate.
+    // A server certificate for the key and the host name, signed by the intermediate.
     bool sign(const QString& keyPath, const QString& passPhrase, const QString& host,
               const QString& certificatePath) const {
-        const QString request = folder.file(QFileInfo(keyPath).fileName() + ".csr");
-        runOpenSSL({"req", "-new", "-key", keyPath, "-passin", "pass:" + passPhrase, "-subj",
-                    "/CN=" + host, "-addext", "subjectAltName=DNS:" + host, "-out", request});
-        runOpenSSL({"x509", "-req", "-in", request, "-CA", intermediate(), "-CAkey",
-                    folder.file("intermediate.key"), "-CAcreateserial", "-days", "2",
-                    "-copy_extensions", "copy", "-out", certificatePath});
+        runOpenSSL({"req",     "-x509",
+                    "-CA",     intermediate(),
+                    "-CAkey",  folder.file("intermediate.key"),
+                    "-key",    keyPath,
+                    "-passin", "pass:" + passPhrase,
+                    "-subj",   "/CN=" + host,
+                    "-addext", "subjectAltName=DNS:" + host,
+                    "-addext", "basicConstraints=critical,CA:false",
+                    "-days",   "2",
+                    "-out",    certificatePath});
         return QFileInfo(certificatePath).size() > 0;
     }
 
     QString root() const { return folder.file("root.crt"); }
     QString intermediate() const { return folder.file("intermediate.crt"); }
 
-    // The certificate files put together in the order given, as PKCS#7 (.p7b, .p7c), DER (.der,
-    // .cer: one certificate after the other) or else PEM, by the extension of the output.
-    void bundle(const QStringList& certificates, const QString& output) const {
-        const QString suffix = QFileInfo(output).suffix();
-        if (suffix == "p7b" || suffix == "p7c") {
-            QStringList arguments{"crl2pkcs7", "-nocrl", "-outform", "DER", "-out", output};
-            for (const QString& certificate : certificates)
-                arguments << "-certfile" << certificate;
-            runOpenSSL(arguments);
-            return;
-        }
-        QByteArray content;
-        for (const QString& certificate : certificates)
-            content += (suffix == "der" || suffix == "cer")
-                           ? runOpenSSLBytes({"x509", "-in", certificate, "-outform", "DER"})
-                           : fileContent(certificate);
-        writeFileContent(output, content);
-    }
-
   private:
     TempFolder folder;
-
-    static QByteArray runOpenSSLBytes(const QStringList& arguments) {
-        QProcess process;
-        process.start(QStringLiteral(OPENSSL_TOOL), arguments);
-        process.closeWriteChannel();
-        process.waitForFinished(120000);
-        return process.readAllStandardOutput();
-    }
 };
 
 // The subjects of the certificates in a PEM text (or a PKCS#12 file's listing), in order.

@@ -1,6 +1,7 @@
 #include "CertificateWizardDriver.h"
 #include "KeyAndCertificateFixtures.h"
 #include "TestSupport.h"
+#include "uCertificateChain.h"
 #include "uGenerateCSRForm.h"
 #include "uPrepareIISForm.h"
 #include "uPrepareIndyIntrawebForm.h"
@@ -129,25 +130,27 @@ bool runToFinish(TWizardFrame& wizard, const QString& current, int finished) {
 }
 
 // From the start page, `nexts` presses of Next to the key page of the IIS or the Indy wizard
-// (on its Certwright route), and through it and the paste page.
-bool prepareKey(TKeyAndCertificateWizard& wizard, int nexts, const QString& key,
-                const QString& certificate, const QString& keyPhrase, const QString& folder,
-                int finished) {
+// (on its Certwright route), and through it to the paste page.
+void toPastePage(TKeyAndCertificateWizard& wizard, int nexts, const QString& key,
+                 const QString& folder) {
     wizard.show();
     for (int next = 0; next < nexts; ++next)
         wizard.btnNext->click();
     fillKeyPage(wizard, key, folder, "Shop Server");
+}
+
+// Through the paste page too.
+bool prepareKey(TKeyAndCertificateWizard& wizard, int nexts, const QString& key,
+                const QString& certificate, const QString& keyPhrase, const QString& folder,
+                int finished) {
+    toPastePage(wizard, nexts, key, folder);
     wizard.memPasteCert->setPlainText(pemText(certificate));
     return runToFinish(wizard, keyPhrase, finished);
 }
 
 } // namespace
 
-// Where the paste page gets the chain from, and the Indy wizard's route through a .pfx file.
-enum class ChainSource { Scrambled, PemFile, DerFile, P7bFile, P7cFile, Sibling, IndyFromPfx };
-
 Q_DECLARE_METATYPE(Kind)
-Q_DECLARE_METATYPE(ChainSource)
 Q_DECLARE_METATYPE(Served)
 
 // What the certificate wizards make with their defaults passes the handshake of real clients
@@ -291,94 +294,108 @@ class TestHandshake : public QObject {
 
     void chainsReachTheClients_data() {
         QTest::addColumn<bool>("iis");
-        QTest::addColumn<ChainSource>("source");
-        const char* sources[] = {"pasted in scrambled order", "loaded from PEM",  "loaded from DER",
-                                 "loaded from .p7b",          "loaded from .p7c", "sibling file"};
+        // "pasted", the suffix of a loaded file, "crt" for the file beside the key, or "pfx"
+        // for the Indy wizard's route through the .pfx file that the IIS wizard made.
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<bool>("systemRoot"); // the root bears the name of one the system trusts
         for (const bool iis : {true, false})
-            for (const ChainSource source :
-                 {ChainSource::Scrambled, ChainSource::PemFile, ChainSource::DerFile,
-                  ChainSource::P7bFile, ChainSource::P7cFile, ChainSource::Sibling})
-                QTest::addRow("%s: %s", iis ? "IIS" : "Indy", sources[int(source)])
-                    << iis << source;
-        QTest::addRow("Indy: from the IIS .pfx") << false << ChainSource::IndyFromPfx;
+            for (const QString source : {"pasted", "pem", "der", "p7b", "p7c", "crt"})
+                QTest::addRow("%s: %s", iis ? "IIS" : "Indy", qPrintable(source))
+                    << iis << source << false;
+        QTest::addRow("Indy: from the IIS .pfx") << false << "pfx" << false;
+        QTest::addRow("IIS: up to a root this system trusts") << true << "pasted" << true;
     }
 
-    // The server certificate and its chain, however they come to the paste page, end up in
-    // every output in order: the .pfx holds the server certificate (with the friendly name)
-    // and then its authorities; cert.pem holds the server certificate and root.pem the
-    // authorities. Clients that trust only the root accept a server that sends that chain,
-    // and refuse one that sends the server certificate alone.
+    // However the chain comes to the paste page (scrambled, with another key's certificate and
+    // the server's twice), the summary follows it from the key's certificate up to the root,
+    // and every output carries it in order: the .pfx the server certificate (with the friendly
+    // name) and then its authorities, cert.pem the server certificate and root.pem the
+    // authorities. Clients that trust only the root accept a server that sends that chain, and
+    // refuse one that sends the server certificate alone.
     void chainsReachTheClients() {
         QFETCH(bool, iis);
-        QFETCH(ChainSource, source);
-        QVERIFY(chain.isReady());
+        QFETCH(QString, source);
+        QFETCH(bool, systemRoot);
+        if (systemRoot && !QFile::exists("/etc/ssl/certs/ISRG_Root_X1.pem"))
+            QSKIP("The system does not trust ISRG Root X1 here.");
+        const ThreeTierAuthority& authority = systemRoot ? trustedChain : chain;
         TempProgramFolder program;
         TempFolder out;
         const QString key = out.file("site.key");
-        QVERIFY(makeKey(key, kPassPhrase, 2048));
-        QVERIFY(chain.sign(key, kPassPhrase, "www.shop.test", out.file("issued.pem")));
-        const QStringList scrambled{chain.root(), out.file("issued.pem"), chain.intermediate()};
-        const char* suffixes[] = {"pem", "pem", "der", "p7b", "p7c", "crt", "pem"};
-        const QString file = out.file("chain." + QString(suffixes[int(source)]));
-        chain.bundle(scrambled, source == ChainSource::Sibling ? out.file("site.crt") : file);
+        // The IIS wizard takes a key without a pass phrase, whose certificate is then found by
+        // its public key even after another one; the Indy wizard's key route an encrypted key.
+        const bool viaIis = iis || source == "pfx";
+        const QString keyPhrase = viaIis ? QString() : kPassPhrase;
+        QVERIFY(makeKey(key, keyPhrase, 2048) && makeKey(out.file("other.key"), QString()));
+        QVERIFY(authority.sign(key, keyPhrase, "www.shop.test", out.file("site.pem")));
+        QVERIFY(
+            authority.sign(out.file("other.key"), "", "other.shop.test", out.file("other.pem")));
+        QStringList given{out.file("site.pem"), authority.intermediate(), out.file("site.pem")};
+        given.insert(viaIis ? 0 : 2, out.file("other.pem"));
+        if (!systemRoot)
+            given.insert(1, authority.root());
         // A DER file holds one certificate: the chain is loaded file by file.
-        QStringList loaded{file};
-        if (source == ChainSource::DerFile) {
-            loaded.clear();
-            for (const QString& certificate : scrambled) {
-                loaded << out.file(QString::number(loaded.size()) + ".der");
-                chain.bundle({certificate}, loaded.last());
-            }
+        const QString bundle = out.file(source == "crt" ? "site.crt" : "chain." + source);
+        QStringList loaded;
+        if (source != "pasted" && source != "pfx" && source != "crt" && source != "der")
+            loaded << bundle;
+        QStringList p7{"crl2pkcs7", "-nocrl", "-outform", "DER", "-out", bundle};
+        QByteArray pem;
+        for (const QString& certificate : given) {
+            p7 << "-certfile" << certificate;
+            pem += fileContent(certificate);
+            if (source == "der")
+                runOpenSSL(
+                    {"x509", "-in", certificate, "-outform", "DER", "-out",
+                     loaded.emplace_back(out.file(QString::number(loaded.size()) + ".der"))});
         }
-
+        writeFileContent(bundle, pem);
+        if (source.startsWith("p7"))
+            runOpenSSL(p7);
         TfrmPrepareIIS iisWizard(nullptr);
         TfrmPrepareIndyIntraweb indy(nullptr);
-        TKeyAndCertificateWizard& wizard = iis || source == ChainSource::IndyFromPfx
-                                               ? static_cast<TKeyAndCertificateWizard&>(iisWizard)
-                                               : indy;
-        wizard.show();
-        for (int next = iis || source == ChainSource::IndyFromPfx ? 1 : 2; next > 0; --next)
-            wizard.btnNext->click();
-        fillKeyPage(wizard, key, out.path(), "Shop Server");
-        if (source == ChainSource::Scrambled) {
-            wizard.memPasteCert->setPlainText(pemText(file));
-        } else if (source != ChainSource::Sibling) {
-            for (const QString& name : loaded) {
-                ModalScript load({onWindow<QFileDialog>(
-                    [&](QFileDialog* dialog) { typeIntoFileDialog(dialog, name); })});
-                wizard.btnLoadCertificate->click();
-                QCOMPARE(load.remaining(), 0);
-            }
+        TKeyAndCertificateWizard& wizard =
+            viaIis ? static_cast<TKeyAndCertificateWizard&>(iisWizard) : indy;
+        toPastePage(wizard, viaIis ? 1 : 2, key, out.path());
+        if (source == "pasted" || source == "pfx")
+            wizard.memPasteCert->setPlainText(QString(pem));
+        for (const QString& file : loaded) {
+            ModalScript load({onWindow<QFileDialog>(
+                [&](QFileDialog* dialog) { typeIntoFileDialog(dialog, file); })});
+            wizard.btnLoadCertificate->click();
+            QCOMPARE(load.remaining(), 0);
         }
-        QCOMPARE(subjectsIn(wizard.memPasteCert->toPlainText()).size(), 3);
-        const int finished = iis || source == ChainSource::IndyFromPfx
-                                 ? int(TfrmPrepareIIS::tsFinished)
-                                 : int(TfrmPrepareIndyIntraweb::tsFinished);
-        QVERIFY(runToFinish(wizard, kPassPhrase, finished));
-        const QStringList authorities{"Certwright Test Intermediate", "Certwright Test Root"};
+        QTRY_VERIFY(wizard.lblCertificateInfo->isVisible());
+        const QString rootName = systemRoot ? "ISRG Root X1" : "Certwright Test Root";
+        QStringList summary = wizard.lblCertificateInfo->text().split('\n');
+        QCOMPARE(summary.first(), QString("Subject: CN=www.shop.test"));
+        QCOMPARE(summary.mid(summary.indexOf("Chain:") + 1),
+                 (QStringList{"  Certwright Test Intermediate", "  " + rootName,
+                              "  " + (systemRoot ? kTrustedRootText : kUntrustedRootText)}));
+        QVERIFY(runToFinish(wizard, keyPhrase,
+                            viaIis ? int(TfrmPrepareIIS::tsFinished)
+                                   : int(TfrmPrepareIndyIntraweb::tsFinished)));
 
-        QString served = out.file("cert.pem");
-        QString servedKey = out.file("key.pem");
-        const QString chainFile = out.file("root.pem");
+        const QStringList authorities =
+            QStringList{"Certwright Test Intermediate", rootName}.mid(0, systemRoot ? 1 : 2);
+        const QString passIn = "pass:" + kServedPassPhrase;
         if (iis) {
             const QString pfx = out.file("site.pfx");
-            const QStringList bags = runOpenSSL({"pkcs12", "-in", pfx, "-info", "-nokeys",
-                                                 "-passin", "pass:" + kServedPassPhrase},
-                                                nullptr, true)
-                                         .split("-----END CERTIFICATE-----");
+            const QStringList bags =
+                runOpenSSL({"pkcs12", "-in", pfx, "-info", "-nokeys", "-passin", passIn}, nullptr,
+                           true)
+                    .split("-----END CERTIFICATE-----");
             QCOMPARE(subjectsIn(bags.join("-----END CERTIFICATE-----")),
                      QStringList{"www.shop.test"} + authorities);
-            QVERIFY2(bags.first().contains("friendlyName: Shop Server"), qPrintable(bags.first()));
+            QVERIFY(bags.first().contains("friendlyName: Shop Server"));
             QVERIFY(!bags.mid(1).join(QString()).contains("friendlyName"));
-            const QString passIn = "pass:" + kServedPassPhrase;
-            runOpenSSL(
-                {"pkcs12", "-in", pfx, "-clcerts", "-nokeys", "-passin", passIn, "-out", served});
-            runOpenSSL({"pkcs12", "-in", pfx, "-cacerts", "-nokeys", "-passin", passIn, "-out",
-                        chainFile});
+            for (const QString option : {"-clcerts", "-cacerts"})
+                runOpenSSL({"pkcs12", "-in", pfx, option, "-nokeys", "-passin", passIn, "-out",
+                            out.file(option == QString("-clcerts") ? "cert.pem" : "root.pem")});
             runOpenSSL({"pkcs12", "-in", pfx, "-nocerts", "-passin", passIn, "-passout", passIn,
-                        "-out", servedKey});
+                        "-out", out.file("key.pem")});
         } else {
-            if (source == ChainSource::IndyFromPfx) {
+            if (source == "pfx") {
                 indy.show();
                 indy.btnNext->click();
                 indy.rbGenIIS->click();
@@ -392,25 +409,24 @@ class TestHandshake : public QObject {
             QCOMPARE(indy.memRootInstructions->toPlainText(),
                      TfrmPrepareIndyIntraweb::kRootWrittenInstructions.join('\n'));
         }
-        QCOMPARE(subjectsIn(pemText(served)), QStringList{"www.shop.test"});
-        QCOMPARE(subjectsIn(pemText(chainFile)), authorities);
+        QCOMPARE(subjectsIn(pemText(out.file("cert.pem"))), QStringList{"www.shop.test"});
+        QCOMPARE(subjectsIn(pemText(out.file("root.pem"))), authorities);
 
         QString log;
-        {
-            LoopbackServer alone(served, servedKey, kServedPassPhrase);
-            QVERIFY2(alone.port() > 0, qPrintable(alone.output()));
-            QVERIFY2(!sClientAccepts(alone.port(), "www.shop.test", chain.root(), &log),
-                     qPrintable(log));
+        for (const QString& sentChain : {QString(), out.file("root.pem")}) {
+            LoopbackServer server(out.file("cert.pem"), out.file("key.pem"), kServedPassPhrase,
+                                  sentChain);
+            QVERIFY2(server.port() > 0, qPrintable(server.output()));
+            QCOMPARE(curlAccepts(server.port(), "www.shop.test", authority.root(), &log),
+                     !sentChain.isEmpty());
+            QCOMPARE(sClientAccepts(server.port(), "www.shop.test", authority.root(), &log),
+                     !sentChain.isEmpty());
         }
-        LoopbackServer server(served, servedKey, kServedPassPhrase, chainFile);
-        QVERIFY2(server.port() > 0, qPrintable(server.output()));
-        QVERIFY2(curlAccepts(server.port(), "www.shop.test", chain.root(), &log), qPrintable(log));
-        QVERIFY2(sClientAccepts(server.port(), "www.shop.test", chain.root(), &log),
-                 qPrintable(log));
     }
 
   private:
     ThreeTierAuthority chain;
+    ThreeTierAuthority trustedChain{"/C=US/O=Internet Security Research Group/CN=ISRG Root X1"};
     // The system's TLS clients refuse an authority whose key has fewer than 2048 bits.
     TestAuthority authority{2048};
 };
