@@ -6,7 +6,6 @@
 #include "uPrepareIISForm.h"
 #include "uToolSteps.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QLabel>
@@ -256,7 +255,8 @@ class TestPrepareIIS : public QObject {
         if (!message.isEmpty())
             answers << pressButton(QMessageBox::Ok);
         ModalScript script(answers);
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        QCOMPARE(wizard.focusWidget(), wizard.btnLoadCertificate);
+        QTest::keyClick(wizard.btnLoadCertificate, Qt::Key_Space);
         QCOMPARE(script.seen.mid(1),
                  message.isEmpty() ? QStringList() : QStringList{message.arg(work.file(name))});
         QCOMPARE(wizard.memPasteCert->toPlainText(), QString("earlier"));

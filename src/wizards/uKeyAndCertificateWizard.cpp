@@ -355,7 +355,8 @@ void TKeyAndCertificateWizard::memPasteCertChange() {
     const QList<QSslCertificate> found = pastedCertificates(memPasteCert->toPlainText());
     QString summary;
     if (!found.isEmpty()) {
-        const CertificateChain chain = orderChain(found, keyPublicPem);
+        const CertificateChain chain =
+            orderChain(found, found.size() > 1 ? publicKeyOfKey() : QByteArray());
         QStringList lines{certificateSummary(chain.server), kChainHeading};
         for (const QString& line : chainSummaryLines(chain))
             lines << kChainEntry.arg(line);
@@ -451,7 +452,7 @@ void TKeyAndCertificateWizard::leaveKeyPage() {
         throw PageError(kKeyPageMessage);
     requirePrivateExportFolder(exportPath, desktopToolContext().currentFolder);
     refuseNameTheBundleCannotCarry(edtCommonName->text());
-    keyPublicPem = ToolSteps::plainKeyPublicPem(keyFile, desktopToolContext());
+    keyPublicPem.reset();
 
     // The paste page shows before the sibling certificate is read, so that a file that cannot
     // be read still leaves the user free to paste the certificate there.
@@ -488,7 +489,7 @@ ToolSteps::MadeFiles TKeyAndCertificateWizard::leavePastePage() {
     const ScratchFiles scratch(chained ? QStringList{values.certificateFile, chainFile}
                                        : QStringList{values.certificateFile});
     if (chained) {
-        const CertificateChain chain = orderChain(pasted, keyPublicPem);
+        const CertificateChain chain = orderChain(pasted, publicKeyOfKey());
         writeTemporaryCertificate(values.certificateFile, chain.server.toPem());
         if (!chain.authorities.isEmpty()) {
             writeTemporaryCertificate(chainFile, pemOf(chain.authorities));
@@ -498,6 +499,12 @@ ToolSteps::MadeFiles TKeyAndCertificateWizard::leavePastePage() {
         writeTemporaryCertificate(values.certificateFile, text.toUtf8());
     }
     return convert(values);
+}
+
+const QByteArray& TKeyAndCertificateWizard::publicKeyOfKey() {
+    if (!keyPublicPem)
+        keyPublicPem = ToolSteps::plainKeyPublicPem(edtKeyFile->text(), desktopToolContext());
+    return *keyPublicPem;
 }
 
 void TKeyAndCertificateWizard::showMade(const ToolSteps::MadeFiles& made) {

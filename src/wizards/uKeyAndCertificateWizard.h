@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -125,9 +127,11 @@ class TKeyAndCertificateWizard : public TWizardFrame {
     // Brings the summary up to date at once when the box changed since it was last read.
     void showSummaryNow();
 
-    // The public key of the key file in PEM while it can be read without a pass phrase; empty
-    // otherwise. It tells the server certificate among pasted ones.
-    QByteArray keyPublicPem;
+    // The public key of the key file in PEM when it can be read without a pass phrase, empty
+    // otherwise: it tells the server certificate among several pasted ones. Read once the box
+    // first holds several, for each pass over the key page.
+    std::optional<QByteArray> keyPublicPem;
+    const QByteArray& publicKeyOfKey();
 
     // Puts the certificates of a file's content into the box: PEM text as it is, DER and
     // PKCS#7 as PEM blocks. When addToCertificates and the box holds certificates already, those
