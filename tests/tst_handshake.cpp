@@ -148,6 +148,19 @@ bool prepareKey(TKeyAndCertificateWizard& wizard, int nexts, const QString& key,
     return runToFinish(wizard, keyPhrase, finished);
 }
 
+// The Indy wizard's route through a .pfx file to its finished page.
+bool pfxToIndy(TfrmPrepareIndyIntraweb& indy, const QString& pfx, const QString& folder) {
+    indy.show();
+    indy.btnNext->click();
+    indy.rbGenIIS->click();
+    indy.btnNext->click();
+    indy.rbPFXyes->click();
+    indy.btnNext->click();
+    QTest::keyClicks(indy.edtPFXFile, pfx);
+    QTest::keyClicks(indy.edtPFXExport, folder);
+    return runToFinish(indy, kServedPassPhrase, TfrmPrepareIndyIntraweb::tsFinished);
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Kind)
@@ -258,17 +271,8 @@ class TestHandshake : public QObject {
         if (served == Served::IndyFromKey)
             QVERIFY(prepareKey(indy, 2, key, certificate, passPhrase, out.path(),
                                TfrmPrepareIndyIntraweb::tsFinished));
-        if (served == Served::IndyFromPfx) {
-            indy.show();
-            indy.btnNext->click();
-            indy.rbGenIIS->click();
-            indy.btnNext->click();
-            indy.rbPFXyes->click();
-            indy.btnNext->click();
-            QTest::keyClicks(indy.edtPFXFile, pfx);
-            QTest::keyClicks(indy.edtPFXExport, out.path());
-            QVERIFY(runToFinish(indy, kServedPassPhrase, TfrmPrepareIndyIntraweb::tsFinished));
-        }
+        if (served == Served::IndyFromPfx)
+            QVERIFY(pfxToIndy(indy, pfx, out.path()));
         if (served == Served::IndyFromKey || served == Served::IndyFromPfx) {
             servedKey = out.file("key.pem");
             certificate = out.file("cert.pem");
@@ -294,24 +298,22 @@ class TestHandshake : public QObject {
 
     void chainsReachTheClients_data() {
         QTest::addColumn<bool>("iis");
-        // "pasted", the suffix of a loaded file, "crt" for the file beside the key, or "pfx"
-        // for the Indy wizard's route through the .pfx file that the IIS wizard made.
+        // "pasted", the suffix of a loaded file, or "crt" for the file beside the key.
         QTest::addColumn<QString>("source");
         QTest::addColumn<bool>("systemRoot"); // the root bears the name of one the system trusts
         for (const bool iis : {true, false})
             for (const QString source : {"pasted", "pem", "der", "p7b", "p7c", "crt"})
                 QTest::addRow("%s: %s", iis ? "IIS" : "Indy", qPrintable(source))
                     << iis << source << false;
-        QTest::addRow("Indy: from the IIS .pfx") << false << "pfx" << false;
         QTest::addRow("IIS: up to a root this system trusts") << true << "pasted" << true;
     }
 
     // However the chain comes to the paste page (scrambled, with another key's certificate and
     // the server's twice), the summary follows it from the key's certificate up to the root,
     // and every output carries it in order: the .pfx the server certificate (with the friendly
-    // name) and then its authorities, cert.pem the server certificate and root.pem the
-    // authorities. Clients that trust only the root accept a server that sends that chain, and
-    // refuse one that sends the server certificate alone.
+    // name) and then its authorities, cert.pem (made of the key, or of that .pfx) the server
+    // certificate and root.pem the authorities. Clients that trust only the root accept a
+    // server that sends that chain, and refuse one that sends the server certificate alone.
     void chainsReachTheClients() {
         QFETCH(bool, iis);
         QFETCH(QString, source);
@@ -324,20 +326,19 @@ class TestHandshake : public QObject {
         const QString key = out.file("site.key");
         // The IIS wizard takes a key without a pass phrase, whose certificate is then found by
         // its public key even after another one; the Indy wizard's key route an encrypted key.
-        const bool viaIis = iis || source == "pfx";
-        const QString keyPhrase = viaIis ? QString() : kPassPhrase;
+        const QString keyPhrase = iis ? QString() : kPassPhrase;
         QVERIFY(makeKey(key, keyPhrase, 2048) && makeKey(out.file("other.key"), QString()));
         QVERIFY(authority.sign(key, keyPhrase, "www.shop.test", out.file("site.pem")));
         QVERIFY(
             authority.sign(out.file("other.key"), "", "other.shop.test", out.file("other.pem")));
         QStringList given{out.file("site.pem"), authority.intermediate(), out.file("site.pem")};
-        given.insert(viaIis ? 0 : 2, out.file("other.pem"));
+        given.insert(iis ? 0 : 2, out.file("other.pem"));
         if (!systemRoot)
             given.insert(1, authority.root());
         // A DER file holds one certificate: the chain is loaded file by file.
         const QString bundle = out.file(source == "crt" ? "site.crt" : "chain." + source);
         QStringList loaded;
-        if (source != "pasted" && source != "pfx" && source != "crt" && source != "der")
+        if (source != "pasted" && source != "crt" && source != "der")
             loaded << bundle;
         QStringList p7{"crl2pkcs7", "-nocrl", "-outform", "DER", "-out", bundle};
         QByteArray pem;
@@ -355,9 +356,9 @@ class TestHandshake : public QObject {
         TfrmPrepareIIS iisWizard(nullptr);
         TfrmPrepareIndyIntraweb indy(nullptr);
         TKeyAndCertificateWizard& wizard =
-            viaIis ? static_cast<TKeyAndCertificateWizard&>(iisWizard) : indy;
-        toPastePage(wizard, viaIis ? 1 : 2, key, out.path());
-        if (source == "pasted" || source == "pfx")
+            iis ? static_cast<TKeyAndCertificateWizard&>(iisWizard) : indy;
+        toPastePage(wizard, iis ? 1 : 2, key, out.path());
+        if (source == "pasted")
             wizard.memPasteCert->setPlainText(QString(pem));
         for (const QString& file : loaded) {
             ModalScript load({onWindow<QFileDialog>(
@@ -373,42 +374,22 @@ class TestHandshake : public QObject {
                  (QStringList{"  Certwright Test Intermediate", "  " + rootName,
                               "  " + (systemRoot ? kTrustedRootText : kUntrustedRootText)}));
         QVERIFY(runToFinish(wizard, keyPhrase,
-                            viaIis ? int(TfrmPrepareIIS::tsFinished)
-                                   : int(TfrmPrepareIndyIntraweb::tsFinished)));
+                            iis ? int(TfrmPrepareIIS::tsFinished)
+                                : int(TfrmPrepareIndyIntraweb::tsFinished)));
 
         const QStringList authorities =
             QStringList{"Certwright Test Intermediate", rootName}.mid(0, systemRoot ? 1 : 2);
-        const QString passIn = "pass:" + kServedPassPhrase;
         if (iis) {
-            const QString pfx = out.file("site.pfx");
-            const QStringList bags =
-                runOpenSSL({"pkcs12", "-in", pfx, "-info", "-nokeys", "-passin", passIn}, nullptr,
-                           true)
-                    .split("-----END CERTIFICATE-----");
-            QCOMPARE(subjectsIn(bags.join("-----END CERTIFICATE-----")),
-                     QStringList{"www.shop.test"} + authorities);
-            QVERIFY(bags.first().contains("friendlyName: Shop Server"));
-            QVERIFY(!bags.mid(1).join(QString()).contains("friendlyName"));
-            for (const QString option : {"-clcerts", "-cacerts"})
-                runOpenSSL({"pkcs12", "-in", pfx, option, "-nokeys", "-passin", passIn, "-out",
-                            out.file(option == QString("-clcerts") ? "cert.pem" : "root.pem")});
-            runOpenSSL({"pkcs12", "-in", pfx, "-nocerts", "-passin", passIn, "-passout", passIn,
-                        "-out", out.file("key.pem")});
-        } else {
-            if (source == "pfx") {
-                indy.show();
-                indy.btnNext->click();
-                indy.rbGenIIS->click();
-                indy.btnNext->click();
-                indy.rbPFXyes->click();
-                indy.btnNext->click();
-                QTest::keyClicks(indy.edtPFXFile, out.file("site.pfx"));
-                QTest::keyClicks(indy.edtPFXExport, out.path());
-                QVERIFY(runToFinish(indy, kServedPassPhrase, TfrmPrepareIndyIntraweb::tsFinished));
-            }
-            QCOMPARE(indy.memRootInstructions->toPlainText(),
-                     TfrmPrepareIndyIntraweb::kRootWrittenInstructions.join('\n'));
+            const QString info = runOpenSSL({"pkcs12", "-in", out.file("site.pfx"), "-info",
+                                             "-nokeys", "-passin", "pass:" + kServedPassPhrase},
+                                            nullptr, true);
+            QCOMPARE(subjectsIn(info), QStringList{"www.shop.test"} + authorities);
+            QCOMPARE(info.count("friendlyName"), 1);
+            QVERIFY(info.indexOf("friendlyName: Shop Server") < info.indexOf("-----END"));
+            QVERIFY(pfxToIndy(indy, out.file("site.pfx"), out.path()));
         }
+        QCOMPARE(indy.memRootInstructions->toPlainText(),
+                 TfrmPrepareIndyIntraweb::kRootWrittenInstructions.join('\n'));
         QCOMPARE(subjectsIn(pemText(out.file("cert.pem"))), QStringList{"www.shop.test"});
         QCOMPARE(subjectsIn(pemText(out.file("root.pem"))), authorities);
 
