@@ -177,6 +177,7 @@ QVector<Invocation> invocations() {
         {"extract certificate from temporary bundle",
          [](const QStringList& v) { return extractCertificateFromTemporaryBundle(v[0], v[1]); },
          {prog, folder}},
+        {"print public key", [](const QStringList& v) { return printPublicKey(v[0]); }, {key}},
     };
 }
 
@@ -205,6 +206,7 @@ class TestToolContract : public QObject {
             R"(pkcs12 -export -inkey "/k/my key.key" -in "/k/my cert.cer" -out "/e f/__tmp.p12" -name "My Site" -passout file:"/p/passnew.txt" -passin file:"/p/passcurrent.txt")",
             R"(pkcs12 -nocerts -in "/e f/__tmp.p12" -out "/e f/key.pem" -passin file:"/p/passcurrent.txt" -passout file:"/p/passnew.txt")",
             R"(pkcs12 -clcerts -nokeys -in "/e f/__tmp.p12" -out "/e f/cert.pem" -passin file:"/p/passnew.txt")",
+            R"(pkey -in "/k/my key.key" -pubout)",
         };
         const QVector<Invocation> all = invocations();
         QCOMPARE(all.size(), expected.size());
