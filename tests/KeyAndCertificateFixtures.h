@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSet>
+#include <QSslCertificate>
 #include <QString>
 #include <QStringList>
 
@@ -66,6 +67,55 @@ class TestAuthority {
   private:
     TempFolder folder;
 };
+
+// A root authority, an intermediate one that the root signs, and server certificates that the
+// intermediate signs; the root may bear the name of another one.
+class ThreeTierAuthority {
+  public:
+    explicit ThreeTierAuthority(const QString& rootSubject = "/CN=Certwright Test Root") {
+        const QStringList authority{"req",    "-x509",    "-newkey",
+                                    "ec",     "-pkeyopt", "ec_paramgen_curve:P-256",
+                                    "-nodes", "-days",    "2"};
+        runOpenSSL(authority + QStringList{"-keyout", folder.file("root.key"), "-out", root(),
+                                           "-subj", rootSubject});
+        runOpenSSL(authority + QStringList{"-CA", root(), "-CAkey", folder.file("root.key"),
+                                           "-keyout", folder.file("intermediate.key"), "-out",
+                                           intermediate(), "-subj",
+                                           "/CN=Certwright Test Intermediate"});
+    }
+
+    bool isReady() const { return QFileInfo(intermediate()).size() > 0; }
+
+    // A server certificate for the key and the host name, signed by the intermediate.
+    bool sign(const QString& keyPath, const QString& passPhrase, const QString& host,
+              const QString& certificatePath) const {
+        runOpenSSL({"req",     "-x509",
+                    "-CA",     intermediate(),
+                    "-CAkey",  folder.file("intermediate.key"),
+                    "-key",    keyPath,
+                    "-passin", "pass:" + passPhrase,
+                    "-subj",   "/CN=" + host,
+                    "-addext", "subjectAltName=DNS:" + host,
+                    "-addext", "basicConstraints=critical,CA:false",
+                    "-days",   "2",
+                    "-out",    certificatePath});
+        return QFileInfo(certificatePath).size() > 0;
+    }
+
+    QString root() const { return folder.file("root.crt"); }
+    QString intermediate() const { return folder.file("intermediate.crt"); }
+
+  private:
+    TempFolder folder;
+};
+
+// The subjects of the certificates in a PEM text (or a PKCS#12 file's listing), in order.
+inline QStringList subjectsIn(const QString& pemText) {
+    QStringList subjects;
+    for (const QSslCertificate& certificate : QSslCertificate::fromData(pemText.toUtf8()))
+        subjects << certificate.subjectInfo(QSslCertificate::CommonName).join(", ");
+    return subjects;
+}
 
 // The RSA modulus of a key file opened with the pass phrase; empty when it does not open.
 inline QString keyModulus(const QString& path, const QString& passPhrase) {

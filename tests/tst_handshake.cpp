@@ -1,12 +1,14 @@
 #include "CertificateWizardDriver.h"
 #include "KeyAndCertificateFixtures.h"
 #include "TestSupport.h"
+#include "uCertificateChain.h"
 #include "uGenerateCSRForm.h"
 #include "uPrepareIISForm.h"
 #include "uPrepareIndyIntrawebForm.h"
 #include "uSelfSignForm.h"
 
 #include <QDeadlineTimer>
+#include <QFileDialog>
 #include <QHostAddress>
 #include <QProcess>
 #include <QStandardPaths>
@@ -30,13 +32,16 @@ constexpr int kClientMilliseconds = 20000;
 // and answers an HTTP GET with a status page; it is killed when the object goes.
 class LoopbackServer {
   public:
-    LoopbackServer(const QString& certificate, const QString& key, const QString& passPhrase) {
+    LoopbackServer(const QString& certificate, const QString& key, const QString& passPhrase,
+                   const QString& chain = QString()) {
         // Port 0 lets the system pick a free port, which the server announces once it listens.
         QStringList arguments = {"s_server",  "-accept", "127.0.0.1:0", "-cert",
                                  certificate, "-key",    key,           "-www"};
         if (!passPhrase.isEmpty())
             arguments << "-pass"
                       << "pass:" + passPhrase;
+        if (!chain.isEmpty())
+            arguments << "-cert_chain" << chain;
         process.setProcessChannelMode(QProcess::MergedChannels);
         process.start(OPENSSL_TOOL, arguments);
         const QRegularExpression accepting("^ACCEPT 127\\.0\\.0\\.1:(\\d+)\\s*$",
@@ -125,16 +130,35 @@ bool runToFinish(TWizardFrame& wizard, const QString& current, int finished) {
 }
 
 // From the start page, `nexts` presses of Next to the key page of the IIS or the Indy wizard
-// (on its Certwright route), and through it and the paste page.
-bool prepareKey(TKeyAndCertificateWizard& wizard, int nexts, const QString& key,
-                const QString& certificate, const QString& keyPhrase, const QString& folder,
-                int finished) {
+// (on its Certwright route), and through it to the paste page.
+void toPastePage(TKeyAndCertificateWizard& wizard, int nexts, const QString& key,
+                 const QString& folder) {
     wizard.show();
     for (int next = 0; next < nexts; ++next)
         wizard.btnNext->click();
     fillKeyPage(wizard, key, folder, "Shop Server");
+}
+
+// Through the paste page too.
+bool prepareKey(TKeyAndCertificateWizard& wizard, int nexts, const QString& key,
+                const QString& certificate, const QString& keyPhrase, const QString& folder,
+                int finished) {
+    toPastePage(wizard, nexts, key, folder);
     wizard.memPasteCert->setPlainText(pemText(certificate));
     return runToFinish(wizard, keyPhrase, finished);
+}
+
+// The Indy wizard's route through a .pfx file to its finished page.
+bool pfxToIndy(TfrmPrepareIndyIntraweb& indy, const QString& pfx, const QString& folder) {
+    indy.show();
+    indy.btnNext->click();
+    indy.rbGenIIS->click();
+    indy.btnNext->click();
+    indy.rbPFXyes->click();
+    indy.btnNext->click();
+    QTest::keyClicks(indy.edtPFXFile, pfx);
+    QTest::keyClicks(indy.edtPFXExport, folder);
+    return runToFinish(indy, kServedPassPhrase, TfrmPrepareIndyIntraweb::tsFinished);
 }
 
 } // namespace
@@ -247,17 +271,8 @@ class TestHandshake : public QObject {
         if (served == Served::IndyFromKey)
             QVERIFY(prepareKey(indy, 2, key, certificate, passPhrase, out.path(),
                                TfrmPrepareIndyIntraweb::tsFinished));
-        if (served == Served::IndyFromPfx) {
-            indy.show();
-            indy.btnNext->click();
-            indy.rbGenIIS->click();
-            indy.btnNext->click();
-            indy.rbPFXyes->click();
-            indy.btnNext->click();
-            QTest::keyClicks(indy.edtPFXFile, pfx);
-            QTest::keyClicks(indy.edtPFXExport, out.path());
-            QVERIFY(runToFinish(indy, kServedPassPhrase, TfrmPrepareIndyIntraweb::tsFinished));
-        }
+        if (served == Served::IndyFromPfx)
+            QVERIFY(pfxToIndy(indy, pfx, out.path()));
         if (served == Served::IndyFromKey || served == Served::IndyFromPfx) {
             servedKey = out.file("key.pem");
             certificate = out.file("cert.pem");
@@ -281,7 +296,118 @@ class TestHandshake : public QObject {
         }
     }
 
+    void chainsReachTheClients_data() {
+        QTest::addColumn<bool>("iis");
+        // "pasted", the suffix of a loaded file, or "crt" for the file beside the key.
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<bool>("systemRoot"); // the root bears the name of one the system trusts
+        for (const bool iis : {true, false})
+            for (const QString source : {"pasted", "pem", "der", "p7b", "p7c", "crt"})
+                QTest::addRow("%s: %s", iis ? "IIS" : "Indy", qPrintable(source))
+                    << iis << source << false;
+        QTest::addRow("IIS: up to a root this system trusts") << true << "pasted" << true;
+    }
+
+    // However the chain comes to the paste page (scrambled, with another key's certificate and
+    // the server's twice), the summary follows it from the key's certificate up to the root,
+    // and every output carries it in order: the .pfx the server certificate (with the friendly
+    // name) and then its authorities, cert.pem (made of the key, or of that .pfx) the server
+    // certificate and root.pem the authorities. Clients that trust only the root accept a
+    // server that sends that chain, and refuse one that sends the server certificate alone.
+    void chainsReachTheClients() {
+        QFETCH(bool, iis);
+        QFETCH(QString, source);
+        QFETCH(bool, systemRoot);
+        if (systemRoot && !QFile::exists("/etc/ssl/certs/ISRG_Root_X1.pem"))
+            QSKIP("The system does not trust ISRG Root X1 here.");
+        const ThreeTierAuthority& authority = systemRoot ? trustedChain : chain;
+        TempProgramFolder program;
+        TempFolder out;
+        const QString key = out.file("site.key");
+        // The IIS wizard takes a key without a pass phrase, whose certificate is then found by
+        // its public key even after another one; the Indy wizard's key route an encrypted key.
+        const QString keyPhrase = iis ? QString() : kPassPhrase;
+        QVERIFY(makeKey(key, keyPhrase, 2048) && makeKey(out.file("other.key"), QString()));
+        QVERIFY(authority.sign(key, keyPhrase, "www.shop.test", out.file("site.pem")));
+        QVERIFY(
+            authority.sign(out.file("other.key"), "", "other.shop.test", out.file("other.pem")));
+        QStringList given{out.file("site.pem"), authority.intermediate(), out.file("site.pem")};
+        given.insert(iis ? 0 : 2, out.file("other.pem"));
+        if (!systemRoot)
+            given.insert(1, authority.root());
+        // A DER file holds one certificate: the chain is loaded file by file.
+        const QString bundle = out.file(source == "crt" ? "site.crt" : "chain." + source);
+        QStringList loaded;
+        if (source != "pasted" && source != "crt" && source != "der")
+            loaded << bundle;
+        QStringList p7{"crl2pkcs7", "-nocrl", "-outform", "DER", "-out", bundle};
+        QByteArray pem;
+        for (const QString& certificate : given) {
+            p7 << "-certfile" << certificate;
+            pem += fileContent(certificate);
+            if (source == "der")
+                runOpenSSL(
+                    {"x509", "-in", certificate, "-outform", "DER", "-out",
+                     loaded.emplace_back(out.file(QString::number(loaded.size()) + ".der"))});
+        }
+        writeFileContent(bundle, pem);
+        if (source.startsWith("p7"))
+            runOpenSSL(p7);
+        TfrmPrepareIIS iisWizard(nullptr);
+        TfrmPrepareIndyIntraweb indy(nullptr);
+        TKeyAndCertificateWizard& wizard =
+            iis ? static_cast<TKeyAndCertificateWizard&>(iisWizard) : indy;
+        toPastePage(wizard, iis ? 1 : 2, key, out.path());
+        if (source == "pasted")
+            wizard.memPasteCert->setPlainText(QString(pem));
+        for (const QString& file : loaded) {
+            ModalScript load({onWindow<QFileDialog>(
+                [&](QFileDialog* dialog) { typeIntoFileDialog(dialog, file); })});
+            wizard.btnLoadCertificate->click();
+            QCOMPARE(load.remaining(), 0);
+        }
+        QTRY_VERIFY(wizard.lblCertificateInfo->isVisible());
+        const QString rootName = systemRoot ? "ISRG Root X1" : "Certwright Test Root";
+        QStringList summary = wizard.lblCertificateInfo->text().split('\n');
+        QCOMPARE(summary.first(), QString("Subject: CN=www.shop.test"));
+        QCOMPARE(summary.mid(summary.indexOf("Chain:") + 1),
+                 (QStringList{"  Certwright Test Intermediate", "  " + rootName,
+                              "  " + (systemRoot ? kTrustedRootText : kUntrustedRootText)}));
+        QVERIFY(runToFinish(wizard, keyPhrase,
+                            iis ? int(TfrmPrepareIIS::tsFinished)
+                                : int(TfrmPrepareIndyIntraweb::tsFinished)));
+
+        const QStringList authorities =
+            QStringList{"Certwright Test Intermediate", rootName}.mid(0, systemRoot ? 1 : 2);
+        if (iis) {
+            const QString info = runOpenSSL({"pkcs12", "-in", out.file("site.pfx"), "-info",
+                                             "-nokeys", "-passin", "pass:" + kServedPassPhrase},
+                                            nullptr, true);
+            QCOMPARE(subjectsIn(info), QStringList{"www.shop.test"} + authorities);
+            QCOMPARE(info.count("friendlyName"), 1);
+            QVERIFY(info.indexOf("friendlyName: Shop Server") < info.indexOf("-----END"));
+            QVERIFY(pfxToIndy(indy, out.file("site.pfx"), out.path()));
+        }
+        QCOMPARE(indy.memRootInstructions->toPlainText(),
+                 TfrmPrepareIndyIntraweb::kRootWrittenInstructions.join('\n'));
+        QCOMPARE(subjectsIn(pemText(out.file("cert.pem"))), QStringList{"www.shop.test"});
+        QCOMPARE(subjectsIn(pemText(out.file("root.pem"))), authorities);
+
+        QString log;
+        for (const QString& sentChain : {QString(), out.file("root.pem")}) {
+            LoopbackServer server(out.file("cert.pem"), out.file("key.pem"), kServedPassPhrase,
+                                  sentChain);
+            QVERIFY2(server.port() > 0, qPrintable(server.output()));
+            QCOMPARE(curlAccepts(server.port(), "www.shop.test", authority.root(), &log),
+                     !sentChain.isEmpty());
+            QCOMPARE(sClientAccepts(server.port(), "www.shop.test", authority.root(), &log),
+                     !sentChain.isEmpty());
+        }
+    }
+
   private:
+    ThreeTierAuthority chain;
+    ThreeTierAuthority trustedChain{"/C=US/O=Internet Security Research Group/CN=ISRG Root X1"};
     // The system's TLS clients refuse an authority whose key has fewer than 2048 bits.
     TestAuthority authority{2048};
 };

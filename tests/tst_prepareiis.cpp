@@ -223,6 +223,45 @@ class TestPrepareIIS : public QObject {
         QCOMPARE(wizard.memPasteCert->toPlainText(), QString("-----BEGIN CERTIFICATE-----\nabc\n"));
     }
 
+    // Tab leads from the box to Load..., which the keyboard presses. A file that holds no
+    // certificate, or is too large to be one, leaves the box as it was and says why; a
+    // cancelled dialog leaves it silently.
+    void loadButtonReadsOnlyCertificateFiles_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("message"); // %1: the file's path
+        addRow("cancelled", "", "");
+        addRow("no certificate", "notes.txt",
+               "The file \"%1\" holds no certificate: it is not a certificate or a chain in PEM, "
+               "DER or PKCS#7 form.");
+        addRow("too large", "large.pem", TfrmPrepareIIS::kSiblingTooLargeMessage);
+    }
+    void loadButtonReadsOnlyCertificateFiles() {
+        QFETCH(QString, name);
+        QFETCH(QString, message);
+        TempProgramFolder program;
+        TempFolder work;
+        writeFileContent(work.file("notes.txt"), "-- some notes\n");
+        writeFileContent(work.file("large.pem"),
+                         QByteArray(TfrmPrepareIIS::kLargestSiblingCertificate + 1, '-'));
+        TfrmPrepareIIS wizard(nullptr);
+        toPastePage(wizard, work.file("notes.txt"), work.path(), "Shop");
+        wizard.memPasteCert->setPlainText("earlier");
+        QTest::keyClick(wizard.memPasteCert, Qt::Key_Tab);
+        QVector<ModalScript::Action> answers{onWindow<QFileDialog>([&](QFileDialog* dialog) {
+            QCOMPARE(dialog->nameFilters().first(),
+                     QString("Certificate Files (*.pem *.crt *.cer *.der *.p7b *.p7c)"));
+            name.isEmpty() ? rejectDialog()(dialog) : typeIntoFileDialog(dialog, work.file(name));
+        })};
+        if (!message.isEmpty())
+            answers << pressButton(QMessageBox::Ok);
+        ModalScript script(answers);
+        QCOMPARE(wizard.focusWidget(), wizard.btnLoadCertificate);
+        QTest::keyClick(wizard.btnLoadCertificate, Qt::Key_Space);
+        QCOMPARE(script.seen.mid(1),
+                 message.isEmpty() ? QStringList() : QStringList{message.arg(work.file(name))});
+        QCOMPARE(wizard.memPasteCert->toPlainText(), QString("earlier"));
+    }
+
     void pastedCertificateCheck_data() {
         QTest::addColumn<QString>("text");
         addRow("empty box", "");

@@ -186,6 +186,7 @@ QVector<Invocation> invocations() {
         {"first certificate copy",
          [](const QStringList& v) { return firstCertificateCopy(v[0], v[1]); },
          {cert, QStringLiteral("/e f/__leaf.tmp")}},
+        {"print public key", [](const QStringList& v) { return printPublicKey(v[0]); }, {key}},
     };
 }
 
@@ -217,6 +218,7 @@ class TestToolContract : public QObject {
             R"(pkey -in "/k/my key.key" -out "/e f/site.key")",
             R"(storeutl -certs -out "/e f/site.fullchain.pem" "/k/my cert.cer")",
             R"(x509 -in "/k/my cert.cer" -out "/e f/__leaf.tmp")",
+            R"(pkey -in "/k/my key.key" -pubout)",
         };
         const QVector<Invocation> all = invocations();
         QCOMPARE(all.size(), expected.size());

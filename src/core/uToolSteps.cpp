@@ -25,6 +25,8 @@ const QString kTermMessage =
     QStringLiteral("The term \"%1\" is not a whole number of days from %2 to %3. Please "
                    "enter the number of days only.");
 const QString kPfxExtension = QStringLiteral(".pfx");
+const QByteArray kPublicKeyBegin = QByteArrayLiteral("-----BEGIN PUBLIC KEY-----");
+const QByteArray kPublicKeyEnd = QByteArrayLiteral("-----END PUBLIC KEY-----");
 const QString kTimeLimitExplanation = QStringLiteral("The tool was stopped after %1 seconds.");
 const QString kSignalExplanation = QStringLiteral("The tool was ended by a signal (%1).");
 const QString kKeyNoun = QStringLiteral("private key");
@@ -420,6 +422,20 @@ MadeFiles generateCertificate(const CertificateStep& step, const CertificateValu
 QString pfxPath(const QString& keyFile, const QString& exportFolder) {
     return withTrailingSeparator(exportFolder) +
            withExtension(QFileInfo(keyFile).fileName(), kPfxExtension);
+}
+
+QByteArray plainKeyPublicPem(const QString& keyFile, const ToolContext& context) {
+    const OpenSSLCommands::ToolRun run = OpenSSLCommands::runOpenSSLTool(
+        OpenSSLCommands::printPublicKey(pathForTool(keyFile, context.currentFolder)), context,
+        false);
+    if (run.end != RunEnd::Exited || run.exitCode != 0)
+        return QByteArray();
+    // The tool's output holds its messages too: only the key's block counts.
+    const qsizetype begin = run.output.indexOf(kPublicKeyBegin);
+    const qsizetype end = run.output.indexOf(kPublicKeyEnd, begin);
+    if (begin < 0 || end < 0)
+        return QByteArray();
+    return run.output.mid(begin, end + kPublicKeyEnd.size() - begin) + '\n';
 }
 
 StepPlan createPfxPlan(const KeyAndCertificateValues& values, const ToolContext& context) {

@@ -220,6 +220,10 @@ struct PfxExtractionValues {
 // The .pfx file made from a key file: in the export folder, named after the key file.
 QString pfxPath(const QString& keyFile, const QString& exportFolder);
 
+// The public key of a key file that opens without a pass phrase, in PEM; empty when the tool
+// cannot open it so (an encrypted key, or no key at all).
+QByteArray plainKeyPublicPem(const QString& keyFile, const ToolContext& context);
+
 // The plans below refuse what their step refuses, before anything is written. The two over a
 // key and a certificate take the export folder as the page has checked it.
 StepPlan createPfxPlan(const KeyAndCertificateValues& values, const ToolContext& context);

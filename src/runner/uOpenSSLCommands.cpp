@@ -160,6 +160,10 @@ QStringList extractAuthoritiesFromTemporaryBundle(const QString& prog, const QSt
             folder + kAuthoritiesFile, QStringLiteral("-passin"),  newPassPhrase(prog)};
 }
 
+QStringList printPublicKey(const QString& key) {
+    return {QStringLiteral("pkey"), QStringLiteral("-in"), key, QStringLiteral("-pubout")};
+}
+
 QStringList withChain(const QStringList& arguments, const QString& chainFile) {
     return arguments + QStringList{QStringLiteral("-certfile"), chainFile};
 }

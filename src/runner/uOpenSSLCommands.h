@@ -47,6 +47,9 @@ QStringList exportTemporaryBundle(const QString& prog, const QString& key, const
 QStringList extractAuthoritiesFromPfx(const QString& prog, const QString& pfx,
                                       const QString& folder);
 QStringList extractAuthoritiesFromTemporaryBundle(const QString& prog, const QString& folder);
+// The public key of a key file, in PEM on standard output. No pass phrase is given: an encrypted
+// key fails to open.
+QStringList printPublicKey(const QString& key);
 // The arguments of a bundle's export that also packs the certificates of the chain file after
 // the certificate.
 QStringList withChain(const QStringList& arguments, const QString& chainFile);

@@ -1,5 +1,7 @@
 #include "uKeyAndCertificateWizard.h"
 
+#include "uAccessibility.h"
+#include "uCertificateChain.h"
 #include "uExportFolder.h"
 #include "uFreshFile.h"
 #include "uOutputReplacement.h"
@@ -39,12 +41,24 @@ const QString kFriendlyNameMessage =
     QStringLiteral("The common name \"%1\" holds the character \"%2\", which a certificate "
                    "bundle cannot carry. Please use other characters.");
 const QString kTemporaryCertificateName = QStringLiteral("__cert.txt");
+// The authority certificates of a pasted chain, in order, for the step.
+const QString kTemporaryChainName = QStringLiteral("__chain.txt");
+const QByteArray kPemCertificateMark = QByteArrayLiteral("-----BEGIN CERTIFICATE-----");
 const OpenFileSetup kSelectKeySetup{
     "dlgSelectKey",
     QStringLiteral("Select a Key File"),
     {QStringLiteral("KEY Files (*.key)"), TKeyAndCertificateWizard::kAllFilesFilter},
     QStringLiteral("key")};
 
+const OpenFileSetup kLoadCertificateSetup{
+    "dlgLoadCertificate",
+    QStringLiteral("Load a Certificate File"),
+    {QStringLiteral("Certificate Files (*.pem *.crt *.cer *.der *.p7b *.p7c)"),
+     TKeyAndCertificateWizard::kAllFilesFilter},
+    QString()};
+const QString kNoCertificateInFile =
+    QStringLiteral("The file \"%1\" holds no certificate: it is not a certificate or a chain in "
+                   "PEM, DER or PKCS#7 form.");
 const QString kCommonNameCaption = QStringLiteral("Enter a common name for your domain:");
 const QString kPasteCertCaption = QStringLiteral("Paste your server certificate here:");
 const QString kChooseKeyFile = QStringLiteral("Choose the key file");
@@ -62,6 +76,9 @@ const QString kValidUntilLine = QStringLiteral("Valid until: %1");
 const QString kExpiredWarning = QStringLiteral("Warning: this certificate has expired.");
 const QString kNotYetValidWarning =
     QStringLiteral("Warning: this certificate is not valid before %1.");
+// Below the server certificate: the authorities that issued it, up to where the chain ends.
+const QString kChainHeading = QStringLiteral("Chain:");
+const QString kChainEntry = QStringLiteral("  %1");
 const QString kDateFormat = QStringLiteral("yyyy-MM-dd hh:mm 'UTC'");
 // A long list of alternative names would push the paste box out of the page.
 constexpr int kShownAlternativeNames = 4;
@@ -76,10 +93,11 @@ QString systemReason(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-// The content of the certificate file beside the key. It is opened without waiting (a FIFO
-// put in its place between the lookup and the opening must not block) and read only when it
-// is a regular file of at most the size that a certificate file can sensibly have.
-QByteArray readSiblingCertificate(const QString& path) {
+// The content of a certificate file: the one beside the key, or one that the user loads. It is
+// opened without waiting (a FIFO put in its place between the lookup and the opening must not
+// block) and read only when it is a regular file of at most the size that a certificate file
+// can sensibly have.
+QByteArray readCertificateFile(const QString& path) {
     const int descriptor =
         ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (descriptor < 0)
@@ -183,6 +201,20 @@ QString alternativeNamesText(const QSslCertificate& certificate) {
     return kMoreAlternativeNames.arg(shown).arg(entries.size() - kShownAlternativeNames);
 }
 
+// The certificates that the box holds as PEM blocks; anything else in it is passed over.
+QList<QSslCertificate> pastedCertificates(const QString& boxText) {
+    QList<QSslCertificate> found = QSslCertificate::fromData(boxText.toUtf8(), QSsl::Pem);
+    found.removeIf([](const QSslCertificate& certificate) { return certificate.isNull(); });
+    return found;
+}
+
+QByteArray pemOf(const QList<QSslCertificate>& certificates) {
+    QByteArray pem;
+    for (const QSslCertificate& certificate : certificates)
+        pem += certificate.toPem();
+    return pem;
+}
+
 // What the paste page tells about a certificate, with a warning when it is not valid now.
 QString certificateSummary(const QSslCertificate& certificate) {
     QStringList lines{kSubjectLine.arg(nameText(certificate, false)),
@@ -280,7 +312,7 @@ void TKeyAndCertificateWizard::addPastePage(int index, int previous, int finishe
                                 {.next =
                                      [this, finished] {
                                          showSummaryNow();
-                                         madeFiles->showMadeFiles(leavePastePage());
+                                         showMade(leavePastePage());
                                          return finished;
                                      },
                                  .previous = previous,
@@ -291,6 +323,12 @@ void TKeyAndCertificateWizard::addPastePage(int index, int previous, int finishe
     // Tab moves on to the buttons: a certificate never holds a tab.
     memPasteCert->setTabChangesFocus(true);
     page->addWidget(memPasteCert);
+    btnLoadCertificate = named(new QPushButton(kLoadCaption), "btnLoadCertificate");
+    describeButton(btnLoadCertificate, kLoadDescription);
+    page->addWidget(btnLoadCertificate, 0, Qt::AlignLeft);
+    setTabOrder(memPasteCert, btnLoadCertificate);
+    connect(btnLoadCertificate, &QPushButton::clicked, this,
+            &TKeyAndCertificateWizard::btnLoadCertificateClick);
     // Without a name of its own, so that a screen reader reads the details it shows.
     lblCertificateInfo = makeLabel("lblCertificateInfo", QString(), true);
     lblCertificateInfo->setTextFormat(Qt::PlainText);
@@ -314,11 +352,57 @@ void TKeyAndCertificateWizard::showSummaryNow() {
 }
 
 void TKeyAndCertificateWizard::memPasteCertChange() {
-    const QList<QSslCertificate> found =
-        QSslCertificate::fromData(memPasteCert->toPlainText().toUtf8(), QSsl::Pem);
-    const bool single = found.size() == 1 && !found.constFirst().isNull();
-    lblCertificateInfo->setText(single ? certificateSummary(found.constFirst()) : QString());
-    lblCertificateInfo->setVisible(single);
+    const QList<QSslCertificate> found = pastedCertificates(memPasteCert->toPlainText());
+    QString summary;
+    if (!found.isEmpty()) {
+        const CertificateChain chain =
+            orderChain(found, found.size() > 1 ? publicKeyOfKey() : QByteArray());
+        QStringList lines{certificateSummary(chain.server), kChainHeading};
+        for (const QString& line : chainSummaryLines(chain))
+            lines << kChainEntry.arg(line);
+        summary = lines.join(QLatin1Char('\n'));
+    }
+    lblCertificateInfo->setText(summary);
+    lblCertificateInfo->setVisible(!found.isEmpty());
+}
+
+void TKeyAndCertificateWizard::btnLoadCertificateClick() {
+    runGuarded(this, [this] {
+        const QString chosen = chooseFile(kLoadCertificateSetup, folderOfFile(edtKeyFile->text()));
+        if (chosen.isEmpty())
+            return;
+        const QByteArray content = readCertificateFile(chosen);
+        try {
+            putIntoBox(content, true);
+        } catch (const PageError&) {
+            throw PageError(kNoCertificateInFile.arg(chosen));
+        }
+    });
+}
+
+void TKeyAndCertificateWizard::putIntoBox(const QByteArray& content, bool addToCertificates) {
+    const QList<QSslCertificate> present = addToCertificates
+                                               ? pastedCertificates(memPasteCert->toPlainText())
+                                               : QList<QSslCertificate>();
+    if (!present.isEmpty()) {
+        QList<QSslCertificate> added = readCertificates(content, desktopToolContext());
+        added.removeIf([&present](const QSslCertificate& certificate) {
+            return present.contains(certificate);
+        });
+        QString text = memPasteCert->toPlainText();
+        if (!text.endsWith(QLatin1Char('\n')))
+            text += QLatin1Char('\n');
+        memPasteCert->setPlainText(text + QString::fromLatin1(pemOf(added)));
+        showSummaryNow();
+        return;
+    }
+    // PEM text goes in as it is, whatever else it holds; the tool reads it as pasted.
+    const QString text =
+        content.contains(kPemCertificateMark)
+            ? QString::fromUtf8(content)
+            : QString::fromLatin1(pemOf(readCertificates(content, desktopToolContext())));
+    memPasteCert->setPlainText(QString(text).replace(kLineEnd, QStringLiteral("\n")));
+    showSummaryNow();
 }
 
 void TKeyAndCertificateWizard::btnKeyFileClick() {
@@ -329,16 +413,23 @@ void TKeyAndCertificateWizard::btnCertExportClick() {
     runGuarded(this, [this] { chooseFolder(edtExportPath, folderOfFile(edtKeyFile->text())); });
 }
 
-void TKeyAndCertificateWizard::chooseFileInto(const OpenFileSetup& setup, QLineEdit* fileField,
-                                              QLineEdit* folderField) {
-    OpenFileDialog dialog(this, setup.title, folderOfFile(fileField->text()));
+QString TKeyAndCertificateWizard::chooseFile(const OpenFileSetup& setup,
+                                             const QString& startFolder) {
+    OpenFileDialog dialog(this, setup.title, startFolder);
     named(&dialog, setup.name);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setNameFilters(setup.filters);
     dialog.setDefaultSuffix(setup.defaultSuffix);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    return dialog.selectedFiles().constFirst();
+}
+
+void TKeyAndCertificateWizard::chooseFileInto(const OpenFileSetup& setup, QLineEdit* fileField,
+                                              QLineEdit* folderField) {
+    const QString chosen = chooseFile(setup, folderOfFile(fileField->text()));
+    if (chosen.isEmpty())
         return;
-    const QString chosen = dialog.selectedFiles().constFirst();
     fileField->setText(chosen);
     if (folderField->text().isEmpty())
         folderField->setText(folderOfFile(chosen));
@@ -361,6 +452,7 @@ void TKeyAndCertificateWizard::leaveKeyPage() {
         throw PageError(kKeyPageMessage);
     requirePrivateExportFolder(exportPath, desktopToolContext().currentFolder);
     refuseNameTheBundleCannotCarry(edtCommonName->text());
+    keyPublicPem.reset();
 
     // The paste page shows before the sibling certificate is read, so that a file that cannot
     // be read still leaves the user free to paste the certificate there.
@@ -368,9 +460,15 @@ void TKeyAndCertificateWizard::leaveKeyPage() {
     const QString sibling = siblingCertificate(keyFile);
     if (sibling.isEmpty())
         return;
-    memPasteCert->setPlainText(
-        QString::fromUtf8(readSiblingCertificate(sibling)).replace(kLineEnd, QStringLiteral("\n")));
-    showSummaryNow();
+    const QByteArray content = readCertificateFile(sibling);
+    try {
+        putIntoBox(content, false);
+    } catch (const PageError&) {
+        // Not a certificate in any form: the box shows it as it is, and the tool judges it.
+        memPasteCert->setPlainText(
+            QString::fromUtf8(content).replace(kLineEnd, QStringLiteral("\n")));
+        showSummaryNow();
+    }
 }
 
 ToolSteps::MadeFiles TKeyAndCertificateWizard::leavePastePage() {
@@ -381,17 +479,42 @@ ToolSteps::MadeFiles TKeyAndCertificateWizard::leavePastePage() {
     // page all use the folder as checked.
     const CheckedFolder folder =
         requirePrivateExportFolder(edtExportPath->text(), desktopToolContext().currentFolder);
-    const ToolSteps::KeyAndCertificateValues values{
-        edtCommonName->text(), edtKeyFile->text(), temporaryCertificatePath(folder.path()), folder};
-    ToolSteps::refuseInputAmong(values.keyFile, {values.certificateFile});
-    const ScratchFiles pasted({values.certificateFile});
-    writeTemporaryCertificate(values.certificateFile, text);
+    ToolSteps::KeyAndCertificateValues values{edtCommonName->text(), edtKeyFile->text(),
+                                              temporaryCertificatePath(folder.path()), folder};
+    const QString chainFile = folder.path() + kTemporaryChainName;
+    ToolSteps::refuseInputAmong(values.keyFile, {values.certificateFile, chainFile});
+    // A lone certificate, or text that is none, goes to the tool as pasted.
+    const QList<QSslCertificate> pasted = pastedCertificates(memPasteCert->toPlainText());
+    const bool chained = pasted.size() > 1;
+    const ScratchFiles scratch(chained ? QStringList{values.certificateFile, chainFile}
+                                       : QStringList{values.certificateFile});
+    if (chained) {
+        const CertificateChain chain = orderChain(pasted, publicKeyOfKey());
+        writeTemporaryCertificate(values.certificateFile, chain.server.toPem());
+        if (!chain.authorities.isEmpty()) {
+            writeTemporaryCertificate(chainFile, pemOf(chain.authorities));
+            values.chainFiles = {chainFile};
+        }
+    } else {
+        writeTemporaryCertificate(values.certificateFile, text.toUtf8());
+    }
     return convert(values);
 }
 
-void TKeyAndCertificateWizard::writeTemporaryCertificate(const QString& path, const QString& text) {
+const QByteArray& TKeyAndCertificateWizard::publicKeyOfKey() {
+    if (!keyPublicPem)
+        keyPublicPem = ToolSteps::plainKeyPublicPem(edtKeyFile->text(), desktopToolContext());
+    return *keyPublicPem;
+}
+
+void TKeyAndCertificateWizard::showMade(const ToolSteps::MadeFiles& made) {
+    madeFiles->showMadeFiles(made);
+}
+
+void TKeyAndCertificateWizard::writeTemporaryCertificate(const QString& path,
+                                                         const QByteArray& content) {
     // The pasted text may hold a private key as well: the file is the user's alone.
-    const int error = writeFreshFile(path, text.toUtf8());
+    const int error = writeFreshFile(path, content);
     if (error != 0)
         throw PageError(kWriteFailure.arg(path, systemReason(error)));
 }

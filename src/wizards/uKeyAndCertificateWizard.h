@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -37,6 +39,11 @@ class TKeyAndCertificateWizard : public TWizardFrame {
         QStringLiteral("The certificate file \"%1\" is larger than 1 MiB, so it is not a "
                        "certificate and was not put into the box. Please paste your certificate "
                        "here.");
+    // The paste page's button that fills the box from a certificate or chain file.
+    static inline const QString kLoadCaption = QStringLiteral("Load...");
+    static inline const QString kLoadDescription =
+        QStringLiteral("Load the certificate, or the certificates of its chain, from a PEM, DER "
+                       "or PKCS#7 file");
     // The key page's label as it opens, and as it reads for a key made with OpenSSL.
     // The last filter of every open-file dialog of the preparation wizards.
     static inline const QString kAllFilesFilter = QStringLiteral("All Files (*)");
@@ -58,6 +65,7 @@ class TKeyAndCertificateWizard : public TWizardFrame {
     // The paste page.
     QLabel* Label7 = nullptr;
     QTextEdit* memPasteCert = nullptr;
+    QPushButton* btnLoadCertificate = nullptr;
     // What the certificate in memPasteCert says about itself, while it holds exactly one.
     QLabel* lblCertificateInfo = nullptr;
 
@@ -80,6 +88,7 @@ class TKeyAndCertificateWizard : public TWizardFrame {
     void btnKeyFileClick();
     void btnCertExportClick();
     void memPasteCertChange();
+    void btnLoadCertificateClick();
 
   protected:
     TKeyAndCertificateWizard(QWidget* owner, const WizardLook& look);
@@ -97,6 +106,13 @@ class TKeyAndCertificateWizard : public TWizardFrame {
     // The wizard's conversion step (it throws to keep the paste page); returns what it made.
     virtual ToolSteps::MadeFiles convert(const ToolSteps::KeyAndCertificateValues& values) = 0;
 
+    // Shows the finished page's list of the made files; a wizard adds what its page says about
+    // them.
+    virtual void showMade(const ToolSteps::MadeFiles& made);
+
+    // Shows the open-file dialog starting in the folder; returns the chosen file, or an empty
+    // text when the user cancels.
+    QString chooseFile(const OpenFileSetup& setup, const QString& startFolder);
     // Shows the open-file dialog; the chosen file goes into fileField and, when folderField
     // is empty, the file's folder into folderField. Cancelling changes nothing.
     void chooseFileInto(const OpenFileSetup& setup, QLineEdit* fileField, QLineEdit* folderField);
@@ -111,5 +127,16 @@ class TKeyAndCertificateWizard : public TWizardFrame {
     // Brings the summary up to date at once when the box changed since it was last read.
     void showSummaryNow();
 
-    void writeTemporaryCertificate(const QString& path, const QString& text);
+    // The public key of the key file in PEM when it can be read without a pass phrase, empty
+    // otherwise: it tells the server certificate among several pasted ones. Read once the box
+    // first holds several, for each pass over the key page.
+    std::optional<QByteArray> keyPublicPem;
+    const QByteArray& publicKeyOfKey();
+
+    // Puts the certificates of a file's content into the box: PEM text as it is, DER and
+    // PKCS#7 as PEM blocks. When addToCertificates and the box holds certificates already, those
+    // stay and the file's others follow them, so that a chain can be loaded file by file.
+    // Throws PageError when the content holds no certificate.
+    void putIntoBox(const QByteArray& content, bool addToCertificates);
+    void writeTemporaryCertificate(const QString& path, const QByteArray& content);
 };

@@ -120,14 +120,11 @@ TfrmPrepareIIS::protectedAsChosen(ToolSteps::KeyAndCertificateValues values) con
 }
 
 ToolSteps::MadeFiles TfrmPrepareIIS::convert(const ToolSteps::KeyAndCertificateValues& values) {
-    return CreatePfx(values.friendlyName, values.keyFile, values.certificateFile,
-                     values.exportFolder);
+    return ToolSteps::createPfx(protectedAsChosen(values), *this, desktopToolContext());
 }
 
 ToolSteps::MadeFiles TfrmPrepareIIS::CreatePfx(const QString& friendlyName, const QString& keyFile,
                                                const QString& certificateFile,
                                                const CheckedFolder& exportFolder) {
-    return ToolSteps::createPfx(
-        protectedAsChosen({friendlyName, keyFile, certificateFile, exportFolder}), *this,
-        desktopToolContext());
+    return convert({friendlyName, keyFile, certificateFile, exportFolder});
 }

@@ -3,12 +3,15 @@
 #include "uAccessibility.h"
 #include "uWindowsCommon.h"
 
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTextEdit>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
@@ -76,6 +79,18 @@ const QStringList TfrmPrepareIndyIntraweb::kRootInstructions = {
     QStringLiteral("6.Press the Export Button."),
     QStringLiteral("7.Select the Base 64 format."),
     QStringLiteral("8.Save the file to \"root.pem\""),
+};
+
+const QStringList TfrmPrepareIndyIntraweb::kRootWrittenInstructions = {
+    QStringLiteral("Your cert.pem, key.pem and root.pem files have been "),
+    QStringLiteral("written."),
+    QString(),
+    QStringLiteral("root.pem holds the certificates of the authorities that "),
+    QStringLiteral("issued your certificate, in order, from the one that "),
+    QStringLiteral("signed it.  Give it to your server as its root "),
+    QStringLiteral("certificate file (RootCertFile), together with cert.pem "),
+    QStringLiteral("and key.pem; no root certificate needs to be exported "),
+    QStringLiteral("by hand."),
 };
 
 TfrmPrepareIndyIntraweb::TfrmPrepareIndyIntraweb(QWidget* owner)
@@ -153,7 +168,7 @@ void TfrmPrepareIndyIntraweb::addPFXPages() {
     QVBoxLayout* selectPFX = addPage(tsSelectPFX, "tsSelectPFX",
                                      {.next =
                                           [this] {
-                                              madeFiles->showMadeFiles(leavePFXPage());
+                                              showMade(leavePFXPage());
                                               return int(tsFinished);
                                           },
                                       .previous = tsNeedPSX,
@@ -201,19 +216,29 @@ ToolSteps::MadeFiles TfrmPrepareIndyIntraweb::leavePFXPage() {
 
 ToolSteps::MadeFiles TfrmPrepareIndyIntraweb::ExtractFromPfx(const QString& pfxFile,
                                                              const QString& exportText) {
-    return ToolSteps::extractFromPfx({pfxFile, exportText}, *this, desktopToolContext());
+    return ToolSteps::extractFromPfx({pfxFile, exportText, true}, *this, desktopToolContext());
+}
+
+void TfrmPrepareIndyIntraweb::showMade(const ToolSteps::MadeFiles& made) {
+    TKeyAndCertificateWizard::showMade(made);
+    // A bundle without authority certificates leaves no root.pem behind.
+    const bool rootWritten =
+        std::any_of(made.paths.begin(), made.paths.end(), [](const QString& path) {
+            return QFileInfo(path).fileName() == ToolSteps::kAuthoritiesFileName &&
+                   FileIsPresent(path);
+        });
+    memRootInstructions->setPlainText(
+        (rootWritten ? kRootWrittenInstructions : kRootInstructions).join(QLatin1Char('\n')));
 }
 
 ToolSteps::MadeFiles
 TfrmPrepareIndyIntraweb::convert(const ToolSteps::KeyAndCertificateValues& values) {
-    return ConvertKeyAndCert(values.friendlyName, values.keyFile, values.certificateFile,
-                             values.exportFolder);
+    return ToolSteps::convertKeyAndCert(values, *this, desktopToolContext());
 }
 
 ToolSteps::MadeFiles TfrmPrepareIndyIntraweb::ConvertKeyAndCert(const QString& friendlyName,
                                                                 const QString& keyFile,
                                                                 const QString& certificateFile,
                                                                 const CheckedFolder& exportFolder) {
-    return ToolSteps::convertKeyAndCert({friendlyName, keyFile, certificateFile, exportFolder},
-                                        *this, desktopToolContext());
+    return convert({friendlyName, keyFile, certificateFile, exportFolder});
 }

@@ -30,6 +30,8 @@ class TfrmPrepareIndyIntraweb : public TKeyAndCertificateWizard {
         QStringLiteral("Certwright [Prepare Cert for Indy / Intraweb]");
     static const QStringList kPFXInstructions;
     static const QStringList kRootInstructions;
+    // What the finished page says instead when root.pem was written from the chain.
+    static const QStringList kRootWrittenInstructions;
 
     explicit TfrmPrepareIndyIntraweb(QWidget* owner);
 
@@ -52,7 +54,8 @@ class TfrmPrepareIndyIntraweb : public TKeyAndCertificateWizard {
 
     KeySource keySource() const { return source; }
 
-    // Extracts key.pem and cert.pem from a .pfx file into the export folder and returns them.
+    // Extracts key.pem and cert.pem from a .pfx file into the export folder, and root.pem when
+    // the bundle holds authority certificates, and returns them.
     ToolSteps::MadeFiles ExtractFromPfx(const QString& pfxFile, const QString& exportText);
     // Packs the key and the certificate file into a temporary bundle in the checked export
     // folder and extracts key.pem and cert.pem from it, and returns them; throws SilentAbort
@@ -67,6 +70,8 @@ class TfrmPrepareIndyIntraweb : public TKeyAndCertificateWizard {
 
   protected:
     ToolSteps::MadeFiles convert(const ToolSteps::KeyAndCertificateValues& values) override;
+    // The made files, and whether root.pem was written or the root certificate guide is needed.
+    void showMade(const ToolSteps::MadeFiles& made) override;
 
   private:
     KeySource source = KeySource::Certwright;
