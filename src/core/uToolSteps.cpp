@@ -159,6 +159,17 @@ bool mayReplaceOutput(const StepPlan& plan, const QString& output, StepUser& use
     return user.mayReplace(question, isPrivateKey);
 }
 
+// A domain names the output files, so it must not lead them out of the export folder; and
+// it names the host that the certificate serves, which clients match against its
+// subjectAltName.
+void checkDomain(const QString& domain) {
+    if (domain.contains(QLatin1Char('/')) || domain.contains(QLatin1Char('\\')) ||
+        domain == QLatin1String(".") || domain == QLatin1String(".."))
+        throw PageError(kDomainPathMessage.arg(domain));
+    if (RequestConfig::subjectAltName(domain).isEmpty())
+        throw PageError(kDomainNameMessage.arg(domain));
+}
+
 bool isWholeNumber(const QString& text) {
     return !text.isEmpty() && std::all_of(text.begin(), text.end(), [](QChar c) {
         return c >= QLatin1Char('0') && c <= QLatin1Char('9');
@@ -260,17 +271,6 @@ void addChain(StepPlan& plan, ToolRunPlan& bundleRun, const KeyAndCertificateVal
 }
 
 } // namespace
-
-// A domain names the output files, so it must not lead them out of the export folder; and
-// it names the host that the certificate serves, which clients match against its
-// subjectAltName.
-void checkDomain(const QString& domain) {
-    if (domain.contains(QLatin1Char('/')) || domain.contains(QLatin1Char('\\')) ||
-        domain == QLatin1String(".") || domain == QLatin1String(".."))
-        throw PageError(kDomainPathMessage.arg(domain));
-    if (RequestConfig::subjectAltName(domain).isEmpty())
-        throw PageError(kDomainNameMessage.arg(domain));
-}
 
 const CertificateStep kRequestStep{
     .outputExtension = QStringLiteral(".csr"),

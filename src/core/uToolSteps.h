@@ -162,10 +162,6 @@ inline const QString kDomainNameMessage = QStringLiteral(
 constexpr int kShortestTerm = 1;
 constexpr int kLongestTerm = 36500;
 
-// Refuses (PageError) a domain that cannot name the output files or that is neither a host
-// name nor an IP address.
-void checkDomain(const QString& domain);
-
 // The page error for a term that is refused.
 QString termMessage(const QString& term);
 
