@@ -101,6 +101,9 @@ struct AcmeResult {
     QString legoOutput;        // what lego wrote, for Show Details...
     QString recordPath;        // the renewal record
     QString passPhrasePath;    // the pass phrase kept for renewals; empty: none kept
+    // Why the reload command failed, with its output; empty when it ran well or there is none.
+    // The files are made all the same.
+    QString reloadProblem;
 };
 
 // Obtains a certificate for the values from the authority (registering the e-mail address
@@ -125,8 +128,12 @@ QString termsOfService(const QString& directoryUrl, const QString& caBundle = QS
 // for the user.
 QString webRootProblem(const QString& webRoot);
 
-// The folder of lego's account and state, made with mode 0700 when missing and refused
-// (PageError) when it is not a private folder of the user's own.
+// The folder of lego's account and state ($XDG_DATA_HOME/certwright/acme/).
 QString stateFolder();
+
+// A folder of the program's own data ($XDG_DATA_HOME/certwright/<name>/, ending in a
+// separator), made with mode 0700 when missing; one that is not a real folder of the user's
+// own is refused (PageError), and one that others may enter is closed to them.
+QString privateDataFolder(const QString& name);
 
 } // namespace Acme

@@ -16,16 +16,17 @@ struct Record {
     QString name; // the main name, which names the record
     QString path; // of the record file
     Acme::AcmeValues values;
-    QDateTime expiry; // of the certificate in lego's state; invalid when there is none
+    QDateTime expiry; // of the certificate whose files were made last
 };
 
 // The folder of the records ($XDG_DATA_HOME/certwright/renewals/), made with mode 0700.
 QString recordFolder();
 
-// Writes the record of the values (mode 0600, replacing the earlier one of the same main
-// name) and, when they have a pass phrase, the pass phrase in a 0600 file beside it. Returns
-// the two paths (the second empty when no pass phrase is kept).
-QStringList writeRecord(const Acme::AcmeValues& values);
+// Writes the record of the values and the expiry of their certificate (mode 0600, replacing
+// the earlier one of the same main name) and, when they have a pass phrase, the pass phrase in a
+// 0600 file beside it. Returns the two paths (the second empty when no pass phrase is kept).
+// Throws PageError when they cannot be written.
+QStringList writeRecord(const Acme::AcmeValues& values, const QDateTime& expiry);
 
 // Every record, in the order of their names. A record that cannot be read is skipped and named
 // in problems.

@@ -159,17 +159,6 @@ bool mayReplaceOutput(const StepPlan& plan, const QString& output, StepUser& use
     return user.mayReplace(question, isPrivateKey);
 }
 
-// A domain names the output files, so it must not lead them out of the export folder; and
-// it names the host that the certificate serves, which clients match against its
-// subjectAltName.
-void checkDomain(const QString& domain) {
-    if (domain.contains(QLatin1Char('/')) || domain.contains(QLatin1Char('\\')) ||
-        domain == QLatin1String(".") || domain == QLatin1String(".."))
-        throw PageError(kDomainPathMessage.arg(domain));
-    if (RequestConfig::subjectAltName(domain).isEmpty())
-        throw PageError(kDomainNameMessage.arg(domain));
-}
-
 bool isWholeNumber(const QString& text) {
     return !text.isEmpty() && std::all_of(text.begin(), text.end(), [](QChar c) {
         return c >= QLatin1Char('0') && c <= QLatin1Char('9');
@@ -183,11 +172,6 @@ void checkTerm(const QString& term) {
     const int days = term.toInt(&isNumber);
     if (!isWholeNumber(term) || !isNumber || days < kShortestTerm || days > kLongestTerm)
         throw PageError(termMessage(term));
-}
-
-// Output files are named after the domain, with every "*" spelled out as a word.
-QString baseNameOf(const QString& domain) {
-    return QString(domain).replace(QLatin1Char('*'), kWildcard);
 }
 
 // The named files in the checked export folder, as the finished page lists them.
@@ -271,6 +255,22 @@ void addChain(StepPlan& plan, ToolRunPlan& bundleRun, const KeyAndCertificateVal
 }
 
 } // namespace
+
+// A domain names the output files, so it must not lead them out of the export folder; and
+// it names the host that the certificate serves, which clients match against its
+// subjectAltName.
+void checkDomain(const QString& domain) {
+    if (domain.contains(QLatin1Char('/')) || domain.contains(QLatin1Char('\\')) ||
+        domain == QLatin1String(".") || domain == QLatin1String(".."))
+        throw PageError(kDomainPathMessage.arg(domain));
+    if (RequestConfig::subjectAltName(domain).isEmpty())
+        throw PageError(kDomainNameMessage.arg(domain));
+}
+
+// Output files are named after the domain, with every "*" spelled out as a word.
+QString baseNameOf(const QString& domain) {
+    return QString(domain).replace(QLatin1Char('*'), kWildcard);
+}
 
 const CertificateStep kRequestStep{
     .outputExtension = QStringLiteral(".csr"),

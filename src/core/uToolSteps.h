@@ -162,6 +162,12 @@ inline const QString kDomainNameMessage = QStringLiteral(
 constexpr int kShortestTerm = 1;
 constexpr int kLongestTerm = 36500;
 
+// Refuses (PageError) a domain that cannot name the output files or is neither a host name nor
+// an IP address.
+void checkDomain(const QString& domain);
+// The base name of the output files of a domain: the domain with every "*" spelled out.
+QString baseNameOf(const QString& domain);
+
 // The page error for a term that is refused.
 QString termMessage(const QString& term);
 

@@ -169,6 +169,20 @@ void writeAll(int fd, const char* data, ssize_t size) {
     }
 }
 
+// This program's environment with the entries given over it.
+QList<QByteArray> childEnvironment(const QStringList& over) {
+    QList<QByteArray> entries;
+    for (char** entry = environ; *entry; ++entry)
+        entries << QByteArray(*entry);
+    for (const QString& text : over) {
+        const QByteArray entry = text.toLocal8Bit();
+        const QByteArray name = entry.left(entry.indexOf('=') + 1);
+        entries.removeIf([&name](const QByteArray& old) { return old.startsWith(name); });
+        entries << entry;
+    }
+    return entries;
+}
+
 void signalEvent(int eventFd) {
     const uint64_t request = 1;
     writeAll(eventFd, reinterpret_cast<const char*>(&request), sizeof request);
@@ -249,6 +263,7 @@ void TExternalApp::StartProcess() {
         arguments << word.toLocal8Bit();
     if (arguments.isEmpty())
         arguments << program;
+    environment = childEnvironment(Environment);
     directory = QFile::encodeName(CurrentDirectory);
     copyOutput = ShowAppWindow;
     runTimeLimitMs = timeLimitMs;
@@ -285,6 +300,13 @@ void TExternalApp::EndRunsInProgress() {
     const std::lock_guard<std::mutex> lock(live.mutex);
     for (TExternalApp* runner : live.runners)
         signalEvent(runner->endEvent);
+}
+
+void TExternalApp::EndRun() {
+    LiveRunners& live = liveRunners();
+    const std::lock_guard<std::mutex> lock(live.mutex);
+    if (std::find(live.runners.begin(), live.runners.end(), this) != live.runners.end())
+        signalEvent(endEvent);
 }
 
 void TExternalApp::EndRunsAtExit() noexcept {
@@ -443,6 +465,10 @@ bool TExternalApp::spawnChild() {
     for (QByteArray& word : arguments)
         argv.push_back(word.data());
     argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (QByteArray& entry : environment)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
 
     SpawnActions spawn;
     posix_spawn_file_actions_adddup2(&spawn.actions, childStdin, STDIN_FILENO);
@@ -477,7 +503,7 @@ bool TExternalApp::spawnChild() {
     const std::lock_guard<std::mutex> lock(live.mutex);
     pid_t pid = -1;
     const int error = posix_spawn(&pid, program.constData(), &spawn.actions, &attributes.attributes,
-                                  argv.data(), environ);
+                                  argv.data(), envp.data());
     if (error != 0) {
         startError = QString::fromLocal8Bit(std::strerror(error));
         return false;
@@ -526,6 +552,8 @@ void TExternalApp::drain(int& fd) {
 }
 
 void TExternalApp::keepOutput(const char* data, ssize_t size) {
+    if (OutputHook)
+        OutputHook(QByteArray(data, qsizetype(size)));
     output.append(data, qsizetype(size));
     if (output.size() > kKeptOutputBytes)
         output.remove(0, output.size() - kKeptOutputBytes);

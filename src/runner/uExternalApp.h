@@ -65,11 +65,24 @@ class TExternalApp : public QObject {
     QStringList Arguments;
     bool ShowAppWindow = false;
     QString CurrentDirectory;
+    // Entries ("NAME=value") that the child's environment has over this program's own.
+    QStringList Environment;
+    // Called with each piece of the child's output as it is read, on the thread that watches
+    // the run, for a caller that follows the run while it lasts.
+    std::function<void(const QByteArray& piece)> OutputHook;
 
     bool Running() const { return running; }
 
     // Begins the run and returns without waiting; does nothing while a run is under way.
     void StartProcess();
+
+    // Ends this run, from any thread, as EndRunsInProgress ends every run; does nothing when
+    // no run is under way.
+    void EndRun();
+
+    // A run that lasts longer than this is killed (kTimeLimitMs unless set); for tools that
+    // wait on a network peer.
+    void setTimeLimit(int milliseconds) { timeLimitMs = milliseconds; }
 
     // Waits for the run to end. On the thread that started it, its event loop keeps running
     // without the user's input (the window keeps painting) and on the GUI thread the wait hook
@@ -129,6 +142,7 @@ class TExternalApp : public QObject {
     // during the run do not reach it.
     QByteArray program;
     QList<QByteArray> arguments;
+    QList<QByteArray> environment;
     QByteArray directory;
     bool copyOutput = false;
     int runTimeLimitMs = kTimeLimitMs;

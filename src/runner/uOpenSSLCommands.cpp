@@ -184,6 +184,20 @@ QStringList extractCertificateFromTemporaryBundle(const QString& prog, const QSt
             newPassPhrase(prog)};
 }
 
+QStringList plainKeyCopy(const QString& key, const QString& out) {
+    return {QStringLiteral("pkey"), QStringLiteral("-in"), key, QStringLiteral("-out"), out};
+}
+
+QStringList certificatesCopy(const QString& certificates, const QString& out) {
+    return {QStringLiteral("storeutl"), QStringLiteral("-certs"), QStringLiteral("-out"), out,
+            certificates};
+}
+
+QStringList firstCertificateCopy(const QString& certificates, const QString& out) {
+    return {QStringLiteral("x509"), QStringLiteral("-in"), certificates, QStringLiteral("-out"),
+            out};
+}
+
 QStringList withLegacyAlgorithms(const QStringList& arguments) {
     return arguments + QStringList{kLegacyOption};
 }

@@ -53,6 +53,13 @@ QStringList withChain(const QStringList& arguments, const QString& chainFile);
 QStringList extractKeyFromTemporaryBundle(const QString& prog, const QString& folder);
 QStringList extractCertificateFromTemporaryBundle(const QString& prog, const QString& folder);
 
+// Copies of files that another program made, written anew by the tool, which reads what it
+// copies: a private key without a pass phrase (the tool writes it for its owner alone), every
+// certificate of a file in order, and the first certificate of a file.
+QStringList plainKeyCopy(const QString& key, const QString& out);
+QStringList certificatesCopy(const QString& certificates, const QString& out);
+QStringList firstCertificateCopy(const QString& certificates, const QString& out);
+
 // The arguments of a pkcs12 run that may also use the algorithms of the tool's legacy
 // provider (RC2-40, which older Windows uses in the .pfx files that it exports).
 QStringList withLegacyAlgorithms(const QStringList& arguments);

@@ -1,0 +1,833 @@
+#include "uAcme.h"
+
+#include "uCertwrightCommon.h"
+#include "uExportFolder.h"
+#include "uExternalApp.h"
+#include "uFreshFile.h"
+#include "uPassPhraseRules.h"
+#include "uRenewal.h"
+
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QSslConfiguration>
+#include <QSslError>
+#include <QStandardPaths>
+#include <QTimer>
+#include <QUrl>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace Acme {
+
+namespace {
+
+// ---- Texts
+
+const QString kConnectingStep = QStringLiteral("Connecting to the authority");
+const QString kRegisteringStep = QStringLiteral("Registering with the authority");
+const QString kOrderingStep = QStringLiteral("Ordering the certificate");
+const QString kCheckingStep = QStringLiteral("The authority is checking %1…");
+const QString kDownloadingStep = QStringLiteral("Downloading the certificate");
+const QString kMakingFilesStep = QStringLiteral("Making the files for the server");
+const QString kReloadingStep = QStringLiteral("Running the reload command");
+const QString kDoneStep = QStringLiteral("Done");
+
+const QString kNoNameMessage =
+    QStringLiteral("Please enter at least one name for the certificate.");
+const QString kTwiceNameMessage =
+    QStringLiteral("The name \"%1\" is given twice. Please enter each name once.");
+const QString kEmailMessage = QStringLiteral(
+    "\"%1\" is not an e-mail address. Please enter the address at which the authority can "
+    "reach you, such as admin@example.com.");
+const QString kKeyTypeMessage =
+    QStringLiteral("\"%1\" is not a key type: use ec256, ec384, rsa2048 or rsa4096.");
+const QString kServerMessage = QStringLiteral(
+    "\"%1\" is not the address of an ACME directory. Please enter an https:// address.");
+const QString kNoOutputMessage =
+    QStringLiteral("Please choose at least one kind of server files: nginx, iis or indy.");
+const QString kOutputKindMessage =
+    QStringLiteral("\"%1\" is not a kind of server files: use nginx, iis or indy.");
+const QString kPortMessage =
+    QStringLiteral("%1 is not a port number. Please enter a number from 1 to 65535.");
+const QString kWebRootMessage = QStringLiteral(
+    "The web root \"%1\" is not a folder. Please choose the folder that the web server serves "
+    "for these names.");
+const QString kCaBundleMessage = QStringLiteral(
+    "The CA file \"%1\" cannot be read. Please choose the file of the certificate that signs "
+    "the authority's HTTPS certificate.");
+const QString kNeedsPassPhraseMessage =
+    QStringLiteral("The .pfx file and key.pem are protected by a pass phrase. Please enter one.");
+const QString kNoLegoMessage = QStringLiteral(
+    "The ACME client lego is not installed. Please install it (on Debian: apt install lego).");
+const QString kFolderMessage =
+    QStringLiteral("The folder \"%1\" cannot be used for this program's data: %2.");
+const QString kNotOwnFolderReason =
+    QStringLiteral("it is not a folder of your own (or it is a link)");
+
+const QString kObtainFailedMessage =
+    QStringLiteral("The certificate could not be obtained from the authority.");
+const QString kUnreachableExplanation =
+    QStringLiteral("The authority could not reach %1…: %2. Does %3 point at this server, and "
+                   "is port %4 open?");
+const QString kWrongAnswerExplanation =
+    QStringLiteral("The authority reached %1… but did not find the expected answer there: %2. "
+                   "Does %3 point at this server, and does its web server serve the chosen web "
+                   "root at /.well-known/acme-challenge/?");
+const QString kDnsExplanation =
+    QStringLiteral("The authority could not find %1 in the DNS: %2. Please give %1 a DNS "
+                   "record that points at this server.");
+const QString kRejectedNameExplanation =
+    QStringLiteral("The authority does not issue certificates for %1: %2. Please check the "
+                   "name.");
+const QString kCaaExplanation =
+    QStringLiteral("The DNS of %1 does not allow this authority to issue for it (a CAA "
+                   "record): %2.");
+const QString kRateLimitExplanation =
+    QStringLiteral("The authority refuses for now because too many certificates were "
+                   "requested: %1. Please try again later; for trying, use the staging "
+                   "service.");
+const QString kRefusedExplanation =
+    QStringLiteral("The authority refused the certificate for %1: %2.");
+const QString kPortTakenExplanation =
+    QStringLiteral("Another program already uses port %1, so the temporary web server could "
+                   "not start. Stop that program, or choose the web root that it serves "
+                   "instead.");
+const QString kPortDeniedExplanation =
+    QStringLiteral("This program may not open port %1: ports below 1024 need administrator "
+                   "rights. Run it as an administrator, or choose a web root instead.");
+const QString kWebRootWriteExplanation =
+    QStringLiteral("The answer for the authority could not be written into the web root: %1. "
+                   "Please choose a web root that this program may write.");
+const QString kUntrustedExplanation =
+    QStringLiteral("The authority's HTTPS certificate at %1 is not trusted: %2. Please give "
+                   "the CA file that signs it.");
+const QString kNoDirectoryExplanation =
+    QStringLiteral("The authority at %1 could not be reached: %2. Please check the address "
+                   "and this computer's network connection.");
+const QString kOtherExplanation = QStringLiteral("lego said: %1");
+const QString kTimeLimitExplanation =
+    QStringLiteral("The authority did not finish within %1 minutes. Please try again later.");
+const QString kSignalExplanation = QStringLiteral("lego was ended by a signal (%1).");
+const QString kNotStartedExplanation = QStringLiteral("lego could not be started: %1.");
+const QString kNoCertificateExplanation =
+    QStringLiteral("lego ended without leaving the certificate in %1.");
+const QString kLegoDetails = QStringLiteral("Command line:\n%1\n\nOutput of lego:\n%2");
+const QString kReloadFailedMessage =
+    QStringLiteral("The new certificate was made, but the reload command \"%1\" failed: %2.\n%3");
+const QString kReloadNotFound = QStringLiteral("the program was not found");
+const QString kReloadExit = QStringLiteral("it ended with status %1");
+const QString kReloadEnded = QStringLiteral("it did not end by itself");
+const QString kRecordFailedNotice =
+    QStringLiteral("The certificate was made, but it could not be recorded for renewal: %1");
+
+const QString kTermsMissingMessage =
+    QStringLiteral("The authority's directory at %1 names no terms of service.");
+const QString kTermsUnreadableMessage =
+    QStringLiteral("The authority's directory at %1 could not be read: %2.");
+const QString kTermsTimeMessage = QStringLiteral("no answer in time");
+const QString kTermsNotJson = QStringLiteral("it is not an ACME directory");
+
+const QString kWebRootMissing = QStringLiteral("\"%1\" is not a folder.");
+const QString kWebRootUnwritable =
+    QStringLiteral("This program cannot write %1 in \"%2\": %3. Please choose a web root that "
+                   "you may write, or run the program as a user who may.");
+
+const QString kWellKnown = QStringLiteral(".well-known");
+const QString kChallengeFolder = QStringLiteral("acme-challenge");
+const QString kChallengePath = QStringLiteral(".well-known/acme-challenge/");
+const QString kProbePrefix = QStringLiteral("certwright-probe-");
+
+const QString kLegoName = QStringLiteral("lego");
+const QString kLegoCaVariable = QStringLiteral("LEGO_CA_CERTIFICATES=");
+const QString kAcmeFolderName = QStringLiteral("acme");
+const QString kLegoCertificates = QStringLiteral("certificates/");
+const QString kFullChainExtension = QStringLiteral(".fullchain.pem");
+const QString kKeyExtension = QStringLiteral(".key");
+const QString kPfxExtension = QStringLiteral(".pfx");
+const QString kLeafFileName = QStringLiteral("__leaf.tmp");
+const QString kDataFolderName = QStringLiteral("certwright/");
+
+// lego waits for the authority, which may take minutes when it is busy.
+constexpr int kLegoTimeLimitMs = 10 * 60 * 1000;
+constexpr int kHighestPort = 65535;
+
+// How far the run is at each step, before the files are made.
+constexpr double kConnectingFraction = 0.02;
+constexpr double kRegisteringFraction = 0.1;
+constexpr double kOrderingFraction = 0.2;
+constexpr double kCheckingFraction = 0.25;
+constexpr double kCheckingShare = 0.5;
+constexpr double kDownloadingFraction = 0.8;
+constexpr double kMakingFilesFraction = 0.9;
+constexpr double kReloadingFraction = 0.95;
+
+// ---- What lego writes
+
+// lego's name of a certificate's files: a wildcard's "*" becomes "_".
+QString legoFileBase(const QString& name) {
+    return QString::fromLatin1(QUrl::toAce(name)).replace(QLatin1Char('*'), QLatin1Char('_'));
+}
+
+// The name in square brackets at the start of one of lego's messages.
+QString bracketedName(const QString& line) {
+    static const QRegularExpression name(QStringLiteral("\\[([^\\],]+)\\]"));
+    const QRegularExpressionMatch match = name.match(line);
+    return match.hasMatch() ? match.captured(1) : QString();
+}
+
+QString challengeAddress(const QString& name) {
+    return QStringLiteral("http://") + name + QLatin1Char('/') + kChallengePath;
+}
+
+// Follows lego's messages and reports the steps that they show.
+class LegoProgress {
+  public:
+    LegoProgress(const QStringList& names, const ProgressCallback& progress)
+        : names(names), report(progress) {}
+
+    void take(const QByteArray& piece) {
+        pending += piece;
+        for (qsizetype end = pending.indexOf('\n'); end >= 0; end = pending.indexOf('\n')) {
+            line(QString::fromUtf8(pending.left(end)));
+            pending.remove(0, end + 1);
+        }
+    }
+
+  private:
+    void line(const QString& text) {
+        if (!report)
+            return;
+        if (text.contains(QLatin1String("Registering account")))
+            report(kRegisteringStep, kRegisteringFraction);
+        else if (text.contains(QLatin1String("Obtaining bundled SAN certificate")) ||
+                 text.contains(QLatin1String("Obtaining SAN certificate")))
+            report(kOrderingStep, kOrderingFraction);
+        else if (text.contains(QLatin1String("Trying to solve HTTP-01")))
+            report(kCheckingStep.arg(challengeAddress(bracketedName(text))), checkedFraction());
+        else if (text.contains(QLatin1String("The server validated our request"))) {
+            ++validated;
+            report(kCheckingStep.arg(challengeAddress(bracketedName(text))), checkedFraction());
+        } else if (text.contains(QLatin1String("requesting certificates")))
+            report(kDownloadingStep, kDownloadingFraction);
+    }
+
+    double checkedFraction() const {
+        return kCheckingFraction +
+               kCheckingShare * std::min<double>(validated, names.size()) / names.size();
+    }
+
+    QStringList names;
+    ProgressCallback report;
+    QByteArray pending;
+    int validated = 0;
+};
+
+// ---- Why lego failed, in plain words
+
+struct AuthorityProblem {
+    QString name;
+    QString type; // the ACME error type after "urn:ietf:params:acme:error:"
+    QString detail;
+};
+
+std::optional<AuthorityProblem> authorityProblem(const QString& output) {
+    static const QRegularExpression problem(
+        QStringLiteral("\\[([^\\]]+)\\][^\\n]*urn:ietf:params:acme:error:(\\w+) :: ([^\\n]*)"));
+    const QRegularExpressionMatch match = problem.match(output);
+    if (!match.hasMatch())
+        return std::nullopt;
+    return AuthorityProblem{match.captured(1), match.captured(2), match.captured(3).trimmed()};
+}
+
+// The last reason in a chain of Go's messages: "dial tcp ...: connect: connection refused".
+QString lastReason(const QString& detail) {
+    const qsizetype colon = detail.lastIndexOf(QLatin1String(": "));
+    QString reason = colon < 0 ? detail : detail.mid(colon + 2);
+    reason = reason.trimmed();
+    while (reason.endsWith(QLatin1Char('.')) || reason.endsWith(QLatin1Char('"')))
+        reason.chop(1);
+    return reason;
+}
+
+// The challenge address as the authority used it, without the token, and its port.
+QString challengeUrlIn(const QString& detail, const QString& name, int* port) {
+    static const QRegularExpression url(
+        QStringLiteral("(https?://([^/\\s\"]+)/\\.well-known/acme-challenge/)"));
+    const QRegularExpressionMatch match = url.match(detail);
+    *port = kDefaultHttpPort;
+    if (!match.hasMatch())
+        return challengeAddress(name);
+    const QUrl address(match.captured(1));
+    *port = address.port(kDefaultHttpPort);
+    return match.captured(1);
+}
+
+// The challenge detail without the address, where the reason follows it.
+QString afterAddress(const QString& detail) {
+    const qsizetype at = detail.indexOf(QLatin1String("acme-challenge/"));
+    if (at < 0)
+        return detail;
+    return detail.mid(at);
+}
+
+QString explainAuthorityProblem(const AuthorityProblem& problem) {
+    int port = kDefaultHttpPort;
+    const QString address = challengeUrlIn(problem.detail, problem.name, &port);
+    const QString reason = lastReason(afterAddress(problem.detail));
+    if (problem.type == QLatin1String("connection"))
+        return kUnreachableExplanation.arg(address, reason, problem.name, QString::number(port));
+    if (problem.type == QLatin1String("unauthorized") ||
+        problem.type == QLatin1String("incorrectResponse"))
+        return kWrongAnswerExplanation.arg(address, reason, problem.name);
+    if (problem.type == QLatin1String("dns"))
+        return kDnsExplanation.arg(problem.name, lastReason(problem.detail));
+    if (problem.type == QLatin1String("rejectedIdentifier") ||
+        problem.type == QLatin1String("malformed"))
+        return kRejectedNameExplanation.arg(problem.name, problem.detail);
+    if (problem.type == QLatin1String("caa"))
+        return kCaaExplanation.arg(problem.name, problem.detail);
+    if (problem.type == QLatin1String("rateLimited"))
+        return kRateLimitExplanation.arg(problem.detail);
+    return kRefusedExplanation.arg(problem.name, problem.detail);
+}
+
+// The last line of lego's output that says something went wrong.
+QString lastComplaint(const QString& output) {
+    const QStringList lines = output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (auto line = lines.rbegin(); line != lines.rend(); ++line)
+        if (!line->trimmed().isEmpty() && !line->contains(QLatin1String("[INFO]")))
+            return line->trimmed();
+    return lines.isEmpty() ? QString() : lines.last().trimmed();
+}
+
+QString explainLegoOutput(const QString& output, const AcmeValues& values) {
+    if (const auto problem = authorityProblem(output))
+        return explainAuthorityProblem(*problem);
+    if (output.contains(QLatin1String("could not start HTTP server"))) {
+        const QString port = QString::number(values.httpPort);
+        if (output.contains(QLatin1String("address already in use")))
+            return kPortTakenExplanation.arg(port);
+        if (output.contains(QLatin1String("permission denied")))
+            return kPortDeniedExplanation.arg(port);
+    }
+    static const QRegularExpression directory(
+        QStringLiteral("get directory at '([^']+)': ([^\\n]*)"));
+    if (const QRegularExpressionMatch match = directory.match(output); match.hasMatch()) {
+        const QString detail = match.captured(2);
+        if (detail.contains(QLatin1String("x509:")) ||
+            detail.contains(QLatin1String("certificate")))
+            return kUntrustedExplanation.arg(match.captured(1), lastReason(detail));
+        return kNoDirectoryExplanation.arg(match.captured(1), lastReason(detail));
+    }
+    if (output.contains(QLatin1String("could not write file")) ||
+        output.contains(QLatin1String("could not create required directories in webroot")))
+        return kWebRootWriteExplanation.arg(lastReason(lastComplaint(output)));
+    return kOtherExplanation.arg(lastComplaint(output));
+}
+
+// ---- Running lego
+
+QString legoProgram(const ToolContext& context) {
+    QString program = QStandardPaths::findExecutable(kLegoName, {context.programFolder});
+    if (program.isEmpty())
+        program = QStandardPaths::findExecutable(kLegoName);
+    if (program.isEmpty())
+        throw PageError(kNoLegoMessage);
+    return program;
+}
+
+QStringList legoArguments(const AcmeValues& values, const QString& state) {
+    QStringList arguments = {kLegoName,
+                             QStringLiteral("--path"),
+                             state,
+                             QStringLiteral("--server"),
+                             values.server,
+                             QStringLiteral("--accept-tos"),
+                             QStringLiteral("--email"),
+                             values.email,
+                             QStringLiteral("--key-type"),
+                             values.keyType};
+    for (const QString& name : values.names)
+        arguments << QStringLiteral("--domains") << name;
+    arguments << QStringLiteral("--http");
+    if (values.webRoot.isEmpty())
+        arguments << QStringLiteral("--http.port")
+                  << QLatin1Char(':') + QString::number(values.httpPort);
+    else
+        arguments << QStringLiteral("--http.webroot") << values.webRoot;
+    arguments << QStringLiteral("run");
+    return arguments;
+}
+
+// What the web root's challenge folder holds, so that what a failed run left there goes.
+struct WebRootTrace {
+    QString root;
+    bool hadWellKnown = false;
+    bool hadChallengeFolder = false;
+    QStringList entries;
+
+    explicit WebRootTrace(const QString& webRoot) : root(webRoot) {
+        if (root.isEmpty())
+            return;
+        const QDir folder(root);
+        hadWellKnown = QFileInfo(folder.filePath(kWellKnown)).isDir();
+        hadChallengeFolder = QFileInfo(folder.filePath(kChallengePath)).isDir();
+        if (hadChallengeFolder)
+            entries = QDir(folder.filePath(kChallengePath))
+                          .entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                     QDir::NoDotAndDotDot);
+    }
+
+    // lego removes its answers when it ends by itself, but not when it is ended.
+    void removeNew() const {
+        if (root.isEmpty())
+            return;
+        const QDir challenges(QDir(root).filePath(kChallengePath));
+        for (const QString& entry :
+             challenges.entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
+            if (!entries.contains(entry))
+                ::unlink(QFile::encodeName(challenges.filePath(entry)).constData());
+        if (!hadChallengeFolder)
+            ::rmdir(QFile::encodeName(QDir(root).filePath(kChallengePath)).constData());
+        if (!hadWellKnown)
+            ::rmdir(QFile::encodeName(QDir(root).filePath(kWellKnown)).constData());
+    }
+};
+
+struct LegoFiles {
+    QString certificate; // the certificate and its chain, server first
+    QString key;
+    QString issuer;
+};
+
+LegoFiles legoFilesOf(const QString& state, const QString& mainName) {
+    const QString base = state + kLegoCertificates + legoFileBase(mainName);
+    return {base + QStringLiteral(".crt"), base + kKeyExtension,
+            base + QStringLiteral(".issuer.crt")};
+}
+
+QString legoDetails(const QString& program, const QStringList& arguments, const QString& output) {
+    return kLegoDetails.arg(OpenSSLCommands::readableCommandLine(program, arguments.mid(1)),
+                            output.trimmed());
+}
+
+// Runs lego until it has put the certificate into its state; returns its output.
+QString runLego(const AcmeValues& values, const QString& state, const LegoFiles& files,
+                const ToolContext& context, const ProgressCallback& progress, Cancel* cancel) {
+    const QString program = legoProgram(context);
+    // What lego left of an earlier certificate must not pass for the new one.
+    for (const QString& path : {files.certificate, files.key, files.issuer})
+        ::unlink(QFile::encodeName(path).constData());
+    const WebRootTrace trace(values.webRoot);
+    LegoProgress follower(values.names, progress);
+    TExternalApp lego;
+    lego.ModuleName = program;
+    lego.Arguments = legoArguments(values, state);
+    lego.CurrentDirectory = state;
+    lego.ShowAppWindow = context.debug;
+    if (!values.caBundle.isEmpty())
+        lego.Environment << kLegoCaVariable + values.caBundle;
+    lego.OutputHook = [&follower](const QByteArray& piece) { follower.take(piece); };
+    lego.setTimeLimit(kLegoTimeLimitMs);
+    if (cancel)
+        cancel->attach(&lego);
+    const auto detach = qScopeGuard([cancel] {
+        if (cancel)
+            cancel->attach(nullptr);
+    });
+    if (cancel && cancel->cancelled())
+        throw SilentAbort();
+    lego.StartProcess();
+    if (cancel && cancel->cancelled())
+        lego.EndRun();
+    lego.WaitForProcess();
+    const QString output = QString::fromUtf8(lego.Output());
+    const QString details = legoDetails(program, lego.Arguments, output);
+    const bool made = lego.End() == RunEnd::Exited && lego.ExitCode() == 0 &&
+                      FileIsPresent(files.certificate) && FileIsPresent(files.key);
+    if (made)
+        return output;
+    trace.removeNew();
+    switch (lego.End()) {
+    case RunEnd::Stopped:
+        throw SilentAbort();
+    case RunEnd::NotStarted:
+        throw PageError(kObtainFailedMessage, kNotStartedExplanation.arg(lego.StartError()),
+                        details);
+    case RunEnd::TimeLimit:
+        throw PageError(kObtainFailedMessage, kTimeLimitExplanation.arg(kLegoTimeLimitMs / 60000),
+                        details);
+    case RunEnd::Signalled:
+        throw PageError(
+            kObtainFailedMessage,
+            kSignalExplanation.arg(QString::fromLocal8Bit(::strsignal(lego.EndSignal()))), details);
+    case RunEnd::Exited:
+        break;
+    }
+    if (lego.ExitCode() == 0)
+        throw PageError(kObtainFailedMessage, kNoCertificateExplanation.arg(state), details);
+    throw PageError(kObtainFailedMessage, explainLegoOutput(output, values), details);
+}
+
+// ---- Making the server files
+
+// Hands the step the pass phrase of the values instead of asking for it, and lets it replace
+// the outputs, which the user agreed to (or the record names) before lego ran.
+class AgreedUser : public ToolSteps::StepUser {
+  public:
+    AgreedUser(ToolSteps::StepUser& user, const QString& passPhrase)
+        : inner(user), fresh(passPhrase) {}
+    // lego's key has no pass phrase; the tool ignores the current one for it.
+    QString askPassPhrases(PassPhraseUse) override {
+        writePassPhraseFile(kCurrentPassPhraseFile, QString());
+        writePassPhraseFile(kNewPassPhraseFile, fresh);
+        return fresh;
+    }
+    bool mayReplace(const QString&, bool) override { return true; }
+    void tell(const QString& notice) override { inner.tell(notice); }
+
+  private:
+    ToolSteps::StepUser& inner;
+    QString fresh;
+};
+
+ToolSteps::ToolRunPlan toolRun(const QStringList& arguments, const QString& output,
+                               OutputKind kind) {
+    ToolSteps::ToolRunPlan run;
+    run.arguments = arguments;
+    run.output = output;
+    run.kind = kind;
+    return run;
+}
+
+void appendPlan(ToolSteps::StepPlan& plan, const ToolSteps::StepPlan& more) {
+    plan.outputs << more.outputs;
+    plan.askedAbout << more.askedAbout;
+    plan.scratch << more.scratch;
+    plan.runs << more.runs;
+    plan.made.paths << more.made.paths;
+    if (more.passPhrases)
+        plan.passPhrases = more.passPhrases;
+}
+
+// Every output of the values, made from lego's files into the checked folder, as one step:
+// they are replaced together, and a failure anywhere brings all the earlier files back.
+ToolSteps::StepPlan outputPlan(const AcmeValues& values, const CheckedFolder& folder,
+                               const LegoFiles& lego, const ToolContext& context) {
+    const QString base = ToolSteps::baseNameOf(values.names.first());
+    const QString path = folder.path();
+    ToolSteps::StepPlan plan;
+    plan.made.folder = path;
+    plan.folder = folder;
+    plan.failureMessage = ToolSteps::kConversionFailedMessage;
+    if (values.outputs.contains(kForNginx)) {
+        const QString key = path + base + kKeyExtension;
+        const QString chain = path + base + kFullChainExtension;
+        plan.runs << toolRun(OpenSSLCommands::plainKeyCopy(lego.key, key), key, OutputKind::Key)
+                  << toolRun(OpenSSLCommands::certificatesCopy(lego.certificate, chain), chain,
+                             OutputKind::Certificate);
+        plan.outputs << key << chain;
+        plan.made.paths << key << chain;
+    }
+    const bool withPassPhrase =
+        values.outputs.contains(kForIis) || values.outputs.contains(kForIndy);
+    if (!withPassPhrase) {
+        plan.askedAbout = plan.outputs;
+        return plan;
+    }
+    // The bundles take the server's certificate alone and the chain beside it: the tool would
+    // hold a certificate twice that came both ways.
+    const QString leaf = path + kLeafFileName;
+    plan.runs << toolRun(OpenSSLCommands::firstCertificateCopy(lego.certificate, leaf), leaf,
+                         OutputKind::Certificate);
+    plan.scratch << leaf;
+    ToolSteps::KeyAndCertificateValues bundle{values.friendlyName.isEmpty() ? values.names.first()
+                                                                            : values.friendlyName,
+                                              lego.key, leaf, folder};
+    bundle.chainFiles = {lego.issuer};
+    if (values.outputs.contains(kForIis)) {
+        bundle.pfxName = base + kPfxExtension;
+        bundle.protection = values.legacyPfx ? OpenSSLCommands::PfxProtection::OlderWindows
+                                             : OpenSSLCommands::PfxProtection::Current;
+        appendPlan(plan, ToolSteps::createPfxPlan(bundle, context));
+    }
+    if (values.outputs.contains(kForIndy))
+        appendPlan(plan, ToolSteps::convertKeyAndCertPlan(bundle, context));
+    plan.askedAbout = plan.outputs;
+    // The chain file of each bundle is written before its own run, under the same name.
+    plan.scratch.removeDuplicates();
+    return plan;
+}
+
+// The reload command as the user gave it, run without a shell; empty when it went well.
+QString runReload(const QStringList& command, const ToolContext& context) {
+    const QString program = command.first().contains(QLatin1Char('/'))
+                                ? ToolSteps::pathForTool(command.first(), context.currentFolder)
+                                : QStandardPaths::findExecutable(command.first());
+    const QString readable = OpenSSLCommands::readableCommandLine(command.first(), command.mid(1));
+    if (program.isEmpty())
+        return kReloadFailedMessage.arg(readable, kReloadNotFound, QString());
+    TExternalApp reload;
+    reload.ModuleName = program;
+    reload.Arguments = command;
+    reload.CurrentDirectory = context.currentFolder;
+    reload.ShowAppWindow = context.debug;
+    reload.StartProcess();
+    reload.WaitForProcess();
+    const QString output = QString::fromLocal8Bit(reload.Output()).trimmed();
+    if (reload.End() == RunEnd::Exited && reload.ExitCode() == 0)
+        return QString();
+    QString why = kReloadEnded;
+    if (reload.End() == RunEnd::NotStarted)
+        why = reload.StartError();
+    else if (reload.End() == RunEnd::Exited)
+        why = kReloadExit.arg(reload.ExitCode());
+    return kReloadFailedMessage.arg(readable, why, output);
+}
+
+bool isPort(int port) {
+    return port >= 1 && port <= kHighestPort;
+}
+
+// The values with every typed path made absolute, as lego (which runs in its state folder)
+// and the record need them.
+AcmeValues resolvedValues(const AcmeValues& values, const ToolContext& context) {
+    AcmeValues resolved = values;
+    if (!resolved.webRoot.isEmpty())
+        resolved.webRoot = ToolSteps::pathForTool(values.webRoot, context.currentFolder);
+    if (!resolved.caBundle.isEmpty())
+        resolved.caBundle = ToolSteps::pathForTool(values.caBundle, context.currentFolder);
+    return resolved;
+}
+
+} // namespace
+
+// ---- Cancel
+
+struct Cancel::State {
+    std::mutex mutex;
+    bool cancelled = false;
+    TExternalApp* run = nullptr;
+};
+
+Cancel::Cancel() : state(std::make_unique<State>()) {}
+Cancel::~Cancel() = default;
+
+void Cancel::cancel() {
+    const std::lock_guard<std::mutex> lock(state->mutex);
+    state->cancelled = true;
+    if (state->run)
+        state->run->EndRun();
+}
+
+bool Cancel::cancelled() const {
+    const std::lock_guard<std::mutex> lock(state->mutex);
+    return state->cancelled;
+}
+
+void Cancel::attach(TExternalApp* run) {
+    const std::lock_guard<std::mutex> lock(state->mutex);
+    state->run = run;
+}
+
+// ---- The values
+
+void checkValues(const AcmeValues& values, const ToolContext& context) {
+    if (values.names.isEmpty())
+        throw PageError(kNoNameMessage);
+    for (const QString& name : values.names) {
+        ToolSteps::checkDomain(name);
+        if (values.names.count(name) > 1)
+            throw PageError(kTwiceNameMessage.arg(name));
+    }
+    static const QRegularExpression address(QStringLiteral("^[^@\\s]+@[^@\\s]+\\.[^@\\s]+$"));
+    if (!address.match(values.email).hasMatch())
+        throw PageError(kEmailMessage.arg(values.email));
+    if (!kKeyTypes.contains(values.keyType))
+        throw PageError(kKeyTypeMessage.arg(values.keyType));
+    const QUrl server(values.server);
+    if (!server.isValid() || server.scheme() != QLatin1String("https") || server.host().isEmpty())
+        throw PageError(kServerMessage.arg(values.server));
+    if (values.outputs.isEmpty())
+        throw PageError(kNoOutputMessage);
+    for (const QString& kind : values.outputs)
+        if (!kOutputKinds.contains(kind))
+            throw PageError(kOutputKindMessage.arg(kind));
+    if (values.webRoot.isEmpty() && !isPort(values.httpPort))
+        throw PageError(kPortMessage.arg(values.httpPort));
+    const AcmeValues resolved = resolvedValues(values, context);
+    if (!resolved.webRoot.isEmpty() && !QFileInfo(resolved.webRoot).isDir())
+        throw PageError(kWebRootMessage.arg(values.webRoot));
+    if (!resolved.caBundle.isEmpty() && !FileIsPresent(resolved.caBundle))
+        throw PageError(kCaBundleMessage.arg(values.caBundle));
+    if (values.outputs.contains(kForIis) || values.outputs.contains(kForIndy)) {
+        if (values.passPhrase.isEmpty())
+            throw PageError(kNeedsPassPhraseMessage);
+        PassPhraseRules::checkNewPassPhrase(values.passPhrase);
+    }
+    requirePrivateExportFolder(values.outFolder, context.currentFolder);
+}
+
+// ---- Obtaining
+
+AcmeResult obtain(const AcmeValues& typed, ToolSteps::StepUser& user, const ToolContext& context,
+                  const ProgressCallback& progress, Cancel* cancel) {
+    checkValues(typed, context);
+    AcmeValues values = resolvedValues(typed, context);
+    const CheckedFolder folder =
+        requirePrivateExportFolder(values.outFolder, context.currentFolder);
+    values.outFolder = folder.path();
+    const QString state = stateFolder();
+    const LegoFiles lego = legoFilesOf(state, values.names.first());
+    const ToolSteps::StepPlan plan = outputPlan(values, folder, lego, context);
+    // Asked before lego runs: a certificate is not ordered for files that are then kept.
+    for (const QString& output : plan.askedAbout)
+        if (FileIsPresent(output) &&
+            !user.mayReplace(ToolSteps::kOverwriteQuestion.arg(QFileInfo(output).fileName()),
+                             false))
+            throw SilentAbort();
+    if (progress)
+        progress(kConnectingStep, kConnectingFraction);
+    AcmeResult result;
+    result.legoOutput = runLego(values, state, lego, context, progress, cancel);
+    if (progress)
+        progress(kMakingFilesStep, kMakingFilesFraction);
+    AgreedUser agreed(user, values.passPhrase);
+    result.made = ToolSteps::runStep(plan, agreed, context);
+    const QList<QSslCertificate> issued = QSslCertificate::fromPath(lego.certificate);
+    if (!issued.isEmpty())
+        result.expiry = issued.first().expiryDate().toUTC();
+    try {
+        const QStringList kept = Renewal::writeRecord(values, result.expiry);
+        result.recordPath = kept.value(0);
+        result.passPhrasePath = kept.value(1);
+    } catch (const PageError& error) {
+        user.tell(kRecordFailedNotice.arg(error.message()));
+    }
+    if (!values.reloadCommand.isEmpty()) {
+        if (progress)
+            progress(kReloadingStep, kReloadingFraction);
+        result.reloadProblem = runReload(values.reloadCommand, context);
+    }
+    if (progress)
+        progress(kDoneStep, 1.0);
+    return result;
+}
+
+// ---- Before it runs
+
+QString termsOfService(const QString& directoryUrl, const QString& caBundle, int timeLimitMs) {
+    QNetworkAccessManager network;
+    QNetworkRequest request{QUrl(directoryUrl)};
+    if (!caBundle.isEmpty()) {
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.addCaCertificates(QSslCertificate::fromPath(caBundle));
+        request.setSslConfiguration(tls);
+    }
+    request.setTransferTimeout(timeLimitMs);
+    QNetworkReply* reply = network.get(request);
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    const auto forget = qScopeGuard([reply] { reply->deleteLater(); });
+    if (reply->error() != QNetworkReply::NoError) {
+        const QString why = reply->error() == QNetworkReply::OperationCanceledError
+                                ? kTermsTimeMessage
+                                : reply->errorString();
+        throw PageError(kTermsUnreadableMessage.arg(directoryUrl, why));
+    }
+    const QJsonDocument directory = QJsonDocument::fromJson(reply->readAll());
+    if (!directory.isObject())
+        throw PageError(kTermsUnreadableMessage.arg(directoryUrl, kTermsNotJson));
+    const QString terms = directory.object()
+                              .value(QStringLiteral("meta"))
+                              .toObject()
+                              .value(QStringLiteral("termsOfService"))
+                              .toString();
+    if (terms.isEmpty())
+        throw PageError(kTermsMissingMessage.arg(directoryUrl));
+    return terms;
+}
+
+QString webRootProblem(const QString& webRoot) {
+    if (!QFileInfo(webRoot).isDir())
+        return kWebRootMissing.arg(webRoot);
+    const QDir root(webRoot);
+    const QString wellKnown = root.filePath(kWellKnown);
+    const QString challenges = root.filePath(kChallengePath);
+    const QString probe =
+        QDir(challenges)
+            .filePath(kProbePrefix + QString::number(QRandomGenerator::system()->generate64(), 16));
+    bool madeWellKnown = false;
+    bool madeChallenges = false;
+    const auto tidy = qScopeGuard([&] {
+        ::unlink(QFile::encodeName(probe).constData());
+        if (madeChallenges)
+            ::rmdir(QFile::encodeName(challenges).constData());
+        if (madeWellKnown)
+            ::rmdir(QFile::encodeName(wellKnown).constData());
+    });
+    const auto failure = [&](int error) {
+        return kWebRootUnwritable.arg(kChallengePath, webRoot,
+                                      QString::fromLocal8Bit(std::strerror(error)));
+    };
+    // The folders that lego makes must be readable by the web server.
+    constexpr mode_t kServedFolderMode = 0755;
+    for (const auto& [folder, made] :
+         {std::pair{&wellKnown, &madeWellKnown}, std::pair{&challenges, &madeChallenges}}) {
+        if (::mkdir(QFile::encodeName(*folder).constData(), kServedFolderMode) == 0)
+            *made = true;
+        else if (errno != EEXIST)
+            return failure(errno);
+    }
+    const Descriptor file(::open(QFile::encodeName(probe).constData(),
+                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                 kFreshFileMode));
+    if (file.fd < 0)
+        return failure(errno);
+    return QString();
+}
+
+QString privateDataFolder(const QString& name) {
+    const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    const QString program = withTrailingSeparator(base) + kDataFolderName;
+    const QString folder = program + name;
+    QDir().mkpath(base);
+    constexpr mode_t kPrivateFolderMode = 0700;
+    for (const QString& path : {program, folder}) {
+        const QByteArray encoded = QFile::encodeName(path);
+        if (::mkdir(encoded.constData(), kPrivateFolderMode) != 0 && errno != EEXIST)
+            throw PageError(kFolderMessage.arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+        const Descriptor opened(
+            ::open(encoded.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        struct stat status {};
+        if (opened.fd < 0 || ::fstat(opened.fd, &status) != 0 || !S_ISDIR(status.st_mode) ||
+            status.st_uid != ::geteuid())
+            throw PageError(kFolderMessage.arg(path, kNotOwnFolderReason));
+        if ((status.st_mode & 07777) != kPrivateFolderMode &&
+            ::fchmod(opened.fd, kPrivateFolderMode) != 0)
+            throw PageError(kFolderMessage.arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+    }
+    return withTrailingSeparator(folder);
+}
+
+QString stateFolder() {
+    return privateDataFolder(kAcmeFolderName);
+}
+
+} // namespace Acme

@@ -1,0 +1,338 @@
+#include "uRenewal.h"
+
+#include "uCertwrightCommon.h"
+#include "uExternalApp.h"
+#include "uFreshFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace Renewal {
+
+namespace {
+
+const QString kRecordsFolderName = QStringLiteral("renewals");
+const QString kRecordExtension = QStringLiteral(".json");
+const QString kPassPhraseExtension = QStringLiteral(".pass");
+
+const QString kNamesKey = QStringLiteral("names");
+const QString kEmailKey = QStringLiteral("email");
+const QString kKeyTypeKey = QStringLiteral("keyType");
+const QString kServerKey = QStringLiteral("server");
+const QString kCaBundleKey = QStringLiteral("caBundle");
+const QString kWebRootKey = QStringLiteral("webRoot");
+const QString kHttpPortKey = QStringLiteral("httpPort");
+const QString kOutputsKey = QStringLiteral("outputs");
+const QString kOutFolderKey = QStringLiteral("outFolder");
+const QString kLegacyPfxKey = QStringLiteral("legacyPfx");
+const QString kReloadKey = QStringLiteral("reloadCommand");
+const QString kFriendlyNameKey = QStringLiteral("friendlyName");
+const QString kExpiryKey = QStringLiteral("expiry");
+
+const QString kUnwritableRecordMessage = QStringLiteral("The record \"%1\" cannot be written: %2.");
+const QString kUnreadableRecord = QStringLiteral("The record \"%1\" cannot be read: %2.");
+const QString kNotRecordReason = QStringLiteral("it is not a regular file of this program");
+const QString kBadRecordReason = QStringLiteral("it does not hold a certificate's names");
+const QString kNoPassPhraseReason = QStringLiteral("the pass phrase kept beside it is missing");
+const QString kNoSuchRecordMessage =
+    QStringLiteral("No certificate named \"%1\" was obtained with \"certwright acme\".");
+
+const QString kTimerFolderUnwritable =
+    QStringLiteral("The timer files cannot be written to \"%1\": %2.");
+const QString kSystemNeedsRoot = QStringLiteral(
+    "Only root may install the timer for the whole system. Run the command as root, or leave "
+    "out --system to install it for yourself.");
+const QString kEnabledMessage = QStringLiteral(
+    "The renewal timer is installed in %1 and enabled: it renews the certificates daily. See "
+    "it with: %2");
+const QString kNotEnabledMessage = QStringLiteral(
+    "The renewal timer is installed in %1, but it is not enabled: %2. Enable it with: %3");
+const QString kNoUserInstance = QStringLiteral("no systemd user instance runs");
+const QString kNoSystemd = QStringLiteral("systemd does not run this computer");
+const QString kEnableFailed = QStringLiteral("systemctl failed (%1)");
+const QString kUserListCommand =
+    QStringLiteral("systemctl --user list-timers certwright-renew.timer");
+const QString kSystemListCommand = QStringLiteral("systemctl list-timers certwright-renew.timer");
+const QString kUserEnableCommand =
+    QStringLiteral("systemctl --user enable --now certwright-renew.timer");
+const QString kSystemEnableCommand =
+    QStringLiteral("systemctl enable --now certwright-renew.timer");
+const QString kSystemUnitFolder = QStringLiteral("/etc/systemd/system/");
+const QString kUserUnitFolder = QStringLiteral("systemd/user/");
+const QString kSystemdRunning = QStringLiteral("/run/systemd/system");
+const QString kUserManagerSocket = QStringLiteral("systemd/private");
+
+const QString kServiceTemplate =
+    QStringLiteral("[Unit]\n"
+                   "Description=Renew the certificates that Certwright obtained\n"
+                   "Documentation=man:certwright(1)\n"
+                   "\n"
+                   "[Service]\n"
+                   "Type=oneshot\n"
+                   "ExecStart=%1 renew\n");
+const QString kTimerTemplate = QStringLiteral("[Unit]\n"
+                                              "Description=Renew Certwright's certificates daily\n"
+                                              "\n"
+                                              "[Timer]\n"
+                                              "OnCalendar=daily\n"
+                                              "RandomizedDelaySec=1h\n"
+                                              "Persistent=true\n"
+                                              "\n"
+                                              "[Install]\n"
+                                              "WantedBy=timers.target\n");
+
+// Anyone may read the units; systemd warns about units that others cannot.
+constexpr QFile::Permissions kUnitPermissions =
+    QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
+
+QString recordBase(const QString& mainName) {
+    return recordFolder() + ToolSteps::baseNameOf(mainName);
+}
+
+QJsonArray jsonList(const QStringList& texts) {
+    return QJsonArray::fromStringList(texts);
+}
+
+QStringList textList(const QJsonValue& value) {
+    QStringList texts;
+    for (const QJsonValue& item : value.toArray())
+        texts << item.toString();
+    return texts;
+}
+
+// The whole of a regular file, read without following a link; nullopt when there is none.
+std::optional<QByteArray> readRegularFile(const QString& path, QString* reason) {
+    const Descriptor file(::open(QFile::encodeName(path).constData(),
+                                 O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat status {};
+    if (file.fd < 0 || ::fstat(file.fd, &status) != 0) {
+        *reason = QString::fromLocal8Bit(std::strerror(errno));
+        return std::nullopt;
+    }
+    QFile reader;
+    if (!S_ISREG(status.st_mode) || status.st_uid != ::geteuid() ||
+        !reader.open(file.fd, QIODevice::ReadOnly)) {
+        *reason = kNotRecordReason;
+        return std::nullopt;
+    }
+    return reader.readAll();
+}
+
+Record readRecord(const QString& path) {
+    QString reason;
+    const std::optional<QByteArray> text = readRegularFile(path, &reason);
+    if (!text)
+        throw PageError(kUnreadableRecord.arg(path, reason));
+    const QJsonObject json = QJsonDocument::fromJson(*text).object();
+    Record record;
+    record.path = path;
+    Acme::AcmeValues& values = record.values;
+    values.names = textList(json.value(kNamesKey));
+    if (values.names.isEmpty())
+        throw PageError(kUnreadableRecord.arg(path, kBadRecordReason));
+    record.name = values.names.first();
+    values.email = json.value(kEmailKey).toString();
+    values.keyType = json.value(kKeyTypeKey).toString();
+    values.server = json.value(kServerKey).toString();
+    values.caBundle = json.value(kCaBundleKey).toString();
+    values.webRoot = json.value(kWebRootKey).toString();
+    values.httpPort = json.value(kHttpPortKey).toInt(Acme::kDefaultHttpPort);
+    values.outputs = textList(json.value(kOutputsKey));
+    values.outFolder = json.value(kOutFolderKey).toString();
+    values.legacyPfx = json.value(kLegacyPfxKey).toBool();
+    values.reloadCommand = textList(json.value(kReloadKey));
+    values.friendlyName = json.value(kFriendlyNameKey).toString();
+    record.expiry = QDateTime::fromString(json.value(kExpiryKey).toString(), Qt::ISODate);
+    if (values.outputs.contains(Acme::kForIis) || values.outputs.contains(Acme::kForIndy)) {
+        const std::optional<QByteArray> passPhrase =
+            readRegularFile(ToolSteps::withExtension(path, kPassPhraseExtension), &reason);
+        if (!passPhrase)
+            throw PageError(kUnreadableRecord.arg(path, kNoPassPhraseReason));
+        values.passPhrase = QString::fromUtf8(*passPhrase);
+    }
+    return record;
+}
+
+// A renewal replaces the outputs that the record names without asking; the rest goes to the
+// user.
+class RenewalUser : public ToolSteps::StepUser {
+  public:
+    explicit RenewalUser(ToolSteps::StepUser& user) : inner(user) {}
+    QString askPassPhrases(PassPhraseUse use) override { return inner.askPassPhrases(use); }
+    bool mayReplace(const QString&, bool) override { return true; }
+    void tell(const QString& notice) override { inner.tell(notice); }
+
+  private:
+    ToolSteps::StepUser& inner;
+};
+
+// Quoted for systemd: spaces, quotes and backslashes kept, "%" not taken as a specifier.
+QString unitWord(const QString& word) {
+    QString quoted = word;
+    quoted.replace(QLatin1Char('\\'), QLatin1String("\\\\"))
+        .replace(QLatin1Char('"'), QLatin1String("\\\""))
+        .replace(QLatin1Char('%'), QLatin1String("%%"));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+void writeUnit(const QString& path, const QString& text) {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) < 0 ||
+        !file.setPermissions(kUnitPermissions) || !file.commit())
+        throw PageError(kTimerFolderUnwritable.arg(QFileInfo(path).path(), file.errorString()));
+}
+
+// Runs systemctl with the arguments; empty when it went well, else why not.
+QString runSystemctl(const QStringList& arguments) {
+    const QString program = QStandardPaths::findExecutable(QStringLiteral("systemctl"));
+    if (program.isEmpty())
+        return kNoSystemd;
+    TExternalApp systemctl;
+    systemctl.ModuleName = program;
+    systemctl.Arguments = QStringList{QStringLiteral("systemctl")} + arguments;
+    systemctl.StartProcess();
+    systemctl.WaitForProcess();
+    if (systemctl.End() == RunEnd::Exited && systemctl.ExitCode() == 0)
+        return QString();
+    return kEnableFailed.arg(QString::fromLocal8Bit(systemctl.Output()).trimmed());
+}
+
+} // namespace
+
+QString recordFolder() {
+    return Acme::privateDataFolder(kRecordsFolderName);
+}
+
+QStringList writeRecord(const Acme::AcmeValues& values, const QDateTime& expiry) {
+    QJsonObject json;
+    json.insert(kNamesKey, jsonList(values.names));
+    json.insert(kEmailKey, values.email);
+    json.insert(kKeyTypeKey, values.keyType);
+    json.insert(kServerKey, values.server);
+    json.insert(kCaBundleKey, values.caBundle);
+    json.insert(kWebRootKey, values.webRoot);
+    json.insert(kHttpPortKey, values.httpPort);
+    json.insert(kOutputsKey, jsonList(values.outputs));
+    json.insert(kOutFolderKey, values.outFolder);
+    json.insert(kLegacyPfxKey, values.legacyPfx);
+    json.insert(kReloadKey, jsonList(values.reloadCommand));
+    json.insert(kFriendlyNameKey, values.friendlyName);
+    json.insert(kExpiryKey, expiry.toUTC().toString(Qt::ISODate));
+    const QString base = recordBase(values.names.first());
+    const QString record = base + kRecordExtension;
+    const QString passPhrase = base + kPassPhraseExtension;
+    if (const int error = writeFreshFile(record, QJsonDocument(json).toJson()); error != 0)
+        throw PageError(
+            kUnwritableRecordMessage.arg(record, QString::fromLocal8Bit(std::strerror(error))));
+    if (values.passPhrase.isEmpty()) {
+        ::unlink(QFile::encodeName(passPhrase).constData());
+        return {record, QString()};
+    }
+    if (const int error = writeFreshFile(passPhrase, values.passPhrase.toUtf8()); error != 0)
+        throw PageError(
+            kUnwritableRecordMessage.arg(passPhrase, QString::fromLocal8Bit(std::strerror(error))));
+    return {record, passPhrase};
+}
+
+QVector<Record> records(QStringList* problems) {
+    const QDir folder(recordFolder());
+    QVector<Record> found;
+    for (const QString& name : folder.entryList({QLatin1Char('*') + kRecordExtension},
+                                                QDir::Files | QDir::System, QDir::Name)) {
+        try {
+            found << readRecord(folder.filePath(name));
+        } catch (const PageError& error) {
+            if (problems)
+                *problems << error.message();
+        }
+    }
+    return found;
+}
+
+QVector<Outcome> renewDue(int days, const QString& onlyName, ToolSteps::StepUser& user,
+                          const ToolContext& context) {
+    QStringList problems;
+    const QVector<Record> all = records(&problems);
+    QVector<Outcome> outcomes;
+    for (const QString& problem : problems)
+        outcomes << Outcome{QString(), false, problem};
+    const QDateTime due = QDateTime::currentDateTimeUtc().addDays(days);
+    bool named = false;
+    for (const Record& record : all) {
+        if (!onlyName.isEmpty() && record.name != onlyName)
+            continue;
+        named = true;
+        if (record.expiry.isValid() && record.expiry > due)
+            continue;
+        Outcome outcome{record.name, false, QString()};
+        try {
+            RenewalUser renewal(user);
+            const Acme::AcmeResult result = Acme::obtain(record.values, renewal, context);
+            outcome.renewed = true;
+            outcome.error = result.reloadProblem;
+        } catch (const PageError& error) {
+            outcome.error = error.explanation().isEmpty()
+                                ? error.message()
+                                : error.message() + QLatin1Char(' ') + error.explanation();
+        }
+        outcomes << outcome;
+    }
+    if (!onlyName.isEmpty() && !named)
+        outcomes << Outcome{onlyName, false, kNoSuchRecordMessage.arg(onlyName)};
+    return outcomes;
+}
+
+QString serviceText(const QString& program) {
+    return kServiceTemplate.arg(unitWord(program));
+}
+
+QString timerText() {
+    return kTimerTemplate;
+}
+
+TimerInstallation installTimer(const QString& program, bool system) {
+    if (system && ::geteuid() != 0)
+        throw PageError(kSystemNeedsRoot);
+    const QString folder = system ? kSystemUnitFolder
+                                  : withTrailingSeparator(QStandardPaths::writableLocation(
+                                        QStandardPaths::GenericConfigLocation)) +
+                                        kUserUnitFolder;
+    if (!QDir().mkpath(folder))
+        throw PageError(
+            kTimerFolderUnwritable.arg(folder, QString::fromLocal8Bit(std::strerror(errno))));
+    writeUnit(folder + kServiceName, serviceText(program));
+    writeUnit(folder + kTimerName, timerText());
+    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    const bool managerRuns =
+        system ? QFileInfo(kSystemdRunning).isDir()
+               : QFileInfo::exists(withTrailingSeparator(runtime) + kUserManagerSocket);
+    QString problem = system ? kNoSystemd : kNoUserInstance;
+    if (managerRuns) {
+        const QStringList scope = system ? QStringList() : QStringList{QStringLiteral("--user")};
+        problem = runSystemctl(scope + QStringList{QStringLiteral("daemon-reload")});
+        if (problem.isEmpty())
+            problem = runSystemctl(
+                scope + QStringList{QStringLiteral("enable"), QStringLiteral("--now"), kTimerName});
+    }
+    if (problem.isEmpty())
+        return {folder, true,
+                kEnabledMessage.arg(folder, system ? kSystemListCommand : kUserListCommand)};
+    return {folder, false,
+            kNotEnabledMessage.arg(folder, problem,
+                                   system ? kSystemEnableCommand : kUserEnableCommand)};
+}
+
+} // namespace Renewal
