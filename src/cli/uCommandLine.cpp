@@ -1,11 +1,13 @@
 #include "uCommandLine.h"
 
+#include "uAcme.h"
 #include "uCertwrightCommon.h"
 #include "uCountryTable.h"
 #include "uExternalApp.h"
 #include "uOutputReplacement.h"
 #include "uPassPhraseFolder.h"
 #include "uPassPhraseSource.h"
+#include "uRenewal.h"
 #include "uTerminalUser.h"
 #include "uTerminationSignals.h"
 #include "uToolSteps.h"
@@ -14,6 +16,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
 
 #include <cstdio>
 #include <cstring>
@@ -31,6 +34,8 @@ const QString kArgumentMessage = QStringLiteral("Unexpected argument \"%1\".");
 const QString kMissingOptionMessage = QStringLiteral("The option --%1 is required.");
 const QString kKeyTypeMessage = QStringLiteral(
     "--key-type: \"%1\" is not a key type: use rsa2048, rsa3072, rsa4096, ec256 or ec384.");
+const QString kAcmeKeyTypeMessage = QStringLiteral(
+    "--key-type: \"%1\" is not a key type: use ec256, ec384, rsa2048 or rsa4096.");
 const QString kCountryMessage =
     QStringLiteral("--country: \"%1\" is not a country code of the list, such as US, GB or DE.");
 const QString kPemInputMessage =
@@ -41,6 +46,40 @@ const QString kSignalMessage = QStringLiteral("The command was ended by a signal
 const QString kTryHelpLine = QStringLiteral("Try \"certwright %1 --help\".\n");
 const QString kUsageLine = QStringLiteral("Usage: certwright %1 [options]");
 const QString kHelpDescription = QStringLiteral("certwright %1: %2");
+
+const QString kChallengeMessage =
+    QStringLiteral("Give either --webroot DIR or --standalone: how the authority reaches this "
+                   "server.");
+const QString kPortOptionMessage =
+    QStringLiteral("--http-port: \"%1\" is not a port number from 1 to 65535.");
+const QString kDaysMessage = QStringLiteral("--days: \"%1\" is not a number of days.");
+const QString kReloadMessage = QStringLiteral("--reload: the command is empty.");
+const QString kTermsQuestion =
+    QStringLiteral("The authority's terms of service are at %1\nDo you agree to them? [y/N] ");
+const QString kTermsRequiredMessage = QStringLiteral(
+    "The authority's terms of service must be agreed to: read them and give --agree-tos.");
+const QString kTermsDeclinedMessage =
+    QStringLiteral("Without agreeing to the terms of service no certificate is issued.");
+const QString kAcmeStepLine = QStringLiteral("%1 (%2%)\n");
+const QString kExpiryLine = QStringLiteral("The certificate expires on %1.\n");
+const QString kRecordLine = QStringLiteral("It is recorded for renewal in %1.\n");
+const QString kPassPhraseKeptLine =
+    QStringLiteral("The pass phrase is kept for unattended renewals in %1 (readable by you "
+                   "alone).\n");
+const QString kRenewedLine = QStringLiteral("Renewed %1.\n");
+const QString kRenewFailedLine = QStringLiteral("%1: %2\n");
+const QString kNothingDueLine = QStringLiteral("No certificate is due for renewal.\n");
+const QString kNoRecordsLine =
+    QStringLiteral("No certificate was obtained with \"certwright acme\" yet.\n");
+const QString kRecordListing =
+    QStringLiteral("%1\n  names: %2\n  expires: %3\n  outputs: %4 in %5\n");
+const QString kUnknownExpiry = QStringLiteral("unknown");
+const QString kListSeparator = QStringLiteral(", ");
+const QString kExpiryFormat = QStringLiteral("yyyy-MM-dd HH:mm 'UTC'");
+const QString kYes = QStringLiteral("y");
+const QString kDefaultRenewDays = QStringLiteral("30");
+constexpr int kPercent = 100;
+constexpr int kHighestPort = 65535;
 
 const QString kDefaultKeyType = QStringLiteral("rsa2048");
 const QString kDefaultDays = QStringLiteral("365");
@@ -253,6 +292,193 @@ int runPem(const QCommandLineParser& parser) {
     return runPlan(ToolSteps::convertKeyAndCertPlan(values, context), user, parser, context);
 }
 
+QList<QCommandLineOption> acmeOptions() {
+    return {valueOption("domain",
+                        "a name of the certificate; repeat for more (the first names the files)",
+                        "NAME"),
+            valueOption("email", "your e-mail address for the authority", "ADDRESS"),
+            valueOption("webroot", "the web root that this server serves for the names", "DIR"),
+            flagOption("standalone", "answer the authority with a temporary web server of its own"),
+            valueOption("http-port", "the port of the temporary web server (default 80)", "N"),
+            valueOption("server",
+                        "the authority's ACME directory (default: Let's Encrypt's production one)",
+                        "URL"),
+            valueOption("ca-bundle",
+                        "a CA file that the authority's HTTPS certificate is signed by", "FILE"),
+            valueOption("key-type", "ec256 (default), ec384, rsa2048 or rsa4096", "TYPE"),
+            valueOption("out", "the folder of the files", "DIR"),
+            valueOption("for", "nginx, iis or indy: the files to make; repeat for more", "SERVER"),
+            valueOption("passout", "the pass phrase of the .pfx file and key.pem", "SOURCE"),
+            valueOption("reload", "a command to run after each new certificate", "COMMAND"),
+            valueOption("name", "the friendly name in the .pfx file (default: the first name)",
+                        "FRIENDLY"),
+            flagOption("legacy", "protect the .pfx file as Windows Server 2016 can import it"),
+            flagOption("agree-tos", "agree to the authority's terms of service"),
+            flagOption("force", "replace existing files")};
+}
+
+// The pass phrase of the .pfx file and key.pem: from --passout, else asked twice.
+QString acmePassPhrase(const QCommandLineParser& parser) {
+    if (given(parser, QStringLiteral("passout")))
+        return *passPhraseOption(parser, "passout");
+    TerminalUser asking(std::nullopt, std::nullopt, false);
+    return asking.askPassPhrases(PassPhraseUse::CertificateRequest);
+}
+
+// Agreement to the terms of service: the option, or a Yes at the terminal.
+void requireAgreement(const QCommandLineParser& parser, const Acme::AcmeValues& values) {
+    if (parser.isSet(QStringLiteral("agree-tos")))
+        return;
+    if (!PassPhraseSource::canAsk())
+        throw UsageError(kTermsRequiredMessage);
+    print(stderr, kTermsQuestion.arg(Acme::termsOfService(values.server, values.caBundle)));
+    char answer[16] = {};
+    if (!std::fgets(answer, sizeof answer, stdin) ||
+        QString::fromLocal8Bit(answer).trimmed().toLower() != kYes)
+        throw PageError(kTermsDeclinedMessage);
+}
+
+Acme::AcmeValues acmeValues(const QCommandLineParser& parser) {
+    Acme::AcmeValues values;
+    values.names = parser.values(QStringLiteral("domain"));
+    if (values.names.isEmpty())
+        throw UsageError(kMissingOptionMessage.arg(QStringLiteral("domain")));
+    values.email = required(parser, "email");
+    const bool standalone = parser.isSet(QStringLiteral("standalone"));
+    if (standalone == parser.isSet(QStringLiteral("webroot")))
+        throw UsageError(kChallengeMessage);
+    values.webRoot = parser.value(QStringLiteral("webroot"));
+    if (parser.isSet(QStringLiteral("http-port"))) {
+        bool isNumber = false;
+        values.httpPort = parser.value(QStringLiteral("http-port")).toInt(&isNumber);
+        if (!isNumber || values.httpPort < 1 || values.httpPort > kHighestPort)
+            throw UsageError(kPortOptionMessage.arg(parser.value(QStringLiteral("http-port"))));
+    }
+    if (parser.isSet(QStringLiteral("server")))
+        values.server = parser.value(QStringLiteral("server"));
+    values.caBundle = parser.value(QStringLiteral("ca-bundle"));
+    if (!values.caBundle.isEmpty())
+        PassPhraseSource::requireReadableFile(QStringLiteral("--ca-bundle"), values.caBundle);
+    if (parser.isSet(QStringLiteral("key-type")))
+        values.keyType = parser.value(QStringLiteral("key-type"));
+    if (!Acme::kKeyTypes.contains(values.keyType))
+        throw UsageError(kAcmeKeyTypeMessage.arg(values.keyType));
+    values.outFolder = required(parser, "out");
+    values.outputs = parser.values(QStringLiteral("for"));
+    if (values.outputs.isEmpty())
+        throw UsageError(kMissingOptionMessage.arg(QStringLiteral("for")));
+    values.outputs.removeDuplicates();
+    if (parser.isSet(QStringLiteral("reload"))) {
+        values.reloadCommand = QProcess::splitCommand(parser.value(QStringLiteral("reload")));
+        if (values.reloadCommand.isEmpty())
+            throw UsageError(kReloadMessage);
+    }
+    values.friendlyName = parser.value(QStringLiteral("name"));
+    values.legacyPfx = parser.isSet(QStringLiteral("legacy"));
+    return values;
+}
+
+// Each new step on its own line of standard error, with how far the run is.
+Acme::ProgressCallback printedProgress() {
+    return [last = QString()](const QString& step, double fraction) mutable {
+        if (step == last)
+            return;
+        last = step;
+        print(stderr, kAcmeStepLine.arg(step).arg(qRound(fraction * kPercent)));
+    };
+}
+
+QString expiryText(const QDateTime& expiry) {
+    return expiry.isValid() ? expiry.toUTC().toString(kExpiryFormat) : kUnknownExpiry;
+}
+
+int runAcme(const QCommandLineParser& parser) {
+    Acme::AcmeValues values = acmeValues(parser);
+    const ToolContext context = commandContext();
+    const bool force = parser.isSet(QStringLiteral("force"));
+    const QString folder =
+        requirePrivateExportFolder(values.outFolder, context.currentFolder).path();
+    if (!force)
+        for (const QString& name : Acme::outputNames(values))
+            if (FileIsPresent(folder + name))
+                throw PageError(existingOutputStatement(name));
+    if (values.outputs.contains(Acme::kForIis) || values.outputs.contains(Acme::kForIndy))
+        values.passPhrase = acmePassPhrase(parser);
+    Acme::checkValues(values, context);
+    requireAgreement(parser, values);
+    TerminalUser user(std::nullopt, std::nullopt, force);
+    const Acme::AcmeResult result = Acme::obtain(values, user, context, printedProgress());
+    for (const QString& path : result.made.paths)
+        if (FileIsPresent(path))
+            print(stdout, path + QLatin1Char('\n'));
+    print(stderr, kExpiryLine.arg(expiryText(result.expiry)));
+    if (!result.recordPath.isEmpty())
+        print(stderr, kRecordLine.arg(result.recordPath));
+    if (!result.passPhrasePath.isEmpty())
+        print(stderr, kPassPhraseKeptLine.arg(result.passPhrasePath));
+    if (!result.reloadProblem.isEmpty()) {
+        print(stderr, result.reloadProblem + QLatin1Char('\n'));
+        return kFailed;
+    }
+    return kDone;
+}
+
+QList<QCommandLineOption> renewOptions() {
+    return {valueOption("days", "renew what ends within N days (default 30)", "N"),
+            valueOption("name", "renew only the certificate of this main name", "NAME"),
+            flagOption("list", "list the recorded certificates"),
+            flagOption("install-timer", "install the systemd timer that renews daily"),
+            flagOption("system", "with --install-timer: for the whole system (root only)")};
+}
+
+int listRecords() {
+    QStringList problems;
+    const QVector<Renewal::Record> all = Renewal::records(&problems);
+    if (all.isEmpty() && problems.isEmpty())
+        print(stdout, kNoRecordsLine);
+    for (const Renewal::Record& record : all)
+        print(stdout, kRecordListing.arg(record.name, record.values.names.join(kListSeparator),
+                                         expiryText(record.expiry),
+                                         record.values.outputs.join(kListSeparator),
+                                         record.values.outFolder));
+    for (const QString& problem : problems)
+        print(stderr, problem + QLatin1Char('\n'));
+    return problems.isEmpty() ? kDone : kFailed;
+}
+
+int runRenew(const QCommandLineParser& parser) {
+    if (parser.isSet(QStringLiteral("list")))
+        return listRecords();
+    if (parser.isSet(QStringLiteral("install-timer"))) {
+        const Renewal::TimerInstallation installed = Renewal::installTimer(
+            QCoreApplication::applicationFilePath(), parser.isSet(QStringLiteral("system")));
+        print(stdout, installed.message + QLatin1Char('\n'));
+        return kDone;
+    }
+    const QString daysText = parser.isSet(QStringLiteral("days"))
+                                 ? parser.value(QStringLiteral("days"))
+                                 : kDefaultRenewDays;
+    bool isNumber = false;
+    const int days = daysText.toInt(&isNumber);
+    if (!isNumber || days < 0)
+        throw UsageError(kDaysMessage.arg(daysText));
+    TerminalUser user(std::nullopt, std::nullopt, true);
+    const QVector<Renewal::Outcome> outcomes =
+        Renewal::renewDue(days, parser.value(QStringLiteral("name")), user, commandContext());
+    bool allWell = true;
+    for (const Renewal::Outcome& outcome : outcomes) {
+        if (outcome.renewed)
+            print(stdout, kRenewedLine.arg(outcome.name));
+        if (!outcome.error.isEmpty()) {
+            allWell = false;
+            print(stderr, kRenewFailedLine.arg(outcome.name, outcome.error));
+        }
+    }
+    if (outcomes.isEmpty())
+        print(stdout, kNothingDueLine);
+    return allWell ? kDone : kFailed;
+}
+
 int runNotYetAvailable(const char* name) {
     print(stderr, kNotYetAvailableMessage.arg(QString::fromLatin1(name)) + QLatin1Char('\n'));
     return kUsage;
@@ -285,14 +511,10 @@ QVector<Command> commands() {
          "(not yet available)",
          {},
          [](const QCommandLineParser&) { return runNotYetAvailable("check"); }},
-        {"acme",
-         "(not yet available)",
-         {},
-         [](const QCommandLineParser&) { return runNotYetAvailable("acme"); }},
-        {"renew",
-         "(not yet available)",
-         {},
-         [](const QCommandLineParser&) { return runNotYetAvailable("renew"); }},
+        {"acme", "get a certificate from an ACME authority and make the server files",
+         acmeOptions(), runAcme},
+        {"renew", "renew the certificates obtained with acme that end soon", renewOptions(),
+         runRenew},
     };
 }
 

@@ -183,9 +183,9 @@ QString legoFileBase(const QString& name) {
     return QString::fromLatin1(QUrl::toAce(name)).replace(QLatin1Char('*'), QLatin1Char('_'));
 }
 
-// The name in square brackets at the start of one of lego's messages.
+// The name in square brackets that one of lego's messages is about, after its level.
 QString bracketedName(const QString& line) {
-    static const QRegularExpression name(QStringLiteral("\\[([^\\],]+)\\]"));
+    static const QRegularExpression name(QStringLiteral("\\[INFO\\] \\[([^\\],]+)\\]"));
     const QRegularExpressionMatch match = name.match(line);
     return match.hasMatch() ? match.captured(1) : QString();
 }
@@ -247,7 +247,8 @@ struct AuthorityProblem {
 
 std::optional<AuthorityProblem> authorityProblem(const QString& output) {
     static const QRegularExpression problem(
-        QStringLiteral("\\[([^\\]]+)\\][^\\n]*urn:ietf:params:acme:error:(\\w+) :: ([^\\n]*)"));
+        QStringLiteral("^\\[([^\\]]+)\\][^\\n]*urn:ietf:params:acme:error:(\\w+) :: ([^\\n]*)"),
+        QRegularExpression::MultilineOption);
     const QRegularExpressionMatch match = problem.match(output);
     if (!match.hasMatch())
         return std::nullopt;
@@ -546,10 +547,9 @@ ToolSteps::StepPlan outputPlan(const AcmeValues& values, const CheckedFolder& fo
     }
     const bool withPassPhrase =
         values.outputs.contains(kForIis) || values.outputs.contains(kForIndy);
-    if (!withPassPhrase) {
-        plan.askedAbout = plan.outputs;
+    plan.askedAbout = plan.outputs;
+    if (!withPassPhrase)
         return plan;
-    }
     // The bundles take the server's certificate alone and the chain beside it: the tool would
     // hold a certificate twice that came both ways.
     const QString leaf = path + kLeafFileName;
@@ -568,7 +568,6 @@ ToolSteps::StepPlan outputPlan(const AcmeValues& values, const CheckedFolder& fo
     }
     if (values.outputs.contains(kForIndy))
         appendPlan(plan, ToolSteps::convertKeyAndCertPlan(bundle, context));
-    plan.askedAbout = plan.outputs;
     // The chain file of each bundle is written before its own run, under the same name.
     plan.scratch.removeDuplicates();
     return plan;
@@ -673,6 +672,9 @@ void checkValues(const AcmeValues& values, const ToolContext& context) {
     const AcmeValues resolved = resolvedValues(values, context);
     if (!resolved.webRoot.isEmpty() && !QFileInfo(resolved.webRoot).isDir())
         throw PageError(kWebRootMessage.arg(values.webRoot));
+    if (!resolved.webRoot.isEmpty())
+        if (const QString problem = webRootProblem(resolved.webRoot); !problem.isEmpty())
+            throw PageError(problem);
     if (!resolved.caBundle.isEmpty() && !FileIsPresent(resolved.caBundle))
         throw PageError(kCaBundleMessage.arg(values.caBundle));
     if (values.outputs.contains(kForIis) || values.outputs.contains(kForIndy)) {
@@ -681,6 +683,19 @@ void checkValues(const AcmeValues& values, const ToolContext& context) {
         PassPhraseRules::checkNewPassPhrase(values.passPhrase);
     }
     requirePrivateExportFolder(values.outFolder, context.currentFolder);
+}
+
+QStringList outputNames(const AcmeValues& values) {
+    const QString base = ToolSteps::baseNameOf(values.names.value(0));
+    QStringList names;
+    if (values.outputs.contains(kForNginx))
+        names << base + kKeyExtension << base + kFullChainExtension;
+    if (values.outputs.contains(kForIis))
+        names << base + kPfxExtension;
+    if (values.outputs.contains(kForIndy))
+        names << ToolSteps::kKeyFileName << ToolSteps::kCertificateFileName
+              << ToolSteps::kAuthoritiesFileName;
+    return names;
 }
 
 // ---- Obtaining
@@ -696,7 +711,7 @@ AcmeResult obtain(const AcmeValues& typed, ToolSteps::StepUser& user, const Tool
     const LegoFiles lego = legoFilesOf(state, values.names.first());
     const ToolSteps::StepPlan plan = outputPlan(values, folder, lego, context);
     // Asked before lego runs: a certificate is not ordered for files that are then kept.
-    for (const QString& output : plan.askedAbout)
+    for (const QString& output : plan.made.paths)
         if (FileIsPresent(output) &&
             !user.mayReplace(ToolSteps::kOverwriteQuestion.arg(QFileInfo(output).fileName()),
                              false))

@@ -68,6 +68,9 @@ struct AcmeValues {
 // pass phrase.
 void checkValues(const AcmeValues& values, const ToolContext& context);
 
+// The names of the files that the values make in their folder, in the order listed.
+QStringList outputNames(const AcmeValues& values);
+
 // ---- While it runs
 
 // The current step in words and how far the whole run is, from 0 to 1. Called on the thread

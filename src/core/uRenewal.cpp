@@ -78,7 +78,6 @@ const QString kUserManagerSocket = QStringLiteral("systemd/private");
 const QString kServiceTemplate =
     QStringLiteral("[Unit]\n"
                    "Description=Renew the certificates that Certwright obtained\n"
-                   "Documentation=man:certwright(1)\n"
                    "\n"
                    "[Service]\n"
                    "Type=oneshot\n"
