@@ -1,4 +1,5 @@
 #include "KeyAndCertificateFixtures.h"
+#include "PebbleFixture.h"
 #include "TestSupport.h"
 #include "uAcmeForm.h"
 #include "uExportFolder.h"
@@ -11,7 +12,11 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QSslCertificate>
+#include <QTcpServer>
 #include <QtTest>
+
+#include <memory>
 
 namespace {
 
@@ -20,8 +25,9 @@ const QString kNowhere = QStringLiteral("https://127.0.0.1:1/directory");
 
 // Types what the pages need into the wizard, so that each page's Next goes on; an authority
 // page shown on the way has its terms agreed to.
-void fillPages(TfrmAcme& wizard, const QString& exportFolder, const QString& directory) {
-    wizard.memNames->setPlainText("www.example.com\nexample.com");
+void fillPages(TfrmAcme& wizard, const QString& exportFolder, const QString& directory,
+               const QString& domain = "example.com") {
+    wizard.memNames->setPlainText("www." + domain + "\n" + domain);
     wizard.edtEmail->setText("admin@example.com");
     wizard.rbOtherAuthority->setChecked(true);
     wizard.edtDirectory->setText(directory);
@@ -40,6 +46,29 @@ void nextUntil(TfrmAcme& wizard, int page, bool agree = true) {
     }
 }
 
+// How long an issuance from the test's authority may take.
+constexpr int kIssuanceMs = 90000;
+
+// Puts the test's authority where the user would find Let's Encrypt ready, and its HTTP-01
+// port where port 80 would be: the setting up that a user of the real authority does not do.
+void useTestAuthority(TfrmAcme& wizard, const PebbleFixture& pebble) {
+    wizard.rbOtherAuthority->setChecked(true);
+    wizard.edtDirectory->setText(pebble.directoryUrl());
+    wizard.edtCaFile->setText(pebble.caBundle());
+    wizard.spnHttpPort->setValue(pebble.httpPort());
+}
+
+// The paths of every file and folder below the folder, sorted.
+QStringList everythingUnder(const QString& folder) {
+    QDirIterator entries(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+                         QDirIterator::Subdirectories);
+    QStringList found;
+    while (entries.hasNext())
+        found << entries.next();
+    found.sort();
+    return found;
+}
+
 } // namespace
 
 class TestAcmeWizard : public QObject {
@@ -51,6 +80,184 @@ class TestAcmeWizard : public QObject {
             qputenv(variable, QFile::encodeName(home.file(variable)));
         for (const char* folder : {"HOME", "XDG_RUNTIME_DIR"})
             QVERIFY(QDir(home.path()).mkdir(folder));
+        QVERIFY(QFile::setPermissions(home.file("XDG_RUNTIME_DIR"),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        pebble = std::make_unique<PebbleFixture>(86400);
+        const QString problem = pebble->start();
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    }
+
+    // A certificate through the whole window from the test's authority: the fewest actions
+    // that a user takes, and every output from the web root with a pass phrase. The progress
+    // page follows the run; the finished page lists the files, the expiry and the kept pass
+    // phrase, and Finish installs the renewal timer when asked to.
+    void issuance_data() {
+        QTest::addColumn<bool>("everything");
+        // The authority takes a name that it has checked for an account as proven for a while.
+        QTest::addColumn<QString>("domain");
+        addRow("fewest actions: nginx from a temporary web server", false, QString("example.com"));
+        addRow("every output from the web root, RSA 2048, no timer", true, QString("example.org"));
+    }
+    void issuance() {
+        QFETCH(bool, everything);
+        QFETCH(QString, domain);
+        TempProgramFolder program;
+        TempFolder work;
+        TempFolder config;
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+        // The temporary web server takes the port that the test's web server leaves free.
+        pebble->setServed(everything);
+        TfrmAcme wizard(nullptr);
+        wizard.show();
+        QVERIFY(QTest::qWaitForWindowActive(&wizard));
+        useTestAuthority(wizard, *pebble);
+        QStringList steps;
+        connect(wizard.pbProgress, &QProgressBar::valueChanged, this,
+                [&] { steps << wizard.lblStep->text(); });
+        // Each action is one thing that the user does: fill a field, tick a box, press a key.
+        int actions = 1; // the double click on the task in the chooser
+        QTest::keyClicks(wizard.memNames, "www." + domain);
+        QTest::keyClick(wizard.memNames, Qt::Key_Return);
+        QTest::keyClicks(wizard.memNames, domain);
+        QTest::mouseClick(wizard.edtEmail, Qt::LeftButton);
+        QTest::keyClicks(wizard.edtEmail, "admin@example.com");
+        QTest::keyClick(wizard.edtEmail, Qt::Key_Return);
+        actions += 3;
+        QCOMPARE(wizard.currentPage(), int(TfrmAcme::tsAuthority));
+        QTRY_VERIFY(wizard.lblTerms->text().contains("href=\"data:text/plain,"));
+        QCOMPARE(QApplication::focusWidget(), wizard.cbAgreeTerms);
+        QTest::keyClick(wizard.cbAgreeTerms, Qt::Key_Space);
+        QTest::keyClick(wizard.cbAgreeTerms, Qt::Key_Return);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        actions += 3;
+        QCOMPARE(wizard.currentPage(), int(TfrmAcme::tsOutputs));
+        QString folder = TfrmAcme::defaultExportFolder();
+        const QString base = "www." + domain;
+        QStringList made = {base + ".key", base + ".fullchain.pem"};
+        if (everything) {
+            folder = work.path();
+            made << base + ".pfx"
+                 << "key.pem"
+                 << "cert.pem"
+                 << "root.pem";
+            wizard.btnPrevious->click();
+            wizard.edtWebRoot->setText(pebble->webRoot());
+            wizard.rbWebRoot->setChecked(true);
+            wizard.btnNext->click();
+            wizard.cbKeyType->setCurrentIndex(2);
+            for (QCheckBox* box : {wizard.cbForIis, wizard.cbLegacyPfx, wizard.cbForIndy})
+                box->setChecked(true);
+            wizard.edtExportPath->setText(folder);
+        }
+        ModalScript script(
+            everything ? QVector<ModalScript::Action>{enterPassPhrases(QString(), "kept secret")}
+                       : QVector<ModalScript::Action>{});
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        ++actions;
+        QCOMPARE(script.remaining(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(wizard.currentPage(), int(TfrmAcme::tsFinished), kIssuanceMs);
+        if (!everything)
+            QVERIFY2(actions <= 8, qPrintable(QString::number(actions)));
+        QVERIFY2(steps.contains("The authority is checking http://" + base +
+                                "/.well-known/acme-challenge/…"),
+                 qPrintable(steps.join('\n')));
+        QCOMPARE(filesIn(folder), QSet<QString>(made.begin(), made.end()));
+        for (const QString& name : made)
+            QVERIFY(wizard.madeFiles->lblMadeFiles->text().contains(folder + name));
+
+        // The files serve the names: the chain's first certificate belongs to the key.
+        const QString chain = folder + base + ".fullchain.pem";
+        const QList<QSslCertificate> certificates = QSslCertificate::fromPath(chain);
+        QVERIFY(certificates.size() >= 2);
+        QCOMPARE(certificates.first().subjectAlternativeNames().values(QSsl::DnsEntry).size(), 2);
+        QCOMPARE(runOpenSSL({"pkey", "-in", folder + base + ".key", "-pubout"}),
+                 runOpenSSL({"x509", "-in", chain, "-noout", "-pubkey"}));
+        QVERIFY(wizard.lblFinished->text().contains(
+            certificates.first().expiryDate().toUTC().toString("yyyy-MM-dd hh:mm")));
+        QCOMPARE(wizard.lblPassPhraseKept->isVisible(), everything);
+        if (everything) {
+            QVERIFY(runOpenSSL({"pkey", "-in", folder + "key.pem", "-passin", "pass:kept secret",
+                                "-noout", "-text"})
+                        .contains("2048 bit"));
+            QVERIFY(
+                bundleContent(folder + base + ".pfx", "kept secret").count("BEGIN CERTIFICATE") >=
+                2);
+            wizard.cbRenewAutomatically->setChecked(false);
+        }
+
+        const QString timer = config.file("systemd/user/certwright-renew.timer");
+        ModalScript told({pressButton(QMessageBox::Ok)});
+        wizard.btnNext->click();
+        QVERIFY(!wizard.isVisible());
+        QCOMPARE(QFileInfo::exists(timer), !everything);
+        QCOMPARE(told.seen.size(), everything ? 0 : 1);
+        if (!everything)
+            QVERIFY2(told.seen.first().contains("systemctl --user list-timers"),
+                     qPrintable(told.seen.first()));
+    }
+
+    // A run that fails or is cancelled leaves nothing new, neither in the export folder nor in
+    // the web root, and keeps the earlier file; a failure says the authority's reason and holds
+    // lego's output as details. Cancel ends a run that waits for the authority at once.
+    void failedAndCancelledRuns_data() {
+        QTest::addColumn<QString>("how");
+        addRow("web root not served", "refused");
+        addRow("Cancel", "Cancel");
+        addRow("Escape", "Escape");
+        addRow("close box", "close");
+    }
+    void failedAndCancelledRuns() {
+        QFETCH(QString, how);
+        // Names of their own, which the authority has not seen proven.
+        const QString domain = how.toLower() + ".example";
+        const QString earlier = "www." + domain + ".key";
+        TempProgramFolder program;
+        TempFolder work;
+        writeFileContent(work.file(earlier), "earlier key");
+        pebble->setServed(false);
+        // Takes the authority's connections and never answers them.
+        QTcpServer silent;
+        if (how != "refused")
+            QVERIFY(silent.listen(QHostAddress::LocalHost, quint16(pebble->httpPort())));
+        TfrmAcme wizard(nullptr);
+        wizard.show();
+        fillPages(wizard, work.path(), pebble->directoryUrl(), domain);
+        useTestAuthority(wizard, *pebble);
+        wizard.edtWebRoot->setText(pebble->webRoot());
+        wizard.rbWebRoot->setChecked(true);
+        nextUntil(wizard, TfrmAcme::tsOutputs);
+        const QStringList webRootBefore = everythingUnder(pebble->webRoot());
+        MessageBoxTexts texts;
+        ModalScript script({pressButton(QMessageBox::Yes), noteTextsAndPressOk(&texts)});
+        wizard.btnNext->click();
+        if (how == "refused") {
+            QTRY_COMPARE_WITH_TIMEOUT(script.remaining(), 0, kIssuanceMs);
+            QVERIFY2(texts.informative.contains("could not reach http://"),
+                     qPrintable(texts.informative));
+            QVERIFY(texts.detailed.contains("acme-challenge"));
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(wizard.lblStep->text().startsWith("The authority is checking"),
+                                     kIssuanceMs);
+            QElapsedTimer ended;
+            ended.start();
+            if (how == "Cancel")
+                wizard.btnPrevious->click();
+            else if (how == "Escape")
+                QTest::keyClick(&wizard, Qt::Key_Escape);
+            else
+                wizard.close();
+            QTRY_VERIFY(!wizard.isRunning());
+            QVERIFY(ended.elapsed() < 5000);
+            QCOMPARE(script.remaining(), 1);
+            QCOMPARE(wizard.isVisible(), how != "close");
+        }
+        pebble->setServed(true);
+        if (how != "close")
+            QCOMPARE(wizard.currentPage(), int(TfrmAcme::tsOutputs));
+        QVERIFY(wizard.btnNext->isEnabled());
+        QCOMPARE(filesIn(work.path()), QSet<QString>{earlier});
+        QCOMPARE(fileContent(work.file(earlier)), QByteArray("earlier key"));
+        QCOMPARE(everythingUnder(pebble->webRoot()), webRootBefore);
     }
 
     // Each page refuses what cannot make a certificate, says why and stays.
@@ -106,6 +313,7 @@ class TestAcmeWizard : public QObject {
 
   private:
     TempFolder home;
+    std::unique_ptr<PebbleFixture> pebble;
 };
 
 QTEST_MAIN(TestAcmeWizard)

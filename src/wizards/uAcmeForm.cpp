@@ -595,8 +595,8 @@ void TfrmAcme::startIssuance(const Acme::AcmeValues& chosen) {
 void TfrmAcme::showProgress(const QString& step, double fraction) {
     if (!worker || cancel->cancelled())
         return;
-    pbProgress->setValue(qRound(qBound(0.0, fraction, 1.0) * kProgressSteps));
     lblStep->setText(step);
+    pbProgress->setValue(qRound(qBound(0.0, fraction, 1.0) * kProgressSteps));
 }
 
 void TfrmAcme::issuanceEnded() {
@@ -606,7 +606,7 @@ void TfrmAcme::issuanceEnded() {
     cancel.reset();
     btnNext->setEnabled(true);
     btnPrevious->setText(kBackCaption);
-    if (closeWhenEnded) {
+    if (std::exchange(closeWhenEnded, false)) {
         QDialog::reject();
         return;
     }
