@@ -148,6 +148,8 @@ class TestAcmeWizard : public QObject {
             for (QCheckBox* box : {wizard.cbForIis, wizard.cbLegacyPfx, wizard.cbForIndy})
                 box->setChecked(true);
             wizard.edtExportPath->setText(folder);
+            // Run as an argument list: the quoted command is one argument.
+            wizard.edtReload->setText("sh -c \"touch '" + config.file("reloaded") + "'; exit 3\"");
         }
         ModalScript script(
             everything ? QVector<ModalScript::Action>{enterPassPhrases(QString(), "kept secret")}
@@ -175,6 +177,8 @@ class TestAcmeWizard : public QObject {
         QVERIFY(wizard.lblFinished->text().contains(
             certificates.first().expiryDate().toUTC().toString("yyyy-MM-dd hh:mm")));
         QCOMPARE(wizard.lblPassPhraseKept->isVisible(), everything);
+        QCOMPARE(wizard.lblReloadProblem->isVisible(), everything);
+        QCOMPARE(QFileInfo::exists(config.file("reloaded")), everything);
         if (everything) {
             QVERIFY(runOpenSSL({"pkey", "-in", folder + "key.pem", "-passin", "pass:kept secret",
                                 "-noout", "-text"})

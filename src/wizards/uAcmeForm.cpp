@@ -50,7 +50,7 @@ const QString kEmailMessage = QStringLiteral(
 const QString kLetsEncryptCaption = QStringLiteral("Let's Encrypt");
 const QString kStagingCaption = QStringLiteral(
     "Let's Encrypt's staging service, for trying (browsers do not trust its certificates)");
-const QString kOtherAuthorityCaption = QStringLiteral("Another ACME directory address:");
+const QString kOtherAuthorityCaption = QStringLiteral("Another ACME directory address");
 const QString kCaFileCaption = QStringLiteral("CA file for its HTTPS (optional):");
 const QString kChooseCaFile = QStringLiteral("Choose the CA file");
 const QString kCaFileDialogTitle = QStringLiteral("Select a CA File");
@@ -78,10 +78,12 @@ const QString kReachText = QStringLiteral(
     "http://<name>/.well-known/acme-challenge/ for each name. So every name must point at this "
     "server, and port 80 must be open from the internet to this server.");
 const QString kWebRootCaption =
-    QStringLiteral("Put the file into the web root that this server already serves:");
+    QStringLiteral("Put the file into the web root that this server already serves");
+const QString kWebRootFieldCaption = QStringLiteral("Web root:");
 const QString kChooseWebRoot = QStringLiteral("Choose the web root");
 const QString kStandaloneCaption =
-    QStringLiteral("Serve the file from a temporary web server of this program, on port:");
+    QStringLiteral("Serve the file from a temporary web server of this program");
+const QString kPortCaption = QStringLiteral("Port:");
 const QString kPortNote =
     QStringLiteral("Choose a port other than 80 only when port 80 is forwarded to it.");
 const QString kNoWebRootMessage =
@@ -118,6 +120,8 @@ const QString kDateFormat = QStringLiteral("yyyy-MM-dd hh:mm 'UTC'");
 const QString kPassPhraseKeptText =
     QStringLiteral("The pass phrase of the .pfx and key.pem files is kept in \"%1\", which only "
                    "you can read, so that the renewal can make them again without you.");
+const QString kReloadProblemText =
+    QStringLiteral("The files are made, but the command after the certificate failed: %1");
 const QString kRenewCaption = QStringLiteral("Renew automatically");
 const QString kTimerHint =
     QStringLiteral("To see the timer: systemctl --user list-timers certwright-renew.timer\n"
@@ -249,7 +253,8 @@ void TfrmAcme::addAuthorityPage() {
     const BrowseField caFile = makeBrowseField(lblCaFile, "edtCaFile", "btnCaFile", kChooseCaFile);
     edtCaFile = caFile.edit;
     btnCaFile = caFile.button;
-    lblTerms = makeLabel("lblTerms", QString(), true);
+    // Arriving on the page starts the lookup.
+    lblTerms = makeLabel("lblTerms", kTermsLookingUp.toHtmlEscaped(), true);
     lblTerms->setTextFormat(Qt::RichText);
     lblTerms->setTextInteractionFlags(Qt::TextBrowserInteraction);
     cbAgreeTerms = named(new QCheckBox(kAgreeCaption), "cbAgreeTerms");
@@ -291,20 +296,19 @@ void TfrmAcme::addAuthorityPage() {
 
 void TfrmAcme::addReachPage() {
     lblReach = makeLabel("lblReach", kReachText, true);
-    rbWebRoot = named(new QRadioButton(kWebRootCaption), "rbWebRoot");
-    // The option button says what the field holds; the label only names the field.
-    auto* webRootLabel = makeLabel("lblWebRoot", kWebRootCaption);
-    const BrowseField webRoot =
-        makeBrowseField(webRootLabel, "edtWebRoot", "btnWebRoot", kChooseWebRoot);
-    edtWebRoot = webRoot.edit;
-    btnWebRoot = webRoot.button;
     rbStandalone = named(new QRadioButton(kStandaloneCaption), "rbStandalone");
     spnHttpPort = named(new QSpinBox, "spnHttpPort");
     spnHttpPort->setRange(kLowestPort, kHighestPort);
     spnHttpPort->setValue(Acme::kDefaultHttpPort);
-    spnHttpPort->setAccessibleName(kStandaloneCaption);
+    auto* portLabel = makeLabel("lblHttpPort", kPortCaption, {spnHttpPort});
     lblPortNote = makeLabel("lblPortNote", kPortNote, true);
     rbStandalone->setChecked(true);
+    rbWebRoot = named(new QRadioButton(kWebRootCaption), "rbWebRoot");
+    auto* webRootLabel = makeLabel("lblWebRoot", kWebRootFieldCaption);
+    const BrowseField webRoot =
+        makeBrowseField(webRootLabel, "edtWebRoot", "btnWebRoot", kChooseWebRoot);
+    edtWebRoot = webRoot.edit;
+    btnWebRoot = webRoot.button;
 
     QVBoxLayout* page = addPage(tsReach, "tsReach",
                                 {.next =
@@ -316,13 +320,13 @@ void TfrmAcme::addReachPage() {
                                  .focus = rbStandalone});
     page->addWidget(lblReach);
     page->addWidget(rbStandalone);
-    auto* portRow = indented(spnHttpPort);
+    auto* portRow = indented(portLabel);
+    portRow->addWidget(spnHttpPort);
     portRow->addStretch();
     page->addLayout(portRow);
     page->addLayout(indented(lblPortNote));
     page->addWidget(rbWebRoot);
-    page->addWidget(webRootLabel);
-    webRootLabel->hide();
+    webRoot.row->insertWidget(0, webRootLabel);
     webRoot.row->insertSpacing(0, kIndent);
     page->addLayout(webRoot.row);
     page->addStretch();
@@ -396,6 +400,9 @@ void TfrmAcme::addFinishedPage() {
     lblPassPhraseKept = makeLabel("lblPassPhraseKept", QString(), true);
     lblPassPhraseKept->setTextFormat(Qt::PlainText);
     lblPassPhraseKept->hide();
+    lblReloadProblem = makeLabel("lblReloadProblem", QString(), true);
+    lblReloadProblem->setTextFormat(Qt::PlainText);
+    lblReloadProblem->hide();
     cbRenewAutomatically = named(new QCheckBox(kRenewCaption), "cbRenewAutomatically");
     cbRenewAutomatically->setChecked(true);
     QVBoxLayout* page = addPage(tsFinished, "tsFinished",
@@ -410,6 +417,7 @@ void TfrmAcme::addFinishedPage() {
     page->addWidget(lblFinished);
     addMadeFilesPanel(page);
     page->addWidget(lblPassPhraseKept);
+    page->addWidget(lblReloadProblem);
     page->addWidget(cbRenewAutomatically);
     page->addStretch();
 }
@@ -455,7 +463,7 @@ void TfrmAcme::leaveNamesPage() const {
         throw PageError(kNoNamesMessage);
     for (const QString& name : names)
         ToolSteps::checkDomain(name);
-    static const QRegularExpression address(QStringLiteral("^[^@\\s]+@[^@\\s]+$"));
+    static const QRegularExpression address(QStringLiteral("^[^@\\s]+@[^@\\s]+\\.[^@\\s]+$"));
     const QString email = edtEmail->text().trimmed();
     if (!address.match(email).hasMatch())
         throw PageError(kEmailMessage.arg(email));
@@ -620,6 +628,8 @@ void TfrmAcme::issuanceEnded() {
     madeFiles->showMadeFiles(result.made);
     lblPassPhraseKept->setText(kPassPhraseKeptText.arg(result.passPhrasePath));
     lblPassPhraseKept->setVisible(!result.passPhrasePath.isEmpty());
+    lblReloadProblem->setText(kReloadProblemText.arg(result.reloadProblem));
+    lblReloadProblem->setVisible(!result.reloadProblem.isEmpty());
     arriveAt(tsFinished);
 }
 

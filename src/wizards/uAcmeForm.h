@@ -80,6 +80,7 @@ class TfrmAcme : public TWizardFrame {
     // The finished page.
     QLabel* lblFinished = nullptr;
     QLabel* lblPassPhraseKept = nullptr;
+    QLabel* lblReloadProblem = nullptr;
     QCheckBox* cbRenewAutomatically = nullptr;
 
     // The authority's directory address as the authority page chooses it.
