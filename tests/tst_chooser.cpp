@@ -104,7 +104,7 @@ class TestChooser : public QObject {
         addRow("free certificate by double click", "rbAcme", "TfrmAcme", true);
         addRow("root", "rbExtractRoot", "TfrmExtractRoot", false);
         addRow("Indy", "rbPrepareIndy", "TfrmPrepareIndyIntraweb", false);
-        addRow("IIS by double click", "rbPrepareIIS", "TfrmPrepareIIS", true);
+        addRow("IIS", "rbPrepareIIS", "TfrmPrepareIIS", false);
         addRow("instructions", "rbViewInstall", "TfrmViewInstructions", false);
     }
     void startOpensTheSelectedWizard() {
