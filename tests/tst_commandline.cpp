@@ -189,7 +189,7 @@ class TestCommandLine : public QObject {
             << QStringList{"www.shop.test.key", "www.shop.test.csr"} << 0 << QStringList()
             << QStringList{"opens www.shop.test.key req-pass-3"};
         QTest::newRow("not yet available")
-            << QStringList{"renew"} << QByteArray() << QStringList() << 2
+            << QStringList{"check"} << QByteArray() << QStringList() << 2
             << QStringList{"not yet available"} << QStringList();
     }
 

@@ -177,6 +177,15 @@ QVector<Invocation> invocations() {
         {"extract certificate from temporary bundle",
          [](const QStringList& v) { return extractCertificateFromTemporaryBundle(v[0], v[1]); },
          {prog, folder}},
+        {"plain key copy",
+         [](const QStringList& v) { return plainKeyCopy(v[0], v[1]); },
+         {key, QStringLiteral("/e f/site.key")}},
+        {"certificates copy",
+         [](const QStringList& v) { return certificatesCopy(v[0], v[1]); },
+         {cert, QStringLiteral("/e f/site.fullchain.pem")}},
+        {"first certificate copy",
+         [](const QStringList& v) { return firstCertificateCopy(v[0], v[1]); },
+         {cert, QStringLiteral("/e f/__leaf.tmp")}},
     };
 }
 
@@ -205,6 +214,9 @@ class TestToolContract : public QObject {
             R"(pkcs12 -export -inkey "/k/my key.key" -in "/k/my cert.cer" -out "/e f/__tmp.p12" -name "My Site" -passout file:"/p/passnew.txt" -passin file:"/p/passcurrent.txt")",
             R"(pkcs12 -nocerts -in "/e f/__tmp.p12" -out "/e f/key.pem" -passin file:"/p/passcurrent.txt" -passout file:"/p/passnew.txt")",
             R"(pkcs12 -clcerts -nokeys -in "/e f/__tmp.p12" -out "/e f/cert.pem" -passin file:"/p/passnew.txt")",
+            R"(pkey -in "/k/my key.key" -out "/e f/site.key")",
+            R"(storeutl -certs -out "/e f/site.fullchain.pem" "/k/my cert.cer")",
+            R"(x509 -in "/k/my cert.cer" -out "/e f/__leaf.tmp")",
         };
         const QVector<Invocation> all = invocations();
         QCOMPARE(all.size(), expected.size());

@@ -34,8 +34,8 @@ const QString kArgumentMessage = QStringLiteral("Unexpected argument \"%1\".");
 const QString kMissingOptionMessage = QStringLiteral("The option --%1 is required.");
 const QString kKeyTypeMessage = QStringLiteral(
     "--key-type: \"%1\" is not a key type: use rsa2048, rsa3072, rsa4096, ec256 or ec384.");
-const QString kAcmeKeyTypeMessage = QStringLiteral(
-    "--key-type: \"%1\" is not a key type: use ec256, ec384, rsa2048 or rsa4096.");
+const QString kAcmeKeyTypeMessage =
+    QStringLiteral("--key-type: \"%1\" is not a key type: use ec256, ec384, rsa2048 or rsa4096.");
 const QString kCountryMessage =
     QStringLiteral("--country: \"%1\" is not a country code of the list, such as US, GB or DE.");
 const QString kPemInputMessage =
@@ -471,7 +471,9 @@ int runRenew(const QCommandLineParser& parser) {
             print(stdout, kRenewedLine.arg(outcome.name));
         if (!outcome.error.isEmpty()) {
             allWell = false;
-            print(stderr, kRenewFailedLine.arg(outcome.name, outcome.error));
+            print(stderr, outcome.name.isEmpty()
+                              ? outcome.error + QLatin1Char('\n')
+                              : kRenewFailedLine.arg(outcome.name, outcome.error));
         }
     }
     if (outcomes.isEmpty())

@@ -49,6 +49,9 @@ const QString kDoneStep = QStringLiteral("Done");
 
 const QString kNoNameMessage =
     QStringLiteral("Please enter at least one name for the certificate.");
+const QString kWildcardMessage = QStringLiteral(
+    "The authority checks a wildcard name such as \"%1\" only through DNS records, which "
+    "this program does not make. Please enter each name that the server uses instead.");
 const QString kTwiceNameMessage =
     QStringLiteral("The name \"%1\" is given twice. Please enter each name once.");
 const QString kEmailMessage = QStringLiteral(
@@ -163,7 +166,8 @@ const QString kLeafFileName = QStringLiteral("__leaf.tmp");
 const QString kDataFolderName = QStringLiteral("certwright/");
 
 // lego waits for the authority, which may take minutes when it is busy.
-constexpr int kLegoTimeLimitMs = 10 * 60 * 1000;
+constexpr int kMsPerMinute = 60 * 1000;
+constexpr int kLegoTimeLimitMs = 10 * kMsPerMinute;
 constexpr int kHighestPort = 65535;
 
 // How far the run is at each step, before the files are made.
@@ -471,8 +475,8 @@ QString runLego(const AcmeValues& values, const QString& state, const LegoFiles&
         throw PageError(kObtainFailedMessage, kNotStartedExplanation.arg(lego.StartError()),
                         details);
     case RunEnd::TimeLimit:
-        throw PageError(kObtainFailedMessage, kTimeLimitExplanation.arg(kLegoTimeLimitMs / 60000),
-                        details);
+        throw PageError(kObtainFailedMessage,
+                        kTimeLimitExplanation.arg(kLegoTimeLimitMs / kMsPerMinute), details);
     case RunEnd::Signalled:
         throw PageError(
             kObtainFailedMessage,
@@ -651,6 +655,8 @@ void checkValues(const AcmeValues& values, const ToolContext& context) {
         throw PageError(kNoNameMessage);
     for (const QString& name : values.names) {
         ToolSteps::checkDomain(name);
+        if (name.contains(QLatin1Char('*')))
+            throw PageError(kWildcardMessage.arg(name));
         if (values.names.count(name) > 1)
             throw PageError(kTwiceNameMessage.arg(name));
     }

@@ -1,0 +1,370 @@
+#include "PebbleFixture.h"
+#include "TestSupport.h"
+#include "uAcme.h"
+#include "uCertwrightCommon.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+// The user of an issuance that asks nothing.
+class SilentUser : public ToolSteps::StepUser {
+  public:
+    QString askPassPhrases(PassPhraseUse) override { return {}; }
+    bool mayReplace(const QString&, bool) override { return false; }
+    void tell(const QString&) override {}
+};
+
+// Certificates from Pebble, the ACME authority's test server, on loopback, through the real
+// `certwright acme` and `renew` commands with the real lego and openssl. Each issuance is
+// proven by serving the files with openssl s_server to an s_client that trusts Pebble's root
+// alone and checks the name.
+class TestAcme : public QObject {
+    Q_OBJECT
+
+    PebbleFixture pebble{300};
+    QTemporaryDir data; // XDG_DATA_HOME of the commands: lego's state and the records
+    const QString passPhrase = QStringLiteral("acme-pass-1");
+
+    struct Ran {
+        int status = -1;
+        QString out;
+        QString err;
+    };
+
+    // Runs certwright while this event loop keeps the test's web server answering.
+    Ran certwright(const QStringList& arguments, const QStringList& prefix = {},
+                   const QProcessEnvironment& extra = {}) {
+        QProcess command;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_DATA_HOME", data.path());
+        environment.insert(extra);
+        command.setProcessEnvironment(environment);
+        QSignalSpy finished(&command, &QProcess::finished);
+        const QStringList line =
+            prefix + QStringList{testPath("CERTWRIGHT_EXECUTABLE")} + arguments;
+        command.start(line.first(), line.mid(1));
+        command.closeWriteChannel();
+        if (!finished.wait(120000))
+            command.kill();
+        return {command.exitCode(), QString::fromLocal8Bit(command.readAllStandardOutput()),
+                QString::fromLocal8Bit(command.readAllStandardError())};
+    }
+
+    QStringList acmeArguments(const QStringList& names, const QString& out) const {
+        QStringList arguments = {"acme", "--email", "admin@example.com", "--agree-tos"};
+        arguments << "--webroot" << pebble.webRoot() << "--server" << pebble.directoryUrl();
+        arguments << "--out" << out;
+        for (const QString& name : names)
+            arguments << "--domain" << name;
+        return arguments;
+    }
+
+    // The key and certificates, served by s_server, satisfy an s_client that trusts Pebble's
+    // root alone and checks each name.
+    void verifyServed(const QStringList& serverFiles, const QStringList& names) {
+        const int port = freeLoopbackPort();
+        QProcess server;
+        server.start("openssl",
+                     QStringList{"s_server", "-accept", "127.0.0.1:" + QString::number(port),
+                                 "-naccept", QString::number(names.size()), "-quiet"} +
+                         serverFiles);
+        QTRY_VERIFY_WITH_TIMEOUT(server.state() == QProcess::Running, 5000);
+        QTest::qWait(300);
+        for (const QString& name : names) {
+            QProcess client;
+            client.start("openssl", {"s_client", "-connect", "127.0.0.1:" + QString::number(port),
+                                     "-servername", name, "-verify_return_error",
+                                     "-verify_hostname", name, "-CAfile", pebble.root()});
+            client.closeWriteChannel();
+            QVERIFY(client.waitForFinished(20000));
+            const QString said = QString::fromLocal8Bit(client.readAll());
+            QVERIFY2(client.exitCode() == 0 && said.contains("Verify return code: 0 (ok)"),
+                     qPrintable(name + ": " + said + QString::fromLocal8Bit(server.readAll())));
+        }
+        QVERIFY(server.waitForFinished(10000));
+    }
+
+    // What each output kind makes, proven: nginx's key and full chain serve; the .pfx holds the
+    // server's certificate and its chain, and serves; key.pem opens with the pass phrase only,
+    // and with cert.pem and root.pem serves.
+    void proveOutputs(const QString& out, const QStringList& kinds, const QStringList& names) {
+        const QString base = out + "/" + names.first();
+        if (kinds.contains("nginx")) {
+            QCOMPARE(statOf(base + ".key").st_mode, mode_t(S_IFREG | 0600));
+            verifyServed({"-cert", base + ".fullchain.pem", "-cert_chain", base + ".fullchain.pem",
+                          "-key", base + ".key"},
+                         names);
+        }
+        if (kinds.contains("iis")) {
+            const QString all = out + "/all.tmp";
+            int status = -1;
+            runOpenSSL({"pkcs12", "-in", base + ".pfx", "-passin", "pass:" + passPhrase, "-nodes",
+                        "-out", all},
+                       &status);
+            QCOMPARE(status, 0);
+            QCOMPARE(fileContent(all).count("BEGIN CERTIFICATE"), 2);
+            verifyServed({"-cert", all, "-cert_chain", all, "-key", all}, names);
+            QFile::remove(all);
+        }
+        if (kinds.contains("indy")) {
+            for (const auto& [pass, opens] :
+                 {std::pair{passPhrase, 0}, std::pair{QString("x"), 1}}) {
+                int status = -1;
+                runOpenSSL({"pkey", "-in", out + "/key.pem", "-noout", "-passin", "pass:" + pass},
+                           &status);
+                QCOMPARE(status != 0, bool(opens));
+            }
+            verifyServed({"-cert", out + "/cert.pem", "-cert_chain", out + "/root.pem", "-key",
+                          out + "/key.pem", "-pass", "pass:" + passPhrase},
+                         names);
+        }
+    }
+
+    static struct stat statOf(const QString& path) {
+        struct stat status {};
+        ::lstat(QFile::encodeName(path).constData(), &status);
+        return status;
+    }
+
+    static QStringList challengeLeftovers(const QString& webRoot) {
+        return QDir(webRoot + "/.well-known/acme-challenge").entryList(QDir::Files | QDir::Hidden);
+    }
+
+  private slots:
+    void initTestCase() {
+        const QString problem = pebble.start();
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        writeFileContent(pebble.path("pass.txt"), passPhrase.toUtf8() + "\n");
+    }
+
+    // Each row issues for fresh names, so that Pebble cannot reuse an earlier validation.
+    void issuance_data() {
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<QStringList>("kinds"); // --for
+        QTest::addColumn<QStringList>("extra");
+        QTest::addColumn<bool>("served");       // the web root is served on Pebble's port
+        QTest::addColumn<bool>("ordinaryUser"); // run as nobody, the web root root's own
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("error");
+
+        const QStringList trusted = {"--ca-bundle", "%P"};
+        QTest::newRow("nginx, two names")
+            << QStringList{"www.nginx.test", "nginx.test"} << QStringList{"nginx"} << trusted
+            << true << false << 0 << QString();
+        QTest::newRow("iis, rsa2048, older Windows")
+            << QStringList{"iis.test", "www.iis.test"} << QStringList{"iis"}
+            << trusted + QStringList{"--key-type", "rsa2048", "--legacy"} << true << false << 0
+            << QString();
+        QTest::newRow("indy, ec384")
+            << QStringList{"indy.test", "api.indy.test"} << QStringList{"indy"}
+            << trusted + QStringList{"--key-type", "ec384"} << true << false << 0 << QString();
+        QTest::newRow("every kind and the reload command")
+            << QStringList{"all.test", "www.all.test"} << QStringList{"nginx", "iis", "indy"}
+            << trusted + QStringList{"--reload", "touch \"%O/reloaded file\""} << true << false << 0
+            << QString();
+        QTest::newRow("web root not served")
+            << QStringList{"down.test"} << QStringList{"nginx", "indy"} << trusted << false << false
+            << 1
+            << "The authority could not reach http://down.test:%H/.well-known/acme-challenge/…: "
+               "connection refused. Does down.test point at this server, and is port %H open?";
+        QTest::newRow("authority not trusted")
+            << QStringList{"trust.test"} << QStringList{"nginx"} << QStringList() << true << false
+            << 1 << "HTTPS certificate at %D is not trusted";
+        QTest::newRow("terms not agreed")
+            << QStringList{"terms.test"} << QStringList{"nginx"}
+            << trusted + QStringList{"--no-agree"} << true << false << 2 << "--agree-tos";
+        QTest::newRow("wildcard") << QStringList{"*.wild.test"} << QStringList{"nginx"} << trusted
+                                  << true << false << 1 << "only through DNS records";
+        QTest::newRow("web root not writable")
+            << QStringList{"user.test"} << QStringList{"nginx"} << QStringList() << true << true
+            << 1 << "This program cannot write .well-known/acme-challenge/";
+    }
+
+    void issuance() {
+        QFETCH(QStringList, names);
+        QFETCH(QStringList, kinds);
+        QFETCH(QStringList, extra);
+        QFETCH(bool, served);
+        QFETCH(bool, ordinaryUser);
+        QFETCH(int, status);
+        QFETCH(QString, error);
+        QTemporaryDir out;
+        QStringList arguments = acmeArguments(names, out.path());
+        if (extra.removeAll("--no-agree"))
+            arguments.removeAll("--agree-tos");
+        for (const QString& kind : kinds)
+            arguments << "--for" << kind;
+        if (kinds.contains("iis") || kinds.contains("indy"))
+            arguments << "--passout"
+                      << "file:" + pebble.path("pass.txt");
+        for (QString argument : extra)
+            arguments << argument.replace("%P", pebble.caBundle()).replace("%O", out.path());
+        // An earlier output that a failure must leave as it was.
+        const QString earlier = out.filePath(names.first() + ".key");
+        writeFileContent(earlier, "earlier key\n");
+        QStringList prefix;
+        QProcessEnvironment environment;
+        QTemporaryDir home;
+        QTemporaryDir rootsWebRoot;
+        if (ordinaryUser) {
+            // nobody's own folders; a web root that stays root's, which nobody may only read.
+            for (const QString& folder : {out.path(), home.path()})
+                QCOMPARE(::chown(QFile::encodeName(folder).constData(), 65534, 65534), 0);
+            QVERIFY(QFile::setPermissions(rootsWebRoot.path(),
+                                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                              QFile::ReadOther | QFile::ExeOther));
+            arguments[arguments.indexOf(pebble.webRoot())] = rootsWebRoot.path();
+            for (const char* variable : {"XDG_DATA_HOME", "XDG_RUNTIME_DIR", "HOME"})
+                environment.insert(variable, home.path());
+            prefix = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+        }
+        arguments << "--force";
+        pebble.setServed(served);
+        const Ran ran = certwright(arguments, prefix, environment);
+        pebble.setServed(true);
+        QVERIFY2(ran.status == status, qPrintable(ran.err));
+        error.replace("%H", QString::number(pebble.httpPort()))
+            .replace("%D", pebble.directoryUrl());
+        QVERIFY2(ran.err.contains(error), qPrintable(ran.err));
+        QCOMPARE(challengeLeftovers(pebble.webRoot()), QStringList());
+        if (status != 0) {
+            QCOMPARE(fileContent(earlier), QByteArray("earlier key\n"));
+            QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden),
+                     QStringList{QFileInfo(earlier).fileName()});
+            return;
+        }
+        QVERIFY(ran.err.contains("The authority is checking http://" + names.first() +
+                                 "/.well-known/acme-challenge/…"));
+        proveOutputs(out.path(), kinds, names);
+        QCOMPARE(QFile::exists(out.filePath("reloaded file")),
+                 extra.contains("touch \"%O/reloaded file\""));
+        QCOMPARE(QDir(out.path()).entryList({"__*", ".certwright*"}, QDir::Files | QDir::Hidden),
+                 QStringList());
+    }
+
+    // Pebble's certificates last five minutes: a renewal for those that end within a day makes
+    // a new certificate and replaces every output with one made from it.
+    void renewalReplacesEveryOutput() {
+        QTemporaryDir out;
+        const QStringList names = {"renew.test", "www.renew.test"};
+        const QStringList outputs = {"renew.test.key", "renew.test.fullchain.pem",
+                                     "renew.test.pfx", "key.pem",
+                                     "cert.pem",       "root.pem"};
+        Ran ran = certwright(acmeArguments(names, out.path()) +
+                             QStringList{"--ca-bundle", pebble.caBundle(), "--for", "nginx",
+                                         "--for", "iis", "--for", "indy", "--passout",
+                                         "file:" + pebble.path("pass.txt")});
+        QVERIFY2(ran.status == 0, qPrintable(ran.err));
+        QMap<QString, QByteArray> before;
+        QMap<QString, ino_t> inodes;
+        for (const QString& name : outputs) {
+            before[name] = fileContent(out.filePath(name));
+            inodes[name] = statOf(out.filePath(name)).st_ino;
+        }
+        const QString records = data.path() + "/certwright/renewals/";
+        for (const char* record : {"renew.test.json", "renew.test.pass"})
+            QCOMPARE(statOf(records + record).st_mode, mode_t(S_IFREG | 0600));
+        ran = certwright({"renew", "--list"});
+        QVERIFY(ran.out.contains("renew.test\n  names: renew.test, www.renew.test\n  expires: "));
+        QVERIFY(ran.out.contains("outputs: nginx, iis, indy in " + out.path()));
+        ran = certwright({"renew", "--days", "0", "--name", "renew.test"});
+        QCOMPARE(ran.status, 0);
+        QVERIFY(ran.out.contains("No certificate is due"));
+        ran = certwright({"renew", "--days", "1", "--name", "renew.test"});
+        QVERIFY2(ran.status == 0 && ran.out.contains("Renewed renew.test."), qPrintable(ran.err));
+        // The authorities' certificates stay the same; their file is made anew all the same.
+        for (const QString& name : outputs)
+            QVERIFY2(statOf(out.filePath(name)).st_ino != inodes[name] &&
+                         (name == "root.pem" || fileContent(out.filePath(name)) != before[name]),
+                     qPrintable(name));
+        proveOutputs(out.path(), {"nginx", "iis", "indy"}, names);
+        // A renewal that fails leaves every output as it was, and says which certificate.
+        for (const QString& name : outputs)
+            before[name] = fileContent(out.filePath(name));
+        pebble.setServed(false);
+        ran = certwright({"renew", "--days", "1"});
+        pebble.setServed(true);
+        QVERIFY2(ran.status == 1 && ran.err.contains("renew.test: The certificate could not be "
+                                                     "obtained"),
+                 qPrintable(ran.err));
+        for (const QString& name : outputs)
+            QCOMPARE(fileContent(out.filePath(name)), before[name]);
+        ran = certwright({"renew", "--name", "unknown.test"});
+        QCOMPARE(ran.status, 1);
+        QVERIFY(ran.err.contains("No certificate named \"unknown.test\""));
+    }
+
+    // Cancel, as the window calls it while lego waits for the authority: the run ends at once
+    // and leaves nothing, neither in the folder of the outputs nor in the web root.
+    void cancelEndsTheRun() {
+        qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
+        const TempProgramFolder program;
+        QTemporaryDir out;
+        Acme::AcmeValues values;
+        values.names = {"cancel.test"};
+        values.email = "admin@example.com";
+        values.server = pebble.directoryUrl();
+        values.caBundle = pebble.caBundle();
+        values.webRoot = pebble.webRoot();
+        values.outputs = {"nginx"};
+        values.outFolder = out.path();
+        Acme::Cancel cancel;
+        QStringList steps;
+        SilentUser user;
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY_THROWS_EXCEPTION(SilentAbort,
+                                 Acme::obtain(
+                                     values, user, program.context(),
+                                     [&](const QString& step, double) {
+                                         steps << step;
+                                         if (step.startsWith("The authority is checking"))
+                                             cancel.cancel();
+                                     },
+                                     &cancel));
+        QVERIFY2(timer.elapsed() < 10000, qPrintable(steps.join('\n')));
+        QVERIFY(steps.last().startsWith("The authority is checking"));
+        QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+        QCOMPARE(challengeLeftovers(pebble.webRoot()), QStringList());
+    }
+
+    void termsOfServiceFromTheDirectory() {
+        QVERIFY(Acme::termsOfService(pebble.directoryUrl(), pebble.caBundle()).startsWith("data:"));
+        QVERIFY_THROWS_EXCEPTION(PageError, Acme::termsOfService(pebble.directoryUrl()));
+    }
+
+    // The units of the daily renewal are valid for systemd; without a user instance they are
+    // written but not enabled, and the command says so and how to enable them.
+    void timerFilesPassVerification() {
+        QTemporaryDir config;
+        QTemporaryDir runtime;
+        QProcessEnvironment environment;
+        environment.insert("XDG_CONFIG_HOME", config.path());
+        environment.insert("XDG_RUNTIME_DIR", runtime.path());
+        const Ran ran = certwright({"renew", "--install-timer"}, {}, environment);
+        QCOMPARE(ran.status, 0);
+        QVERIFY2(ran.out.contains("not enabled: no systemd user instance runs. Enable it with: "
+                                  "systemctl --user enable --now certwright-renew.timer"),
+                 qPrintable(ran.out));
+        const QString units = config.path() + "/systemd/user/";
+        const QByteArray timer = fileContent(units + "certwright-renew.timer");
+        for (const char* line :
+             {"OnCalendar=daily\n", "RandomizedDelaySec=1h\n", "Persistent=true\n"})
+            QVERIFY2(timer.contains(line), line);
+        QVERIFY(fileContent(units + "certwright-renew.service").contains(" renew\n"));
+        QProcess verify;
+        verify.start("systemd-analyze", {"verify", units + "certwright-renew.service",
+                                         units + "certwright-renew.timer"});
+        QVERIFY(verify.waitForFinished(30000));
+        QVERIFY2(verify.exitCode() == 0, verify.readAllStandardError().constData());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAcme)
+#include "tst_acme.moc"
