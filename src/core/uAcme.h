@@ -63,9 +63,10 @@ struct AcmeValues {
 };
 
 // Refuses (PageError) values that cannot make a certificate, before anything runs: no name,
-// a name the wizards would refuse, a key type, output or port that does not exist, a missing
-// web root or CA file, a folder that the export-folder rules refuse, .pfx or key.pem without a
-// pass phrase.
+// a name the wizards would refuse or a wildcard (which only DNS can validate), a key type,
+// output or port that does not exist, a web root that is missing or that this program cannot
+// write .well-known/acme-challenge/ in (probed as webRootProblem does), a missing CA file, a
+// folder that the export-folder rules refuse, .pfx or key.pem without a pass phrase.
 void checkValues(const AcmeValues& values, const ToolContext& context);
 
 // The names of the files that the values make in their folder, in the order listed.
@@ -114,7 +115,8 @@ struct AcmeResult {
 // ones, records it for renewal and runs the reload command. On failure nothing new is left and
 // the earlier outputs are as they were: PageError with the authority's reason in plain words
 // and lego's output as details, or SilentAbort when cancelled. The user answers the overwrite
-// questions for outputs that exist and hears of notices.
+// questions for outputs that exist (before anything is ordered) and hears of notices; both are
+// called on the thread that runs the issuance.
 AcmeResult obtain(const AcmeValues& values, ToolSteps::StepUser& user, const ToolContext& context,
                   const ProgressCallback& progress = {}, Cancel* cancel = nullptr);
 
