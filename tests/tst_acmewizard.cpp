@@ -38,15 +38,13 @@ void nextUntil(TfrmAcme& wizard, int page, bool agree = true) {
 }
 
 constexpr int kIssuanceMs = 90000;
-
 } // namespace
 
 class TestAcmeWizard : public QObject {
     Q_OBJECT
   private slots:
     void initTestCase() {
-        // The program's data, the timer's files and the default export folder stay in here, and
-        // no user instance of systemd is reached.
+        // The program's data, the timer and the default export folder stay here; no systemd.
         for (const char* variable : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR"})
             qputenv(variable, QFile::encodeName(home.file(variable)));
         QVERIFY(QDir(home.path()).mkdir("HOME"));
