@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 #include "uAboutForm.h"
+#include "uAcmeForm.h"
 #include "uCheckCertificateForm.h"
 #include "uExtractRootForm.h"
 #include "uGenerateCSRForm.h"
@@ -82,11 +83,13 @@ const Opening kOpenings[] = {
     {"root certificate guide", [] { return wizardOnPage<TfrmExtractRoot>(0); }},
     {"installation instructions viewer", [] { return wizardOnPage<TfrmViewInstructions>(0); }},
     {"certificate check", [] { return wizardOnPage<TfrmCheckCertificate>(0); }},
+    {"free-certificate wizard", [] { return wizardOnPage<TfrmAcme>(0); }},
     {"pass phrases for a request",
      [] { return passPhraseDialog(PassPhraseUse::CertificateRequest); }},
     {"pass phrases for IIS", [] { return passPhraseDialog(PassPhraseUse::IISBundle); }},
     {"pass phrases for a PFX file", [] { return passPhraseDialog(PassPhraseUse::IndyFromPfx); }},
     {"pass phrases for a key file", [] { return passPhraseDialog(PassPhraseUse::IndyFromKey); }},
+    {"pass phrases for server files", [] { return passPhraseDialog(PassPhraseUse::ServerFiles); }},
 };
 
 // What is wrong with the name that assistive technology reads for a control, or empty.
@@ -185,9 +188,9 @@ class TestAccessibility : public QObject {
         QTest::addColumn<QStringList>("order");
         const std::function<Window()> chooser = [] { return Window(new TfrmCertwright); };
         QTest::newRow("chooser") << chooser
-                                 << QStringList{"rbGenerateCSR", "rbSelfSign",    "rbExtractRoot",
-                                                "rbPrepareIndy", "rbViewInstall", "rbPrepareIIS",
-                                                "rbCheck"};
+                                 << QStringList{"rbGenerateCSR", "rbSelfSign",    "rbAcme",
+                                                "rbExtractRoot", "rbPrepareIndy", "rbViewInstall",
+                                                "rbPrepareIIS",  "rbCheck"};
         const QStringList keySizes{"rb1024", "rb2048", "rb512", "rb4096", "rbP256", "rbP384"};
         QTest::newRow("request key page")
             << std::function<Window()>([] { return wizardOnPage<TfrmGenerateCSR>(1); }) << keySizes;

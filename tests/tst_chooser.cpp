@@ -16,8 +16,8 @@
 #include <algorithm>
 
 namespace {
-const QStringList kRadioNames = {"rbGenerateCSR", "rbSelfSign",    "rbExtractRoot", "rbPrepareIIS",
-                                 "rbPrepareIndy", "rbViewInstall", "rbCheck"};
+const QStringList kRadioNames = {"rbGenerateCSR", "rbSelfSign",    "rbAcme",        "rbExtractRoot",
+                                 "rbPrepareIIS",  "rbPrepareIndy", "rbViewInstall", "rbCheck"};
 
 // Where a widget sits inside the chooser, from the top.
 int topOf(const TfrmCertwright& chooser, const char* name) {
@@ -54,9 +54,10 @@ class TestChooser : public QObject {
         QVERIFY(QTest::qWaitForWindowExposed(&chooser));
         QCOMPARE(chooser.windowTitle(), QStringLiteral("Certwright"));
 
-        const char* screenOrder[] = {
-            "Label1",       "rbGenerateCSR", "rbSelfSign",    "Bevel1",  "Label2",  "rbExtractRoot",
-            "rbPrepareIIS", "rbPrepareIndy", "rbViewInstall", "rbCheck", "btnStart"};
+        const char* screenOrder[] = {"Label1",        "rbGenerateCSR", "rbSelfSign",
+                                     "rbAcme",        "Bevel1",        "Label2",
+                                     "rbExtractRoot", "rbPrepareIIS",  "rbPrepareIndy",
+                                     "rbViewInstall", "rbCheck",       "btnStart"};
         for (std::size_t i = 1; i < std::size(screenOrder); ++i)
             QVERIFY2(topOf(chooser, screenOrder[i - 1]) < topOf(chooser, screenOrder[i]),
                      screenOrder[i]);
@@ -68,6 +69,8 @@ class TestChooser : public QObject {
         QCOMPARE(chooser.btnStart->text(), QStringLiteral("Start"));
         QCOMPARE(chooser.btnClose->text(), QStringLiteral("Close"));
         QCOMPARE(chooser.rbCheck->text(), QStringLiteral("Check a certificate or a server"));
+        QCOMPARE(chooser.rbAcme->text(),
+                 QStringLiteral("Get a free certificate automatically (ACME)"));
     }
 
     void exactlyOneTaskSelected() {
@@ -86,33 +89,43 @@ class TestChooser : public QObject {
 
     void tabOrderDiffersFromScreenOrder() {
         TfrmCertwright chooser;
-        const QStringList expected = {"rbGenerateCSR", "rbSelfSign",    "rbExtractRoot",
-                                      "rbPrepareIndy", "rbViewInstall", "rbPrepareIIS",
-                                      "rbCheck",       "btnStart",      "btnClose"};
+        const QStringList expected = {
+            "rbGenerateCSR", "rbSelfSign",   "rbAcme",  "rbExtractRoot", "rbPrepareIndy",
+            "rbViewInstall", "rbPrepareIIS", "rbCheck", "btnStart",      "btnClose"};
         QCOMPARE(tabOrder(chooser.rbGenerateCSR, expected), expected);
     }
 
+    // A double click on a task starts it at once.
     void startOpensTheSelectedWizard_data() {
         QTest::addColumn<QString>("radio");
         QTest::addColumn<QString>("form");
-        addRow("request", "rbGenerateCSR", "TfrmGenerateCSR");
-        addRow("self-signed", "rbSelfSign", "TfrmSelfSign");
-        addRow("root", "rbExtractRoot", "TfrmExtractRoot");
-        addRow("Indy", "rbPrepareIndy", "TfrmPrepareIndyIntraweb");
-        addRow("IIS", "rbPrepareIIS", "TfrmPrepareIIS");
-        addRow("instructions", "rbViewInstall", "TfrmViewInstructions");
-        addRow("check", "rbCheck", "TfrmCheckCertificate");
+        QTest::addColumn<bool>("doubleClick");
+        addRow("request", "rbGenerateCSR", "TfrmGenerateCSR", false);
+        addRow("self-signed", "rbSelfSign", "TfrmSelfSign", false);
+        addRow("free certificate", "rbAcme", "TfrmAcme", false);
+        addRow("free certificate by double click", "rbAcme", "TfrmAcme", true);
+        addRow("root", "rbExtractRoot", "TfrmExtractRoot", false);
+        addRow("Indy", "rbPrepareIndy", "TfrmPrepareIndyIntraweb", false);
+        addRow("IIS", "rbPrepareIIS", "TfrmPrepareIIS", false);
+        addRow("instructions", "rbViewInstall", "TfrmViewInstructions", false);
+        addRow("check", "rbCheck", "TfrmCheckCertificate", false);
     }
     void startOpensTheSelectedWizard() {
         QFETCH(QString, radio);
         QFETCH(QString, form);
+        QFETCH(bool, doubleClick);
         TempProgramFolder program;
         TfrmCertwright chooser;
         chooser.show();
-        chooser.findChild<QRadioButton*>(radio)->click();
+        auto* task = chooser.findChild<QRadioButton*>(radio);
         OpenedWizard opened;
         ModalScript script({opened.recordAndReject()});
-        chooser.btnStart->click();
+        if (doubleClick)
+            QTest::mouseDClick(task, Qt::LeftButton);
+        else {
+            task->click();
+            chooser.btnStart->click();
+        }
         QCOMPARE(script.remaining(), 0);
         QCOMPARE(opened.className, form);
         QCOMPARE(opened.parent, &chooser);

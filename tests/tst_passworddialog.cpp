@@ -249,6 +249,8 @@ class TestPasswordDialog : public QObject {
                "Current PFX File Password:", "New Password for PEM file:");
         addRow("Indy from key", PassPhraseUse::IndyFromKey, true, true,
                "Current Key File Password:", "New Password for PEM file:");
+        addRow("server files from a fresh key", PassPhraseUse::ServerFiles, false, true,
+               "Current Password:", "New Password for PFX and PEM files:");
     }
     void setUps() {
         QFETCH(PassPhraseUse, use);

@@ -1,6 +1,7 @@
 #include "uMainForm.h"
 
 #include "uAccessibility.h"
+#include "uAcmeForm.h"
 #include "uCheckCertificateForm.h"
 #include "uExtractRootForm.h"
 #include "uGenerateCSRForm.h"
@@ -31,6 +32,7 @@ const QString kLabel1Caption =
 const QString kGenerateCSRCaption = QStringLiteral(
     "Generate a Certificate Request to send to a certificate authority such as Verisign.");
 const QString kSelfSignCaption = QStringLiteral("Generate and self-sign a certificate.");
+const QString kAcmeCaption = QStringLiteral("Get a free certificate automatically (ACME)");
 const QString kLabel2Caption = QStringLiteral("I already have a certificate and would like to:");
 const QString kExtractRootCaption =
     QStringLiteral("Extract a \"Trusted Root Certificate\" for installation into a web server.");
@@ -61,6 +63,7 @@ struct Task {
 const Task kTasks[] = {
     {&TfrmCertwright::rbGenerateCSR, &createWizard<TfrmGenerateCSR>},
     {&TfrmCertwright::rbSelfSign, &createWizard<TfrmSelfSign>},
+    {&TfrmCertwright::rbAcme, &createWizard<TfrmAcme>},
     {&TfrmCertwright::rbExtractRoot, &createWizard<TfrmExtractRoot>},
     {&TfrmCertwright::rbPrepareIndy, &createWizard<TfrmPrepareIndyIntraweb>},
     {&TfrmCertwright::rbPrepareIIS, &createWizard<TfrmPrepareIIS>},
@@ -80,11 +83,13 @@ TfrmCertwright::TfrmCertwright(QWidget* parent)
     const auto makeRadio = [this](const char* name, const QString& caption) {
         auto* radio = named(new QRadioButton(caption, this), name);
         tasks->addButton(radio);
+        radio->installEventFilter(this);
         return radio;
     };
     Label1 = named(new QLabel(kLabel1Caption, this), "Label1");
     rbGenerateCSR = makeRadio("rbGenerateCSR", kGenerateCSRCaption);
     rbSelfSign = makeRadio("rbSelfSign", kSelfSignCaption);
+    rbAcme = makeRadio("rbAcme", kAcmeCaption);
     Bevel1 = named(new QFrame(this), "Bevel1");
     Bevel1->setFrameStyle(QFrame::HLine | QFrame::Sunken);
     Label2 = named(new QLabel(kLabel2Caption, this), "Label2");
@@ -115,6 +120,7 @@ TfrmCertwright::TfrmCertwright(QWidget* parent)
     layout->addWidget(Label1);
     addIndented(rbGenerateCSR);
     addIndented(rbSelfSign);
+    addIndented(rbAcme);
     layout->addSpacing(4);
     layout->addWidget(Bevel1);
     layout->addSpacing(4);
@@ -132,8 +138,8 @@ TfrmCertwright::TfrmCertwright(QWidget* parent)
     layout->addLayout(buttons);
 
     // The keyboard visits the tasks in an order of its own, not the order on screen.
-    setKeyboardOrder({rbGenerateCSR, rbSelfSign, rbExtractRoot, rbPrepareIndy, rbViewInstall,
-                      rbPrepareIIS, rbCheck});
+    setKeyboardOrder({rbGenerateCSR, rbSelfSign, rbAcme, rbExtractRoot, rbPrepareIndy,
+                      rbViewInstall, rbPrepareIIS, rbCheck});
     setTabOrder(rbCheck, btnStart);
     setTabOrder(btnStart, btnClose);
     rbGenerateCSR->setFocus();
@@ -162,6 +168,15 @@ void TfrmCertwright::btnCloseClick() {
 void TfrmCertwright::closeEvent(QCloseEvent* event) {
     runGuarded(this, emptyPassPhraseFiles);
     event->accept();
+}
+
+bool TfrmCertwright::eventFilter(QObject* watched, QEvent* event) {
+    auto* task = qobject_cast<QRadioButton*>(watched);
+    if (event->type() != QEvent::MouseButtonDblClick || !task || !task->isEnabled())
+        return QWidget::eventFilter(watched, event);
+    task->setChecked(true);
+    btnStart->click();
+    return true;
 }
 
 void TfrmCertwright::keyPressEvent(QKeyEvent* event) {

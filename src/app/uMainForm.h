@@ -17,6 +17,7 @@ class TfrmCertwright : public QWidget {
     QLabel* Label1;
     QRadioButton* rbGenerateCSR;
     QRadioButton* rbSelfSign;
+    QRadioButton* rbAcme;
     QFrame* Bevel1;
     QLabel* Label2;
     QRadioButton* rbExtractRoot;
@@ -37,4 +38,6 @@ class TfrmCertwright : public QWidget {
     // while the event loop still runs to show a failure.
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    // A double click on a task starts it, as on a choice in a list.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 };

@@ -10,6 +10,7 @@ enum class PassPhraseUse {
     IISBundle,          // current (may be empty) and new
     IndyFromPfx,        // current (required) and new
     IndyFromKey,        // current (required) and new
+    ServerFiles,        // new pass phrase only, for a .pfx and key.pem made from a fresh key
 };
 
 // Writes a pass phrase into a file of the pass-phrase folder, created afresh with mode

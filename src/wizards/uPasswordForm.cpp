@@ -57,6 +57,8 @@ const SetUp kSetUps[] = {
      QStringLiteral("New Password for PEM file:")},
     {PassPhraseUse::IndyFromKey, false, true, QStringLiteral("Current Key File Password:"),
      QStringLiteral("New Password for PEM file:")},
+    {PassPhraseUse::ServerFiles, true, true, kCurrentPasswordCaption,
+     QStringLiteral("New Password for PFX and PEM files:")},
 };
 
 void moveRow(QLabel* label, QLineEdit* edit, int row) {

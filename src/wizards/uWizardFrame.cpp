@@ -408,13 +408,17 @@ void TWizardFrame::btnNextClick() {
             accept();
             return;
         }
-        showPage(target);
-        const WizardPage& arrived = navigation.at(target);
-        if (arrived.focus)
-            arrived.focus->setFocus();
-        if (arrived.finished)
-            btnNext->setText(kFinishCaption);
+        arriveAt(target);
     });
+}
+
+void TWizardFrame::arriveAt(int index) {
+    showPage(index);
+    const WizardPage& arrived = navigation.at(index);
+    if (arrived.focus)
+        arrived.focus->setFocus();
+    if (arrived.finished)
+        btnNext->setText(kFinishCaption);
 }
 
 void TWizardFrame::btnPreviousClick() {

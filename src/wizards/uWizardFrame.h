@@ -103,7 +103,8 @@ class TWizardFrame : public QDialog, public ToolSteps::StepUser {
 
   public slots:
     void btnNextClick();
-    void btnPreviousClick();
+    // A wizard whose page runs work in the background takes this over while it runs.
+    virtual void btnPreviousClick();
     void sbPrintClick();
 
   protected:
@@ -115,6 +116,9 @@ class TWizardFrame : public QDialog, public ToolSteps::StepUser {
     // controls that the entry names exist before their page is added.
     QVBoxLayout* addPage(int index, const char* name, WizardPage entry);
     void showPage(int index);
+    // Shows the page as Next does on its arrival: its focus, and "Finish" on a finished page.
+    // A page whose work ends later than its Next arrives here when that work is done.
+    void arriveAt(int index);
 
     // Builds the read-only instruction box that holds the given stored lines.
     static QTextEdit* makeInstructionBox(const char* name, const QStringList& lines);

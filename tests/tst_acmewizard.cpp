@@ -1,0 +1,251 @@
+#include "KeyAndCertificateFixtures.h"
+#include "PebbleFixture.h"
+#include "TestSupport.h"
+#include "uAcmeForm.h"
+
+#include <QSslCertificate>
+#include <QTcpServer>
+#include <QtTest>
+#include <QtWidgets>
+
+#include <memory>
+
+namespace {
+
+// Types what the pages need into the wizard, so that each page's Next goes on. The test's
+// authority stands where the user would find Let's Encrypt ready, and its HTTP-01 port where
+// port 80 would be; without it, the authority named cannot be reached from loopback.
+void fillPages(TfrmAcme& wizard, const QString& exportFolder, const PebbleFixture* pebble,
+               const QString& domain = "example.com") {
+    wizard.memNames->setPlainText("www." + domain + "\n" + domain);
+    wizard.edtEmail->setText("admin@example.com");
+    wizard.edtExportPath->setText(exportFolder);
+    wizard.rbOtherAuthority->setChecked(true);
+    wizard.edtDirectory->setText(pebble ? pebble->directoryUrl() : "https://127.0.0.1:1/dir");
+    wizard.edtCaFile->setText(pebble ? pebble->caBundle() : QString());
+    wizard.spnHttpPort->setValue(pebble ? pebble->httpPort() : 80);
+}
+
+// Presses Next until the page is shown, agreeing to the terms on the way unless told not to.
+void nextUntil(TfrmAcme& wizard, int page, bool agree = true) {
+    while (wizard.currentPage() < page) {
+        const int before = wizard.currentPage();
+        wizard.btnNext->click();
+        wizard.cbAgreeTerms->setChecked(agree);
+        if (wizard.currentPage() == before)
+            return;
+    }
+}
+
+constexpr int kIssuanceMs = 90000;
+} // namespace
+
+class TestAcmeWizard : public QObject {
+    Q_OBJECT
+  private slots:
+    void initTestCase() {
+        // The program's data, the timer and the default export folder stay here; no systemd.
+        for (const char* variable : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR"})
+            qputenv(variable, QFile::encodeName(home.file(variable)));
+        QVERIFY(QDir(home.path()).mkdir("HOME"));
+        pebble = std::make_unique<PebbleFixture>(86400);
+        const QString problem = pebble->start();
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    }
+
+    // A certificate through the whole window: the fewest actions, and every output from the
+    // web root with a pass phrase; progress, files, expiry, renewal timer.
+    void issuance_data() {
+        QTest::addColumn<bool>("everything");
+        QTest::addColumn<QString>("domain"); // a name once proven stays proven for a while
+        addRow("fewest actions: nginx from a temporary web server", false, QString("example.com"));
+        addRow("every output from the web root, RSA 2048, no timer", true, QString("example.org"));
+    }
+    void issuance() {
+        QFETCH(bool, everything);
+        QFETCH(QString, domain);
+        TempProgramFolder program;
+        TempFolder work;
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(work.path()));
+        pebble->setServed(everything);
+        TfrmAcme wizard(nullptr);
+        wizard.show();
+        QVERIFY(QTest::qWaitForWindowActive(&wizard));
+        fillPages(wizard, TfrmAcme::defaultExportFolder(), pebble.get());
+        wizard.memNames->clear();
+        wizard.edtEmail->clear();
+        QStringList steps;
+        connect(wizard.pbProgress, &QProgressBar::valueChanged, this,
+                [&] { steps << wizard.lblStep->text(); });
+        // The fewest actions: a double click on the task in the chooser; the names; Tab and the
+        // e-mail address; Enter; Space on the terms; Enter; Enter; Enter makes the certificate.
+        QTest::keyClicks(wizard.memNames, "www." + domain + "\r" + domain + "\t");
+        QTest::keyClicks(QApplication::focusWidget(), "admin@example.com\r");
+        QTRY_VERIFY(wizard.lblTerms->text().contains("href=\"data:text/plain,"));
+        QCOMPARE(QApplication::focusWidget(), wizard.cbAgreeTerms);
+        QTest::keyClick(wizard.cbAgreeTerms, Qt::Key_Space);
+        QTest::keyClick(wizard.cbAgreeTerms, Qt::Key_Return);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QCOMPARE(wizard.currentPage(), int(TfrmAcme::tsOutputs));
+        QString folder = TfrmAcme::defaultExportFolder();
+        const QString base = "www." + domain;
+        QStringList made = {base + ".key", base + ".fullchain.pem"};
+        if (everything) {
+            folder = work.path();
+            made += QStringList{base + ".pfx", "key.pem", "cert.pem", "root.pem"};
+            wizard.btnPrevious->click();
+            wizard.edtWebRoot->setText(pebble->webRoot());
+            wizard.rbWebRoot->setChecked(true);
+            wizard.btnNext->click();
+            wizard.cbKeyType->setCurrentIndex(2);
+            for (QCheckBox* box : {wizard.cbForIis, wizard.cbLegacyPfx, wizard.cbForIndy})
+                box->setChecked(true);
+            wizard.edtExportPath->setText(folder);
+            wizard.edtReload->setText("sh -c \"touch '" + program.file("reloaded") + "'; exit 3\"");
+        }
+        ModalScript script({everything ? enterPassPhrases(QString(), "kept secret")
+                                       : pressButton(QMessageBox::Ok)});
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QTRY_COMPARE_WITH_TIMEOUT(wizard.currentPage(), int(TfrmAcme::tsFinished), kIssuanceMs);
+        QVERIFY(steps.contains("The authority is checking http://" + base +
+                               "/.well-known/acme-challenge/…"));
+        QCOMPARE(filesIn(folder), QSet<QString>(made.begin(), made.end()));
+        for (const QString& name : made)
+            QVERIFY(wizard.madeFiles->lblMadeFiles->text().contains(folder + name));
+        const QString chain = folder + base + ".fullchain.pem";
+        const QList<QSslCertificate> certificates = QSslCertificate::fromPath(chain);
+        QVERIFY(certificates.size() >= 2);
+        QCOMPARE(certificates.first().subjectAlternativeNames().values(QSsl::DnsEntry).size(), 2);
+        QCOMPARE(runOpenSSL({"pkey", "-in", folder + base + ".key", "-pubout"}),
+                 runOpenSSL({"x509", "-in", chain, "-noout", "-pubkey"}));
+        QVERIFY(wizard.lblFinished->text().contains(
+            certificates.first().expiryDate().toUTC().toString("yyyy-MM-dd hh:mm")));
+        QCOMPARE(wizard.lblPassPhraseKept->isVisible(), everything);
+        QCOMPARE(wizard.lblReloadProblem->isVisible(), everything);
+        QCOMPARE(QFileInfo::exists(program.file("reloaded")), everything);
+        if (everything) {
+            QVERIFY(runOpenSSL({"pkey", "-in", folder + "key.pem", "-passin", "pass:kept secret",
+                                "-noout", "-text"})
+                        .contains("2048 bit"));
+            const QString bundle = bundleContent(folder + base + ".pfx", "kept secret");
+            QVERIFY(bundle.count("BEGIN CERTIFICATE") >= 2);
+            wizard.cbRenewAutomatically->setChecked(false);
+        }
+        wizard.btnNext->click();
+        QVERIFY(!wizard.isVisible());
+        QCOMPARE(QFileInfo::exists(work.file("systemd/user/certwright-renew.timer")), !everything);
+        QCOMPARE(script.seen.size(), 1);
+        QVERIFY(script.seen.first().contains(everything ? "Password..." : "list-timers"));
+    }
+
+    // A failed or cancelled run makes nothing and keeps the earlier file; a failure says
+    // the authority's reason, with lego's output as details; Cancel ends a waiting run at once.
+    void failedAndCancelledRuns_data() {
+        QTest::addColumn<QString>("how");
+        addRow("web root not served", "refused");
+        addRow("Cancel", "Cancel");
+        addRow("Escape", "Escape");
+        addRow("close box", "close");
+    }
+    void failedAndCancelledRuns() {
+        QFETCH(QString, how);
+        const QString domain = how.toLower() + ".example";
+        const QString earlier = "www." + domain + ".key";
+        TempProgramFolder program;
+        TempFolder work;
+        writeFileContent(work.file(earlier), "earlier key");
+        pebble->setServed(false);
+        QTcpServer silent; // takes the authority's connections and never answers
+        if (how != "refused")
+            QVERIFY(silent.listen(QHostAddress::LocalHost, quint16(pebble->httpPort())));
+        TfrmAcme wizard(nullptr);
+        wizard.show();
+        fillPages(wizard, work.path(), pebble.get(), domain);
+        wizard.edtWebRoot->setText(pebble->webRoot());
+        wizard.rbWebRoot->setChecked(true);
+        nextUntil(wizard, TfrmAcme::tsOutputs);
+        MessageBoxTexts texts;
+        ModalScript script({pressButton(QMessageBox::Yes), noteTextsAndPressOk(&texts)});
+        wizard.btnNext->click();
+        if (how == "refused") {
+            QTRY_COMPARE_WITH_TIMEOUT(script.remaining(), 0, kIssuanceMs);
+            QVERIFY2(texts.informative.contains("could not reach http://"),
+                     qPrintable(texts.informative));
+            QVERIFY(texts.detailed.contains("acme-challenge"));
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(wizard.lblStep->text().startsWith("The authority is checking"),
+                                     kIssuanceMs);
+            const QDeadlineTimer promptly(5000);
+            if (how == "Cancel")
+                wizard.btnPrevious->click();
+            else if (how == "Escape")
+                QTest::keyClick(&wizard, Qt::Key_Escape);
+            else
+                wizard.close();
+            QTRY_VERIFY(!wizard.isRunning());
+            QVERIFY(!promptly.hasExpired());
+            QCOMPARE(script.remaining(), 1);
+            QCOMPARE(wizard.isVisible(), how != "close");
+        }
+        if (how != "close")
+            QCOMPARE(wizard.currentPage(), int(TfrmAcme::tsOutputs));
+        QVERIFY(wizard.btnNext->isEnabled());
+        QCOMPARE(filesIn(work.path()), QSet<QString>{earlier});
+        QCOMPARE(fileContent(work.file(earlier)), QByteArray("earlier key"));
+    }
+
+    // Each page refuses what cannot make a certificate, says why and stays.
+    void pageChecks_data() {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("message");
+        addRow("no name", int(TfrmAcme::tsNames), "memNames", " \n\n",
+               "Please enter the names of this server");
+        addRow("a name with a slash", int(TfrmAcme::tsNames), "memNames", "www.example.com\na/b",
+               "The domain name \"a/b\" cannot name the output files");
+        addRow("no e-mail address", int(TfrmAcme::tsNames), "edtEmail", "admin",
+               "\"admin\" is not an e-mail address");
+        addRow("no directory address", int(TfrmAcme::tsAuthority), "edtDirectory", "",
+               "Please enter the address of the authority's ACME directory");
+        addRow("terms not agreed", int(TfrmAcme::tsAuthority), "cbAgreeTerms", "",
+               "tick \"I agree to the authority's terms of service\"");
+        addRow("web root missing", int(TfrmAcme::tsReach), "edtWebRoot", "WORKnone",
+               "The web root \"WORKnone\" cannot be used");
+        addRow("no output", int(TfrmAcme::tsOutputs), "cbForNginx", "",
+               "Please choose at least one kind of server");
+        addRow("folder that others change", int(TfrmAcme::tsOutputs), "edtExportPath", "/tmp",
+               "The folder \"/tmp\" can be changed by other users");
+    }
+    void pageChecks() {
+        QFETCH(int, page);
+        QFETCH(QString, field);
+        QFETCH(QString, value);
+        QFETCH(QString, message);
+        TempProgramFolder program;
+        TempFolder work;
+        value.replace("WORK", work.path());
+        message.replace("WORK", work.path());
+        TfrmAcme wizard(nullptr);
+        wizard.show();
+        fillPages(wizard, work.path(), nullptr);
+        QWidget* spoiled = wizard.findChild<QWidget*>(field);
+        if (auto* edit = qobject_cast<QLineEdit*>(spoiled)) {
+            edit->clear();
+            QTest::keyClicks(edit, value);
+        } else
+            spoiled->setProperty(field == "memNames" ? "plainText" : "checked", value);
+        ModalScript script({pressButton(QMessageBox::Ok)});
+        nextUntil(wizard, page + 1, field != "cbAgreeTerms");
+        QCOMPARE(wizard.currentPage(), page);
+        QCOMPARE(script.seen.size(), 1);
+        QVERIFY2(script.seen.first().contains(message), qPrintable(script.seen.first()));
+    }
+
+  private:
+    TempFolder home;
+    std::unique_ptr<PebbleFixture> pebble;
+};
+
+QTEST_MAIN(TestAcmeWizard)
+#include "tst_acmewizard.moc"
