@@ -4,25 +4,20 @@
 #include "uExportFolder.h"
 #include "uExternalApp.h"
 #include "uFreshFile.h"
+#include "uLimitedFetch.h"
 #include "uPassPhraseRules.h"
 #include "uRenewal.h"
 
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QScopeGuard>
-#include <QSslConfiguration>
-#include <QSslError>
+#include <QSslCertificate>
 #include <QStandardPaths>
-#include <QTimer>
 #include <QUrl>
 
 #include <cerrno>
@@ -142,7 +137,8 @@ const QString kTermsMissingMessage =
     QStringLiteral("The authority's directory at %1 names no terms of service.");
 const QString kTermsUnreadableMessage =
     QStringLiteral("The authority's directory at %1 could not be read: %2.");
-const QString kTermsTimeMessage = QStringLiteral("no answer in time");
+// An ACME directory is a few hundred bytes.
+constexpr qint64 kLargestDirectoryBytes = 64 * 1024;
 const QString kTermsNotJson = QStringLiteral("it is not an ACME directory");
 
 const QString kWebRootMissing = QStringLiteral("\"%1\" is not a folder.");
@@ -753,26 +749,14 @@ AcmeResult obtain(const AcmeValues& typed, ToolSteps::StepUser& user, const Tool
 // ---- Before it runs
 
 QString termsOfService(const QString& directoryUrl, const QString& caBundle, int timeLimitMs) {
-    QNetworkAccessManager network;
-    QNetworkRequest request{QUrl(directoryUrl)};
-    if (!caBundle.isEmpty()) {
-        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-        tls.addCaCertificates(QSslCertificate::fromPath(caBundle));
-        request.setSslConfiguration(tls);
+    QByteArray answer;
+    try {
+        answer = LimitedFetch::fetch(QUrl(directoryUrl),
+                                     {timeLimitMs, kLargestDirectoryBytes, 0, caBundle});
+    } catch (const LimitedFetch::Failure& failure) {
+        throw PageError(kTermsUnreadableMessage.arg(directoryUrl, failure.reason));
     }
-    request.setTransferTimeout(timeLimitMs);
-    QNetworkReply* reply = network.get(request);
-    QEventLoop loop;
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
-    const auto forget = qScopeGuard([reply] { reply->deleteLater(); });
-    if (reply->error() != QNetworkReply::NoError) {
-        const QString why = reply->error() == QNetworkReply::OperationCanceledError
-                                ? kTermsTimeMessage
-                                : reply->errorString();
-        throw PageError(kTermsUnreadableMessage.arg(directoryUrl, why));
-    }
-    const QJsonDocument directory = QJsonDocument::fromJson(reply->readAll());
+    const QJsonDocument directory = QJsonDocument::fromJson(answer);
     if (!directory.isObject())
         throw PageError(kTermsUnreadableMessage.arg(directoryUrl, kTermsNotJson));
     const QString terms = directory.object()

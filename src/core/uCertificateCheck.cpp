@@ -2,23 +2,20 @@
 
 #include "uCertwrightCommon.h"
 #include "uFreshFile.h"
+#include "uLimitedFetch.h"
 #include "uOpenSSLCommands.h"
 #include "uPassPhraseFiles.h"
 #include "uToolSteps.h"
 
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QJsonArray>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSslCertificateExtension>
 #include <QSslKey>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QUrl>
 
 #include <cerrno>
@@ -57,8 +54,6 @@ const QString kFetchSchemeMessage =
                    "addresses are used.");
 const QString kFetchFailedMessage =
     QStringLiteral("The certificate of \"%1\" could not be fetched from %2: %3");
-const QString kFetchTooLargeReason = QStringLiteral("the answer is larger than 64 KiB");
-const QString kFetchTimeReason = QStringLiteral("no answer within 10 seconds");
 const QString kFetchNotIssuerMessage =
     QStringLiteral("What %1 sent is not the certificate of \"%2\".");
 const QString kTooManyFetchesMessage =
@@ -536,48 +531,17 @@ QList<QSslCertificate> inputCertificates(const CheckInput& input, const Scratch&
     return certificates;
 }
 
-// Fetches the certificates at the address, through Qt Network, within the limits.
+// Fetches the certificates at the address within the limits.
 QByteArray fetch(const QUrl& url, const QString& wanted) {
     const QString shown = url.toDisplayString();
     if (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))
         throw PageError(kFetchSchemeMessage.arg(wanted, shown));
-    QNetworkAccessManager manager;
-    QNetworkRequest request(url);
-    request.setTransferTimeout(kFetchTimeLimitMs);
-    request.setMaximumRedirectsAllowed(kMostRedirects);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::NoLessSafeRedirectPolicy);
-    QNetworkReply* reply = manager.get(request);
-    QEventLoop loop;
-    QByteArray body;
-    QString failure;
-    QObject::connect(reply, &QNetworkReply::readyRead, &loop, [&] {
-        body += reply->read(kLargestFetchBytes + 1 - body.size());
-        if (body.size() > kLargestFetchBytes && failure.isEmpty()) {
-            failure = kFetchTooLargeReason;
-            reply->abort();
-        }
-    });
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    QObject::connect(&deadline, &QTimer::timeout, &loop, [&] {
-        failure = kFetchTimeReason;
-        reply->abort();
-    });
-    deadline.start(kFetchTimeLimitMs);
-    if (!reply->isFinished())
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
-    if (failure.isEmpty() && reply->error() != QNetworkReply::NoError)
-        failure = reply->errorString();
-    if (failure.isEmpty())
-        body += reply->read(kLargestFetchBytes + 1 - body.size());
-    if (failure.isEmpty() && body.size() > kLargestFetchBytes)
-        failure = kFetchTooLargeReason;
-    reply->deleteLater();
-    if (!failure.isEmpty())
-        throw PageError(kFetchFailedMessage.arg(wanted, shown, failure));
-    return body;
+    try {
+        return LimitedFetch::fetch(url,
+                                   {kFetchTimeLimitMs, kLargestFetchBytes, kMostRedirects, {}});
+    } catch (const LimitedFetch::Failure& failure) {
+        throw PageError(kFetchFailedMessage.arg(wanted, shown, failure.reason));
+    }
 }
 
 QString caIssuersOf(const QSslCertificate& certificate) {
