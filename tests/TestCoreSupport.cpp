@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QVector>
 
 // The tests, like the program, leave no settings file behind.
@@ -49,6 +50,16 @@ QString runOpenSSL(const QStringList& arguments, int* exitCode, bool mergeErrors
     if (exitCode)
         *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+int startTlsServer(QProcess& server, const QStringList& arguments) {
+    server.start(OPENSSL_TOOL, QStringList{"s_server", "-accept", "127.0.0.1:0"} + arguments);
+    static const QRegularExpression accepting("ACCEPT 127\\.0\\.0\\.1:(\\d+)");
+    constexpr int kStartMilliseconds = 15000;
+    QString said;
+    while (!accepting.match(said).hasMatch() && server.waitForReadyRead(kStartMilliseconds))
+        said += QString::fromLatin1(server.readAllStandardOutput());
+    return accepting.match(said).captured(1).toInt();
 }
 
 QStringList multilineName(const QString& output) {

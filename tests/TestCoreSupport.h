@@ -3,6 +3,7 @@
 #include "uToolContext.h"
 
 #include <QByteArray>
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -39,6 +40,10 @@ class TempFolder {
 // Runs the system's openssl with the arguments and returns its standard output (stderr is
 // appended when mergeErrors); exitCode receives the exit code.
 QString runOpenSSL(const QStringList& arguments, int* exitCode = nullptr, bool mergeErrors = false);
+
+// Starts the tool's TLS server (s_server) on 127.0.0.1 and a port the system picks, with the
+// further arguments; returns the port once the server listens, 0 when it did not start.
+int startTlsServer(QProcess& server, const QStringList& arguments);
 
 // The attributes of a name that the tool printed with -nameopt sep_multiline, one a line
 // ("C=US"), without the line that names the field.

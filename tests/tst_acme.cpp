@@ -68,16 +68,10 @@ class TestAcme : public QObject {
     // The key and certificates, served by s_server, satisfy an s_client that trusts Pebble's
     // root alone and checks each name.
     void verifyServed(const QStringList& serverFiles, const QStringList& names) {
-        const int port = freeLoopbackPort();
         QProcess server;
-        server.start("openssl",
-                     QStringList{"s_server", "-accept", "127.0.0.1:" + QString::number(port),
-                                 "-naccept", QString::number(names.size())} +
-                         serverFiles);
-        // The clients come once the server listens, however loaded the machine.
-        QByteArray announced;
-        QTRY_VERIFY_WITH_TIMEOUT(
-            (announced += server.readAllStandardOutput(), announced.contains("ACCEPT")), 10000);
+        const int port = startTlsServer(
+            server, QStringList{"-naccept", QString::number(names.size())} + serverFiles);
+        QVERIFY(port);
         for (const QString& name : names) {
             QProcess client;
             client.start("openssl", {"s_client", "-connect", "127.0.0.1:" + QString::number(port),

@@ -22,19 +22,6 @@ const QStringList kProblemIds = {kKeyMismatch,     kExpired,       kNotYetValid,
                                  kChainIncomplete, kChainOrder,    kUntrustedRoot,
                                  kWeakKey,         kWeakSignature, kNotServerCertificate};
 const QString kPfxPassPhrase = QStringLiteral("pfx secret");
-constexpr int kServerStartMilliseconds = 15000;
-
-// Starts the tool's own TLS server on 127.0.0.1 and a free port with the further arguments;
-// returns the port once it listens (0 when it did not start). The server ends with the object.
-int startServer(QProcess& server, const QStringList& arguments) {
-    server.start(OPENSSL_TOOL, QStringList{"s_server", "-accept", "127.0.0.1:0"} + arguments);
-    static const QRegularExpression accepting("ACCEPT 127\\.0\\.0\\.1:(\\d+)");
-    QString said;
-    while (!accepting.match(said).hasMatch() && server.waitForReadyRead(kServerStartMilliseconds))
-        said += QString::fromLatin1(server.readAllStandardOutput());
-    return accepting.match(said).captured(1).toInt();
-}
-
 enum class Input { Files, Pfx, Server };
 
 } // namespace
@@ -117,7 +104,7 @@ class TestCheckWindow : public QObject {
             QStringList served{"-cert", path(certificate), "-key", path(key)};
             if (!chain.isEmpty())
                 served << "-cert_chain" << path(chain);
-            const int port = startServer(server, served);
+            const int port = startTlsServer(server, served);
             QVERIFY(port > 0);
             QTest::keyClicks(window.edtHost, QStringLiteral("127.0.0.1:%1").arg(port));
         } else if (input == Input::Files) {

@@ -7,7 +7,6 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -41,19 +40,12 @@ class TestCommandLine : public QObject {
     QString withChainPort;
     QString withoutChainPort;
 
-    // An openssl s_server on 127.0.0.1 and a free port that serves the sound certificate.
+    // An openssl s_server on 127.0.0.1 that serves the sound certificate; its port, or empty.
     QString startServer(QProcess& server, const QString& more) {
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost, 0);
-        const QString port = QString::number(probe.serverPort());
-        probe.close();
-        server.start(OPENSSL_TOOL, splitCommandLine("s_server -www -accept 127.0.0.1:" + port +
-                                                    " -cert %A/sound.crt -key %A/sound.key " + more)
-                                       .replaceInStrings("%A", authority.folder()));
-        QByteArray said; // the server says ACCEPT once it listens
-        while (!said.contains("ACCEPT") && server.waitForReadyRead(10000))
-            said += server.readAllStandardOutput();
-        return said.contains("ACCEPT") ? port : QString();
+        const int port = startTlsServer(
+            server, splitCommandLine("-www -cert %A/sound.crt -key %A/sound.key " + more)
+                        .replaceInStrings("%A", authority.folder()));
+        return port ? QString::number(port) : QString();
     }
 
     QString in(const QString& name) const { return inputs.path() + QLatin1Char('/') + name; }
