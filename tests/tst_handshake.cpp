@@ -409,7 +409,7 @@ class TestHandshake : public QObject {
     ThreeTierAuthority chain;
     ThreeTierAuthority trustedChain{"/C=US/O=Internet Security Research Group/CN=ISRG Root X1"};
     // The system's TLS clients refuse an authority whose key has fewer than 2048 bits.
-    TestAuthority authority{2048};
+    SigningAuthority authority{2048};
 };
 
 QTEST_MAIN(TestHandshake)

@@ -470,7 +470,7 @@ class TestHostileFolder : public QObject {
     }
 
   private:
-    TestAuthority authority;
+    SigningAuthority authority;
 };
 
 // Started as the scratch user with kJudgeSwitch and a folder, the program judges the folder

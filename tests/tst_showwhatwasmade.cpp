@@ -341,7 +341,7 @@ class TestShowWhatWasMade : public QObject {
     }
 
   private:
-    TestAuthority authority;
+    SigningAuthority authority;
     DatedAuthority datedAuthority;
     TempFolder inputs;
 
