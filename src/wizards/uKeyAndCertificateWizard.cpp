@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QShowEvent>
 #include <QSslCertificate>
 #include <QStackedWidget>
@@ -77,6 +78,8 @@ const QString kValidUntilLine = QStringLiteral("Valid until: %1");
 const QString kChainHeading = QStringLiteral("Chain:");
 const QString kChainEntry = QStringLiteral("  %1");
 const QString kDateFormat = QStringLiteral("yyyy-MM-dd hh:mm 'UTC'");
+// The paste box never shrinks below this many lines for the summary.
+constexpr int kSmallestBoxLines = 5;
 // A long list of alternative names would push the paste box out of the page.
 constexpr int kShownAlternativeNames = 4;
 // The attributes of a name in the order that a reader looks for them; others follow.
@@ -326,10 +329,17 @@ void TKeyAndCertificateWizard::addPastePage(int index, int previous, int finishe
     lblCertificateInfo = makeLabel("lblCertificateInfo", QString(), true);
     lblCertificateInfo->setTextFormat(Qt::PlainText);
     lblCertificateInfo->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    // The label takes the lines it needs; the box gives them up.
-    lblCertificateInfo->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    lblCertificateInfo->hide();
-    page->addWidget(lblCertificateInfo);
+    // The summary with the check's warnings can be longer than the page: it scrolls, and the
+    // box keeps room for a few lines of the certificate.
+    memPasteCert->setMinimumHeight(kSmallestBoxLines * memPasteCert->fontMetrics().lineSpacing() +
+                                   2 * memPasteCert->frameWidth());
+    scrCertificateInfo = named(new QScrollArea, "scrCertificateInfo");
+    scrCertificateInfo->setWidgetResizable(true);
+    scrCertificateInfo->setFrameShape(QFrame::NoFrame);
+    scrCertificateInfo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scrCertificateInfo->setWidget(lblCertificateInfo);
+    scrCertificateInfo->hide();
+    page->addWidget(scrCertificateInfo);
     summaryPause = new QTimer(this);
     summaryPause->setSingleShot(true);
     summaryPause->setInterval(kSummaryPauseMs);
@@ -358,7 +368,7 @@ void TKeyAndCertificateWizard::memPasteCertChange() {
         summary = lines.join(QLatin1Char('\n'));
     }
     lblCertificateInfo->setText(summary);
-    lblCertificateInfo->setVisible(!found.isEmpty());
+    scrCertificateInfo->setVisible(!found.isEmpty());
 }
 
 QString TKeyAndCertificateWizard::problemsOf(const QList<QSslCertificate>& certificates) {

@@ -12,6 +12,7 @@
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QScrollArea;
 class QShowEvent;
 class QTextEdit;
 class QTimer;
@@ -68,8 +69,10 @@ class TKeyAndCertificateWizard : public TWizardFrame {
     QLabel* Label7 = nullptr;
     QTextEdit* memPasteCert = nullptr;
     QPushButton* btnLoadCertificate = nullptr;
-    // What the certificate in memPasteCert says about itself, while it holds exactly one.
+    // What the certificates in memPasteCert say about themselves and what the check finds
+    // wrong with them, while it holds any; it scrolls when it is longer than the page.
     QLabel* lblCertificateInfo = nullptr;
+    QScrollArea* scrCertificateInfo = nullptr;
 
     // The certificate file beside a key file (".cer" before ".crt"), or empty when neither
     // exists.
