@@ -74,9 +74,9 @@ class TestAcmeWizard : public QObject {
         fillPages(wizard, TfrmAcme::defaultExportFolder(), pebble.get());
         // A CA file that holds Pebble's root as well makes the chain end in a trusted root.
         if (everything) {
-            writeFileContent(work.file("authority.pem"),
+            writeFileContent(program.file("authority.pem"),
                              fileContent(pebble->caBundle()) + fileContent(pebble->root()));
-            wizard.edtCaFile->setText(work.file("authority.pem"));
+            wizard.edtCaFile->setText(program.file("authority.pem"));
         }
         wizard.memNames->clear();
         wizard.edtEmail->clear();
