@@ -144,7 +144,7 @@ QStringList writtenNamesIn(const QString& folder) {
 }
 
 // A tool that notes the mode and type of the program's own temporary files in the program
-// folder's "modes.log" whenever it runs, and then lets the real tool do the work.
+X
 void installNotingTool(const TempProgramFolder& program, const QString& exportFolder) {
     const QString script = program.file("openssl");
     QFile::remove(script);
@@ -152,9 +152,9 @@ void installNotingTool(const TempProgramFolder& program, const QString& exportFo
                               "for f in '" +
                               exportFolder.toUtf8() + "__config.tmp' '" + exportFolder.toUtf8() +
                               "__cert.txt'; do\n"
-                              "  [ -e \"$f\" ] && stat -c '%n %a %F' \"$f\" >> '" +
+                              "  case \"$*\" in *\"$f\"*) stat -c '%n %a %F' \"$f\" >> '" +
                               program.file("modes.log").toUtf8() +
-                              "'\n"
+                              "';; esac\n"
                               "done\n"
                               "case \"$1\" in -new) c=req;; -des3|-out) c=genrsa;; *) c=pkcs12;; "
                               "esac\n"
