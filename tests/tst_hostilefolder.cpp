@@ -144,7 +144,8 @@ QStringList writtenNamesIn(const QString& folder) {
 }
 
 // A tool that notes the mode and type of the program's own temporary files in the program
-X
+// folder's "modes.log" whenever a run is given one of them, and then lets the real tool do the
+// work.
 void installNotingTool(const TempProgramFolder& program, const QString& exportFolder) {
     const QString script = program.file("openssl");
     QFile::remove(script);
