@@ -128,8 +128,7 @@ class TestAcmeWizard : public QObject {
             certificates.first().expiryDate().toUTC().toString("yyyy-MM-dd hh:mm")));
         QCOMPARE(wizard.lblPassPhraseKept->isVisible(), everything);
         QCOMPARE(wizard.lblReloadProblem->isVisible(), everything);
-        // The check over the result: Pebble's certificates last a day, and its root is trusted
-        // only through the CA file.
+        // Pebble's certificates last a day; its root is trusted only through the CA file.
         const QString check = wizard.lblCheck->text();
         QVERIFY2(check.startsWith("The check of the new certificate:\nProblems:\n- The "
                                   "certificate expires in 0 days") &&

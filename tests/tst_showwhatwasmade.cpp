@@ -61,12 +61,11 @@ class DatedAuthority {
     bool sign(const QString& key, const QString& subject, const QString& alternativeNames,
               const QString& start, const QString& end, const QString& certificate) const {
         const QString request = folder.file("request.csr");
-        QStringList arguments{"req",   "-new",  "-key", key,    "-passin", "pass:old secret",
-                              "-subj", subject, "-out", request};
-        if (!alternativeNames.isEmpty())
-            arguments << "-addext"
-                      << "subjectAltName=" + alternativeNames;
-        runOpenSSL(arguments);
+        runOpenSSL(QStringList{"req", "-new", "-key", key, "-passin", "pass:old secret", "-subj",
+                               subject, "-out", request} +
+                   (alternativeNames.isEmpty()
+                        ? QStringList()
+                        : QStringList{"-addext", "subjectAltName=" + alternativeNames}));
         runOpenSSL({"ca", "-batch", "-config", folder.file("ca.cnf"), "-cert",
                     folder.file("ca.crt"), "-keyfile", folder.file("ca.key"), "-in", request,
                     "-out", certificate, "-notext", "-startdate", start, "-enddate", end});
@@ -235,7 +234,7 @@ class TestShowWhatWasMade : public QObject {
         QTest::addColumn<QString>("start");
         QTest::addColumn<QString>("end");
         QTest::addColumn<QString>("alternativeNames");
-        QTest::addColumn<QString>("problem"); // of kRowProblems, or empty for none of them
+        QTest::addColumn<QString>("problem"); // the only one about the certificate itself
         const QString names = "DNS:www.shop.test,DNS:shop.test,IP:192.0.2.7";
         for (const bool iis : {true, false}) {
             const char* wizard = iis ? "IIS" : "Indy";
@@ -289,17 +288,11 @@ class TestShowWhatWasMade : public QObject {
             "Problems:"};
         const auto shown = [&] { return label->text().split('\n').mid(0, expected.size()); };
         QTRY_COMPARE(shown(), expected);
-        // The check's own words, each with what to do; the chain is incomplete in every row.
+        // The check's own words below the chain, whose warning is in every row.
         const QString text = label->text();
-        QVERIFY2(text.contains("The chain is incomplete: the certificate of the authority "
-                               "\"Dated Test CA\" is missing") &&
-                     text.contains("Renew the certificate") == problem.contains("expired"),
+        QVERIFY2(text.contains("\"Dated Test CA\" is missing") && text.contains(problem) &&
+                     text.count("The certificate ") == (problem.isEmpty() ? 0 : 1),
                  qPrintable(text));
-        for (const QString& rowProblem : kRowProblems)
-            QVERIFY2(text.contains(rowProblem) ==
-                         (!problem.isEmpty() && problem.startsWith(rowProblem)),
-                     qPrintable(text));
-        QVERIFY(problem.isEmpty() || text.contains(problem));
         QCoreApplication::processEvents();
         QVERIFY(label->mapTo(wizard.get(), QPoint(0, 0)).y() >=
                 wizard->memPasteCert->mapTo(wizard.get(), QPoint(0, wizard->memPasteCert->height()))
@@ -374,10 +367,6 @@ class TestShowWhatWasMade : public QObject {
     }
 
   private:
-    // The problems that one row or another of the paste page's summary has.
-    const QStringList kRowProblems{"The certificate expired on",
-                                   "The certificate is not valid before",
-                                   "The certificate has no subjectAltName"};
     SigningAuthority authority;
     DatedAuthority datedAuthority;
     TempFolder inputs;
