@@ -11,6 +11,7 @@
 #include <QFileDialog>
 #include <QHostAddress>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 
 #include <memory>
@@ -374,13 +375,10 @@ class TestHandshake : public QObject {
         QCOMPARE(summary.mid(summary.indexOf("Chain:") + 1, 3),
                  (QStringList{"  Certwright Test Intermediate", "  " + rootName,
                               "  " + (systemRoot ? kTrustedRootText : kUntrustedRootText)}));
-        // The check warns of the scrambled order and the untrusted root (the root is given only
-        // then), never of the key.
-        QVERIFY2(shown.contains("The certificates are not in order") == !systemRoot &&
-                     shown.contains("The chain ends in \"Certwright Test Root\", a root that "
-                                    "this system does not trust.") == !systemRoot &&
-                     !shown.contains("The key is not the key of this certificate"),
-                 qPrintable(shown));
+        // The check warns of the scrambled order and the root given, never of the key.
+        QCOMPARE(shown.count(QRegularExpression(
+                     "not in order|ends in \"Certwright Test Root\", a root that|not the key")),
+                 systemRoot ? 0 : 2);
         QVERIFY(runToFinish(wizard, keyPhrase,
                             iis ? int(TfrmPrepareIIS::tsFinished)
                                 : int(TfrmPrepareIndyIntraweb::tsFinished)));
