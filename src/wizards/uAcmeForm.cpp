@@ -22,6 +22,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QScrollArea>
 #include <QSpinBox>
 #include <QThread>
 #include <QVBoxLayout>
@@ -423,7 +424,13 @@ void TfrmAcme::addFinishedPage() {
     addMadeFilesPanel(page);
     page->addWidget(lblPassPhraseKept);
     page->addWidget(lblReloadProblem);
-    page->addWidget(lblCheck);
+    // The check's warnings, each with what to do, may be longer than the page has room for.
+    auto* checkArea = named(new QScrollArea, "scrCheck");
+    checkArea->setWidgetResizable(true);
+    checkArea->setFrameShape(QFrame::NoFrame);
+    checkArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    checkArea->setWidget(lblCheck);
+    page->addWidget(checkArea, 1);
     page->addWidget(cbRenewAutomatically);
     page->addStretch();
 }
