@@ -33,9 +33,9 @@ inline void fillKeyPage(TKeyAndCertificateWizard& wizard, const QString& keyFile
 
 // A certificate authority of its own in a temporary folder, which signs the test keys; its own
 // key has the given size.
-class TestAuthority {
+class SigningAuthority {
   public:
-    explicit TestAuthority(int bits = 1024) {
+    explicit SigningAuthority(int bits = 1024) {
         runOpenSSL({"req", "-x509", "-newkey", QStringLiteral("rsa:%1").arg(bits), "-nodes",
                     "-keyout", folder.file("ca.key"), "-out", folder.file("ca.crt"), "-subj",
                     "/CN=Certwright Test Authority", "-days", "2"});

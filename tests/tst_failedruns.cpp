@@ -317,7 +317,7 @@ class TestFailedRuns : public QObject {
     }
 
   private:
-    TestAuthority authority;
+    SigningAuthority authority;
     TempFolder inputs;
 
     // Opens the wizard and walks it to the page whose Next runs the tool, filled in.

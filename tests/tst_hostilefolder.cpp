@@ -144,7 +144,8 @@ QStringList writtenNamesIn(const QString& folder) {
 }
 
 // A tool that notes the mode and type of the program's own temporary files in the program
-// folder's "modes.log" whenever it runs, and then lets the real tool do the work.
+// folder's "modes.log" whenever a run is given one of them, and then lets the real tool do the
+// work.
 void installNotingTool(const TempProgramFolder& program, const QString& exportFolder) {
     const QString script = program.file("openssl");
     QFile::remove(script);
@@ -152,9 +153,9 @@ void installNotingTool(const TempProgramFolder& program, const QString& exportFo
                               "for f in '" +
                               exportFolder.toUtf8() + "__config.tmp' '" + exportFolder.toUtf8() +
                               "__cert.txt'; do\n"
-                              "  [ -e \"$f\" ] && stat -c '%n %a %F' \"$f\" >> '" +
+                              "  case \"$*\" in *\"$f\"*) stat -c '%n %a %F' \"$f\" >> '" +
                               program.file("modes.log").toUtf8() +
-                              "'\n"
+                              "';; esac\n"
                               "done\n"
                               "case \"$1\" in -new) c=req;; -des3|-out) c=genrsa;; *) c=pkcs12;; "
                               "esac\n"
@@ -470,7 +471,7 @@ class TestHostileFolder : public QObject {
     }
 
   private:
-    TestAuthority authority;
+    SigningAuthority authority;
 };
 
 // Started as the scratch user with kJudgeSwitch and a folder, the program judges the folder

@@ -132,7 +132,7 @@ class TestAsOrdinaryUser : public QObject {
 
   private:
     TempFolder work;
-    TestAuthority authority;
+    SigningAuthority authority;
 
     QString key() const { return work.file("www.shop.test.key"); }
     QString certificate() const { return work.file("www.shop.test.crt"); }

@@ -681,7 +681,7 @@ class TestPrepareIIS : public QObject {
     }
 
   private:
-    TestAuthority authority;
+    SigningAuthority authority;
 };
 
 QTEST_MAIN(TestPrepareIIS)

@@ -640,7 +640,7 @@ class TestPrepareIndyIntraweb : public QObject {
     }
 
   private:
-    TestAuthority authority;
+    SigningAuthority authority;
     TempFolder inputs;
 
     // To the page whose Next runs the tool: the .pfx page with the input bundle, or the paste

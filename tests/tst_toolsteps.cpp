@@ -140,6 +140,8 @@ class TestToolSteps : public QObject {
             {kMissingIssuerText.arg(inter)}, true);
         row("the key names the server", "other leaf inter", "pem", "leaf", true, "leaf inter",
             {inter, root, kTrustedRootText}, true);
+        row("three, der", "root leaf inter", "der", "", true, "leaf inter root",
+            {inter, root, kTrustedRootText}, false);
         row("pkcs7, pem", "inter root leaf", "p7pem", "", true, "leaf inter root",
             {inter, root, kTrustedRootText}, false);
         row("pkcs7, der", "leaf inter", "p7der", "", false, "leaf inter",
@@ -161,14 +163,15 @@ class TestToolSteps : public QObject {
         for (const QString& name : given)
             data += fileContent(authority.file(name.contains('.') ? name : name + ".crt"));
         writeFileContent(scratch.file("given.pem"), data);
-        if (form == "der")
-            runOpenSSL({"x509", "-in", scratch.file("given.pem"), "-outform", "DER", "-out",
-                        scratch.file("given.der")});
-        else if (form.startsWith("p7"))
+        if (form.startsWith("p7")) {
             runOpenSSL({"crl2pkcs7", "-nocrl", "-certfile", scratch.file("given.pem"), "-outform",
                         form.mid(2), "-out", scratch.file("given.der")});
-        if (form != "pem")
             data = fileContent(scratch.file("given.der"));
+        } else if (form == "der") {
+            data.clear(); // DER certificates one after another
+            for (const QString& name : given)
+                data += QSslCertificate::fromPath(authority.file(name + ".crt")).value(0).toDer();
+        }
         if (ordered.isEmpty()) {
             QVERIFY_THROWS_EXCEPTION(PageError, readCertificates(data, program.context()));
             return;

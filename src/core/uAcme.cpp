@@ -835,4 +835,29 @@ QString stateFolder() {
     return privateDataFolder(kAcmeFolderName);
 }
 
+CertificateCheck::CheckReport checkResult(const AcmeValues& values, const AcmeResult& result,
+                                          const ToolContext& context) {
+    const auto made = [&result](const QString& ending) {
+        for (const QString& path : result.made.paths)
+            if (path.endsWith(ending))
+                return path;
+        return QString();
+    };
+    CertificateCheck::CheckInput input;
+    input.caFile = values.caBundle;
+    if (values.outputs.contains(kForNginx)) {
+        input.certificateFile = made(kFullChainExtension);
+        input.keyFile = made(kKeyExtension);
+    } else if (values.outputs.contains(kForIndy)) {
+        input.certificateFile = made(QDir::separator() + ToolSteps::kCertificateFileName);
+        input.chainFiles = {made(QDir::separator() + ToolSteps::kAuthoritiesFileName)};
+        input.keyFile = made(QDir::separator() + ToolSteps::kKeyFileName);
+        input.passPhrase = values.passPhrase;
+    } else {
+        input.pfxFile = made(kPfxExtension);
+        input.passPhrase = values.passPhrase;
+    }
+    return CertificateCheck::checkCertificate(input, context);
+}
+
 } // namespace Acme

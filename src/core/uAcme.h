@@ -1,5 +1,6 @@
 #pragma once
 
+#include "uCertificateCheck.h"
 #include "uToolContext.h"
 #include "uToolSteps.h"
 
@@ -119,6 +120,12 @@ struct AcmeResult {
 // called on the thread that runs the issuance.
 AcmeResult obtain(const AcmeValues& values, ToolSteps::StepUser& user, const ToolContext& context,
                   const ProgressCallback& progress = {}, Cancel* cancel = nullptr);
+
+// The check of what obtain made, read back from its files: the full chain and key for nginx,
+// otherwise key.pem, cert.pem and root.pem, otherwise the .pfx; the authority's CA file counts
+// among the trusted roots. Throws PageError when the files cannot be read.
+CertificateCheck::CheckReport checkResult(const AcmeValues& values, const AcmeResult& result,
+                                          const ToolContext& context);
 
 // ---- Before it runs
 

@@ -64,6 +64,29 @@ QString issuerKey(const QSslCertificate& certificate) {
                    [&certificate](const QByteArray& a) { return certificate.issuerInfo(a); });
 }
 
+// The system's authorities: reading them takes a good part of a second, and they do not change
+// while the program runs.
+const QList<QSslCertificate>& systemAuthorities() {
+    static const QList<QSslCertificate> authorities = QSslConfiguration::systemCaCertificates();
+    return authorities;
+}
+
+// One DER certificate after another, as the tool writes them into one file: Qt's own reading
+// of several loses those after the second.
+QList<QSslCertificate> derCertificates(const QByteArray& data) {
+    QList<QSslCertificate> certificates;
+    for (qsizetype at = 0; at < data.size();) {
+        const QByteArray rest = QByteArray::fromRawData(data.constData() + at, data.size() - at);
+        const QSslCertificate certificate(rest, QSsl::Der);
+        const QByteArray der = certificate.toDer();
+        if (certificate.isNull() || der.isEmpty() || !rest.startsWith(der))
+            break;
+        certificates << certificate;
+        at += der.size();
+    }
+    return certificates;
+}
+
 QList<QSslCertificate> caFileCertificates(const QString& caFile) {
     if (caFile.isEmpty())
         return {};
@@ -152,7 +175,7 @@ QList<QSslCertificate> readCertificates(const QByteArray& data, const ToolContex
     if (data.contains(kPemPkcs7Mark))
         certificates += pkcs7Certificates(data, true, context);
     if (certificates.isEmpty() && !data.contains(kPemMarkStart)) {
-        certificates = QSslCertificate::fromData(data, QSsl::Der);
+        certificates = derCertificates(data);
         if (certificates.isEmpty())
             certificates = pkcs7Certificates(data, false, context);
     }
@@ -189,7 +212,7 @@ CertificateChain orderChain(const QList<QSslCertificate>& given, const QByteArra
     chain.unrelated = left;
 
     QList<QSslCertificate> trusted = caFileCertificates(caFile);
-    trusted += QSslConfiguration::systemCaCertificates();
+    trusted += systemAuthorities();
     if (isSelfIssued(last)) {
         chain.root = last;
         chain.end = trusted.contains(last) ? ChainEnd::TrustedRoot : ChainEnd::UntrustedRoot;

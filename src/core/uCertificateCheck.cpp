@@ -517,6 +517,10 @@ void addSignatureProblems(CheckReport& report, const Scratch& scratch, const Too
 QList<QSslCertificate> inputCertificates(const CheckInput& input, const Scratch& scratch,
                                          QByteArray& keyPublicPem, QString& profile,
                                          const ToolContext& context) {
+    if (!input.certificates.isEmpty()) {
+        keyPublicPem = input.keyPublicPem;
+        return input.certificates;
+    }
     if (!input.host.isEmpty())
         return serverCertificates(input, context);
     if (!input.pfxFile.isEmpty())
@@ -601,9 +605,13 @@ QString CheckReport::toText() const {
     text += kChainHeading;
     for (const QString& line : chainSummaryLines(chain))
         text += kChainLine.arg(line);
+    return text + problemsText(problems);
+}
+
+QString problemsText(const QList<CheckProblem>& problems) {
     if (problems.isEmpty())
-        return text + kNoProblemText;
-    text += kProblemsLabel;
+        return kNoProblemText;
+    QString text = kProblemsLabel;
     for (const CheckProblem& problem : problems)
         text += kProblemLines.arg(problem.message, problem.id, problem.advice);
     return text;

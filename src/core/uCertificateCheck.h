@@ -27,6 +27,10 @@ struct CheckInput {
     QString keyFile;
     QString pfxFile;
     QString passPhrase; // of the key or the .pfx; empty for a plain key
+    // Certificates at hand (pasted ones, say), in the order given, in place of files; with the
+    // public key of their key in PEM when it is known.
+    QList<QSslCertificate> certificates;
+    QByteArray keyPublicPem;
     // The host name that the certificate must name; empty: the server's host, or none.
     QString name;
     QString caFile; // further trusted roots (PEM or DER); empty: the system's alone
@@ -97,6 +101,9 @@ struct CheckReport {
     // The report for people to read: the fields, the chain, then each problem with what to do.
     QString toText() const;
 };
+
+// The problems for people to read, each followed by what to do about it, or that there is none.
+QString problemsText(const QList<CheckProblem>& problems);
 
 // Reads what the input names and checks it. Throws PageError when the input cannot be read:
 // a file that is not a certificate, a key that does not open, a server that cannot be reached.

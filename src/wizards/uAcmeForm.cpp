@@ -22,6 +22,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QScrollArea>
 #include <QSpinBox>
 #include <QThread>
 #include <QVBoxLayout>
@@ -122,6 +123,8 @@ const QString kPassPhraseKeptText =
                    "you can read, so that the renewal can make them again without you.");
 const QString kReloadProblemText =
     QStringLiteral("The files are made, but the command after the certificate failed: %1");
+const QString kCheckText = QStringLiteral("The check of the new certificate:\n%1");
+const QString kCheckFailedText = QStringLiteral("The new certificate could not be checked: %1");
 const QString kRenewCaption = QStringLiteral("Renew automatically");
 const QString kTimerHint =
     QStringLiteral("To see the timer: systemctl --user list-timers certwright-renew.timer\n"
@@ -403,6 +406,9 @@ void TfrmAcme::addFinishedPage() {
     lblReloadProblem = makeLabel("lblReloadProblem", QString(), true);
     lblReloadProblem->setTextFormat(Qt::PlainText);
     lblReloadProblem->hide();
+    lblCheck = makeLabel("lblCheck", QString(), true);
+    lblCheck->setTextFormat(Qt::PlainText);
+    lblCheck->setTextInteractionFlags(Qt::TextSelectableByMouse);
     cbRenewAutomatically = named(new QCheckBox(kRenewCaption), "cbRenewAutomatically");
     cbRenewAutomatically->setChecked(true);
     QVBoxLayout* page = addPage(tsFinished, "tsFinished",
@@ -418,6 +424,13 @@ void TfrmAcme::addFinishedPage() {
     addMadeFilesPanel(page);
     page->addWidget(lblPassPhraseKept);
     page->addWidget(lblReloadProblem);
+    // The check's warnings, each with what to do, may be longer than the page has room for.
+    auto* checkArea = named(new QScrollArea, "scrCheck");
+    checkArea->setWidgetResizable(true);
+    checkArea->setFrameShape(QFrame::NoFrame);
+    checkArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    checkArea->setWidget(lblCheck);
+    page->addWidget(checkArea, 1);
     page->addWidget(cbRenewAutomatically);
     page->addStretch();
 }
@@ -588,6 +601,12 @@ void TfrmAcme::startIssuance(const Acme::AcmeValues& chosen) {
                         Qt::QueuedConnection);
                 },
                 stopper);
+            try {
+                checkText = kCheckText.arg(CertificateCheck::problemsText(
+                    Acme::checkResult(chosen, result, context).problems));
+            } catch (const PageError& error) {
+                checkText = kCheckFailedText.arg(error.message());
+            }
         } catch (...) {
             failure = std::current_exception();
         }
@@ -630,6 +649,7 @@ void TfrmAcme::issuanceEnded() {
     lblPassPhraseKept->setVisible(!result.passPhrasePath.isEmpty());
     lblReloadProblem->setText(kReloadProblemText.arg(result.reloadProblem));
     lblReloadProblem->setVisible(!result.reloadProblem.isEmpty());
+    lblCheck->setText(checkText.trimmed());
     arriveAt(tsFinished);
 }
 

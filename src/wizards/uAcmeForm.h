@@ -81,6 +81,7 @@ class TfrmAcme : public TWizardFrame {
     QLabel* lblFinished = nullptr;
     QLabel* lblPassPhraseKept = nullptr;
     QLabel* lblReloadProblem = nullptr;
+    QLabel* lblCheck = nullptr; // what the check finds with the new certificate
     QCheckBox* cbRenewAutomatically = nullptr;
 
     // The authority's directory address as the authority page chooses it.
@@ -136,6 +137,7 @@ class TfrmAcme : public TWizardFrame {
     QThread* worker = nullptr;
     std::unique_ptr<Acme::Cancel> cancel;
     Acme::AcmeResult result;
+    QString checkText; // lblCheck's, made on the issuance's thread
     std::exception_ptr failure;
     // The window was asked to close while the issuance ran: it closes once the run has ended.
     bool closeWhenEnded = false;

@@ -1,7 +1,7 @@
 #include "uKeyAndCertificateWizard.h"
 
 #include "uAccessibility.h"
-#include "uCertificateChain.h"
+#include "uCertificateCheck.h"
 #include "uExportFolder.h"
 #include "uFreshFile.h"
 #include "uOutputReplacement.h"
@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QShowEvent>
 #include <QSslCertificate>
 #include <QStackedWidget>
@@ -73,13 +74,12 @@ const QString kNoAlternativeNames = QStringLiteral("none");
 const QString kMoreAlternativeNames = QStringLiteral("%1 and %2 more");
 const QString kIssuerLine = QStringLiteral("Issuer: %1");
 const QString kValidUntilLine = QStringLiteral("Valid until: %1");
-const QString kExpiredWarning = QStringLiteral("Warning: this certificate has expired.");
-const QString kNotYetValidWarning =
-    QStringLiteral("Warning: this certificate is not valid before %1.");
 // Below the server certificate: the authorities that issued it, up to where the chain ends.
 const QString kChainHeading = QStringLiteral("Chain:");
 const QString kChainEntry = QStringLiteral("  %1");
 const QString kDateFormat = QStringLiteral("yyyy-MM-dd hh:mm 'UTC'");
+// The paste box never shrinks below this many lines for the summary.
+constexpr int kSmallestBoxLines = 5;
 // A long list of alternative names would push the paste box out of the page.
 constexpr int kShownAlternativeNames = 4;
 // The attributes of a name in the order that a reader looks for them; others follow.
@@ -215,18 +215,14 @@ QByteArray pemOf(const QList<QSslCertificate>& certificates) {
     return pem;
 }
 
-// What the paste page tells about a certificate, with a warning when it is not valid now.
+// What the paste page tells about a certificate; the check below the chain warns of what is
+// wrong with it.
 QString certificateSummary(const QSslCertificate& certificate) {
-    QStringList lines{kSubjectLine.arg(nameText(certificate, false)),
-                      kAlternativeNamesLine.arg(alternativeNamesText(certificate)),
-                      kIssuerLine.arg(nameText(certificate, true)),
-                      kValidUntilLine.arg(certificate.expiryDate().toUTC().toString(kDateFormat))};
-    const QDateTime now = QDateTime::currentDateTimeUtc();
-    if (now > certificate.expiryDate())
-        lines << kExpiredWarning;
-    else if (now < certificate.effectiveDate())
-        lines << kNotYetValidWarning.arg(certificate.effectiveDate().toUTC().toString(kDateFormat));
-    return lines.join(QLatin1Char('\n'));
+    return QStringList{kSubjectLine.arg(nameText(certificate, false)),
+                       kAlternativeNamesLine.arg(alternativeNamesText(certificate)),
+                       kIssuerLine.arg(nameText(certificate, true)),
+                       kValidUntilLine.arg(certificate.expiryDate().toUTC().toString(kDateFormat))}
+        .join(QLatin1Char('\n'));
 }
 
 } // namespace
@@ -333,10 +329,17 @@ void TKeyAndCertificateWizard::addPastePage(int index, int previous, int finishe
     lblCertificateInfo = makeLabel("lblCertificateInfo", QString(), true);
     lblCertificateInfo->setTextFormat(Qt::PlainText);
     lblCertificateInfo->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    // The label takes the lines it needs; the box gives them up.
-    lblCertificateInfo->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    lblCertificateInfo->hide();
-    page->addWidget(lblCertificateInfo);
+    // The summary with the check's warnings can be longer than the page: it scrolls, and the
+    // box keeps room for a few lines of the certificate.
+    memPasteCert->setMinimumHeight(kSmallestBoxLines * memPasteCert->fontMetrics().lineSpacing() +
+                                   2 * memPasteCert->frameWidth());
+    scrCertificateInfo = named(new QScrollArea, "scrCertificateInfo");
+    scrCertificateInfo->setWidgetResizable(true);
+    scrCertificateInfo->setFrameShape(QFrame::NoFrame);
+    scrCertificateInfo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scrCertificateInfo->setWidget(lblCertificateInfo);
+    scrCertificateInfo->hide();
+    page->addWidget(scrCertificateInfo);
     summaryPause = new QTimer(this);
     summaryPause->setSingleShot(true);
     summaryPause->setInterval(kSummaryPauseMs);
@@ -355,15 +358,39 @@ void TKeyAndCertificateWizard::memPasteCertChange() {
     const QList<QSslCertificate> found = pastedCertificates(memPasteCert->toPlainText());
     QString summary;
     if (!found.isEmpty()) {
-        const CertificateChain chain =
-            orderChain(found, found.size() > 1 ? publicKeyOfKey() : QByteArray());
+        const CertificateChain chain = orderChain(found, publicKeyOfKey());
         QStringList lines{certificateSummary(chain.server), kChainHeading};
         for (const QString& line : chainSummaryLines(chain))
             lines << kChainEntry.arg(line);
+        const QString problems = problemsOf(found);
+        if (!problems.isEmpty())
+            lines << problems;
         summary = lines.join(QLatin1Char('\n'));
     }
     lblCertificateInfo->setText(summary);
-    lblCertificateInfo->setVisible(!found.isEmpty());
+    scrCertificateInfo->setVisible(!found.isEmpty());
+}
+
+QString TKeyAndCertificateWizard::problemsOf(const QList<QSslCertificate>& certificates) {
+    if (checked && checked->certificates == certificates)
+        return checked->problems;
+    CertificateCheck::CheckInput input;
+    input.certificates = certificates;
+    input.keyPublicPem = publicKeyOfKey();
+    // The check runs at every pause in typing: its runs of the tool stay out of the debug output.
+    ToolContext context = desktopToolContext();
+    context.debug = false;
+    QString problems;
+    try {
+        const CertificateCheck::CheckReport report =
+            CertificateCheck::checkCertificate(input, context);
+        if (!report.problems.isEmpty())
+            problems = CertificateCheck::problemsText(report.problems).trimmed();
+    } catch (const PageError&) {
+        // The warnings are a help, never a condition: the tool judges the certificate on Next.
+    }
+    checked = CheckedCertificates{certificates, problems};
+    return problems;
 }
 
 void TKeyAndCertificateWizard::btnLoadCertificateClick() {
@@ -453,6 +480,7 @@ void TKeyAndCertificateWizard::leaveKeyPage() {
     requirePrivateExportFolder(exportPath, desktopToolContext().currentFolder);
     refuseNameTheBundleCannotCarry(edtCommonName->text());
     keyPublicPem.reset();
+    checked.reset();
 
     // The paste page shows before the sibling certificate is read, so that a file that cannot
     // be read still leaves the user free to paste the certificate there.

@@ -2,6 +2,8 @@
 
 #include "uWizardFrame.h"
 
+#include <QList>
+#include <QSslCertificate>
 #include <QString>
 #include <QStringList>
 
@@ -10,6 +12,7 @@
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QScrollArea;
 class QShowEvent;
 class QTextEdit;
 class QTimer;
@@ -66,8 +69,10 @@ class TKeyAndCertificateWizard : public TWizardFrame {
     QLabel* Label7 = nullptr;
     QTextEdit* memPasteCert = nullptr;
     QPushButton* btnLoadCertificate = nullptr;
-    // What the certificate in memPasteCert says about itself, while it holds exactly one.
+    // What the certificates in memPasteCert say about themselves and what the check finds
+    // wrong with them, while it holds any; it scrolls when it is longer than the page.
     QLabel* lblCertificateInfo = nullptr;
+    QScrollArea* scrCertificateInfo = nullptr;
 
     // The certificate file beside a key file (".cer" before ".crt"), or empty when neither
     // exists.
@@ -128,10 +133,20 @@ class TKeyAndCertificateWizard : public TWizardFrame {
     void showSummaryNow();
 
     // The public key of the key file in PEM when it can be read without a pass phrase, empty
-    // otherwise: it tells the server certificate among several pasted ones. Read once the box
-    // first holds several, for each pass over the key page.
+    // otherwise: it tells the server certificate among several pasted ones, and whether the
+    // certificate is the key's. Read once for each pass over the key page.
     std::optional<QByteArray> keyPublicPem;
     const QByteArray& publicKeyOfKey();
+
+    // The problems that the check finds with the pasted certificates, as the summary shows
+    // them; empty when there is none. The check runs the tool several times, so its answer is
+    // kept until the certificates (or the key) change.
+    struct CheckedCertificates {
+        QList<QSslCertificate> certificates;
+        QString problems;
+    };
+    std::optional<CheckedCertificates> checked;
+    QString problemsOf(const QList<QSslCertificate>& certificates);
 
     // Puts the certificates of a file's content into the box: PEM text as it is, DER and
     // PKCS#7 as PEM blocks. When addToCertificates and the box holds certificates already, those
