@@ -517,7 +517,8 @@ int runAcme(const QCommandLineParser& parser) {
     Acme::checkValues(values, context);
     requireAgreement(parser, values);
     TerminalUser user(std::nullopt, std::nullopt, force);
-    const Acme::AcmeResult result = Acme::obtain(values, user, context, printedProgress());
+    const Acme::AcmeResult result =
+        Renewal::obtainAndRecord(values, user, context, printedProgress());
     for (const QString& path : result.made.paths)
         if (FileIsPresent(path))
             print(stdout, path + QLatin1Char('\n'));

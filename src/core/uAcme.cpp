@@ -6,7 +6,6 @@
 #include "uFreshFile.h"
 #include "uLimitedFetch.h"
 #include "uPassPhraseRules.h"
-#include "uRenewal.h"
 
 #include <QDir>
 #include <QFile>
@@ -130,8 +129,6 @@ const QString kReloadFailedMessage =
 const QString kReloadNotFound = QStringLiteral("the program was not found");
 const QString kReloadExit = QStringLiteral("it ended with status %1");
 const QString kReloadEnded = QStringLiteral("it did not end by itself");
-const QString kRecordFailedNotice =
-    QStringLiteral("The certificate was made, but it could not be recorded for renewal: %1");
 
 const QString kTermsMissingMessage =
     QStringLiteral("The authority's directory at %1 names no terms of service.");
@@ -721,6 +718,7 @@ AcmeResult obtain(const AcmeValues& typed, ToolSteps::StepUser& user, const Tool
     if (progress)
         progress(kConnectingStep, kConnectingFraction);
     AcmeResult result;
+    result.values = values;
     result.legoOutput = runLego(values, state, lego, context, progress, cancel);
     if (progress)
         progress(kMakingFilesStep, kMakingFilesFraction);
@@ -729,13 +727,6 @@ AcmeResult obtain(const AcmeValues& typed, ToolSteps::StepUser& user, const Tool
     const QList<QSslCertificate> issued = QSslCertificate::fromPath(lego.certificate);
     if (!issued.isEmpty())
         result.expiry = issued.first().expiryDate().toUTC();
-    try {
-        const QStringList kept = Renewal::writeRecord(values, result.expiry);
-        result.recordPath = kept.value(0);
-        result.passPhrasePath = kept.value(1);
-    } catch (const PageError& error) {
-        user.tell(kRecordFailedNotice.arg(error.message()));
-    }
     if (!values.reloadCommand.isEmpty()) {
         if (progress)
             progress(kReloadingStep, kReloadingFraction);

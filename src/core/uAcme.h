@@ -101,10 +101,11 @@ class Cancel {
 // ---- The outcome
 
 struct AcmeResult {
+    AcmeValues values;         // as obtained: with the defaults and the resolved folder
     ToolSteps::MadeFiles made; // every output file, as the finished page lists them
     QDateTime expiry;          // of the new certificate, UTC
     QString legoOutput;        // what lego wrote, for Show Details...
-    QString recordPath;        // the renewal record
+    QString recordPath;        // the renewal record (Renewal::obtainAndRecord)
     QString passPhrasePath;    // the pass phrase kept for renewals; empty: none kept
     // Why the reload command failed, with its output; empty when it ran well or there is none.
     // The files are made all the same.
@@ -113,7 +114,7 @@ struct AcmeResult {
 
 // Obtains a certificate for the values from the authority (registering the e-mail address
 // there first when it has no account yet), makes every output from it in place of the earlier
-// ones, records it for renewal and runs the reload command. On failure nothing new is left and
+// ones and runs the reload command. On failure nothing new is left and
 // the earlier outputs are as they were: PageError with the authority's reason in plain words
 // and lego's output as details, or SilentAbort when cancelled. The user answers the overwrite
 // questions for outputs that exist (before anything is ordered) and hears of notices; both are

@@ -24,6 +24,8 @@ namespace Renewal {
 
 namespace {
 
+const QString kRecordFailedNotice =
+    QStringLiteral("The certificate was made, but it could not be recorded for renewal: %1");
 const QString kRecordsFolderName = QStringLiteral("renewals");
 const QString kRecordExtension = QStringLiteral(".json");
 const QString kPassPhraseExtension = QStringLiteral(".pass");
@@ -246,6 +248,20 @@ QStringList writeRecord(const Acme::AcmeValues& values, const QDateTime& expiry)
     return {record, passPhrase};
 }
 
+Acme::AcmeResult obtainAndRecord(const Acme::AcmeValues& values, ToolSteps::StepUser& user,
+                                 const ToolContext& context, const Acme::ProgressCallback& progress,
+                                 Acme::Cancel* cancel) {
+    Acme::AcmeResult result = Acme::obtain(values, user, context, progress, cancel);
+    try {
+        const QStringList kept = writeRecord(result.values, result.expiry);
+        result.recordPath = kept.value(0);
+        result.passPhrasePath = kept.value(1);
+    } catch (const PageError& error) {
+        user.tell(kRecordFailedNotice.arg(error.message()));
+    }
+    return result;
+}
+
 QVector<Record> records(QStringList* problems) {
     const QDir folder(recordFolder());
     QVector<Record> found;
@@ -279,7 +295,7 @@ QVector<Outcome> renewDue(int days, const QString& onlyName, ToolSteps::StepUser
         Outcome outcome{record.name, false, QString()};
         try {
             RenewalUser renewal(user);
-            const Acme::AcmeResult result = Acme::obtain(record.values, renewal, context);
+            const Acme::AcmeResult result = obtainAndRecord(record.values, renewal, context);
             outcome.renewed = true;
             outcome.error = result.reloadProblem;
         } catch (const PageError& error) {

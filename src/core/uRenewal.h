@@ -28,6 +28,13 @@ QString recordFolder();
 // Throws PageError when they cannot be written.
 QStringList writeRecord(const Acme::AcmeValues& values, const QDateTime& expiry);
 
+// Obtains the certificate and makes its outputs (Acme::obtain), then records it for renewal.
+// A record that cannot be written is told to the user; the files stay.
+Acme::AcmeResult obtainAndRecord(const Acme::AcmeValues& values, ToolSteps::StepUser& user,
+                                 const ToolContext& context,
+                                 const Acme::ProgressCallback& progress = {},
+                                 Acme::Cancel* cancel = nullptr);
+
 // Every record, in the order of their names. A record that cannot be read is skipped and named
 // in problems.
 QVector<Record> records(QStringList* problems = nullptr);

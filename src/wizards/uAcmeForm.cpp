@@ -593,7 +593,7 @@ void TfrmAcme::startIssuance(const Acme::AcmeValues& chosen) {
     worker = QThread::create([this, chosen, context, stopper] {
         WindowThreadUser user(*this);
         try {
-            result = Acme::obtain(
+            result = Renewal::obtainAndRecord(
                 chosen, user, context,
                 [this](const QString& step, double fraction) {
                     QMetaObject::invokeMethod(
