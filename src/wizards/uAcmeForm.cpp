@@ -118,6 +118,8 @@ const QString kFinishedText = QStringLiteral(
     "Your certificate is ready. It is valid until %1; the authority's certificates last a few "
     "months, so let this program renew it.");
 const QString kDateFormat = QStringLiteral("yyyy-MM-dd hh:mm 'UTC'");
+// The scrolled check, as a screen reader names it.
+const QString kCheckAreaName = QStringLiteral("Check of the new certificate");
 const QString kPassPhraseKeptText =
     QStringLiteral("The pass phrase of the .pfx and key.pem files is kept in \"%1\", which only "
                    "you can read, so that the renewal can make them again without you.");
@@ -426,6 +428,7 @@ void TfrmAcme::addFinishedPage() {
     page->addWidget(lblReloadProblem);
     // The check's warnings, each with what to do, may be longer than the page has room for.
     auto* checkArea = named(new QScrollArea, "scrCheck");
+    checkArea->setAccessibleName(kCheckAreaName);
     checkArea->setWidgetResizable(true);
     checkArea->setFrameShape(QFrame::NoFrame);
     checkArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

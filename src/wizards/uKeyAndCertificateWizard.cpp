@@ -32,6 +32,8 @@
 
 namespace {
 
+// The scrolled summary of the pasted certificate, as a screen reader names it.
+const QString kCertificateInfoName = QStringLiteral("Certificate summary");
 const QString kKeyPageMessage =
     QStringLiteral("Please make sure that both files and a path are specified before "
                    "continuing.");
@@ -334,6 +336,7 @@ void TKeyAndCertificateWizard::addPastePage(int index, int previous, int finishe
     memPasteCert->setMinimumHeight(kSmallestBoxLines * memPasteCert->fontMetrics().lineSpacing() +
                                    2 * memPasteCert->frameWidth());
     scrCertificateInfo = named(new QScrollArea, "scrCertificateInfo");
+    scrCertificateInfo->setAccessibleName(kCertificateInfoName);
     scrCertificateInfo->setWidgetResizable(true);
     scrCertificateInfo->setFrameShape(QFrame::NoFrame);
     scrCertificateInfo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
