@@ -216,6 +216,8 @@ class TestAcmeWizard : public QObject {
                "Please enter the names of this server");
         addRow("a name with a slash", int(TfrmAcme::tsNames), "memNames", "www.example.com\na/b",
                "The domain name \"a/b\" cannot name the output files");
+        addRow("a wildcard", int(TfrmAcme::tsNames), "memNames", "*.example.com",
+               "only through DNS records");
         addRow("no e-mail address", int(TfrmAcme::tsNames), "edtEmail", "admin",
                "\"admin\" is not an e-mail address");
         addRow("no directory address", int(TfrmAcme::tsAuthority), "edtDirectory", "",

@@ -643,19 +643,23 @@ void Cancel::attach(TExternalApp* run) {
 
 // ---- The values
 
-void checkValues(const AcmeValues& values, const ToolContext& context) {
-    if (values.names.isEmpty())
+void checkNamesAndEmail(const QStringList& names, const QString& email) {
+    if (names.isEmpty())
         throw PageError(kNoNameMessage);
-    for (const QString& name : values.names) {
+    for (const QString& name : names) {
         ToolSteps::checkDomain(name);
         if (name.contains(QLatin1Char('*')))
             throw PageError(kWildcardMessage.arg(name));
-        if (values.names.count(name) > 1)
+        if (names.count(name) > 1)
             throw PageError(kTwiceNameMessage.arg(name));
     }
     static const QRegularExpression address(QStringLiteral("^[^@\\s]+@[^@\\s]+\\.[^@\\s]+$"));
-    if (!address.match(values.email).hasMatch())
-        throw PageError(kEmailMessage.arg(values.email));
+    if (!address.match(email).hasMatch())
+        throw PageError(kEmailMessage.arg(email));
+}
+
+void checkValues(const AcmeValues& values, const ToolContext& context) {
+    checkNamesAndEmail(values.names, values.email);
     if (!kKeyTypes.contains(values.keyType))
         throw PageError(kKeyTypeMessage.arg(values.keyType));
     const QUrl server(values.server);

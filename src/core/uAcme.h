@@ -63,6 +63,11 @@ struct AcmeValues {
     QString friendlyName;      // of the .pfx; empty: the main name
 };
 
+// Refuses (PageError) names that the authority cannot validate over HTTP (one the wizards
+// would refuse, a wildcard, one given twice) and an e-mail address that is none; the window
+// checks its first page with it.
+void checkNamesAndEmail(const QStringList& names, const QString& email);
+
 // Refuses (PageError) values that cannot make a certificate, before anything runs: no name,
 // a name the wizards would refuse or a wildcard (which only DNS can validate), a key type,
 // output or port that does not exist, a web root that is missing or that this program cannot

@@ -21,7 +21,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QRegularExpression>
 #include <QScrollArea>
 #include <QSpinBox>
 #include <QThread>
@@ -43,9 +42,6 @@ const QStringList kKeyTypeCaptions = {QStringLiteral("ECDSA P-256"), QStringLite
                                       QStringLiteral("RSA 2048"), QStringLiteral("RSA 4096")};
 const QString kNoNamesMessage =
     QStringLiteral("Please enter the names of this server, such as www.example.com, one per line.");
-const QString kEmailMessage = QStringLiteral(
-    "\"%1\" is not an e-mail address. Please enter an address such as admin@example.com: the "
-    "authority writes there about your certificates.");
 
 // The authority page.
 const QString kLetsEncryptCaption = QStringLiteral("Let's Encrypt");
@@ -477,12 +473,7 @@ void TfrmAcme::leaveNamesPage() const {
     const QStringList names = namesIn(memNames->toPlainText());
     if (names.isEmpty())
         throw PageError(kNoNamesMessage);
-    for (const QString& name : names)
-        ToolSteps::checkDomain(name);
-    static const QRegularExpression address(QStringLiteral("^[^@\\s]+@[^@\\s]+\\.[^@\\s]+$"));
-    const QString email = edtEmail->text().trimmed();
-    if (!address.match(email).hasMatch())
-        throw PageError(kEmailMessage.arg(email));
+    Acme::checkNamesAndEmail(names, edtEmail->text().trimmed());
 }
 
 void TfrmAcme::leaveAuthorityPage() const {
