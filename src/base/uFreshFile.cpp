@@ -1,10 +1,29 @@
 #include "uFreshFile.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
 
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
+
+namespace {
+
+int writeAll(int fd, const char* bytes, std::size_t size) noexcept {
+    while (size > 0) {
+        const ssize_t written = ::write(fd, bytes, size);
+        if (written > 0) {
+            bytes += written;
+            size -= std::size_t(written);
+        } else if (written == 0 || errno != EINTR) {
+            return written == 0 ? EIO : errno;
+        }
+    }
+    return 0;
+}
+
+} // namespace
 
 int writeFreshFileAt(int folderFd, const char* name, const char* bytes, std::size_t size) noexcept {
     if (::unlinkat(folderFd, name, 0) != 0 && errno != ENOENT)
@@ -13,16 +32,7 @@ int writeFreshFileAt(int folderFd, const char* name, const char* bytes, std::siz
                             kFreshFileMode);
     if (fd < 0)
         return errno;
-    int error = 0;
-    while (size > 0 && error == 0) {
-        const ssize_t written = ::write(fd, bytes, size);
-        if (written > 0) {
-            bytes += written;
-            size -= std::size_t(written);
-        } else if (written == 0 || errno != EINTR) {
-            error = written == 0 ? EIO : errno;
-        }
-    }
+    int error = writeAll(fd, bytes, size);
     if (::close(fd) != 0 && error == 0)
         error = errno;
     if (error != 0)
@@ -33,4 +43,25 @@ int writeFreshFileAt(int folderFd, const char* name, const char* bytes, std::siz
 int writeFreshFile(const QString& path, const QByteArray& content) {
     return writeFreshFileAt(AT_FDCWD, QFile::encodeName(path).constData(), content.constData(),
                             std::size_t(content.size()));
+}
+
+int replaceFileWhole(const QString& path, const QByteArray& content) {
+    const QFileInfo target(path);
+    const QByteArray fresh = QFile::encodeName(
+        target.path() + QStringLiteral("/.") + target.fileName() + QStringLiteral(".new-") +
+        QString::number(QRandomGenerator::system()->generate64(), 16));
+    const int fd = ::open(fresh.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                          kFreshFileMode);
+    if (fd < 0)
+        return errno;
+    int error = writeAll(fd, content.constData(), std::size_t(content.size()));
+    if (error == 0 && ::fsync(fd) != 0)
+        error = errno;
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
+    if (error == 0 && ::rename(fresh.constData(), QFile::encodeName(path).constData()) != 0)
+        error = errno;
+    if (error != 0)
+        ::unlink(fresh.constData());
+    return error;
 }

@@ -33,3 +33,10 @@ int writeFreshFileAt(int folderFd, const char* name, const char* bytes, std::siz
 
 // The same for a file named by its path.
 int writeFreshFile(const QString& path, const QByteArray& content);
+
+// Puts the bytes under the path in place of whatever file stands there, so that nothing is lost
+// on the way: they go into a new file of mode kFreshFileMode beside it (made fresh, never through
+// a link) and are on disk before that file is renamed over the path. A failure anywhere leaves
+// the earlier file as it was and no new file. Whether the earlier file may be replaced at all is
+// the caller's question. Returns 0, or the errno of the step that failed.
+int replaceFileWhole(const QString& path, const QByteArray& content);
