@@ -89,6 +89,11 @@ QString PebbleFixture::start() {
     if (!fetch.waitForFinished(kReadyWaitMs) || fetch.exitCode() != 0)
         return QStringLiteral("Pebble's root could not be fetched: ") +
                QString::fromLocal8Bit(fetch.readAllStandardError());
+    QFile bundle(path("bundle.pem"));
+    if (!bundle.open(QIODevice::WriteOnly) ||
+        bundle.write(fileContent(path("pebble.pem")) + fileContent(path("root.pem"))) < 0)
+        return QStringLiteral("The CA file could not be written: ") + bundle.errorString();
+    bundle.close();
     setServed(true);
     return web.isListening() ? QString() : web.errorString();
 }
@@ -98,7 +103,7 @@ QString PebbleFixture::directoryUrl() const {
 }
 
 QString PebbleFixture::caBundle() const {
-    return path("pebble.pem");
+    return path("bundle.pem");
 }
 QString PebbleFixture::root() const {
     return path("root.pem");

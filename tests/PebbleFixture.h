@@ -20,7 +20,7 @@ class PebbleFixture : public QObject {
     // Empty when both servers run and answer; else what went wrong.
     QString start();
     QString directoryUrl() const;
-    QString caBundle() const; // Pebble's HTTPS certificate
+    QString caBundle() const; // Pebble's HTTPS certificate and root(): the CA file of the authority
     QString root() const;     // the root that signs what Pebble issues, fetched from Pebble
     QString webRoot() const;  // the folder that the test's web server serves
     int httpPort() const { return ports[2]; }

@@ -1,9 +1,11 @@
 #include "PebbleFixture.h"
+#include "TestAuthority.h"
 #include "TestSupport.h"
 #include "uAcme.h"
 #include "uCertwrightCommon.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -177,6 +179,12 @@ class TestAcme : public QObject {
             << trusted + QStringList{"--no-agree"} << true << false << 2 << "--agree-tos";
         QTest::newRow("wildcard") << QStringList{"*.wild.test"} << QStringList{"nginx"} << trusted
                                   << true << false << 1 << "only through DNS records";
+        // Another user may write the home above the data folder, where lego keeps the keys.
+        QTest::newRow("data folder shared through an ACL")
+            << QStringList{"shared.test"} << QStringList{"nginx"}
+            << trusted + QStringList{"--shared-home"} << true << false << 1
+            << "cannot be used for this program's data: an access control list lets the user "
+               "\"nobody\" write to";
         QTest::newRow("web root not writable")
             << QStringList{"user.test"} << QStringList{"nginx"} << QStringList() << true << true
             << 1 << "This program cannot write .well-known/acme-challenge/";
@@ -194,6 +202,7 @@ class TestAcme : public QObject {
         QStringList arguments = acmeArguments(names, out.path());
         if (extra.removeAll("--no-agree"))
             arguments.removeAll("--agree-tos");
+        const bool sharedHome = extra.removeAll("--shared-home");
         for (const QString& kind : kinds)
             arguments << "--for" << kind;
         if (kinds.contains("iis") || kinds.contains("indy"))
@@ -208,6 +217,10 @@ class TestAcme : public QObject {
         QProcessEnvironment environment;
         QTemporaryDir home;
         QTemporaryDir rootsWebRoot;
+        if (sharedHome) {
+            QVERIFY(QProcess::execute("setfacl", {"-m", "u:nobody:rwx", home.path()}) == 0);
+            environment.insert("XDG_DATA_HOME", home.path() + "/data");
+        }
         if (ordinaryUser) {
             // nobody's own folders; a web root that stays root's, which nobody may only read.
             for (const QString& folder : {out.path(), home.path()})
@@ -266,6 +279,11 @@ class TestAcme : public QObject {
         const QString records = data.path() + "/certwright/renewals/";
         for (const char* record : {"renew.test.json", "renew.test.pass"})
             QCOMPARE(statOf(records + record).st_mode, mode_t(S_IFREG | 0600));
+        // lego's state, its account key among it, is the user's alone.
+        for (QDirIterator state(data.path() + "/certwright/acme", QDir::Files,
+                                QDirIterator::Subdirectories);
+             state.hasNext();)
+            QVERIFY2((statOf(state.next()).st_mode & 077) == 0, qPrintable(state.filePath()));
         ran = certwright({"renew", "--list"});
         QVERIFY(ran.out.contains("renew.test\n  names: renew.test, www.renew.test\n  expires: "));
         QVERIFY(ran.out.contains("outputs: nginx, iis, indy in " + out.path()));
@@ -298,8 +316,22 @@ class TestAcme : public QObject {
 
     // Cancel, as the window calls it while lego waits for the authority: the run ends at once
     // and leaves nothing, neither in the folder of the outputs nor in the web root.
+    void cancelEndsTheRun_data() {
+        QTest::addColumn<bool>("linked");
+        QTest::newRow("cancelled") << false;
+        // The web root's owner puts a link to another user's folder in place of the challenge
+        // folder while lego runs: the files there stay.
+        QTest::newRow("challenge folder replaced by a link") << true;
+    }
     void cancelEndsTheRun() {
+        QFETCH(bool, linked);
         qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
+        QTemporaryDir victim;
+        const QStringList victimFiles = {"AbCdEf_-0123456789", "notes.txt"};
+        for (const QString& name : victimFiles)
+            writeFileContent(victim.filePath(name), "the victim's\n");
+        const QString challenges = pebble.webRoot() + "/.well-known/acme-challenge";
+        const QString moved = challenges + ".moved";
         const TempProgramFolder program;
         QTemporaryDir out;
         Acme::AcmeValues values;
@@ -320,14 +352,116 @@ class TestAcme : public QObject {
                                      values, user, program.context(),
                                      [&](const QString& step, double) {
                                          steps << step;
-                                         if (step.startsWith("The authority is checking"))
-                                             cancel.cancel();
+                                         if (!step.startsWith("The authority is checking"))
+                                             return;
+                                         if (linked && !QFile::exists(moved))
+                                             QVERIFY(QFile::rename(challenges, moved) &&
+                                                     QFile::link(victim.path(), challenges));
+                                         cancel.cancel();
                                      },
                                      &cancel));
         QVERIFY2(timer.elapsed() < 10000, qPrintable(steps.join('\n')));
         QVERIFY(steps.last().startsWith("The authority is checking"));
         QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+        QCOMPARE(QDir(victim.path()).entryList(QDir::Files), victimFiles);
+        if (linked) {
+            // lego's answer went from the folder that was checked, not from the link's.
+            QCOMPARE(QDir(moved).entryList(QDir::Files | QDir::Hidden), QStringList());
+            QVERIFY(QFile::remove(challenges) && QDir().rmdir(moved));
+        }
         QCOMPARE(challengeLeftovers(pebble.webRoot()), QStringList());
+    }
+
+    // What lego leaves is proven before it replaces anything: a certificate for other names,
+    // for another key, or without the chain to a trusted root fails, and the earlier files
+    // stay. lego is played by a script that leaves the test's files as an authority's answer.
+    void authorityAnswerIsProven_data() {
+        QTest::addColumn<QString>("certificate"); // of the test authority's names, joined
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("other names") << "other.crt+inter.crt"
+                                     << "other.key"
+                                     << "It names other.test, but proven.test was ordered.";
+        QTest::newRow("another key") << "proven.crt+inter.crt"
+                                     << "other.key"
+                                     << "Its public key is not the one of the new key";
+        QTest::newRow("without its chain")
+            << "proven.crt"
+            << "proven.key"
+            << "Its chain does not verify up to a root that this computer (or the CA file) "
+               "trusts: unable to get local issuer certificate.";
+    }
+    void authorityAnswerIsProven() {
+        QFETCH(QString, certificate);
+        QFETCH(QString, key);
+        QFETCH(QString, error);
+        TestAuthority authority;
+        TestAuthority::Leaf other;
+        other.extensions[0] = "subjectAltName=DNS:other.test";
+        TestAuthority::Leaf proven;
+        proven.extensions[0] = "subjectAltName=DNS:proven.test";
+        QVERIFY(authority.isValid() && authority.issue("other", other) &&
+                authority.issue("proven", proven));
+        QByteArray sent;
+        for (const QString& part : certificate.split('+'))
+            sent += fileContent(authority.file(part));
+        writeFileContent(authority.file("sent.crt"), sent);
+        QTemporaryDir fake;
+        writeFileContent(
+            fake.filePath("lego"),
+            "#!/bin/sh\nwhile [ $# -gt 1 ]; do [ \"$1\" = --path ] && state=$2; "
+            "shift; done\nmkdir -p \"$state/certificates\"\ncd \"$state/certificates\"\n"
+            "cp \"$SENT/sent.crt\" proven.test.crt\ncp \"$SENT/" +
+                key.toUtf8() +
+                "\" proven.test.key\ncp \"$SENT/inter.crt\" "
+                "proven.test.issuer.crt\n");
+        QVERIFY(QFile::setPermissions(fake.filePath("lego"), QFile::ReadOwner | QFile::ExeOwner));
+        QTemporaryDir out;
+        writeFileContent(out.filePath("proven.test.key"), "earlier key\n");
+        QProcessEnvironment environment;
+        environment.insert("PATH", fake.path() + ":" + qgetenv("PATH"));
+        environment.insert("SENT", authority.folder());
+        const Ran ran = certwright(
+            acmeArguments({"proven.test"}, out.path()) +
+                QStringList{"--ca-bundle", authority.file("root.crt"), "--for", "nginx", "--force"},
+            {}, environment);
+        QVERIFY2(ran.status == 1 &&
+                     ran.err.contains("The authority sent a certificate that is "
+                                      "not the one ordered") &&
+                     ran.err.contains(error),
+                 qPrintable(ran.err));
+        QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{"proven.test.key"});
+        QCOMPARE(fileContent(out.filePath("proven.test.key")), QByteArray("earlier key\n"));
+    }
+
+    // Two issuances never share lego's files: while another run holds the state's lock, the
+    // command waits, says so, and goes on once it is free.
+    void aSecondIssuanceWaits() {
+        const QString lock = data.path() + "/certwright/acme/issuance.lock";
+        QVERIFY(QDir().mkpath(QFileInfo(lock).path()));
+        writeFileContent(lock, QByteArray());
+        auto held = std::make_unique<HeldLock>(lock);
+        QVERIFY(held->locked);
+        QTemporaryDir out;
+        QProcess command;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_DATA_HOME", data.path());
+        command.setProcessEnvironment(environment);
+        command.start(testPath("CERTWRIGHT_EXECUTABLE"),
+                      acmeArguments({"wait.test"}, out.path()) +
+                          QStringList{"--ca-bundle", pebble.caBundle(), "--for", "nginx"});
+        QByteArray said;
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            (said += command.readAllStandardError()).contains("Waiting for another"),
+            said.constData(), 20000);
+        QCOMPARE(command.state(), QProcess::Running);
+        QCOMPARE(QDir(out.path()).entryList(QDir::Files), QStringList());
+        held.reset();
+        QSignalSpy finished(&command, &QProcess::finished);
+        QVERIFY(finished.wait(120000));
+        QVERIFY2(command.exitCode() == 0, command.readAllStandardError().constData());
+        proveOutputs(out.path(), {"nginx"}, {"wait.test"});
     }
 
     void termsOfServiceFromTheDirectory() {

@@ -1,5 +1,9 @@
 #include "uAcme.h"
 
+#include "ChallengeFolder.h"
+#include "IssuanceLock.h"
+#include "IssuedCertificate.h"
+
 #include "uCertwrightCommon.h"
 #include "uExportFolder.h"
 #include "uExternalApp.h"
@@ -8,11 +12,11 @@
 #include "uPassPhraseRules.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSslCertificate>
@@ -23,6 +27,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,6 +37,8 @@ namespace {
 
 // ---- Texts
 
+const QString kWaitingStep =
+    QStringLiteral("Waiting for another run of this program to finish its certificate");
 const QString kConnectingStep = QStringLiteral("Connecting to the authority");
 const QString kRegisteringStep = QStringLiteral("Registering with the authority");
 const QString kOrderingStep = QStringLiteral("Ordering the certificate");
@@ -73,6 +80,10 @@ const QString kNoLegoMessage = QStringLiteral(
     "The ACME client lego is not installed. Please install it (on Debian: apt install lego).");
 const QString kFolderMessage =
     QStringLiteral("The folder \"%1\" cannot be used for this program's data: %2.");
+const QString kSharedDataFolderMessage = QStringLiteral(
+    "The folder \"%1\" cannot be used for this program's data: %2. Other users could take the "
+    "keys kept there. Please let only yourself change it and the folders above it, or set "
+    "XDG_DATA_HOME to a folder that only you can change.");
 const QString kNotOwnFolderReason =
     QStringLiteral("it is not a folder of your own (or it is a link)");
 
@@ -139,14 +150,8 @@ constexpr qint64 kLargestDirectoryBytes = 64 * 1024;
 const QString kTermsNotJson = QStringLiteral("it is not an ACME directory");
 
 const QString kWebRootMissing = QStringLiteral("\"%1\" is not a folder.");
-const QString kWebRootUnwritable =
-    QStringLiteral("This program cannot write %1 in \"%2\": %3. Please choose a web root that "
-                   "you may write, or run the program as a user who may.");
 
-const QString kWellKnown = QStringLiteral(".well-known");
-const QString kChallengeFolder = QStringLiteral("acme-challenge");
 const QString kChallengePath = QStringLiteral(".well-known/acme-challenge/");
-const QString kProbePrefix = QStringLiteral("certwright-probe-");
 
 const QString kLegoName = QStringLiteral("lego");
 const QString kLegoCaVariable = QStringLiteral("LEGO_CA_CERTIFICATES=");
@@ -372,41 +377,6 @@ QStringList legoArguments(const AcmeValues& values, const QString& state) {
     return arguments;
 }
 
-// What the web root's challenge folder holds, so that what a failed run left there goes.
-struct WebRootTrace {
-    QString root;
-    bool hadWellKnown = false;
-    bool hadChallengeFolder = false;
-    QStringList entries;
-
-    explicit WebRootTrace(const QString& webRoot) : root(webRoot) {
-        if (root.isEmpty())
-            return;
-        const QDir folder(root);
-        hadWellKnown = QFileInfo(folder.filePath(kWellKnown)).isDir();
-        hadChallengeFolder = QFileInfo(folder.filePath(kChallengePath)).isDir();
-        if (hadChallengeFolder)
-            entries = QDir(folder.filePath(kChallengePath))
-                          .entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
-                                     QDir::NoDotAndDotDot);
-    }
-
-    // lego removes its answers when it ends by itself, but not when it is ended.
-    void removeNew() const {
-        if (root.isEmpty())
-            return;
-        const QDir challenges(QDir(root).filePath(kChallengePath));
-        for (const QString& entry :
-             challenges.entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
-            if (!entries.contains(entry))
-                ::unlink(QFile::encodeName(challenges.filePath(entry)).constData());
-        if (!hadChallengeFolder)
-            ::rmdir(QFile::encodeName(QDir(root).filePath(kChallengePath)).constData());
-        if (!hadWellKnown)
-            ::rmdir(QFile::encodeName(QDir(root).filePath(kWellKnown)).constData());
-    }
-};
-
 struct LegoFiles {
     QString certificate; // the certificate and its chain, server first
     QString key;
@@ -424,6 +394,21 @@ QString legoDetails(const QString& program, const QStringList& arguments, const 
                             output.trimmed());
 }
 
+// lego makes its account key readable by all (only the folder around it keeps others out);
+// like every secret of this program's, each file of its state is its owner's alone.
+void keepFilesPrivate(const QString& state) {
+    QDirIterator files(state, QDir::Files | QDir::Hidden | QDir::System,
+                       QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        const Descriptor file(::open(QFile::encodeName(files.next()).constData(),
+                                     O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat status {};
+        if (file.fd >= 0 && ::fstat(file.fd, &status) == 0 && S_ISREG(status.st_mode) &&
+            (status.st_mode & 077) != 0)
+            ::fchmod(file.fd, status.st_mode & 0700);
+    }
+}
+
 // Runs lego until it has put the certificate into its state; returns its output.
 QString runLego(const AcmeValues& values, const QString& state, const LegoFiles& files,
                 const ToolContext& context, const ProgressCallback& progress, Cancel* cancel) {
@@ -431,7 +416,11 @@ QString runLego(const AcmeValues& values, const QString& state, const LegoFiles&
     // What lego left of an earlier certificate must not pass for the new one.
     for (const QString& path : {files.certificate, files.key, files.issuer})
         ::unlink(QFile::encodeName(path).constData());
-    const WebRootTrace trace(values.webRoot);
+    std::optional<ChallengeFolder> challenges;
+    if (!values.webRoot.isEmpty()) {
+        challenges.emplace(values.webRoot);
+        challenges->noteNewAnswers();
+    }
     LegoProgress follower(values.names, progress);
     TExternalApp lego;
     lego.ModuleName = program;
@@ -454,13 +443,13 @@ QString runLego(const AcmeValues& values, const QString& state, const LegoFiles&
     if (cancel && cancel->cancelled())
         lego.EndRun();
     lego.WaitForProcess();
+    keepFilesPrivate(state);
     const QString output = QString::fromUtf8(lego.Output());
     const QString details = legoDetails(program, lego.Arguments, output);
     const bool made = lego.End() == RunEnd::Exited && lego.ExitCode() == 0 &&
                       FileIsPresent(files.certificate) && FileIsPresent(files.key);
     if (made)
         return output;
-    trace.removeNew();
     switch (lego.End()) {
     case RunEnd::Stopped:
         throw SilentAbort();
@@ -723,14 +712,25 @@ AcmeResult obtain(const AcmeValues& typed, ToolSteps::StepUser& user, const Tool
         progress(kConnectingStep, kConnectingFraction);
     AcmeResult result;
     result.values = values;
-    result.legoOutput = runLego(values, state, lego, context, progress, cancel);
-    if (progress)
-        progress(kMakingFilesStep, kMakingFilesFraction);
-    AgreedUser agreed(user, values.passPhrase);
-    result.made = ToolSteps::runStep(plan, agreed, context);
-    const QList<QSslCertificate> issued = QSslCertificate::fromPath(lego.certificate);
-    if (!issued.isEmpty())
-        result.expiry = issued.first().expiryDate().toUTC();
+    {
+        const IssuanceLock lock(
+            state, kLegoTimeLimitMs,
+            [&progress] {
+                if (progress)
+                    progress(kWaitingStep, kConnectingFraction);
+            },
+            [cancel] { return cancel && cancel->cancelled(); });
+        result.legoOutput = runLego(values, state, lego, context, progress, cancel);
+        IssuedCertificate::prove(values.names, lego.certificate, lego.key, values.caBundle,
+                                 context);
+        if (progress)
+            progress(kMakingFilesStep, kMakingFilesFraction);
+        AgreedUser agreed(user, values.passPhrase);
+        result.made = ToolSteps::runStep(plan, agreed, context);
+        const QList<QSslCertificate> issued = QSslCertificate::fromPath(lego.certificate);
+        if (!issued.isEmpty())
+            result.expiry = issued.first().expiryDate().toUTC();
+    }
     if (!values.reloadCommand.isEmpty()) {
         if (progress)
             progress(kReloadingStep, kReloadingFraction);
@@ -767,39 +767,11 @@ QString termsOfService(const QString& directoryUrl, const QString& caBundle, int
 QString webRootProblem(const QString& webRoot) {
     if (!QFileInfo(webRoot).isDir())
         return kWebRootMissing.arg(webRoot);
-    const QDir root(webRoot);
-    const QString wellKnown = root.filePath(kWellKnown);
-    const QString challenges = root.filePath(kChallengePath);
-    const QString probe =
-        QDir(challenges)
-            .filePath(kProbePrefix + QString::number(QRandomGenerator::system()->generate64(), 16));
-    bool madeWellKnown = false;
-    bool madeChallenges = false;
-    const auto tidy = qScopeGuard([&] {
-        ::unlink(QFile::encodeName(probe).constData());
-        if (madeChallenges)
-            ::rmdir(QFile::encodeName(challenges).constData());
-        if (madeWellKnown)
-            ::rmdir(QFile::encodeName(wellKnown).constData());
-    });
-    const auto failure = [&](int error) {
-        return kWebRootUnwritable.arg(kChallengePath, webRoot,
-                                      QString::fromLocal8Bit(std::strerror(error)));
-    };
-    // The folders that lego makes must be readable by the web server.
-    constexpr mode_t kServedFolderMode = 0755;
-    for (const auto& [folder, made] :
-         {std::pair{&wellKnown, &madeWellKnown}, std::pair{&challenges, &madeChallenges}}) {
-        if (::mkdir(QFile::encodeName(*folder).constData(), kServedFolderMode) == 0)
-            *made = true;
-        else if (errno != EEXIST)
-            return failure(errno);
+    try {
+        const ChallengeFolder probed(webRoot);
+    } catch (const PageError& error) {
+        return error.message();
     }
-    const Descriptor file(::open(QFile::encodeName(probe).constData(),
-                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                                 kFreshFileMode));
-    if (file.fd < 0)
-        return failure(errno);
     return QString();
 }
 
@@ -823,7 +795,9 @@ QString privateDataFolder(const QString& name) {
             ::fchmod(opened.fd, kPrivateFolderMode) != 0)
             throw PageError(kFolderMessage.arg(path, QString::fromLocal8Bit(std::strerror(errno))));
     }
-    return withTrailingSeparator(folder);
+    // Every folder above must be closed to other users as well: one who may rename a folder on
+    // the way could put another in its place while lego writes the keys.
+    return requirePrivateFolder(folder, QString(), kSharedDataFolderMessage).path();
 }
 
 QString stateFolder() {

@@ -164,6 +164,11 @@ void CheckedFolder::requireUnchanged() const {
 }
 
 CheckedFolder requirePrivateExportFolder(const QString& folder, const QString& currentFolder) {
+    return requirePrivateFolder(folder, currentFolder, kSharedExportFolderMessage);
+}
+
+CheckedFolder requirePrivateFolder(const QString& folder, const QString& currentFolder,
+                                   const QString& sharedMessage) {
     const QString absolute = QDir(currentFolder).absoluteFilePath(folder);
     const std::unique_ptr<char, void (*)(void*)> resolved(
         ::realpath(QFile::encodeName(absolute).constData(), nullptr), std::free);
@@ -188,7 +193,7 @@ CheckedFolder requirePrivateExportFolder(const QString& folder, const QString& c
             throw refusal(folder, ENOTDIR);
         const QString reason = whyShared(path, status, depth < names.size());
         if (!reason.isEmpty())
-            throw PageError(kSharedExportFolderMessage.arg(folder, reason));
+            throw PageError(sharedMessage.arg(folder, reason));
         if (depth == names.size())
             break;
         path = withTrailingSeparator(path) + names[depth];

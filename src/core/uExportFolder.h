@@ -35,8 +35,8 @@ class CheckedFolder {
     void requireUnchanged() const;
 
   private:
-    friend CheckedFolder requirePrivateExportFolder(const QString& folder,
-                                                    const QString& currentFolder);
+    friend CheckedFolder requirePrivateFolder(const QString& folder, const QString& currentFolder,
+                                              const QString& sharedMessage);
     class Descriptor;
     CheckedFolder(const QString& path, std::shared_ptr<const Descriptor> folder,
                   const struct stat& status);
@@ -55,3 +55,8 @@ class CheckedFolder {
 // writable by others when its sticky bit keeps them from renaming what they do not own (/tmp), the
 // folder itself never.
 CheckedFolder requirePrivateExportFolder(const QString& folder, const QString& currentFolder);
+
+// The same check for a folder of the program's own; sharedMessage is the page error of a folder
+// that others can change, with the folder as typed (%1) and the reason (%2).
+CheckedFolder requirePrivateFolder(const QString& folder, const QString& currentFolder,
+                                   const QString& sharedMessage);

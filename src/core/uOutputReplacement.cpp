@@ -2,6 +2,7 @@
 
 #include "uCertwrightCommon.h"
 #include "uExternalApp.h"
+#include "uOutputCheck.h"
 #include "uPassPhraseFolder.h"
 
 #include <QDir>
@@ -198,6 +199,20 @@ bool ownerIsGone(pid_t owner, const QString& kept, int* lock) {
     return *lock >= 0;
 }
 
+// True when a regular file holds no complete output of any kind: what a copy of the program
+// that was killed in the middle of a run left under an output's name (an empty or cut key,
+// say). The earlier file that waits set aside wins over it.
+bool isUnfinished(const QString& path) {
+    struct stat status {};
+    if (::lstat(QFile::encodeName(path).constData(), &status) != 0 || !S_ISREG(status.st_mode))
+        return false;
+    for (const OutputKind kind :
+         {OutputKind::Key, OutputKind::Request, OutputKind::Certificate, OutputKind::Bundle})
+        if (outputIsComplete(path, kind))
+            return false;
+    return true;
+}
+
 // The failure that is being handled, with what could not be put back added to it.
 [[noreturn]] void rethrowWith(const QString& problems) {
     try {
@@ -249,7 +264,12 @@ QString putBackLeftBehindFiles(const QString& folder) {
             continue;
         const QString original = dir.filePath(match.captured(3));
         const bool whole = match.captured(2) == QString(kWholeName);
-        const int error = whole ? renameWithoutReplacing(kept, original) : EEXIST;
+        int error = whole ? renameWithoutReplacing(kept, original) : EEXIST;
+        if (whole && error == EEXIST && isUnfinished(original))
+            error = ::rename(QFile::encodeName(kept).constData(),
+                             QFile::encodeName(original).constData()) == 0
+                        ? 0
+                        : errno;
         // ENOENT: another copy put it back meanwhile.
         if (error != 0 && error != ENOENT)
             notPutBack << kKeptAsLine.arg(whole ? original : original + kCutNameMark, kept);

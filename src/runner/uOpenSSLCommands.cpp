@@ -164,6 +164,14 @@ QStringList printPublicKey(const QString& key) {
     return {QStringLiteral("pkey"), QStringLiteral("-in"), key, QStringLiteral("-pubout")};
 }
 
+QStringList verifyServerCertificate(const QString& certificates, const QString& caFile) {
+    QStringList arguments = {QStringLiteral("verify"), QStringLiteral("-purpose"),
+                             QStringLiteral("sslserver")};
+    if (!caFile.isEmpty())
+        arguments << QStringLiteral("-CAfile") << caFile;
+    return arguments << QStringLiteral("-untrusted") << certificates << certificates;
+}
+
 QStringList withChain(const QStringList& arguments, const QString& chainFile) {
     return arguments + QStringList{QStringLiteral("-certfile"), chainFile};
 }

@@ -50,6 +50,10 @@ QStringList extractAuthoritiesFromTemporaryBundle(const QString& prog, const QSt
 // The public key of a key file, in PEM on standard output. No pass phrase is given: an encrypted
 // key fails to open.
 QStringList printPublicKey(const QString& key);
+// Verifies the first certificate of a file, as a server's, by signature up to a root that the
+// system or the CA file (when given) trusts, with the other certificates of the file as the
+// chain; the tool says OK and ends with 0 only when it holds.
+QStringList verifyServerCertificate(const QString& certificates, const QString& caFile);
 // The arguments of a bundle's export that also packs the certificates of the chain file after
 // the certificate.
 QStringList withChain(const QStringList& arguments, const QString& chainFile);
