@@ -26,7 +26,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <mutex>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -601,34 +600,6 @@ AcmeValues resolvedValues(const AcmeValues& values, const ToolContext& context) 
 }
 
 } // namespace
-
-// ---- Cancel
-
-struct Cancel::State {
-    std::mutex mutex;
-    bool cancelled = false;
-    TExternalApp* run = nullptr;
-};
-
-Cancel::Cancel() : state(std::make_unique<State>()) {}
-Cancel::~Cancel() = default;
-
-void Cancel::cancel() {
-    const std::lock_guard<std::mutex> lock(state->mutex);
-    state->cancelled = true;
-    if (state->run)
-        state->run->EndRun();
-}
-
-bool Cancel::cancelled() const {
-    const std::lock_guard<std::mutex> lock(state->mutex);
-    return state->cancelled;
-}
-
-void Cancel::attach(TExternalApp* run) {
-    const std::lock_guard<std::mutex> lock(state->mutex);
-    state->run = run;
-}
 
 // ---- The values
 

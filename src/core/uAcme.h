@@ -1,5 +1,6 @@
 #pragma once
 
+#include "RunCancel.h"
 #include "uCertificateCheck.h"
 #include "uToolContext.h"
 #include "uToolSteps.h"
@@ -11,8 +12,6 @@
 
 #include <functional>
 #include <memory>
-
-class TExternalApp;
 
 // A certificate from an ACME authority, obtained by the `lego` client and made into the same
 // server files as the wizards make. The program speaks no ACME itself: lego does, as a child
@@ -86,22 +85,7 @@ using ProgressCallback = std::function<void(const QString& step, double fraction
 
 // Ends an issuance from another thread (or from an event handler while it waits): the lego run
 // in progress is ended and the issuance ends with SilentAbort, leaving no new file.
-class Cancel {
-  public:
-    Cancel();
-    ~Cancel();
-    Cancel(const Cancel&) = delete;
-    Cancel& operator=(const Cancel&) = delete;
-    void cancel();
-    bool cancelled() const;
-
-    // For the engine: the run that cancel() ends, or none.
-    void attach(TExternalApp* run);
-
-  private:
-    struct State;
-    std::unique_ptr<State> state;
-};
+using Cancel = RunCancel;
 
 // ---- The outcome
 

@@ -64,6 +64,25 @@ QString issuerKey(const QSslCertificate& certificate) {
                    [&certificate](const QByteArray& a) { return certificate.issuerInfo(a); });
 }
 
+const QString kSubjectKeyIdentifier = QStringLiteral("subjectKeyIdentifier");
+const QString kAuthorityKeyIdentifier = QStringLiteral("authorityKeyIdentifier");
+const QString kKeyIdentifier = QStringLiteral("keyid");
+
+// The key identifiers as lower-case hexadecimal digits.
+QByteArray subjectKeyId(const QSslCertificate& certificate) {
+    for (const QSslCertificateExtension& extension : certificate.extensions())
+        if (extension.name() == kSubjectKeyIdentifier)
+            return extension.value().toString().remove(QLatin1Char(':')).toLower().toLatin1();
+    return {};
+}
+
+QByteArray authorityKeyId(const QSslCertificate& certificate) {
+    for (const QSslCertificateExtension& extension : certificate.extensions())
+        if (extension.name() == kAuthorityKeyIdentifier)
+            return extension.value().toMap().value(kKeyIdentifier).toByteArray().toLower();
+    return {};
+}
+
 // The system's authorities: reading them takes a good part of a second, and they do not change
 // while the program runs.
 const QList<QSslCertificate>& systemAuthorities() {
@@ -153,7 +172,13 @@ bool isSelfIssued(const QSslCertificate& certificate) {
 }
 
 bool issues(const QSslCertificate& issuer, const QSslCertificate& certificate) {
-    return subjectKey(issuer) == issuerKey(certificate);
+    if (subjectKey(issuer) != issuerKey(certificate))
+        return false;
+    // A certificate that names its issuer's key (authority key identifier) is issued only by
+    // the authority of that key, whatever others of the same name say.
+    const QByteArray wanted = authorityKeyId(certificate);
+    const QByteArray offered = subjectKeyId(issuer);
+    return wanted.isEmpty() || offered.isEmpty() || wanted == offered;
 }
 
 QByteArray publicKeyBytes(const QByteArray& pem) {

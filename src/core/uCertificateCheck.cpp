@@ -65,19 +65,54 @@ const QString kChainOverInputMessage =
                    "Please name a new file.");
 const QString kWriteFailedMessage = QStringLiteral("The file \"%1\" cannot be written: %2");
 
+const QString kUnknownRootMessage = QStringLiteral(
+    "The chain ends at \"%1\", a root that this system does not know: the server does not send "
+    "it, and no address in the certificate leads to an intermediate authority.");
+const QString kUnknownRootAdvice = QStringLiteral(
+    "Every client must trust this root: install it on each of them (for this check, give it "
+    "with --ca-file).");
+const QString kInvalidChainMessage = QStringLiteral("The chain is not valid at \"%1\": %2.");
+const QString kInvalidChainAdvice = QStringLiteral(
+    "Clients refuse this chain. Ask the authority for its correct chain and install that.");
+const QString kNotAuthorityReason =
+    QStringLiteral("it signs another certificate, but it is not an authority (CA:FALSE)");
+const QString kSignatureReason =
+    QStringLiteral("its signature does not match the key of the certificate given as its issuer");
+const QString kPathLengthReason =
+    QStringLiteral("the chain is longer than an authority above it allows (path length)");
+const QString kNameConstraintsReason =
+    QStringLiteral("an authority above it may not issue for its names (name constraints)");
+const QString kKeyUsageReason =
+    QStringLiteral("it signs another certificate, but its key usage does not allow that");
+const QString kPurposeReason =
+    QStringLiteral("its extended key usage does not allow a server's chain");
+const QString kTooManyCertificatesMessage =
+    QStringLiteral("%1 certificates were given, but a chain has a handful: at most %2 are read. "
+                   "Please give the server certificate and its chain alone.");
+const QString kServerTimeoutMessage =
+    QStringLiteral("The server at %1 did not complete the TLS handshake within %2 seconds.");
+const QString kServerOutputCutMessage = QStringLiteral(
+    "What the server at %1 sent is more than this program reads (%2 KiB), so it is not judged.");
+const QString kUnprovenIssuerMessage =
+    QStringLiteral("What %1 sent does not verify the signature of \"%2\", so it is not its "
+                   "issuer.");
+const QString kUnprovenChainMessage =
+    QStringLiteral("The chain is not written to \"%1\": it does not verify (%2).");
 const QString kKeyMismatchMessage =
     QStringLiteral("The key is not the key of this certificate: the certificate was issued "
                    "for another key.");
 const QString kKeyMismatchAdvice =
     QStringLiteral("Use the key that the certificate request was made with, or request a new "
                    "certificate for this key.");
-const QString kExpiredMessage = QStringLiteral("The certificate expired on %1.");
+const QString kExpiredMessage = QStringLiteral("The certificate \"%1\" expired on %2.");
 const QString kExpiredAdvice = QStringLiteral(
     "Renew the certificate with your certificate authority and install the new one.");
-const QString kNotYetValidMessage = QStringLiteral("The certificate is not valid before %1.");
+const QString kNotYetValidMessage =
+    QStringLiteral("The certificate \"%1\" is not valid before %2.");
 const QString kNotYetValidAdvice = QStringLiteral(
     "Check the clock of this computer and of the server, or install the certificate then.");
-const QString kExpiresSoonMessage = QStringLiteral("The certificate expires in %1 days, on %2.");
+const QString kExpiresSoonMessage =
+    QStringLiteral("The certificate \"%1\" expires in %2 days, on %3.");
 const QString kExpiresSoonAdvice =
     QStringLiteral("Renew it now, so that the new certificate is installed before this one ends.");
 const QString kNameMismatchMessage =
@@ -147,12 +182,29 @@ const QString kDsaKeyType = QStringLiteral("DSA");
 
 // ---- The tool's words
 
-const QByteArray kVerifyErrorPattern = QByteArrayLiteral("error (\\d+) at \\d+ depth lookup");
+const QByteArray kVerifyErrorPattern =
+    QByteArrayLiteral("error (\\d+) at (\\d+) depth lookup: ?([^\\n]*)");
 // X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT, ..._GET_ISSUER_CERT_LOCALLY, ..._VERIFY_LEAF_SIGNATURE
 const QList<int> kMissingIssuerErrors = {2, 20, 21};
 // X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT, X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN
 const QList<int> kUntrustedRootErrors = {18, 19};
 const int kPurposeError = 26;  // X509_V_ERR_INVALID_PURPOSE
+const int kSignatureError = 7; // X509_V_ERR_CERT_SIGNATURE_FAILURE
+// Dates are judged by the program itself, for each certificate.
+const QList<int> kDateErrors = {9, 10, 13, 14};
+// The plain words of the tool's reasons that no other problem covers.
+const QList<std::pair<QList<int>, const QString*>> kChainReasons = {
+    {{24, 37}, &kNotAuthorityReason}, // INVALID_CA, INVALID_NON_CA
+    {{7}, &kSignatureReason},         // CERT_SIGNATURE_FAILURE
+    {{25}, &kPathLengthReason},       // PATH_LENGTH_EXCEEDED
+    {{47, 48, 49, 51}, &kNameConstraintsReason},
+    {{32}, &kKeyUsageReason}, // KEYUSAGE_NO_CERTSIGN
+    {{26}, &kPurposeReason},  // INVALID_PURPOSE above the server
+};
+// Everything a server sends is read, up to this much: a chain is a few KiB.
+constexpr qint64 kLargestServerOutputBytes = 4 * 1024 * 1024;
+constexpr int kBytesPerKiB = 1024;
+constexpr int kMsPerSecond = 1000;
 const int kHostnameError = 62; // X509_V_ERR_HOSTNAME_MISMATCH
 const int kAddressError = 64;  // X509_V_ERR_IP_ADDRESS_MISMATCH
 const QString kSignatureAlgorithmPattern = QStringLiteral("Signature Algorithm: *(\\S+)");
@@ -172,7 +224,8 @@ const QByteArray kUnsupportedAlgorithm = QByteArrayLiteral("unsupported");
 
 const QString kScratchCertificate = QStringLiteral("server.pem");
 const QString kScratchChain = QStringLiteral("chain.pem");
-const QString kScratchOne = QStringLiteral("one.pem");
+const QString kScratchIssuer = QStringLiteral("issuer.pem");
+const QString kScratchWritten = QStringLiteral("written.pem");
 const QString kScratchPublicKey = QStringLiteral("key.pub");
 const QString kScratchCertificatePublicKey = QStringLiteral("cert.pub");
 const QString kScratchPfxCertificates = QStringLiteral("pfx.pem");
@@ -234,17 +287,35 @@ OpenSSLCommands::ToolRun runTool(const QStringList& arguments, const ToolContext
     return OpenSSLCommands::runOpenSSLTool(arguments, context, context.debug);
 }
 
-// The error numbers of a verify run.
-QList<int> verifyErrors(const QStringList& arguments, const ToolContext& context) {
+// One complaint of a verify run: the error's number, the depth of the certificate in the chain
+// that the tool built (0: the one verified) and the tool's words.
+struct VerifyError {
+    int code = 0;
+    int depth = 0;
+    QString reason;
+};
+
+QList<VerifyError> verifyComplaints(const QStringList& arguments, const ToolContext& context) {
     const OpenSSLCommands::ToolRun run = runTool(arguments, context);
-    QList<int> errors;
+    QList<VerifyError> errors;
     static const QRegularExpression pattern(QString::fromLatin1(kVerifyErrorPattern));
-    for (auto match = pattern.globalMatch(QString::fromUtf8(run.output)); match.hasNext();)
-        errors << match.next().captured(1).toInt();
+    for (auto match = pattern.globalMatch(QString::fromUtf8(run.output)); match.hasNext();) {
+        const QRegularExpressionMatch found = match.next();
+        errors << VerifyError{found.captured(1).toInt(), found.captured(2).toInt(),
+                              found.captured(3).trimmed()};
+    }
     if (run.exitCode != 0 && errors.isEmpty())
         throw PageError(kToolFailedMessage.arg(arguments.constLast()), QString(),
                         QString::fromUtf8(run.output));
     return errors;
+}
+
+// The error numbers of a verify run.
+QList<int> verifyErrors(const QStringList& arguments, const ToolContext& context) {
+    QList<int> codes;
+    for (const VerifyError& error : verifyComplaints(arguments, context))
+        codes << error.code;
+    return codes;
 }
 
 // The scratch folder of one check: private, removed with everything in it when the check ends.
@@ -292,17 +363,10 @@ QByteArray publicKeyOfCertificate(const Scratch& scratch, const ToolContext& con
     return key.readAll();
 }
 
-QString signatureAlgorithm(const QSslCertificate& certificate, const Scratch& scratch,
-                           const ToolContext& context) {
-    scratch.write(kScratchOne, certificate.toPem());
-    const OpenSSLCommands::ToolRun run =
-        runTool({QStringLiteral("x509"), QStringLiteral("-in"), scratch.file(kScratchOne),
-                 QStringLiteral("-noout"), QStringLiteral("-text"), QStringLiteral("-certopt"),
-                 QStringLiteral("no_header,no_version,no_serial,no_validity,no_subject,no_issuer,"
-                                "no_pubkey,no_extensions,no_aux,no_sigdump")},
-                context);
+// The certificate's signature algorithm, from its text as the TLS library prints it.
+QString signatureAlgorithm(const QSslCertificate& certificate) {
     static const QRegularExpression pattern(kSignatureAlgorithmPattern);
-    return pattern.match(QString::fromUtf8(run.output)).captured(1);
+    return pattern.match(certificate.toText()).captured(1);
 }
 
 // The certificates that a server sends, in the order sent.
@@ -318,7 +382,17 @@ QList<QSslCertificate> serverCertificates(const CheckInput& input, const ToolCon
     // A name, never an address, goes into the server name indication.
     if (!literal)
         arguments << QStringLiteral("-servername") << input.host;
-    const OpenSSLCommands::ToolRun run = runTool(arguments, context);
+    const OpenSSLCommands::ToolRun run =
+        OpenSSLCommands::runOpenSSLTool(arguments, context, context.debug,
+                                        {input.timeoutMs, kLargestServerOutputBytes, input.cancel});
+    if (run.end == RunEnd::Stopped)
+        throw SilentAbort();
+    if (run.end == RunEnd::TimeLimit)
+        throw PageError(kServerTimeoutMessage.arg(hostAndPort).arg(input.timeoutMs / kMsPerSecond),
+                        QString(), QString::fromUtf8(run.output));
+    if (run.cut)
+        throw PageError(
+            kServerOutputCutMessage.arg(hostAndPort).arg(kLargestServerOutputBytes / kBytesPerKiB));
     const QList<QSslCertificate> certificates = QSslCertificate::fromData(run.output, QSsl::Pem);
     if (certificates.isEmpty())
         throw PageError(kUnreachableServerMessage.arg(hostAndPort), QString(),
@@ -412,21 +486,37 @@ QString keyTypeOf(const QSslKey& key) {
 
 void addProblem(CheckReport& report, const QString& id, const QString& message,
                 const QString& advice) {
-    report.problems << CheckProblem{id, message, advice};
+    report.problems << CheckProblem{id, message, advice, QString()};
 }
 
-void addValidityProblems(CheckReport& report) {
+void addProblem(CheckReport& report, const QString& id, const QString& message,
+                const QString& advice, const QSslCertificate& about) {
+    report.problems << CheckProblem{id, message, advice, nameText(about, true)};
+}
+
+// The dates of every certificate of the chain, each problem naming its certificate.
+void addValidityProblems(CheckReport& report, int warnDays) {
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    if (report.notAfter < now)
-        addProblem(report, kExpired, kExpiredMessage.arg(dateText(report.notAfter)),
-                   kExpiredAdvice);
-    else if (report.notBefore > now)
-        addProblem(report, kNotYetValid, kNotYetValidMessage.arg(dateText(report.notBefore)),
-                   kNotYetValidAdvice);
-    else if (now.secsTo(report.notAfter) < kExpiresSoonDays * kSecondsADay)
-        addProblem(report, kExpiresSoon,
-                   kExpiresSoonMessage.arg(report.daysLeft).arg(dateText(report.notAfter)),
-                   kExpiresSoonAdvice);
+    QList<QSslCertificate> all = QList{report.chain.server} + report.chain.authorities;
+    if (!report.chain.root.isNull() && !all.contains(report.chain.root))
+        all << report.chain.root;
+    for (const QSslCertificate& certificate : all) {
+        const QString name = Certificates::displayName(certificate);
+        const QDateTime from = certificate.effectiveDate().toUTC();
+        const QDateTime until = certificate.expiryDate().toUTC();
+        if (until < now)
+            addProblem(report, kExpired, kExpiredMessage.arg(name, dateText(until)), kExpiredAdvice,
+                       certificate);
+        else if (from > now)
+            addProblem(report, kNotYetValid, kNotYetValidMessage.arg(name, dateText(from)),
+                       kNotYetValidAdvice, certificate);
+        else if (expiresSoon(from, until, now, warnDays))
+            addProblem(report, kExpiresSoon,
+                       kExpiresSoonMessage.arg(name)
+                           .arg(now.secsTo(until) / kSecondsADay)
+                           .arg(dateText(until)),
+                       kExpiresSoonAdvice, certificate);
+    }
 }
 
 void addKeyProblems(CheckReport& report) {
@@ -437,6 +527,77 @@ void addKeyProblems(CheckReport& report) {
                    kWeakKeyAdvice);
 }
 
+QByteArray fetch(const QUrl& url, const QString& wanted);
+QString caIssuersOf(const QSslCertificate& certificate);
+
+// The certificates of the chain from the server's up, as the tool counts their depth.
+QList<QSslCertificate> chainFromServer(const CertificateChain& chain) {
+    QList<QSslCertificate> all = QList{chain.server} + chain.authorities;
+    if (!chain.root.isNull() && !all.contains(chain.root))
+        all << chain.root;
+    return all;
+}
+
+// The chain holds only what the tool proved by signature: a certificate whose signature does
+// not match the key of the one given as its issuer ends the chain there, as one whose issuer is
+// missing.
+void cutAtBadSignature(CertificateChain& chain, const QList<VerifyError>& complaints) {
+    for (const VerifyError& error : complaints) {
+        if (error.code != kSignatureError || error.depth > chain.authorities.size())
+            continue;
+        const QSslCertificate& unproven =
+            error.depth == 0 ? chain.server : chain.authorities[error.depth - 1];
+        chain.unrelated += chain.authorities.mid(error.depth);
+        chain.authorities = chain.authorities.mid(0, error.depth);
+        chain.root = QSslCertificate();
+        chain.end = ChainEnd::Missing;
+        chain.missingIssuer = unproven.issuerDisplayName();
+        return;
+    }
+}
+
+// Whether a missing issuer is a root rather than an intermediate that the last certificate
+// leads to: it names no address for its issuer, or the address serves a root.
+bool missingIssuerIsRoot(const QSslCertificate& last, const QString& missing,
+                         const ToolContext& context) {
+    const QString address = caIssuersOf(last);
+    if (address.isEmpty())
+        return true;
+    try {
+        const QList<QSslCertificate> sent =
+            readCertificates(fetch(QUrl(address), missing), context);
+        return std::any_of(sent.begin(), sent.end(), [&last](const QSslCertificate& candidate) {
+            return Certificates::isSelfIssued(candidate) && Certificates::issues(candidate, last);
+        });
+    } catch (const PageError&) {
+        return false;
+    }
+}
+
+// What the tool refuses in the chain that no other problem names: each once, with its
+// certificate.
+void addInvalidChainProblems(CheckReport& report, const QList<VerifyError>& complaints,
+                             const QList<QSslCertificate>& built) {
+    QList<std::pair<int, int>> named;
+    for (const VerifyError& error : complaints) {
+        const bool covered = kMissingIssuerErrors.contains(error.code) ||
+                             kUntrustedRootErrors.contains(error.code) ||
+                             kDateErrors.contains(error.code) ||
+                             (error.code == kPurposeError && error.depth == 0);
+        if (covered || named.contains(std::pair{error.code, error.depth}))
+            continue;
+        named << std::pair{error.code, error.depth};
+        QString reason = error.reason;
+        for (const auto& [codes, words] : kChainReasons)
+            if (codes.contains(error.code))
+                reason = *words;
+        const QSslCertificate about = built.value(error.depth, report.chain.server);
+        addProblem(report, kInvalidChain,
+                   kInvalidChainMessage.arg(Certificates::displayName(about), reason),
+                   kInvalidChainAdvice, about);
+    }
+}
+
 // The verdicts of the tool: the chain to a trusted root, and the server certificate alone as
 // a server's and for the name.
 void addVerifyProblems(CheckReport& report, const CheckInput& input, const QString& name,
@@ -444,14 +605,20 @@ void addVerifyProblems(CheckReport& report, const CheckInput& input, const QStri
     const QString server = scratch.file(kScratchCertificate);
     const QStringList lenient{QStringLiteral("verify"), QStringLiteral("-auth_level"),
                               QStringLiteral("0"), QStringLiteral("-no_check_time")};
-    QStringList chainRun = lenient;
+    QStringList chainRun =
+        lenient + QStringList{QStringLiteral("-purpose"), QStringLiteral("sslserver")};
     if (!input.caFile.isEmpty())
         chainRun << QStringLiteral("-CAfile")
                  << ToolSteps::pathForTool(input.caFile, context.currentFolder);
     if (!report.chain.authorities.isEmpty() || !report.chain.unrelated.isEmpty())
         chainRun << QStringLiteral("-untrusted") << scratch.file(kScratchChain);
     chainRun << server;
-    const QList<int> chainErrors = verifyErrors(chainRun, context);
+    const QList<VerifyError> complaints = verifyComplaints(chainRun, context);
+    QList<int> chainErrors;
+    for (const VerifyError& error : complaints)
+        chainErrors << error.code;
+    const QList<QSslCertificate> built = chainFromServer(report.chain);
+    cutAtBadSignature(report.chain, complaints);
     const auto any = [](const QList<int>& errors, const QList<int>& wanted) {
         return std::any_of(wanted.begin(), wanted.end(),
                            [&errors](int error) { return errors.contains(error); });
@@ -477,26 +644,40 @@ void addVerifyProblems(CheckReport& report, const CheckInput& input, const QStri
                                                       : report.names.join(QStringLiteral(", "))),
                    kNameMismatchAdvice.arg(name));
     const CertificateChain& chain = report.chain;
-    if (chain.end == ChainEnd::Missing || any(chainErrors, kMissingIssuerErrors))
-        addProblem(report, kChainIncomplete,
-                   kChainIncompleteMessage.arg(chain.missingIssuer.isEmpty() ? report.issuer
-                                                                             : chain.missingIssuer),
+    const QSslCertificate& last =
+        chain.authorities.isEmpty() ? chain.server : chain.authorities.constLast();
+    const QString missing = chain.missingIssuer.isEmpty() ? report.issuer : chain.missingIssuer;
+    const bool issuerMissing =
+        chain.end == ChainEnd::Missing || any(chainErrors, kMissingIssuerErrors);
+    // A given certificate of the issuer's name whose signature failed is no unknown root.
+    const bool issuerGiven =
+        std::any_of(chain.unrelated.begin(), chain.unrelated.end(), [&last](const auto& given) {
+            return given.subjectDisplayName() == last.issuerDisplayName();
+        });
+    const bool unknownRoot = issuerMissing && chain.end == ChainEnd::Missing && !issuerGiven &&
+                             missingIssuerIsRoot(last, missing, context);
+    if (unknownRoot)
+        addProblem(report, kUntrustedRoot, kUnknownRootMessage.arg(missing), kUnknownRootAdvice);
+    else if (issuerMissing)
+        addProblem(report, kChainIncomplete, kChainIncompleteMessage.arg(missing),
                    kChainIncompleteAdvice);
     if (!chain.inputInOrder)
         addProblem(report, kChainOrder, kChainOrderMessage, kChainOrderAdvice);
-    if (chain.end == ChainEnd::UntrustedRoot || any(chainErrors, kUntrustedRootErrors))
+    if (!unknownRoot &&
+        (chain.end == ChainEnd::UntrustedRoot || any(chainErrors, kUntrustedRootErrors)))
         addProblem(report, kUntrustedRoot,
                    chain.root == chain.server
                        ? kSelfSignedMessage
                        : kUntrustedRootMessage.arg(Certificates::displayName(chain.root)),
                    kUntrustedRootAdvice);
+    addInvalidChainProblems(report, complaints, built);
     if (Certificates::isAuthority(chain.server))
         addProblem(report, kNotServerCertificate, kAuthorityAsServerMessage, kNotServerAdvice);
     else if (purposeErrors.contains(kPurposeError))
         addProblem(report, kNotServerCertificate, kNoServerUsageMessage, kNotServerAdvice);
 }
 
-void addSignatureProblems(CheckReport& report, const Scratch& scratch, const ToolContext& context) {
+void addSignatureProblems(CheckReport& report) {
     QStringList weak;
     // A root vouches for itself: its own signature is never checked.
     if (!Certificates::isSelfIssued(report.chain.server) &&
@@ -504,7 +685,7 @@ void addSignatureProblems(CheckReport& report, const Scratch& scratch, const Too
         weak << Certificates::displayName(report.chain.server);
     for (const QSslCertificate& authority : report.chain.authorities)
         if (!Certificates::isSelfIssued(authority) &&
-            kWeakDigestPattern.match(signatureAlgorithm(authority, scratch, context)).hasMatch())
+            kWeakDigestPattern.match(signatureAlgorithm(authority)).hasMatch())
             weak << Certificates::displayName(authority);
     if (!weak.isEmpty())
         addProblem(report, kWeakSignature,
@@ -555,7 +736,53 @@ QString caIssuersOf(const QSslCertificate& certificate) {
     return {};
 }
 
+// Whether the issuer's key verifies the certificate's signature.
+bool signs(const QSslCertificate& issuer, const QSslCertificate& certificate,
+           const Scratch& scratch, const ToolContext& context) {
+    scratch.write(kScratchIssuer, issuer.toPem());
+    scratch.write(kScratchCertificate, certificate.toPem());
+    const OpenSSLCommands::ToolRun run =
+        runTool({QStringLiteral("verify"), QStringLiteral("-auth_level"), QStringLiteral("0"),
+                 QStringLiteral("-no_check_time"), QStringLiteral("-partial_chain"),
+                 QStringLiteral("-trusted"), scratch.file(kScratchIssuer),
+                 scratch.file(kScratchCertificate)},
+                context);
+    return run.end == RunEnd::Exited && run.exitCode == 0;
+}
+
+// Why the tool refuses the chain to be written, as a server's, up to its root (trusted, or the
+// untrusted one that ends it); empty when it verifies.
+QString chainRefusal(const CertificateChain& chain, const QByteArray& pem, const QString& caFile,
+                     const Scratch& scratch, const ToolContext& context) {
+    scratch.write(kScratchWritten, pem);
+    QStringList arguments{QStringLiteral("verify"),   QStringLiteral("-auth_level"),
+                          QStringLiteral("0"),        QStringLiteral("-no_check_time"),
+                          QStringLiteral("-purpose"), QStringLiteral("sslserver")};
+    if (chain.end == ChainEnd::UntrustedRoot) {
+        scratch.write(kScratchIssuer, chain.root.toPem());
+        arguments << QStringLiteral("-CAfile") << scratch.file(kScratchIssuer);
+    } else if (!caFile.isEmpty()) {
+        arguments << QStringLiteral("-CAfile") << caFile;
+    }
+    arguments << QStringLiteral("-untrusted") << scratch.file(kScratchWritten)
+              << scratch.file(kScratchWritten);
+    const QList<VerifyError> complaints = verifyComplaints(arguments, context);
+    QStringList reasons;
+    for (const VerifyError& error : complaints)
+        reasons << error.reason;
+    return reasons.join(QStringLiteral("; "));
+}
+
 } // namespace
+
+bool expiresSoon(const QDateTime& notBefore, const QDateTime& notAfter, const QDateTime& now,
+                 int warnDays) {
+    const qint64 left = now.secsTo(notAfter);
+    if (warnDays >= 0)
+        return left < warnDays * kSecondsADay;
+    const qint64 third = notBefore.secsTo(notAfter) / 3;
+    return left < std::min(third, qint64(kExpiresSoonDays) * kSecondsADay);
+}
 
 bool CheckReport::hasProblem(const QString& id) const {
     return std::any_of(problems.begin(), problems.end(),
@@ -570,10 +797,14 @@ QJsonObject CheckReport::toJson() const {
             {QStringLiteral("issuer"), entry.issuer},
             {QStringLiteral("notAfter"), entry.notAfter.toUTC().toString(Qt::ISODate)}});
     QJsonArray problemArray;
-    for (const CheckProblem& problem : problems)
-        problemArray.append(QJsonObject{{QStringLiteral("id"), problem.id},
-                                        {QStringLiteral("message"), problem.message},
-                                        {QStringLiteral("advice"), problem.advice}});
+    for (const CheckProblem& problem : problems) {
+        QJsonObject object{{QStringLiteral("id"), problem.id},
+                           {QStringLiteral("message"), problem.message},
+                           {QStringLiteral("advice"), problem.advice}};
+        if (!problem.certificate.isEmpty())
+            object.insert(QStringLiteral("certificate"), problem.certificate);
+        problemArray.append(object);
+    }
     QJsonObject object{{QStringLiteral("subject"), subject},
                        {QStringLiteral("names"), QJsonArray::fromStringList(names)},
                        {QStringLiteral("issuer"), issuer},
@@ -640,6 +871,9 @@ CheckReport checkCertificate(const CheckInput& input, const ToolContext& context
     QByteArray keyPublicPem;
     const QList<QSslCertificate> certificates =
         inputCertificates(input, scratch, keyPublicPem, report.pfxProfile, context);
+    if (certificates.size() > kMostCertificates)
+        throw PageError(
+            kTooManyCertificatesMessage.arg(certificates.size()).arg(kMostCertificates));
     report.chain = orderChain(certificates, keyPublicPem,
                               input.caFile.isEmpty()
                                   ? QString()
@@ -659,22 +893,22 @@ CheckReport checkCertificate(const CheckInput& input, const ToolContext& context
     const QSslKey key = server.publicKey();
     report.keyType = keyTypeOf(key);
     report.keyBits = key.length();
-    report.signature = signatureAlgorithm(server, scratch, context);
-    for (const QSslCertificate& authority : report.chain.authorities)
-        report.chainEntries << ChainEntry{nameText(authority, true), nameText(authority, false),
-                                          authority.expiryDate().toUTC()};
+    report.signature = signatureAlgorithm(server);
 
     if (!keyPublicPem.isEmpty() &&
         Certificates::publicKeyBytes(keyPublicPem) !=
             Certificates::publicKeyBytes(publicKeyOfCertificate(scratch, context)))
         addProblem(report, kKeyMismatch, kKeyMismatchMessage, kKeyMismatchAdvice);
-    addValidityProblems(report);
+    addValidityProblems(report, input.warnDays);
     if (report.names.isEmpty())
         addProblem(report, kNoSubjectAltName, kNoSubjectAltNameMessage, kNoSubjectAltNameAdvice);
     addVerifyProblems(report, input, input.name.isEmpty() ? input.host : input.name, scratch,
                       context);
+    for (const QSslCertificate& authority : report.chain.authorities)
+        report.chainEntries << ChainEntry{nameText(authority, true), nameText(authority, false),
+                                          authority.expiryDate().toUTC()};
     addKeyProblems(report);
-    addSignatureProblems(report, scratch, context);
+    addSignatureProblems(report);
     return report;
 }
 
@@ -687,6 +921,7 @@ CertificateChain writeCompleteChain(const CheckReport& report, const QString& fi
     for (const QString& input : report.inputFiles)
         if (!target.isEmpty() && QFileInfo(input).canonicalFilePath() == target)
             throw PageError(kChainOverInputMessage.arg(file));
+    const Scratch scratch;
     CertificateChain chain = report.chain;
     for (int fetched = 0; chain.end == ChainEnd::Missing; ++fetched) {
         if (fetched == kMostFetches)
@@ -704,6 +939,8 @@ CertificateChain writeCompleteChain(const CheckReport& report, const QString& fi
         });
         if (issuer == sent.end())
             throw PageError(kFetchNotIssuerMessage.arg(address, chain.missingIssuer));
+        if (!signs(*issuer, last, scratch, context))
+            throw PageError(kUnprovenIssuerMessage.arg(address, Certificates::displayName(last)));
         // A root is never sent by a server: clients have it, or it cannot help them.
         if (Certificates::isSelfIssued(*issuer)) {
             chain.root = *issuer;
@@ -714,8 +951,11 @@ CertificateChain writeCompleteChain(const CheckReport& report, const QString& fi
         const QList<QSslCertificate> authorities = chain.authorities + QList{*issuer};
         chain = orderChain(QList{chain.server} + authorities, {}, trusted);
     }
-    if (const int error = writeFreshFile(path, pemOf(QList{chain.server} + chain.authorities));
-        error != 0)
+    const QByteArray written = pemOf(QList{chain.server} + chain.authorities);
+    if (const QString reason = chainRefusal(chain, written, trusted, scratch, context);
+        !reason.isEmpty())
+        throw PageError(kUnprovenChainMessage.arg(file, reason));
+    if (const int error = writeFreshFile(path, written); error != 0)
         throw PageError(
             kWriteFailedMessage.arg(file, QString::fromLocal8Bit(std::strerror(error))));
     chain.inputInOrder = true;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "RunCancel.h"
 #include "uCertificateChain.h"
 #include "uToolContext.h"
 
@@ -13,6 +14,11 @@
 // certificate's fields, its chain, and each problem in plain words with what to do about it.
 // Nothing is written; writeCompleteChain writes the mended chain on request.
 namespace CertificateCheck {
+
+// How long the connection and handshake with a server may take unless told otherwise.
+constexpr int kServerTimeoutMs = 10000;
+// The most certificates that a check reads: a real chain has a handful.
+constexpr int kMostCertificates = 20;
 
 // What to check: a server, or files.
 struct CheckInput {
@@ -34,6 +40,11 @@ struct CheckInput {
     // The host name that the certificate must name; empty: the server's host, or none.
     QString name;
     QString caFile; // further trusted roots (PEM or DER); empty: the system's alone
+    // How long the connection and handshake with a server may take.
+    int timeoutMs = kServerTimeoutMs;
+    // A certificate expires soon within this many days; -1: by its lifetime (expiresSoon).
+    int warnDays = -1;
+    RunCancel* cancel = nullptr; // ends the wait for a server from another thread
 };
 
 // The problems that a check finds; the ids are fixed for scripts.
@@ -49,9 +60,17 @@ inline const QString kUntrustedRoot = QStringLiteral("untrusted-root");
 inline const QString kWeakKey = QStringLiteral("weak-key");
 inline const QString kWeakSignature = QStringLiteral("weak-signature");
 inline const QString kNotServerCertificate = QStringLiteral("not-server-certificate");
+inline const QString kInvalidChain = QStringLiteral("invalid-chain");
 
-// A certificate "expires soon" within this many days.
+// A certificate "expires soon" at the latest this many days before it ends.
 constexpr int kExpiresSoonDays = 30;
+
+// Whether a certificate valid from notBefore until notAfter expires soon at the time now: when
+// less than a third of its lifetime remains, and never earlier than kExpiresSoonDays before it
+// ends (a 6-day certificate at 2 days left, a 90-day or a 398-day one at 30); or, when
+// warnDays is 0 or more, within that many days.
+bool expiresSoon(const QDateTime& notBefore, const QDateTime& notAfter, const QDateTime& now,
+                 int warnDays = -1);
 // The smallest keys that are not weak.
 constexpr int kSmallestRsaBits = 2048;
 constexpr int kSmallestCurveBits = 256;
@@ -69,6 +88,9 @@ struct CheckProblem {
     QString id;
     QString message; // what is wrong, in plain words
     QString advice;  // what to do about it
+    // The subject of the certificate of the chain that it is about; empty: the server's, or
+    // the chain as a whole.
+    QString certificate;
 };
 
 // One certificate of the chain as the report lists it.

@@ -4,6 +4,7 @@
 #include "uPassPhraseFiles.h"
 
 #include <QRegularExpression>
+#include <QScopeGuard>
 
 #include <memory>
 
@@ -226,16 +227,43 @@ QString readableCommandLine(const QString& program, const QStringList& arguments
     return words.join(QLatin1Char(' '));
 }
 
-ToolRun runOpenSSLTool(const QStringList& arguments, const ToolContext& context, bool showWindow) {
+ToolRun runOpenSSLTool(const QStringList& arguments, const ToolContext& context, bool showWindow,
+                       const RunLimits& limits) {
     const auto runner = std::make_unique<TExternalApp>();
     runner->ShowAppWindow = showWindow;
     runner->ModuleName = context.programFolder + kToolName;
     runner->CurrentDirectory = context.programFolder;
     runner->Arguments = arguments;
-    runner->StartProcess();
-    runner->WaitForProcess();
-    return {runner->ModuleName,   arguments,     runner->Output(),   runner->ExitCode(),
-            runner->StartError(), runner->End(), runner->EndSignal()};
+    if (limits.timeLimitMs > 0)
+        runner->setTimeLimit(limits.timeLimitMs);
+    QByteArray whole;
+    bool cut = false;
+    if (limits.wholeOutputBytes > 0)
+        runner->OutputHook = [&whole, &cut, &limits](const QByteArray& piece) {
+            cut = cut || whole.size() + piece.size() > limits.wholeOutputBytes;
+            if (!cut)
+                whole += piece;
+        };
+    if (limits.cancel)
+        limits.cancel->attach(runner.get());
+    const auto detach = qScopeGuard([&limits] {
+        if (limits.cancel)
+            limits.cancel->attach(nullptr);
+    });
+    if (!limits.cancel || !limits.cancel->cancelled()) {
+        runner->StartProcess();
+        if (limits.cancel && limits.cancel->cancelled())
+            runner->EndRun();
+        runner->WaitForProcess();
+    }
+    return {runner->ModuleName,
+            arguments,
+            limits.wholeOutputBytes > 0 ? whole : runner->Output(),
+            runner->ExitCode(),
+            runner->StartError(),
+            runner->End(),
+            runner->EndSignal(),
+            cut};
 }
 
 } // namespace OpenSSLCommands

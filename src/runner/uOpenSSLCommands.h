@@ -1,5 +1,6 @@
 #pragma once
 
+#include "RunCancel.h"
 #include "uExternalApp.h"
 #include "uToolContext.h"
 
@@ -84,10 +85,19 @@ struct ToolRun {
     QString startError; // why the tool could not be started; empty when it started
     RunEnd end = RunEnd::NotStarted;
     int endSignal = 0; // the signal that ended the tool (RunEnd::Signalled)
+    bool cut = false;  // the output was longer than the whole output that the run may keep
+};
+
+// For a run that waits on a network peer, or whose whole output is read.
+struct RunLimits {
+    int timeLimitMs = 0;         // 0: the runner's own limit
+    qint64 wholeOutputBytes = 0; // keep the whole output up to this many bytes; 0: its end only
+    RunCancel* cancel = nullptr; // ends the run from another thread
 };
 
 // One run of the tool in the context's program folder with the arguments; waits until it ends.
 // A shown run copies the tool's output to this program's standard error.
-ToolRun runOpenSSLTool(const QStringList& arguments, const ToolContext& context, bool showWindow);
+ToolRun runOpenSSLTool(const QStringList& arguments, const ToolContext& context, bool showWindow,
+                       const RunLimits& limits = {});
 
 } // namespace OpenSSLCommands

@@ -1,0 +1,31 @@
+#include "RunCancel.h"
+
+#include "uExternalApp.h"
+
+#include <mutex>
+
+struct RunCancel::State {
+    std::mutex mutex;
+    bool cancelled = false;
+    TExternalApp* run = nullptr;
+};
+
+RunCancel::RunCancel() : state(std::make_unique<State>()) {}
+RunCancel::~RunCancel() = default;
+
+void RunCancel::cancel() {
+    const std::lock_guard<std::mutex> lock(state->mutex);
+    state->cancelled = true;
+    if (state->run)
+        state->run->EndRun();
+}
+
+bool RunCancel::cancelled() const {
+    const std::lock_guard<std::mutex> lock(state->mutex);
+    return state->cancelled;
+}
+
+void RunCancel::attach(TExternalApp* run) {
+    const std::lock_guard<std::mutex> lock(state->mutex);
+    state->run = run;
+}
