@@ -41,6 +41,7 @@ class TestCheckWindow : public QObject {
         QVERIFY(authority->issue("other"));
         TestAuthority::Leaf careless;
         careless.extensions = QStringList{"extendedKeyUsage=serverAuth"};
+        careless.fromDays = -80;
         careless.untilDays = 10;
         QVERIFY(authority->issue("careless", careless));
         int status = -1;

@@ -192,7 +192,8 @@ class TestCommandLine : public QObject {
             {"sound", sound},
             {"expired", Leaf{sound.extensions, sound.newKey, -60, -1}},
             {"future", Leaf{sound.extensions, sound.newKey, 10, 400}},
-            {"soon", Leaf{sound.extensions, sound.newKey, -1, 10}},
+            // A third of its 90 days left, and less than 30: it expires soon.
+            {"soon", Leaf{sound.extensions, sound.newKey, -80, 10}},
             {"nosan", Leaf{{sound.extensions.last()}}},
             {"client", Leaf{{sound.extensions.first(), "extendedKeyUsage=clientAuth"}}},
             {"ca", Leaf{{sound.extensions.first(), caUsage}}},
