@@ -27,11 +27,16 @@ void fillPages(TfrmAcme& wizard, const QString& exportFolder, const PebbleFixtur
 }
 
 // Presses Next until the page is shown, agreeing to the terms on the way unless told not to.
+// Next on the authority page first reads its terms and stays.
 void nextUntil(TfrmAcme& wizard, int page, bool agree = true) {
     while (wizard.currentPage() < page) {
         const int before = wizard.currentPage();
         wizard.btnNext->click();
-        wizard.cbAgreeTerms->setChecked(agree);
+        if (wizard.isReadingTerms()) {
+            QTRY_VERIFY_WITH_TIMEOUT(!wizard.isReadingTerms(), 20000);
+            wizard.cbAgreeTerms->setChecked(agree);
+            wizard.btnNext->click();
+        }
         if (wizard.currentPage() == before)
             return;
     }
@@ -84,9 +89,12 @@ class TestAcmeWizard : public QObject {
         connect(wizard.pbProgress, &QProgressBar::valueChanged, this,
                 [&] { steps << wizard.lblStep->text(); });
         // The fewest actions: a double click on the task in the chooser; the names; Tab and the
-        // e-mail address; Enter; Space on the terms; Enter; Enter; Enter makes the certificate.
+        // e-mail address; Enter; Enter reads the terms; Space on them; Enter; Enter; Enter makes
+        // the certificate.
         QTest::keyClicks(wizard.memNames, "www." + domain + "\r" + domain + "\t");
         QTest::keyClicks(QApplication::focusWidget(), "admin@example.com\r");
+        QCOMPARE(wizard.currentPage(), int(TfrmAcme::tsAuthority));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         QTRY_VERIFY(wizard.lblTerms->text().contains("href=\"data:text/plain,"));
         QCOMPARE(QApplication::focusWidget(), wizard.cbAgreeTerms);
         QTest::keyClick(wizard.cbAgreeTerms, Qt::Key_Space);
@@ -204,6 +212,64 @@ class TestAcmeWizard : public QObject {
         QVERIFY(wizard.btnNext->isEnabled());
         QCOMPARE(filesIn(work.path()), QSet<QString>{earlier});
         QCOMPARE(fileContent(work.file(earlier)), QByteArray("earlier key"));
+    }
+
+    // No authority is asked anything before the user asks for its terms (the button or Next);
+    // the reading then stops at once by Cancel, Escape, the close box or another choice, and
+    // the window stays usable.
+    void termsAreReadOnlyWhenAsked_data() {
+        QTest::addColumn<QString>("ask");
+        QTest::addColumn<QString>("stop");
+        addRow("button, Cancel", "button", "Cancel");
+        addRow("Next, Escape", "Next", "Escape");
+        addRow("Next, close box", "Next", "close");
+        addRow("button, another authority", "button", "choice");
+    }
+    void termsAreReadOnlyWhenAsked() {
+        QFETCH(QString, ask);
+        QFETCH(QString, stop);
+        TempProgramFolder program;
+        TempFolder work;
+        QTcpServer silent; // counts the connections and never answers
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        int connections = 0;
+        connect(&silent, &QTcpServer::newConnection, this, [&] {
+            while (silent.nextPendingConnection())
+                ++connections;
+        });
+        TfrmAcme wizard(nullptr);
+        wizard.show();
+        fillPages(wizard, work.path(), nullptr);
+        wizard.edtDirectory->setText("http://127.0.0.1:" + QString::number(silent.serverPort()) +
+                                     "/directory");
+        wizard.btnNext->click();
+        QCOMPARE(wizard.currentPage(), int(TfrmAcme::tsAuthority));
+        for (QRadioButton* choice : {wizard.rbLetsEncrypt, wizard.rbOtherAuthority})
+            choice->setChecked(true);
+        QTest::qWait(500);
+        QCOMPARE(connections, 0);
+        QVERIFY(!wizard.isReadingTerms() && !wizard.cbAgreeTerms->isEnabled());
+        (ask == "button" ? wizard.btnShowTerms : wizard.btnNext)->click();
+        QTRY_COMPARE(connections, 1);
+        QVERIFY(wizard.isReadingTerms() && !wizard.btnNext->isEnabled());
+        QCOMPARE(wizard.btnPrevious->text(), QString("Cancel"));
+        const QDeadlineTimer promptly(3000);
+        if (stop == "Cancel")
+            wizard.btnPrevious->click();
+        else if (stop == "Escape")
+            QTest::keyClick(&wizard, Qt::Key_Escape);
+        else if (stop == "close")
+            wizard.close();
+        else
+            wizard.rbLetsEncryptStaging->setChecked(true);
+        QTRY_VERIFY(!wizard.isReadingTerms());
+        QVERIFY(!promptly.hasExpired());
+        QCOMPARE(wizard.isVisible(), stop != "close");
+        QCOMPARE(wizard.currentPage(), int(TfrmAcme::tsAuthority));
+        QCOMPARE(wizard.btnPrevious->text(), QString("< Back"));
+        QVERIFY(wizard.btnNext->isEnabled() && !wizard.cbAgreeTerms->isEnabled());
+        QVERIFY(!wizard.lblTerms->text().contains("href"));
+        QCOMPARE(connections, 1);
     }
 
     // Each page refuses what cannot make a certificate, says why and stays.

@@ -109,25 +109,33 @@ class TestPrepareIIS : public QObject {
         QTest::addColumn<QString>("keyFile");
         QTest::addColumn<QString>("exportPath");
         QTest::addColumn<QString>("commonName");
-        addRow("all empty", "", "", "");
-        addRow("no key file", "", "WORK", "www.example.org");
-        addRow("key file missing", "WORKnone.key", "WORK", "www.example.org");
-        addRow("key names a folder", "WORK", "WORK", "www.example.org");
-        addRow("no common name", "WORKsite.key", "WORK", "");
-        addRow("no export path", "WORKsite.key", "", "www.example.org");
+        QTest::addColumn<QString>("reason"); // below the page's message
+        addRow("all empty", "", "", "", "");
+        addRow("no key file", "", "WORK", "www.example.org", "");
+        addRow("key file missing", "WORKnone.key", "WORK", "www.example.org", "");
+        addRow("key names a folder", "WORK", "WORK", "www.example.org", "");
+        addRow("no common name", "WORKsite.key", "WORK", "", "");
+        addRow("no export path", "WORKsite.key", "", "www.example.org", "");
+        addRow("export folder missing", "WORKsite.key", "WORKnone/", "www.example.org",
+               kMissingExportFolderMessage);
+        addRow("export path names a file", "WORKsite.key", "WORKsite.key", "www.example.org",
+               kNotAFolderMessage);
     }
     void keyPageCheck() {
         QFETCH(QString, keyFile);
         QFETCH(QString, exportPath);
         QFETCH(QString, commonName);
+        QFETCH(QString, reason);
         TempProgramFolder program;
         TempFolder work;
         writeFileContent(work.file("site.key"), "not read here");
         TfrmPrepareIIS wizard(nullptr);
-        ModalScript script({pressButton(QMessageBox::Ok)});
+        MessageBoxTexts texts;
+        ModalScript script({noteTextsAndPressOk(&texts)});
         toPastePage(wizard, keyFile.replace("WORK", work.path()),
                     exportPath.replace("WORK", work.path()), commonName);
         QCOMPARE(script.seen, QStringList{kShownKeyPageMessage});
+        QCOMPARE(texts.informative, reason.isEmpty() ? reason : reason.arg(exportPath));
         QCOMPARE(wizard.currentPage(), int(TfrmPrepareIIS::tsSelectKey));
         QCOMPARE(wizard.btnPrevious->text(), QString("< Back"));
         QCOMPARE(wizard.btnNext->text(), QString("Next >"));
@@ -316,28 +324,37 @@ class TestPrepareIIS : public QObject {
 
     // A key from a request, its certificate from an authority: the .pfx holds both under the
     // friendly name, opens only with the new pass phrase and is protected as chosen on the key
-    // page. A friendly name with double quotes is carried as it is.
+    // page. A friendly name with double quotes is carried as it is. The authority pasted after
+    // the certificate goes into the bundle, and the user's files named like the program's
+    // scratch files of old stay as they are.
     void encryptedKeyBecomesPfx_data() {
         QTest::addColumn<bool>("forOlderWindows");
         QTest::addColumn<QStringList>("protection");
         QTest::addColumn<QString>("friendlyName");
+        QTest::addColumn<bool>("chained");
         const QStringList current = {"MAC: sha256", "PBES2, PBKDF2, AES-256-CBC"};
-        QTest::newRow("current") << false << current << "Shop Server";
+        QTest::newRow("current") << false << current << "Shop Server" << false;
         QTest::newRow("for Windows Server 2016 and older")
             << true << QStringList({"MAC: sha1", "pbeWithSHA1And3-KeyTripleDES-CBC"})
-            << "Shop Server";
-        QTest::newRow("double quotes in the name") << false << current << "Shop \"One\"";
+            << "Shop Server" << false;
+        QTest::newRow("double quotes in the name") << false << current << "Shop \"One\"" << false;
+        QTest::newRow("with its authority pasted") << false << current << "Shop Server" << true;
     }
     void encryptedKeyBecomesPfx() {
         QFETCH(bool, forOlderWindows);
         QFETCH(QStringList, protection);
         QFETCH(QString, friendlyName);
+        QFETCH(bool, chained);
         TempProgramFolder program;
         TempFolder work;
         const QString key = work.file("my.site.key");
         const QString certificate = work.file("issued.pem");
         QVERIFY(makeKey(key, "old secret"));
         QVERIFY(authority.sign(key, "old secret", "www.example.org", certificate));
+        QSet<QString> userFiles{"my.site.key", "issued.pem"};
+        if (chained)
+            for (const QString name : {"__chain.txt", "__chain.tmp"})
+                writeFileContent(work.file(*userFiles.insert(name)), name.toUtf8());
         TfrmPrepareIIS wizard(nullptr);
         wizard.show();
         wizard.btnNext->click();
@@ -345,7 +362,8 @@ class TestPrepareIIS : public QObject {
             QTest::keyClick(wizard.cbLegacyPfx, Qt::Key_Space);
         QCOMPARE(wizard.cbLegacyPfx->isChecked(), forOlderWindows);
         fillKeyPage(wizard, key, work.path(), friendlyName);
-        wizard.memPasteCert->setPlainText(pemText(certificate));
+        wizard.memPasteCert->setPlainText(pemText(certificate) +
+                                          (chained ? pemText(authority.certificate()) : QString()));
         ModalScript script({enterPassPhrases("old secret", "new secret")});
         wizard.btnNext->click();
         QCOMPARE(script.seen, QStringList{kPassPhraseTitle});
@@ -366,8 +384,11 @@ class TestPrepareIIS : public QObject {
         QCOMPARE(keyModulus(work.file("opened.pem"), QString()), keyModulus(key, "old secret"));
         QCOMPARE(certificateModulus(work.file("opened.pem")), certificateModulus(certificate));
         QVERIFY(certificateSubject(work.file("opened.pem")).contains("www.example.org"));
-        QCOMPARE(filesIn(work.path()),
-                 (QSet<QString>{"my.site.key", "issued.pem", "my.site.pfx", "opened.pem"}));
+        QCOMPARE(content.count("BEGIN CERTIFICATE"), chained ? 2 : 1);
+        QCOMPARE(filesIn(work.path()), (userFiles + QSet<QString>{"my.site.pfx", "opened.pem"}));
+        for (const QString name : {"__chain.txt", "__chain.tmp"})
+            if (chained)
+                QCOMPARE(fileContent(work.file(name)), name.toUtf8());
 
         // Finish closes the wizard.
         wizard.btnNext->click();

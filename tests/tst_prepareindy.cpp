@@ -25,6 +25,7 @@ const QString kKeyQuestion =
     QStringLiteral("Do you want to overwrite the key.pem file?\n\nA certificate issued for the "
                    "existing key will not work with the new one.");
 const QString kCertificateQuestion = QStringLiteral("Do you want to overwrite the cert.pem file?");
+const QString kRootQuestion = QStringLiteral("Do you want to overwrite the root.pem file?");
 
 // Through "With IIS" and "Yes" to the page that asks for the .pfx file, filled in.
 void toPFXPage(Wizard& wizard, const QString& pfxFile, const QString& exportPath) {
@@ -81,6 +82,13 @@ class TestPrepareIndyIntraweb : public QObject {
                     "-passout", "pass:pfx secret", "-out", inputs.file("site.pfx")});
         QVERIFY(!bundleContent(inputs.file("site.pfx"), "pfx secret").isEmpty());
         writeFileContent(inputs.file("text.pfx"), "this is no PKCS#12 file\n");
+        // The certificate with its authority, as a bundle and as pasted text.
+        runOpenSSL({"pkcs12", "-export", "-inkey", inputs.file("site.key"), "-passin",
+                    "pass:old secret", "-in", inputs.file("site.pem"), "-certfile",
+                    authority.certificate(), "-passout", "pass:pfx secret", "-out",
+                    inputs.file("chain.pfx")});
+        writeFileContent(inputs.file("chain.pem"), fileContent(inputs.file("site.pem")) +
+                                                       fileContent(authority.certificate()));
         // As older Windows exports them: the certificates under RC2-40.
         runOpenSSL({"pkcs12", "-export", "-legacy", "-inkey", inputs.file("site.key"), "-passin",
                     "pass:old secret", "-in", inputs.file("site.pem"), "-name", "From IIS",
@@ -173,6 +181,8 @@ class TestPrepareIndyIntraweb : public QObject {
         addRow("pfx file missing", "WORKnone.pfx", "WORK");
         addRow("pfx names a folder", "WORK", "WORK");
         addRow("no export path", "INPUTSsite.pfx", "");
+        addRow("export folder missing", "INPUTSsite.pfx", "WORKnone/");
+        addRow("export path names a file", "INPUTSsite.pfx", "INPUTSsite.pem");
     }
     void pfxPageCheck() {
         QFETCH(QString, pfxFile);
@@ -182,9 +192,16 @@ class TestPrepareIndyIntraweb : public QObject {
         Wizard wizard(nullptr);
         toPFXPage(wizard, pfxFile.replace("WORK", work.path()).replace("INPUTS", inputs.path()),
                   exportPath.replace("WORK", work.path()).replace("INPUTS", inputs.path()));
-        ModalScript script({pressButton(QMessageBox::Ok)});
+        MessageBoxTexts texts;
+        ModalScript script({noteTextsAndPressOk(&texts)});
         wizard.btnNext->click();
         QCOMPARE(script.seen, QStringList{kShownPFXPageMessage});
+        // The folder's own reason below the page's message.
+        QCOMPARE(texts.informative, QTest::currentDataTag() == QByteArray("export folder missing")
+                                        ? kMissingExportFolderMessage.arg(exportPath)
+                                    : exportPath.endsWith(".pem")
+                                        ? kNotAFolderMessage.arg(exportPath)
+                                        : QString());
         QCOMPARE(wizard.currentPage(), int(Wizard::tsSelectPFX));
         QCOMPARE(wizard.edtPFXExport->text(), exportPath);
         QVERIFY(filesIn(work.path()).isEmpty());
@@ -540,6 +557,57 @@ class TestPrepareIndyIntraweb : public QObject {
         QCOMPARE(filesIn(work.path()), (QSet<QString>{"key.pem", "cert.pem", "__tmp.p12"}));
         for (const QString& name : earlierFiles)
             QCOMPARE(fileContent(work.file(name)), earlier.value(name));
+    }
+
+    // root.pem is asked about only when the bundle or the pasted chain holds an authority's
+    // certificate; No keeps it and still makes key.pem and cert.pem. Files of the user's named
+    // like the program's scratch files stay as they are.
+    void rootPemOnlyFromAuthorities_data() {
+        QTest::addColumn<bool>("pfxRoute");
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QString>("answer"); // to the root.pem question; empty: not asked
+        addRow("pfx without authorities", true, "site.pfx", "");
+        addRow("pfx with authorities, No", true, "chain.pfx", "No");
+        addRow("pfx with authorities, Yes", true, "chain.pfx", "Yes");
+        addRow("pasted certificate alone", false, "site.pem", "");
+        addRow("pasted chain, No", false, "chain.pem", "No");
+        addRow("pasted chain, Yes", false, "chain.pem", "Yes");
+    }
+    void rootPemOnlyFromAuthorities() {
+        QFETCH(bool, pfxRoute);
+        QFETCH(QString, input);
+        QFETCH(QString, answer);
+        TempProgramFolder program;
+        TempFolder work;
+        const QStringList kept{"root.pem", "__chain.txt", "__chain.tmp"};
+        for (const QString& name : kept)
+            writeFileContent(work.file(name), "the user's own " + name.toUtf8());
+        Wizard wizard(nullptr);
+        toRunPage(wizard, pfxRoute, input, work.path());
+        QVector<ModalScript::Action> actions{
+            enterPassPhrases(pfxRoute ? "pfx secret" : "old secret", "pem secret")};
+        QStringList asked{kPassPhraseTitle};
+        if (!answer.isEmpty()) {
+            actions << pressButton(answer == "Yes" ? QMessageBox::Yes : QMessageBox::No);
+            asked << kRootQuestion;
+        }
+        ModalScript script(actions);
+        wizard.btnNext->click();
+        QCOMPARE(script.seen, asked);
+        QCOMPARE(wizard.currentPage(), int(Wizard::tsFinished));
+        verifyPemPair(work.path(), "pem secret", inputs.file("site.pem"));
+        const bool replaced = answer == "Yes";
+        for (const QString& name : kept)
+            if (name != "root.pem" || !replaced)
+                QCOMPARE(fileContent(work.file(name)), "the user's own " + name.toUtf8());
+        if (replaced)
+            QCOMPARE(subjectsIn(pemText(work.file("root.pem"))),
+                     QStringList{"Certwright Test Authority"});
+        QCOMPARE(filesIn(work.path()),
+                 (QSet<QString>(kept.begin(), kept.end()) + QSet<QString>{"key.pem", "cert.pem"}));
+        QCOMPARE(
+            wizard.memRootInstructions->toPlainText(),
+            (replaced ? Wizard::kRootWrittenInstructions : Wizard::kRootInstructions).join('\n'));
     }
 
     // On the key route No keeps the files and the page, without any run, and removes the

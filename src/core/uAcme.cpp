@@ -313,7 +313,9 @@ QString lastComplaint(const QString& output) {
     return lines.isEmpty() ? QString() : lines.last().trimmed();
 }
 
-QString explainLegoOutput(const QString& output, const AcmeValues& values) {
+QString explainLegoOutput(const QString& said, const AcmeValues& values) {
+    // What the authority sent on through lego reaches the terminal and the window.
+    const QString output = printableText(said, true);
     if (const auto problem = authorityProblem(output))
         return explainAuthorityProblem(*problem);
     if (output.contains(QLatin1String("could not start HTTP server"))) {
@@ -743,13 +745,14 @@ AcmeResult obtain(const AcmeValues& typed, ToolSteps::StepUser& user, const Tool
 
 // ---- Before it runs
 
-QString termsOfService(const QString& directoryUrl, const QString& caBundle, int timeLimitMs) {
+QString termsOfService(const QString& directoryUrl, const QString& caBundle, int timeLimitMs,
+                       LimitedFetch::Stop* stop) {
     QByteArray answer;
     try {
         answer = LimitedFetch::fetch(QUrl(directoryUrl),
-                                     {timeLimitMs, kLargestDirectoryBytes, 0, caBundle});
+                                     {timeLimitMs, kLargestDirectoryBytes, 0, caBundle}, stop);
     } catch (const LimitedFetch::Failure& failure) {
-        throw PageError(kTermsUnreadableMessage.arg(directoryUrl, failure.reason));
+        throw PageError(kTermsUnreadableMessage.arg(directoryUrl, printableText(failure.reason)));
     }
     const QJsonDocument directory = QJsonDocument::fromJson(answer);
     if (!directory.isObject())
@@ -761,7 +764,7 @@ QString termsOfService(const QString& directoryUrl, const QString& caBundle, int
                               .toString();
     if (terms.isEmpty())
         throw PageError(kTermsMissingMessage.arg(directoryUrl));
-    return terms;
+    return printableText(terms);
 }
 
 QString webRootProblem(const QString& webRoot) {

@@ -15,7 +15,6 @@
 #include <QScopeGuard>
 #include <QSslCertificateExtension>
 #include <QSslKey>
-#include <QTemporaryDir>
 #include <QUrl>
 
 #include <cerrno>
@@ -58,8 +57,6 @@ const QString kFetchNotIssuerMessage =
     QStringLiteral("What %1 sent is not the certificate of \"%2\".");
 const QString kTooManyFetchesMessage =
     QStringLiteral("The chain is still not complete after %1 certificates were fetched.");
-const QString kScratchFolderMessage =
-    QStringLiteral("No private folder for the tool's files can be made: %1");
 const QString kChainOverInputMessage =
     QStringLiteral("The chain is not written to \"%1\": that file was read by the check. "
                    "Please name a new file.");
@@ -247,26 +244,8 @@ QList<int> verifyErrors(const QStringList& arguments, const ToolContext& context
     return errors;
 }
 
-// The scratch folder of one check: private, removed with everything in it when the check ends.
-class Scratch {
-  public:
-    Scratch() {
-        if (!folder.isValid())
-            throw PageError(kScratchFolderMessage.arg(folder.errorString()));
-    }
-    QString file(const QString& name) const { return folder.filePath(name); }
-    void write(const QString& name, const QByteArray& content) const {
-        if (const int error = writeFreshFile(file(name), content); error != 0)
-            throw PageError(
-                kWriteFailedMessage.arg(file(name), QString::fromLocal8Bit(std::strerror(error))));
-    }
-
-  private:
-    QTemporaryDir folder;
-};
-
 // The key's public half as the tool prints it.
-QByteArray publicKeyOfKey(const CheckInput& input, const Scratch& scratch,
+QByteArray publicKeyOfKey(const CheckInput& input, const ScratchFolder& scratch,
                           const ToolContext& context) {
     const OpenSSLCommands::ToolRun run =
         runTool({QStringLiteral("pkey"), QStringLiteral("-in"),
@@ -280,7 +259,7 @@ QByteArray publicKeyOfKey(const CheckInput& input, const Scratch& scratch,
     return key.readAll();
 }
 
-QByteArray publicKeyOfCertificate(const Scratch& scratch, const ToolContext& context) {
+QByteArray publicKeyOfCertificate(const ScratchFolder& scratch, const ToolContext& context) {
     const OpenSSLCommands::ToolRun run =
         runTool({QStringLiteral("x509"), QStringLiteral("-in"), scratch.file(kScratchCertificate),
                  QStringLiteral("-noout"), QStringLiteral("-pubkey"), QStringLiteral("-out"),
@@ -292,7 +271,7 @@ QByteArray publicKeyOfCertificate(const Scratch& scratch, const ToolContext& con
     return key.readAll();
 }
 
-QString signatureAlgorithm(const QSslCertificate& certificate, const Scratch& scratch,
+QString signatureAlgorithm(const QSslCertificate& certificate, const ScratchFolder& scratch,
                            const ToolContext& context) {
     scratch.write(kScratchOne, certificate.toPem());
     const OpenSSLCommands::ToolRun run =
@@ -345,7 +324,7 @@ QString pfxProfileOf(const QString& info) {
 }
 
 // The certificates of a .pfx file, in the bundle's order, and its protection profile.
-QList<QSslCertificate> pfxCertificates(const CheckInput& input, const Scratch& scratch,
+QList<QSslCertificate> pfxCertificates(const CheckInput& input, const ScratchFolder& scratch,
                                        QString& profile, const ToolContext& context) {
     QStringList arguments{QStringLiteral("pkcs12"),
                           QStringLiteral("-info"),
@@ -440,7 +419,7 @@ void addKeyProblems(CheckReport& report) {
 // The verdicts of the tool: the chain to a trusted root, and the server certificate alone as
 // a server's and for the name.
 void addVerifyProblems(CheckReport& report, const CheckInput& input, const QString& name,
-                       const Scratch& scratch, const ToolContext& context) {
+                       const ScratchFolder& scratch, const ToolContext& context) {
     const QString server = scratch.file(kScratchCertificate);
     const QStringList lenient{QStringLiteral("verify"), QStringLiteral("-auth_level"),
                               QStringLiteral("0"), QStringLiteral("-no_check_time")};
@@ -496,7 +475,8 @@ void addVerifyProblems(CheckReport& report, const CheckInput& input, const QStri
         addProblem(report, kNotServerCertificate, kNoServerUsageMessage, kNotServerAdvice);
 }
 
-void addSignatureProblems(CheckReport& report, const Scratch& scratch, const ToolContext& context) {
+void addSignatureProblems(CheckReport& report, const ScratchFolder& scratch,
+                          const ToolContext& context) {
     QStringList weak;
     // A root vouches for itself: its own signature is never checked.
     if (!Certificates::isSelfIssued(report.chain.server) &&
@@ -514,7 +494,7 @@ void addSignatureProblems(CheckReport& report, const Scratch& scratch, const Too
 
 // The certificates of the input, in the order given, with the key's public half when a key
 // was given and the .pfx file's profile.
-QList<QSslCertificate> inputCertificates(const CheckInput& input, const Scratch& scratch,
+QList<QSslCertificate> inputCertificates(const CheckInput& input, const ScratchFolder& scratch,
                                          QByteArray& keyPublicPem, QString& profile,
                                          const ToolContext& context) {
     if (!input.certificates.isEmpty()) {
@@ -618,7 +598,7 @@ QString problemsText(const QList<CheckProblem>& problems) {
 }
 
 CheckReport checkCertificate(const CheckInput& input, const ToolContext& context) {
-    const Scratch scratch;
+    const ScratchFolder scratch;
     const bool passPhraseUsed =
         input.host.isEmpty() && (!input.keyFile.isEmpty() || !input.pfxFile.isEmpty());
     const auto emptyPassPhrases = qScopeGuard([passPhraseUsed] {
