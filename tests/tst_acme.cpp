@@ -340,22 +340,23 @@ class TestAcme : public QObject {
     // prompt. The command asks at a terminal (script's), and No ends it.
     void termsPromptShowsNoControlCharacters() {
         QTemporaryDir served;
-        writeFileContent(served.filePath("directory"),
-                         "{\"meta\":{\"termsOfService\":\"https://tos.test/\\u001b[2K"
-                         "\\u001b[1AAgreed.\\r\\u202e\\u0085\"}}");
+        const QByteArray directory = "{\"meta\":{\"termsOfService\":\"https://tos.test/\\u001b"
+                                     "[2K\\u001b[1AAgreed.\\r\\u202e\\u0085\"}}";
+        writeFileContent(served.filePath("directory"), "HTTP/1.0 200 OK\r\nContent-Length: " +
+                                                           QByteArray::number(directory.size()) +
+                                                           "\r\n\r\n" + directory);
         QProcess server;
         server.setWorkingDirectory(served.path());
-        const int port = startTlsServer(
-            server, {"-WWW", "-cert", pebble.caBundle(), "-key", pebble.path("pebble.key")});
+        const int port =
+            startTlsServer(server, {"-HTTP", "-naccept", "1", "-cert", pebble.caBundle(), "-key",
+                                    pebble.path("pebble.key")});
         QVERIFY(port);
         QTemporaryDir out;
         QStringList arguments = acmeArguments({"tos.test"}, out.path());
         arguments.removeAll("--agree-tos");
         arguments[arguments.indexOf("--server") + 1] =
             "https://127.0.0.1:" + QString::number(port) + "/directory";
-        arguments << "--for"
-                  << "nginx"
-                  << "--ca-bundle" << pebble.caBundle();
+        arguments += QStringList{"--for", "nginx", "--ca-bundle", pebble.caBundle()};
         QString line = testPath("CERTWRIGHT_EXECUTABLE");
         for (const QString& argument : arguments)
             line += " '" + argument + "'";
@@ -376,6 +377,7 @@ class TestAcme : public QObject {
                          character.category() != QChar::Other_Format,
                      qPrintable(QString::number(character.unicode(), 16)));
         QVERIFY(QDir(out.path()).isEmpty());
+        QVERIFY(server.waitForFinished(10000));
     }
 
     // The units of the daily renewal are valid for systemd; without a user instance they are
