@@ -372,10 +372,7 @@ class TestAcme : public QObject {
         QVERIFY2(said.contains("https://tos.test/\\x1b[2K\\x1b[1AAgreed.\\x0d\\u202e\\u0085\r\n"),
                  qPrintable(said));
         // Nothing but the terminal's own line ends is a control character.
-        for (const QChar character : QString(said).remove("\r\n"))
-            QVERIFY2(character.category() != QChar::Other_Control &&
-                         character.category() != QChar::Other_Format,
-                     qPrintable(QString::number(character.unicode(), 16)));
+        QVERIFY(!QString(said).remove("\r\n").contains(QRegularExpression("[\\p{Cc}\\p{Cf}]")));
         QVERIFY(QDir(out.path()).isEmpty());
         QTRY_COMPARE(server.state(), QProcess::NotRunning);
     }
