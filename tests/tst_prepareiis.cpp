@@ -109,23 +109,19 @@ class TestPrepareIIS : public QObject {
         QTest::addColumn<QString>("keyFile");
         QTest::addColumn<QString>("exportPath");
         QTest::addColumn<QString>("commonName");
-        QTest::addColumn<QString>("reason"); // below the page's message
-        addRow("all empty", "", "", "", "");
-        addRow("no key file", "", "WORK", "www.example.org", "");
-        addRow("key file missing", "WORKnone.key", "WORK", "www.example.org", "");
-        addRow("key names a folder", "WORK", "WORK", "www.example.org", "");
-        addRow("no common name", "WORKsite.key", "WORK", "", "");
-        addRow("no export path", "WORKsite.key", "", "www.example.org", "");
-        addRow("export folder missing", "WORKsite.key", "WORKnone/", "www.example.org",
-               kMissingExportFolderMessage);
-        addRow("export path names a file", "WORKsite.key", "WORKsite.key", "www.example.org",
-               kNotAFolderMessage);
+        addRow("all empty", "", "", "");
+        addRow("no key file", "", "WORK", "www.example.org");
+        addRow("key file missing", "WORKnone.key", "WORK", "www.example.org");
+        addRow("key names a folder", "WORK", "WORK", "www.example.org");
+        addRow("no common name", "WORKsite.key", "WORK", "");
+        addRow("no export path", "WORKsite.key", "", "www.example.org");
+        addRow("export folder missing", "WORKsite.key", "WORKnone/", "www.example.org");
+        addRow("export path names a file", "WORKsite.key", "WORKsite.key", "www.example.org");
     }
     void keyPageCheck() {
         QFETCH(QString, keyFile);
         QFETCH(QString, exportPath);
         QFETCH(QString, commonName);
-        QFETCH(QString, reason);
         TempProgramFolder program;
         TempFolder work;
         writeFileContent(work.file("site.key"), "not read here");
@@ -135,7 +131,11 @@ class TestPrepareIIS : public QObject {
         toPastePage(wizard, keyFile.replace("WORK", work.path()),
                     exportPath.replace("WORK", work.path()), commonName);
         QCOMPARE(script.seen, QStringList{kShownKeyPageMessage});
-        QCOMPARE(texts.informative, reason.isEmpty() ? reason : reason.arg(exportPath));
+        // The folder's own reason below the page's message.
+        QCOMPARE(texts.informative,
+                 exportPath.endsWith("none/")  ? kMissingExportFolderMessage.arg(exportPath)
+                 : exportPath.endsWith(".key") ? kNotAFolderMessage.arg(exportPath)
+                                               : QString());
         QCOMPARE(wizard.currentPage(), int(TfrmPrepareIIS::tsSelectKey));
         QCOMPARE(wizard.btnPrevious->text(), QString("< Back"));
         QCOMPARE(wizard.btnNext->text(), QString("Next >"));
@@ -324,37 +324,35 @@ class TestPrepareIIS : public QObject {
 
     // A key from a request, its certificate from an authority: the .pfx holds both under the
     // friendly name, opens only with the new pass phrase and is protected as chosen on the key
-    // page. A friendly name with double quotes is carried as it is. The authority pasted after
-    // the certificate goes into the bundle, and the user's files named like the program's
-    // scratch files of old stay as they are.
+    // page. A friendly name with double quotes is carried as it is. An authority pasted after
+    // the certificate goes into the bundle. The user's files named like the program's scratch
+    // files of old stay as they are.
     void encryptedKeyBecomesPfx_data() {
         QTest::addColumn<bool>("forOlderWindows");
         QTest::addColumn<QStringList>("protection");
         QTest::addColumn<QString>("friendlyName");
-        QTest::addColumn<bool>("chained");
         const QStringList current = {"MAC: sha256", "PBES2, PBKDF2, AES-256-CBC"};
-        QTest::newRow("current") << false << current << "Shop Server" << false;
+        QTest::newRow("current") << false << current << "Shop Server";
         QTest::newRow("for Windows Server 2016 and older")
             << true << QStringList({"MAC: sha1", "pbeWithSHA1And3-KeyTripleDES-CBC"})
-            << "Shop Server" << false;
-        QTest::newRow("double quotes in the name") << false << current << "Shop \"One\"" << false;
-        QTest::newRow("with its authority pasted") << false << current << "Shop Server" << true;
+            << "Shop Server";
+        QTest::newRow("double quotes in the name") << false << current << "Shop \"One\"";
+        QTest::newRow("with its authority pasted") << false << current << "Shop Server";
     }
     void encryptedKeyBecomesPfx() {
         QFETCH(bool, forOlderWindows);
         QFETCH(QStringList, protection);
         QFETCH(QString, friendlyName);
-        QFETCH(bool, chained);
         TempProgramFolder program;
         TempFolder work;
         const QString key = work.file("my.site.key");
         const QString certificate = work.file("issued.pem");
         QVERIFY(makeKey(key, "old secret"));
         QVERIFY(authority.sign(key, "old secret", "www.example.org", certificate));
-        QSet<QString> userFiles{"my.site.key", "issued.pem"};
-        if (chained)
-            for (const QString name : {"__chain.txt", "__chain.tmp"})
-                writeFileContent(work.file(*userFiles.insert(name)), name.toUtf8());
+        const QStringList userFiles{"__chain.txt", "__chain.tmp"};
+        for (const QString& name : userFiles)
+            writeFileContent(work.file(name), name.toUtf8());
+        const bool chained = QByteArray(QTest::currentDataTag()).contains("authority");
         TfrmPrepareIIS wizard(nullptr);
         wizard.show();
         wizard.btnNext->click();
@@ -385,10 +383,10 @@ class TestPrepareIIS : public QObject {
         QCOMPARE(certificateModulus(work.file("opened.pem")), certificateModulus(certificate));
         QVERIFY(certificateSubject(work.file("opened.pem")).contains("www.example.org"));
         QCOMPARE(content.count("BEGIN CERTIFICATE"), chained ? 2 : 1);
-        QCOMPARE(filesIn(work.path()), (userFiles + QSet<QString>{"my.site.pfx", "opened.pem"}));
-        for (const QString name : {"__chain.txt", "__chain.tmp"})
-            if (chained)
-                QCOMPARE(fileContent(work.file(name)), name.toUtf8());
+        QCOMPARE(filesIn(work.path()), (QSet<QString>{"my.site.key", "issued.pem", "my.site.pfx",
+                                                      "opened.pem", "__chain.txt", "__chain.tmp"}));
+        for (const QString& name : userFiles)
+            QCOMPARE(fileContent(work.file(name)), name.toUtf8());
 
         // Finish closes the wizard.
         wizard.btnNext->click();
