@@ -469,6 +469,48 @@ class TestAcme : public QObject {
         QVERIFY_THROWS_EXCEPTION(PageError, Acme::termsOfService(pebble.directoryUrl()));
     }
 
+    // What an authority sends reaches the terminal with its control characters spelled out:
+    // escape sequences in the terms-of-service address can neither erase nor rewrite the
+    // prompt. The command asks at a terminal (script's), and No ends it.
+    void termsPromptShowsNoControlCharacters() {
+        QTemporaryDir served;
+        const QByteArray directory = "{\"meta\":{\"termsOfService\":\"https://tos.test/\\u001b"
+                                     "[2K\\u001b[1AAgreed.\\r\\u202e\\u0085\"}}";
+        writeFileContent(served.filePath("directory"), "HTTP/1.0 200 OK\r\nContent-Length: " +
+                                                           QByteArray::number(directory.size()) +
+                                                           "\r\n\r\n" + directory);
+        QProcess server;
+        server.setWorkingDirectory(served.path());
+        const int port =
+            startTlsServer(server, {"-HTTP", "-naccept", "1", "-cert", pebble.caBundle(), "-key",
+                                    pebble.path("pebble.key")});
+        QVERIFY(port);
+        QTemporaryDir out;
+        QStringList arguments = acmeArguments({"tos.test"}, out.path());
+        arguments.removeAll("--agree-tos");
+        arguments[arguments.indexOf("--server") + 1] =
+            "https://127.0.0.1:" + QString::number(port) + "/directory";
+        arguments += QStringList{"--for", "nginx", "--ca-bundle", pebble.caBundle()};
+        QString line = testPath("CERTWRIGHT_EXECUTABLE");
+        for (const QString& argument : arguments)
+            line += " '" + argument + "'";
+        QProcess terminal;
+        terminal.start("script", {"--quiet", "--return", "--command", line, "/dev/null"});
+        QString said;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (said += QString::fromUtf8(terminal.readAllStandardOutput())).contains("[y/N]"), 30000);
+        terminal.write("n\n");
+        QVERIFY(terminal.waitForFinished(30000));
+        said += QString::fromUtf8(terminal.readAllStandardOutput());
+        QCOMPARE(terminal.exitCode(), 1);
+        QVERIFY2(said.contains("https://tos.test/\\x1b[2K\\x1b[1AAgreed.\\x0d\\u202e\\u0085\r\n"),
+                 qPrintable(said));
+        // Nothing but the terminal's own line ends is a control character.
+        QVERIFY(!QString(said).remove("\r\n").contains(QRegularExpression("[\\p{Cc}\\p{Cf}]")));
+        QVERIFY(QDir(out.path()).isEmpty());
+        QTRY_COMPARE(server.state(), QProcess::NotRunning);
+    }
+
     // The units of the daily renewal are valid for systemd; without a user instance they are
     // written but not enabled, and the command says so and how to enable them.
     void timerFilesPassVerification() {

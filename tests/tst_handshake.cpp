@@ -383,6 +383,11 @@ class TestHandshake : public QObject {
         QCOMPARE(shown.count(QRegularExpression(
                      "not in order|ends in \"Certwright Test Root\", a root that|not the key")),
                  systemRoot ? 0 : 2);
+        // The page puts them in order itself, and has no button to save a chain.
+        QCOMPARE(shown.contains("Nothing needs to be done: the files are made with the "
+                                "certificates in that order."),
+                 !systemRoot);
+        QVERIFY(!shown.contains("Save the complete chain"));
         QVERIFY(runToFinish(wizard, keyPhrase,
                             iis ? int(TfrmPrepareIIS::tsFinished)
                                 : int(TfrmPrepareIndyIntraweb::tsFinished)));

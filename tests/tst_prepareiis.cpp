@@ -115,6 +115,8 @@ class TestPrepareIIS : public QObject {
         addRow("key names a folder", "WORK", "WORK", "www.example.org");
         addRow("no common name", "WORKsite.key", "WORK", "");
         addRow("no export path", "WORKsite.key", "", "www.example.org");
+        addRow("export folder missing", "WORKsite.key", "WORKnone/", "www.example.org");
+        addRow("export path names a file", "WORKsite.key", "WORKsite.key", "www.example.org");
     }
     void keyPageCheck() {
         QFETCH(QString, keyFile);
@@ -124,10 +126,16 @@ class TestPrepareIIS : public QObject {
         TempFolder work;
         writeFileContent(work.file("site.key"), "not read here");
         TfrmPrepareIIS wizard(nullptr);
-        ModalScript script({pressButton(QMessageBox::Ok)});
+        MessageBoxTexts texts;
+        ModalScript script({noteTextsAndPressOk(&texts)});
         toPastePage(wizard, keyFile.replace("WORK", work.path()),
                     exportPath.replace("WORK", work.path()), commonName);
         QCOMPARE(script.seen, QStringList{kShownKeyPageMessage});
+        // The folder's own reason below the page's message.
+        QCOMPARE(texts.informative,
+                 exportPath.endsWith("none/")  ? kMissingExportFolderMessage.arg(exportPath)
+                 : exportPath.endsWith(".key") ? kNotAFolderMessage.arg(exportPath)
+                                               : QString());
         QCOMPARE(wizard.currentPage(), int(TfrmPrepareIIS::tsSelectKey));
         QCOMPARE(wizard.btnPrevious->text(), QString("< Back"));
         QCOMPARE(wizard.btnNext->text(), QString("Next >"));
@@ -316,7 +324,9 @@ class TestPrepareIIS : public QObject {
 
     // A key from a request, its certificate from an authority: the .pfx holds both under the
     // friendly name, opens only with the new pass phrase and is protected as chosen on the key
-    // page. A friendly name with double quotes is carried as it is.
+    // page. A friendly name with double quotes is carried as it is. An authority pasted after
+    // the certificate goes into the bundle. The user's files named like the program's scratch
+    // files of old stay as they are.
     void encryptedKeyBecomesPfx_data() {
         QTest::addColumn<bool>("forOlderWindows");
         QTest::addColumn<QStringList>("protection");
@@ -327,6 +337,7 @@ class TestPrepareIIS : public QObject {
             << true << QStringList({"MAC: sha1", "pbeWithSHA1And3-KeyTripleDES-CBC"})
             << "Shop Server";
         QTest::newRow("double quotes in the name") << false << current << "Shop \"One\"";
+        QTest::newRow("with its authority pasted") << false << current << "Shop Server";
     }
     void encryptedKeyBecomesPfx() {
         QFETCH(bool, forOlderWindows);
@@ -338,6 +349,10 @@ class TestPrepareIIS : public QObject {
         const QString certificate = work.file("issued.pem");
         QVERIFY(makeKey(key, "old secret"));
         QVERIFY(authority.sign(key, "old secret", "www.example.org", certificate));
+        const QStringList userFiles{"__chain.txt", "__chain.tmp"};
+        for (const QString& name : userFiles)
+            writeFileContent(work.file(name), name.toUtf8());
+        const bool chained = QByteArray(QTest::currentDataTag()).contains("authority");
         TfrmPrepareIIS wizard(nullptr);
         wizard.show();
         wizard.btnNext->click();
@@ -345,7 +360,8 @@ class TestPrepareIIS : public QObject {
             QTest::keyClick(wizard.cbLegacyPfx, Qt::Key_Space);
         QCOMPARE(wizard.cbLegacyPfx->isChecked(), forOlderWindows);
         fillKeyPage(wizard, key, work.path(), friendlyName);
-        wizard.memPasteCert->setPlainText(pemText(certificate));
+        wizard.memPasteCert->setPlainText(pemText(certificate) +
+                                          (chained ? pemText(authority.certificate()) : QString()));
         ModalScript script({enterPassPhrases("old secret", "new secret")});
         wizard.btnNext->click();
         QCOMPARE(script.seen, QStringList{kPassPhraseTitle});
@@ -366,8 +382,11 @@ class TestPrepareIIS : public QObject {
         QCOMPARE(keyModulus(work.file("opened.pem"), QString()), keyModulus(key, "old secret"));
         QCOMPARE(certificateModulus(work.file("opened.pem")), certificateModulus(certificate));
         QVERIFY(certificateSubject(work.file("opened.pem")).contains("www.example.org"));
-        QCOMPARE(filesIn(work.path()),
-                 (QSet<QString>{"my.site.key", "issued.pem", "my.site.pfx", "opened.pem"}));
+        QCOMPARE(content.count("BEGIN CERTIFICATE"), chained ? 2 : 1);
+        QCOMPARE(filesIn(work.path()), (QSet<QString>{"my.site.key", "issued.pem", "my.site.pfx",
+                                                      "opened.pem", "__chain.txt", "__chain.tmp"}));
+        for (const QString& name : userFiles)
+            QCOMPARE(fileContent(work.file(name)), name.toUtf8());
 
         // Finish closes the wizard.
         wizard.btnNext->click();

@@ -25,6 +25,7 @@ const QString kKeyQuestion =
     QStringLiteral("Do you want to overwrite the key.pem file?\n\nA certificate issued for the "
                    "existing key will not work with the new one.");
 const QString kCertificateQuestion = QStringLiteral("Do you want to overwrite the cert.pem file?");
+const QString kRootQuestion = QStringLiteral("Do you want to overwrite the root.pem file?");
 
 // Through "With IIS" and "Yes" to the page that asks for the .pfx file, filled in.
 void toPFXPage(Wizard& wizard, const QString& pfxFile, const QString& exportPath) {
@@ -81,6 +82,12 @@ class TestPrepareIndyIntraweb : public QObject {
                     "-passout", "pass:pfx secret", "-out", inputs.file("site.pfx")});
         QVERIFY(!bundleContent(inputs.file("site.pfx"), "pfx secret").isEmpty());
         writeFileContent(inputs.file("text.pfx"), "this is no PKCS#12 file\n");
+        // The certificate with its authority, as pasted text and as a bundle.
+        writeFileContent(inputs.file("chain.pem"), fileContent(inputs.file("site.pem")) +
+                                                       fileContent(authority.certificate()));
+        runOpenSSL({"pkcs12", "-export", "-inkey", inputs.file("site.key"), "-passin",
+                    "pass:old secret", "-in", inputs.file("chain.pem"), "-passout",
+                    "pass:pfx secret", "-out", inputs.file("chain.pfx")});
         // As older Windows exports them: the certificates under RC2-40.
         runOpenSSL({"pkcs12", "-export", "-legacy", "-inkey", inputs.file("site.key"), "-passin",
                     "pass:old secret", "-in", inputs.file("site.pem"), "-name", "From IIS",
@@ -173,6 +180,8 @@ class TestPrepareIndyIntraweb : public QObject {
         addRow("pfx file missing", "WORKnone.pfx", "WORK");
         addRow("pfx names a folder", "WORK", "WORK");
         addRow("no export path", "INPUTSsite.pfx", "");
+        addRow("export folder missing", "INPUTSsite.pfx", "WORKnone/");
+        addRow("export path names a file", "INPUTSsite.pfx", "INPUTSsite.pem");
     }
     void pfxPageCheck() {
         QFETCH(QString, pfxFile);
@@ -182,9 +191,15 @@ class TestPrepareIndyIntraweb : public QObject {
         Wizard wizard(nullptr);
         toPFXPage(wizard, pfxFile.replace("WORK", work.path()).replace("INPUTS", inputs.path()),
                   exportPath.replace("WORK", work.path()).replace("INPUTS", inputs.path()));
-        ModalScript script({pressButton(QMessageBox::Ok)});
+        MessageBoxTexts texts;
+        ModalScript script({noteTextsAndPressOk(&texts)});
         wizard.btnNext->click();
         QCOMPARE(script.seen, QStringList{kShownPFXPageMessage});
+        // The folder's own reason below the page's message.
+        QCOMPARE(texts.informative,
+                 exportPath.endsWith("none/")  ? kMissingExportFolderMessage.arg(exportPath)
+                 : exportPath.endsWith(".pem") ? kNotAFolderMessage.arg(exportPath)
+                                               : QString());
         QCOMPARE(wizard.currentPage(), int(Wizard::tsSelectPFX));
         QCOMPARE(wizard.edtPFXExport->text(), exportPath);
         QVERIFY(filesIn(work.path()).isEmpty());
@@ -540,6 +555,45 @@ class TestPrepareIndyIntraweb : public QObject {
         QCOMPARE(filesIn(work.path()), (QSet<QString>{"key.pem", "cert.pem", "__tmp.p12"}));
         for (const QString& name : earlierFiles)
             QCOMPARE(fileContent(work.file(name)), earlier.value(name));
+    }
+
+    // root.pem is asked about only when the bundle or the pasted chain holds an authority's
+    // certificate; No keeps it and still makes key.pem and cert.pem. Files of the user's named
+    // like the program's scratch files stay as they are.
+    void rootPemOnlyFromAuthorities_data() {
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QString>("answer"); // to the root.pem question; empty: not asked
+        addRow("pfx without authorities", "site.pfx", "");
+        addRow("pfx with authorities, No", "chain.pfx", "No");
+        addRow("pfx with authorities, Yes", "chain.pfx", "Yes");
+        addRow("pasted certificate alone", "site.pem", "");
+        addRow("pasted chain, No", "chain.pem", "No");
+        addRow("pasted chain, Yes", "chain.pem", "Yes");
+    }
+    void rootPemOnlyFromAuthorities() {
+        QFETCH(QString, input);
+        QFETCH(QString, answer);
+        TempProgramFolder program;
+        TempFolder work;
+        const QStringList kept{"__chain.txt", "__chain.tmp", "root.pem"};
+        for (const QString& name : kept)
+            writeFileContent(work.file(name), name.toUtf8());
+        Wizard wizard(nullptr);
+        const bool pfxRoute = input.endsWith(".pfx");
+        toRunPage(wizard, pfxRoute, input, work.path());
+        ModalScript script({enterPassPhrases(pfxRoute ? "pfx secret" : "old secret", "pem secret"),
+                            pressButton(answer == "Yes" ? QMessageBox::Yes : QMessageBox::No)});
+        wizard.btnNext->click();
+        QCOMPARE(script.seen.mid(1), answer.isEmpty() ? QStringList() : QStringList{kRootQuestion});
+        verifyPemPair(work.path(), "pem secret", inputs.file("site.pem"));
+        const bool replaced = answer == "Yes";
+        for (const QString& name : kept.mid(0, replaced ? 2 : 3))
+            QCOMPARE(fileContent(work.file(name)), name.toUtf8());
+        QCOMPARE(subjectsIn(pemText(work.file("root.pem"))).size(), replaced ? 1 : 0);
+        QCOMPARE(filesIn(work.path()).size(), 5);
+        QCOMPARE(
+            wizard.memRootInstructions->toPlainText(),
+            (replaced ? Wizard::kRootWrittenInstructions : Wizard::kRootInstructions).join('\n'));
     }
 
     // On the key route No keeps the files and the page, without any run, and removes the

@@ -53,3 +53,28 @@ QString withFullStop(const QString& message) {
         return message + QLatin1Char('.');
     return message;
 }
+
+QString printableText(const QString& outside, bool keepLineEnds) {
+    constexpr int kHexBase = 16;
+    QString shown;
+    shown.reserve(outside.size());
+    for (const char32_t code : outside.toUcs4()) {
+        const QChar::Category category = QChar::category(code);
+        const bool hidden = category == QChar::Other_Control || category == QChar::Other_Format ||
+                            category == QChar::Separator_Line ||
+                            category == QChar::Separator_Paragraph;
+        const bool lineEnd = code == U'\n' || code == U'\t';
+        if (!hidden || (keepLineEnds && lineEnd))
+            shown += QString::fromUcs4(&code, 1);
+        else if (code < 0x80)
+            shown +=
+                QStringLiteral("\\x") + QString::number(code, kHexBase).rightJustified(2, u'0');
+        else if (code <= 0xffff)
+            shown +=
+                QStringLiteral("\\u") + QString::number(code, kHexBase).rightJustified(4, u'0');
+        else
+            shown +=
+                QStringLiteral("\\U") + QString::number(code, kHexBase).rightJustified(8, u'0');
+    }
+    return shown;
+}

@@ -61,3 +61,10 @@ template <typename Widget> Widget* named(Widget* widget, const char* name) {
 // The text as the error box shows it: a full stop appended when the last character sorts
 // after ".".
 QString withFullStop(const QString& message);
+
+// A text that came from outside the program (an authority's answer, another program's output)
+// as it may be shown on a terminal or in a window: every control or formatting character (an
+// escape sequence's ESC, a carriage return, a direction override) is spelled out as \x1b or
+// \u202e, so that it can neither move the cursor nor hide or reorder other text. Line ends and
+// tabs stay when keepLineEnds.
+QString printableText(const QString& outside, bool keepLineEnds = false);

@@ -1,14 +1,21 @@
 #include "uFreshFile.h"
 
+#include "uCertwrightCommon.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace {
+
+const QString kScratchFolderMessage =
+    QStringLiteral("No private folder for the tool's files can be made: %1");
+const QString kScratchWriteMessage = QStringLiteral("The file \"%1\" cannot be written: %2");
 
 int writeAll(int fd, const char* bytes, std::size_t size) noexcept {
     while (size > 0) {
@@ -64,4 +71,15 @@ int replaceFileWhole(const QString& path, const QByteArray& content) {
     if (error != 0)
         ::unlink(fresh.constData());
     return error;
+}
+
+ScratchFolder::ScratchFolder() {
+    if (!folder.isValid())
+        throw PageError(kScratchFolderMessage.arg(folder.errorString()));
+}
+
+void ScratchFolder::write(const QString& name, const QByteArray& content) const {
+    if (const int error = writeFreshFile(file(name), content); error != 0)
+        throw PageError(
+            kScratchWriteMessage.arg(file(name), QString::fromLocal8Bit(std::strerror(error))));
 }

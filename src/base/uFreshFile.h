@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QTemporaryDir>
 
 #include <cstddef>
 #include <sys/types.h>
@@ -40,3 +41,22 @@ int writeFreshFile(const QString& path, const QByteArray& content);
 // the earlier file as it was and no new file. Whether the earlier file may be replaced at all is
 // the caller's question. Returns 0, or the errno of the step that failed.
 int replaceFileWhole(const QString& path, const QByteArray& content);
+
+// A folder of this program's own for the files that it writes for the tool alone (a chain of
+// pasted certificates, what a check reads back): made new in the system's folder for temporary
+// files with mode 0700, so that no other user may enter it, and removed with everything in it
+// when the object ends. Nothing in it bears a name that a file of the user's could have.
+class ScratchFolder {
+  public:
+    // Throws PageError when the folder cannot be made.
+    ScratchFolder();
+    // The folder's path, ending in a separator.
+    QString path() const { return folder.path() + QLatin1Char('/'); }
+    // The path of a file of the name in the folder.
+    QString file(const QString& name) const { return path() + name; }
+    // Writes a fresh file of the name (writeFreshFile); throws PageError when it cannot.
+    void write(const QString& name, const QByteArray& content) const;
+
+  private:
+    QTemporaryDir folder;
+};

@@ -317,7 +317,9 @@ QString lastComplaint(const QString& output) {
     return lines.isEmpty() ? QString() : lines.last().trimmed();
 }
 
-QString explainLegoOutput(const QString& output, const AcmeValues& values) {
+QString explainLegoOutput(const QString& said, const AcmeValues& values) {
+    // What the authority sent on through lego reaches the terminal and the window.
+    const QString output = printableText(said, true);
     if (const auto problem = authorityProblem(output))
         return explainAuthorityProblem(*problem);
     if (output.contains(QLatin1String("could not start HTTP server"))) {
@@ -390,7 +392,7 @@ LegoFiles legoFilesOf(const QString& state, const QString& mainName) {
 
 QString legoDetails(const QString& program, const QStringList& arguments, const QString& output) {
     return kLegoDetails.arg(OpenSSLCommands::readableCommandLine(program, arguments.mid(1)),
-                            output.trimmed());
+                            printableText(output.trimmed(), true));
 }
 
 // lego makes its account key readable by all (only the folder around it keeps others out);
@@ -714,13 +716,14 @@ AcmeResult obtain(const AcmeValues& typed, ToolSteps::StepUser& user, const Tool
 
 // ---- Before it runs
 
-QString termsOfService(const QString& directoryUrl, const QString& caBundle, int timeLimitMs) {
+QString termsOfService(const QString& directoryUrl, const QString& caBundle, int timeLimitMs,
+                       LimitedFetch::Stop* stop) {
     QByteArray answer;
     try {
         answer = LimitedFetch::fetch(QUrl(directoryUrl),
-                                     {timeLimitMs, kLargestDirectoryBytes, 0, caBundle});
+                                     {timeLimitMs, kLargestDirectoryBytes, 0, caBundle}, stop);
     } catch (const LimitedFetch::Failure& failure) {
-        throw PageError(kTermsUnreadableMessage.arg(directoryUrl, failure.reason));
+        throw PageError(kTermsUnreadableMessage.arg(directoryUrl, printableText(failure.reason)));
     }
     const QJsonDocument directory = QJsonDocument::fromJson(answer);
     if (!directory.isObject())
@@ -732,7 +735,7 @@ QString termsOfService(const QString& directoryUrl, const QString& caBundle, int
                               .toString();
     if (terms.isEmpty())
         throw PageError(kTermsMissingMessage.arg(directoryUrl));
-    return terms;
+    return printableText(terms);
 }
 
 QString webRootProblem(const QString& webRoot) {

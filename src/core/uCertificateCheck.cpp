@@ -15,7 +15,6 @@
 #include <QScopeGuard>
 #include <QSslCertificateExtension>
 #include <QSslKey>
-#include <QTemporaryDir>
 #include <QUrl>
 
 #include <cerrno>
@@ -58,8 +57,6 @@ const QString kFetchNotIssuerMessage =
     QStringLiteral("What %1 sent is not the certificate of \"%2\".");
 const QString kTooManyFetchesMessage =
     QStringLiteral("The chain is still not complete after %1 certificates were fetched.");
-const QString kScratchFolderMessage =
-    QStringLiteral("No private folder for the tool's files can be made: %1");
 const QString kChainOverInputMessage =
     QStringLiteral("The chain is not written to \"%1\": that file was read by the check. "
                    "Please name a new file.");
@@ -69,8 +66,8 @@ const QString kUnknownRootMessage = QStringLiteral(
     "The chain ends at \"%1\", a root that this system does not know: the server does not send "
     "it, and no address in the certificate leads to an intermediate authority.");
 const QString kUnknownRootAdvice = QStringLiteral(
-    "Every client must trust this root: install it on each of them (for this check, give it "
-    "with --ca-file).");
+    "Every client must trust this root: install it on each of them, and give it to this check "
+    "as its CA file.");
 const QString kInvalidChainMessage = QStringLiteral("The chain is not valid at \"%1\": %2.");
 const QString kInvalidChainAdvice = QStringLiteral(
     "Clients refuse this chain. Ask the authority for its correct chain and install that.");
@@ -318,26 +315,8 @@ QList<int> verifyErrors(const QStringList& arguments, const ToolContext& context
     return codes;
 }
 
-// The scratch folder of one check: private, removed with everything in it when the check ends.
-class Scratch {
-  public:
-    Scratch() {
-        if (!folder.isValid())
-            throw PageError(kScratchFolderMessage.arg(folder.errorString()));
-    }
-    QString file(const QString& name) const { return folder.filePath(name); }
-    void write(const QString& name, const QByteArray& content) const {
-        if (const int error = writeFreshFile(file(name), content); error != 0)
-            throw PageError(
-                kWriteFailedMessage.arg(file(name), QString::fromLocal8Bit(std::strerror(error))));
-    }
-
-  private:
-    QTemporaryDir folder;
-};
-
 // The key's public half as the tool prints it.
-QByteArray publicKeyOfKey(const CheckInput& input, const Scratch& scratch,
+QByteArray publicKeyOfKey(const CheckInput& input, const ScratchFolder& scratch,
                           const ToolContext& context) {
     const OpenSSLCommands::ToolRun run =
         runTool({QStringLiteral("pkey"), QStringLiteral("-in"),
@@ -351,7 +330,7 @@ QByteArray publicKeyOfKey(const CheckInput& input, const Scratch& scratch,
     return key.readAll();
 }
 
-QByteArray publicKeyOfCertificate(const Scratch& scratch, const ToolContext& context) {
+QByteArray publicKeyOfCertificate(const ScratchFolder& scratch, const ToolContext& context) {
     const OpenSSLCommands::ToolRun run =
         runTool({QStringLiteral("x509"), QStringLiteral("-in"), scratch.file(kScratchCertificate),
                  QStringLiteral("-noout"), QStringLiteral("-pubkey"), QStringLiteral("-out"),
@@ -419,7 +398,7 @@ QString pfxProfileOf(const QString& info) {
 }
 
 // The certificates of a .pfx file, in the bundle's order, and its protection profile.
-QList<QSslCertificate> pfxCertificates(const CheckInput& input, const Scratch& scratch,
+QList<QSslCertificate> pfxCertificates(const CheckInput& input, const ScratchFolder& scratch,
                                        QString& profile, const ToolContext& context) {
     QStringList arguments{QStringLiteral("pkcs12"),
                           QStringLiteral("-info"),
@@ -601,7 +580,7 @@ void addInvalidChainProblems(CheckReport& report, const QList<VerifyError>& comp
 // The verdicts of the tool: the chain to a trusted root, and the server certificate alone as
 // a server's and for the name.
 void addVerifyProblems(CheckReport& report, const CheckInput& input, const QString& name,
-                       const Scratch& scratch, const ToolContext& context) {
+                       const ScratchFolder& scratch, const ToolContext& context) {
     const QString server = scratch.file(kScratchCertificate);
     const QStringList lenient{QStringLiteral("verify"), QStringLiteral("-auth_level"),
                               QStringLiteral("0"), QStringLiteral("-no_check_time")};
@@ -695,7 +674,7 @@ void addSignatureProblems(CheckReport& report) {
 
 // The certificates of the input, in the order given, with the key's public half when a key
 // was given and the .pfx file's profile.
-QList<QSslCertificate> inputCertificates(const CheckInput& input, const Scratch& scratch,
+QList<QSslCertificate> inputCertificates(const CheckInput& input, const ScratchFolder& scratch,
                                          QByteArray& keyPublicPem, QString& profile,
                                          const ToolContext& context) {
     if (!input.certificates.isEmpty()) {
@@ -738,7 +717,7 @@ QString caIssuersOf(const QSslCertificate& certificate) {
 
 // Whether the issuer's key verifies the certificate's signature.
 bool signs(const QSslCertificate& issuer, const QSslCertificate& certificate,
-           const Scratch& scratch, const ToolContext& context) {
+           const ScratchFolder& scratch, const ToolContext& context) {
     scratch.write(kScratchIssuer, issuer.toPem());
     scratch.write(kScratchCertificate, certificate.toPem());
     const OpenSSLCommands::ToolRun run =
@@ -753,7 +732,7 @@ bool signs(const QSslCertificate& issuer, const QSslCertificate& certificate,
 // Why the tool refuses the chain to be written, as a server's, up to its root (trusted, or the
 // untrusted one that ends it); empty when it verifies.
 QString chainRefusal(const CertificateChain& chain, const QByteArray& pem, const QString& caFile,
-                     const Scratch& scratch, const ToolContext& context) {
+                     const ScratchFolder& scratch, const ToolContext& context) {
     scratch.write(kScratchWritten, pem);
     QStringList arguments{QStringLiteral("verify"),   QStringLiteral("-auth_level"),
                           QStringLiteral("0"),        QStringLiteral("-no_check_time"),
@@ -849,7 +828,7 @@ QString problemsText(const QList<CheckProblem>& problems) {
 }
 
 CheckReport checkCertificate(const CheckInput& input, const ToolContext& context) {
-    const Scratch scratch;
+    const ScratchFolder scratch;
     const bool passPhraseUsed =
         input.host.isEmpty() && (!input.keyFile.isEmpty() || !input.pfxFile.isEmpty());
     const auto emptyPassPhrases = qScopeGuard([passPhraseUsed] {
@@ -921,7 +900,7 @@ CertificateChain writeCompleteChain(const CheckReport& report, const QString& fi
     for (const QString& input : report.inputFiles)
         if (!target.isEmpty() && QFileInfo(input).canonicalFilePath() == target)
             throw PageError(kChainOverInputMessage.arg(file));
-    const Scratch scratch;
+    const ScratchFolder scratch;
     CertificateChain chain = report.chain;
     for (int fetched = 0; chain.end == ChainEnd::Missing; ++fetched) {
         if (fetched == kMostFetches)

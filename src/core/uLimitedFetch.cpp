@@ -8,6 +8,8 @@
 #include <QSslConfiguration>
 #include <QTimer>
 
+#include <mutex>
+
 namespace LimitedFetch {
 
 namespace {
@@ -15,14 +17,46 @@ namespace {
 const QString kSchemeReason = QStringLiteral("only http and https addresses are used");
 const QString kTooLargeReason = QStringLiteral("the answer is larger than %1 KiB");
 const QString kTimeReason = QStringLiteral("no answer within %1 seconds");
+const QString kStoppedReason = QStringLiteral("cancelled");
 constexpr int kMsPerSecond = 1000;
 constexpr qint64 kBytesPerKiB = 1024;
 
 } // namespace
 
-QByteArray fetch(const QUrl& url, const Limits& limits) {
+struct Stop::State {
+    mutable std::mutex mutex;
+    bool stopped = false;
+    QObject* reply = nullptr;
+};
+
+Stop::Stop() : state(std::make_unique<State>()) {}
+Stop::~Stop() = default;
+
+void Stop::stop() {
+    const std::lock_guard<std::mutex> lock(state->mutex);
+    state->stopped = true;
+    // The answer belongs to the fetch's thread, which aborts it as soon as it looks.
+    if (state->reply)
+        QMetaObject::invokeMethod(
+            state->reply, [reply = state->reply] { static_cast<QNetworkReply*>(reply)->abort(); },
+            Qt::QueuedConnection);
+}
+
+bool Stop::stopped() const {
+    const std::lock_guard<std::mutex> lock(state->mutex);
+    return state->stopped;
+}
+
+void Stop::attach(QObject* reply) {
+    const std::lock_guard<std::mutex> lock(state->mutex);
+    state->reply = reply;
+}
+
+QByteArray fetch(const QUrl& url, const Limits& limits, Stop* stop) {
     if (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))
         throw Failure{kSchemeReason};
+    if (stop && stop->stopped())
+        throw Failure{kStoppedReason};
     const QString tooLarge = kTooLargeReason.arg(limits.largestBytes / kBytesPerKiB);
     QNetworkAccessManager manager;
     QNetworkRequest request(url);
@@ -55,8 +89,17 @@ QByteArray fetch(const QUrl& url, const Limits& limits) {
         reply->abort();
     });
     deadline.start(limits.timeLimitMs);
-    if (!reply->isFinished())
+    if (stop)
+        stop->attach(reply);
+    // A stop that came before the attachment found nothing to abort.
+    if (!reply->isFinished() && !(stop && stop->stopped()))
         loop.exec(QEventLoop::ExcludeUserInputEvents);
+    if (stop)
+        stop->attach(nullptr);
+    if (stop && stop->stopped()) {
+        reply->abort();
+        failure = kStoppedReason;
+    }
     if (failure.isEmpty() && reply->error() != QNetworkReply::NoError)
         failure = reply->errorString();
     if (failure.isEmpty())

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -241,19 +242,47 @@ QByteArray chainContent(const QStringList& chainFiles, const QString& currentFol
     return content;
 }
 
-// Before the bundle run: the chain files together in one scratch file of the export folder.
+// Before the bundle run: the chain files together in one file of a private scratch folder,
+// which lasts as long as the plan.
 void addChain(StepPlan& plan, ToolRunPlan& bundleRun, const KeyAndCertificateValues& values,
               const ToolContext& context) {
     if (values.chainFiles.isEmpty())
         return;
-    const QString chain = values.exportFolder.path() + kChainFileName;
+    const auto folder = std::make_shared<const ScratchFolder>();
+    const QString chain = folder->file(kChainFileName);
     bundleRun.arguments = OpenSSLCommands::withChain(bundleRun.arguments, chain);
-    bundleRun.before = [chain, files = values.chainFiles, current = context.currentFolder] {
+    bundleRun.before = [folder, chain, files = values.chainFiles, current = context.currentFolder] {
         if (const int error = writeFreshFile(chain, chainContent(files, current)); error != 0)
             throw PageError(
                 kUnreadableChainMessage.arg(chain, QString::fromLocal8Bit(std::strerror(error))));
     };
     plan.scratch << chain;
+}
+
+// The run that makes the output, or none.
+const ToolRunPlan* runMaking(const StepPlan& plan, const QString& output) {
+    const auto found = std::find_if(plan.runs.begin(), plan.runs.end(),
+                                    [&](const ToolRunPlan& run) { return run.output == output; });
+    return found == plan.runs.end() ? nullptr : &*found;
+}
+
+// The step without an optional output and its run: the file stays as it is.
+void leaveOut(StepPlan& plan, const QString& output) {
+    plan.outputs.removeAll(output);
+    plan.made.paths.removeAll(output);
+    plan.runs.removeIf([&](const ToolRunPlan& run) { return run.output == output; });
+}
+
+// Whether a .pfx file holds authority certificates: they are extracted into a private scratch
+// folder with the current pass phrase (a wrong one ends the step as the key's run would).
+bool pfxHoldsAuthorities(const QString& pfx, const ToolContext& context) {
+    const ScratchFolder folder;
+    ToolRunPlan probe = toolRun(
+        OpenSSLCommands::extractAuthoritiesFromPfx(context.passPhraseFolder, pfx, folder.path()),
+        folder.file(kAuthoritiesFileName), OutputKind::Certificate);
+    probe.legacyRetry = probe.mayMakeNothing = true;
+    runJudged(probe, kConversionFailedMessage, context);
+    return FileIsPresent(probe.output);
 }
 
 } // namespace
@@ -315,24 +344,34 @@ MadeFiles runStep(const StepPlan& plan, StepUser& user, const ToolContext& conte
     QString newPassPhrase;
     if (plan.passPhrases)
         newPassPhrase = user.askPassPhrases(*plan.passPhrases);
-    for (const QString& output : plan.askedAbout)
-        if (FileIsPresent(output) && !mayReplaceOutput(plan, output, user))
-            throw SilentAbort();
+    StepPlan agreed = plan;
+    for (const QString& output : plan.askedAbout) {
+        if (!FileIsPresent(output))
+            continue;
+        const ToolRunPlan* maker = runMaking(plan, output);
+        if (!maker || !maker->optionalOutput) {
+            if (!mayReplaceOutput(plan, output, user))
+                throw SilentAbort();
+        } else if ((maker->hasContent && !maker->hasContent()) ||
+                   !mayReplaceOutput(plan, output, user)) {
+            leaveOut(agreed, output);
+        }
+    }
     // The outputs were agreed to be replaced together: a failure anywhere below brings all
     // the old files back.
-    replaceOutputs(plan.outputs, [&] {
-        const ScratchFiles scratch(plan.scratch);
-        for (const ToolRunPlan& run : plan.runs) {
-            if (plan.folder)
-                plan.folder->requireUnchanged();
+    replaceOutputs(agreed.outputs, [&] {
+        const ScratchFiles scratch(agreed.scratch);
+        for (const ToolRunPlan& run : agreed.runs) {
+            if (agreed.folder)
+                agreed.folder->requireUnchanged();
             if (run.before)
                 run.before();
             if (run.needsNewPassPhrase && newPassPhrase.isEmpty())
                 throw PageError(kNoPasswordMessage);
-            runJudged(run, plan.failureMessage, context);
+            runJudged(run, agreed.failureMessage, context);
         }
     });
-    return plan.made;
+    return agreed.made;
 }
 
 void runJudged(const ToolRunPlan& run, const QString& failureMessage, const ToolContext& context) {
@@ -485,6 +524,8 @@ StepPlan extractFromPfxPlan(const PfxExtractionValues& values, const ToolContext
             toolRun(OpenSSLCommands::extractAuthoritiesFromPfx(prog, pfx, folder),
                     folder + kAuthoritiesFileName, OutputKind::Certificate);
         authoritiesRun.legacyRetry = authoritiesRun.mayMakeNothing = true;
+        authoritiesRun.optionalOutput = true;
+        authoritiesRun.hasContent = [pfx, context] { return pfxHoldsAuthorities(pfx, context); };
         plan.outputs << authoritiesRun.output;
         plan.askedAbout << authoritiesRun.output;
         plan.runs << authoritiesRun;
@@ -523,9 +564,10 @@ StepPlan convertKeyAndCertPlan(const KeyAndCertificateValues& values, const Tool
     plan.made = madeInExportFolder(values.exportFolder, {kKeyFileName, kCertificateFileName});
     if (!values.chainFiles.isEmpty()) {
         addChain(plan, plan.runs.first(), values, context);
-        const ToolRunPlan authoritiesRun =
+        ToolRunPlan authoritiesRun =
             toolRun(OpenSSLCommands::extractAuthoritiesFromTemporaryBundle(prog, folder),
                     folder + kAuthoritiesFileName, OutputKind::Certificate);
+        authoritiesRun.optionalOutput = true;
         plan.outputs.insert(2, authoritiesRun.output);
         plan.askedAbout << authoritiesRun.output;
         plan.runs << authoritiesRun;

@@ -58,6 +58,14 @@ struct ToolRunPlan {
     std::function<void()> before; // e.g. writes the request configuration
     // A run that may find nothing to write: an empty output counts as made, and is removed.
     bool mayMakeNothing = false;
+    // The output is an extra that the step can do without (root.pem beside key.pem and
+    // cert.pem): a No to its overwrite question keeps the file and leaves this run out, and the
+    // other outputs are made all the same. It comes after them in askedAbout.
+    bool optionalOutput = false;
+    // For an optional output that exists: whether the run has anything to put there, asked
+    // once the pass phrases are known and the questions before it are answered. When it has
+    // nothing, the file is neither asked about nor touched. Empty: it has.
+    std::function<bool()> hasContent;
 };
 
 // Everything that one step does, as data.
@@ -83,9 +91,10 @@ struct StepPlan {
 // The shared sequence of every step: refuses an input that is among the outputs, puts back
 // what a killed copy of the program left set aside in the outputs' folder (telling the user
 // about what it cannot), asks the pass phrases, asks about each present output in turn (the
-// first No ends the step), then replaces the outputs by the runs, in order, each run only while
-// the plan's folder is still the one checked. Returns the plan's made files. However a step that
-// asks pass phrases ends, the pass-phrase files are left empty.
+// first No ends the step, except for an optional output, which No keeps and leaves out), then
+// replaces the outputs by the runs, in order, each run only while the plan's folder is still the
+// one checked. Returns the plan's made files, without those left out. However a step that asks
+// pass phrases ends, the pass-phrase files are left empty.
 MadeFiles runStep(const StepPlan& plan, StepUser& user, const ToolContext& context);
 
 // Runs the tool once with the run's arguments (neither before nor after); the run is shown
@@ -189,8 +198,9 @@ inline const QString kKeyFileName = QStringLiteral("key.pem");
 inline const QString kCertificateFileName = QStringLiteral("cert.pem");
 inline const QString kBundleFileName = QStringLiteral("__tmp.p12");
 inline const QString kAuthoritiesFileName = QStringLiteral("root.pem");
-// The chain files together, for the tool, which reads one file of further certificates.
-inline const QString kChainFileName = QStringLiteral("__chain.tmp");
+// The chain files together, for the tool, which reads one file of further certificates; it is
+// written into a private scratch folder, never beside the user's files.
+inline const QString kChainFileName = QStringLiteral("chain.pem");
 inline const QString kUnreadableChainMessage =
     QStringLiteral("The certificate file \"%1\" cannot be read: %2");
 
@@ -203,7 +213,7 @@ struct KeyAndCertificateValues {
     // How the .pfx file is protected (IIS only).
     OpenSSLCommands::PfxProtection protection = OpenSSLCommands::PfxProtection::Current;
     // The authority certificates that go into the bundle after the certificate, in order; for
-    // key.pem and cert.pem they also make root.pem.
+    // key.pem and cert.pem they also make root.pem, which a No to its question keeps as it is.
     QStringList chainFiles = {};
     // The name of the .pfx file in the export folder; empty: named after the key file.
     QString pfxName = {};
@@ -213,7 +223,8 @@ struct KeyAndCertificateValues {
 struct PfxExtractionValues {
     QString pfxFile;
     QString exportText; // the export folder as typed
-    // Also root.pem, with the bundle's authority certificates, when it holds any.
+    // Also root.pem, with the bundle's authority certificates, when it holds any; an existing
+    // root.pem is asked about only then, and a No keeps it.
     bool withAuthorities = false;
 };
 

@@ -53,7 +53,17 @@ const QString kChooseCaFile = QStringLiteral("Choose the CA file");
 const QString kCaFileDialogTitle = QStringLiteral("Select a CA File");
 const QStringList kCaFileFilters = {QStringLiteral("Certificates (*.pem *.crt *.cer)"),
                                     TKeyAndCertificateWizard::kAllFilesFilter};
-const QString kTermsLookingUp = QStringLiteral("Reading the authority's terms of service...");
+const QString kTermsLookingUp =
+    QStringLiteral("Reading the authority's terms of service... (Cancel or Escape stops reading.)");
+const QString kTermsNotRead =
+    QStringLiteral("Press \"Show Terms of Service\" or Next to read the authority's terms of "
+                   "service from its directory.");
+const QString kTermsStopped = QStringLiteral(
+    "Reading the terms of service was cancelled. Press \"Show Terms of Service\" or Next to "
+    "read them.");
+const QString kShowTermsCaption = QStringLiteral("Show Terms of Service");
+const QString kShowTermsDescription =
+    QStringLiteral("Read the chosen authority's terms of service from its directory");
 const QString kTermsShown =
     QStringLiteral("The authority's terms of service: <a href=\"%1\">%2</a>");
 const QString kTermsProblem =
@@ -208,8 +218,11 @@ TfrmAcme::~TfrmAcme() {
         cancel->cancel();
         worker->wait();
     }
-    if (termsLookup)
+    if (termsLookup) {
+        termsStop->stop();
         termsLookup->wait();
+        delete termsLookup;
+    }
 }
 
 void TfrmAcme::addNamesPage() {
@@ -226,7 +239,6 @@ void TfrmAcme::addNamesPage() {
                                 {.next =
                                      [this] {
                                          leaveNamesPage();
-                                         lookUpTerms();
                                          return int(tsAuthority);
                                      },
                                  .previous = kCloseWizard,
@@ -254,20 +266,20 @@ void TfrmAcme::addAuthorityPage() {
     const BrowseField caFile = makeBrowseField(lblCaFile, "edtCaFile", "btnCaFile", kChooseCaFile);
     edtCaFile = caFile.edit;
     btnCaFile = caFile.button;
-    // Arriving on the page starts the lookup.
-    lblTerms = makeLabel("lblTerms", kTermsLookingUp.toHtmlEscaped(), true);
+    // No authority is asked anything before the user has chosen it: its terms are read on
+    // Next or by this button.
+    btnShowTerms = named(new QPushButton(kShowTermsCaption), "btnShowTerms");
+    describeButton(btnShowTerms, kShowTermsDescription);
+    lblTerms = makeLabel("lblTerms", kTermsNotRead.toHtmlEscaped(), true);
     lblTerms->setTextFormat(Qt::RichText);
     lblTerms->setTextInteractionFlags(Qt::TextBrowserInteraction);
     cbAgreeTerms = named(new QCheckBox(kAgreeCaption), "cbAgreeTerms");
+    cbAgreeTerms->setEnabled(false);
 
     QVBoxLayout* page = addPage(tsAuthority, "tsAuthority",
-                                {.next =
-                                     [this] {
-                                         leaveAuthorityPage();
-                                         return int(tsReach);
-                                     },
+                                {.next = [this] { return leaveAuthorityPage(); },
                                  .previous = tsNames,
-                                 .focus = cbAgreeTerms});
+                                 .focus = btnShowTerms});
     page->addWidget(rbLetsEncrypt);
     page->addWidget(rbLetsEncryptStaging);
     page->addWidget(rbOtherAuthority);
@@ -276,20 +288,19 @@ void TfrmAcme::addAuthorityPage() {
     page->addLayout(caLabelRow);
     caFile.row->insertSpacing(0, kIndent);
     page->addLayout(caFile.row);
+    page->addWidget(btnShowTerms, 0, Qt::AlignLeft);
     page->addWidget(lblTerms);
     page->addWidget(cbAgreeTerms);
     page->addStretch();
 
     for (QRadioButton* choice : {rbLetsEncrypt, rbLetsEncryptStaging, rbOtherAuthority})
-        connect(choice, &QRadioButton::toggled, this, [this](bool on) {
-            if (on)
-                lookUpTerms();
-        });
+        connect(choice, &QRadioButton::toggled, this, &TfrmAcme::authorityChoiceChanged);
     // Typing an address chooses it.
     connect(edtDirectory, &QLineEdit::textEdited, rbOtherAuthority,
             [this] { rbOtherAuthority->setChecked(true); });
     for (QLineEdit* field : {edtDirectory, edtCaFile})
-        connect(field, &QLineEdit::editingFinished, this, &TfrmAcme::lookUpTerms);
+        connect(field, &QLineEdit::textChanged, this, &TfrmAcme::authorityChoiceChanged);
+    connect(btnShowTerms, &QPushButton::clicked, this, &TfrmAcme::btnShowTermsClick);
     connect(btnCaFile, &QPushButton::clicked, this, &TfrmAcme::btnCaFileClick);
     connect(lblTerms, &QLabel::linkActivated, this,
             [](const QString& link) { openWithShell(QUrl(link)); });
@@ -476,11 +487,17 @@ void TfrmAcme::leaveNamesPage() const {
     Acme::checkNamesAndEmail(names, edtEmail->text().trimmed());
 }
 
-void TfrmAcme::leaveAuthorityPage() const {
+int TfrmAcme::leaveAuthorityPage() {
     if (directoryAddress().isEmpty())
         throw PageError(kNoDirectoryMessage);
+    // Next first reads the terms of the authority chosen, for the user to agree to.
+    if (shownTerms != chosenTerms()) {
+        lookUpTerms();
+        return tsAuthority;
+    }
     if (!cbAgreeTerms->isChecked())
         throw PageError(kMustAgreeMessage);
+    return tsReach;
 }
 
 void TfrmAcme::leaveReachPage() const {
@@ -527,25 +544,42 @@ TfrmAcme::TermsKey TfrmAcme::chosenTerms() const {
             rbOtherAuthority->isChecked() ? edtCaFile->text().trimmed() : QString()};
 }
 
-void TfrmAcme::lookUpTerms() {
-    const TermsKey key = chosenTerms();
-    if (shownTerms != key) {
-        // Agreeing to one authority's terms is no agreement to another's.
-        cbAgreeTerms->setChecked(false);
-        shownTerms = key;
-        termsKnown = false;
-        lblTerms->setText(
-            (key.directory.isEmpty() ? kNoDirectoryYet : kTermsLookingUp).toHtmlEscaped());
-    }
-    // A lookup that runs looks again for the choice of the moment when it ends.
-    if (termsKnown || key.directory.isEmpty() || termsLookup)
+void TfrmAcme::authorityChoiceChanged() {
+    if (shownTerms == chosenTerms())
         return;
+    // Agreeing to one authority's terms is no agreement to another's.
+    shownTerms.reset();
+    cbAgreeTerms->setChecked(false);
+    cbAgreeTerms->setEnabled(false);
+    stopTermsLookup();
+    lblTerms->setText(
+        (directoryAddress().isEmpty() ? kNoDirectoryYet : kTermsNotRead).toHtmlEscaped());
+}
+
+void TfrmAcme::btnShowTermsClick() {
+    runGuarded(this, [this] {
+        if (directoryAddress().isEmpty())
+            throw PageError(kNoDirectoryMessage);
+        lookUpTerms();
+    });
+}
+
+void TfrmAcme::lookUpTerms() {
+    if (termsLookup)
+        return;
+    const TermsKey key = chosenTerms();
     lblTerms->setText(kTermsLookingUp.toHtmlEscaped());
-    termsLookup = QThread::create([this, key] {
+    // While it reads, Cancel (and Escape) stops the reading, and the page stays.
+    btnNext->setEnabled(false);
+    btnShowTerms->setEnabled(false);
+    btnPrevious->setText(kCancelCaption);
+    termsStop = std::make_unique<LimitedFetch::Stop>();
+    LimitedFetch::Stop* stop = termsStop.get();
+    termsLookup = QThread::create([this, key, stop] {
         QString address;
         QString problem;
         try {
-            address = Acme::termsOfService(key.directory, key.caFile, kTermsTimeLimitMs);
+            address = Acme::termsOfService(key.directory, key.caFile, kTermsTimeLimitMs, stop);
         } catch (const PageError& error) {
             problem = kTermsProblem.arg(withFullStop(error.message()), error.explanation());
         } catch (const std::exception& error) {
@@ -556,24 +590,39 @@ void TfrmAcme::lookUpTerms() {
             Qt::QueuedConnection);
     });
     named(termsLookup, "thrTermsLookup");
-    connect(termsLookup, &QThread::finished, this, [this, key] {
-        termsLookup->wait();
-        delete termsLookup;
-        termsLookup = nullptr;
-        if (shownTerms != key)
-            lookUpTerms();
-    });
+    connect(termsLookup, &QThread::finished, this, &TfrmAcme::termsLookupEnded);
     termsLookup->start();
 }
 
+void TfrmAcme::stopTermsLookup() {
+    if (termsStop)
+        termsStop->stop();
+}
+
+void TfrmAcme::termsLookupEnded() {
+    termsLookup->wait();
+    delete termsLookup;
+    termsLookup = nullptr;
+    const bool stopped = termsStop->stopped();
+    termsStop.reset();
+    btnNext->setEnabled(true);
+    btnShowTerms->setEnabled(true);
+    btnPrevious->setText(kBackCaption);
+    if (stopped && !shownTerms)
+        lblTerms->setText(
+            (directoryAddress().isEmpty() ? kNoDirectoryYet : kTermsStopped).toHtmlEscaped());
+}
+
 void TfrmAcme::showTerms(const TermsKey& key, const QString& address, const QString& problem) {
-    if (shownTerms != key)
+    if (chosenTerms() != key || (termsStop && termsStop->stopped()))
         return;
-    termsKnown = problem.isEmpty();
-    if (termsKnown)
+    shownTerms = key;
+    if (problem.isEmpty())
         lblTerms->setText(kTermsShown.arg(address.toHtmlEscaped(), address.toHtmlEscaped()));
     else
         lblTerms->setText(problem.trimmed().toHtmlEscaped());
+    cbAgreeTerms->setEnabled(true);
+    cbAgreeTerms->setFocus();
 }
 
 void TfrmAcme::startIssuance(const Acme::AcmeValues& chosen) {
@@ -648,6 +697,10 @@ void TfrmAcme::issuanceEnded() {
 }
 
 void TfrmAcme::btnPreviousClick() {
+    if (termsLookup) {
+        stopTermsLookup();
+        return;
+    }
     if (!worker) {
         TWizardFrame::btnPreviousClick();
         return;
@@ -658,6 +711,7 @@ void TfrmAcme::btnPreviousClick() {
 
 void TfrmAcme::reject() {
     if (!worker) {
+        stopTermsLookup();
         QDialog::reject();
         return;
     }
@@ -676,7 +730,6 @@ void TfrmAcme::btnCaFileClick() {
             return;
         edtCaFile->setText(dialog.selectedFiles().constFirst());
         rbOtherAuthority->setChecked(true);
-        lookUpTerms();
     });
 }
 

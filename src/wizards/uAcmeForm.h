@@ -1,6 +1,7 @@
 #pragma once
 
 #include "uAcme.h"
+#include "uLimitedFetch.h"
 #include "uWizardFrame.h"
 
 #include <QString>
@@ -52,6 +53,7 @@ class TfrmAcme : public TWizardFrame {
     QLabel* lblCaFile = nullptr;
     QLineEdit* edtCaFile = nullptr;
     QPushButton* btnCaFile = nullptr;
+    QPushButton* btnShowTerms = nullptr;
     QLabel* lblTerms = nullptr;
     QCheckBox* cbAgreeTerms = nullptr;
     // The page of how the authority reaches this server.
@@ -90,10 +92,13 @@ class TfrmAcme : public TWizardFrame {
     static QString defaultExportFolder();
     // True while the issuance runs.
     bool isRunning() const { return worker != nullptr; }
+    // True while the chosen authority's terms of service are being read.
+    bool isReadingTerms() const { return termsLookup != nullptr; }
 
   public slots:
     void btnPreviousClick() override;
     void btnCaFileClick();
+    void btnShowTermsClick();
     void btnWebRootClick();
     void btnExportPathClick();
     void reject() override;
@@ -110,25 +115,30 @@ class TfrmAcme : public TWizardFrame {
     void addFinishedPage();
 
     void leaveNamesPage() const;
-    void leaveAuthorityPage() const;
+    // Reads the chosen authority's terms first and stays, until they are shown and agreed to.
+    int leaveAuthorityPage();
     void leaveReachPage() const;
     // Checks the outputs, asks the pass phrase they need and starts the issuance.
     void leaveOutputsPage();
     void leaveFinishedPage();
 
-    // The terms of service of the chosen authority, looked up on a thread of its own; a
-    // lookup for an earlier choice is let run out and its answer dropped.
+    // The terms of service of the chosen authority, read only once the user asks for them (Next
+    // or btnShowTerms), on a thread of its own with a time limit; Cancel, Escape, the close box
+    // and another choice stop the reading.
     struct TermsKey {
         QString directory;
         QString caFile;
         bool operator==(const TermsKey&) const = default;
     };
     TermsKey chosenTerms() const;
+    void authorityChoiceChanged();
     void lookUpTerms();
+    void stopTermsLookup();
+    void termsLookupEnded();
     void showTerms(const TermsKey& key, const QString& address, const QString& problem);
     QThread* termsLookup = nullptr;
-    std::optional<TermsKey> shownTerms;
-    bool termsKnown = false; // the address for shownTerms has been read
+    std::unique_ptr<LimitedFetch::Stop> termsStop; // of the lookup that runs
+    std::optional<TermsKey> shownTerms;            // the choice whose terms (or why not) are shown
 
     // The issuance in progress, and what it left.
     void startIssuance(const Acme::AcmeValues& values);

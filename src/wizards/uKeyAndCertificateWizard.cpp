@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHash>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -44,8 +45,9 @@ const QString kFriendlyNameMessage =
     QStringLiteral("The common name \"%1\" holds the character \"%2\", which a certificate "
                    "bundle cannot carry. Please use other characters.");
 const QString kTemporaryCertificateName = QStringLiteral("__cert.txt");
-// The authority certificates of a pasted chain, in order, for the step.
-const QString kTemporaryChainName = QStringLiteral("__chain.txt");
+// The authority certificates of a pasted chain, in order, for the step; in a private scratch
+// folder, never beside the user's files.
+const QString kPastedChainName = QStringLiteral("chain.pem");
 const QByteArray kPemCertificateMark = QByteArrayLiteral("-----BEGIN CERTIFICATE-----");
 const OpenFileSetup kSelectKeySetup{
     "dlgSelectKey",
@@ -90,6 +92,16 @@ const QString kEmailPrefix = QStringLiteral("email:");
 const QString kDnsPrefix = QStringLiteral("DNS:");
 const QString kIpAddressPrefix = QStringLiteral("IP:");
 const QString kNotRegularFile = QStringLiteral("It is not a regular file.");
+// What to do about a chain, as this page can do it: the check's own advice names buttons and
+// commands that are not here.
+const QHash<QString, QString> kPastePageAdvice = {
+    {CertificateCheck::kChainIncomplete,
+     QStringLiteral("Paste the authority's certificate below the server certificate, or add "
+                    "its file with \"Load...\".")},
+    {CertificateCheck::kChainOrder,
+     QStringLiteral("Nothing needs to be done: the files are made with the certificates in "
+                    "that order.")},
+};
 
 QString systemReason(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
@@ -387,8 +399,11 @@ QString TKeyAndCertificateWizard::problemsOf(const QList<QSslCertificate>& certi
     try {
         const CertificateCheck::CheckReport report =
             CertificateCheck::checkCertificate(input, context);
-        if (!report.problems.isEmpty())
-            problems = CertificateCheck::problemsText(report.problems).trimmed();
+        QList<CertificateCheck::CheckProblem> found = report.problems;
+        for (CertificateCheck::CheckProblem& problem : found)
+            problem.advice = kPastePageAdvice.value(problem.id, problem.advice);
+        if (!found.isEmpty())
+            problems = CertificateCheck::problemsText(found).trimmed();
     } catch (const PageError&) {
         // The warnings are a help, never a condition: the tool judges the certificate on Next.
     }
@@ -473,6 +488,15 @@ void TKeyAndCertificateWizard::refuseNameTheBundleCannotCarry(const QString& nam
             throw PageError(kFriendlyNameMessage.arg(name, QString::fromUcs4(&character, 1)));
 }
 
+CheckedFolder TKeyAndCertificateWizard::requireExportFolder(const QString& typed,
+                                                            const QString& pageMessage) {
+    try {
+        return requirePrivateExportFolder(typed, desktopToolContext().currentFolder);
+    } catch (const PageError& refusal) {
+        throw PageError(pageMessage, refusal.message(), refusal.details());
+    }
+}
+
 void TKeyAndCertificateWizard::leaveKeyPage() {
     const QString keyFile = edtKeyFile->text();
     const QString exportPath = edtExportPath->text();
@@ -480,7 +504,7 @@ void TKeyAndCertificateWizard::leaveKeyPage() {
                           !edtCommonName->text().isEmpty() && !exportPath.isEmpty();
     if (!complete)
         throw PageError(kKeyPageMessage);
-    requirePrivateExportFolder(exportPath, desktopToolContext().currentFolder);
+    requireExportFolder(exportPath, kKeyPageMessage);
     refuseNameTheBundleCannotCarry(edtCommonName->text());
     keyPublicPem.reset();
     checked.reset();
@@ -512,19 +536,19 @@ ToolSteps::MadeFiles TKeyAndCertificateWizard::leavePastePage() {
         requirePrivateExportFolder(edtExportPath->text(), desktopToolContext().currentFolder);
     ToolSteps::KeyAndCertificateValues values{edtCommonName->text(), edtKeyFile->text(),
                                               temporaryCertificatePath(folder.path()), folder};
-    const QString chainFile = folder.path() + kTemporaryChainName;
-    ToolSteps::refuseInputAmong(values.keyFile, {values.certificateFile, chainFile});
+    ToolSteps::refuseInputAmong(values.keyFile, {values.certificateFile});
     // A lone certificate, or text that is none, goes to the tool as pasted.
     const QList<QSslCertificate> pasted = pastedCertificates(memPasteCert->toPlainText());
     const bool chained = pasted.size() > 1;
-    const ScratchFiles scratch(chained ? QStringList{values.certificateFile, chainFile}
-                                       : QStringList{values.certificateFile});
+    const ScratchFiles scratch({values.certificateFile});
+    std::optional<ScratchFolder> chainFolder;
     if (chained) {
         const CertificateChain chain = orderChain(pasted, publicKeyOfKey());
         writeTemporaryCertificate(values.certificateFile, chain.server.toPem());
         if (!chain.authorities.isEmpty()) {
-            writeTemporaryCertificate(chainFile, pemOf(chain.authorities));
-            values.chainFiles = {chainFile};
+            chainFolder.emplace();
+            chainFolder->write(kPastedChainName, pemOf(chain.authorities));
+            values.chainFiles = {chainFolder->file(kPastedChainName)};
         }
     } else {
         writeTemporaryCertificate(values.certificateFile, text.toUtf8());

@@ -103,6 +103,11 @@ class TKeyAndCertificateWizard : public TWizardFrame {
     void addKeyPage(int index, int previous);
     void addPastePage(int index, int previous, int finished);
 
+    // The export folder that a page names, checked as every step checks it (a relative one is
+    // taken from the current folder). A refusal ends the step with the page's own message, the
+    // reason below it.
+    static CheckedFolder requireExportFolder(const QString& typed, const QString& pageMessage);
+
     // The work of leaving the key page and the paste page by Next; leaving the paste page
     // returns what the conversion made.
     void leaveKeyPage();

@@ -211,6 +211,7 @@ ToolSteps::MadeFiles TfrmPrepareIndyIntraweb::leavePFXPage() {
     const bool complete = !pfxFile.isEmpty() && FileIsPresent(pfxFile) && !exportPath.isEmpty();
     if (!complete)
         throw PageError(kPFXPageMessage);
+    requireExportFolder(exportPath, kPFXPageMessage);
     return ExtractFromPfx(pfxFile, exportPath);
 }
 
