@@ -2,6 +2,8 @@
 #include "TestSupport.h"
 #include "uAcme.h"
 #include "uCertwrightCommon.h"
+#include "uReloadCommand.h"
+#include "uRenewal.h"
 
 #include <QDir>
 #include <QProcess>
@@ -9,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -252,10 +256,12 @@ class TestAcme : public QObject {
         const QStringList outputs = {"renew.test.key", "renew.test.fullchain.pem",
                                      "renew.test.pfx", "key.pem",
                                      "cert.pem",       "root.pem"};
+        const QString reloaded = out.filePath("reloaded file");
         Ran ran = certwright(acmeArguments(names, out.path()) +
                              QStringList{"--ca-bundle", pebble.caBundle(), "--for", "nginx",
                                          "--for", "iis", "--for", "indy", "--passout",
-                                         "file:" + pebble.path("pass.txt")});
+                                         "file:" + pebble.path("pass.txt"), "--reload",
+                                         "touch '" + reloaded + "'"});
         QVERIFY2(ran.status == 0, qPrintable(ran.err));
         QMap<QString, QByteArray> before;
         QMap<QString, ino_t> inodes;
@@ -269,11 +275,16 @@ class TestAcme : public QObject {
         ran = certwright({"renew", "--list"});
         QVERIFY(ran.out.contains("renew.test\n  names: renew.test, www.renew.test\n  expires: "));
         QVERIFY(ran.out.contains("outputs: nginx, iis, indy in " + out.path()));
+        QVERIFY2(ran.out.contains("  reload: " + QStandardPaths::findExecutable("touch") + " '" +
+                                  reloaded + "'\n"),
+                 qPrintable(ran.out));
+        QVERIFY(QFile::remove(reloaded));
         ran = certwright({"renew", "--days", "0", "--name", "renew.test"});
         QCOMPARE(ran.status, 0);
         QVERIFY(ran.out.contains("No certificate is due"));
         ran = certwright({"renew", "--days", "1", "--name", "renew.test"});
         QVERIFY2(ran.status == 0 && ran.out.contains("Renewed renew.test."), qPrintable(ran.err));
+        QVERIFY(QFile::exists(reloaded));
         // The authorities' certificates stay the same; their file is made anew all the same.
         for (const QString& name : outputs)
             QVERIFY2(statOf(out.filePath(name)).st_ino != inodes[name] &&
@@ -330,19 +341,120 @@ class TestAcme : public QObject {
         QCOMPARE(challengeLeftovers(pebble.webRoot()), QStringList());
     }
 
+    // The reload command as a shell splits it, with its program made absolute ("%S": the current
+    // folder, holding the programs reload.sh and "run me", the plain file plain.txt and the
+    // folder sub; "%T": touch as PATH finds it), or refused with the reason.
+    void reloadCommand_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QStringList>("words");
+        QTest::addColumn<QString>("error");
+        const auto row = [](const char* name, const QString& typed, const QStringList& words,
+                            const QString& error = {}) {
+            QTest::newRow(name) << typed << words << error;
+        };
+        row("single quotes keep blanks", "touch '/x/a b'", {"%T", "/x/a b"});
+        row("double quotes and their escapes", "./reload.sh \"a \\\"b\\\" \\\\ \\$c \\d 'e'\"",
+            {"%S/reload.sh", "a \"b\" \\ $c \\d 'e'"});
+        row("backslashes, joined parts, empty words",
+            "sub/../reload.sh a\\ b \\'c\\' x'y'\"z\" '' \"\"",
+            {"%S/reload.sh", "a b", "'c'", "xyz", "", ""});
+        row("blanks, tabs, nothing expanded", "\t'%S/run me'   $HOME ~ *.pem\t",
+            {"%S/run me", "$HOME", "~", "*.pem"});
+        row("blank: no command", "  ", {});
+        row("single quote not closed", "touch 'a b", {}, "single quote (') that is not closed");
+        row("double quote not closed", "touch \"a b", {}, "double quote (\") that is not closed");
+        row("backslash at the end", "touch a\\", {}, "ends with a backslash");
+        row("a shell's operator", "touch a; rm b", {}, "holds \";\", which only a shell");
+        row("a line end", "touch a\nrm b", {}, "a line end or another control character");
+        row("unknown program", "no-such-program-21", {}, "is in no folder of PATH");
+        row("missing relative program", "./missing.sh", {},
+            "\"./missing.sh\" of the reload "
+            "command does not exist");
+        row("not executable", "./plain.txt", {}, "is not an executable file");
+        row("a folder", "./sub", {}, "is not an executable file");
+    }
+
+    void reloadCommand() {
+        QFETCH(QString, typed);
+        QFETCH(QStringList, words);
+        QFETCH(QString, error);
+        QTemporaryDir folder;
+        QVERIFY(QDir(folder.path()).mkdir("sub"));
+        for (const char* name : {"reload.sh", "run me", "plain.txt"})
+            writeFileContent(folder.filePath(name), "#!/bin/sh\n");
+        for (const char* name : {"reload.sh", "run me"})
+            QVERIFY(
+                QFile::setPermissions(folder.filePath(name), QFile::ReadOwner | QFile::ExeOwner));
+        try {
+            const QStringList found =
+                ReloadCommand::resolve(typed.replace("%S", folder.path()), folder.path());
+            QVERIFY2(error.isEmpty(), qPrintable(found.join('|')));
+            QCOMPARE(found, words.replaceInStrings("%S", folder.path())
+                                .replaceInStrings("%T", QStandardPaths::findExecutable("touch")));
+        } catch (const PageError& refused) {
+            QVERIFY2(!error.isEmpty() && refused.message().contains(error),
+                     qPrintable(refused.message()));
+        }
+    }
+
+    // A record is replaced whole: a rewrite that fails (here at the file size limit) leaves the
+    // earlier record as it was and nothing beside it.
+    void recordSurvivesAFailedRewrite() {
+        QTemporaryDir home;
+        const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
+        qputenv("XDG_DATA_HOME", QFile::encodeName(home.path()));
+        rlimit saved{};
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+        const auto restore = qScopeGuard([&] {
+            ::setrlimit(RLIMIT_FSIZE, &saved);
+            qputenv("XDG_DATA_HOME", dataHome);
+        });
+        Acme::AcmeValues values;
+        values.names = {"kept.test"};
+        values.outputs = {"nginx"};
+        const QString record =
+            Renewal::writeRecord(values, QDateTime::currentDateTimeUtc()).first();
+        const QByteArray before = fileContent(record);
+        values.friendlyName = QString(before.size(), 'x');
+        rlimit small = saved;
+        small.rlim_cur = rlim_t(before.size());
+        std::signal(SIGXFSZ, SIG_IGN);
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        QVERIFY_THROWS_EXCEPTION(PageError, Renewal::writeRecord(values, QDateTime()));
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &saved), 0);
+        QCOMPARE(fileContent(record), before);
+        QCOMPARE(QDir(home.path() + "/certwright/renewals").entryList(QDir::Files | QDir::Hidden),
+                 QStringList{"kept.test.json"});
+        Renewal::writeRecord(values, QDateTime());
+        QVERIFY(fileContent(record).contains(values.friendlyName.toUtf8()));
+        QCOMPARE(statOf(record).st_mode, mode_t(S_IFREG | 0600));
+    }
+
     void termsOfServiceFromTheDirectory() {
         QVERIFY(Acme::termsOfService(pebble.directoryUrl(), pebble.caBundle()).startsWith("data:"));
         QVERIFY_THROWS_EXCEPTION(PageError, Acme::termsOfService(pebble.directoryUrl()));
     }
 
     // The units of the daily renewal are valid for systemd; without a user instance they are
-    // written but not enabled, and the command says so and how to enable them.
+    // written but not enabled, and the command says so and how to enable them. The service, run
+    // with its own environment alone, finds the records of the run that installed it; without
+    // that environment it fails and says where it looked.
     void timerFilesPassVerification() {
         QTemporaryDir config;
         QTemporaryDir runtime;
+        QTemporaryDir home;
+        const QString dataHome = home.filePath("data home");
+        const QByteArray earlier = qgetenv("XDG_DATA_HOME");
+        qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome));
+        Acme::AcmeValues values;
+        values.names = {"timer.test"};
+        values.outputs = {"nginx"};
+        Renewal::writeRecord(values, QDateTime::currentDateTimeUtc().addDays(90));
+        qputenv("XDG_DATA_HOME", earlier);
         QProcessEnvironment environment;
         environment.insert("XDG_CONFIG_HOME", config.path());
         environment.insert("XDG_RUNTIME_DIR", runtime.path());
+        environment.insert("XDG_DATA_HOME", dataHome);
         const Ran ran = certwright({"renew", "--install-timer"}, {}, environment);
         QCOMPARE(ran.status, 0);
         QVERIFY2(ran.out.contains("not enabled: no systemd user instance runs. Enable it with: "
@@ -353,12 +465,85 @@ class TestAcme : public QObject {
         for (const char* line :
              {"OnCalendar=daily\n", "RandomizedDelaySec=1h\n", "Persistent=true\n"})
             QVERIFY2(timer.contains(line), line);
-        QVERIFY(fileContent(units + "certwright-renew.service").contains(" renew\n"));
+        const QString service = fileContent(units + "certwright-renew.service");
+        const QString assigned = service.section("\nEnvironment=", 1).section('\n', 0, 0);
+        const QStringList command =
+            ReloadCommand::split(service.section("\nExecStart=", 1).section('\n', 0, 0));
+        QCOMPARE(command.value(1), "renew");
+        for (const bool named : {true, false}) {
+            QProcess run;
+            run.start("env", QStringList{"-i"} +
+                                 (named ? ReloadCommand::split(assigned) : QStringList()) +
+                                 command);
+            QVERIFY(run.waitForFinished(30000));
+            const QString said = run.readAllStandardOutput() + run.readAllStandardError();
+            QVERIFY2(run.exitCode() == (named ? 0 : 1) &&
+                         said.contains(named ? "No certificate is due for renewal (recorded in \"" +
+                                                   dataHome + "/certwright/renewals/\": timer.test)"
+                                             : "No renewal records were found in \"/"),
+                     qPrintable(said));
+        }
         QProcess verify;
         verify.start("systemd-analyze", {"verify", units + "certwright-renew.service",
                                          units + "certwright-renew.timer"});
         QVERIFY(verify.waitForFinished(30000));
         QVERIFY2(verify.exitCode() == 0, verify.readAllStandardError().constData());
+    }
+
+    // A unit holds no path with a control character, and the system's unit runs only a program
+    // that root alone can change: a copy of the program in a scratch folder, changed by the
+    // shell command of the row ($1 the copy, $2 its folder), is refused before anything is
+    // written.
+    void timerRefusals_data() {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("system");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("system: a second user's ACL entry on its folder")
+            << "bin"
+            << "setfacl -m u:65534:rwx \"$2\"" << true
+            << "an access control list lets the user \"nobody\" write to";
+        QTest::newRow("system: the program is a second user's")
+            << "bin"
+            << "chown 65534 \"$1\"" << true << "belongs to another user (user ID 65534)";
+        QTest::newRow("system: all may write its folder")
+            << "bin"
+            << "chmod 777 \"$2\"" << true << "all users may write to";
+        QTest::newRow("system: a second user's group may write the program")
+            << "bin"
+            << "chown 0:65534 \"$1\" && chmod g+w \"$1\"" << true << "may write to";
+        for (const bool system : {false, true})
+            QTest::newRow(system ? "system: a line end in its path"
+                                 : "user: a line end in its path")
+                << "a\nb"
+                << "true" << system << "/a\\x0ab/certwright\" holds a line end";
+    }
+
+    void timerRefusals() {
+        QFETCH(QString, folder);
+        QFETCH(QString, change);
+        QFETCH(bool, system);
+        QFETCH(QString, error);
+        QTemporaryDir scratch;
+        QTemporaryDir config;
+        const QString copy = scratch.filePath(folder) + "/certwright";
+        QVERIFY(QDir(scratch.path()).mkdir(folder) &&
+                QFile::copy(testPath("CERTWRIGHT_EXECUTABLE"), copy));
+        QCOMPARE(QProcess::execute("sh", {"-c", change, "sh", copy, QFileInfo(copy).path()}), 0);
+        const QString systemUnit = "/etc/systemd/system/certwright-renew.service";
+        const bool existed = QFile::exists(systemUnit);
+        QProcess run;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_CONFIG_HOME", config.path());
+        run.setProcessEnvironment(environment);
+        run.start(copy, QStringList{"renew", "--install-timer"} +
+                            (system ? QStringList{"--system"} : QStringList()));
+        QVERIFY(run.waitForFinished(30000));
+        const QString said = run.readAllStandardError();
+        QVERIFY2(run.exitCode() == 1 && said.contains(error), qPrintable(said));
+        QCOMPARE(QDir(config.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+                 QStringList());
+        QCOMPARE(QFile::exists(systemUnit), existed);
     }
 };
 
