@@ -51,7 +51,8 @@ const QString kNotRecordReason = QStringLiteral("it is not a regular file of thi
 const QString kBadRecordReason = QStringLiteral("it does not hold a certificate's names");
 const QString kNoPassPhraseReason = QStringLiteral("the pass phrase kept beside it is missing");
 const QString kNoRecordFolderMessage =
-    QStringLiteral("No renewal records were found in \"%1\": the folder does not exist.");
+    QStringLiteral("No renewal records were found in \"%1\": %2.");
+const QString kMissingFolderReason = QStringLiteral("the folder does not exist");
 const QString kNoRecordFolderExplanation = QStringLiteral(
     "Each certificate obtained with \"certwright acme\" is recorded there, in the data folder of "
     "the user who obtained it ($XDG_DATA_HOME, else ~/.local/share). A renewal that runs from a "
@@ -308,9 +309,15 @@ Acme::AcmeResult obtainAndRecord(const Acme::AcmeValues& values, ToolSteps::Step
 
 QVector<Record> records(QStringList* problems) {
     // The folder is made with the first record: without it, no record was ever written here.
+    const QString path = recordFolderPath();
     struct stat status {};
-    if (::lstat(QFile::encodeName(recordFolderPath()).constData(), &status) != 0)
-        throw PageError(kNoRecordFolderMessage.arg(recordFolderPath()), kNoRecordFolderExplanation);
+    if (::lstat(QFile::encodeName(path).constData(), &status) != 0) {
+        const int error = errno;
+        throw PageError(kNoRecordFolderMessage.arg(
+                            path, error == ENOENT ? kMissingFolderReason
+                                                  : QString::fromLocal8Bit(std::strerror(error))),
+                        kNoRecordFolderExplanation);
+    }
     const QDir folder(recordFolder());
     QVector<Record> found;
     for (const QString& name : folder.entryList({QLatin1Char('*') + kRecordExtension},
