@@ -126,6 +126,19 @@ class TestAcme : public QObject {
         }
     }
 
+    // The data folder of the records written here; its blank is quoted in the units.
+    QTemporaryDir records{QDir::tempPath() + "/tst_acme records-XXXXXX"};
+
+    // A record that is not due, written by this process into records.
+    QString writeRecord(const QString& name, const QString& friendlyName = {}) {
+        qputenv("XDG_DATA_HOME", QFile::encodeName(records.path()));
+        Acme::AcmeValues values;
+        values.names = {name};
+        values.outputs = {"nginx"};
+        values.friendlyName = friendlyName;
+        return Renewal::writeRecord(values, QDateTime::currentDateTimeUtc().addDays(90)).first();
+    }
+
     static struct stat statOf(const QString& path) {
         struct stat status {};
         ::lstat(QFile::encodeName(path).constData(), &status);
@@ -341,9 +354,8 @@ class TestAcme : public QObject {
         QCOMPARE(challengeLeftovers(pebble.webRoot()), QStringList());
     }
 
-    // The reload command as a shell splits it, with its program made absolute ("%S": the current
-    // folder, holding the programs reload.sh and "run me", the plain file plain.txt and the
-    // folder sub; "%T": touch as PATH finds it), or refused with the reason.
+    // The reload command split as by a shell, its program made absolute ("%S": the current folder
+    // with reload.sh, "run me", plain.txt and sub/; "%T": touch in PATH), or refused.
     void reloadCommand_data() {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QStringList>("words");
@@ -367,11 +379,8 @@ class TestAcme : public QObject {
         row("a shell's operator", "touch a; rm b", {}, "holds \";\", which only a shell");
         row("a line end", "touch a\nrm b", {}, "a line end or another control character");
         row("unknown program", "no-such-program-21", {}, "is in no folder of PATH");
-        row("missing relative program", "./missing.sh", {},
-            "\"./missing.sh\" of the reload "
-            "command does not exist");
+        row("missing relative program", "./missing.sh", {}, "\"./missing.sh\" of the reload");
         row("not executable", "./plain.txt", {}, "is not an executable file");
-        row("a folder", "./sub", {}, "is not an executable file");
     }
 
     void reloadCommand() {
@@ -380,11 +389,11 @@ class TestAcme : public QObject {
         QFETCH(QString, error);
         QTemporaryDir folder;
         QVERIFY(QDir(folder.path()).mkdir("sub"));
-        for (const char* name : {"reload.sh", "run me", "plain.txt"})
+        for (const char* name : {"reload.sh", "run me", "plain.txt"}) {
             writeFileContent(folder.filePath(name), "#!/bin/sh\n");
-        for (const char* name : {"reload.sh", "run me"})
-            QVERIFY(
-                QFile::setPermissions(folder.filePath(name), QFile::ReadOwner | QFile::ExeOwner));
+            QVERIFY(QFile::setPermissions(folder.filePath(name),
+                                          name[0] == 'p' ? QFile::ReadOwner : QFile::ExeOwner));
+        }
         try {
             const QStringList found =
                 ReloadCommand::resolve(typed.replace("%S", folder.path()), folder.path());
@@ -400,34 +409,18 @@ class TestAcme : public QObject {
     // A record is replaced whole: a rewrite that fails (here at the file size limit) leaves the
     // earlier record as it was and nothing beside it.
     void recordSurvivesAFailedRewrite() {
-        QTemporaryDir home;
-        const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
-        qputenv("XDG_DATA_HOME", QFile::encodeName(home.path()));
-        rlimit saved{};
-        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-        const auto restore = qScopeGuard([&] {
-            ::setrlimit(RLIMIT_FSIZE, &saved);
-            qputenv("XDG_DATA_HOME", dataHome);
-        });
-        Acme::AcmeValues values;
-        values.names = {"kept.test"};
-        values.outputs = {"nginx"};
-        const QString record =
-            Renewal::writeRecord(values, QDateTime::currentDateTimeUtc()).first();
+        const QString record = writeRecord("kept.test");
         const QByteArray before = fileContent(record);
-        values.friendlyName = QString(before.size(), 'x');
-        rlimit small = saved;
-        small.rlim_cur = rlim_t(before.size());
+        const rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY},
+            small{rlim_t(before.size()), RLIM_INFINITY};
+        const auto restore = qScopeGuard([&] { ::setrlimit(RLIMIT_FSIZE, &unlimited); });
         std::signal(SIGXFSZ, SIG_IGN);
         QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
-        QVERIFY_THROWS_EXCEPTION(PageError, Renewal::writeRecord(values, QDateTime()));
-        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &saved), 0);
+        QVERIFY_THROWS_EXCEPTION(PageError, writeRecord("kept.test", QString(before.size(), 'x')));
         QCOMPARE(fileContent(record), before);
-        QCOMPARE(QDir(home.path() + "/certwright/renewals").entryList(QDir::Files | QDir::Hidden),
+        QCOMPARE(QDir(QFileInfo(record).path())
+                     .entryList({"kept*", ".kept*"}, QDir::Files | QDir::Hidden),
                  QStringList{"kept.test.json"});
-        Renewal::writeRecord(values, QDateTime());
-        QVERIFY(fileContent(record).contains(values.friendlyName.toUtf8()));
-        QCOMPARE(statOf(record).st_mode, mode_t(S_IFREG | 0600));
     }
 
     void termsOfServiceFromTheDirectory() {
@@ -442,19 +435,11 @@ class TestAcme : public QObject {
     void timerFilesPassVerification() {
         QTemporaryDir config;
         QTemporaryDir runtime;
-        QTemporaryDir home;
-        const QString dataHome = home.filePath("data home");
-        const QByteArray earlier = qgetenv("XDG_DATA_HOME");
-        qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome));
-        Acme::AcmeValues values;
-        values.names = {"timer.test"};
-        values.outputs = {"nginx"};
-        Renewal::writeRecord(values, QDateTime::currentDateTimeUtc().addDays(90));
-        qputenv("XDG_DATA_HOME", earlier);
+        writeRecord("timer.test");
         QProcessEnvironment environment;
         environment.insert("XDG_CONFIG_HOME", config.path());
         environment.insert("XDG_RUNTIME_DIR", runtime.path());
-        environment.insert("XDG_DATA_HOME", dataHome);
+        environment.insert("XDG_DATA_HOME", records.path());
         const Ran ran = certwright({"renew", "--install-timer"}, {}, environment);
         QCOMPARE(ran.status, 0);
         QVERIFY2(ran.out.contains("not enabled: no systemd user instance runs. Enable it with: "
@@ -479,8 +464,9 @@ class TestAcme : public QObject {
             const QString said = run.readAllStandardOutput() + run.readAllStandardError();
             QVERIFY2(run.exitCode() == (named ? 0 : 1) &&
                          said.contains(named ? "No certificate is due for renewal (recorded in \"" +
-                                                   dataHome + "/certwright/renewals/\": timer.test)"
-                                             : "No renewal records were found in \"/"),
+                                                   records.path() + "/certwright/renewals/\": "
+                                             : "No renewal records were found in \"/") &&
+                         said.contains("timer.test") == named,
                      qPrintable(said));
         }
         QProcess verify;
@@ -490,60 +476,42 @@ class TestAcme : public QObject {
         QVERIFY2(verify.exitCode() == 0, verify.readAllStandardError().constData());
     }
 
-    // A unit holds no path with a control character, and the system's unit runs only a program
-    // that root alone can change: a copy of the program in a scratch folder, changed by the
-    // shell command of the row ($1 the copy, $2 its folder), is refused before anything is
-    // written.
+    // Refused before any unit is written: a path with a control character, and for the system a
+    // program (changed by the row's shell command: $1 the file, $2 its folder) others can change.
     void timerRefusals_data() {
-        QTest::addColumn<QString>("folder");
         QTest::addColumn<QString>("change");
         QTest::addColumn<bool>("system");
         QTest::addColumn<QString>("error");
-        QTest::newRow("system: a second user's ACL entry on its folder")
-            << "bin"
-            << "setfacl -m u:65534:rwx \"$2\"" << true
-            << "an access control list lets the user \"nobody\" write to";
-        QTest::newRow("system: the program is a second user's")
-            << "bin"
-            << "chown 65534 \"$1\"" << true << "belongs to another user (user ID 65534)";
-        QTest::newRow("system: all may write its folder")
-            << "bin"
-            << "chmod 777 \"$2\"" << true << "all users may write to";
-        QTest::newRow("system: a second user's group may write the program")
-            << "bin"
-            << "chown 0:65534 \"$1\" && chmod g+w \"$1\"" << true << "may write to";
+        const auto row = [](const char* name, const char* change, bool system, const char* error) {
+            QTest::newRow(name) << QString(change) << system << QString(error);
+        };
+        row("system: a second user's ACL entry on its folder", "setfacl -m u:65534:rwx \"$2\"",
+            true, "an access control list lets the user \"nobody\" write to");
+        row("system: the program is a second user's", "chown 65534 \"$1\"", true,
+            "belongs to another user (user ID 65534)");
         for (const bool system : {false, true})
-            QTest::newRow(system ? "system: a line end in its path"
-                                 : "user: a line end in its path")
-                << "a\nb"
-                << "true" << system << "/a\\x0ab/certwright\" holds a line end";
+            row(system ? "system: a line end in its path" : "user: a line end in its path", "",
+                system, "/a\\x0ab/certwright\" holds a line end");
     }
 
     void timerRefusals() {
-        QFETCH(QString, folder);
         QFETCH(QString, change);
         QFETCH(bool, system);
         QFETCH(QString, error);
         QTemporaryDir scratch;
-        QTemporaryDir config;
-        const QString copy = scratch.filePath(folder) + "/certwright";
-        QVERIFY(QDir(scratch.path()).mkdir(folder) &&
-                QFile::copy(testPath("CERTWRIGHT_EXECUTABLE"), copy));
-        QCOMPARE(QProcess::execute("sh", {"-c", change, "sh", copy, QFileInfo(copy).path()}), 0);
-        const QString systemUnit = "/etc/systemd/system/certwright-renew.service";
-        const bool existed = QFile::exists(systemUnit);
-        QProcess run;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("XDG_CONFIG_HOME", config.path());
-        run.setProcessEnvironment(environment);
-        run.start(copy, QStringList{"renew", "--install-timer"} +
-                            (system ? QStringList{"--system"} : QStringList()));
-        QVERIFY(run.waitForFinished(30000));
-        const QString said = run.readAllStandardError();
-        QVERIFY2(run.exitCode() == 1 && said.contains(error), qPrintable(said));
-        QCOMPARE(QDir(config.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
-                 QStringList());
-        QCOMPARE(QFile::exists(systemUnit), existed);
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(scratch.path()));
+        const QString program = scratch.filePath(change.isEmpty() ? "a\nb" : "bin") + "/certwright";
+        QVERIFY(QDir().mkdir(QFileInfo(program).path()));
+        writeFileContent(program, "");
+        QCOMPARE(QProcess::execute("sh", {"-c", change, "sh", program, QFileInfo(program).path()}),
+                 0);
+        try {
+            Renewal::installTimer(program, system);
+            QFAIL("installed");
+        } catch (const PageError& refused) {
+            QVERIFY2(refused.message().contains(error), qPrintable(refused.message()));
+        }
+        QVERIFY(!QFile::exists(scratch.filePath("systemd")));
     }
 };
 

@@ -230,8 +230,6 @@ class TestAcmeWizard : public QObject {
                "Please choose at least one kind of server");
         addRow("folder that others change", int(TfrmAcme::tsOutputs), "edtExportPath", "/tmp",
                "The folder \"/tmp\" can be changed by other users");
-        addRow("reload command with an open quote", int(TfrmAcme::tsOutputs), "edtReload",
-               "touch 'a b", "The reload command has a single quote (') that is not closed");
         addRow("reload program not found", int(TfrmAcme::tsOutputs), "edtReload", "./reload.sh",
                "The program \"./reload.sh\" of the reload command does not exist");
     }
