@@ -3,6 +3,8 @@
 #include "TestSupport.h"
 #include "uAcme.h"
 #include "uCertwrightCommon.h"
+#include "uReloadCommand.h"
+#include "uRenewal.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -11,6 +13,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -122,6 +126,19 @@ class TestAcme : public QObject {
                           out + "/key.pem", "-pass", "pass:" + passPhrase},
                          names);
         }
+    }
+
+    // The data folder of the records written here; its blank is quoted in the units.
+    QTemporaryDir records{QDir::tempPath() + "/tst_acme records-XXXXXX"};
+
+    // A record that is not due, written by this process into records.
+    QString writeRecord(const QString& name, const QString& friendlyName = {}) {
+        qputenv("XDG_DATA_HOME", QFile::encodeName(records.path()));
+        Acme::AcmeValues values;
+        values.names = {name};
+        values.outputs = {"nginx"};
+        values.friendlyName = friendlyName;
+        return Renewal::writeRecord(values, QDateTime::currentDateTimeUtc().addDays(90)).first();
     }
 
     static struct stat statOf(const QString& path) {
@@ -265,10 +282,12 @@ class TestAcme : public QObject {
         const QStringList outputs = {"renew.test.key", "renew.test.fullchain.pem",
                                      "renew.test.pfx", "key.pem",
                                      "cert.pem",       "root.pem"};
+        const QString reloaded = out.filePath("reloaded file");
         Ran ran = certwright(acmeArguments(names, out.path()) +
                              QStringList{"--ca-bundle", pebble.caBundle(), "--for", "nginx",
                                          "--for", "iis", "--for", "indy", "--passout",
-                                         "file:" + pebble.path("pass.txt")});
+                                         "file:" + pebble.path("pass.txt"), "--reload",
+                                         "touch '" + reloaded + "'"});
         QVERIFY2(ran.status == 0, qPrintable(ran.err));
         QMap<QString, QByteArray> before;
         QMap<QString, ino_t> inodes;
@@ -287,11 +306,16 @@ class TestAcme : public QObject {
         ran = certwright({"renew", "--list"});
         QVERIFY(ran.out.contains("renew.test\n  names: renew.test, www.renew.test\n  expires: "));
         QVERIFY(ran.out.contains("outputs: nginx, iis, indy in " + out.path()));
+        QVERIFY2(ran.out.contains("  reload: " + QStandardPaths::findExecutable("touch") + " '" +
+                                  reloaded + "'\n"),
+                 qPrintable(ran.out));
+        QVERIFY(QFile::remove(reloaded));
         ran = certwright({"renew", "--days", "0", "--name", "renew.test"});
         QCOMPARE(ran.status, 0);
         QVERIFY(ran.out.contains("No certificate is due"));
         ran = certwright({"renew", "--days", "1", "--name", "renew.test"});
         QVERIFY2(ran.status == 0 && ran.out.contains("Renewed renew.test."), qPrintable(ran.err));
+        QVERIFY(QFile::exists(reloaded));
         // The authorities' certificates stay the same; their file is made anew all the same.
         for (const QString& name : outputs)
             QVERIFY2(statOf(out.filePath(name)).st_ino != inodes[name] &&
@@ -464,6 +488,75 @@ class TestAcme : public QObject {
         proveOutputs(out.path(), {"nginx"}, {"wait.test"});
     }
 
+    // The reload command split as by a shell, its program made absolute ("%S": the current folder
+    // with reload.sh, "run me", plain.txt and sub/; "%T": touch in PATH), or refused.
+    void reloadCommand_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QStringList>("words");
+        QTest::addColumn<QString>("error");
+        const auto row = [](const char* name, const QString& typed, const QStringList& words,
+                            const QString& error = {}) {
+            QTest::newRow(name) << typed << words << error;
+        };
+        row("single quotes keep blanks", "touch '/x/a b'", {"%T", "/x/a b"});
+        row("double quotes and their escapes", "./reload.sh \"a \\\"b\\\" \\\\ \\$c \\d 'e'\"",
+            {"%S/reload.sh", "a \"b\" \\ $c \\d 'e'"});
+        row("backslashes, joined parts, empty words",
+            "sub/../reload.sh a\\ b \\'c\\' x'y'\"z\" '' \"\"",
+            {"%S/reload.sh", "a b", "'c'", "xyz", "", ""});
+        row("blanks, tabs, nothing expanded", "\t'%S/run me'   $HOME ~ *.pem\t",
+            {"%S/run me", "$HOME", "~", "*.pem"});
+        row("blank: no command", "  ", {});
+        row("single quote not closed", "touch 'a b", {}, "single quote (') that is not closed");
+        row("double quote not closed", "touch \"a b", {}, "double quote (\") that is not closed");
+        row("backslash at the end", "touch a\\", {}, "ends with a backslash");
+        row("a shell's operator", "touch a; rm b", {}, "holds \";\", which only a shell");
+        row("a line end", "touch a\nrm b", {}, "a line end or another control character");
+        row("unknown program", "no-such-program-21", {}, "is in no folder of PATH");
+        row("missing relative program", "./missing.sh", {}, "\"./missing.sh\" of the reload");
+        row("not executable", "./plain.txt", {}, "is not an executable file");
+    }
+
+    void reloadCommand() {
+        QFETCH(QString, typed);
+        QFETCH(QStringList, words);
+        QFETCH(QString, error);
+        QTemporaryDir folder;
+        QVERIFY(QDir(folder.path()).mkdir("sub"));
+        for (const char* name : {"reload.sh", "run me", "plain.txt"}) {
+            writeFileContent(folder.filePath(name), "#!/bin/sh\n");
+            QVERIFY(QFile::setPermissions(folder.filePath(name),
+                                          name[0] == 'p' ? QFile::ReadOwner : QFile::ExeOwner));
+        }
+        try {
+            const QStringList found =
+                ReloadCommand::resolve(typed.replace("%S", folder.path()), folder.path());
+            QVERIFY2(error.isEmpty(), qPrintable(found.join('|')));
+            QCOMPARE(found, words.replaceInStrings("%S", folder.path())
+                                .replaceInStrings("%T", QStandardPaths::findExecutable("touch")));
+        } catch (const PageError& refused) {
+            QVERIFY2(!error.isEmpty() && refused.message().contains(error),
+                     qPrintable(refused.message()));
+        }
+    }
+
+    // A record is replaced whole: a rewrite that fails (here at the file size limit) leaves the
+    // earlier record as it was and nothing beside it.
+    void recordSurvivesAFailedRewrite() {
+        const QString record = writeRecord("kept.test");
+        const QByteArray before = fileContent(record);
+        const rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY},
+            small{rlim_t(before.size()), RLIM_INFINITY};
+        const auto restore = qScopeGuard([&] { ::setrlimit(RLIMIT_FSIZE, &unlimited); });
+        std::signal(SIGXFSZ, SIG_IGN);
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        QVERIFY_THROWS_EXCEPTION(PageError, writeRecord("kept.test", QString(before.size(), 'x')));
+        QCOMPARE(fileContent(record), before);
+        QCOMPARE(QDir(QFileInfo(record).path())
+                     .entryList({"kept*", ".kept*"}, QDir::Files | QDir::Hidden),
+                 QStringList{"kept.test.json"});
+    }
+
     void termsOfServiceFromTheDirectory() {
         QVERIFY(Acme::termsOfService(pebble.directoryUrl(), pebble.caBundle()).startsWith("data:"));
         QVERIFY_THROWS_EXCEPTION(PageError, Acme::termsOfService(pebble.directoryUrl()));
@@ -512,13 +605,17 @@ class TestAcme : public QObject {
     }
 
     // The units of the daily renewal are valid for systemd; without a user instance they are
-    // written but not enabled, and the command says so and how to enable them.
+    // written but not enabled, and the command says so and how to enable them. The service, run
+    // with its own environment alone, finds the records of the run that installed it; without
+    // that environment it fails and says where it looked.
     void timerFilesPassVerification() {
         QTemporaryDir config;
         QTemporaryDir runtime;
+        writeRecord("timer.test");
         QProcessEnvironment environment;
         environment.insert("XDG_CONFIG_HOME", config.path());
         environment.insert("XDG_RUNTIME_DIR", runtime.path());
+        environment.insert("XDG_DATA_HOME", records.path());
         const Ran ran = certwright({"renew", "--install-timer"}, {}, environment);
         QCOMPARE(ran.status, 0);
         QVERIFY2(ran.out.contains("not enabled: no systemd user instance runs. Enable it with: "
@@ -529,12 +626,68 @@ class TestAcme : public QObject {
         for (const char* line :
              {"OnCalendar=daily\n", "RandomizedDelaySec=1h\n", "Persistent=true\n"})
             QVERIFY2(timer.contains(line), line);
-        QVERIFY(fileContent(units + "certwright-renew.service").contains(" renew\n"));
+        const QString service = fileContent(units + "certwright-renew.service");
+        const QString assigned = service.section("\nEnvironment=", 1).section('\n', 0, 0);
+        const QStringList command =
+            ReloadCommand::split(service.section("\nExecStart=", 1).section('\n', 0, 0));
+        QCOMPARE(command.value(1), "renew");
+        for (const bool named : {true, false}) {
+            QProcess run;
+            run.start("env", QStringList{"-i"} +
+                                 (named ? ReloadCommand::split(assigned) : QStringList()) +
+                                 command);
+            QVERIFY(run.waitForFinished(30000));
+            const QString said = run.readAllStandardOutput() + run.readAllStandardError();
+            QVERIFY2(run.exitCode() == (named ? 0 : 1) &&
+                         said.contains(named ? "No certificate is due for renewal (recorded in \"" +
+                                                   records.path() + "/certwright/renewals/\": "
+                                             : "No renewal records were found in \"/") &&
+                         said.contains("timer.test") == named,
+                     qPrintable(said));
+        }
         QProcess verify;
         verify.start("systemd-analyze", {"verify", units + "certwright-renew.service",
                                          units + "certwright-renew.timer"});
         QVERIFY(verify.waitForFinished(30000));
         QVERIFY2(verify.exitCode() == 0, verify.readAllStandardError().constData());
+    }
+
+    // Refused before any unit is written: a path with a control character, and for the system a
+    // program (changed by the row's shell command: $1 the file, $2 its folder) others can change.
+    void timerRefusals_data() {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("system");
+        QTest::addColumn<QString>("error");
+        const auto row = [](const char* name, const char* change, bool system, const char* error) {
+            QTest::newRow(name) << QString(change) << system << QString(error);
+        };
+        row("system: a second user's ACL entry on its folder", "setfacl -m u:65534:rwx \"$2\"",
+            true, "an access control list lets the user \"nobody\" write to");
+        row("system: the program is a second user's", "chown 65534 \"$1\"", true,
+            "belongs to another user (user ID 65534)");
+        for (const bool system : {false, true})
+            row(system ? "system: a line end in its path" : "user: a line end in its path", "",
+                system, "/a\\x0ab/certwright\" holds a line end");
+    }
+
+    void timerRefusals() {
+        QFETCH(QString, change);
+        QFETCH(bool, system);
+        QFETCH(QString, error);
+        QTemporaryDir scratch;
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(scratch.path()));
+        const QString program = scratch.filePath(change.isEmpty() ? "a\nb" : "bin") + "/certwright";
+        QVERIFY(QDir().mkdir(QFileInfo(program).path()));
+        writeFileContent(program, "");
+        QCOMPARE(QProcess::execute("sh", {"-c", change, "sh", program, QFileInfo(program).path()}),
+                 0);
+        try {
+            Renewal::installTimer(program, system);
+            QFAIL("installed");
+        } catch (const PageError& refused) {
+            QVERIFY2(refused.message().contains(error), qPrintable(refused.message()));
+        }
+        QVERIFY(!QFile::exists(scratch.filePath("systemd")));
     }
 };
 

@@ -276,6 +276,8 @@ class TestAcmeWizard : public QObject {
                "Please choose at least one kind of server");
         addRow("folder that others change", int(TfrmAcme::tsOutputs), "edtExportPath", "/tmp",
                "The folder \"/tmp\" can be changed by other users");
+        addRow("reload program not found", int(TfrmAcme::tsOutputs), "edtReload", "./reload.sh",
+               "The program \"./reload.sh\" of the reload command does not exist");
     }
     void pageChecks() {
         QFETCH(int, page);

@@ -331,6 +331,11 @@ class TestCommandLine : public QObject {
             << request + QStringList{"--force"} << QByteArray("req-pass-3\n")
             << QStringList{"www.shop.test.key", "www.shop.test.csr"} << 0 << QStringList()
             << QStringList{"opens www.shop.test.key req-pass-3"};
+        QTest::newRow("acme: a reload program that is not in the current folder")
+            << splitCommandLine("acme --domain x.test --email a@x.test --standalone --out %O --for "
+                                "nginx --reload ./reload.sh")
+            << QByteArray() << QStringList() << 2
+            << QStringList{"\"./reload.sh\" of the reload command does not exist"} << QStringList();
         checkRows();
         QTest::newRow("check without anything to check")
             << QStringList{"check"} << QByteArray() << QStringList() << 2

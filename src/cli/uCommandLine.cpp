@@ -8,6 +8,7 @@
 #include "uOutputReplacement.h"
 #include "uPassPhraseFolder.h"
 #include "uPassPhraseSource.h"
+#include "uReloadCommand.h"
 #include "uRenewal.h"
 #include "uTerminalUser.h"
 #include "uTerminationSignals.h"
@@ -18,7 +19,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
-#include <QProcess>
 
 #include <cstdio>
 #include <cstring>
@@ -65,6 +65,7 @@ const QString kPortOptionMessage =
     QStringLiteral("--http-port: \"%1\" is not a port number from 1 to 65535.");
 const QString kDaysMessage = QStringLiteral("--days: \"%1\" is not a number of days.");
 const QString kReloadMessage = QStringLiteral("--reload: the command is empty.");
+const QString kReloadOptionMessage = QStringLiteral("--reload: %1");
 const QString kTermsQuestion =
     QStringLiteral("The authority's terms of service are at %1\nDo you agree to them? [y/N] ");
 const QString kTermsRequiredMessage = QStringLiteral(
@@ -79,11 +80,14 @@ const QString kPassPhraseKeptLine =
                    "alone).\n");
 const QString kRenewedLine = QStringLiteral("Renewed %1.\n");
 const QString kRenewFailedLine = QStringLiteral("%1: %2\n");
-const QString kNothingDueLine = QStringLiteral("No certificate is due for renewal.\n");
+const QString kNothingDueLine =
+    QStringLiteral("No certificate is due for renewal (recorded in \"%1\": %2).\n");
 const QString kNoRecordsLine =
-    QStringLiteral("No certificate was obtained with \"certwright acme\" yet.\n");
+    QStringLiteral("No certificate was obtained with \"certwright acme\" yet: \"%1\" holds no "
+                   "records.\n");
 const QString kRecordListing =
     QStringLiteral("%1\n  names: %2\n  expires: %3\n  outputs: %4 in %5\n");
+const QString kReloadListing = QStringLiteral("  reload: %1\n");
 const QString kUnknownExpiry = QStringLiteral("unknown");
 const QString kListSeparator = QStringLiteral(", ");
 const QString kExpiryFormat = QStringLiteral("yyyy-MM-dd HH:mm 'UTC'");
@@ -419,7 +423,10 @@ QList<QCommandLineOption> acmeOptions() {
             valueOption("out", "the folder of the files", "DIR"),
             valueOption("for", "nginx, iis or indy: the files to make; repeat for more", "SERVER"),
             valueOption("passout", "the pass phrase of the .pfx file and key.pem", "SOURCE"),
-            valueOption("reload", "a command to run after each new certificate", "COMMAND"),
+            valueOption("reload",
+                        "a command to run after each new certificate (quoted as for a shell, "
+                        "run without one)",
+                        "COMMAND"),
             valueOption("name", "the friendly name in the .pfx file (default: the first name)",
                         "FRIENDLY"),
             flagOption("legacy", "protect the .pfx file as Windows Server 2016 can import it"),
@@ -479,7 +486,12 @@ Acme::AcmeValues acmeValues(const QCommandLineParser& parser) {
         throw UsageError(kMissingOptionMessage.arg(QStringLiteral("for")));
     values.outputs.removeDuplicates();
     if (parser.isSet(QStringLiteral("reload"))) {
-        values.reloadCommand = QProcess::splitCommand(parser.value(QStringLiteral("reload")));
+        try {
+            values.reloadCommand =
+                ReloadCommand::resolve(parser.value(QStringLiteral("reload")), QDir::currentPath());
+        } catch (const PageError& error) {
+            throw UsageError(kReloadOptionMessage.arg(error.message()));
+        }
         if (values.reloadCommand.isEmpty())
             throw UsageError(kReloadMessage);
     }
@@ -546,12 +558,17 @@ int listRecords() {
     QStringList problems;
     const QVector<Renewal::Record> all = Renewal::records(&problems);
     if (all.isEmpty() && problems.isEmpty())
-        print(stdout, kNoRecordsLine);
-    for (const Renewal::Record& record : all)
+        print(stdout, kNoRecordsLine.arg(Renewal::recordFolderPath()));
+    for (const Renewal::Record& record : all) {
         print(stdout, kRecordListing.arg(record.name, record.values.names.join(kListSeparator),
                                          expiryText(record.expiry),
                                          record.values.outputs.join(kListSeparator),
                                          record.values.outFolder));
+        const QStringList& reload = record.values.reloadCommand;
+        if (!reload.isEmpty())
+            print(stdout, kReloadListing.arg(
+                              OpenSSLCommands::readableCommandLine(reload.first(), reload.mid(1))));
+    }
     for (const QString& problem : problems)
         print(stderr, problem + QLatin1Char('\n'));
     return problems.isEmpty() ? kDone : kFailed;
@@ -587,8 +604,14 @@ int runRenew(const QCommandLineParser& parser) {
                               : kRenewFailedLine.arg(outcome.name, outcome.error));
         }
     }
-    if (outcomes.isEmpty())
-        print(stdout, kNothingDueLine);
+    if (outcomes.isEmpty()) {
+        QStringList names;
+        for (const Renewal::Record& record : Renewal::records())
+            names << record.name;
+        print(stdout, names.isEmpty() ? kNoRecordsLine.arg(Renewal::recordFolderPath())
+                                      : kNothingDueLine.arg(Renewal::recordFolderPath(),
+                                                            names.join(kListSeparator)));
+    }
     return allWell ? kDone : kFailed;
 }
 

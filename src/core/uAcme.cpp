@@ -137,6 +137,8 @@ const QString kLegoDetails = QStringLiteral("Command line:\n%1\n\nOutput of lego
 const QString kReloadFailedMessage =
     QStringLiteral("The new certificate was made, but the reload command \"%1\" failed: %2.\n%3");
 const QString kReloadNotFound = QStringLiteral("the program was not found");
+const QString kReloadRelative =
+    QStringLiteral("its program is not named by an absolute path; give the command again");
 const QString kReloadExit = QStringLiteral("it ended with status %1");
 const QString kReloadEnded = QStringLiteral("it did not end by itself");
 
@@ -562,10 +564,14 @@ ToolSteps::StepPlan outputPlan(const AcmeValues& values, const CheckedFolder& fo
 
 // The reload command as the user gave it, run without a shell; empty when it went well.
 QString runReload(const QStringList& command, const ToolContext& context) {
-    const QString program = command.first().contains(QLatin1Char('/'))
-                                ? ToolSteps::pathForTool(command.first(), context.currentFolder)
-                                : QStandardPaths::findExecutable(command.first());
-    const QString readable = OpenSSLCommands::readableCommandLine(command.first(), command.mid(1));
+    const QString& typed = command.first();
+    const QString readable = OpenSSLCommands::readableCommandLine(typed, command.mid(1));
+    // A path is recorded absolute (ReloadCommand::resolve): a relative one would run whatever
+    // the current folder holds.
+    if (typed.contains(QLatin1Char('/')) && !QDir::isAbsolutePath(typed))
+        return kReloadFailedMessage.arg(readable, kReloadRelative, QString());
+    const QString program =
+        QDir::isAbsolutePath(typed) ? typed : QStandardPaths::findExecutable(typed);
     if (program.isEmpty())
         return kReloadFailedMessage.arg(readable, kReloadNotFound, QString());
     TExternalApp reload;
@@ -776,6 +782,12 @@ QString privateDataFolder(const QString& name) {
 
 QString stateFolder() {
     return privateDataFolder(kAcmeFolderName);
+}
+
+QString dataFolderPath(const QString& name) {
+    const QString base =
+        QDir::cleanPath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
+    return withTrailingSeparator(withTrailingSeparator(base) + kDataFolderName + name);
 }
 
 CertificateCheck::CheckReport checkResult(const AcmeValues& values, const AcmeResult& result,

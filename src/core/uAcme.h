@@ -143,4 +143,7 @@ QString stateFolder();
 // own is refused (PageError), and one that others may enter is closed to them.
 QString privateDataFolder(const QString& name);
 
+// The path of that folder, for a look that must make nothing: whether it exists at all.
+QString dataFolderPath(const QString& name);
+
 } // namespace Acme

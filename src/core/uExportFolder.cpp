@@ -28,6 +28,8 @@ const QString kFolderAclUserReason =
     QStringLiteral("an access control list lets the user \"%2\" write to \"%1\"");
 const QString kFolderAclGroupReason =
     QStringLiteral("an access control list lets the group \"%2\" write to \"%1\"");
+const QString kFileUncheckedReason = QStringLiteral("\"%1\" cannot be checked (%2)");
+const QString kNotRegularFileReason = QStringLiteral("\"%1\" is not a regular file");
 const QString kAclUnreadableReason =
     QStringLiteral("the access control list of \"%1\" cannot be read (%2)");
 
@@ -146,11 +148,47 @@ PageError refusal(const QString& folder, int error) {
     return PageError(kUncheckedExportFolderMessage.arg(folder, systemReason(error)));
 }
 
-} // namespace
-
-class CheckedFolder::Descriptor : public ::Descriptor {
-    using ::Descriptor::Descriptor;
+// Where a walk down a path ended (see walkDown).
+struct Walked {
+    std::shared_ptr<const Descriptor> last; // the last part, open; null when it was not reached
+    struct stat status {};                  // of the last part reached
+    int error = 0;                          // why a part could not be opened or is no folder
+    QString shared;                         // why others can change a part
 };
+
+// From the root down, each part of the absolute path opened without following a link from the
+// folder above it, and judged by whyShared, so that the part held at the end is the one whose
+// path was judged: a folder that others can write above it lets them rename it and put their own
+// in its place. Every part but the last must be a folder, the last one too when lastIsFolder.
+Walked walkDown(const QString& absolute, bool lastIsFolder) {
+    const QStringList names = absolute.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    Walked walked;
+    QString path = QStringLiteral("/");
+    int opened = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    for (qsizetype depth = 0;; ++depth) {
+        if (opened < 0) {
+            walked.error = errno;
+            walked.last.reset();
+            return walked;
+        }
+        walked.last = std::make_shared<const Descriptor>(opened);
+        const bool isLast = depth == names.size();
+        if (::fstat(opened, &walked.status) != 0)
+            walked.error = errno;
+        else if ((!isLast || lastIsFolder) && !S_ISDIR(walked.status.st_mode))
+            walked.error = ENOTDIR;
+        else
+            walked.shared = whyShared(path, walked.status, !isLast);
+        if (walked.error != 0 || !walked.shared.isEmpty() || isLast)
+            return walked;
+        path = withTrailingSeparator(path) + names[depth];
+        const bool folderNext = depth + 1 < names.size() || lastIsFolder;
+        opened = ::openat(walked.last->fd, QFile::encodeName(names[depth]).constData(),
+                          O_PATH | O_NOFOLLOW | O_CLOEXEC | (folderNext ? O_DIRECTORY : 0));
+    }
+}
+
+} // namespace
 
 CheckedFolder::CheckedFolder(const QString& path, std::shared_ptr<const Descriptor> folder,
                              const struct stat& status)
@@ -175,30 +213,22 @@ CheckedFolder requirePrivateFolder(const QString& folder, const QString& current
     if (!resolved)
         throw refusal(folder, errno);
     const QString real = QFile::decodeName(resolved.get());
-    std::shared_ptr<const CheckedFolder::Descriptor> held;
-    // From the root down, each folder opened without following a link, so that the folder
-    // held at the end is the one whose path was judged; a folder that others can write above
-    // the export folder lets them rename it and put their own in its place.
-    const QStringList names = real.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    QString path = QStringLiteral("/");
-    int opened = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
-    struct stat status;
-    for (qsizetype depth = 0;; ++depth) {
-        if (opened < 0)
-            throw refusal(folder, errno);
-        held = std::make_shared<const CheckedFolder::Descriptor>(opened);
-        if (::fstat(opened, &status) != 0)
-            throw refusal(folder, errno);
-        if (!S_ISDIR(status.st_mode))
-            throw refusal(folder, ENOTDIR);
-        const QString reason = whyShared(path, status, depth < names.size());
-        if (!reason.isEmpty())
-            throw PageError(sharedMessage.arg(folder, reason));
-        if (depth == names.size())
-            break;
-        path = withTrailingSeparator(path) + names[depth];
-        opened = ::openat(held->fd, QFile::encodeName(names[depth]).constData(),
-                          O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    }
-    return CheckedFolder(withTrailingSeparator(real), held, status);
+    const Walked walked = walkDown(real, true);
+    if (walked.error != 0)
+        throw refusal(folder, walked.error);
+    if (!walked.shared.isEmpty())
+        throw PageError(sharedMessage.arg(folder, walked.shared));
+    return CheckedFolder(withTrailingSeparator(real), walked.last, walked.status);
+}
+
+QString whyFileIsShared(const QString& path) {
+    const QString absolute = QDir::cleanPath(QDir::current().absoluteFilePath(path));
+    const Walked walked = walkDown(absolute, false);
+    if (walked.error != 0)
+        return kFileUncheckedReason.arg(absolute, systemReason(walked.error));
+    if (!walked.shared.isEmpty())
+        return walked.shared;
+    if (!S_ISREG(walked.status.st_mode))
+        return kNotRegularFileReason.arg(absolute);
+    return QString();
 }

@@ -5,6 +5,8 @@
 #include <memory>
 #include <sys/stat.h>
 
+class Descriptor;
+
 // The page error of an export folder that someone other than the user (and root) can change.
 inline const QString kSharedExportFolderMessage = QStringLiteral(
     "The folder \"%1\" can be changed by other users: %2. They could replace the files that "
@@ -37,7 +39,6 @@ class CheckedFolder {
   private:
     friend CheckedFolder requirePrivateFolder(const QString& folder, const QString& currentFolder,
                                               const QString& sharedMessage);
-    class Descriptor;
     CheckedFolder(const QString& path, std::shared_ptr<const Descriptor> folder,
                   const struct stat& status);
 
@@ -60,3 +61,11 @@ CheckedFolder requirePrivateExportFolder(const QString& folder, const QString& c
 // that others can change, with the folder as typed (%1) and the reason (%2).
 CheckedFolder requirePrivateFolder(const QString& folder, const QString& currentFolder,
                                    const QString& sharedMessage);
+
+// Why someone other than the user and root can change the file at the path (made absolute from
+// the current folder) or what leads to it, by the same rules: the file and every folder above
+// it must belong to the user or to root, and no mode or access control list may let anyone else
+// write to them. A folder above it may be writable by others when its sticky bit is set. Empty
+// when no one else can; otherwise the reason in words, also when the path is no regular file,
+// passes through a link or cannot be checked.
+QString whyFileIsShared(const QString& path);

@@ -1,6 +1,7 @@
 #include "uRenewal.h"
 
 #include "uCertwrightCommon.h"
+#include "uExportFolder.h"
 #include "uExternalApp.h"
 #include "uFreshFile.h"
 
@@ -49,6 +50,14 @@ const QString kUnreadableRecord = QStringLiteral("The record \"%1\" cannot be re
 const QString kNotRecordReason = QStringLiteral("it is not a regular file of this program");
 const QString kBadRecordReason = QStringLiteral("it does not hold a certificate's names");
 const QString kNoPassPhraseReason = QStringLiteral("the pass phrase kept beside it is missing");
+const QString kNoRecordFolderMessage =
+    QStringLiteral("No renewal records were found in \"%1\": %2.");
+const QString kMissingFolderReason = QStringLiteral("the folder does not exist");
+const QString kNoRecordFolderExplanation = QStringLiteral(
+    "Each certificate obtained with \"certwright acme\" is recorded there, in the data folder of "
+    "the user who obtained it ($XDG_DATA_HOME, else ~/.local/share). A renewal that runs from a "
+    "timer must have that data folder, as the units that \"certwright renew --install-timer\" "
+    "writes name it.");
 const QString kNoSuchRecordMessage =
     QStringLiteral("No certificate named \"%1\" was obtained with \"certwright acme\".");
 
@@ -57,6 +66,16 @@ const QString kTimerFolderUnwritable =
 const QString kSystemNeedsRoot = QStringLiteral(
     "Only root may install the timer for the whole system. Run the command as root, or leave "
     "out --system to install it for yourself.");
+const QString kControlCharacterMessage = QStringLiteral(
+    "The path \"%1\" holds a line end or another control character, which a systemd unit cannot "
+    "hold. Please move it to a path without one.");
+const QString kSharedProgramMessage = QStringLiteral(
+    "The timer for the whole system would run \"%1\" as root, but others can change it: %2. "
+    "Install the program where only root can change it (as the package does), or leave out "
+    "--system to install the timer for yourself.");
+const QString kNoRecordsYetNote = QStringLiteral(
+    " No certificate is recorded in \"%1\" yet: until \"certwright acme\" records one there, "
+    "each renewal fails and says so.");
 const QString kEnabledMessage = QStringLiteral(
     "The renewal timer is installed in %1 and enabled: it renews the certificates daily. See "
     "it with: %2");
@@ -74,6 +93,7 @@ const QString kSystemEnableCommand =
     QStringLiteral("systemctl enable --now certwright-renew.timer");
 const QString kSystemUnitFolder = QStringLiteral("/etc/systemd/system/");
 const QString kUserUnitFolder = QStringLiteral("systemd/user/");
+const QString kDataHomeVariable = QStringLiteral("XDG_DATA_HOME=");
 const QString kSystemdRunning = QStringLiteral("/run/systemd/system");
 const QString kUserManagerSocket = QStringLiteral("systemd/private");
 
@@ -83,6 +103,7 @@ const QString kServiceTemplate =
                    "\n"
                    "[Service]\n"
                    "Type=oneshot\n"
+                   "Environment=%2\n"
                    "ExecStart=%1 renew\n");
 const QString kTimerTemplate = QStringLiteral("[Unit]\n"
                                               "Description=Renew Certwright's certificates daily\n"
@@ -180,13 +201,29 @@ class RenewalUser : public ToolSteps::StepUser {
     ToolSteps::StepUser& inner;
 };
 
-// Quoted for systemd: spaces, quotes and backslashes kept, "%" not taken as a specifier.
-QString unitWord(const QString& word) {
+// Quoted for systemd: spaces, quotes and backslashes kept, "%" not taken as a specifier, nor
+// "$" as a variable in a command line.
+QString unitWord(const QString& word, bool inCommand) {
     QString quoted = word;
     quoted.replace(QLatin1Char('\\'), QLatin1String("\\\\"))
         .replace(QLatin1Char('"'), QLatin1String("\\\""))
         .replace(QLatin1Char('%'), QLatin1String("%%"));
+    if (inCommand)
+        quoted.replace(QLatin1Char('$'), QLatin1String("$$"));
     return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+// A unit holds each setting on a line of its own: a path with a line end would add one.
+void requireNoControlCharacter(const QString& path) {
+    QString shown;
+    bool found = false;
+    for (const QChar c : path) {
+        const bool control = c.category() == QChar::Other_Control;
+        found = found || control;
+        shown += control ? QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0')) : c;
+    }
+    if (found)
+        throw PageError(kControlCharacterMessage.arg(shown));
 }
 
 void writeUnit(const QString& path, const QString& text) {
@@ -217,6 +254,10 @@ QString recordFolder() {
     return Acme::privateDataFolder(kRecordsFolderName);
 }
 
+QString recordFolderPath() {
+    return Acme::dataFolderPath(kRecordsFolderName);
+}
+
 QStringList writeRecord(const Acme::AcmeValues& values, const QDateTime& expiry) {
     QJsonObject json;
     json.insert(kNamesKey, jsonList(values.names));
@@ -235,16 +276,20 @@ QStringList writeRecord(const Acme::AcmeValues& values, const QDateTime& expiry)
     const QString base = recordBase(values.names.first());
     const QString record = base + kRecordExtension;
     const QString passPhrase = base + kPassPhraseExtension;
-    if (const int error = writeFreshFile(record, QJsonDocument(json).toJson()); error != 0)
-        throw PageError(
-            kUnwritableRecordMessage.arg(record, QString::fromLocal8Bit(std::strerror(error))));
+    // Each file is replaced whole, so that a renewal ended on the way leaves the earlier record.
+    // The pass phrase goes first: the files just made already use it.
+    const auto replace = [](const QString& path, const QByteArray& content) {
+        if (const int error = replaceFileWhole(path, content); error != 0)
+            throw PageError(
+                kUnwritableRecordMessage.arg(path, QString::fromLocal8Bit(std::strerror(error))));
+    };
+    if (!values.passPhrase.isEmpty())
+        replace(passPhrase, values.passPhrase.toUtf8());
+    replace(record, QJsonDocument(json).toJson());
     if (values.passPhrase.isEmpty()) {
         ::unlink(QFile::encodeName(passPhrase).constData());
         return {record, QString()};
     }
-    if (const int error = writeFreshFile(passPhrase, values.passPhrase.toUtf8()); error != 0)
-        throw PageError(
-            kUnwritableRecordMessage.arg(passPhrase, QString::fromLocal8Bit(std::strerror(error))));
     return {record, passPhrase};
 }
 
@@ -263,6 +308,16 @@ Acme::AcmeResult obtainAndRecord(const Acme::AcmeValues& values, ToolSteps::Step
 }
 
 QVector<Record> records(QStringList* problems) {
+    // The folder is made with the first record: without it, no record was ever written here.
+    const QString path = recordFolderPath();
+    struct stat status {};
+    if (::lstat(QFile::encodeName(path).constData(), &status) != 0) {
+        const int error = errno;
+        throw PageError(kNoRecordFolderMessage.arg(
+                            path, error == ENOENT ? kMissingFolderReason
+                                                  : QString::fromLocal8Bit(std::strerror(error))),
+                        kNoRecordFolderExplanation);
+    }
     const QDir folder(recordFolder());
     QVector<Record> found;
     for (const QString& name : folder.entryList({QLatin1Char('*') + kRecordExtension},
@@ -310,8 +365,9 @@ QVector<Outcome> renewDue(int days, const QString& onlyName, ToolSteps::StepUser
     return outcomes;
 }
 
-QString serviceText(const QString& program) {
-    return kServiceTemplate.arg(unitWord(program));
+QString serviceText(const QString& program, const QString& dataHome) {
+    return kServiceTemplate.arg(unitWord(program, true),
+                                unitWord(kDataHomeVariable + dataHome, false));
 }
 
 QString timerText() {
@@ -321,6 +377,15 @@ QString timerText() {
 TimerInstallation installTimer(const QString& program, bool system) {
     if (system && ::geteuid() != 0)
         throw PageError(kSystemNeedsRoot);
+    // The unit names the data folder of this run: a system unit has no HOME, and a user's own
+    // XDG_DATA_HOME is not the manager's.
+    const QString dataHome =
+        QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)).absolutePath();
+    for (const QString& path : {program, dataHome})
+        requireNoControlCharacter(path);
+    if (system)
+        if (const QString reason = whyFileIsShared(program); !reason.isEmpty())
+            throw PageError(kSharedProgramMessage.arg(program, reason));
     const QString folder = system ? kSystemUnitFolder
                                   : withTrailingSeparator(QStandardPaths::writableLocation(
                                         QStandardPaths::GenericConfigLocation)) +
@@ -328,7 +393,7 @@ TimerInstallation installTimer(const QString& program, bool system) {
     if (!QDir().mkpath(folder))
         throw PageError(
             kTimerFolderUnwritable.arg(folder, QString::fromLocal8Bit(std::strerror(errno))));
-    writeUnit(folder + kServiceName, serviceText(program));
+    writeUnit(folder + kServiceName, serviceText(program, dataHome));
     writeUnit(folder + kTimerName, timerText());
     const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     const bool managerRuns =
@@ -342,12 +407,16 @@ TimerInstallation installTimer(const QString& program, bool system) {
             problem = runSystemctl(
                 scope + QStringList{QStringLiteral("enable"), QStringLiteral("--now"), kTimerName});
     }
+    const QString note = QFileInfo::exists(recordFolderPath())
+                             ? QString()
+                             : kNoRecordsYetNote.arg(recordFolderPath());
     if (problem.isEmpty())
         return {folder, true,
-                kEnabledMessage.arg(folder, system ? kSystemListCommand : kUserListCommand)};
+                kEnabledMessage.arg(folder, system ? kSystemListCommand : kUserListCommand) + note};
     return {folder, false,
             kNotEnabledMessage.arg(folder, problem,
-                                   system ? kSystemEnableCommand : kUserEnableCommand)};
+                                   system ? kSystemEnableCommand : kUserEnableCommand) +
+                note};
 }
 
 } // namespace Renewal

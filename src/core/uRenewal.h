@@ -22,10 +22,14 @@ struct Record {
 // The folder of the records ($XDG_DATA_HOME/certwright/renewals/), made with mode 0700.
 QString recordFolder();
 
+// Its path, for a look that makes nothing. The folder is made with the first record.
+QString recordFolderPath();
+
 // Writes the record of the values and the expiry of their certificate (mode 0600, replacing
 // the earlier one of the same main name) and, when they have a pass phrase, the pass phrase in a
-// 0600 file beside it. Returns the two paths (the second empty when no pass phrase is kept).
-// Throws PageError when they cannot be written.
+// 0600 file beside it. Each file is written new beside the earlier one and renamed over it when
+// complete, so that a failure or an end on the way leaves the earlier one. Returns the two paths
+// (the second empty when no pass phrase is kept). Throws PageError when they cannot be written.
 QStringList writeRecord(const Acme::AcmeValues& values, const QDateTime& expiry);
 
 // Obtains the certificate and makes its outputs (Acme::obtain), then records it for renewal.
@@ -36,7 +40,9 @@ Acme::AcmeResult obtainAndRecord(const Acme::AcmeValues& values, ToolSteps::Step
                                  Acme::Cancel* cancel = nullptr);
 
 // Every record, in the order of their names. A record that cannot be read is skipped and named
-// in problems.
+// in problems. Throws PageError, naming the folder, when the folder of the records does not
+// exist: no record was ever written where this run looks (a timer without the data folder
+// of the user who obtained the certificates), which must not pass for "nothing is due".
 QVector<Record> records(QStringList* problems = nullptr);
 
 // How one renewal went.
@@ -64,10 +70,12 @@ struct TimerInstallation {
 };
 
 // Writes the service and the timer that run `<program> renew` daily (with up to an hour's
-// random delay, and at once when a run was missed): for the user in
-// $XDG_CONFIG_HOME/systemd/user/, or with system for the whole machine in /etc/systemd/system/
-// (root only). Enables the timer when systemd runs for the user (or the machine). Throws
-// PageError when the files cannot be written.
+// random delay, and at once when a run was missed) with the data folder of this run
+// (XDG_DATA_HOME): for the user in $XDG_CONFIG_HOME/systemd/user/, or with system for the whole
+// machine in /etc/systemd/system/ (root only). Enables the timer when systemd runs for the user
+// (or the machine). Throws PageError, before anything is written, when the program's path or the
+// data folder holds a control character, or for the whole machine when anyone but root can
+// change the program file or a folder above it; and when the files cannot be written.
 TimerInstallation installTimer(const QString& program, bool system);
 
 } // namespace Renewal

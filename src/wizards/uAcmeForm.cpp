@@ -4,6 +4,7 @@
 #include "uExportFolder.h"
 #include "uKeyAndCertificateWizard.h"
 #include "uPassPhraseFiles.h"
+#include "uReloadCommand.h"
 #include "uRenewal.h"
 #include "uWindowsCommon.h"
 
@@ -17,7 +18,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -476,7 +476,8 @@ Acme::AcmeValues TfrmAcme::values() const {
             chosen.outputs << kind;
     chosen.outFolder = edtExportPath->text();
     chosen.legacyPfx = cbForIis->isChecked() && cbLegacyPfx->isChecked();
-    chosen.reloadCommand = QProcess::splitCommand(edtReload->text());
+    chosen.reloadCommand =
+        ReloadCommand::resolve(edtReload->text(), desktopToolContext().currentFolder);
     return chosen;
 }
 

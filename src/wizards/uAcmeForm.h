@@ -104,7 +104,8 @@ class TfrmAcme : public TWizardFrame {
     void reject() override;
 
   private:
-    // The values of the pages, as far as they are filled.
+    // The values of the pages, as far as they are filled. Throws PageError for a reload command
+    // that cannot be run (ReloadCommand::resolve).
     Acme::AcmeValues values() const;
 
     void addNamesPage();
