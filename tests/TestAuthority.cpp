@@ -95,19 +95,33 @@ TestAuthority::TestAuthority() {
 }
 
 bool TestAuthority::issue(const QString& name, const Leaf& leaf) {
-    writeFileContent(file(name + ".ext"), "[leaf]\nauthorityInfoAccess = caIssuers;URI:" +
-                                              web.url(QStringLiteral("inter.cer")).toUtf8() + '\n' +
-                                              leaf.extensions.join(QLatin1Char('\n')).toUtf8() +
-                                              '\n');
+    writeFileContent(
+        file(name + ".ext"),
+        "[leaf]\nauthorityInfoAccess = caIssuers;URI:" + web.url(leaf.issuerAddress).toUtf8() +
+            '\n' + leaf.extensions.join(QLatin1Char('\n')).toUtf8() + '\n');
     return run(QString("req -new -nodes %1 -keyout %A/%2.key -subj /CN=%3 -config "
                        "%A/authority.cnf -out %A/%2.csr")
-                   .arg(leaf.newKey, name, kTestHost)) &&
+                   .arg(leaf.newKey, name, leaf.subject)) &&
            run(QString("ca -batch -config %A/authority.cnf -rand_serial -notext -in %A/%1.csr -out "
                        "%A/%1.crt -startdate %2 -enddate %3 -md %4 -extfile %A/%1.ext -extensions "
                        "leaf -keyfile %A/%5.key ")
                    .arg(name, certificateDate(leaf.fromDays), certificateDate(leaf.untilDays),
-                        leaf.digest, leaf.selfSigned ? name : QStringLiteral("inter")) +
-               (leaf.selfSigned ? "-selfsign" : "-cert %A/inter.crt"));
+                        leaf.digest, leaf.selfSigned ? name : leaf.issuer) +
+               (leaf.selfSigned ? QStringLiteral("-selfsign")
+                                : "-cert %A/" + leaf.issuer + ".crt"));
+}
+
+bool TestAuthority::intermediate(const QString& name, qint64 fromDays, qint64 untilDays,
+                                 bool newKey) {
+    return (!newKey ||
+            run("req -new " + kNewKey + " -keyout %A/" + name +
+                ".key -subj \"/CN=Check Intermediate\" -config %A/authority.cnf -out %A/" + name +
+                ".csr")) &&
+           run(QString("ca -batch -config %A/authority.cnf -rand_serial -notext -in %A/%1.csr -out "
+                       "%A/%2.crt -startdate %3 -enddate %4 -extfile %A/authority.cnf -extensions "
+                       "authority -md sha256 -cert %A/root.crt -keyfile %A/root.key")
+                   .arg(newKey ? name : QStringLiteral("inter"), name, certificateDate(fromDays),
+                        certificateDate(untilDays)));
 }
 
 bool TestAuthority::run(const QString& commandLine) const {

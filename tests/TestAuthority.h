@@ -48,10 +48,16 @@ class TestAuthority {
         qint64 untilDays = 365;
         QString digest = QStringLiteral("sha256");
         bool selfSigned = false;
+        QString issuer = QStringLiteral("inter");            // the certificate and key that sign it
+        QString subject = kTestHost;                         // its common name
+        QString issuerAddress = QStringLiteral("inter.cer"); // its "CA Issuers", served
     };
     // Makes <name>.key and <name>.crt; true when both were made.
     bool issue(const QString& name, const Leaf& leaf);
     bool issue(const QString& name) { return issue(name, Leaf()); }
+    // Makes <name>.crt, "Check Intermediate" once more, signed by the root for the days given:
+    // of the intermediate's own key, or of a new one (<name>.key).
+    bool intermediate(const QString& name, qint64 fromDays, qint64 untilDays, bool newKey);
 
     LoopbackWebServer web;
 

@@ -37,8 +37,10 @@ class TestCommandLine : public QObject {
     TestAuthority authority;
     QProcess withChain;
     QProcess withoutChain;
+    QProcess longChain;
     QString withChainPort;
     QString withoutChainPort;
+    QString longChainPort;
 
     // An openssl s_server on 127.0.0.1 that serves the sound certificate; its port, or empty.
     QString startServer(QProcess& server, const QString& more) {
@@ -143,6 +145,35 @@ class TestCommandLine : public QObject {
             << QByteArray() << QStringList() << 1 << QStringList{"was read by the check"}
             << QStringList{"problems "};
         row("check: two inputs", "check --cert %A/sound.crt --pfx %A/aes.pfx", 2, {"Give one of"});
+        // Every certificate of the chain is judged, and a chain is written only once it verifies.
+        const QString sound = " --json --name " + kTestHost + " --cert %A/sound.crt";
+        const QString written = " --write-chain %O/chain.pem";
+        row("check: expired intermediate, no chain written",
+            "check --ca-file %A/root.crt --chain %A/old-inter.crt" + sound + written, 1,
+            {"problems expired", "json problems/0/certificate CN=Check Intermediate",
+             "absent chain.pem"});
+        row("check: issuer that is no authority, no chain written",
+            "check --ca-file %A/root.crt --json --name leaf.check.test --cert %A/under-leaf.crt "
+            "--chain %A/sound.crt --chain %A/inter.crt" +
+                written,
+            1,
+            {"problems invalid-chain", "json problems/0/certificate CN=" + kTestHost,
+             "absent chain.pem"});
+        row("check: intermediate of the right name and another key, mended",
+            "check --ca-file %A/root.crt --chain %A/rekeyed-inter.crt" + sound + written, 1,
+            {"problems chain-incomplete", "order chain.pem www.check.test,Check Intermediate",
+             "verifies chain.pem"});
+        row("check: fetched issuer of another key, no chain written",
+            "check --ca-file %A/root.crt --json --name " + kTestHost + " --cert %A/misled.crt" +
+                written,
+            1, {"problems chain-incomplete", "absent chain.pem"});
+        row("check: a root that the server does not send", "check --chain %A/inter.crt" + sound, 1,
+            {"problems untrusted-root"});
+        row("check: a six-day certificate with half its days left", files + "fresh.crt", 0,
+            {"problems "});
+        row("check: more than 20 certificates", "check --cert %A/many.pem", 2, {"at most 20"});
+        row("check: a server that sends more than 64 KiB",
+            server + kTestHost + ":%L --connect 127.0.0.1:%L", 2, {"at most 20"});
     }
 
   private slots:
@@ -201,9 +232,32 @@ class TestCommandLine : public QObject {
             {"ec224", Leaf{sound.extensions, ec224}},
             {"rsa2048", Leaf{sound.extensions, rsa2048}},
             {"sha1", Leaf{sound.extensions, sound.newKey, -1, 365, "sha1"}},
+            // Half of its six days left: not soon for its lifetime.
+            {"fresh", Leaf{sound.extensions, sound.newKey, -3, 3}},
+            // Issued by a server's certificate, which is no authority.
+            {"under-leaf", Leaf{{"subjectAltName=DNS:leaf.check.test", sound.extensions.last()},
+                                sound.newKey,
+                                -1,
+                                365,
+                                "sha256",
+                                false,
+                                "sound",
+                                "leaf.check.test"}},
+            // Its "CA Issuers" serves an intermediate of the right name and another key.
+            {"misled", Leaf{sound.extensions, sound.newKey, -1, 365, "sha256", false, "inter",
+                            kTestHost, "rekeyed-inter.cer"}},
             {"self", Leaf{sound.extensions, sound.newKey, -1, 365, "sha1", true}}};
+        QVERIFY(authority.intermediate("old-inter", -400, -30, false) &&
+                authority.intermediate("rekeyed-inter", -1, 365, true));
+        runOpenSSL({"x509", "-in", authority.file("rekeyed-inter.crt"), "-outform", "DER", "-out",
+                    authority.file("rekeyed-inter.cer")});
+        authority.web.serve("rekeyed-inter.cer", fileContent(authority.file("rekeyed-inter.cer")));
         for (const auto& [name, leaf] : leaves)
             QVERIFY2(authority.issue(name, leaf), name);
+        // More certificates than a chain has: 21 in a file, more than 64 KiB from a server.
+        for (const auto& [name, copies] : {std::pair{"many.pem", 21}, std::pair{"long.pem", 90}})
+            writeFileContent(authority.file(name),
+                             fileContent(authority.file("inter.crt")).repeated(copies));
         for (const auto& [name, protection] :
              {std::pair{"aes", ""},
               std::pair{"3des", "-certpbe PBE-SHA1-3DES -keypbe PBE-SHA1-3DES -macalg sha1"}}) {
@@ -217,11 +271,13 @@ class TestCommandLine : public QObject {
         }
         withChainPort = startServer(withChain, "-cert_chain %A/inter.crt");
         withoutChainPort = startServer(withoutChain, "");
-        QVERIFY(!withChainPort.isEmpty() && !withoutChainPort.isEmpty());
+        longChainPort = startServer(longChain, "-cert_chain %A/long.pem");
+        QVERIFY(!withChainPort.isEmpty() && !withoutChainPort.isEmpty() &&
+                !longChainPort.isEmpty());
     }
 
     void cleanupTestCase() {
-        for (QProcess* server : {&withChain, &withoutChain}) {
+        for (QProcess* server : {&withChain, &withoutChain, &longChain}) {
             server->kill();
             server->waitForFinished();
         }
@@ -355,7 +411,8 @@ class TestCommandLine : public QObject {
                 .replace(QStringLiteral("%O"), out.path())
                 .replace(QStringLiteral("%A"), authority.folder())
                 .replace(QStringLiteral("%S"), withChainPort)
-                .replace(QStringLiteral("%N"), withoutChainPort);
+                .replace(QStringLiteral("%N"), withoutChainPort)
+                .replace(QStringLiteral("%L"), longChainPort);
         };
         for (const QString& name : existing)
             writeFileContent(out.path() + QLatin1Char('/') + name, "old content\n");
@@ -404,6 +461,12 @@ class TestCommandLine : public QObject {
                     found = found.isArray() ? found.toArray().at(part.toInt())
                                             : found.toObject().value(part);
                 QCOMPARE(found.toVariant().toString(), value);
+            } else if (kind == QLatin1String("verifies")) {
+                int verified = -1;
+                runOpenSSL(
+                    {"verify", "-CAfile", authority.file("root.crt"), "-untrusted", file, file},
+                    &verified);
+                QCOMPARE(verified, 0);
             } else if (kind == QLatin1String("kept")) {
                 QCOMPARE(fileContent(file), QByteArray("old content\n"));
             } else {

@@ -518,11 +518,13 @@ QList<QSslCertificate> chainFromServer(const CertificateChain& chain) {
 }
 
 // The chain holds only what the tool proved by signature: a certificate whose signature does
-// not match the key of the one given as its issuer ends the chain there, as one whose issuer is
-// missing.
-void cutAtBadSignature(CertificateChain& chain, const QList<VerifyError>& complaints) {
+// not match the key of the one given as its issuer, or whose issuer the tool did not find among
+// those given, ends the chain there, as one whose issuer is missing.
+void cutAtUnprovenLink(CertificateChain& chain, const QList<VerifyError>& complaints) {
     for (const VerifyError& error : complaints) {
-        if (error.code != kSignatureError || error.depth > chain.authorities.size())
+        const bool badLink =
+            error.code == kSignatureError || kMissingIssuerErrors.contains(error.code);
+        if (!badLink || error.depth >= chain.authorities.size() + (error.code == kSignatureError))
             continue;
         const QSslCertificate& unproven =
             error.depth == 0 ? chain.server : chain.authorities[error.depth - 1];
@@ -557,15 +559,15 @@ bool missingIssuerIsRoot(const QSslCertificate& last, const QString& missing,
 // certificate.
 void addInvalidChainProblems(CheckReport& report, const QList<VerifyError>& complaints,
                              const QList<QSslCertificate>& built) {
-    QList<std::pair<int, int>> named;
+    QList<int> named;
     for (const VerifyError& error : complaints) {
         const bool covered = kMissingIssuerErrors.contains(error.code) ||
                              kUntrustedRootErrors.contains(error.code) ||
                              kDateErrors.contains(error.code) ||
                              (error.code == kPurposeError && error.depth == 0);
-        if (covered || named.contains(std::pair{error.code, error.depth}))
+        if (covered || named.contains(error.depth))
             continue;
-        named << std::pair{error.code, error.depth};
+        named << error.depth;
         QString reason = error.reason;
         for (const auto& [codes, words] : kChainReasons)
             if (codes.contains(error.code))
@@ -597,7 +599,7 @@ void addVerifyProblems(CheckReport& report, const CheckInput& input, const QStri
     for (const VerifyError& error : complaints)
         chainErrors << error.code;
     const QList<QSslCertificate> built = chainFromServer(report.chain);
-    cutAtBadSignature(report.chain, complaints);
+    cutAtUnprovenLink(report.chain, complaints);
     const auto any = [](const QList<int>& errors, const QList<int>& wanted) {
         return std::any_of(wanted.begin(), wanted.end(),
                            [&errors](int error) { return errors.contains(error); });
@@ -734,9 +736,9 @@ bool signs(const QSslCertificate& issuer, const QSslCertificate& certificate,
 QString chainRefusal(const CertificateChain& chain, const QByteArray& pem, const QString& caFile,
                      const ScratchFolder& scratch, const ToolContext& context) {
     scratch.write(kScratchWritten, pem);
-    QStringList arguments{QStringLiteral("verify"),   QStringLiteral("-auth_level"),
-                          QStringLiteral("0"),        QStringLiteral("-no_check_time"),
-                          QStringLiteral("-purpose"), QStringLiteral("sslserver")};
+    QStringList arguments{QStringLiteral("verify"), QStringLiteral("-auth_level"),
+                          QStringLiteral("0"), QStringLiteral("-purpose"),
+                          QStringLiteral("sslserver")};
     if (chain.end == ChainEnd::UntrustedRoot) {
         scratch.write(kScratchIssuer, chain.root.toPem());
         arguments << QStringLiteral("-CAfile") << scratch.file(kScratchIssuer);
