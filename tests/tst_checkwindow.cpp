@@ -150,17 +150,57 @@ class TestCheckWindow : public QObject {
 
         if (saved == 0)
             return;
+        // For the .pfx, a file of that name is there already: the dialog asks, and Yes replaces
+        // it whole.
         const QString file = folder.file("complete.pem");
-        ModalScript script(
-            {onWindow<QFileDialog>([&](QFileDialog* dialog) { typeIntoFileDialog(dialog, file); }),
-             pressButton(QMessageBox::Ok)});
+        QVector<ModalScript::Action> saving{
+            onWindow<QFileDialog>([&](QFileDialog* dialog) { typeIntoFileDialog(dialog, file); })};
+        if (input == Input::Pfx) {
+            writeFileContent(file, "old content\n");
+            saving << pressButton(QMessageBox::Yes);
+        }
+        ModalScript script(saving << pressButton(QMessageBox::Ok));
         window.btnSaveChain->click();
         QCOMPARE(script.remaining(), 0);
+        QCOMPARE(QDir(folder.path()).entryList({".*.new-*"}, QDir::Files | QDir::Hidden),
+                 QStringList());
         const QList<QSslCertificate> written = QSslCertificate::fromPath(file);
         QCOMPARE(written.size(), saved);
         const QString served = input == Input::Pfx ? QString("sound.crt") : certificate;
         QCOMPARE(written.first(), QSslCertificate::fromPath(path(served)).first());
         QCOMPARE(written.at(1), QSslCertificate::fromPath(authority->file("inter.crt")).first());
+    }
+
+    // The host field takes what the command takes; the port field gives the port that the text
+    // does not name. Nothing listens at these ports, so the error names where the check went.
+    void serverAddressAsTyped_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("port");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("https address") << "https://127.0.0.1/" << 1 << "from 127.0.0.1:1:";
+        QTest::newRow("https address with its port and a path")
+            << "https://127.0.0.1:1/shop/" << 443 << "from 127.0.0.1:1:";
+        QTest::newRow("host and port") << " 127.0.0.1:1 " << 443 << "from 127.0.0.1:1:";
+        QTest::newRow("IPv6 address and port") << "[::1]:1" << 443 << "from [::1]:1:";
+        QTest::newRow("another scheme")
+            << "http://127.0.0.1/" << 443 << "\"http://127.0.0.1/\" is not a server address.";
+        QTest::newRow("port out of range")
+            << "127.0.0.1:65536" << 443 << "\"127.0.0.1:65536\" is not a server address.";
+    }
+    void serverAddressAsTyped() {
+        QFETCH(QString, typed);
+        QFETCH(int, port);
+        QFETCH(QString, said);
+        TempProgramFolder program;
+        TfrmCheckCertificate window(nullptr);
+        window.show();
+        QTest::keyClicks(window.edtHost, typed);
+        window.spnPort->setValue(port);
+        ModalScript script({pressButton(QMessageBox::Ok)});
+        window.btnNext->click();
+        QCOMPARE(script.remaining(), 0);
+        QVERIFY2(script.seen.join('\n').contains(said), qPrintable(script.seen.join('\n')));
+        QCOMPARE(window.currentPage(), int(TfrmCheckCertificate::tsInput));
     }
 };
 

@@ -40,3 +40,8 @@ int writeFreshFile(const QString& path, const QByteArray& content);
 // the earlier file as it was and no new file. Whether the earlier file may be replaced at all is
 // the caller's question. Returns 0, or the errno of the step that failed.
 int replaceFileWhole(const QString& path, const QByteArray& content);
+
+// The same for a name that must be free: the new file takes the name only if nothing stands
+// there by then, and is removed again otherwise (EEXIST). For a file that the user did not agree
+// to replace, whatever may have appeared meanwhile.
+int placeFileWhole(const QString& path, const QByteArray& content);
