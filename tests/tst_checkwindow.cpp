@@ -171,8 +171,8 @@ class TestCheckWindow : public QObject {
         QCOMPARE(written.at(1), QSslCertificate::fromPath(authority->file("inter.crt")).first());
     }
 
-    // The host field takes what the command takes; the port field gives the port that the text
-    // does not name. Nothing listens at these ports, so the error names where the check went.
+    // The host field reads as the command does; the port field gives the port that it does not
+    // name. Nothing listens there, so the error names where the check went.
     void serverAddressAsTyped_data() {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<int>("port");
@@ -180,12 +180,8 @@ class TestCheckWindow : public QObject {
         QTest::newRow("https address") << "https://127.0.0.1/" << 1 << "from 127.0.0.1:1:";
         QTest::newRow("https address with its port and a path")
             << "https://127.0.0.1:1/shop/" << 443 << "from 127.0.0.1:1:";
-        QTest::newRow("host and port") << " 127.0.0.1:1 " << 443 << "from 127.0.0.1:1:";
-        QTest::newRow("IPv6 address and port") << "[::1]:1" << 443 << "from [::1]:1:";
         QTest::newRow("another scheme")
             << "http://127.0.0.1/" << 443 << "\"http://127.0.0.1/\" is not a server address.";
-        QTest::newRow("port out of range")
-            << "127.0.0.1:65536" << 443 << "\"127.0.0.1:65536\" is not a server address.";
     }
     void serverAddressAsTyped() {
         QFETCH(QString, typed);
