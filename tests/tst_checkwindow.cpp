@@ -157,11 +157,41 @@ class TestCheckWindow : public QObject {
              pressButton(QMessageBox::Ok)});
         window.btnSaveChain->click();
         QCOMPARE(script.remaining(), 0);
+        QCOMPARE(QDir(folder.path()).entryList({".*.new-*"}, QDir::Files | QDir::Hidden),
+                 QStringList());
         const QList<QSslCertificate> written = QSslCertificate::fromPath(file);
         QCOMPARE(written.size(), saved);
         const QString served = input == Input::Pfx ? QString("sound.crt") : certificate;
         QCOMPARE(written.first(), QSslCertificate::fromPath(path(served)).first());
         QCOMPARE(written.at(1), QSslCertificate::fromPath(authority->file("inter.crt")).first());
+    }
+
+    // The host field reads as the command does; the port field gives the port that it does not
+    // name. Nothing listens there, so the error names where the check went.
+    void serverAddressAsTyped_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("port");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("https address") << "https://127.0.0.1/" << 1 << "from 127.0.0.1:1:";
+        QTest::newRow("https address with its port and a path")
+            << "https://127.0.0.1:1/shop/" << 443 << "from 127.0.0.1:1:";
+        QTest::newRow("another scheme")
+            << "http://127.0.0.1/" << 443 << "\"http://127.0.0.1/\" is not a server address.";
+    }
+    void serverAddressAsTyped() {
+        QFETCH(QString, typed);
+        QFETCH(int, port);
+        QFETCH(QString, said);
+        TempProgramFolder program;
+        TfrmCheckCertificate window(nullptr);
+        window.show();
+        QTest::keyClicks(window.edtHost, typed);
+        window.spnPort->setValue(port);
+        ModalScript script({pressButton(QMessageBox::Ok)});
+        window.btnNext->click();
+        QCOMPARE(script.remaining(), 0);
+        QVERIFY2(script.seen.join('\n').contains(said), qPrintable(script.seen.join('\n')));
+        QCOMPARE(window.currentPage(), int(TfrmCheckCertificate::tsInput));
     }
 };
 

@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -141,7 +142,8 @@ class TestCommandLine : public QObject {
         row("check: a key that does not open", "check --cert %F/server.crt --key %F/server.key", 2,
             {"pass phrase is wrong"});
         QTest::newRow("check: the chain never replaces an input")
-            << splitCommandLine(files + "sound.crt --key %A/sound.key --write-chain %A/sound.key")
+            << splitCommandLine(files +
+                                "sound.crt --key %A/sound.key --write-chain %A/sound.key --force")
             << QByteArray() << QStringList() << 1 << QStringList{"was read by the check"}
             << QStringList{"problems "};
         row("check: two inputs", "check --cert %A/sound.crt --pfx %A/aes.pfx", 2, {"Give one of"});
@@ -174,6 +176,30 @@ class TestCommandLine : public QObject {
         row("check: more than 20 certificates", "check --cert %A/many.pem", 2, {"at most 20"});
         row("check: a server that sends more than 64 KiB",
             server + kTestHost + ":%L --connect 127.0.0.1:%L", 2, {"at most 20"});
+        // The chain file is replaced only with --force, and then whole.
+        const QString chain = files + "sound.crt --write-chain %O/chain.pem";
+        QTest::newRow("check: an existing chain file is kept without --force")
+            << splitCommandLine(chain) << QByteArray() << QStringList{"chain.pem"} << 1
+            << QStringList{"chain.pem\" exists; use --force to replace it."}
+            << QStringList{"kept chain.pem"};
+        QTest::newRow("check: --force replaces the chain file")
+            << splitCommandLine(chain + " --force") << QByteArray() << QStringList{"chain.pem"} << 0
+            << QStringList{"The chain was written to"}
+            << QStringList{"problems ", "order chain.pem www.check.test,Check Intermediate"};
+        row("check: --force without --write-chain", files + "sound.crt --force", 2,
+            {"--force goes with --write-chain."});
+        // A server's address as a browser shows it; its port is 443 unless it names one.
+        row("check: an https address",
+            server + "https://" + kTestHost + ":%S/ --connect 127.0.0.1:%S", 0,
+            {"problems ", "json names/0 " + kTestHost});
+        row("check: an https address is port 443", server + "https://127.0.0.1", 2,
+            {"127.0.0.1:443:"});
+        row("check: an https address with a path", server + "https://127.0.0.1:1/shop/", 2,
+            {"127.0.0.1:1:"});
+        row("check: an IPv6 address with its port", server + "[::1]:1", 2, {"[::1]:1:"});
+        row("check: another scheme", server + "http://" + kTestHost + "/", 2,
+            {"is not HOST[:PORT] or https://HOST[:PORT]/"});
+        row("check: a port out of range", server + kTestHost + ":65536", 2, {"is not HOST[:PORT]"});
     }
 
   private slots:
@@ -353,6 +379,14 @@ class TestCommandLine : public QObject {
         QTest::newRow("unknown option")
             << QStringList{"request", "--domian", "x.test"} << QByteArray() << QStringList() << 2
             << QStringList{"domian"} << QStringList{"absent x.test.key"};
+        QTest::newRow("unknown command")
+            << QStringList{"reqeust", "--domain", "x.test"} << QByteArray() << QStringList() << 2
+            << QStringList{"\"reqeust\" is not a command",
+                           "request, selfsign, pfx, pem, check, acme, renew"}
+            << QStringList{"absent x.test.key"};
+        QTest::newRow("an option first")
+            << QStringList{"--domain", "x.test", "request"} << QByteArray() << QStringList() << 2
+            << QStringList{"\"--domain\" is not a command"} << QStringList{"absent x.test.key"};
         QTest::newRow("pass:TEXT refused")
             << request.mid(0, 7) + QStringList{"--passout", "pass:secret"} << QByteArray()
             << QStringList() << 2 << QStringList{"every user"}
@@ -473,8 +507,9 @@ class TestCommandLine : public QObject {
                 QVERIFY2(!QFile::exists(file), qPrintable(check));
             }
         }
-        // Nothing of the step's own stays behind.
-        QCOMPARE(QDir(out.path()).entryList({"__*"}, QDir::Files | QDir::Hidden), QStringList());
+        // Nothing of the step's own stays behind, nor a new file that did not take its name.
+        QCOMPARE(QDir(out.path()).entryList({"__*", ".*.new-*"}, QDir::Files | QDir::Hidden),
+                 QStringList());
     }
 
     // Pass phrases typed at a terminal (a pseudo-terminal that is the command's controlling
@@ -491,6 +526,9 @@ class TestCommandLine : public QObject {
                                        << QStringLiteral("must match");
         QTest::newRow("Ctrl-C at the second prompt")
             << QByteArrayList{"typed-pass-1\n", "\x03"} << 1 << QStringLiteral("ended by a signal");
+        // Continued after Ctrl-Z, the prompt is shown again with the echo off.
+        QTest::newRow("Ctrl-Z at the second prompt, then fg")
+            << QByteArrayList{"typed-pass-1\n", "\x1a", "typed-pass-1\n"} << 0 << QString();
     }
 
     void terminalPrompt() {
@@ -527,6 +565,18 @@ class TestCommandLine : public QObject {
                 10000);
             const QByteArray& answer = typed.at(prompt - 1);
             QCOMPARE(::write(master, answer.constData(), answer.size()), answer.size());
+            if (answer == "\x1a") {
+                // Stopped (no shell above it could stop it), the echo on again, continued.
+                const qint64 program = command.processId();
+                const QString stat = QStringLiteral("/proc/%1/stat").arg(program);
+                QCOMPARE(::kill(pid_t(program), SIGSTOP), 0);
+                QTRY_VERIFY_WITH_TIMEOUT(fileContent(stat).split(' ').value(2) == "T", 10000);
+                termios shell{};
+                QCOMPARE(::tcgetattr(terminal, &shell), 0);
+                shell.c_lflag |= ECHO;
+                QCOMPARE(::tcsetattr(terminal, TCSANOW, &shell), 0);
+                QCOMPARE(::kill(pid_t(program), SIGCONT), 0);
+            }
         }
         QVERIFY(command.waitForFinished(60000));
         said += QString::fromLocal8Bit(command.readAllStandardError());

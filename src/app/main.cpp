@@ -28,7 +28,8 @@ const char kUsage[] =
     "does the cryptography.\n"
     "\n"
     "  -DEBUG     copy the output of the openssl runs to standard error\n"
-    "             (first argument only, any letter case)\n"
+    "             (first argument only, any letter case); any other first\n"
+    "             argument must be a command\n"
     "  --help     show this help and exit\n"
     "  --version  show the version and exit\n"
     "\n"
@@ -70,6 +71,9 @@ int main(int argc, char** argv) {
     // Answered before QApplication exists, so they need no display and open no window.
     if (const char* information = requestedInformation(argc, argv))
         return printInformation(information);
+    // A mistyped command must not open the windows, nor ask for a display.
+    if (!CommandLine::opensWindows(argc, argv))
+        return CommandLine::refuseUnknownCommand(argv[1]);
 
     // Qt removes the options it knows from the arguments, so the switch is read first.
     const bool debugSwitch = readDebugSwitch(argc, argv);

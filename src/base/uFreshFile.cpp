@@ -7,6 +7,7 @@
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -27,6 +28,20 @@ int writeAll(int fd, const char* bytes, std::size_t size) noexcept {
             return written == 0 ? EIO : errno;
         }
     }
+    return 0;
+}
+
+// Gives the file a new name only where that name is free, without following a link at either
+// name; returns 0 or the system's error (EEXIST when the name is taken).
+int renameWithoutReplacing(const char* from, const char* to) noexcept {
+    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return errno;
+    // A file system without that kind of rename: a second name, then the first one goes.
+    if (::link(from, to) != 0)
+        return errno;
+    ::unlink(from);
     return 0;
 }
 
@@ -52,11 +67,16 @@ int writeFreshFile(const QString& path, const QByteArray& content) {
                             std::size_t(content.size()));
 }
 
-int replaceFileWhole(const QString& path, const QByteArray& content) {
+namespace {
+
+// Writes the bytes into a new file beside the path and puts it under the path: over whatever
+// file stands there, or only where the name is free.
+int writeFileWhole(const QString& path, const QByteArray& content, bool replacing) {
     const QFileInfo target(path);
     const QByteArray fresh = QFile::encodeName(
         target.path() + QStringLiteral("/.") + target.fileName() + QStringLiteral(".new-") +
         QString::number(QRandomGenerator::system()->generate64(), 16));
+    const QByteArray name = QFile::encodeName(path);
     const int fd = ::open(fresh.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                           kFreshFileMode);
     if (fd < 0)
@@ -66,11 +86,23 @@ int replaceFileWhole(const QString& path, const QByteArray& content) {
         error = errno;
     if (::close(fd) != 0 && error == 0)
         error = errno;
-    if (error == 0 && ::rename(fresh.constData(), QFile::encodeName(path).constData()) != 0)
+    if (error == 0 && replacing && ::rename(fresh.constData(), name.constData()) != 0)
         error = errno;
+    if (error == 0 && !replacing)
+        error = renameWithoutReplacing(fresh.constData(), name.constData());
     if (error != 0)
         ::unlink(fresh.constData());
     return error;
+}
+
+} // namespace
+
+int replaceFileWhole(const QString& path, const QByteArray& content) {
+    return writeFileWhole(path, content, true);
+}
+
+int placeFileWhole(const QString& path, const QByteArray& content) {
+    return writeFileWhole(path, content, false);
 }
 
 ScratchFolder::ScratchFolder() {

@@ -60,3 +60,8 @@ class ScratchFolder {
   private:
     QTemporaryDir folder;
 };
+
+// The same for a name that must be free: the new file takes the name only if nothing stands
+// there by then, and is removed again otherwise (EEXIST). For a file that the user did not agree
+// to replace, whatever may have appeared meanwhile.
+int placeFileWhole(const QString& path, const QByteArray& content);

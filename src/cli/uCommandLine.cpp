@@ -33,13 +33,15 @@ enum ExitStatus { kDone = 0, kFailed = 1, kUsage = 2 };
 const QString kCheckInputMessage =
     QStringLiteral("Give one of HOST[:PORT], --cert FILE or --pfx FILE.");
 const QString kCheckOptionMessage = QStringLiteral("--%1 goes with %2.");
-const QString kServerMessage =
-    QStringLiteral("\"%1\" is not HOST[:PORT] (a port is a number from 1 to 65535).");
+const QString kServerMessage = QStringLiteral(
+    "\"%1\" is not HOST[:PORT] or https://HOST[:PORT]/ (a port is a number from 1 to 65535).");
 const QString kConnectMessage =
     QStringLiteral("--connect: \"%1\" is not ADDRESS:PORT (a port is a number from 1 to 65535).");
 const QString kChainWrittenMessage = QStringLiteral("The chain was written to %1: %2.");
 const QString kServerArgument = QStringLiteral("HOST[:PORT]");
-const QString kServerArgumentHelp = QStringLiteral("the server to check (port 443 unless given)");
+const QString kServerArgumentHelp =
+    QStringLiteral("the server to check, also as https://HOST[:PORT]/ (port 443 unless given)");
+constexpr int kHttpsPort = 443;
 constexpr int kHighestPort = 65535;
 const QString kArgumentMessage = QStringLiteral("Unexpected argument \"%1\".");
 const QString kMissingOptionMessage = QStringLiteral("The option --%1 is required.");
@@ -55,6 +57,9 @@ const QString kTwiceFromStdinMessage =
     QStringLiteral("--passin and --passout cannot both read standard input.");
 const QString kSignalMessage = QStringLiteral("The command was ended by a signal.");
 const QString kTryHelpLine = QStringLiteral("Try \"certwright %1 --help\".\n");
+const QString kUnknownCommandMessage =
+    QStringLiteral("\"%1\" is not a command of certwright. The commands are: %2.");
+const QString kTryProgramHelpLine = QStringLiteral("Try \"certwright --help\".\n");
 const QString kUsageLine = QStringLiteral("Usage: certwright %1 [options]");
 const QString kHelpDescription = QStringLiteral("certwright %1: %2");
 
@@ -309,29 +314,6 @@ int runPem(const QCommandLineParser& parser) {
 
 int failed(const PageError& error);
 
-// HOST, HOST:PORT, [ADDRESS]:PORT or a bare IPv6 address; the port is 0 when it is not a number
-// from 1 to 65535.
-std::pair<QString, int> hostAndPort(const QString& text, int defaultPort) {
-    QString host = text;
-    QString port;
-    if (text.startsWith(QLatin1Char('['))) {
-        host = text.section(QLatin1Char(']'), 0, 0).mid(1);
-        port = text.section(QLatin1Char(']'), 1);
-        if (!port.isEmpty() && !port.startsWith(QLatin1Char(':')))
-            return {host, 0};
-        port = port.mid(1);
-    } else if (text.count(QLatin1Char(':')) == 1) {
-        host = text.section(QLatin1Char(':'), 0, 0);
-        port = text.section(QLatin1Char(':'), 1);
-    }
-    if (port.isEmpty() && !text.endsWith(QLatin1Char(':')))
-        return {host, host.isEmpty() ? 0 : defaultPort};
-    bool isNumber = false;
-    const int number = port.toInt(&isNumber);
-    return {host,
-            isNumber && number >= 1 && number <= kHighestPort && !host.isEmpty() ? number : 0};
-}
-
 void refuseWithout(const QCommandLineParser& parser, const char* option, bool allowed,
                    const QString& partner) {
     if (given(parser, QString::fromLatin1(option)) && !allowed)
@@ -351,16 +333,20 @@ int runCheck(const QCommandLineParser& parser) {
     refuseWithout(parser, "chain", files, QStringLiteral("--cert"));
     refuseWithout(parser, "key", files, QStringLiteral("--cert"));
     refuseWithout(parser, "passin", !server, QStringLiteral("--key or --pfx"));
+    const bool writesChain = given(parser, QStringLiteral("write-chain"));
+    refuseWithout(parser, "force", writesChain, QStringLiteral("--write-chain"));
     if (server) {
-        const auto [host, port] = hostAndPort(servers.first(), 443);
-        if (port == 0 || servers.size() > 1)
+        const auto address = CertificateCheck::serverAddress(servers.first(), kHttpsPort);
+        if (!address || servers.size() > 1)
             throw UsageError(kServerMessage.arg(servers.join(QLatin1Char(' '))));
-        input.host = host;
-        input.port = port;
+        input.host = address->host;
+        input.port = address->port;
         if (given(parser, QStringLiteral("connect"))) {
-            input.connectAddress = parser.value(QStringLiteral("connect"));
-            if (hostAndPort(input.connectAddress, 0).second == 0)
-                throw UsageError(kConnectMessage.arg(input.connectAddress));
+            const QString typed = parser.value(QStringLiteral("connect"));
+            const auto connectTo = CertificateCheck::serverAddress(typed, 0);
+            if (!connectTo)
+                throw UsageError(kConnectMessage.arg(typed));
+            input.connectAddress = connectTo->text();
         }
     } else if (files) {
         requireInput(parser, "cert");
@@ -384,6 +370,14 @@ int runCheck(const QCommandLineParser& parser) {
     input.passPhrase = passPhraseOption(parser, "passin").value_or(QString());
 
     const ToolContext context = commandContext();
+    // An existing file ends the command before the check, as for the other commands' outputs.
+    const QString chainFile = parser.value(QStringLiteral("write-chain"));
+    const bool force = parser.isSet(QStringLiteral("force"));
+    if (writesChain && !force) {
+        const QFileInfo existing(ToolSteps::pathForTool(chainFile, context.currentFolder));
+        if (existing.exists() || existing.isSymLink())
+            throw PageError(existingOutputStatement(chainFile));
+    }
     CertificateCheck::CheckReport report;
     try {
         report = CertificateCheck::checkCertificate(input, context);
@@ -395,12 +389,11 @@ int runCheck(const QCommandLineParser& parser) {
         print(stdout, QString::fromUtf8(QJsonDocument(report.toJson()).toJson()));
     else
         print(stdout, report.toText());
-    if (given(parser, QStringLiteral("write-chain"))) {
-        const QString file = parser.value(QStringLiteral("write-chain"));
+    if (writesChain) {
         const CertificateChain written =
-            CertificateCheck::writeCompleteChain(report, file, input.caFile, context);
+            CertificateCheck::writeCompleteChain(report, chainFile, input.caFile, context, force);
         print(stderr, kChainWrittenMessage.arg(
-                          file, chainSummaryLines(written).join(QStringLiteral(", "))) +
+                          chainFile, chainSummaryLines(written).join(QStringLiteral(", "))) +
                           QLatin1Char('\n'));
     }
     return report.problems.isEmpty() ? kDone : kFailed;
@@ -655,7 +648,8 @@ QVector<Command> commands() {
           valueOption("write-chain",
                       "write the certificate and its complete chain in order, fetching a "
                       "missing authority certificate",
-                      "FILE")},
+                      "FILE"),
+          flagOption("force", "with --write-chain: replace an existing file")},
          runCheck,
          true},
         {"acme", "get a certificate from an ACME authority and make the server files",
@@ -721,6 +715,21 @@ int runCommand(const Command& command, const QStringList& arguments) {
 
 bool isCommand(int argc, const char* const* argv) {
     return argc > 1 && commandNamed(argv[1]);
+}
+
+bool opensWindows(int argc, const char* const* argv) {
+    return argc < 2 || readDebugSwitch(argc, argv);
+}
+
+int refuseUnknownCommand(const char* argument) {
+    QStringList names;
+    for (const Command& command : commands())
+        names << QString::fromLatin1(command.name);
+    print(stderr,
+          kUnknownCommandMessage.arg(QString::fromLocal8Bit(argument), names.join(kListSeparator)) +
+              QLatin1Char('\n'));
+    print(stderr, kTryProgramHelpLine);
+    return kUsage;
 }
 
 int run(int argc, char** argv) {

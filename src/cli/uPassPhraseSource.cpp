@@ -9,10 +9,14 @@
 #include <QFile>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <iterator>
+#include <optional>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -48,15 +52,98 @@ QString systemReason(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-// Waits for input; the signals that end the program interrupt the wait (they restart a read),
-// and their handlers' events then run, so that a termination is seen here.
+// Waits for input; a signal interrupts the wait (it would restart a read), and the handlers'
+// events then run, so that a termination is seen here. Any other signal (a stop and a continue
+// at the prompt) goes back to waiting.
 bool waitForInput(int fd) {
     pollfd watched{fd, POLLIN, 0};
-    if (::poll(&watched, 1, -1) >= 0 || errno != EINTR)
-        return true;
-    QCoreApplication::processEvents();
-    return !QCoreApplication::closingDown() && !terminationArrived;
+    while (::poll(&watched, 1, -1) < 0 && errno == EINTR) {
+        QCoreApplication::processEvents();
+        if (QCoreApplication::closingDown() || terminationArrived)
+            return false;
+    }
+    return true;
 }
+
+// The terminal while a prompt waits without echo: how it was, how the prompt keeps it, and the
+// prompt to show again; read by the job-control handlers.
+struct HiddenPrompt {
+    termios shown{};
+    termios hidden{};
+    QByteArray prompt;
+};
+HiddenPrompt* volatile waitingPrompt = nullptr;
+
+constexpr int kStopSignals[] = {SIGTSTP, SIGTTIN, SIGTTOU};
+
+bool inForeground() {
+    return ::tcgetpgrp(STDIN_FILENO) == ::getpgrp();
+}
+
+// A stop at the prompt (Ctrl-Z): the echo comes back while the program is stopped, as the shell
+// expects, and goes again if the stop does not happen (nobody could continue the program).
+void stopWithEcho(int signalNumber) {
+    const int savedErrno = errno;
+    const HiddenPrompt* waiting = waitingPrompt;
+    const bool foreground = inForeground();
+    if (foreground)
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &waiting->shown);
+    struct sigaction stopping {};
+    stopping.sa_handler = SIG_DFL;
+    struct sigaction ours {};
+    ::sigaction(signalNumber, &stopping, &ours);
+    sigset_t signal{};
+    ::sigemptyset(&signal);
+    ::sigaddset(&signal, signalNumber);
+    ::pthread_sigmask(SIG_UNBLOCK, &signal, nullptr);
+    ::raise(signalNumber);
+    ::sigaction(signalNumber, &ours, nullptr);
+    if (foreground && inForeground())
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &waiting->hidden);
+    errno = savedErrno;
+}
+
+// Continued (fg): the echo goes again and the prompt is shown again, as the terminal dropped
+// what was typed before the stop.
+void hideAgain(int) {
+    const int savedErrno = errno;
+    const HiddenPrompt* waiting = waitingPrompt;
+    if (inForeground()) {
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &waiting->hidden);
+        [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, waiting->prompt.constData(),
+                                                         std::size_t(waiting->prompt.size()));
+    }
+    errno = savedErrno;
+}
+
+// The job-control handlers while the prompt waits; the earlier ones come back at the end.
+class JobControlDuringPrompt {
+  public:
+    explicit JobControlDuringPrompt(HiddenPrompt& prompt) {
+        waitingPrompt = &prompt;
+        struct sigaction action {};
+        ::sigemptyset(&action.sa_mask);
+        for (const int signalNumber : kStopSignals)
+            ::sigaddset(&action.sa_mask, signalNumber);
+        action.sa_handler = stopWithEcho;
+        for (std::size_t index = 0; index < std::size(kStopSignals); ++index)
+            ::sigaction(kStopSignals[index], &action, &earlier[index]);
+        action.sa_handler = hideAgain;
+        ::sigaction(SIGCONT, &action, &earlierContinue);
+    }
+    ~JobControlDuringPrompt() {
+        for (std::size_t index = 0; index < std::size(kStopSignals); ++index)
+            ::sigaction(kStopSignals[index], &earlier[index], nullptr);
+        ::sigaction(SIGCONT, &earlierContinue, nullptr);
+        waitingPrompt = nullptr;
+    }
+    JobControlDuringPrompt(const JobControlDuringPrompt&) = delete;
+    JobControlDuringPrompt& operator=(const JobControlDuringPrompt&) = delete;
+
+  private:
+    struct sigaction earlier[std::size(kStopSignals)]{};
+    struct sigaction earlierContinue {};
+};
 
 // The first line of what the descriptor gives, without its line end; reads byte by byte so that
 // nothing after the line is taken from a pipe or terminal shared with others.
@@ -136,20 +223,24 @@ bool canAsk() {
 }
 
 QString ask(const QString& prompt) {
-    std::fputs(prompt.toLocal8Bit().constData(), stderr);
+    HiddenPrompt terminal;
+    terminal.prompt = prompt.toLocal8Bit();
+    std::fputs(terminal.prompt.constData(), stderr);
     std::fflush(stderr);
-    termios saved{};
-    const bool hidden = ::tcgetattr(STDIN_FILENO, &saved) == 0;
-    if (hidden) {
-        termios quiet = saved;
-        quiet.c_lflag &= ~tcflag_t(ECHO);
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-    }
-    // The echo comes back however the reading ends.
+    const bool hidden = ::tcgetattr(STDIN_FILENO, &terminal.shown) == 0;
+    terminal.hidden = terminal.shown;
+    terminal.hidden.c_lflag &= ~tcflag_t(ECHO);
+    // The echo comes back however the reading ends, once no handler can hide it again.
     const auto restore = qScopeGuard([&] {
         if (hidden)
-            ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+            ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &terminal.shown);
     });
+    // A stop and a continue (Ctrl-Z, then fg) hide the echo again, as readpassphrase(3) does.
+    std::optional<JobControlDuringPrompt> jobControl;
+    if (hidden) {
+        jobControl.emplace(terminal);
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &terminal.hidden);
+    }
     QByteArray line;
     const bool read = readFirstLine(STDIN_FILENO, line);
     std::fputs("\n", stderr);

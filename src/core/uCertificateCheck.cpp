@@ -28,6 +28,11 @@ namespace {
 
 // ---- Texts
 
+const QString kSchemeMark = QStringLiteral("://");
+const QString kHttpsScheme = QStringLiteral("https");
+const QString kRootPath = QStringLiteral("/");
+constexpr int kHighestPort = 65535;
+
 const QString kUnreadableFileMessage = QStringLiteral("The file \"%1\" cannot be read: %2");
 const QString kNotRegularReason = QStringLiteral("it is not a regular file");
 const QString kTooLargeReason = QStringLiteral("it is too large for a certificate file");
@@ -351,10 +356,7 @@ QString signatureAlgorithm(const QSslCertificate& certificate) {
 // The certificates that a server sends, in the order sent.
 QList<QSslCertificate> serverCertificates(const CheckInput& input, const ToolContext& context) {
     const bool literal = !QHostAddress(input.host).isNull();
-    const QString hostAndPort = (literal && input.host.contains(QLatin1Char(':'))
-                                     ? QLatin1Char('[') + input.host + QLatin1Char(']')
-                                     : input.host) +
-                                QLatin1Char(':') + QString::number(input.port);
+    const QString hostAndPort = ServerAddress{input.host, input.port}.text();
     QStringList arguments{QStringLiteral("s_client"), QStringLiteral("-connect"),
                           input.connectAddress.isEmpty() ? hostAndPort : input.connectAddress,
                           QStringLiteral("-showcerts"), QStringLiteral("-verify_quiet")};
@@ -829,6 +831,36 @@ QString problemsText(const QList<CheckProblem>& problems) {
     return text;
 }
 
+QString ServerAddress::text() const {
+    const QString shown =
+        host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host;
+    return shown + QLatin1Char(':') + QString::number(port);
+}
+
+std::optional<ServerAddress> serverAddress(const QString& typed, int defaultPort) {
+    const QString text = typed.trimmed();
+    const auto withPort = [](const QString& host, int port) -> std::optional<ServerAddress> {
+        if (host.isEmpty() || port < 1 || port > kHighestPort)
+            return std::nullopt;
+        return ServerAddress{host, port};
+    };
+    const QHostAddress bare(text);
+    if (!text.startsWith(QLatin1Char('[')) && !bare.isNull() &&
+        bare.protocol() == QAbstractSocket::IPv6Protocol)
+        return withPort(text, defaultPort);
+    // Everything else is read as the host and port of an https address.
+    const bool whole = text.contains(kSchemeMark);
+    const QUrl url(whole ? text : kHttpsScheme + kSchemeMark + text, QUrl::StrictMode);
+    const QString authority =
+        text.section(kSchemeMark, whole ? 1 : 0, whole ? 1 : 0).section(QLatin1Char('/'), 0, 0);
+    const bool bareHasMore = !whole && (url.hasQuery() || url.hasFragment() ||
+                                        (!url.path().isEmpty() && url.path() != kRootPath));
+    if (!url.isValid() || url.scheme().compare(kHttpsScheme, Qt::CaseInsensitive) != 0 ||
+        !url.userInfo().isEmpty() || authority.endsWith(QLatin1Char(':')) || bareHasMore)
+        return std::nullopt;
+    return withPort(url.host(QUrl::EncodeUnicode), url.port(defaultPort));
+}
+
 CheckReport checkCertificate(const CheckInput& input, const ToolContext& context) {
     const ScratchFolder scratch;
     const bool passPhraseUsed =
@@ -894,7 +926,8 @@ CheckReport checkCertificate(const CheckInput& input, const ToolContext& context
 }
 
 CertificateChain writeCompleteChain(const CheckReport& report, const QString& file,
-                                    const QString& caFile, const ToolContext& context) {
+                                    const QString& caFile, const ToolContext& context,
+                                    bool mayReplace) {
     const QString trusted =
         caFile.isEmpty() ? QString() : ToolSteps::pathForTool(caFile, context.currentFolder);
     const QString path = ToolSteps::pathForTool(file, context.currentFolder);
@@ -936,7 +969,9 @@ CertificateChain writeCompleteChain(const CheckReport& report, const QString& fi
     if (const QString reason = chainRefusal(chain, written, trusted, scratch, context);
         !reason.isEmpty())
         throw PageError(kUnprovenChainMessage.arg(file, reason));
-    if (const int error = writeFreshFile(path, written); error != 0)
+    if (const int error =
+            mayReplace ? replaceFileWhole(path, written) : placeFileWhole(path, written);
+        error != 0)
         throw PageError(
             kWriteFailedMessage.arg(file, QString::fromLocal8Bit(std::strerror(error))));
     chain.inputInOrder = true;

@@ -10,6 +10,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 // The check of a certificate, of the files for a server, or of what a server sends: the
 // certificate's fields, its chain, and each problem in plain words with what to do about it.
 // Nothing is written; writeCompleteChain writes the mended chain on request.
@@ -46,6 +48,20 @@ struct CheckInput {
     int warnDays = -1;
     RunCancel* cancel = nullptr; // ends the wait for a server from another thread
 };
+
+// A server to check, as typed in the window or given to the command.
+struct ServerAddress {
+    QString host; // a name, or an address without brackets
+    int port = 0;
+    // "HOST:PORT", an IPv6 address in brackets, as the tool's -connect takes it.
+    QString text() const;
+};
+
+// Reads HOST, HOST:PORT, [ADDRESS]:PORT, a bare IPv6 address, or an https address such as
+// https://HOST/ or https://HOST:PORT/path (whose path is of no account). The port is defaultPort
+// unless the text names one (a defaultPort of 0 requires one). Nothing when the text is none of
+// these, or the port is not a number from 1 to 65535.
+std::optional<ServerAddress> serverAddress(const QString& typed, int defaultPort);
 
 // The problems that a check finds; the ids are fixed for scripts.
 inline const QString kKeyMismatch = QStringLiteral("key-mismatch");
@@ -133,12 +149,14 @@ QString problemsText(const QList<CheckProblem>& problems);
 CheckReport checkCertificate(const CheckInput& input, const ToolContext& context);
 
 // Writes the server certificate of the report and its chain in order into a file made afresh,
+// which takes the file's name once it is complete (over an earlier file only when mayReplace),
 // fetching each missing authority certificate from the address that the certificate before it
 // names as "CA Issuers" (HTTP or HTTPS, at most kLargestFetchBytes, kFetchTimeLimitMs, DER, PEM
 // or PKCS#7; never a root). Returns the chain as written. Throws PageError when a certificate
-// cannot be fetched, the file is one that the check read, or it cannot be written; nothing is
-// written then.
+// cannot be fetched, the file is one that the check read, or it cannot be written (or exists,
+// without mayReplace); nothing is written then, and an earlier file stays as it was.
 CertificateChain writeCompleteChain(const CheckReport& report, const QString& file,
-                                    const QString& caFile, const ToolContext& context);
+                                    const QString& caFile, const ToolContext& context,
+                                    bool mayReplace);
 
 } // namespace CertificateCheck

@@ -17,7 +17,6 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTextEdit>
-#include <QUrl>
 #include <QVBoxLayout>
 
 using namespace CertificateCheck;
@@ -60,6 +59,11 @@ const QString kKeyPassPhraseCaption = QStringLiteral("Key File Password:");
 const QString kPfxPassPhraseCaption = QStringLiteral("PFX File Password:");
 
 const QString kNoHostMessage = QStringLiteral("Please type the host name of the server.");
+const QString kServerAddressMessage = QStringLiteral("\"%1\" is not a server address.");
+const QString kServerAddressExplanation =
+    QStringLiteral("Type the server's host name, such as www.example.com, with \":8443\" when "
+                   "its port is not the one beside it, or its address, such as "
+                   "https://www.example.com/. A port is a number from 1 to 65535.");
 const QString kNoCertificateMessage =
     QStringLiteral("Please choose the certificate file, or type its path.");
 const QString kNoPfxMessage = QStringLiteral("Please choose the .pfx file, or type its path.");
@@ -80,26 +84,6 @@ const QSize kWindowSize(600, 430);
 QString startFolder(const QLineEdit* field) {
     const QString typed = field->text().trimmed();
     return typed.isEmpty() ? QDir::homePath() : QFileInfo(typed).absolutePath();
-}
-
-// A typed server may carry its port ("www.example.com:8443") or be a whole address
-// ("https://www.example.com/"); both give the host and, when named, the port.
-void splitServer(const QString& typed, QString* host, int* port) {
-    const QString text = typed.trimmed();
-    if (text.contains(QStringLiteral("://"))) {
-        const QUrl url(text);
-        *host = url.host();
-        *port = url.port(*port);
-        return;
-    }
-    bool isNumber = false;
-    const int named = text.section(QLatin1Char(':'), 1).toInt(&isNumber);
-    if (text.count(QLatin1Char(':')) == 1 && isNumber && named >= 1 && named <= kLargestPort) {
-        *host = text.section(QLatin1Char(':'), 0, 0);
-        *port = named;
-        return;
-    }
-    *host = text;
 }
 
 QString verdict(const CheckReport& report) {
@@ -268,10 +252,16 @@ CheckInput TfrmCheckCertificate::inputFromPage() {
     input.name = edtName->text().trimmed();
     input.caFile = caFile.edit->text().trimmed();
     if (rbServer->isChecked()) {
-        input.port = spnPort->value();
-        splitServer(edtHost->text(), &input.host, &input.port);
-        if (input.host.isEmpty())
+        // The host may carry its port ("www.example.com:8443") or be a whole address
+        // ("https://www.example.com/"); the port field holds the port that it does not name.
+        const QString typed = edtHost->text().trimmed();
+        if (typed.isEmpty())
             throw PageError(kNoHostMessage);
+        const auto address = serverAddress(typed, spnPort->value());
+        if (!address)
+            throw PageError(kServerAddressMessage.arg(typed), kServerAddressExplanation);
+        input.host = address->host;
+        input.port = address->port;
         return input;
     }
     if (rbFiles->isChecked()) {
@@ -314,8 +304,9 @@ void TfrmCheckCertificate::btnSaveChainClick() {
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
             return;
         const QString file = dialog.selectedFiles().constFirst();
+        // The dialog has asked before it offers an existing file.
         const CertificateChain written =
-            writeCompleteChain(shownReport, file, checkedInput.caFile, desktopToolContext());
+            writeCompleteChain(shownReport, file, checkedInput.caFile, desktopToolContext(), true);
         tell(kChainSavedNotice.arg(QDir::toNativeSeparators(file),
                                    chainSummaryLines(written).join(QLatin1Char('\n'))));
     });
