@@ -7,6 +7,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -42,6 +43,7 @@ class TestCommandLine : public QObject {
     QString withChainPort;
     QString withoutChainPort;
     QString longChainPort;
+    QTcpServer stalled; // accepts connections and never answers
 
     // An openssl s_server on 127.0.0.1 that serves the sound certificate; its port, or empty.
     QString startServer(QProcess& server, const QString& more) {
@@ -173,6 +175,18 @@ class TestCommandLine : public QObject {
             {"problems untrusted-root"});
         row("check: a six-day certificate with half its days left", files + "fresh.crt", 0,
             {"problems "});
+        row("check: expires-soon within the days given", files + "sound.crt --warn-days 400", 1,
+            {"problems expires-soon"});
+        row("check: a server that never answers", server + "--timeout 1 127.0.0.1:%T", 2,
+            {"did not complete the TLS handshake within 1 seconds"});
+        QTest::newRow("check: many servers, the worst status")
+            << splitCommandLine(server +
+                                "--parallel 2 --timeout 2 127.0.0.1:%T --hosts %F/hosts.txt")
+            << QByteArray() << QStringList() << 2 << QStringList()
+            << QStringList{"hosts 127.0.0.1:%T=error," + kTestHost + ":%S=," + kTestHost +
+                           ":%N=chain-incomplete"};
+        row("check: --connect with several servers", server + "--connect 127.0.0.1:1 a.test b.test",
+            2, {"--connect goes with one server"});
         row("check: more than 20 certificates", "check --cert %A/many.pem", 2, {"at most 20"});
         row("check: a server that sends more than 64 KiB",
             server + kTestHost + ":%L --connect 127.0.0.1:%L", 2, {"at most 20"});
@@ -299,7 +313,12 @@ class TestCommandLine : public QObject {
         withoutChainPort = startServer(withoutChain, "");
         longChainPort = startServer(longChain, "-cert_chain %A/long.pem");
         QVERIFY(!withChainPort.isEmpty() && !withoutChainPort.isEmpty() &&
-                !longChainPort.isEmpty());
+                !longChainPort.isEmpty() && stalled.listen(QHostAddress::LocalHost));
+        writeFileContent(in("hosts.txt"),
+                         QString("# the servers of the test\n%1:%2 127.0.0.1:%2\n\n"
+                                 "%1:%3 127.0.0.1:%3 # without its chain\n")
+                             .arg(kTestHost, withChainPort, withoutChainPort)
+                             .toUtf8());
     }
 
     void cleanupTestCase() {
@@ -446,7 +465,8 @@ class TestCommandLine : public QObject {
                 .replace(QStringLiteral("%A"), authority.folder())
                 .replace(QStringLiteral("%S"), withChainPort)
                 .replace(QStringLiteral("%N"), withoutChainPort)
-                .replace(QStringLiteral("%L"), longChainPort);
+                .replace(QStringLiteral("%L"), longChainPort)
+                .replace(QStringLiteral("%T"), QString::number(stalled.serverPort()));
         };
         for (const QString& name : existing)
             writeFileContent(out.path() + QLatin1Char('/') + name, "old content\n");
@@ -460,8 +480,8 @@ class TestCommandLine : public QObject {
         command.closeWriteChannel();
         QVERIFY(command.waitForFinished(60000));
         const QString said = QString::fromLocal8Bit(command.readAllStandardError());
-        const QJsonObject report =
-            QJsonDocument::fromJson(command.readAllStandardOutput()).object();
+        const QByteArray printed = command.readAllStandardOutput();
+        const QJsonObject report = QJsonDocument::fromJson(printed).object();
         QCOMPARE(command.exitCode(), status);
         for (const QString& error : errors)
             QVERIFY2(said.contains(error), qPrintable(said));
@@ -484,6 +504,19 @@ class TestCommandLine : public QObject {
                 QCOMPARE(certificateOrder(file), value);
             } else if (kind == QLatin1String("days")) {
                 QCOMPARE(validityDays(file), value.toLongLong());
+            } else if (kind == QLatin1String("hosts")) {
+                // One JSON object a line: each server's host with its problems, or "error".
+                QStringList found;
+                for (const QByteArray& line : printed.split('\n')) {
+                    const QJsonObject one = QJsonDocument::fromJson(line).object();
+                    QStringList ids;
+                    for (const QJsonValue& problem : one.value("problems").toArray())
+                        ids << problem.toObject().value("id").toString();
+                    if (!one.isEmpty())
+                        found << one.value("host").toString() + "=" +
+                                     (one.contains("error") ? QString("error") : ids.join('+'));
+                }
+                QCOMPARE(found.join(','), place(check.section(QLatin1Char(' '), 1)));
             } else if (kind == QLatin1String("problems")) {
                 QStringList ids;
                 for (const QJsonValue& problem : report.value("problems").toArray())

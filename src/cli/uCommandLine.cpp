@@ -19,6 +19,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QRegularExpression>
+#include <QThreadPool>
 
 #include <cstdio>
 #include <cstring>
@@ -35,6 +37,14 @@ const QString kCheckInputMessage =
 const QString kCheckOptionMessage = QStringLiteral("--%1 goes with %2.");
 const QString kServerMessage = QStringLiteral(
     "\"%1\" is not HOST[:PORT] or https://HOST[:PORT]/ (a port is a number from 1 to 65535).");
+const QString kHostsLineMessage =
+    QStringLiteral("--hosts: line %1 of \"%2\" is not HOST[:PORT] [ADDRESS:PORT]: \"%3\".");
+const QString kNoHostsMessage = QStringLiteral("--hosts: \"%1\" names no server.");
+const QString kManyServersOptionMessage =
+    QStringLiteral("--%1 goes with one server; several are checked without it.");
+const QString kNumberOptionMessage = QStringLiteral("--%1: \"%2\" is not a number from %3 to %4.");
+const QString kServerHeading = QStringLiteral("%1\n");
+const QString kServerErrorLine = QStringLiteral("Error: %1\n");
 const QString kConnectMessage =
     QStringLiteral("--connect: \"%1\" is not ADDRESS:PORT (a port is a number from 1 to 65535).");
 const QString kChainWrittenMessage = QStringLiteral("The chain was written to %1: %2.");
@@ -43,6 +53,11 @@ const QString kServerArgumentHelp =
     QStringLiteral("the server to check, also as https://HOST[:PORT]/ (port 443 unless given)");
 constexpr int kHttpsPort = 443;
 constexpr int kHighestPort = 65535;
+constexpr int kMsPerSecond = 1000;
+constexpr int kLongestTimeoutSeconds = 600;
+constexpr int kLongestWarning = 3650;
+constexpr int kDefaultParallel = 8;
+constexpr int kMostParallel = 64;
 const QString kArgumentMessage = QStringLiteral("Unexpected argument \"%1\".");
 const QString kMissingOptionMessage = QStringLiteral("The option --%1 is required.");
 const QString kKeyTypeMessage = QStringLiteral(
@@ -320,11 +335,111 @@ void refuseWithout(const QCommandLineParser& parser, const char* option, bool al
         throw UsageError(kCheckOptionMessage.arg(QString::fromLatin1(option), partner));
 }
 
+// A whole number option within its bounds, or the default when it is not given.
+int numberOption(const QCommandLineParser& parser, const char* option, int lowest, int highest,
+                 int fallback) {
+    const QString name = QString::fromLatin1(option);
+    if (!parser.isSet(name))
+        return fallback;
+    bool number = false;
+    const int value = parser.value(name).toInt(&number);
+    if (!number || value < lowest || value > highest)
+        throw UsageError(
+            kNumberOptionMessage.arg(name, parser.value(name)).arg(lowest).arg(highest));
+    return value;
+}
+
+// The servers of a --hosts file: one "HOST[:PORT] [ADDRESS:PORT]" a line; "#" begins a comment.
+QList<std::pair<QString, QString>> hostsOfFile(const QString& file, const ToolContext& context) {
+    const QStringList lines = QString::fromUtf8(CertificateCheck::readRegularFile(file, context))
+                                  .split(QLatin1Char('\n'));
+    QList<std::pair<QString, QString>> hosts;
+    for (qsizetype number = 0; number < lines.size(); ++number) {
+        const QStringList words =
+            lines[number]
+                .section(QLatin1Char('#'), 0, 0)
+                .split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
+        if (words.isEmpty())
+            continue;
+        if (words.size() > 2)
+            throw UsageError(kHostsLineMessage.arg(number + 1).arg(file, lines[number].trimmed()));
+        hosts << std::pair{words[0], words.value(1)};
+    }
+    if (hosts.isEmpty())
+        throw UsageError(kNoHostsMessage.arg(file));
+    return hosts;
+}
+
+// The check's input for one server as typed, with the address to connect to (may be empty).
+CertificateCheck::CheckInput serverInput(const QString& typed, const QString& connect) {
+    CertificateCheck::CheckInput input;
+    const auto address = CertificateCheck::serverAddress(typed, kHttpsPort);
+    if (!address)
+        throw UsageError(kServerMessage.arg(typed));
+    input.host = address->host;
+    input.port = address->port;
+    if (!connect.isEmpty()) {
+        const auto connectTo = CertificateCheck::serverAddress(connect, 0);
+        if (!connectTo)
+            throw UsageError(kConnectMessage.arg(connect));
+        input.connectAddress = connectTo->text();
+    }
+    return input;
+}
+
+// Checks many servers, a few at a time, and prints each report in the order given: a JSON object
+// a line with --json. The exit status is the worst of all.
+int checkServers(const QList<CertificateCheck::CheckInput>& inputs, int parallel, bool json,
+                 const ToolContext& context) {
+    struct Outcome {
+        CertificateCheck::CheckReport report;
+        QString error;
+    };
+    QVector<Outcome> outcomes(inputs.size());
+    QThreadPool pool;
+    pool.setMaxThreadCount(parallel);
+    for (qsizetype at = 0; at < inputs.size(); ++at)
+        pool.start([&inputs, &outcomes, &context, at] {
+            try {
+                outcomes[at].report = CertificateCheck::checkCertificate(inputs[at], context);
+            } catch (const PageError& error) {
+                outcomes[at].error = withFullStop(error.message());
+            } catch (const SilentAbort&) {
+                outcomes[at].error = kSignalMessage;
+            }
+        });
+    pool.waitForDone();
+    int status = kDone;
+    for (qsizetype at = 0; at < inputs.size(); ++at) {
+        const Outcome& outcome = outcomes[at];
+        const QString host =
+            CertificateCheck::ServerAddress{inputs[at].host, inputs[at].port}.text();
+        status = std::max(status, !outcome.error.isEmpty()            ? int(kUsage)
+                                  : outcome.report.problems.isEmpty() ? int(kDone)
+                                                                      : int(kFailed));
+        if (json) {
+            QJsonObject object = outcome.error.isEmpty() ? outcome.report.toJson() : QJsonObject();
+            object.insert(QStringLiteral("host"), host);
+            if (!outcome.error.isEmpty())
+                object.insert(QStringLiteral("error"), outcome.error);
+            print(stdout, QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) +
+                              QLatin1Char('\n'));
+        } else {
+            print(stdout, kServerHeading.arg(host) +
+                              (outcome.error.isEmpty() ? outcome.report.toText()
+                                                       : kServerErrorLine.arg(outcome.error)) +
+                              QLatin1Char('\n'));
+        }
+    }
+    return status;
+}
+
 // Exit 0 without a problem, 1 with one, 2 when the input cannot be read.
 int runCheck(const QCommandLineParser& parser) {
     CertificateCheck::CheckInput input;
     const QStringList servers = parser.positionalArguments();
-    const bool server = !servers.isEmpty();
+    const bool hostsFile = given(parser, QStringLiteral("hosts"));
+    const bool server = !servers.isEmpty() || hostsFile;
     const bool files = given(parser, QStringLiteral("cert"));
     const bool pfx = given(parser, QStringLiteral("pfx"));
     if (int(server) + int(files) + int(pfx) != 1)
@@ -335,19 +450,41 @@ int runCheck(const QCommandLineParser& parser) {
     refuseWithout(parser, "passin", !server, QStringLiteral("--key or --pfx"));
     const bool writesChain = given(parser, QStringLiteral("write-chain"));
     refuseWithout(parser, "force", writesChain, QStringLiteral("--write-chain"));
-    if (server) {
-        const auto address = CertificateCheck::serverAddress(servers.first(), kHttpsPort);
-        if (!address || servers.size() > 1)
-            throw UsageError(kServerMessage.arg(servers.join(QLatin1Char(' '))));
-        input.host = address->host;
-        input.port = address->port;
-        if (given(parser, QStringLiteral("connect"))) {
-            const QString typed = parser.value(QStringLiteral("connect"));
-            const auto connectTo = CertificateCheck::serverAddress(typed, 0);
-            if (!connectTo)
-                throw UsageError(kConnectMessage.arg(typed));
-            input.connectAddress = connectTo->text();
+    refuseWithout(parser, "parallel", server, kServerArgument);
+    refuseWithout(parser, "timeout", server, kServerArgument);
+    const int timeoutSeconds = numberOption(parser, "timeout", 1, kLongestTimeoutSeconds,
+                                            CertificateCheck::kServerTimeoutMs / kMsPerSecond);
+    const int warnDays = numberOption(parser, "warn-days", 0, kLongestWarning, -1);
+    const bool many = hostsFile || servers.size() > 1;
+    if (many) {
+        for (const char* option : {"connect", "write-chain", "name"})
+            if (given(parser, QString::fromLatin1(option)))
+                throw UsageError(kManyServersOptionMessage.arg(QString::fromLatin1(option)));
+        const ToolContext context = commandContext();
+        QList<std::pair<QString, QString>> hosts;
+        for (const QString& typed : servers)
+            hosts << std::pair{typed, QString()};
+        if (hostsFile)
+            hosts += hostsOfFile(parser.value(QStringLiteral("hosts")), context);
+        QList<CertificateCheck::CheckInput> inputs;
+        for (const auto& [typed, connect] : hosts) {
+            inputs << serverInput(typed, connect);
+            inputs.last().caFile = parser.value(QStringLiteral("ca-file"));
+            inputs.last().timeoutMs = timeoutSeconds * kMsPerSecond;
+            inputs.last().warnDays = warnDays;
         }
+        return checkServers(inputs,
+                            numberOption(parser, "parallel", 1, kMostParallel, kDefaultParallel),
+                            parser.isSet(QStringLiteral("json")), context);
+    }
+    input.timeoutMs = timeoutSeconds * kMsPerSecond;
+    input.warnDays = warnDays;
+    if (server) {
+        const CertificateCheck::CheckInput typed =
+            serverInput(servers.first(), parser.value(QStringLiteral("connect")));
+        input.host = typed.host;
+        input.port = typed.port;
+        input.connectAddress = typed.connectAddress;
     } else if (files) {
         requireInput(parser, "cert");
         input.certificateFile = parser.value(QStringLiteral("cert"));
@@ -649,7 +786,17 @@ QVector<Command> commands() {
                       "write the certificate and its complete chain in order, fetching a "
                       "missing authority certificate",
                       "FILE"),
-          flagOption("force", "with --write-chain: replace an existing file")},
+          flagOption("force", "with --write-chain: replace an existing file"),
+          valueOption("hosts",
+                      "check the servers of the file too: one HOST[:PORT] [ADDRESS:PORT] a line",
+                      "FILE"),
+          valueOption("parallel", "check this many servers at a time (default: 8)", "N"),
+          valueOption("timeout", "seconds that the connection and handshake may take (default: 10)",
+                      "SECONDS"),
+          valueOption("warn-days",
+                      "a certificate expires soon within this many days (default: when a third of "
+                      "its lifetime, at most 30 days, is left)",
+                      "N")},
          runCheck,
          true},
         {"acme", "get a certificate from an ACME authority and make the server files",

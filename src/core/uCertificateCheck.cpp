@@ -248,25 +248,6 @@ QString passPhraseArgument(const ToolContext& context) {
     return QStringLiteral("file:") + context.passPhraseFolder + kCurrentPassPhraseFile;
 }
 
-// The bytes of a file that the user named, read only when it is a regular file, so that a FIFO
-// or a device put at its name cannot hold the check up.
-QByteArray readRegularFile(const QString& typed, const ToolContext& context) {
-    const QString path = ToolSteps::pathForTool(typed, context.currentFolder);
-    const Descriptor file(
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    struct stat status {};
-    if (file.fd < 0 || ::fstat(file.fd, &status) != 0)
-        throw PageError(
-            kUnreadableFileMessage.arg(typed, QString::fromLocal8Bit(std::strerror(errno))));
-    if (!S_ISREG(status.st_mode))
-        throw PageError(kUnreadableFileMessage.arg(typed, kNotRegularReason));
-    if (status.st_size > kLargestInputBytes)
-        throw PageError(kUnreadableFileMessage.arg(typed, kTooLargeReason));
-    QFile reader;
-    if (!reader.open(file.fd, QIODevice::ReadOnly))
-        throw PageError(kUnreadableFileMessage.arg(typed, reader.errorString()));
-    return reader.read(kLargestInputBytes);
-}
 
 QList<QSslCertificate> certificatesOfFile(const QString& typed, const ToolContext& context) {
     try {
@@ -757,6 +738,24 @@ QString chainRefusal(const CertificateChain& chain, const QByteArray& pem, const
 }
 
 } // namespace
+
+QByteArray readRegularFile(const QString& typed, const ToolContext& context) {
+    const QString path = ToolSteps::pathForTool(typed, context.currentFolder);
+    const Descriptor file(
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat status {};
+    if (file.fd < 0 || ::fstat(file.fd, &status) != 0)
+        throw PageError(
+            kUnreadableFileMessage.arg(typed, QString::fromLocal8Bit(std::strerror(errno))));
+    if (!S_ISREG(status.st_mode))
+        throw PageError(kUnreadableFileMessage.arg(typed, kNotRegularReason));
+    if (status.st_size > kLargestInputBytes)
+        throw PageError(kUnreadableFileMessage.arg(typed, kTooLargeReason));
+    QFile reader;
+    if (!reader.open(file.fd, QIODevice::ReadOnly))
+        throw PageError(kUnreadableFileMessage.arg(typed, reader.errorString()));
+    return reader.read(kLargestInputBytes);
+}
 
 bool expiresSoon(const QDateTime& notBefore, const QDateTime& notAfter, const QDateTime& now,
                  int warnDays) {

@@ -143,6 +143,11 @@ struct CheckReport {
 // The problems for people to read, each followed by what to do about it, or that there is none.
 QString problemsText(const QList<CheckProblem>& problems);
 
+// The bytes of a file that the user named (relative to the context's current folder), read only
+// when it is a regular file of at most 4 MiB, so that a FIFO or a device put at its name cannot
+// hold the program up. Throws PageError, saying why, otherwise.
+QByteArray readRegularFile(const QString& typed, const ToolContext& context);
+
 // Reads what the input names and checks it. Throws PageError when the input cannot be read:
 // a file that is not a certificate, a key that does not open, a server that cannot be reached.
 // The pass phrase reaches the tool through the pass-phrase files, which are emptied afterwards.
