@@ -891,15 +891,10 @@ CheckReport checkCertificate(const CheckInput& input, const ToolContext& context
     return report;
 }
 
-CertificateChain writeCompleteChain(const CheckReport& report, const QString& file,
-                                    const QString& caFile, const ToolContext& context) {
+CertificateChain completeChain(const CheckReport& report, const QString& caFile,
+                               const ToolContext& context) {
     const QString trusted =
         caFile.isEmpty() ? QString() : ToolSteps::pathForTool(caFile, context.currentFolder);
-    const QString path = ToolSteps::pathForTool(file, context.currentFolder);
-    const QString target = QFileInfo(path).canonicalFilePath();
-    for (const QString& input : report.inputFiles)
-        if (!target.isEmpty() && QFileInfo(input).canonicalFilePath() == target)
-            throw PageError(kChainOverInputMessage.arg(file));
     const ScratchFolder scratch;
     CertificateChain chain = report.chain;
     for (int fetched = 0; chain.end == ChainEnd::Missing; ++fetched) {
@@ -930,6 +925,21 @@ CertificateChain writeCompleteChain(const CheckReport& report, const QString& fi
         const QList<QSslCertificate> authorities = chain.authorities + QList{*issuer};
         chain = orderChain(QList{chain.server} + authorities, {}, trusted);
     }
+    chain.inputInOrder = true;
+    return chain;
+}
+
+CertificateChain writeCompleteChain(const CheckReport& report, const QString& file,
+                                    const QString& caFile, const ToolContext& context) {
+    const QString trusted =
+        caFile.isEmpty() ? QString() : ToolSteps::pathForTool(caFile, context.currentFolder);
+    const QString path = ToolSteps::pathForTool(file, context.currentFolder);
+    const QString target = QFileInfo(path).canonicalFilePath();
+    for (const QString& input : report.inputFiles)
+        if (!target.isEmpty() && QFileInfo(input).canonicalFilePath() == target)
+            throw PageError(kChainOverInputMessage.arg(file));
+    const CertificateChain chain = completeChain(report, caFile, context);
+    const ScratchFolder scratch;
     const QByteArray written = pemOf(QList{chain.server} + chain.authorities);
     if (const QString reason = chainRefusal(chain, written, trusted, scratch, context);
         !reason.isEmpty())
@@ -937,7 +947,6 @@ CertificateChain writeCompleteChain(const CheckReport& report, const QString& fi
     if (const int error = writeFreshFile(path, written); error != 0)
         throw PageError(
             kWriteFailedMessage.arg(file, QString::fromLocal8Bit(std::strerror(error))));
-    chain.inputInOrder = true;
     return chain;
 }
 

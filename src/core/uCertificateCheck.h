@@ -141,4 +141,11 @@ CheckReport checkCertificate(const CheckInput& input, const ToolContext& context
 CertificateChain writeCompleteChain(const CheckReport& report, const QString& file,
                                     const QString& caFile, const ToolContext& context);
 
+// The server certificate of the report and its chain in order, with each missing authority
+// certificate fetched and proven by its signature as writeCompleteChain does it, without
+// writing anything or verifying the whole chain. Throws PageError when a certificate cannot be
+// fetched or proven.
+CertificateChain completeChain(const CheckReport& report, const QString& caFile,
+                               const ToolContext& context);
+
 } // namespace CertificateCheck
