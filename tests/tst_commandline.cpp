@@ -294,6 +294,22 @@ class TestCommandLine : public QObject {
                            "%O"}
             << QByteArray("new-pass-2\n") << QStringList() << 0 << QStringList()
             << QStringList{"opens key.pem new-pass-2", "order root.pem inter,Root"};
+        QTest::newRow("pfx: the chain sorted, its intermediate fetched from CA Issuers")
+            << splitCommandLine("pfx --key %A/sound.key --cert %A/sound.crt --chain %A/root.crt "
+                                "--out %O/s.pfx --passout stdin")
+            << QByteArray("bundlepass\n") << QStringList() << 0 << QStringList()
+            << QStringList{"order s.pfx www.check.test,Check Intermediate,Check Root"};
+        QTest::newRow("pem: the key of another certificate")
+            << splitCommandLine("pem --key %A/soon.key --cert %A/sound.crt --chain %A/inter.crt "
+                                "--chain %A/root.crt --passout stdin --out %O")
+            << QByteArray("new-pass-2\n") << QStringList() << 1
+            << QStringList{"soon.key is not the key of the certificate CN=www.check.test."}
+            << QStringList{"absent key.pem", "absent cert.pem"};
+        QTest::newRow("pfx: a chain that does not verify up to a trusted root")
+            << splitCommandLine("pfx --key %A/sound.key --cert %A/sound.crt --chain %A/inter.crt "
+                                "--out %O/s.pfx --passout stdin")
+            << QByteArray("bundlepass\n") << QStringList() << 1
+            << QStringList{"does not verify", "[untrusted-root]"} << QStringList{"absent s.pfx"};
         QTest::newRow("unknown option")
             << QStringList{"request", "--domian", "x.test"} << QByteArray() << QStringList() << 2
             << QStringList{"domian"} << QStringList{"absent x.test.key"};

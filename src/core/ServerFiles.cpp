@@ -31,7 +31,7 @@ const QString kBaseNameMessage =
 const QString kUnprovenMessage =
     QStringLiteral("The chain of the certificate %1 does not verify up to a root that this "
                    "computer trusts, so no file was written.");
-const QString kUnprovenExplanation = QStringLiteral("%1\n%2");
+const QString kProblemLine = QStringLiteral("%1 [%2]");
 const QString kCannotWriteMessage = QStringLiteral("The file \"%1\" cannot be written: %2");
 const QString kNginxNote =
     QStringLiteral("The key %1 is encrypted: nginx reads its pass phrase from the file that "
@@ -190,36 +190,40 @@ ProvenChain::ProvenChain(const CertificateCheck::CheckInput& input, const ToolCo
     : report(CertificateCheck::checkCertificate(input, context)) {
     if (report.hasProblem(CertificateCheck::kKeyMismatch))
         throw PageError(kKeyMismatchMessage.arg(input.keyFile, report.subject));
-    // The root that the files hold is trusted for them; one fetched from an address is not.
-    const bool rootGiven = report.chain.end == ChainEnd::UntrustedRoot;
-    QStringList problems;
-    for (const CertificateCheck::CheckProblem& problem : report.problems)
-        if (problem.id != CertificateCheck::kChainOrder &&
-            !(rootGiven && problem.id == CertificateCheck::kUntrustedRoot))
-            problems << QStringLiteral("%1 [%2]").arg(problem.message, problem.id);
-    const auto unproven = [this, &problems](const QString& reason) {
-        return PageError(
-            kUnprovenMessage.arg(report.subject),
-            kUnprovenExplanation.arg(reason, problems.join(QLatin1Char('\n'))).trimmed());
+    const QList<QSslCertificate> given =
+        QList{report.chain.server} + report.chain.authorities + report.chain.unrelated;
+    bool rootGiven = false;
+    // The reason, then what the check found, each problem with its id.
+    const auto unproven = [this, &rootGiven](const QString& reason) {
+        QStringList lines{reason};
+        for (const CertificateCheck::CheckProblem& problem : report.problems)
+            if (problem.id != CertificateCheck::kChainOrder &&
+                !(rootGiven && problem.id == CertificateCheck::kUntrustedRoot))
+                lines << kProblemLine.arg(problem.message, problem.id);
+        return PageError(kUnprovenMessage.arg(report.subject), lines.join(QLatin1Char('\n')));
     };
     try {
         chain = CertificateCheck::completeChain(report, input.caFile, context);
     } catch (const PageError& error) {
         throw unproven(error.message());
     }
-    QList<QSslCertificate> sent{chain.server};
+    // A root that the files hold is trusted for them; one fetched from an address is not.
+    rootGiven = chain.end == ChainEnd::UntrustedRoot && given.contains(chain.root);
+    QList<QSslCertificate> authorities;
     for (const QSslCertificate& authority : chain.authorities)
         if (!Certificates::isSelfIssued(authority))
-            sent << authority;
+            authorities << authority;
     scratch.write(kServerName, chain.server.toPem());
-    scratch.write(kCertificatesName, pemOf(sent));
-    if (!chain.authorities.isEmpty())
-        scratch.write(kAuthoritiesName, pemOf(chain.authorities));
+    scratch.write(kCertificatesName, pemOf(QList{chain.server} + authorities));
+    if (rootGiven && chain.root != chain.server)
+        authorities << chain.root;
+    if (!authorities.isEmpty())
+        scratch.write(kAuthoritiesName, pemOf(authorities));
     QString trusted = input.caFile.isEmpty()
                           ? QString()
                           : ToolSteps::pathForTool(input.caFile, context.currentFolder);
     if (rootGiven) {
-        scratch.write(kTrustedName, report.chain.root.toPem());
+        scratch.write(kTrustedName, chain.root.toPem());
         trusted = scratch.file(kTrustedName);
     }
     try {
@@ -230,7 +234,8 @@ ProvenChain::ProvenChain(const CertificateCheck::CheckInput& input, const ToolCo
 }
 
 QString ProvenChain::authoritiesFile() const {
-    return chain.authorities.isEmpty() ? QString() : scratch.file(kAuthoritiesName);
+    const QString file = scratch.file(kAuthoritiesName);
+    return FileIsPresent(file) ? file : QString();
 }
 
 QString ProvenChain::baseName() const {
