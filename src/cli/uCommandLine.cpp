@@ -174,12 +174,12 @@ TerminalUser terminalUser(const QCommandLineParser& parser) {
                         parser.isSet(QStringLiteral("force")));
 }
 
-// The key's pass phrase: from --passin; else asked at a terminal when the key has one; else
-// none.
+// The key's pass phrase: from --passin; none for a key without one; else asked at a terminal.
 QString keyPassPhrase(const QCommandLineParser& parser, const QString& keyFile,
                       const ToolContext& context) {
     if (given(parser, QStringLiteral("passin")))
         return *passPhraseOption(parser, "passin");
+    // Without a terminal, the check says that the key does not open.
     if (!PassPhraseSource::canAsk() || !ToolSteps::plainKeyPublicPem(keyFile, context).isEmpty())
         return QString();
     return PassPhraseSource::ask(kKeyPassPhrasePrompt);

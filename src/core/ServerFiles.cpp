@@ -33,6 +33,7 @@ const QString kUnprovenMessage =
                    "computer trusts, so no file was written.");
 const QString kProblemLine = QStringLiteral("%1 [%2]");
 const QString kCannotWriteMessage = QStringLiteral("The file \"%1\" cannot be written: %2");
+const QString kCannotReadMessage = QStringLiteral("The file \"%1\" cannot be read: %2");
 const QString kNginxNote =
     QStringLiteral("The key %1 is encrypted: nginx reads its pass phrase from the file that "
                    "ssl_password_file names.");
@@ -65,7 +66,7 @@ void appendPlan(ToolSteps::StepPlan& plan, const ToolSteps::StepPlan& more) {
 QByteArray contentOf(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw PageError(kCannotWriteMessage.arg(path, file.errorString()));
+        throw PageError(kCannotReadMessage.arg(path, file.errorString()));
     return file.readAll();
 }
 
