@@ -92,12 +92,23 @@ class TestAcme : public QObject {
         QVERIFY(server.waitForFinished(10000));
     }
 
-    // What each output kind makes, proven: nginx's key and full chain serve; the .pfx holds the
-    // server's certificate and its chain, and serves; key.pem opens with the pass phrase only,
-    // and with cert.pem and root.pem serves.
+    // What each output kind makes, proven: the key and full chain of nginx and Apache serve, and
+    // so does HAProxy's one file, the chain before the key; the .pfx holds the server's
+    // certificate and its chain, and serves; key.pem opens with the pass phrase only, and with
+    // cert.pem and root.pem serves.
     void proveOutputs(const QString& out, const QStringList& kinds, const QStringList& names) {
         const QString base = out + "/" + names.first();
-        if (kinds.contains("nginx")) {
+        if (kinds.contains("haproxy")) {
+            const QByteArray combined = fileContent(base + ".pem");
+            QCOMPARE(statOf(base + ".pem").st_mode, mode_t(S_IFREG | 0600));
+            QCOMPARE(combined.count("BEGIN CERTIFICATE"), 2);
+            QVERIFY(combined.indexOf("BEGIN PRIVATE KEY") >
+                    combined.lastIndexOf("END CERTIFICATE"));
+            verifyServed(
+                {"-cert", base + ".pem", "-cert_chain", base + ".pem", "-key", base + ".pem"},
+                names);
+        }
+        if (kinds.contains("nginx") || kinds.contains("apache")) {
             QCOMPARE(statOf(base + ".key").st_mode, mode_t(S_IFREG | 0600));
             verifyServed({"-cert", base + ".fullchain.pem", "-cert_chain", base + ".fullchain.pem",
                           "-key", base + ".key"},
@@ -180,7 +191,8 @@ class TestAcme : public QObject {
             << QStringList{"indy.test", "api.indy.test"} << QStringList{"indy"}
             << trusted + QStringList{"--key-type", "ec384"} << true << false << 0 << QString();
         QTest::newRow("every kind and the reload command")
-            << QStringList{"all.test", "www.all.test"} << QStringList{"nginx", "iis", "indy"}
+            << QStringList{"all.test", "www.all.test"}
+            << QStringList{"nginx", "apache", "haproxy", "iis", "indy"}
             << trusted + QStringList{"--reload", "touch \"%O/reloaded file\""} << true << false << 0
             << QString();
         QTest::newRow("web root not served")

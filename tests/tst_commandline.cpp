@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -29,7 +30,12 @@
 //   "kept FILE"           the file that stood there before is untouched;
 //   "absent FILE"         nothing was made there;
 //   "problems ID,ID.."    the ids of the problems that the JSON report names, in order;
-//   "json PATH VALUE"     the JSON report's value at PATH ("key/bits", "chain/0/subject").
+//   "json PATH VALUE"     the JSON report's value at PATH ("key/bits", "chain/0/subject");
+//   "private FILE"        the file's mode is 0600;
+//   "asn1 FILE TEXT"      the file's ASN.1 structure names TEXT;
+//   "serve KIND FILE"     nginx, apache, haproxy or iis starts from the files named FILE.* on
+//                         loopback, and curl and s_client reach it trusting the test's root alone;
+//   "pfx FILE TEXT"       what pkcs12 -info says of the .pfx (under "new-pass-1") holds TEXT.
 // "%A" is the folder of the throw-away authority, "%S" and "%N" the ports of a server that
 // sends its chain and of one that sends its certificate alone.
 class TestCommandLine : public QObject {
@@ -54,6 +60,94 @@ class TestCommandLine : public QObject {
     }
 
     QString in(const QString& name) const { return inputs.path() + QLatin1Char('/') + name; }
+
+    // Each server from the files, in the foreground with a configuration, pid and log of its
+    // own: "%T" its folder, "%B" the files' base path, "%P" the port.
+    struct Server {
+        const char* kind;
+        const char* command;
+        const char* configuration;
+    };
+    static inline const Server kServers[] = {
+        {"nginx", "nginx -e %T/error.log -p %T -c %T/server.conf",
+         "daemon off; master_process off; pid %T/pid; error_log %T/error.log; events {}\n"
+         "http { access_log off; client_body_temp_path %T/1; proxy_temp_path %T/2; "
+         "fastcgi_temp_path %T/3; uwsgi_temp_path %T/4; scgi_temp_path %T/5;\n"
+         "server { listen 127.0.0.1:%P ssl; ssl_certificate %B.fullchain.pem; "
+         "ssl_certificate_key %B.key; ssl_password_file %T/pass; } }\n"},
+        {"apache", "apache2 -X -d %T -f %T/server.conf",
+         "ServerRoot %T\nPidFile %T/pid\nErrorLog %T/error.log\n"
+         "LoadModule mpm_prefork_module /usr/lib/apache2/modules/mod_mpm_prefork.so\n"
+         "LoadModule authz_core_module /usr/lib/apache2/modules/mod_authz_core.so\n"
+         "LoadModule socache_shmcb_module /usr/lib/apache2/modules/mod_socache_shmcb.so\n"
+         "LoadModule ssl_module /usr/lib/apache2/modules/mod_ssl.so\n"
+         "Listen 127.0.0.1:%P\nServerName www.check.test\nUser nobody\nGroup nogroup\n"
+         "SSLPassPhraseDialog exec:%T/pass.sh\nSSLEngine on\n"
+         "SSLCertificateFile %B.fullchain.pem\nSSLCertificateKeyFile %B.key\n"},
+        {"haproxy", "haproxy -db -f %T/server.conf",
+         "defaults\n mode http\n timeout connect 5s\n timeout client 5s\n timeout server 5s\n"
+         "frontend tls\n bind 127.0.0.1:%P ssl crt %B.pem\n http-request return status 200\n"},
+        // The chain that the .pfx holds goes to the tool's server beside the bundle.
+        {"iis",
+         OPENSSL_TOOL " s_server -accept 127.0.0.1:%P -www -cert %B.pfx -key %B.pfx -pass "
+                      "pass:new-pass-1 -cert_chain %T/chain.pem",
+         ""},
+    };
+
+    // The server of the kind starts from the files at the base path, and curl and s_client
+    // both reach it and trust its chain by the test's root alone.
+    void serve(const QString& kind, const QString& base) {
+        QTemporaryDir own;
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost, 0);
+        const QString port = QString::number(probe.serverPort());
+        probe.close();
+        const auto place = [&](QString text) {
+            return text.replace("%T", own.path()).replace("%B", base).replace("%P", port);
+        };
+        writeFileContent(own.filePath("pass"), "new-pass-1\n");
+        writeProgram(own.filePath("pass.sh"), "#!/bin/sh\necho new-pass-1\n");
+        runOpenSSL(splitCommandLine(place("pkcs12 -in %B.pfx -passin pass:new-pass-1 -cacerts "
+                                          "-nokeys -out %T/chain.pem")));
+        QProcess server;
+        for (const Server& known : kServers)
+            if (kind == known.kind) {
+                writeFileContent(own.filePath("server.conf"), place(known.configuration).toUtf8());
+                const QStringList words = splitCommandLine(place(known.command));
+                server.start(words.first(), words.mid(1));
+            }
+        server.setProcessChannelMode(QProcess::MergedChannels);
+        server.closeWriteChannel();
+        const auto end = qScopeGuard([&server] {
+            server.terminate();
+            if (!server.waitForFinished(10000))
+                server.kill();
+            server.waitForFinished();
+        });
+        bool listening = false;
+        for (int tries = 0; !listening && server.waitForStarted() && tries < 100; ++tries) {
+            QTcpSocket socket; // closed at once: the tool's server serves one client at a time
+            socket.connectToHost(QHostAddress::LocalHost, port.toUShort());
+            listening = socket.waitForConnected(200);
+            QThread::msleep(listening ? 0 : 100);
+        }
+        QVERIFY2(listening, server.readAll() + fileContent(own.filePath("error.log")));
+        QProcess curl;
+        curl.start("curl",
+                   {"-sS", "-o", "/dev/null", "--cacert", authority.file("root.crt"), "--capath",
+                    own.path(), "--resolve", kTestHost + ":" + port + ":127.0.0.1",
+                    "https://" + kTestHost + ":" + port + "/"});
+        QVERIFY(curl.waitForFinished(20000));
+        QVERIFY2(curl.exitCode() == 0, curl.readAllStandardError().constData());
+        int status = -1;
+        const QString said =
+            runOpenSSL(splitCommandLine("s_client -connect 127.0.0.1:" + port + " -servername " +
+                                        kTestHost + " -verify_return_error -verify_hostname " +
+                                        kTestHost + " -no-CApath -no-CAstore -CAfile")
+                           << authority.file("root.crt"),
+                       &status, true);
+        QVERIFY2(status == 0 && said.contains("Verify return code: 0 (ok)"), qPrintable(said));
+    }
 
     // The common names of the certificates of a PEM or PKCS#12 file, in the file's order.
     static QString certificateOrder(const QString& file) {
@@ -216,6 +310,62 @@ class TestCommandLine : public QObject {
         row("check: a port out of range", server + kTestHost + ":65536", 2, {"is not HOST[:PORT]"});
     }
 
+    // What an authority sent, installed for each server; a failure keeps the earlier files.
+    void installRows() {
+        const QString encrypted = "install --key %A/sound.enc.key --passin file:%F/keypass.txt ";
+        const QString plain = "install --key %A/sound.key --out %O ";
+        const QString trusted = "--out %O --ca-file %A/root.crt ";
+        const QString base = kTestHost;
+        const QStringList earlier = {base + ".key", base + ".fullchain.pem"};
+        const QStringList kept = {"kept " + earlier[0], "kept " + earlier[1],
+                                  "absent " + base + ".pem"};
+        const auto row = [](const char* name, const QString& arguments, const QStringList& existing,
+                            int status, const QStringList& errors, const QStringList& checks) {
+            QTest::newRow(name) << splitCommandLine(arguments) << QByteArray() << existing << status
+                                << errors << checks;
+        };
+        row("install: nginx, a PKCS#7 answer and a triple-DES key",
+            encrypted + trusted + "--cert %A/sound.p7b --for nginx", {}, 0, {},
+            {"serve nginx " + base, "opens " + base + ".key -", "private " + base + ".key"});
+        row("install: apache, a PEM chain in reverse order with its root",
+            plain + "--cert %A/reversed.pem --for apache", {}, 0, {}, {"serve apache " + base});
+        row("install: haproxy, a lone certificate, its intermediate from CA Issuers",
+            plain + trusted + "--cert %A/sound.crt --for haproxy", {}, 0, {},
+            {"serve haproxy " + base, "private " + base + ".pem", "opens " + base + ".pem -"});
+        row("install: iis and indy, for older Windows, with a friendly name",
+            encrypted + trusted +
+                "--cert %A/sound.p7b --for iis --for indy --legacy "
+                "--friendly-name Shop --passout file:%F/newpass.txt",
+            {}, 0, {},
+            {"serve iis " + base, "pfx " + base + ".pfx friendlyName: Shop",
+             "pfx " + base + ".pfx pbeWithSHA1And3-KeyTripleDES-CBC", "opens key.pem new-pass-1",
+             "order root.pem Check Intermediate"});
+        row("install: nginx and apache, the key encrypted",
+            plain + "--cert %A/reversed.pem --for nginx --for apache --encrypt-key --passout "
+                    "file:%F/newpass.txt",
+            {}, 0, {"ssl_password_file", "SSLPassPhraseDialog"},
+            {"opens " + base + ".key new-pass-1", "asn1 " + base + ".key aes-256-cbc",
+             "private " + base + ".key", "serve nginx " + base, "serve apache " + base});
+        row("install: haproxy cannot read an encrypted key",
+            plain + "--cert %A/sound.crt --for haproxy --encrypt-key --passout stdin", {}, 2,
+            {"--encrypt-key cannot go with --for haproxy"}, {"absent " + base + ".pem"});
+        row("install: the key of another certificate",
+            "install --key %A/soon.key " + trusted +
+                "--cert %A/sound.crt --for nginx "
+                "--for haproxy --force",
+            earlier, 1, {"The key %A/soon.key is not the key of the certificate CN=" + base + "."},
+            kept);
+        row("install: a chain that does not verify up to a trusted root",
+            plain + "--cert %A/sound.crt --for nginx --for haproxy --force", earlier, 1,
+            {"does not verify", "[chain-incomplete]"}, kept);
+        row("install: existing files without --force",
+            plain + trusted + "--cert %A/sound.crt --for nginx --for haproxy", earlier, 1,
+            {"use --force"}, kept);
+        row("install: existing files replaced with --force",
+            plain + trusted + "--cert %A/sound.p7b --for nginx --force", earlier, 0, {},
+            {"serve nginx " + base});
+    }
+
   private slots:
     void initTestCase() {
         // A root, an intermediate signed by it, and a server key and certificate signed by the
@@ -309,6 +459,19 @@ class TestCommandLine : public QObject {
                        &status);
             QCOMPARE(status, 0);
         }
+        // What authorities send: a PKCS#7, a chain in reverse order; a key of a request.
+        for (const char* line :
+             {"crl2pkcs7 -nocrl -certfile %A/sound.crt -certfile %A/inter.crt -outform DER -out "
+              "%A/sound.p7b",
+              "pkey -in %A/sound.key -des-ede3-cbc -passout pass:keypass -out %A/sound.enc.key"})
+            QCOMPARE((runOpenSSL(splitCommandLine(line).replaceInStrings("%A", authority.folder()),
+                                 &status),
+                      status),
+                     0);
+        writeFileContent(authority.file("reversed.pem"),
+                         fileContent(authority.file("root.crt")) +
+                             fileContent(authority.file("inter.crt")) +
+                             fileContent(authority.file("sound.crt")));
         withChainPort = startServer(withChain, "-cert_chain %A/inter.crt");
         withoutChainPort = startServer(withoutChain, "");
         longChainPort = startServer(longChain, "-cert_chain %A/long.pem");
@@ -395,13 +558,30 @@ class TestCommandLine : public QObject {
                            "%O"}
             << QByteArray("new-pass-2\n") << QStringList() << 0 << QStringList()
             << QStringList{"opens key.pem new-pass-2", "order root.pem inter,Root"};
+        QTest::newRow("pfx: the chain sorted, its intermediate fetched from CA Issuers")
+            << splitCommandLine("pfx --key %A/sound.key --cert %A/sound.crt --chain %A/root.crt "
+                                "--out %O/s.pfx --passout stdin")
+            << QByteArray("bundlepass\n") << QStringList() << 0 << QStringList()
+            << QStringList{"order s.pfx www.check.test,Check Intermediate,Check Root"};
+        QTest::newRow("pem: the key of another certificate")
+            << splitCommandLine("pem --key %A/soon.key --cert %A/sound.crt --chain %A/inter.crt "
+                                "--chain %A/root.crt --passout stdin --out %O")
+            << QByteArray("new-pass-2\n") << QStringList() << 1
+            << QStringList{"soon.key is not the key of the certificate CN=www.check.test."}
+            << QStringList{"absent key.pem", "absent cert.pem"};
+        QTest::newRow("pfx: a chain that does not verify up to a trusted root")
+            << splitCommandLine("pfx --key %A/sound.key --cert %A/sound.crt --chain %A/inter.crt "
+                                "--out %O/s.pfx --passout stdin")
+            << QByteArray("bundlepass\n") << QStringList() << 1
+            << QStringList{"does not verify", "[untrusted-root]"} << QStringList{"absent s.pfx"};
+        installRows();
         QTest::newRow("unknown option")
             << QStringList{"request", "--domian", "x.test"} << QByteArray() << QStringList() << 2
             << QStringList{"domian"} << QStringList{"absent x.test.key"};
         QTest::newRow("unknown command")
             << QStringList{"reqeust", "--domain", "x.test"} << QByteArray() << QStringList() << 2
             << QStringList{"\"reqeust\" is not a command",
-                           "request, selfsign, pfx, pem, check, acme, renew"}
+                           "request, selfsign, pfx, pem, check, install, acme, renew"}
             << QStringList{"absent x.test.key"};
         QTest::newRow("an option first")
             << QStringList{"--domain", "x.test", "request"} << QByteArray() << QStringList() << 2
@@ -484,7 +664,7 @@ class TestCommandLine : public QObject {
         const QJsonObject report = QJsonDocument::fromJson(printed).object();
         QCOMPARE(command.exitCode(), status);
         for (const QString& error : errors)
-            QVERIFY2(said.contains(error), qPrintable(said));
+            QVERIFY2(said.contains(place(error)), qPrintable(said));
         for (const QString& check : checks) {
             const QString kind = check.section(QLatin1Char(' '), 0, 0);
             const QString file =
@@ -534,6 +714,21 @@ class TestCommandLine : public QObject {
                     {"verify", "-CAfile", authority.file("root.crt"), "-untrusted", file, file},
                     &verified);
                 QCOMPARE(verified, 0);
+            } else if (kind == QLatin1String("private")) {
+                QCOMPARE(QFileInfo(file).permissions() & 0x0fff,
+                         QFile::ReadUser | QFile::WriteUser);
+            } else if (kind == QLatin1String("asn1")) {
+                QVERIFY2(runOpenSSL({"asn1parse", "-in", file}).contains(value), qPrintable(check));
+            } else if (kind == QLatin1String("serve")) {
+                serve(check.section(QLatin1Char(' '), 1, 1), out.filePath(value));
+                if (QTest::currentTestFailed())
+                    return;
+            } else if (kind == QLatin1String("pfx")) {
+                QVERIFY2(runOpenSSL({"pkcs12", "-info", "-nokeys", "-in", file, "-passin",
+                                     "pass:new-pass-1"},
+                                    nullptr, true)
+                             .contains(value),
+                         qPrintable(check));
             } else if (kind == QLatin1String("kept")) {
                 QCOMPARE(fileContent(file), QByteArray("old content\n"));
             } else {

@@ -1,5 +1,6 @@
 #include "uCommandLine.h"
 
+#include "ServerFiles.h"
 #include "uAcme.h"
 #include "uCertificateCheck.h"
 #include "uCertwrightCommon.h"
@@ -70,6 +71,11 @@ const QString kPemInputMessage =
     QStringLiteral("Give either --pfx FILE, or --key FILE and --cert FILE.");
 const QString kTwiceFromStdinMessage =
     QStringLiteral("--passin and --passout cannot both read standard input.");
+const QString kForMessage =
+    QStringLiteral("--for: \"%1\" is not a server: use nginx, apache, haproxy, iis or indy.");
+const QString kEncryptHaproxyMessage = QStringLiteral(
+    "--encrypt-key cannot go with --for haproxy: HAProxy cannot read an encrypted key.");
+const QString kKeyPassPhrasePrompt = QStringLiteral("Pass phrase of the key: ");
 const QString kSignalMessage = QStringLiteral("The command was ended by a signal.");
 const QString kTryHelpLine = QStringLiteral("Try \"certwright %1 --help\".\n");
 const QString kUnknownCommandMessage =
@@ -171,18 +177,32 @@ std::optional<QString> passPhraseOption(const QCommandLineParser& parser, const 
     return PassPhraseSource::read(QStringLiteral("--") + option, parser.value(option));
 }
 
-// Both sources are read before the step; standard input gives its line only once.
-TerminalUser terminalUser(const QCommandLineParser& parser) {
+// Standard input gives its line only once.
+void refuseBothFromStdin(const QCommandLineParser& parser) {
     const auto fromStdin = [&parser](const QString& option) {
         return given(parser, option) && PassPhraseSource::readsStandardInput(parser.value(option));
     };
-    const bool bothFromStdin =
-        fromStdin(QStringLiteral("passin")) && fromStdin(QStringLiteral("passout"));
-    if (bothFromStdin)
+    if (fromStdin(QStringLiteral("passin")) && fromStdin(QStringLiteral("passout")))
         throw UsageError(kTwiceFromStdinMessage);
+}
+
+// Both sources are read before the step.
+TerminalUser terminalUser(const QCommandLineParser& parser) {
+    refuseBothFromStdin(parser);
     const auto current = passPhraseOption(parser, "passin");
     return TerminalUser(current, passPhraseOption(parser, "passout"),
                         parser.isSet(QStringLiteral("force")));
+}
+
+// The key's pass phrase: from --passin; none for a key without one; else asked at a terminal.
+QString keyPassPhrase(const QCommandLineParser& parser, const QString& keyFile,
+                      const ToolContext& context) {
+    if (given(parser, QStringLiteral("passin")))
+        return *passPhraseOption(parser, "passin");
+    // Without a terminal, the check says that the key does not open.
+    if (!PassPhraseSource::canAsk() || !ToolSteps::plainKeyPublicPem(keyFile, context).isEmpty())
+        return QString();
+    return PassPhraseSource::ask(kKeyPassPhrasePrompt);
 }
 
 ToolContext commandContext() {
@@ -267,29 +287,46 @@ int runCertificate(const ToolSteps::CertificateStep& step, const QCommandLinePar
 }
 
 QList<QCommandLineOption> keyAndCertificateOptions() {
-    return {
-        valueOption("key", "the private key file", "FILE"),
-        valueOption("cert", "the certificate file of the key", "FILE"),
-        valueOption("chain", "an authority certificate file; repeat for more, in order", "FILE"),
-        valueOption("passin", "the key's pass phrase (omit for a key without one)", "SOURCE"),
-        valueOption("passout", "the new pass phrase", "SOURCE"),
-        flagOption("force", "replace existing files")};
+    return {valueOption("key", "the private key file", "FILE"),
+            valueOption("cert", "the certificate file of the key", "FILE"),
+            valueOption("chain", "an authority certificate file; repeat for more, in any order",
+                        "FILE"),
+            valueOption("passin", "the key's pass phrase (omit for a key without one)", "SOURCE"),
+            valueOption("passout", "the new pass phrase", "SOURCE"),
+            flagOption("force", "replace existing files")};
 }
 
-// The key, its certificate and the chain, as the command line names them.
-ToolSteps::KeyAndCertificateValues keyAndCertificate(const QCommandLineParser& parser,
-                                                     const QString& exportFolder,
-                                                     const ToolContext& context) {
+// The key, its certificate and the chain files as the command line names them.
+CertificateCheck::CheckInput keyAndCertificateInput(const QCommandLineParser& parser) {
     requireInput(parser, "key");
     requireInput(parser, "cert");
-    const QStringList chain = parser.values(QStringLiteral("chain"));
-    for (const QString& file : chain)
+    CertificateCheck::CheckInput input;
+    input.keyFile = parser.value(QStringLiteral("key"));
+    input.certificateFile = parser.value(QStringLiteral("cert"));
+    input.chainFiles = parser.values(QStringLiteral("chain"));
+    for (const QString& file : input.chainFiles)
         PassPhraseSource::requireReadableFile(QStringLiteral("--chain"), file);
+    return input;
+}
+
+// The key and its certificate with the chain sorted, completed and proven (held by `proven`),
+// and the pass phrases read, for a step into the export folder.
+ToolSteps::KeyAndCertificateValues
+keyAndCertificate(const QCommandLineParser& parser, const QString& exportFolder,
+                  const ToolContext& context, std::optional<ServerFiles::ProvenChain>& proven,
+                  std::optional<TerminalUser>& user) {
+    CertificateCheck::CheckInput input = keyAndCertificateInput(parser);
+    const CheckedFolder folder = requirePrivateExportFolder(exportFolder, context.currentFolder);
+    refuseBothFromStdin(parser);
+    input.passPhrase = keyPassPhrase(parser, input.keyFile, context);
+    user.emplace(input.passPhrase, passPhraseOption(parser, "passout"),
+                 parser.isSet(QStringLiteral("force")));
+    proven.emplace(input, context);
     ToolSteps::KeyAndCertificateValues values{
         given(parser, QStringLiteral("name")) ? parser.value(QStringLiteral("name")) : QString(),
-        parser.value(QStringLiteral("key")), parser.value(QStringLiteral("cert")),
-        requirePrivateExportFolder(exportFolder, context.currentFolder)};
-    values.chainFiles = chain;
+        input.keyFile, proven->serverFile(), folder};
+    if (const QString authorities = proven->authoritiesFile(); !authorities.isEmpty())
+        values.chainFiles = {authorities};
     return values;
 }
 
@@ -298,13 +335,14 @@ int runPfx(const QCommandLineParser& parser) {
     const QString key = required(parser, "key");
     const QString out = parser.isSet(QStringLiteral("out")) ? parser.value(QStringLiteral("out"))
                                                             : ToolSteps::pfxPath(key, kHere);
+    std::optional<ServerFiles::ProvenChain> proven;
+    std::optional<TerminalUser> user;
     ToolSteps::KeyAndCertificateValues values =
-        keyAndCertificate(parser, QFileInfo(out).path(), context);
+        keyAndCertificate(parser, QFileInfo(out).path(), context, proven, user);
     values.pfxName = QFileInfo(out).fileName();
     if (parser.isSet(QStringLiteral("legacy")))
         values.protection = OpenSSLCommands::PfxProtection::OlderWindows;
-    TerminalUser user = terminalUser(parser);
-    return runPlan(ToolSteps::createPfxPlan(values, context), user, parser, context);
+    return runPlan(ToolSteps::createPfxPlan(values, context), *user, parser, context);
 }
 
 int runPem(const QCommandLineParser& parser) {
@@ -322,9 +360,11 @@ int runPem(const QCommandLineParser& parser) {
         const ToolSteps::PfxExtractionValues values{parser.value(QStringLiteral("pfx")), out, true};
         return runPlan(ToolSteps::extractFromPfxPlan(values, context), user, parser, context);
     }
-    const ToolSteps::KeyAndCertificateValues values = keyAndCertificate(parser, out, context);
-    TerminalUser user = terminalUser(parser);
-    return runPlan(ToolSteps::convertKeyAndCertPlan(values, context), user, parser, context);
+    std::optional<ServerFiles::ProvenChain> proven;
+    std::optional<TerminalUser> user;
+    const ToolSteps::KeyAndCertificateValues values =
+        keyAndCertificate(parser, out, context, proven, user);
+    return runPlan(ToolSteps::convertKeyAndCertPlan(values, context), *user, parser, context);
 }
 
 int failed(const PageError& error);
@@ -551,7 +591,9 @@ QList<QCommandLineOption> acmeOptions() {
                         "a CA file that the authority's HTTPS certificate is signed by", "FILE"),
             valueOption("key-type", "ec256 (default), ec384, rsa2048 or rsa4096", "TYPE"),
             valueOption("out", "the folder of the files", "DIR"),
-            valueOption("for", "nginx, iis or indy: the files to make; repeat for more", "SERVER"),
+            valueOption("for",
+                        "nginx, apache, haproxy, iis or indy: the files to make; repeat for more",
+                        "SERVER"),
             valueOption("passout", "the pass phrase of the .pfx file and key.pem", "SOURCE"),
             valueOption("reload",
                         "a command to run after each new certificate (quoted as for a shell, "
@@ -564,8 +606,9 @@ QList<QCommandLineOption> acmeOptions() {
             flagOption("force", "replace existing files")};
 }
 
-// The pass phrase of the .pfx file and key.pem: from --passout, else asked twice.
-QString acmePassPhrase(const QCommandLineParser& parser) {
+// The pass phrase of the .pfx file, key.pem and an encrypted key: from --passout, else asked
+// twice.
+QString newPassPhrase(const QCommandLineParser& parser) {
     if (given(parser, QStringLiteral("passout")))
         return *passPhraseOption(parser, "passout");
     TerminalUser asking(std::nullopt, std::nullopt, false);
@@ -583,6 +626,34 @@ void requireAgreement(const QCommandLineParser& parser, const Acme::AcmeValues& 
     if (!std::fgets(answer, sizeof answer, stdin) ||
         QString::fromLocal8Bit(answer).trimmed().toLower() != kYes)
         throw PageError(kTermsDeclinedMessage);
+}
+
+// The servers of --for, each once.
+QStringList serversOption(const QCommandLineParser& parser) {
+    QStringList servers = parser.values(QStringLiteral("for"));
+    if (servers.isEmpty())
+        throw UsageError(kMissingOptionMessage.arg(QStringLiteral("for")));
+    servers.removeDuplicates();
+    for (const QString& server : servers)
+        if (!ServerFiles::kServerKinds.contains(server))
+            throw UsageError(kForMessage.arg(server));
+    return servers;
+}
+
+// The command of --reload, resolved; empty without the option.
+QStringList reloadOption(const QCommandLineParser& parser) {
+    if (!parser.isSet(QStringLiteral("reload")))
+        return {};
+    QStringList command;
+    try {
+        command =
+            ReloadCommand::resolve(parser.value(QStringLiteral("reload")), QDir::currentPath());
+    } catch (const PageError& error) {
+        throw UsageError(kReloadOptionMessage.arg(error.message()));
+    }
+    if (command.isEmpty())
+        throw UsageError(kReloadMessage);
+    return command;
 }
 
 Acme::AcmeValues acmeValues(const QCommandLineParser& parser) {
@@ -612,19 +683,8 @@ Acme::AcmeValues acmeValues(const QCommandLineParser& parser) {
         throw UsageError(kAcmeKeyTypeMessage.arg(values.keyType));
     values.outFolder = required(parser, "out");
     values.outputs = parser.values(QStringLiteral("for"));
-    if (values.outputs.isEmpty())
-        throw UsageError(kMissingOptionMessage.arg(QStringLiteral("for")));
-    values.outputs.removeDuplicates();
-    if (parser.isSet(QStringLiteral("reload"))) {
-        try {
-            values.reloadCommand =
-                ReloadCommand::resolve(parser.value(QStringLiteral("reload")), QDir::currentPath());
-        } catch (const PageError& error) {
-            throw UsageError(kReloadOptionMessage.arg(error.message()));
-        }
-        if (values.reloadCommand.isEmpty())
-            throw UsageError(kReloadMessage);
-    }
+    values.outputs = serversOption(parser);
+    values.reloadCommand = reloadOption(parser);
     values.friendlyName = parser.value(QStringLiteral("name"));
     values.legacyPfx = parser.isSet(QStringLiteral("legacy"));
     return values;
@@ -654,8 +714,9 @@ int runAcme(const QCommandLineParser& parser) {
         for (const QString& name : Acme::outputNames(values))
             if (FileIsPresent(folder + name))
                 throw PageError(existingOutputStatement(name));
-    if (values.outputs.contains(Acme::kForIis) || values.outputs.contains(Acme::kForIndy))
-        values.passPhrase = acmePassPhrase(parser);
+    if (values.outputs.contains(ServerFiles::kForIis) ||
+        values.outputs.contains(ServerFiles::kForIndy))
+        values.passPhrase = newPassPhrase(parser);
     Acme::checkValues(values, context);
     requireAgreement(parser, values);
     TerminalUser user(std::nullopt, std::nullopt, force);
@@ -669,6 +730,77 @@ int runAcme(const QCommandLineParser& parser) {
         print(stderr, kRecordLine.arg(result.recordPath));
     if (!result.passPhrasePath.isEmpty())
         print(stderr, kPassPhraseKeptLine.arg(result.passPhrasePath));
+    if (!result.reloadProblem.isEmpty()) {
+        print(stderr, result.reloadProblem + QLatin1Char('\n'));
+        return kFailed;
+    }
+    return kDone;
+}
+
+QList<QCommandLineOption> installOptions() {
+    return {
+        valueOption("key", "the private key file", "FILE"),
+        valueOption("passin", "the key's pass phrase (omit for a key without one)", "SOURCE"),
+        valueOption("cert", "the authority's answer: PEM (blocks in any order), DER or PKCS#7",
+                    "FILE"),
+        valueOption("chain", "a further authority certificate file; repeat for more", "FILE"),
+        valueOption("for",
+                    "nginx, apache, haproxy, iis or indy: the files to make; repeat "
+                    "for more",
+                    "SERVER"),
+        valueOption("out", "the folder of the files (default: the current folder)", "DIR"),
+        valueOption("name",
+                    "the base name of the files (default: the certificate's first "
+                    "name)",
+                    "BASE"),
+        valueOption("passout", "the pass phrase of the .pfx file, key.pem and an encrypted key",
+                    "SOURCE"),
+        flagOption("encrypt-key",
+                   "encrypt the key for nginx and Apache with AES-256 under --passout"),
+        flagOption("legacy", "protect the .pfx file as Windows Server 2016 can import it"),
+        valueOption("friendly-name", "the friendly name in the .pfx file (default: BASE)", "TEXT"),
+        valueOption("ca-file", "further trusted root certificates", "FILE"),
+        valueOption("reload",
+                    "a command to run after the files are made (quoted as for a shell, run "
+                    "without one)",
+                    "COMMAND"),
+        flagOption("force", "replace existing files")};
+}
+
+int runInstall(const QCommandLineParser& parser) {
+    ServerFiles::InstallValues values;
+    const CertificateCheck::CheckInput input = keyAndCertificateInput(parser);
+    values.keyFile = input.keyFile;
+    values.certificateFile = input.certificateFile;
+    values.chainFiles = input.chainFiles;
+    if (given(parser, QStringLiteral("ca-file"))) {
+        requireInput(parser, "ca-file");
+        values.caFile = parser.value(QStringLiteral("ca-file"));
+    }
+    values.servers = serversOption(parser);
+    values.encryptKey = parser.isSet(QStringLiteral("encrypt-key"));
+    if (values.encryptKey && values.servers.contains(ServerFiles::kForHaproxy))
+        throw UsageError(kEncryptHaproxyMessage);
+    values.outFolder =
+        parser.isSet(QStringLiteral("out")) ? parser.value(QStringLiteral("out")) : kHere;
+    values.base = parser.value(QStringLiteral("name"));
+    values.friendlyName = parser.value(QStringLiteral("friendly-name"));
+    values.legacyPfx = parser.isSet(QStringLiteral("legacy"));
+    values.reloadCommand = reloadOption(parser);
+    refuseBothFromStdin(parser);
+    const ToolContext context = commandContext();
+    values.currentPassPhrase = keyPassPhrase(parser, values.keyFile, context);
+    if (ServerFiles::needsNewPassPhrase(
+            {values.servers, values.base, QString(), values.legacyPfx, values.encryptKey}))
+        values.newPassPhrase = newPassPhrase(parser);
+    ServerFiles::checkInstallValues(values);
+    TerminalUser user(std::nullopt, std::nullopt, parser.isSet(QStringLiteral("force")));
+    const ServerFiles::InstallResult result = ServerFiles::install(values, user, context);
+    for (const QString& path : result.made.paths)
+        if (FileIsPresent(path))
+            print(stdout, path + QLatin1Char('\n'));
+    for (const QString& note : result.notes)
+        print(stderr, note + QLatin1Char('\n'));
     if (!result.reloadProblem.isEmpty()) {
         print(stderr, result.reloadProblem + QLatin1Char('\n'));
         return kFailed;
@@ -799,6 +931,8 @@ QVector<Command> commands() {
                       "N")},
          runCheck,
          true},
+        {"install", "make the server files from a key and the certificate that an authority sent",
+         installOptions(), runInstall},
         {"acme", "get a certificate from an ACME authority and make the server files",
          acmeOptions(), runAcme},
         {"renew", "renew the certificates obtained with acme that end soon", renewOptions(),

@@ -62,10 +62,15 @@ void prove(const QStringList& names, const QString& certificateFile, const QStri
         Certificates::publicKeyBytes(ToolSteps::plainKeyPublicPem(keyFile, context));
     if (key.isEmpty() || key != Certificates::publicKeyBytes(certificate.publicKey().toPem()))
         throw PageError(kNotOrderedMessage, kKeyExplanation);
+    proveChain(certificateFile, caFile, kNotOrderedMessage, context);
+}
+
+void proveChain(const QString& certificateFile, const QString& caFile, const QString& message,
+                const ToolContext& context) {
     const OpenSSLCommands::ToolRun verified = OpenSSLCommands::runOpenSSLTool(
         OpenSSLCommands::verifyServerCertificate(certificateFile, caFile), context, false);
     if (verified.end != RunEnd::Exited || verified.exitCode != 0)
-        throw PageError(kNotOrderedMessage, kChainExplanation.arg(verifyReason(verified.output)));
+        throw PageError(message, kChainExplanation.arg(verifyReason(verified.output)));
 }
 
 } // namespace IssuedCertificate

@@ -16,4 +16,10 @@ namespace IssuedCertificate {
 void prove(const QStringList& names, const QString& certificateFile, const QString& keyFile,
            const QString& caFile, const ToolContext& context);
 
+// Throws PageError(message), with the tool's reason as the explanation, unless the first
+// certificate of the file verifies by signature, as a server's, with the file's other
+// certificates as its chain, up to a root that the system or the CA file (when given) trusts.
+void proveChain(const QString& certificateFile, const QString& caFile, const QString& message,
+                const ToolContext& context);
+
 } // namespace IssuedCertificate

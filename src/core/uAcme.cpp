@@ -10,6 +10,7 @@
 #include "uFreshFile.h"
 #include "uLimitedFetch.h"
 #include "uPassPhraseRules.h"
+#include "uReloadCommand.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -61,10 +62,10 @@ const QString kKeyTypeMessage =
     QStringLiteral("\"%1\" is not a key type: use ec256, ec384, rsa2048 or rsa4096.");
 const QString kServerMessage = QStringLiteral(
     "\"%1\" is not the address of an ACME directory. Please enter an https:// address.");
-const QString kNoOutputMessage =
-    QStringLiteral("Please choose at least one kind of server files: nginx, iis or indy.");
-const QString kOutputKindMessage =
-    QStringLiteral("\"%1\" is not a kind of server files: use nginx, iis or indy.");
+const QString kNoOutputMessage = QStringLiteral(
+    "Please choose at least one kind of server files: nginx, apache, haproxy, iis or indy.");
+const QString kOutputKindMessage = QStringLiteral(
+    "\"%1\" is not a kind of server files: use nginx, apache, haproxy, iis or indy.");
 const QString kPortMessage =
     QStringLiteral("%1 is not a port number. Please enter a number from 1 to 65535.");
 const QString kWebRootMessage = QStringLiteral(
@@ -134,13 +135,6 @@ const QString kNotStartedExplanation = QStringLiteral("lego could not be started
 const QString kNoCertificateExplanation =
     QStringLiteral("lego ended without leaving the certificate in %1.");
 const QString kLegoDetails = QStringLiteral("Command line:\n%1\n\nOutput of lego:\n%2");
-const QString kReloadFailedMessage =
-    QStringLiteral("The new certificate was made, but the reload command \"%1\" failed: %2.\n%3");
-const QString kReloadNotFound = QStringLiteral("the program was not found");
-const QString kReloadRelative =
-    QStringLiteral("its program is not named by an absolute path; give the command again");
-const QString kReloadExit = QStringLiteral("it ended with status %1");
-const QString kReloadEnded = QStringLiteral("it did not end by itself");
 
 const QString kTermsMissingMessage =
     QStringLiteral("The authority's directory at %1 names no terms of service.");
@@ -158,10 +152,6 @@ const QString kLegoName = QStringLiteral("lego");
 const QString kLegoCaVariable = QStringLiteral("LEGO_CA_CERTIFICATES=");
 const QString kAcmeFolderName = QStringLiteral("acme");
 const QString kLegoCertificates = QStringLiteral("certificates/");
-const QString kFullChainExtension = QStringLiteral(".fullchain.pem");
-const QString kKeyExtension = QStringLiteral(".key");
-const QString kPfxExtension = QStringLiteral(".pfx");
-const QString kLeafFileName = QStringLiteral("__leaf.tmp");
 const QString kDataFolderName = QStringLiteral("certwright/");
 
 // lego waits for the authority, which may take minutes when it is busy.
@@ -388,7 +378,7 @@ struct LegoFiles {
 
 LegoFiles legoFilesOf(const QString& state, const QString& mainName) {
     const QString base = state + kLegoCertificates + legoFileBase(mainName);
-    return {base + QStringLiteral(".crt"), base + kKeyExtension,
+    return {base + QStringLiteral(".crt"), base + ServerFiles::kKeyExtension,
             base + QStringLiteral(".issuer.crt")};
 }
 
@@ -476,120 +466,11 @@ QString runLego(const AcmeValues& values, const QString& state, const LegoFiles&
 
 // ---- Making the server files
 
-// Hands the step the pass phrase of the values instead of asking for it, and lets it replace
-// the outputs, which the user agreed to (or the record names) before lego ran.
-class AgreedUser : public ToolSteps::StepUser {
-  public:
-    AgreedUser(ToolSteps::StepUser& user, const QString& passPhrase)
-        : inner(user), fresh(passPhrase) {}
-    // lego's key has no pass phrase; the tool ignores the current one for it.
-    QString askPassPhrases(PassPhraseUse) override {
-        writePassPhraseFile(kCurrentPassPhraseFile, QString());
-        writePassPhraseFile(kNewPassPhraseFile, fresh);
-        return fresh;
-    }
-    bool mayReplace(const QString&, bool) override { return true; }
-    void tell(const QString& notice) override { inner.tell(notice); }
-
-  private:
-    ToolSteps::StepUser& inner;
-    QString fresh;
-};
-
-ToolSteps::ToolRunPlan toolRun(const QStringList& arguments, const QString& output,
-                               OutputKind kind) {
-    ToolSteps::ToolRunPlan run;
-    run.arguments = arguments;
-    run.output = output;
-    run.kind = kind;
-    return run;
-}
-
-void appendPlan(ToolSteps::StepPlan& plan, const ToolSteps::StepPlan& more) {
-    plan.outputs << more.outputs;
-    plan.askedAbout << more.askedAbout;
-    plan.scratch << more.scratch;
-    plan.runs << more.runs;
-    plan.made.paths << more.made.paths;
-    if (more.passPhrases)
-        plan.passPhrases = more.passPhrases;
-}
-
-// Every output of the values, made from lego's files into the checked folder, as one step:
-// they are replaced together, and a failure anywhere brings all the earlier files back.
-ToolSteps::StepPlan outputPlan(const AcmeValues& values, const CheckedFolder& folder,
-                               const LegoFiles& lego, const ToolContext& context) {
-    const QString base = ToolSteps::baseNameOf(values.names.first());
-    const QString path = folder.path();
-    ToolSteps::StepPlan plan;
-    plan.made.folder = path;
-    plan.folder = folder;
-    plan.failureMessage = ToolSteps::kConversionFailedMessage;
-    if (values.outputs.contains(kForNginx)) {
-        const QString key = path + base + kKeyExtension;
-        const QString chain = path + base + kFullChainExtension;
-        plan.runs << toolRun(OpenSSLCommands::plainKeyCopy(lego.key, key), key, OutputKind::Key)
-                  << toolRun(OpenSSLCommands::certificatesCopy(lego.certificate, chain), chain,
-                             OutputKind::Certificate);
-        plan.outputs << key << chain;
-        plan.made.paths << key << chain;
-    }
-    const bool withPassPhrase =
-        values.outputs.contains(kForIis) || values.outputs.contains(kForIndy);
-    plan.askedAbout = plan.outputs;
-    if (!withPassPhrase)
-        return plan;
-    // The bundles take the server's certificate alone and the chain beside it: the tool would
-    // hold a certificate twice that came both ways.
-    const QString leaf = path + kLeafFileName;
-    plan.runs << toolRun(OpenSSLCommands::firstCertificateCopy(lego.certificate, leaf), leaf,
-                         OutputKind::Certificate);
-    plan.scratch << leaf;
-    ToolSteps::KeyAndCertificateValues bundle{values.friendlyName.isEmpty() ? values.names.first()
-                                                                            : values.friendlyName,
-                                              lego.key, leaf, folder};
-    bundle.chainFiles = {lego.issuer};
-    if (values.outputs.contains(kForIis)) {
-        bundle.pfxName = base + kPfxExtension;
-        bundle.protection = values.legacyPfx ? OpenSSLCommands::PfxProtection::OlderWindows
-                                             : OpenSSLCommands::PfxProtection::Current;
-        appendPlan(plan, ToolSteps::createPfxPlan(bundle, context));
-    }
-    if (values.outputs.contains(kForIndy))
-        appendPlan(plan, ToolSteps::convertKeyAndCertPlan(bundle, context));
-    // The chain file of each bundle is written before its own run, under the same name.
-    plan.scratch.removeDuplicates();
-    return plan;
-}
-
-// The reload command as the user gave it, run without a shell; empty when it went well.
-QString runReload(const QStringList& command, const ToolContext& context) {
-    const QString& typed = command.first();
-    const QString readable = OpenSSLCommands::readableCommandLine(typed, command.mid(1));
-    // A path is recorded absolute (ReloadCommand::resolve): a relative one would run whatever
-    // the current folder holds.
-    if (typed.contains(QLatin1Char('/')) && !QDir::isAbsolutePath(typed))
-        return kReloadFailedMessage.arg(readable, kReloadRelative, QString());
-    const QString program =
-        QDir::isAbsolutePath(typed) ? typed : QStandardPaths::findExecutable(typed);
-    if (program.isEmpty())
-        return kReloadFailedMessage.arg(readable, kReloadNotFound, QString());
-    TExternalApp reload;
-    reload.ModuleName = program;
-    reload.Arguments = command;
-    reload.CurrentDirectory = context.currentFolder;
-    reload.ShowAppWindow = context.debug;
-    reload.StartProcess();
-    reload.WaitForProcess();
-    const QString output = QString::fromLocal8Bit(reload.Output()).trimmed();
-    if (reload.End() == RunEnd::Exited && reload.ExitCode() == 0)
-        return QString();
-    QString why = kReloadEnded;
-    if (reload.End() == RunEnd::NotStarted)
-        why = reload.StartError();
-    else if (reload.End() == RunEnd::Exited)
-        why = kReloadExit.arg(reload.ExitCode());
-    return kReloadFailedMessage.arg(readable, why, output);
+// The server files of the values, named after the main name.
+ServerFiles::Choice choiceOf(const AcmeValues& values) {
+    return {values.outputs, ToolSteps::baseNameOf(values.names.value(0)),
+            values.friendlyName.isEmpty() ? values.names.value(0) : values.friendlyName,
+            values.legacyPfx, false};
 }
 
 bool isPort(int port) {
@@ -636,7 +517,7 @@ void checkValues(const AcmeValues& values, const ToolContext& context) {
     if (values.outputs.isEmpty())
         throw PageError(kNoOutputMessage);
     for (const QString& kind : values.outputs)
-        if (!kOutputKinds.contains(kind))
+        if (!ServerFiles::kServerKinds.contains(kind))
             throw PageError(kOutputKindMessage.arg(kind));
     if (values.webRoot.isEmpty() && !isPort(values.httpPort))
         throw PageError(kPortMessage.arg(values.httpPort));
@@ -648,7 +529,7 @@ void checkValues(const AcmeValues& values, const ToolContext& context) {
             throw PageError(problem);
     if (!resolved.caBundle.isEmpty() && !FileIsPresent(resolved.caBundle))
         throw PageError(kCaBundleMessage.arg(values.caBundle));
-    if (values.outputs.contains(kForIis) || values.outputs.contains(kForIndy)) {
+    if (ServerFiles::needsNewPassPhrase(choiceOf(values))) {
         if (values.passPhrase.isEmpty())
             throw PageError(kNeedsPassPhraseMessage);
         PassPhraseRules::checkNewPassPhrase(values.passPhrase);
@@ -657,16 +538,7 @@ void checkValues(const AcmeValues& values, const ToolContext& context) {
 }
 
 QStringList outputNames(const AcmeValues& values) {
-    const QString base = ToolSteps::baseNameOf(values.names.value(0));
-    QStringList names;
-    if (values.outputs.contains(kForNginx))
-        names << base + kKeyExtension << base + kFullChainExtension;
-    if (values.outputs.contains(kForIis))
-        names << base + kPfxExtension;
-    if (values.outputs.contains(kForIndy))
-        names << ToolSteps::kKeyFileName << ToolSteps::kCertificateFileName
-              << ToolSteps::kAuthoritiesFileName;
-    return names;
+    return ServerFiles::outputNames(values.outputs, ToolSteps::baseNameOf(values.names.value(0)));
 }
 
 // ---- Obtaining
@@ -680,7 +552,8 @@ AcmeResult obtain(const AcmeValues& typed, ToolSteps::StepUser& user, const Tool
     values.outFolder = folder.path();
     const QString state = stateFolder();
     const LegoFiles lego = legoFilesOf(state, values.names.first());
-    const ToolSteps::StepPlan plan = outputPlan(values, folder, lego, context);
+    const ToolSteps::StepPlan plan = ServerFiles::plan(
+        choiceOf(values), folder, {lego.key, lego.certificate, lego.issuer}, context);
     // Asked before lego runs: a certificate is not ordered for files that are then kept.
     for (const QString& output : plan.made.paths)
         if (FileIsPresent(output) &&
@@ -704,7 +577,8 @@ AcmeResult obtain(const AcmeValues& typed, ToolSteps::StepUser& user, const Tool
                                  context);
         if (progress)
             progress(kMakingFilesStep, kMakingFilesFraction);
-        AgreedUser agreed(user, values.passPhrase);
+        // lego's key has no pass phrase; the tool ignores the current one for it.
+        ServerFiles::KnownPassPhrases agreed(user, QString(), values.passPhrase);
         result.made = ToolSteps::runStep(plan, agreed, context);
         const QList<QSslCertificate> issued = QSslCertificate::fromPath(lego.certificate);
         if (!issued.isEmpty())
@@ -713,7 +587,7 @@ AcmeResult obtain(const AcmeValues& typed, ToolSteps::StepUser& user, const Tool
     if (!values.reloadCommand.isEmpty()) {
         if (progress)
             progress(kReloadingStep, kReloadingFraction);
-        result.reloadProblem = runReload(values.reloadCommand, context);
+        result.reloadProblem = ReloadCommand::run(values.reloadCommand, context);
     }
     if (progress)
         progress(kDoneStep, 1.0);
@@ -800,16 +674,19 @@ CertificateCheck::CheckReport checkResult(const AcmeValues& values, const AcmeRe
     };
     CertificateCheck::CheckInput input;
     input.caFile = values.caBundle;
-    if (values.outputs.contains(kForNginx)) {
-        input.certificateFile = made(kFullChainExtension);
-        input.keyFile = made(kKeyExtension);
-    } else if (values.outputs.contains(kForIndy)) {
+    if (values.outputs.contains(ServerFiles::kForNginx) ||
+        values.outputs.contains(ServerFiles::kForApache)) {
+        input.certificateFile = made(ServerFiles::kFullChainExtension);
+        input.keyFile = made(ServerFiles::kKeyExtension);
+    } else if (values.outputs.contains(ServerFiles::kForHaproxy)) {
+        input.certificateFile = input.keyFile = made(ServerFiles::kCombinedExtension);
+    } else if (values.outputs.contains(ServerFiles::kForIndy)) {
         input.certificateFile = made(QDir::separator() + ToolSteps::kCertificateFileName);
         input.chainFiles = {made(QDir::separator() + ToolSteps::kAuthoritiesFileName)};
         input.keyFile = made(QDir::separator() + ToolSteps::kKeyFileName);
         input.passPhrase = values.passPhrase;
     } else {
-        input.pfxFile = made(kPfxExtension);
+        input.pfxFile = made(ServerFiles::kPfxExtension);
         input.passPhrase = values.passPhrase;
     }
     return CertificateCheck::checkCertificate(input, context);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "RunCancel.h"
+#include "ServerFiles.h"
 #include "uCertificateCheck.h"
 #include "uToolContext.h"
 #include "uToolSteps.h"
@@ -38,12 +39,6 @@ inline const QString kKeyRsa2048 = QStringLiteral("rsa2048");
 inline const QString kKeyRsa4096 = QStringLiteral("rsa4096");
 inline const QStringList kKeyTypes = {kKeyEc256, kKeyEc384, kKeyRsa2048, kKeyRsa4096};
 
-// The server kinds that the outputs are made for.
-inline const QString kForNginx = QStringLiteral("nginx"); // <base>.key, <base>.fullchain.pem
-inline const QString kForIis = QStringLiteral("iis");     // <base>.pfx with the chain
-inline const QString kForIndy = QStringLiteral("indy");   // key.pem, cert.pem, root.pem
-inline const QStringList kOutputKinds = {kForNginx, kForIis, kForIndy};
-
 constexpr int kDefaultHttpPort = 80;
 
 // Everything one issuance needs, as the pages and the options hold it.
@@ -57,7 +52,7 @@ struct AcmeValues {
     // a temporary web server of lego's own on the port.
     QString webRoot;
     int httpPort = kDefaultHttpPort;
-    QStringList outputs; // of kOutputKinds, each at most once
+    QStringList outputs; // of ServerFiles::kServerKinds, each at most once
     QString outFolder;   // as typed; checked by the export-folder rules
     // Protects the .pfx and key.pem; kept beside the renewal record for unattended renewals.
     QString passPhrase;

@@ -248,7 +248,6 @@ QString passPhraseArgument(const ToolContext& context) {
     return QStringLiteral("file:") + context.passPhraseFolder + kCurrentPassPhraseFile;
 }
 
-
 QList<QSslCertificate> certificatesOfFile(const QString& typed, const ToolContext& context) {
     try {
         return readCertificates(readRegularFile(typed, context), context);
@@ -924,16 +923,10 @@ CheckReport checkCertificate(const CheckInput& input, const ToolContext& context
     return report;
 }
 
-CertificateChain writeCompleteChain(const CheckReport& report, const QString& file,
-                                    const QString& caFile, const ToolContext& context,
-                                    bool mayReplace) {
+CertificateChain completeChain(const CheckReport& report, const QString& caFile,
+                               const ToolContext& context) {
     const QString trusted =
         caFile.isEmpty() ? QString() : ToolSteps::pathForTool(caFile, context.currentFolder);
-    const QString path = ToolSteps::pathForTool(file, context.currentFolder);
-    const QString target = QFileInfo(path).canonicalFilePath();
-    for (const QString& input : report.inputFiles)
-        if (!target.isEmpty() && QFileInfo(input).canonicalFilePath() == target)
-            throw PageError(kChainOverInputMessage.arg(file));
     const ScratchFolder scratch;
     CertificateChain chain = report.chain;
     for (int fetched = 0; chain.end == ChainEnd::Missing; ++fetched) {
@@ -964,6 +957,22 @@ CertificateChain writeCompleteChain(const CheckReport& report, const QString& fi
         const QList<QSslCertificate> authorities = chain.authorities + QList{*issuer};
         chain = orderChain(QList{chain.server} + authorities, {}, trusted);
     }
+    chain.inputInOrder = true;
+    return chain;
+}
+
+CertificateChain writeCompleteChain(const CheckReport& report, const QString& file,
+                                    const QString& caFile, const ToolContext& context,
+                                    bool mayReplace) {
+    const QString trusted =
+        caFile.isEmpty() ? QString() : ToolSteps::pathForTool(caFile, context.currentFolder);
+    const QString path = ToolSteps::pathForTool(file, context.currentFolder);
+    const QString target = QFileInfo(path).canonicalFilePath();
+    for (const QString& input : report.inputFiles)
+        if (!target.isEmpty() && QFileInfo(input).canonicalFilePath() == target)
+            throw PageError(kChainOverInputMessage.arg(file));
+    const CertificateChain chain = completeChain(report, caFile, context);
+    const ScratchFolder scratch;
     const QByteArray written = pemOf(QList{chain.server} + chain.authorities);
     if (const QString reason = chainRefusal(chain, written, trusted, scratch, context);
         !reason.isEmpty())
@@ -973,7 +982,6 @@ CertificateChain writeCompleteChain(const CheckReport& report, const QString& fi
         error != 0)
         throw PageError(
             kWriteFailedMessage.arg(file, QString::fromLocal8Bit(std::strerror(error))));
-    chain.inputInOrder = true;
     return chain;
 }
 

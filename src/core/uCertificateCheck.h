@@ -164,4 +164,11 @@ CertificateChain writeCompleteChain(const CheckReport& report, const QString& fi
                                     const QString& caFile, const ToolContext& context,
                                     bool mayReplace);
 
+// The server certificate of the report and its chain in order, with each missing authority
+// certificate fetched and proven by its signature as writeCompleteChain does it, without
+// writing anything or verifying the whole chain. Throws PageError when a certificate cannot be
+// fetched or proven.
+CertificateChain completeChain(const CheckReport& report, const QString& caFile,
+                               const ToolContext& context);
+
 } // namespace CertificateCheck

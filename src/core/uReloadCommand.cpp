@@ -1,6 +1,8 @@
 #include "uReloadCommand.h"
 
 #include "uCertwrightCommon.h"
+#include "uExternalApp.h"
+#include "uOpenSSLCommands.h"
 
 #include <QDir>
 #include <QFile>
@@ -31,6 +33,14 @@ const QString kProgramNotOnPath =
     QStringLiteral("The program \"%1\" of the reload command is in no folder of PATH.");
 const QString kProgramNotExecutable =
     QStringLiteral("The program \"%1\" of the reload command is not an executable file.");
+
+const QString kReloadFailedMessage =
+    QStringLiteral("The new certificate was made, but the reload command \"%1\" failed: %2.\n%3");
+const QString kReloadNotFound = QStringLiteral("the program was not found");
+const QString kReloadRelative =
+    QStringLiteral("its program is not named by an absolute path; give the command again");
+const QString kReloadExit = QStringLiteral("it ended with status %1");
+const QString kReloadEnded = QStringLiteral("it did not end by itself");
 
 const QString kShellCharacters = QStringLiteral("|&;<>()`");
 const QString kDoubleQuoteEscapes = QStringLiteral("$`\"\\");
@@ -120,6 +130,35 @@ QStringList resolve(const QString& text, const QString& currentFolder) {
         throw PageError(kProgramNotExecutable.arg(typed));
     words.first() = program;
     return words;
+}
+
+QString run(const QStringList& command, const ToolContext& context) {
+    const QString& typed = command.first();
+    const QString readable = OpenSSLCommands::readableCommandLine(typed, command.mid(1));
+    // A path is recorded absolute (ReloadCommand::resolve): a relative one would run whatever
+    // the current folder holds.
+    if (typed.contains(QLatin1Char('/')) && !QDir::isAbsolutePath(typed))
+        return kReloadFailedMessage.arg(readable, kReloadRelative, QString());
+    const QString program =
+        QDir::isAbsolutePath(typed) ? typed : QStandardPaths::findExecutable(typed);
+    if (program.isEmpty())
+        return kReloadFailedMessage.arg(readable, kReloadNotFound, QString());
+    TExternalApp reload;
+    reload.ModuleName = program;
+    reload.Arguments = command;
+    reload.CurrentDirectory = context.currentFolder;
+    reload.ShowAppWindow = context.debug;
+    reload.StartProcess();
+    reload.WaitForProcess();
+    const QString output = QString::fromLocal8Bit(reload.Output()).trimmed();
+    if (reload.End() == RunEnd::Exited && reload.ExitCode() == 0)
+        return QString();
+    QString why = kReloadEnded;
+    if (reload.End() == RunEnd::NotStarted)
+        why = reload.StartError();
+    else if (reload.End() == RunEnd::Exited)
+        why = kReloadExit.arg(reload.ExitCode());
+    return kReloadFailedMessage.arg(readable, why, output);
 }
 
 } // namespace ReloadCommand

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "uToolContext.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -22,5 +24,10 @@ QStringList split(const QString& text);
 // split refuses and a program that cannot be found or is not an executable regular file. Blank
 // text gives no words (no command).
 QStringList resolve(const QString& text, const QString& currentFolder);
+
+// Runs the recorded command without a shell, in the context's current folder. Empty when it
+// ended by itself with status 0; otherwise why it failed, with its output, for the user. A
+// program not named by an absolute path (an older record) is refused.
+QString run(const QStringList& command, const ToolContext& context);
 
 } // namespace ReloadCommand

@@ -178,7 +178,8 @@ Record readRecord(const QString& path) {
     values.reloadCommand = textList(json.value(kReloadKey));
     values.friendlyName = json.value(kFriendlyNameKey).toString();
     record.expiry = QDateTime::fromString(json.value(kExpiryKey).toString(), Qt::ISODate);
-    if (values.outputs.contains(Acme::kForIis) || values.outputs.contains(Acme::kForIndy)) {
+    if (values.outputs.contains(ServerFiles::kForIis) ||
+        values.outputs.contains(ServerFiles::kForIndy)) {
         const std::optional<QByteArray> passPhrase =
             readRegularFile(ToolSteps::withExtension(path, kPassPhraseExtension), &reason);
         if (!passPhrase)

@@ -197,8 +197,22 @@ QStringList extractCertificateFromTemporaryBundle(const QString& prog, const QSt
             newPassPhrase(prog)};
 }
 
-QStringList plainKeyCopy(const QString& key, const QString& out) {
-    return {QStringLiteral("pkey"), QStringLiteral("-in"), key, QStringLiteral("-out"), out};
+QStringList plainKeyCopy(const QString& prog, const QString& key, const QString& out) {
+    return {QStringLiteral("pkey"),  QStringLiteral("-in"),  key, QStringLiteral("-passin"),
+            currentPassPhrase(prog), QStringLiteral("-out"), out};
+}
+
+QStringList encryptedKeyCopy(const QString& prog, const QString& key, const QString& out) {
+    return {QStringLiteral("pkey"),
+            QStringLiteral("-in"),
+            key,
+            QStringLiteral("-passin"),
+            currentPassPhrase(prog),
+            QStringLiteral("-aes256"),
+            QStringLiteral("-passout"),
+            newPassPhrase(prog),
+            QStringLiteral("-out"),
+            out};
 }
 
 QStringList certificatesCopy(const QString& certificates, const QString& out) {
@@ -209,6 +223,10 @@ QStringList certificatesCopy(const QString& certificates, const QString& out) {
 QStringList firstCertificateCopy(const QString& certificates, const QString& out) {
     return {QStringLiteral("x509"), QStringLiteral("-in"), certificates, QStringLiteral("-out"),
             out};
+}
+
+QStringList certificatesAndKeyCopy(const QString& objects, const QString& out) {
+    return {QStringLiteral("storeutl"), QStringLiteral("-out"), out, objects};
 }
 
 QStringList withLegacyAlgorithms(const QStringList& arguments) {

@@ -62,11 +62,16 @@ QStringList extractKeyFromTemporaryBundle(const QString& prog, const QString& fo
 QStringList extractCertificateFromTemporaryBundle(const QString& prog, const QString& folder);
 
 // Copies of files that another program made, written anew by the tool, which reads what it
-// copies: a private key without a pass phrase (the tool writes it for its owner alone), every
-// certificate of a file in order, and the first certificate of a file.
-QStringList plainKeyCopy(const QString& key, const QString& out);
+// copies: a private key opened with the current pass phrase (ignored for a key without one)
+// and written without a pass phrase (the tool writes it for its owner alone), or encrypted with
+// AES-256 under the new pass phrase; every certificate of a file in order; the first
+// certificate of a file; and every certificate and key of a file in the file's order, keys
+// without a pass phrase (into an output that exists, whose mode the tool keeps).
+QStringList plainKeyCopy(const QString& prog, const QString& key, const QString& out);
+QStringList encryptedKeyCopy(const QString& prog, const QString& key, const QString& out);
 QStringList certificatesCopy(const QString& certificates, const QString& out);
 QStringList firstCertificateCopy(const QString& certificates, const QString& out);
+QStringList certificatesAndKeyCopy(const QString& objects, const QString& out);
 
 // The arguments of a pkcs12 run that may also use the algorithms of the tool's legacy
 // provider (RC2-40, which older Windows uses in the .pfx files that it exports).

@@ -469,8 +469,9 @@ Acme::AcmeValues TfrmAcme::values() const {
         chosen.webRoot = edtWebRoot->text();
     else
         chosen.httpPort = spnHttpPort->value();
-    const std::pair<QCheckBox*, QString> outputs[] = {
-        {cbForNginx, Acme::kForNginx}, {cbForIis, Acme::kForIis}, {cbForIndy, Acme::kForIndy}};
+    const std::pair<QCheckBox*, QString> outputs[] = {{cbForNginx, ServerFiles::kForNginx},
+                                                      {cbForIis, ServerFiles::kForIis},
+                                                      {cbForIndy, ServerFiles::kForIndy}};
     for (const auto& [box, kind] : outputs)
         if (box->isChecked())
             chosen.outputs << kind;
@@ -523,7 +524,8 @@ void TfrmAcme::leaveOutputsPage() {
         ::mkdir(QFile::encodeName(chosen.outFolder).constData(), S_IRWXU);
     const ToolContext context = desktopToolContext();
     requirePrivateExportFolder(chosen.outFolder, context.currentFolder);
-    if (chosen.outputs.contains(Acme::kForIis) || chosen.outputs.contains(Acme::kForIndy)) {
+    if (chosen.outputs.contains(ServerFiles::kForIis) ||
+        chosen.outputs.contains(ServerFiles::kForIndy)) {
         chosen.passPhrase = askPassPhrases(PassPhraseUse::ServerFiles);
         // The issuance takes the pass phrase from the values and writes what the tool needs.
         emptyPassPhraseFiles();
