@@ -93,6 +93,10 @@ struct RunLimits {
     int timeLimitMs = 0;         // 0: the runner's own limit
     qint64 wholeOutputBytes = 0; // keep the whole output up to this many bytes; 0: its end only
     RunCancel* cancel = nullptr; // ends the run from another thread
+    // The run trusts no certificate of the system's: the tool is spared reading the system's
+    // bundle of roots at its start, which costs some of its commands (x509, s_client) more
+    // than the rest of their work.
+    bool withoutTrustStore = false;
 };
 
 // One run of the tool in the context's program folder with the arguments; waits until it ends.
