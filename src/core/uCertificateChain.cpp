@@ -116,7 +116,7 @@ const QList<QByteArray>& systemRoots() {
 }
 
 // The text of a name's value as each kind of string in a certificate may hold it: UTF-8 (and
-// ASCII), Latin-1, UTF-16 and UTF-32, both big-endian.
+// ASCII), Latin-1, and two and four bytes a character, big-endian.
 QList<QByteArray> encodingsOf(const QString& value) {
     QList<QByteArray> encodings{value.toUtf8()};
     QByteArray wide;

@@ -281,7 +281,7 @@ QByteArray pemOf(const QList<QSslCertificate>& certificates) {
 }
 
 // For the runs that trust nothing of the system's.
-const OpenSSLCommands::RunLimits kWithoutTrustStore{0, 0, nullptr, true};
+const OpenSSLCommands::RunLimits kWithoutTrustStore{.withoutTrustStore = true};
 
 OpenSSLCommands::ToolRun runTool(const QStringList& arguments, const ToolContext& context) {
     return OpenSSLCommands::runOpenSSLTool(arguments, context, context.debug);
@@ -369,9 +369,12 @@ QList<QSslCertificate> serverCertificates(const CheckInput& input, const ToolCon
     // A name, never an address, goes into the server name indication.
     if (!literal)
         arguments << QStringLiteral("-servername") << input.host;
-    const OpenSSLCommands::ToolRun run = OpenSSLCommands::runOpenSSLTool(
-        arguments, context, context.debug,
-        {input.timeoutMs, kLargestServerOutputBytes, input.cancel, true});
+    const OpenSSLCommands::ToolRun run =
+        OpenSSLCommands::runOpenSSLTool(arguments, context, context.debug,
+                                        {.timeLimitMs = input.timeoutMs,
+                                         .wholeOutputBytes = kLargestServerOutputBytes,
+                                         .cancel = input.cancel,
+                                         .withoutTrustStore = true});
     if (run.end == RunEnd::Stopped)
         throw SilentAbort();
     if (run.end == RunEnd::TimeLimit)
