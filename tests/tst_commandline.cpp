@@ -217,9 +217,16 @@ class TestCommandLine : public QObject {
         row("check: weak-key, ec", files + "ec224.crt", 1, {"problems weak-key"});
         row("check: sound rsa", files + "rsa2048.crt --key %A/rsa2048.key", 0,
             {"problems ", "json key/type RSA", "json key/bits 2048"});
+        // Qt reads no Ed25519 key: the tool gives the certificate's.
+        row("check: sound ed25519", files + "ed25519.crt --key %A/ed25519.key", 0, {"problems "});
+        row("check: key-mismatch, ed25519", files + "ed25519.crt --key %A/sound.key", 1,
+            {"problems key-mismatch"});
         row("check: weak-signature", files + "sha1.crt", 1, {"problems weak-signature"});
         row("check: not-server-certificate, usage", files + "client.crt", 1,
             {"problems not-server-certificate"});
+        row("check: name-mismatch and not-server-certificate",
+            files + "client.crt --name other.check.test", 1,
+            {"problems name-mismatch,not-server-certificate"});
         row("check: not-server-certificate, authority", files + "ca.crt", 1,
             {"problems not-server-certificate"});
         row("check: pfx, aes", server + "--name www.check.test --pfx %A/aes.pfx --passin stdin", 0,
@@ -421,6 +428,7 @@ class TestCommandLine : public QObject {
             {"rsa1024", Leaf{sound.extensions, rsa}},
             {"ec224", Leaf{sound.extensions, ec224}},
             {"rsa2048", Leaf{sound.extensions, rsa2048}},
+            {"ed25519", Leaf{sound.extensions, "-newkey ed25519"}},
             {"sha1", Leaf{sound.extensions, sound.newKey, -1, 365, "sha1"}},
             // Half of its six days left: not soon for its lifetime.
             {"fresh", Leaf{sound.extensions, sound.newKey, -3, 3}},

@@ -298,6 +298,25 @@ class TestToolContract : public QObject {
                  runOpenSSL({"pkey", "-in", key, "-passin", pass("new secret 1"), "-pubout"}));
     }
 
+    // A run that needs no trust store trusts none of the system's roots; any other run does.
+    void runWithoutTrustStoreTrustsNoSystemRoot_data() {
+        QTest::addColumn<bool>("withoutTrustStore");
+        QTest::newRow("with the trust store") << false;
+        QTest::newRow("without it") << true;
+    }
+    void runWithoutTrustStoreTrustsNoSystemRoot() {
+        QFETCH(bool, withoutTrustStore);
+        const QDir system(QStringLiteral("/etc/ssl/certs"));
+        const QString root = system.entryList({QStringLiteral("*.pem")}, QDir::Files).value(0);
+        if (root.isEmpty())
+            QSKIP("The system has no roots in /etc/ssl/certs here.");
+        Folders folders;
+        const ToolRun run = runOpenSSLTool({"verify", system.filePath(root)}, folders.context(),
+                                           false, {.withoutTrustStore = withoutTrustStore});
+        QCOMPARE(run.exitCode == 0, !withoutTrustStore);
+        QCOMPARE(run.output.contains("error 18 at 0 depth"), withoutTrustStore);
+    }
+
     void plainKeyAndSelfSignedCertificate() {
         Folders folders;
         const QString key = folders.folder + kBase + ".key";

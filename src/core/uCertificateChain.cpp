@@ -10,6 +10,8 @@
 #include <QSslKey>
 #include <QTemporaryDir>
 
+#include <algorithm>
+
 namespace {
 
 const QByteArray kPemCertificateMark = QByteArrayLiteral("-----BEGIN CERTIFICATE-----");
@@ -83,11 +85,70 @@ QByteArray authorityKeyId(const QSslCertificate& certificate) {
     return {};
 }
 
-// The system's authorities: reading them takes a good part of a second, and they do not change
-// while the program runs.
-const QList<QSslCertificate>& systemAuthorities() {
-    static const QList<QSslCertificate> authorities = QSslConfiguration::systemCaCertificates();
-    return authorities;
+// The bundle of the system's roots that the tool trusts.
+const QString kSystemBundle = QStringLiteral("/etc/ssl/certs/ca-certificates.crt");
+const QByteArray kPemCertificateEnd = QByteArrayLiteral("-----END CERTIFICATE-----");
+
+// The system's roots, each as the DER bytes of its certificate, read once when first needed:
+// they do not change while the program runs. They come from the one bundle, block by block,
+// without Qt reading each certificate's fields, which would take it a good part of a
+// millisecond per root; where there is no bundle, from Qt (which reads each root twice: from
+// its own file and again from the bundle).
+const QList<QByteArray>& systemRoots() {
+    static const QList<QByteArray> roots = [] {
+        QList<QByteArray> der;
+        QFile bundle(kSystemBundle);
+        const QByteArray pem = bundle.open(QIODevice::ReadOnly) ? bundle.readAll() : QByteArray();
+        for (qsizetype begin = pem.indexOf(kPemCertificateMark); begin >= 0;
+             begin = pem.indexOf(kPemCertificateMark, begin + 1)) {
+            const qsizetype body = begin + kPemCertificateMark.size();
+            const qsizetype end = pem.indexOf(kPemCertificateEnd, body);
+            if (end < 0)
+                break;
+            der << QByteArray::fromBase64(pem.mid(body, end - body));
+        }
+        if (der.isEmpty())
+            for (const QSslCertificate& root : QSslConfiguration::systemCaCertificates())
+                der << root.toDer();
+        return der;
+    }();
+    return roots;
+}
+
+// The text of a name's value as each kind of string in a certificate may hold it: UTF-8 (and
+// ASCII), Latin-1, and two and four bytes a character, big-endian.
+QList<QByteArray> encodingsOf(const QString& value) {
+    QList<QByteArray> encodings{value.toUtf8()};
+    QByteArray wide;
+    QByteArray widest;
+    bool latin = true;
+    for (const char32_t character : value.toUcs4()) {
+        latin = latin && character <= 0xff;
+        wide += char(character >> 8 & 0xff);
+        wide += char(character & 0xff);
+        widest += char(character >> 24 & 0xff);
+        widest += char(character >> 16 & 0xff);
+        widest += char(character >> 8 & 0xff);
+        widest += char(character & 0xff);
+    }
+    if (latin)
+        encodings << value.toLatin1();
+    return encodings << wide << widest;
+}
+
+// The values of the certificate's issuer name that a DER certificate must hold, in one of their
+// encodings, to bear that name as its subject: those that the certificate itself holds so.
+QList<QList<QByteArray>> issuerValues(const QSslCertificate& certificate) {
+    const QByteArray own = certificate.toDer();
+    QList<QList<QByteArray>> values;
+    for (const QByteArray& attribute : certificate.issuerInfoAttributes())
+        for (const QString& value : certificate.issuerInfo(attribute)) {
+            const QList<QByteArray> encodings = encodingsOf(value);
+            if (std::any_of(encodings.begin(), encodings.end(),
+                            [&own](const QByteArray& bytes) { return own.contains(bytes); }))
+                values << encodings;
+        }
+    return values;
 }
 
 // One DER certificate after another, as the tool writes them into one file: Qt's own reading
@@ -115,14 +176,35 @@ QList<QSslCertificate> caFileCertificates(const QString& caFile) {
     return certificates;
 }
 
-// The trusted root that issued the certificate; null when none did. A trusted certificate that
-// is no root does not end a chain, as the tool sees it.
+// The trusted root that issued the certificate; null when none did: the CA file's first, then
+// the system's, of which only those that hold the issuer's name are read. A trusted certificate
+// that is no root does not end a chain, as the tool sees it.
 QSslCertificate trustedIssuer(const QSslCertificate& certificate,
-                              const QList<QSslCertificate>& trusted) {
-    for (const QSslCertificate& candidate : trusted)
-        if (Certificates::isSelfIssued(candidate) && Certificates::issues(candidate, certificate))
+                              const QList<QSslCertificate>& caFileRoots) {
+    const auto issued = [&certificate](const QSslCertificate& candidate) {
+        return !candidate.isNull() && Certificates::isSelfIssued(candidate) &&
+               Certificates::issues(candidate, certificate);
+    };
+    for (const QSslCertificate& candidate : caFileRoots)
+        if (issued(candidate))
             return candidate;
+    const QList<QList<QByteArray>> values = issuerValues(certificate);
+    for (const QByteArray& der : systemRoots()) {
+        const bool holdsName =
+            std::all_of(values.begin(), values.end(), [&der](const QList<QByteArray>& encodings) {
+                return std::any_of(encodings.begin(), encodings.end(),
+                                   [&der](const QByteArray& bytes) { return der.contains(bytes); });
+            });
+        if (holdsName)
+            if (const QSslCertificate candidate(der, QSsl::Der); issued(candidate))
+                return candidate;
+    }
     return QSslCertificate();
+}
+
+// Whether the root is among the CA file's or the system's.
+bool trusted(const QSslCertificate& root, const QList<QSslCertificate>& caFileRoots) {
+    return caFileRoots.contains(root) || systemRoots().contains(root.toDer());
 }
 
 QSslCertificate serverAmong(const QList<QSslCertificate>& certificates,
@@ -236,13 +318,12 @@ CertificateChain orderChain(const QList<QSslCertificate>& given, const QByteArra
     }
     chain.unrelated = left;
 
-    QList<QSslCertificate> trusted = caFileCertificates(caFile);
-    trusted += systemAuthorities();
+    const QList<QSslCertificate> caFileRoots = caFileCertificates(caFile);
     if (isSelfIssued(last)) {
         chain.root = last;
-        chain.end = trusted.contains(last) ? ChainEnd::TrustedRoot : ChainEnd::UntrustedRoot;
+        chain.end = trusted(last, caFileRoots) ? ChainEnd::TrustedRoot : ChainEnd::UntrustedRoot;
     } else {
-        chain.root = trustedIssuer(last, trusted);
+        chain.root = trustedIssuer(last, caFileRoots);
         chain.end = chain.root.isNull() ? ChainEnd::Missing : ChainEnd::TrustedRoot;
         if (chain.root.isNull())
             chain.missingIssuer = last.issuerDisplayName();

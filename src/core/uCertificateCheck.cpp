@@ -265,6 +265,9 @@ QByteArray pemOf(const QList<QSslCertificate>& certificates) {
     return pem;
 }
 
+// For the runs that trust nothing of the system's.
+const OpenSSLCommands::RunLimits kWithoutTrustStore{.withoutTrustStore = true};
+
 OpenSSLCommands::ToolRun runTool(const QStringList& arguments, const ToolContext& context) {
     return OpenSSLCommands::runOpenSSLTool(arguments, context, context.debug);
 }
@@ -315,12 +318,17 @@ QByteArray publicKeyOfKey(const CheckInput& input, const ScratchFolder& scratch,
     return key.readAll();
 }
 
-QByteArray publicKeyOfCertificate(const ScratchFolder& scratch, const ToolContext& context) {
-    const OpenSSLCommands::ToolRun run =
-        runTool({QStringLiteral("x509"), QStringLiteral("-in"), scratch.file(kScratchCertificate),
-                 QStringLiteral("-noout"), QStringLiteral("-pubkey"), QStringLiteral("-out"),
-                 scratch.file(kScratchCertificatePublicKey)},
-                context);
+// The certificate's public key in PEM: as Qt writes it, which is as the tool prints it, for the
+// kinds of key that Qt reads (RSA, EC, DSA); as the tool prints it for the others.
+QByteArray publicKeyOfCertificate(const QSslCertificate& certificate, const ScratchFolder& scratch,
+                                  const ToolContext& context) {
+    if (const QByteArray pem = certificate.publicKey().toPem(); !pem.isEmpty())
+        return pem;
+    const OpenSSLCommands::ToolRun run = OpenSSLCommands::runOpenSSLTool(
+        {QStringLiteral("x509"), QStringLiteral("-in"), scratch.file(kScratchCertificate),
+         QStringLiteral("-noout"), QStringLiteral("-pubkey"), QStringLiteral("-out"),
+         scratch.file(kScratchCertificatePublicKey)},
+        context, context.debug, kWithoutTrustStore);
     QFile key(scratch.file(kScratchCertificatePublicKey));
     if (run.exitCode != 0 || !key.open(QIODevice::ReadOnly))
         throw PageError(kToolFailedMessage.arg(kScratchCertificate));
@@ -345,7 +353,10 @@ QList<QSslCertificate> serverCertificates(const CheckInput& input, const ToolCon
         arguments << QStringLiteral("-servername") << input.host;
     const OpenSSLCommands::ToolRun run =
         OpenSSLCommands::runOpenSSLTool(arguments, context, context.debug,
-                                        {input.timeoutMs, kLargestServerOutputBytes, input.cancel});
+                                        {.timeLimitMs = input.timeoutMs,
+                                         .wholeOutputBytes = kLargestServerOutputBytes,
+                                         .cancel = input.cancel,
+                                         .withoutTrustStore = true});
     if (run.end == RunEnd::Stopped)
         throw SilentAbort();
     if (run.end == RunEnd::TimeLimit)
@@ -586,21 +597,18 @@ void addVerifyProblems(CheckReport& report, const CheckInput& input, const QStri
         return std::any_of(wanted.begin(), wanted.end(),
                            [&errors](int error) { return errors.contains(error); });
     };
-    const QStringList alone =
-        lenient + QStringList{QStringLiteral("-partial_chain"), QStringLiteral("-trusted"), server};
-    const QList<int> purposeErrors = verifyErrors(
-        alone + QStringList{QStringLiteral("-purpose"), QStringLiteral("sslserver"), server},
-        context);
-    QList<int> nameErrors;
-    if (!name.isEmpty()) {
-        const bool address = !QHostAddress(name).isNull();
-        nameErrors = verifyErrors(alone + QStringList{address ? QStringLiteral("-verify_ip")
-                                                              : QStringLiteral("-verify_hostname"),
-                                                      name, server},
-                                  context);
-    }
+    // The server certificate alone, as its own anchor: its purpose and its name in one run, as
+    // the tool goes on to the name after a purpose it refuses.
+    QStringList alone =
+        lenient + QStringList{QStringLiteral("-partial_chain"), QStringLiteral("-trusted"), server,
+                              QStringLiteral("-purpose"), QStringLiteral("sslserver")};
+    if (!name.isEmpty())
+        alone << (QHostAddress(name).isNull() ? QStringLiteral("-verify_hostname")
+                                              : QStringLiteral("-verify_ip"))
+              << name;
+    const QList<int> aloneErrors = verifyErrors(alone << server, context);
 
-    if (nameErrors.contains(kHostnameError) || nameErrors.contains(kAddressError))
+    if (aloneErrors.contains(kHostnameError) || aloneErrors.contains(kAddressError))
         addProblem(report, kNameMismatch,
                    kNameMismatchMessage.arg(name, report.names.isEmpty()
                                                       ? kNoNames
@@ -636,7 +644,7 @@ void addVerifyProblems(CheckReport& report, const CheckInput& input, const QStri
     addInvalidChainProblems(report, complaints, built);
     if (Certificates::isAuthority(chain.server))
         addProblem(report, kNotServerCertificate, kAuthorityAsServerMessage, kNotServerAdvice);
-    else if (purposeErrors.contains(kPurposeError))
+    else if (aloneErrors.contains(kPurposeError))
         addProblem(report, kNotServerCertificate, kNoServerUsageMessage, kNotServerAdvice);
 }
 
@@ -908,7 +916,7 @@ CheckReport checkCertificate(const CheckInput& input, const ToolContext& context
 
     if (!keyPublicPem.isEmpty() &&
         Certificates::publicKeyBytes(keyPublicPem) !=
-            Certificates::publicKeyBytes(publicKeyOfCertificate(scratch, context)))
+            Certificates::publicKeyBytes(publicKeyOfCertificate(server, scratch, context)))
         addProblem(report, kKeyMismatch, kKeyMismatchMessage, kKeyMismatchAdvice);
     addValidityProblems(report, input.warnDays);
     if (report.names.isEmpty())

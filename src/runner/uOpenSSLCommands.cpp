@@ -21,6 +21,9 @@ const QStringList kOlderWindowsPfxOptions = {
 const QString kConfigurationFile = QStringLiteral("__config.tmp");
 const QString kBundleFile = QStringLiteral("__tmp.p12");
 const QString kAuthoritiesFile = QStringLiteral("root.pem");
+// Where the tool looks for the system's roots, pointed at nothing.
+const QString kNoTrustedFile = QStringLiteral("SSL_CERT_FILE=/dev/null");
+const QString kNoTrustedFolder = QStringLiteral("SSL_CERT_DIR=/dev/null");
 
 // The tool reads a pass phrase from the first line of the file named after "file:".
 QString newPassPhrase(const QString& prog) {
@@ -254,6 +257,8 @@ ToolRun runOpenSSLTool(const QStringList& arguments, const ToolContext& context,
     runner->Arguments = arguments;
     if (limits.timeLimitMs > 0)
         runner->setTimeLimit(limits.timeLimitMs);
+    if (limits.withoutTrustStore)
+        runner->Environment << kNoTrustedFile << kNoTrustedFolder;
     QByteArray whole;
     bool cut = false;
     if (limits.wholeOutputBytes > 0)

@@ -98,6 +98,10 @@ struct RunLimits {
     int timeLimitMs = 0;         // 0: the runner's own limit
     qint64 wholeOutputBytes = 0; // keep the whole output up to this many bytes; 0: its end only
     RunCancel* cancel = nullptr; // ends the run from another thread
+    // The run needs none of the system's roots (it trusts none, or only those it names): the
+    // tool's trust store is pointed at nothing, which spares some of its commands (x509,
+    // s_client) reading the system's whole bundle at their start, most of what they cost.
+    bool withoutTrustStore = false;
 };
 
 // One run of the tool in the context's program folder with the arguments; waits until it ends.
