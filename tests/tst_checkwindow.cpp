@@ -9,6 +9,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSslCertificate>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTextEdit>
 
 #include <memory>
@@ -22,7 +24,10 @@ const QStringList kProblemIds = {kKeyMismatch,     kExpired,       kNotYetValid,
                                  kChainIncomplete, kChainOrder,    kUntrustedRoot,
                                  kWeakKey,         kWeakSignature, kNotServerCertificate};
 const QString kPfxPassPhrase = QStringLiteral("pfx secret");
-enum class Input { Files, Pfx, Server };
+// A server by its name and port, or (ServerAt) by its name at its address.
+enum class Input { Files, Pfx, Server, ServerAt };
+// How long a way out may take to end the check: about a second.
+constexpr int kPromptMs = 1500;
 
 } // namespace
 
@@ -57,7 +62,7 @@ class TestCheckWindow : public QObject {
         QTest::addColumn<QString>("certificate"); // or the .pfx
         QTest::addColumn<QString>("chain");
         QTest::addColumn<QString>("key");
-        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("name"); // the host name, for a server at its address
         QTest::addColumn<QStringList>("problems");
         // How many certificates "Save the complete chain..." writes; 0: not pressed.
         QTest::addColumn<int>("saved");
@@ -83,6 +88,15 @@ class TestCheckWindow : public QObject {
         QTest::newRow("server without its chain")
             << Input::Server << "sound.crt" << QString() << "sound.key" << kTestHost
             << QStringList{kChainIncomplete} << 2;
+        QTest::newRow("server by its name at its address")
+            << Input::ServerAt << "sound.crt"
+            << "inter.crt"
+            << "sound.key" << kTestHost << QStringList() << 0;
+        QTest::newRow("another name at that address")
+            << Input::ServerAt << "sound.crt"
+            << "inter.crt"
+            << "sound.key"
+            << "shop.check.test" << QStringList{kNameMismatch} << 0;
     }
     void reportNamesEachProblem() {
         QFETCH(Input, input);
@@ -101,13 +115,16 @@ class TestCheckWindow : public QObject {
         QCOMPARE(window.spnPort->value(), 443);
         QProcess server;
         QVector<ModalScript::Action> dialogs;
-        if (input == Input::Server) {
+        if (input == Input::Server || input == Input::ServerAt) {
             QStringList served{"-cert", path(certificate), "-key", path(key)};
             if (!chain.isEmpty())
                 served << "-cert_chain" << path(chain);
             const int port = startTlsServer(server, served);
             QVERIFY(port > 0);
-            QTest::keyClicks(window.edtHost, QStringLiteral("127.0.0.1:%1").arg(port));
+            const QString address = QStringLiteral("127.0.0.1:%1").arg(port);
+            QTest::keyClicks(window.edtHost, input == Input::ServerAt ? name : address);
+            if (input == Input::ServerAt)
+                QTest::keyClicks(window.edtConnect, address);
         } else if (input == Input::Files) {
             window.rbFiles->click();
             QTest::keyClicks(window.certFile.edit, path(certificate));
@@ -120,7 +137,8 @@ class TestCheckWindow : public QObject {
             QTest::keyClicks(window.pfxFile.edit, path(certificate));
             dialogs << enterPassPhrases(kPfxPassPhrase, QString());
         }
-        QTest::keyClicks(window.edtName, name);
+        if (input != Input::ServerAt)
+            QTest::keyClicks(window.edtName, name);
         QTest::keyClicks(window.caFile.edit, authority->file("root.crt"));
         {
             // A window beyond those expected (an error box) fails the row at once.
@@ -129,6 +147,7 @@ class TestCheckWindow : public QObject {
                 QFAIL(qPrintable("unexpected: " + (box ? box->text() : modal->windowTitle())));
             });
             window.btnNext->click();
+            QTRY_VERIFY_WITH_TIMEOUT(!window.isChecking(), 30000);
             QCOMPARE(script.remaining(), 1);
         }
         QCOMPARE(window.currentPage(), int(TfrmCheckCertificate::tsReport));
@@ -171,27 +190,111 @@ class TestCheckWindow : public QObject {
     void serverAddressAsTyped_data() {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<int>("port");
+        QTest::addColumn<QString>("connect"); // "Connect to"
         QTest::addColumn<QString>("said");
-        QTest::newRow("https address") << "https://127.0.0.1/" << 1 << "from 127.0.0.1:1:";
+        QTest::newRow("https address")
+            << "https://127.0.0.1/" << 1 << QString() << "from 127.0.0.1:1:";
         QTest::newRow("https address with its port and a path")
-            << "https://127.0.0.1:1/shop/" << 443 << "from 127.0.0.1:1:";
-        QTest::newRow("another scheme")
-            << "http://127.0.0.1/" << 443 << "\"http://127.0.0.1/\" is not a server address.";
+            << "https://127.0.0.1:1/shop/" << 443 << QString() << "from 127.0.0.1:1:";
+        QTest::newRow("another scheme") << "http://127.0.0.1/" << 443 << QString()
+                                        << "\"http://127.0.0.1/\" is not a server address.";
+        QTest::newRow("address to connect to with a port beyond the last")
+            << kTestHost << 443 << "127.0.0.1:65536"
+            << "\"127.0.0.1:65536\" is not an address to connect to.";
+        QTest::newRow("address to connect to as a web address")
+            << kTestHost << 443 << "http://127.0.0.1/"
+            << "\"http://127.0.0.1/\" is not an address to connect to.";
     }
     void serverAddressAsTyped() {
         QFETCH(QString, typed);
         QFETCH(int, port);
+        QFETCH(QString, connect);
         QFETCH(QString, said);
         TempProgramFolder program;
         TfrmCheckCertificate window(nullptr);
         window.show();
         QTest::keyClicks(window.edtHost, typed);
         window.spnPort->setValue(port);
+        QTest::keyClicks(window.edtConnect, connect);
         ModalScript script({pressButton(QMessageBox::Ok)});
         window.btnNext->click();
-        QCOMPARE(script.remaining(), 0);
+        QTRY_COMPARE(script.remaining(), 0);
         QVERIFY2(script.seen.join('\n').contains(said), qPrintable(script.seen.join('\n')));
         QCOMPARE(window.currentPage(), int(TfrmCheckCertificate::tsInput));
+    }
+
+    // A server that takes the connection and never answers, checked after a sound one: the
+    // window takes input while the check waits, and each way out ends the check and its
+    // connection at once; the window is then usable as before, without the earlier report.
+    void stalledServerEndsAtOnce_data() {
+        QTest::addColumn<QString>("way");
+        QTest::newRow("Cancel") << "Cancel";
+        QTest::newRow("Escape") << "Escape";
+        QTest::newRow("close box") << "close box";
+    }
+    void stalledServerEndsAtOnce() {
+        QFETCH(QString, way);
+        QProcess sound;
+        const int soundPort = startTlsServer(
+            sound, {"-cert", authority->file("sound.crt"), "-key", authority->file("sound.key")});
+        QVERIFY(soundPort > 0);
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        TempProgramFolder program;
+        TfrmCheckCertificate window(nullptr);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        ModalScript script(
+            {[](QWidget* modal) { QFAIL(qPrintable("unexpected: " + modal->windowTitle())); }});
+        QTest::keyClicks(window.edtHost, QStringLiteral("127.0.0.1:%1").arg(soundPort));
+        window.btnNext->click();
+        QTRY_COMPARE(window.currentPage(), int(TfrmCheckCertificate::tsReport));
+        window.btnPrevious->click();
+        window.edtHost->setText(QStringLiteral("127.0.0.1:%1").arg(silent.serverPort()));
+
+        QElapsedTimer clock;
+        clock.start();
+        window.btnNext->click();
+        QVERIFY(silent.waitForNewConnection(10000));
+        QTcpSocket* peer = silent.nextPendingConnection();
+        // The check waits on its own thread, and shows that it does.
+        QVERIFY2(clock.elapsed() < kPromptMs, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(window.isChecking());
+        QVERIFY(!window.btnNext->isEnabled());
+        QVERIFY(!window.edtHost->isEnabled());
+        QVERIFY(window.lblChecking->isVisible());
+        QCOMPARE(window.btnPrevious->text(), TfrmCheckCertificate::kCancelCaption);
+        QCOMPARE(QApplication::focusWidget(), window.btnPrevious);
+        QCOMPARE(window.currentPage(), int(TfrmCheckCertificate::tsInput));
+        QVERIFY(window.report().subject.isEmpty());
+
+        clock.restart();
+        if (way == "Cancel")
+            QTest::mouseClick(window.btnPrevious, Qt::LeftButton);
+        else if (way == "Escape")
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        else
+            window.close();
+        QVERIFY(!window.isChecking());
+        QTRY_VERIFY_WITH_TIMEOUT(peer->state() == QAbstractSocket::UnconnectedState, kPromptMs);
+        QTRY_COMPARE_WITH_TIMEOUT(WindowJob::running(), 0, kPromptMs);
+        QVERIFY2(clock.elapsed() < kPromptMs, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(script.remaining(), 1);
+        QCOMPARE(window.isVisible(), way != "close box");
+        QCOMPARE(window.currentPage(), int(TfrmCheckCertificate::tsInput));
+        QVERIFY(window.report().subject.isEmpty());
+        QVERIFY(window.memReport->toPlainText().isEmpty());
+        if (way == "close box")
+            return;
+        QVERIFY(window.btnNext->isEnabled());
+        QVERIFY(window.edtHost->isEnabled());
+        QVERIFY(!window.lblChecking->isVisible());
+        QCOMPARE(QApplication::focusWidget(), window.edtHost);
+        // And it checks again.
+        window.edtHost->setText(QStringLiteral("127.0.0.1:%1").arg(soundPort));
+        window.btnNext->click();
+        QTRY_COMPARE(window.currentPage(), int(TfrmCheckCertificate::tsReport));
+        QVERIFY(!window.report().subject.isEmpty());
     }
 };
 
