@@ -9,6 +9,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSslCertificate>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTextEdit>
 
 #include <memory>
@@ -22,7 +24,8 @@ const QStringList kProblemIds = {kKeyMismatch,     kExpired,       kNotYetValid,
                                  kChainIncomplete, kChainOrder,    kUntrustedRoot,
                                  kWeakKey,         kWeakSignature, kNotServerCertificate};
 const QString kPfxPassPhrase = QStringLiteral("pfx secret");
-enum class Input { Files, Pfx, Server };
+enum class Input { Files, Pfx, Server, ServerAt }; // ServerAt: by its name at its address
+constexpr int kPromptMs = 1500;                    // about a second
 
 } // namespace
 
@@ -57,7 +60,7 @@ class TestCheckWindow : public QObject {
         QTest::addColumn<QString>("certificate"); // or the .pfx
         QTest::addColumn<QString>("chain");
         QTest::addColumn<QString>("key");
-        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("name"); // the host name, for a server at its address
         QTest::addColumn<QStringList>("problems");
         // How many certificates "Save the complete chain..." writes; 0: not pressed.
         QTest::addColumn<int>("saved");
@@ -83,6 +86,9 @@ class TestCheckWindow : public QObject {
         QTest::newRow("server without its chain")
             << Input::Server << "sound.crt" << QString() << "sound.key" << kTestHost
             << QStringList{kChainIncomplete} << 2;
+        QTest::newRow("server by its name at its address")
+            << Input::ServerAt << "sound.crt" << QString() << "sound.key" << kTestHost
+            << QStringList{kChainIncomplete} << 0;
     }
     void reportNamesEachProblem() {
         QFETCH(Input, input);
@@ -101,13 +107,14 @@ class TestCheckWindow : public QObject {
         QCOMPARE(window.spnPort->value(), 443);
         QProcess server;
         QVector<ModalScript::Action> dialogs;
-        if (input == Input::Server) {
+        if (input == Input::Server || input == Input::ServerAt) {
             QStringList served{"-cert", path(certificate), "-key", path(key)};
             if (!chain.isEmpty())
                 served << "-cert_chain" << path(chain);
             const int port = startTlsServer(server, served);
             QVERIFY(port > 0);
-            QTest::keyClicks(window.edtHost, QStringLiteral("127.0.0.1:%1").arg(port));
+            QTest::keyClicks(input == Input::ServerAt ? window.edtConnect : window.edtHost,
+                             QStringLiteral("127.0.0.1:%1").arg(port));
         } else if (input == Input::Files) {
             window.rbFiles->click();
             QTest::keyClicks(window.certFile.edit, path(certificate));
@@ -120,7 +127,7 @@ class TestCheckWindow : public QObject {
             QTest::keyClicks(window.pfxFile.edit, path(certificate));
             dialogs << enterPassPhrases(kPfxPassPhrase, QString());
         }
-        QTest::keyClicks(window.edtName, name);
+        QTest::keyClicks(input == Input::ServerAt ? window.edtHost : window.edtName, name);
         QTest::keyClicks(window.caFile.edit, authority->file("root.crt"));
         {
             // A window beyond those expected (an error box) fails the row at once.
@@ -129,6 +136,7 @@ class TestCheckWindow : public QObject {
                 QFAIL(qPrintable("unexpected: " + (box ? box->text() : modal->windowTitle())));
             });
             window.btnNext->click();
+            QTRY_VERIFY_WITH_TIMEOUT(!window.isChecking(), 30000);
             QCOMPARE(script.remaining(), 1);
         }
         QCOMPARE(window.currentPage(), int(TfrmCheckCertificate::tsReport));
@@ -171,27 +179,90 @@ class TestCheckWindow : public QObject {
     void serverAddressAsTyped_data() {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<int>("port");
+        QTest::addColumn<QString>("connect"); // "Connect to"
         QTest::addColumn<QString>("said");
-        QTest::newRow("https address") << "https://127.0.0.1/" << 1 << "from 127.0.0.1:1:";
+        QTest::newRow("https address")
+            << "https://127.0.0.1/" << 1 << QString() << "from 127.0.0.1:1:";
         QTest::newRow("https address with its port and a path")
-            << "https://127.0.0.1:1/shop/" << 443 << "from 127.0.0.1:1:";
-        QTest::newRow("another scheme")
-            << "http://127.0.0.1/" << 443 << "\"http://127.0.0.1/\" is not a server address.";
+            << "https://127.0.0.1:1/shop/" << 443 << QString() << "from 127.0.0.1:1:";
+        QTest::newRow("another scheme") << "http://127.0.0.1/" << 443 << QString()
+                                        << "\"http://127.0.0.1/\" is not a server address.";
+        QTest::newRow("address to connect to with a port beyond the last")
+            << kTestHost << 443 << "127.0.0.1:65536"
+            << "\"127.0.0.1:65536\" is not an address to connect to.";
     }
     void serverAddressAsTyped() {
         QFETCH(QString, typed);
         QFETCH(int, port);
+        QFETCH(QString, connect);
         QFETCH(QString, said);
         TempProgramFolder program;
         TfrmCheckCertificate window(nullptr);
         window.show();
         QTest::keyClicks(window.edtHost, typed);
         window.spnPort->setValue(port);
+        QTest::keyClicks(window.edtConnect, connect);
         ModalScript script({pressButton(QMessageBox::Ok)});
         window.btnNext->click();
-        QCOMPARE(script.remaining(), 0);
+        QTRY_COMPARE(script.remaining(), 0);
         QVERIFY2(script.seen.join('\n').contains(said), qPrintable(script.seen.join('\n')));
         QCOMPARE(window.currentPage(), int(TfrmCheckCertificate::tsInput));
+    }
+
+    // A server that takes the connection and never answers, checked after a sound one: the
+    // window takes input while the check waits, and each way out ends the check and its
+    // connection at once; the window is then usable as before, without the earlier report.
+    void stalledServerEndsAtOnce_data() {
+        QTest::addColumn<QString>("way");
+        QTest::newRow("Cancel") << "Cancel";
+        QTest::newRow("Escape") << "Escape";
+        QTest::newRow("close box") << "close box";
+    }
+    void stalledServerEndsAtOnce() {
+        QFETCH(QString, way);
+        QProcess sound;
+        const int soundPort = startTlsServer(
+            sound, {"-cert", authority->file("sound.crt"), "-key", authority->file("sound.key")});
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        TempProgramFolder program;
+        TfrmCheckCertificate window(nullptr);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        ModalScript script(
+            {[](QWidget* modal) { QFAIL(qPrintable("unexpected: " + modal->windowTitle())); }});
+        QTest::keyClicks(window.edtHost, QStringLiteral("127.0.0.1:%1").arg(soundPort));
+        window.btnNext->click();
+        QTRY_VERIFY(!window.report().subject.isEmpty());
+        window.btnPrevious->click();
+        window.edtHost->setText(QStringLiteral("127.0.0.1:%1").arg(silent.serverPort()));
+        window.btnNext->click();
+        // Next has come back while the check waits on its own thread, and shows that it does.
+        QVERIFY(silent.waitForNewConnection(10000));
+        QTcpSocket* peer = silent.nextPendingConnection();
+        QVERIFY(window.isChecking() && window.lblChecking->isVisible());
+        QVERIFY(!window.btnNext->isEnabled() && !window.edtHost->isEnabled());
+        QCOMPARE(QApplication::focusWidget(), window.btnPrevious);
+        if (way == "Cancel")
+            QTest::mouseClick(window.btnPrevious, Qt::LeftButton);
+        else if (way == "Escape")
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        else
+            window.close();
+        QVERIFY(!window.isChecking());
+        QTRY_VERIFY_WITH_TIMEOUT(peer->state() == QAbstractSocket::UnconnectedState, kPromptMs);
+        QTRY_COMPARE_WITH_TIMEOUT(WindowJob::running(), 0, kPromptMs);
+        QCOMPARE(window.isVisible(), way != "close box");
+        QCOMPARE(window.currentPage(), int(TfrmCheckCertificate::tsInput));
+        QVERIFY(window.report().subject.isEmpty() && window.memReport->toPlainText().isEmpty());
+        if (way == "close box")
+            return;
+        QVERIFY(window.btnNext->isEnabled() && !window.lblChecking->isVisible());
+        QCOMPARE(QApplication::focusWidget(), window.edtHost);
+        // And it checks again.
+        window.edtHost->setText(QStringLiteral("127.0.0.1:%1").arg(soundPort));
+        window.btnNext->click();
+        QTRY_VERIFY(!window.report().subject.isEmpty());
     }
 };
 

@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QStackedWidget>
 #include <QTextEdit>
 #include <QVBoxLayout>
 
@@ -28,6 +29,8 @@ const QString kCaption = QStringLiteral("Check a Certificate or a Server");
 const QString kServerCaption = QStringLiteral("A server");
 const QString kHostCaption = QStringLiteral("Host name:");
 const QString kPortCaption = QStringLiteral("Port:");
+const QString kConnectCaption = QStringLiteral("Connect to (optional):");
+const QString kConnectExample = QStringLiteral("the server's address, such as 192.0.2.10:443");
 const QString kFilesCaption = QStringLiteral("Certificate files");
 const QString kCertFileCaption = QStringLiteral("Certificate or chain (PEM, DER or PKCS#7):");
 const QString kChainFileCaption = QStringLiteral("Separate chain file (optional):");
@@ -64,9 +67,16 @@ const QString kServerAddressExplanation =
     QStringLiteral("Type the server's host name, such as www.example.com, with \":8443\" when "
                    "its port is not the one beside it, or its address, such as "
                    "https://www.example.com/. A port is a number from 1 to 65535.");
+const QString kConnectAddressMessage = QStringLiteral("\"%1\" is not an address to connect to.");
+const QString kConnectAddressExplanation = QStringLiteral(
+    "Type the address of the server that is to answer for the host name, such as 192.0.2.10 or "
+    "192.0.2.10:8443 (without a port, the host's port is used), or leave the field empty to "
+    "connect to the host name itself. A port is a number from 1 to 65535.");
 const QString kNoCertificateMessage =
     QStringLiteral("Please choose the certificate file, or type its path.");
 const QString kNoPfxMessage = QStringLiteral("Please choose the .pfx file, or type its path.");
+
+const QString kCheckingText = QStringLiteral("Checking... Cancel or Escape ends the check.");
 
 const QString kNoProblemVerdict = QStringLiteral("No problem found.");
 const QString kOneProblemVerdict = QStringLiteral("1 problem found: see below what to do.");
@@ -118,6 +128,9 @@ void TfrmCheckCertificate::addInputPage() {
     spnPort->setRange(1, kLargestPort);
     spnPort->setValue(kDefaultPort);
     lblPort = makeLabel("lblPort", kPortCaption, {spnPort});
+    edtConnect = named(new QLineEdit, "edtConnect");
+    edtConnect->setPlaceholderText(kConnectExample);
+    lblConnect = makeLabel("lblConnect", kConnectCaption, {edtConnect});
     rbFiles = named(new QRadioButton(kFilesCaption), "rbFiles");
     certFile = makeFile(&lblCertFile, "lblCertFile", kCertFileCaption, "edtCertFile", "btnCertFile",
                         kChooseCertFile);
@@ -132,6 +145,8 @@ void TfrmCheckCertificate::addInputPage() {
     lblName = makeLabel("lblName", kNameCaption, {edtName});
     caFile =
         makeFile(&lblCaFile, "lblCaFile", kCaFileCaption, "edtCaFile", "btnCaFile", kChooseCaFile);
+    lblChecking = makeLabel("lblChecking", kCheckingText, true);
+    lblChecking->hide();
     rbServer->setChecked(true);
 
     auto* kinds = new QButtonGroup(this);
@@ -173,6 +188,9 @@ void TfrmCheckCertificate::addInputPage() {
     serverRow->addWidget(lblPort);
     serverRow->addWidget(spnPort);
     addRow(lblHost, serverRow);
+    auto* connectRow = new QHBoxLayout;
+    connectRow->addWidget(edtConnect);
+    addRow(lblConnect, connectRow);
     grid->addWidget(rbFiles, row++, 0, 1, 3);
     addRow(lblCertFile, certFile.row);
     addRow(lblChainFile, chainFile.row);
@@ -190,14 +208,15 @@ void TfrmCheckCertificate::addInputPage() {
         tsInput, "tsInput",
         {.next = [this] { return runCheck(); }, .previous = kCloseWizard, .focus = edtHost});
     page->addLayout(grid);
+    page->addWidget(lblChecking);
     page->addStretch();
     setKeyboardOrder({rbServer, rbFiles, rbPfx});
     // After the kinds of input, Tab visits the fields top to bottom; disabled ones are passed.
     QWidget* previous = rbPfx;
     for (QWidget* field : std::initializer_list<QWidget*>{
-             edtHost, spnPort, certFile.edit, certFile.button, chainFile.edit, chainFile.button,
-             keyFile.edit, keyFile.button, pfxFile.edit, pfxFile.button, edtName, caFile.edit,
-             caFile.button}) {
+             edtHost, spnPort, edtConnect, certFile.edit, certFile.button, chainFile.edit,
+             chainFile.button, keyFile.edit, keyFile.button, pfxFile.edit, pfxFile.button, edtName,
+             caFile.edit, caFile.button}) {
         setTabOrder(previous, field);
         previous = field;
     }
@@ -230,7 +249,7 @@ void TfrmCheckCertificate::showInputKind() {
         for (QWidget* widget : widgets)
             widget->setEnabled(on);
     };
-    enable(rbServer->isChecked(), {lblHost, edtHost, lblPort, spnPort});
+    enable(rbServer->isChecked(), {lblHost, edtHost, lblPort, spnPort, lblConnect, edtConnect});
     enable(rbFiles->isChecked(),
            {lblCertFile, certFile.edit, certFile.button, lblChainFile, chainFile.edit,
             chainFile.button, lblKeyFile, keyFile.edit, keyFile.button});
@@ -262,6 +281,15 @@ CheckInput TfrmCheckCertificate::inputFromPage() {
             throw PageError(kServerAddressMessage.arg(typed), kServerAddressExplanation);
         input.host = address->host;
         input.port = address->port;
+        // An address without a port is reached at the host's port.
+        const QString connectTyped = edtConnect->text().trimmed();
+        if (!connectTyped.isEmpty()) {
+            const auto connectTo = serverAddress(connectTyped, address->port);
+            if (!connectTo)
+                throw PageError(kConnectAddressMessage.arg(connectTyped),
+                                kConnectAddressExplanation);
+            input.connectAddress = connectTo->text();
+        }
         return input;
     }
     if (rbFiles->isChecked()) {
@@ -284,11 +312,79 @@ CheckInput TfrmCheckCertificate::inputFromPage() {
 
 int TfrmCheckCertificate::runCheck() {
     const CheckInput input = inputFromPage();
-    shownReport = checkCertificate(input, desktopToolContext());
+    const ToolContext context = desktopToolContext();
+    shownReport = CheckReport();
+    checkedInput = CheckInput();
+    lblVerdict->clear();
+    memReport->clear();
+    // The check fills `made` on its own thread; the window reads it once the check has ended.
+    auto made = std::make_shared<CheckReport>();
+    check = std::make_unique<WindowJob>(
+        [input, context, made](RunCancel& cancel) {
+            CheckInput cancellable = input;
+            cancellable.cancel = &cancel;
+            *made = checkCertificate(cancellable, context);
+        },
+        [this, input, made](std::exception_ptr thrown) { checkEnded(input, *made, thrown); });
+    showChecking(true);
+    return tsInput;
+}
+
+void TfrmCheckCertificate::checkEnded(const CheckInput& input, const CheckReport& report,
+                                      std::exception_ptr thrown) {
+    endCheck();
+    if (thrown) {
+        runGuarded(this, [&thrown] { std::rethrow_exception(thrown); });
+        return;
+    }
+    shownReport = report;
     checkedInput = input;
+    checkedInput.passPhrase.clear();
     lblVerdict->setText(verdict(shownReport));
     memReport->setPlainText(shownReport.toText());
-    return tsReport;
+    btnPrevious->setText(kBackCaption);
+    arriveAt(tsReport);
+}
+
+void TfrmCheckCertificate::endCheck() {
+    check.reset();
+    showChecking(false);
+}
+
+void TfrmCheckCertificate::showChecking(bool running) {
+    // The fields keep what was checked while it runs.
+    const auto fields =
+        pcWizard->widget(tsInput)->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    for (QWidget* field : fields)
+        if (field != lblChecking)
+            field->setEnabled(!running);
+    if (!running)
+        showInputKind();
+    lblChecking->setVisible(running);
+    btnNext->setEnabled(!running);
+    btnPrevious->setText(kCancelCaption);
+    if (running) {
+        setCursor(Qt::BusyCursor);
+        btnPrevious->setFocus();
+        return;
+    }
+    unsetCursor();
+    QWidget* first = rbServer->isChecked()  ? edtHost
+                     : rbFiles->isChecked() ? certFile.edit
+                                            : pfxFile.edit;
+    first->setFocus();
+}
+
+void TfrmCheckCertificate::btnPreviousClick() {
+    if (check)
+        endCheck();
+    else
+        TWizardFrame::btnPreviousClick();
+}
+
+void TfrmCheckCertificate::reject() {
+    check.reset();
+    TWizardFrame::reject();
 }
 
 void TfrmCheckCertificate::btnSaveChainClick() {
