@@ -499,7 +499,7 @@ void addKeyProblems(CheckReport& report) {
                    kWeakKeyAdvice);
 }
 
-QByteArray fetch(const QUrl& url, const QString& wanted);
+QByteArray fetch(const QUrl& url, const QString& wanted, RunCancel* cancel = nullptr);
 QString caIssuersOf(const QSslCertificate& certificate);
 
 // The certificates of the chain from the server's up, as the tool counts their depth.
@@ -533,17 +533,19 @@ void cutAtUnprovenLink(CertificateChain& chain, const QList<VerifyError>& compla
 // Whether a missing issuer is a root rather than an intermediate that the last certificate
 // leads to: it names no address for its issuer, or the address serves a root.
 bool missingIssuerIsRoot(const QSslCertificate& last, const QString& missing,
-                         const ToolContext& context) {
+                         const ToolContext& context, RunCancel* cancel) {
     const QString address = caIssuersOf(last);
     if (address.isEmpty())
         return true;
     try {
         const QList<QSslCertificate> sent =
-            readCertificates(fetch(QUrl(address), missing), context);
+            readCertificates(fetch(QUrl(address), missing, cancel), context);
         return std::any_of(sent.begin(), sent.end(), [&last](const QSslCertificate& candidate) {
             return Certificates::isSelfIssued(candidate) && Certificates::issues(candidate, last);
         });
     } catch (const PageError&) {
+        if (cancel && cancel->cancelled())
+            throw SilentAbort();
         return false;
     }
 }
@@ -626,7 +628,7 @@ void addVerifyProblems(CheckReport& report, const CheckInput& input, const QStri
             return given.subjectDisplayName() == last.issuerDisplayName();
         });
     const bool unknownRoot = issuerMissing && chain.end == ChainEnd::Missing && !issuerGiven &&
-                             missingIssuerIsRoot(last, missing, context);
+                             missingIssuerIsRoot(last, missing, context, input.cancel);
     if (unknownRoot)
         addProblem(report, kUntrustedRoot, kUnknownRootMessage.arg(missing), kUnknownRootAdvice);
     else if (issuerMissing)
@@ -688,13 +690,22 @@ QList<QSslCertificate> inputCertificates(const CheckInput& input, const ScratchF
 }
 
 // Fetches the certificates at the address within the limits.
-QByteArray fetch(const QUrl& url, const QString& wanted) {
+QByteArray fetch(const QUrl& url, const QString& wanted, RunCancel* cancel) {
     const QString shown = url.toDisplayString();
     if (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))
         throw PageError(kFetchSchemeMessage.arg(wanted, shown));
+    LimitedFetch::Stop stop;
+    if (cancel)
+        cancel->attachEnder([&stop] { stop.stop(); });
+    const auto detach = qScopeGuard([cancel] {
+        if (cancel)
+            cancel->attachEnder({});
+    });
+    if (cancel && cancel->cancelled())
+        throw SilentAbort();
     try {
-        return LimitedFetch::fetch(url,
-                                   {kFetchTimeLimitMs, kLargestFetchBytes, kMostRedirects, {}});
+        return LimitedFetch::fetch(url, {kFetchTimeLimitMs, kLargestFetchBytes, kMostRedirects, {}},
+                                   &stop);
     } catch (const LimitedFetch::Failure& failure) {
         throw PageError(kFetchFailedMessage.arg(wanted, shown, failure.reason));
     }

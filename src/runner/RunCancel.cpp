@@ -8,6 +8,7 @@ struct RunCancel::State {
     std::mutex mutex;
     bool cancelled = false;
     TExternalApp* run = nullptr;
+    std::function<void()> ender;
 };
 
 RunCancel::RunCancel() : state(std::make_unique<State>()) {}
@@ -18,6 +19,8 @@ void RunCancel::cancel() {
     state->cancelled = true;
     if (state->run)
         state->run->EndRun();
+    if (state->ender)
+        state->ender();
 }
 
 bool RunCancel::cancelled() const {
@@ -28,4 +31,9 @@ bool RunCancel::cancelled() const {
 void RunCancel::attach(TExternalApp* run) {
     const std::lock_guard<std::mutex> lock(state->mutex);
     state->run = run;
+}
+
+void RunCancel::attachEnder(std::function<void()> ender) {
+    const std::lock_guard<std::mutex> lock(state->mutex);
+    state->ender = std::move(ender);
 }

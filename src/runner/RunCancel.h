@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 
 class TExternalApp;
@@ -17,6 +18,9 @@ class RunCancel {
 
     // For the work: the run that cancel() ends, or none.
     void attach(TExternalApp* run);
+    // For the work that waits on something other than a run (a fetch): called by cancel(), on
+    // its thread, while it is set; an empty function takes it away again.
+    void attachEnder(std::function<void()> ender);
 
   private:
     struct State;
