@@ -368,6 +368,11 @@ class TestAcme : public QObject {
             writeFileContent(victim.filePath(name), "the victim's\n");
         const QString challenges = pebble.webRoot() + "/.well-known/acme-challenge";
         const QString moved = challenges + ".moved";
+        // The web root serves the other tests: it is put back however this one ends.
+        const auto putBack = qScopeGuard([&] {
+            if (QFileInfo(challenges).isSymLink() && QFile::remove(challenges))
+                QDir().rename(moved, challenges);
+        });
         const TempProgramFolder program;
         QTemporaryDir out;
         Acme::AcmeValues values;
@@ -399,7 +404,9 @@ class TestAcme : public QObject {
         QVERIFY2(timer.elapsed() < 10000, qPrintable(steps.join('\n')));
         QVERIFY(steps.last().startsWith("The authority is checking"));
         QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
-        QCOMPARE(QDir(victim.path()).entryList(QDir::Files), victimFiles);
+        // The victim's files stay (lego itself may have written its answer through the link).
+        for (const QString& name : victimFiles)
+            QCOMPARE(fileContent(victim.filePath(name)), QByteArray("the victim's\n"));
         if (linked) {
             // lego's answer went from the folder that was checked, not from the link's.
             QCOMPARE(QDir(moved).entryList(QDir::Files | QDir::Hidden), QStringList());
