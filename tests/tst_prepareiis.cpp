@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QPrinter>
 #include <QPushButton>
+#include <QTextBrowser>
 #include <QTextEdit>
 #include <QToolButton>
 #include <QtTest>
@@ -759,6 +760,12 @@ class TestPrepareIIS : public QObject {
         QCOMPARE(exitCode, 0);
         QCOMPARE(bundle.count("BEGIN CERTIFICATE"), 3);
         QVERIFY(bundle.contains("Check Intermediate") && bundle.contains("Check Root"));
+        wizard.btnInstructions->click();
+        QStringList pages;
+        for (const QTextBrowser* page : wizard.findChildren<QTextBrowser*>("memInstructions"))
+            pages << page->toPlainText().section('\n', 0, 0);
+        QCOMPARE(pages.size(), 2);
+        QVERIFY(pages.join(' ').contains("nginx") && pages.join(' ').contains("IIS"));
         QTest::keyClick(&wizard, Qt::Key_Escape);
         QCOMPARE(wizard.currentPage(), int(TfrmInstallCertificate::tsServers));
     }

@@ -5,6 +5,7 @@
 #include "uCertwrightCommon.h"
 #include "uFreshFile.h"
 #include "uPasswordForm.h"
+#include "uViewInstructionsForm.h"
 
 #include <QCheckBox>
 #include <QDialog>
@@ -181,6 +182,7 @@ void TfrmInstallCertificate::showMade(const ToolSteps::MadeFiles& made) {
 }
 
 void TfrmInstallCertificate::showInstructions() {
+    registerInstallationPages();
     const QStringList servers = chosenServers();
     for (const ServerPage& page : kServerPages) {
         if (!servers.contains(page.server))
