@@ -1,3 +1,4 @@
+#include "InstallCertificateForm.h"
 #include "TestSupport.h"
 #include "uAboutForm.h"
 #include "uAcmeForm.h"
@@ -84,6 +85,8 @@ const Opening kOpenings[] = {
     {"installation instructions viewer", [] { return wizardOnPage<TfrmViewInstructions>(0); }},
     {"certificate check", [] { return wizardOnPage<TfrmCheckCertificate>(0); }},
     {"free-certificate wizard", [] { return wizardOnPage<TfrmAcme>(0); }},
+    {"installation from an authority's answer",
+     [] { return wizardOnPage<TfrmInstallCertificate>(0); }},
     {"pass phrases for a request",
      [] { return passPhraseDialog(PassPhraseUse::CertificateRequest); }},
     {"pass phrases for IIS", [] { return passPhraseDialog(PassPhraseUse::IISBundle); }},
@@ -190,7 +193,7 @@ class TestAccessibility : public QObject {
         QTest::newRow("chooser") << chooser
                                  << QStringList{"rbGenerateCSR", "rbSelfSign",    "rbAcme",
                                                 "rbExtractRoot", "rbPrepareIndy", "rbViewInstall",
-                                                "rbPrepareIIS",  "rbCheck"};
+                                                "rbPrepareIIS",  "rbCheck",       "rbInstall"};
         const QStringList keySizes{"rb1024", "rb2048", "rb512", "rb4096", "rbP256", "rbP384"};
         QTest::newRow("request key page")
             << std::function<Window()>([] { return wizardOnPage<TfrmGenerateCSR>(1); }) << keySizes;

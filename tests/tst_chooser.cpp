@@ -16,8 +16,9 @@
 #include <algorithm>
 
 namespace {
-const QStringList kRadioNames = {"rbGenerateCSR", "rbSelfSign",    "rbAcme",        "rbExtractRoot",
-                                 "rbPrepareIIS",  "rbPrepareIndy", "rbViewInstall", "rbCheck"};
+const QStringList kRadioNames = {"rbGenerateCSR", "rbSelfSign",   "rbAcme",
+                                 "rbExtractRoot", "rbPrepareIIS", "rbPrepareIndy",
+                                 "rbViewInstall", "rbCheck",      "rbInstall"};
 
 // Where a widget sits inside the chooser, from the top.
 int topOf(const TfrmCertwright& chooser, const char* name) {
@@ -54,10 +55,10 @@ class TestChooser : public QObject {
         QVERIFY(QTest::qWaitForWindowExposed(&chooser));
         QCOMPARE(chooser.windowTitle(), QStringLiteral("Certwright"));
 
-        const char* screenOrder[] = {"Label1",        "rbGenerateCSR", "rbSelfSign",
-                                     "rbAcme",        "Bevel1",        "Label2",
-                                     "rbExtractRoot", "rbPrepareIIS",  "rbPrepareIndy",
-                                     "rbViewInstall", "rbCheck",       "btnStart"};
+        const char* screenOrder[] = {
+            "Label1",  "rbGenerateCSR", "rbSelfSign",   "rbAcme",        "Bevel1",
+            "Label2",  "rbExtractRoot", "rbPrepareIIS", "rbPrepareIndy", "rbViewInstall",
+            "rbCheck", "rbInstall",     "btnStart"};
         for (std::size_t i = 1; i < std::size(screenOrder); ++i)
             QVERIFY2(topOf(chooser, screenOrder[i - 1]) < topOf(chooser, screenOrder[i]),
                      screenOrder[i]);
@@ -69,6 +70,8 @@ class TestChooser : public QObject {
         QCOMPARE(chooser.btnStart->text(), QStringLiteral("Start"));
         QCOMPARE(chooser.btnClose->text(), QStringLiteral("Close"));
         QCOMPARE(chooser.rbCheck->text(), QStringLiteral("Check a certificate or a server"));
+        QCOMPARE(chooser.rbInstall->text(),
+                 QStringLiteral("Install the certificate from your authority"));
         QCOMPARE(chooser.rbAcme->text(),
                  QStringLiteral("Get a free certificate automatically (ACME)"));
     }
@@ -89,9 +92,10 @@ class TestChooser : public QObject {
 
     void tabOrderDiffersFromScreenOrder() {
         TfrmCertwright chooser;
-        const QStringList expected = {
-            "rbGenerateCSR", "rbSelfSign",   "rbAcme",  "rbExtractRoot", "rbPrepareIndy",
-            "rbViewInstall", "rbPrepareIIS", "rbCheck", "btnStart",      "btnClose"};
+        const QStringList expected = {"rbGenerateCSR", "rbSelfSign",    "rbAcme",
+                                      "rbExtractRoot", "rbPrepareIndy", "rbViewInstall",
+                                      "rbPrepareIIS",  "rbCheck",       "rbInstall",
+                                      "btnStart",      "btnClose"};
         QCOMPARE(tabOrder(chooser.rbGenerateCSR, expected), expected);
     }
 
@@ -109,6 +113,7 @@ class TestChooser : public QObject {
         addRow("IIS", "rbPrepareIIS", "TfrmPrepareIIS", false);
         addRow("instructions", "rbViewInstall", "TfrmViewInstructions", false);
         addRow("check", "rbCheck", "TfrmCheckCertificate", false);
+        addRow("install", "rbInstall", "TfrmInstallCertificate", false);
     }
     void startOpensTheSelectedWizard() {
         QFETCH(QString, radio);

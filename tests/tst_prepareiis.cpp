@@ -1,4 +1,6 @@
+#include "InstallCertificateForm.h"
 #include "KeyAndCertificateFixtures.h"
+#include "TestAuthority.h"
 #include "TestSupport.h"
 #include "uCertwrightCommon.h"
 #include "uOpenSSLCommands.h"
@@ -12,6 +14,7 @@
 #include <QLineEdit>
 #include <QPrinter>
 #include <QPushButton>
+#include <QTextBrowser>
 #include <QTextEdit>
 #include <QToolButton>
 #include <QtTest>
@@ -697,6 +700,74 @@ class TestPrepareIIS : public QObject {
         QVERIFY(printedInOrder(a7, TfrmPrepareIIS::kInstallationInstructions));
         QCOMPARE(withoutBlanks(pdfText(a7)), withoutBlanks(pdfText(a4)));
         QVERIFY(printedLines(a7).size() > printed.size());
+    }
+
+    // The task that installs an authority's answer: the key and a pasted chain in reverse
+    // order, without its intermediate, which comes from "CA Issuers" on loopback. The files of
+    // nginx and IIS hold the proven chain; a key of another certificate writes nothing.
+    void installFromTheAuthoritysAnswer_data() {
+        QTest::addColumn<QString>("keyName");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("nginx and IIS") << "site" << QString();
+        QTest::newRow("key of another certificate")
+            << "other" << QStringLiteral("The key %1 is not the key of the certificate %2.");
+    }
+    void installFromTheAuthoritysAnswer() {
+        QFETCH(QString, keyName);
+        QFETCH(QString, shown);
+        TempProgramFolder program;
+        TempFolder work;
+        TestAuthority answering;
+        QVERIFY(answering.isValid());
+        QVERIFY(answering.issue("site") && answering.issue("other"));
+        const QString keyFile = answering.file(keyName + ".key");
+        TfrmInstallCertificate wizard(nullptr);
+        wizard.show();
+        wizard.btnNext->click();
+        QTest::keyClick(wizard.cbNginx, Qt::Key_Space);
+        wizard.cbIis->click();
+        QTest::keyClick(&wizard, Qt::Key_Return);
+        QCOMPARE(wizard.currentPage(), int(TfrmInstallCertificate::tsSelectKey));
+        fillKeyPage(wizard, keyFile, work.path(), "Check site");
+        QCOMPARE(wizard.currentPage(), int(TfrmInstallCertificate::tsPasteCert));
+        wizard.memPasteCert->setPlainText(QString::fromUtf8(
+            fileContent(answering.file("root.crt")) + fileContent(answering.file("site.crt"))));
+        MessageBoxTexts texts;
+        ModalScript script(
+            {enterPassPhrases(QString(), "Sturdy pass 42"), noteTextsAndPressOk(&texts)});
+        wizard.btnNext->click();
+        if (!shown.isEmpty()) {
+            QCOMPARE(script.seen,
+                     (QStringList{kPassPhraseTitle, shown.arg(keyFile, "CN=" + kTestHost)}));
+            QCOMPARE(wizard.currentPage(), int(TfrmInstallCertificate::tsPasteCert));
+            QCOMPARE(filesIn(work.path()), QSet<QString>());
+            return;
+        }
+        QCOMPARE(wizard.currentPage(), int(TfrmInstallCertificate::tsFinished));
+        QCOMPARE(filesIn(work.path()),
+                 (QSet<QString>{"www.check.test.key", "www.check.test.fullchain.pem",
+                                "www.check.test.pfx"}));
+        QVERIFY(wizard.lblResult->text().contains("Check Intermediate"));
+        int exitCode = -1;
+        const QString fullChain = work.file("www.check.test.fullchain.pem");
+        runOpenSSL(
+            {"verify", "-CAfile", answering.file("root.crt"), "-untrusted", fullChain, fullChain},
+            &exitCode);
+        QCOMPARE(exitCode, 0);
+        const QString bundle = runOpenSSL({"pkcs12", "-in", work.file("www.check.test.pfx"),
+                                           "-passin", "pass:Sturdy pass 42", "-nokeys"},
+                                          &exitCode);
+        QCOMPARE(exitCode, 0);
+        QCOMPARE(bundle.count("BEGIN CERTIFICATE"), 3);
+        QVERIFY(bundle.contains("Check Intermediate") && bundle.contains("Check Root"));
+        wizard.btnInstructions->click();
+        QStringList pages;
+        for (const QTextBrowser* page : wizard.findChildren<QTextBrowser*>("memInstructions"))
+            pages << page->toPlainText().section('\n', 0, 0);
+        QCOMPARE(pages.size(), 2);
+        QVERIFY(pages.join(' ').contains("nginx") && pages.join(' ').contains("IIS"));
+        QTest::keyClick(&wizard, Qt::Key_Escape);
+        QCOMPARE(wizard.currentPage(), int(TfrmInstallCertificate::tsServers));
     }
 
   private:

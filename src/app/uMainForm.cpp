@@ -1,5 +1,6 @@
 #include "uMainForm.h"
 
+#include "InstallCertificateForm.h"
 #include "uAccessibility.h"
 #include "uAcmeForm.h"
 #include "uCheckCertificateForm.h"
@@ -43,6 +44,7 @@ const QString kPrepareIndyCaption =
 const QString kViewInstallCaption =
     QStringLiteral("Learn how to install my SSL certificate into a web server.");
 const QString kCheckCaption = QStringLiteral("Check a certificate or a server");
+const QString kInstallCaption = QStringLiteral("Install the certificate from your authority");
 const QString kStartCaption = QStringLiteral("Start");
 const QString kCloseCaption = QStringLiteral("Close");
 
@@ -69,6 +71,7 @@ const Task kTasks[] = {
     {&TfrmCertwright::rbPrepareIIS, &createWizard<TfrmPrepareIIS>},
     {&TfrmCertwright::rbViewInstall, &createWizard<TfrmViewInstructions>},
     {&TfrmCertwright::rbCheck, &createWizard<TfrmCheckCertificate>},
+    {&TfrmCertwright::rbInstall, &createWizard<TfrmInstallCertificate>},
 };
 } // namespace
 
@@ -98,6 +101,7 @@ TfrmCertwright::TfrmCertwright(QWidget* parent)
     rbPrepareIndy = makeRadio("rbPrepareIndy", kPrepareIndyCaption);
     rbViewInstall = makeRadio("rbViewInstall", kViewInstallCaption);
     rbCheck = makeRadio("rbCheck", kCheckCaption);
+    rbInstall = makeRadio("rbInstall", kInstallCaption);
     rbGenerateCSR->setChecked(true);
 
     btnStart = named(new QPushButton(kStartCaption, this), "btnStart");
@@ -130,6 +134,7 @@ TfrmCertwright::TfrmCertwright(QWidget* parent)
     addIndented(rbPrepareIndy);
     addIndented(rbViewInstall);
     addIndented(rbCheck);
+    addIndented(rbInstall);
     layout->addSpacing(8);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
@@ -139,8 +144,8 @@ TfrmCertwright::TfrmCertwright(QWidget* parent)
 
     // The keyboard visits the tasks in an order of its own, not the order on screen.
     setKeyboardOrder({rbGenerateCSR, rbSelfSign, rbAcme, rbExtractRoot, rbPrepareIndy,
-                      rbViewInstall, rbPrepareIIS, rbCheck});
-    setTabOrder(rbCheck, btnStart);
+                      rbViewInstall, rbPrepareIIS, rbCheck, rbInstall});
+    setTabOrder(rbInstall, btnStart);
     setTabOrder(btnStart, btnClose);
     rbGenerateCSR->setFocus();
 

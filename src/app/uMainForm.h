@@ -25,6 +25,7 @@ class TfrmCertwright : public QWidget {
     QRadioButton* rbPrepareIndy;
     QRadioButton* rbViewInstall;
     QRadioButton* rbCheck;
+    QRadioButton* rbInstall;
     QButtonGroup* tasks;
     QPushButton* btnStart;
     QPushButton* btnClose;

@@ -245,14 +245,18 @@ QString ProvenChain::baseName() const {
     return ToolSteps::baseNameOf(first);
 }
 
-void checkInstallValues(const InstallValues& values) {
-    if (values.servers.isEmpty())
+void checkServerChoice(const QStringList& servers, bool encryptKey) {
+    if (servers.isEmpty())
         throw PageError(kNoServerMessage);
-    for (const QString& server : values.servers)
+    for (const QString& server : servers)
         if (!kServerKinds.contains(server))
             throw PageError(kServerKindMessage.arg(server));
-    if (values.encryptKey && values.servers.contains(kForHaproxy))
+    if (encryptKey && servers.contains(kForHaproxy))
         throw PageError(kHaproxyEncryptedMessage);
+}
+
+void checkInstallValues(const InstallValues& values) {
+    checkServerChoice(values.servers, values.encryptKey);
     if (!values.base.isEmpty())
         checkBaseName(values.base);
     if (needsNewPassPhrase({values.servers, values.base, QString(), false, values.encryptKey})) {

@@ -136,6 +136,10 @@ struct InstallResult {
     QString reloadProblem; // why the reload command failed; empty when it ran well or is none
 };
 
+// Refuses (PageError) no server, one that is not in kServerKinds, and HAProxy with an encrypted
+// key.
+void checkServerChoice(const QStringList& servers, bool encryptKey);
+
 // Refuses (PageError) values that cannot make files, before anything is read: no server, one
 // that is not in kServerKinds, HAProxy with an encrypted key, a base name that is no file
 // name, a missing or weak new pass phrase where one is needed.

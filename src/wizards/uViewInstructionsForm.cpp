@@ -94,7 +94,7 @@ QString readBuiltInPage(const BuiltInPage& page) {
 
 // The pages are compiled into the static wizards library, whose resource object the linker
 // would otherwise leave out, since nothing refers to it by name.
-static void registerInstallationPages() {
+void registerInstallationPages() {
     static const bool registered = [] {
         Q_INIT_RESOURCE(installation);
         return true;

@@ -5,6 +5,10 @@
 class QComboBox;
 class QLabel;
 
+// Makes the built-in installation pages (":/installation/<server>.html") readable; every window
+// that shows them calls it first.
+void registerInstallationPages();
+
 // Shows the chosen web server's certificate installation steps: a page built into the program,
 // which opens in the viewer and can be printed, or the maker's web page in the browser.
 class TfrmViewInstructions : public TWizardFrame {
