@@ -8,6 +8,8 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -322,9 +324,12 @@ class TestAcme : public QObject {
                                   reloaded + "'\n"),
                  qPrintable(ran.out));
         QVERIFY(QFile::remove(reloaded));
-        ran = certwright({"renew", "--days", "0", "--name", "renew.test"});
-        QCOMPARE(ran.status, 0);
-        QVERIFY(ran.out.contains("No certificate is due"));
+        // Due by its lifetime: a five-minute certificate only when less than 100 seconds are left.
+        for (const QStringList& lifetime : {QStringList{"--days", "0"}, QStringList()}) {
+            ran = certwright(QStringList{"renew", "--name", "renew.test"} + lifetime);
+            QVERIFY2(ran.status == 0 && ran.out.contains("No certificate is due"),
+                     qPrintable(ran.out + ran.err));
+        }
         ran = certwright({"renew", "--days", "1", "--name", "renew.test"});
         QVERIFY2(ran.status == 0 && ran.out.contains("Renewed renew.test."), qPrintable(ran.err));
         QVERIFY(QFile::exists(reloaded));
@@ -345,6 +350,19 @@ class TestAcme : public QObject {
                  qPrintable(ran.err));
         for (const QString& name : outputs)
             QCOMPARE(fileContent(out.filePath(name)), before[name]);
+        // A record written before the start was kept is taken for a 90-day certificate's: due
+        // 30 days before its end. Its renewal keeps the start.
+        QJsonObject json =
+            QJsonDocument::fromJson(fileContent(records + "renew.test.json")).object();
+        QVERIFY(QDateTime::fromString(json.take("notBefore").toString(), Qt::ISODate).isValid());
+        QFile record(records + "renew.test.json");
+        QVERIFY(record.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                record.write(QJsonDocument(json).toJson()) > 0);
+        record.close();
+        ran = certwright({"renew"});
+        QVERIFY2(ran.status == 0 && ran.out.contains("Renewed renew.test."), qPrintable(ran.err));
+        json = QJsonDocument::fromJson(fileContent(records + "renew.test.json")).object();
+        QVERIFY(json.contains("notBefore"));
         ran = certwright({"renew", "--name", "unknown.test"});
         QCOMPARE(ran.status, 1);
         QVERIFY(ran.err.contains("No certificate named \"unknown.test\""));

@@ -118,7 +118,6 @@ const QString kUnknownExpiry = QStringLiteral("unknown");
 const QString kListSeparator = QStringLiteral(", ");
 const QString kExpiryFormat = QStringLiteral("yyyy-MM-dd HH:mm 'UTC'");
 const QString kYes = QStringLiteral("y");
-const QString kDefaultRenewDays = QStringLiteral("30");
 constexpr int kPercent = 100;
 
 const QString kDefaultKeyType = QStringLiteral("rsa2048");
@@ -809,7 +808,10 @@ int runInstall(const QCommandLineParser& parser) {
 }
 
 QList<QCommandLineOption> renewOptions() {
-    return {valueOption("days", "renew what ends within N days (default 30)", "N"),
+    return {valueOption("days",
+                        "renew what ends within N days (default: when a third of its lifetime, "
+                        "at most 30 days, is left)",
+                        "N"),
             valueOption("name", "renew only the certificate of this main name", "NAME"),
             flagOption("list", "list the recorded certificates"),
             flagOption("install-timer", "install the systemd timer that renews daily"),
@@ -845,13 +847,15 @@ int runRenew(const QCommandLineParser& parser) {
         print(stdout, installed.message + QLatin1Char('\n'));
         return kDone;
     }
-    const QString daysText = parser.isSet(QStringLiteral("days"))
-                                 ? parser.value(QStringLiteral("days"))
-                                 : kDefaultRenewDays;
-    bool isNumber = false;
-    const int days = daysText.toInt(&isNumber);
-    if (!isNumber || days < 0)
-        throw UsageError(kDaysMessage.arg(daysText));
+    // Without --days a certificate is due by its lifetime (Renewal::isDue).
+    int days = -1;
+    if (parser.isSet(QStringLiteral("days"))) {
+        const QString daysText = parser.value(QStringLiteral("days"));
+        bool isNumber = false;
+        days = daysText.toInt(&isNumber);
+        if (!isNumber || days < 0)
+            throw UsageError(kDaysMessage.arg(daysText));
+    }
     TerminalUser user(std::nullopt, std::nullopt, true);
     const QVector<Renewal::Outcome> outcomes =
         Renewal::renewDue(days, parser.value(QStringLiteral("name")), user, commandContext());

@@ -1,5 +1,6 @@
 #include "uRenewal.h"
 
+#include "uCertificateCheck.h"
 #include "uCertwrightCommon.h"
 #include "uExportFolder.h"
 #include "uExternalApp.h"
@@ -44,6 +45,10 @@ const QString kLegacyPfxKey = QStringLiteral("legacyPfx");
 const QString kReloadKey = QStringLiteral("reloadCommand");
 const QString kFriendlyNameKey = QStringLiteral("friendlyName");
 const QString kExpiryKey = QStringLiteral("expiry");
+const QString kNotBeforeKey = QStringLiteral("notBefore");
+// The lifetime taken for a record written before the start was kept: the common one of the
+// authorities, which makes such a certificate due 30 days before its end, as it was.
+constexpr int kAssumedLifetimeDays = 90;
 
 const QString kUnwritableRecordMessage = QStringLiteral("The record \"%1\" cannot be written: %2.");
 const QString kUnreadableRecord = QStringLiteral("The record \"%1\" cannot be read: %2.");
@@ -178,6 +183,9 @@ Record readRecord(const QString& path) {
     values.reloadCommand = textList(json.value(kReloadKey));
     values.friendlyName = json.value(kFriendlyNameKey).toString();
     record.expiry = QDateTime::fromString(json.value(kExpiryKey).toString(), Qt::ISODate);
+    record.notBefore = QDateTime::fromString(json.value(kNotBeforeKey).toString(), Qt::ISODate);
+    if (!record.notBefore.isValid() && record.expiry.isValid())
+        record.notBefore = record.expiry.addDays(-kAssumedLifetimeDays);
     if (values.outputs.contains(ServerFiles::kForIis) ||
         values.outputs.contains(ServerFiles::kForIndy)) {
         const std::optional<QByteArray> passPhrase =
@@ -259,7 +267,8 @@ QString recordFolderPath() {
     return Acme::dataFolderPath(kRecordsFolderName);
 }
 
-QStringList writeRecord(const Acme::AcmeValues& values, const QDateTime& expiry) {
+QStringList writeRecord(const Acme::AcmeValues& values, const QDateTime& expiry,
+                        const QDateTime& notBefore) {
     QJsonObject json;
     json.insert(kNamesKey, jsonList(values.names));
     json.insert(kEmailKey, values.email);
@@ -274,6 +283,8 @@ QStringList writeRecord(const Acme::AcmeValues& values, const QDateTime& expiry)
     json.insert(kReloadKey, jsonList(values.reloadCommand));
     json.insert(kFriendlyNameKey, values.friendlyName);
     json.insert(kExpiryKey, expiry.toUTC().toString(Qt::ISODate));
+    if (notBefore.isValid())
+        json.insert(kNotBeforeKey, notBefore.toUTC().toString(Qt::ISODate));
     const QString base = recordBase(values.names.first());
     const QString record = base + kRecordExtension;
     const QString passPhrase = base + kPassPhraseExtension;
@@ -299,7 +310,7 @@ Acme::AcmeResult obtainAndRecord(const Acme::AcmeValues& values, ToolSteps::Step
                                  Acme::Cancel* cancel) {
     Acme::AcmeResult result = Acme::obtain(values, user, context, progress, cancel);
     try {
-        const QStringList kept = writeRecord(result.values, result.expiry);
+        const QStringList kept = writeRecord(result.values, result.expiry, result.notBefore);
         result.recordPath = kept.value(0);
         result.passPhrasePath = kept.value(1);
     } catch (const PageError& error) {
@@ -333,6 +344,12 @@ QVector<Record> records(QStringList* problems) {
     return found;
 }
 
+bool isDue(const Record& record, int days, const QDateTime& now) {
+    // A record without a readable expiry is renewed: its certificate is unknown.
+    return !record.expiry.isValid() ||
+           CertificateCheck::expiresSoon(record.notBefore, record.expiry, now, days);
+}
+
 QVector<Outcome> renewDue(int days, const QString& onlyName, ToolSteps::StepUser& user,
                           const ToolContext& context) {
     QStringList problems;
@@ -340,13 +357,13 @@ QVector<Outcome> renewDue(int days, const QString& onlyName, ToolSteps::StepUser
     QVector<Outcome> outcomes;
     for (const QString& problem : problems)
         outcomes << Outcome{QString(), false, problem};
-    const QDateTime due = QDateTime::currentDateTimeUtc().addDays(days);
+    const QDateTime now = QDateTime::currentDateTimeUtc();
     bool named = false;
     for (const Record& record : all) {
         if (!onlyName.isEmpty() && record.name != onlyName)
             continue;
         named = true;
-        if (record.expiry.isValid() && record.expiry > due)
+        if (!isDue(record, days, now))
             continue;
         Outcome outcome{record.name, false, QString()};
         try {

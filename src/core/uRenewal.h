@@ -16,7 +16,8 @@ struct Record {
     QString name; // the main name, which names the record
     QString path; // of the record file
     Acme::AcmeValues values;
-    QDateTime expiry; // of the certificate whose files were made last
+    QDateTime expiry;    // of the certificate whose files were made last
+    QDateTime notBefore; // its start; a record without one is read as of a 90-day certificate
 };
 
 // The folder of the records ($XDG_DATA_HOME/certwright/renewals/), made with mode 0700.
@@ -30,7 +31,12 @@ QString recordFolderPath();
 // 0600 file beside it. Each file is written new beside the earlier one and renamed over it when
 // complete, so that a failure or an end on the way leaves the earlier one. Returns the two paths
 // (the second empty when no pass phrase is kept). Throws PageError when they cannot be written.
-QStringList writeRecord(const Acme::AcmeValues& values, const QDateTime& expiry);
+QStringList writeRecord(const Acme::AcmeValues& values, const QDateTime& expiry,
+                        const QDateTime& notBefore = QDateTime());
+
+// Whether a recorded certificate is due for renewal: within the days, or with -1 when less than
+// a third of its lifetime, and at most 30 days, is left.
+bool isDue(const Record& record, int days, const QDateTime& now);
 
 // Obtains the certificate and makes its outputs (Acme::obtain), then records it for renewal.
 // A record that cannot be written is told to the user; the files stay.
@@ -52,7 +58,7 @@ struct Outcome {
     QString error;        // empty when it went well
 };
 
-// Renews every recorded certificate (or only the one named) that ends within the days:
+// Renews every recorded certificate (or only the one named) that is due (isDue):
 // obtains it anew, re-makes every output (set aside, put back on failure) and runs the reload
 // command. Messages for the user go to the StepUser.
 QVector<Outcome> renewDue(int days, const QString& onlyName, ToolSteps::StepUser& user,
