@@ -320,6 +320,10 @@ class TestAcme : public QObject {
         ran = certwright({"renew", "--list"});
         QVERIFY(ran.out.contains("renew.test\n  names: renew.test, www.renew.test\n  expires: "));
         QVERIFY(ran.out.contains("outputs: nginx, iis, indy in " + out.path()));
+        QVERIFY2(ran.out.contains(" UTC (0 days left)\n") && !ran.out.contains("due: now") &&
+                     ran.out.contains("challenge: files in the web root " + pebble.webRoot()) &&
+                     ran.out.contains("last renewal: none yet"),
+                 qPrintable(ran.out));
         QVERIFY2(ran.out.contains("  reload: " + QStandardPaths::findExecutable("touch") + " '" +
                                   reloaded + "'\n"),
                  qPrintable(ran.out));
@@ -350,6 +354,9 @@ class TestAcme : public QObject {
                  qPrintable(ran.err));
         for (const QString& name : outputs)
             QCOMPARE(fileContent(out.filePath(name)), before[name]);
+        ran = certwright({"renew", "--list"});
+        QVERIFY2(ran.out.contains(" UTC, failed: The certificate could not be obtained"),
+                 qPrintable(ran.out));
         // A record written before the start was kept is taken for a 90-day certificate's: due
         // 30 days before its end. Its renewal keeps the start.
         QJsonObject json =
@@ -362,7 +369,7 @@ class TestAcme : public QObject {
         ran = certwright({"renew"});
         QVERIFY2(ran.status == 0 && ran.out.contains("Renewed renew.test."), qPrintable(ran.err));
         json = QJsonDocument::fromJson(fileContent(records + "renew.test.json")).object();
-        QVERIFY(json.contains("notBefore"));
+        QVERIFY(json.contains("notBefore") && json.value("lastRenewed").toBool());
         ran = certwright({"renew", "--name", "unknown.test"});
         QCOMPARE(ran.status, 1);
         QVERIFY(ran.err.contains("No certificate named \"unknown.test\""));

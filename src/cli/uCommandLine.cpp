@@ -112,11 +112,20 @@ const QString kNoRecordsLine =
     QStringLiteral("No certificate was obtained with \"certwright acme\" yet: \"%1\" holds no "
                    "records.\n");
 const QString kRecordListing =
-    QStringLiteral("%1\n  names: %2\n  expires: %3\n  outputs: %4 in %5\n");
+    QStringLiteral("%1\n  names: %2\n  expires: %3\n  outputs: %4 in %5\n  due: %6\n");
+const QString kDaysLeft = QStringLiteral("%1 (%2 days left)");
+const QString kDueNow = QStringLiteral("now (since %1)");
+const QString kWebRootChallenge = QStringLiteral("  challenge: files in the web root %1\n");
+const QString kServerChallenge = QStringLiteral("  challenge: a temporary web server on port %1\n");
+const QString kNoAttemptListing = QStringLiteral("  last renewal: none yet\n");
+const QString kRenewedListing = QStringLiteral("  last renewal: %1, renewed\n");
+const QString kRenewedButListing = QStringLiteral("  last renewal: %1, renewed, but %2\n");
+const QString kFailedListing = QStringLiteral("  last renewal: %1, failed: %2\n");
 const QString kReloadListing = QStringLiteral("  reload: %1\n");
 const QString kUnknownExpiry = QStringLiteral("unknown");
 const QString kListSeparator = QStringLiteral(", ");
 const QString kExpiryFormat = QStringLiteral("yyyy-MM-dd HH:mm 'UTC'");
+constexpr qint64 kSecondsADay = 24 * 60 * 60;
 const QString kYes = QStringLiteral("y");
 constexpr int kPercent = 100;
 
@@ -823,11 +832,27 @@ int listRecords() {
     const QVector<Renewal::Record> all = Renewal::records(&problems);
     if (all.isEmpty() && problems.isEmpty())
         print(stdout, kNoRecordsLine.arg(Renewal::recordFolderPath()));
+    const QDateTime now = QDateTime::currentDateTimeUtc();
     for (const Renewal::Record& record : all) {
-        print(stdout, kRecordListing.arg(record.name, record.values.names.join(kListSeparator),
-                                         expiryText(record.expiry),
-                                         record.values.outputs.join(kListSeparator),
-                                         record.values.outFolder));
+        const QDateTime due = Renewal::duePoint(record);
+        const QString expires = record.expiry.isValid()
+                                    ? kDaysLeft.arg(expiryText(record.expiry))
+                                          .arg(now.secsTo(record.expiry) / kSecondsADay)
+                                    : kUnknownExpiry;
+        print(stdout,
+              kRecordListing.arg(
+                  record.name, record.values.names.join(kListSeparator), expires,
+                  record.values.outputs.join(kListSeparator), record.values.outFolder,
+                  due.isValid() && due > now ? expiryText(due) : kDueNow.arg(expiryText(due))));
+        print(stdout, record.values.webRoot.isEmpty()
+                          ? kServerChallenge.arg(record.values.httpPort)
+                          : kWebRootChallenge.arg(record.values.webRoot));
+        const QString when = expiryText(record.lastAttempt);
+        print(stdout, !record.lastAttempt.isValid() ? kNoAttemptListing
+                      : !record.lastRenewed         ? kFailedListing.arg(when, record.lastReason)
+                      : record.lastReason.isEmpty()
+                          ? kRenewedListing.arg(when)
+                          : kRenewedButListing.arg(when, record.lastReason));
         const QStringList& reload = record.values.reloadCommand;
         if (!reload.isEmpty())
             print(stdout, kReloadListing.arg(

@@ -46,6 +46,9 @@ const QString kReloadKey = QStringLiteral("reloadCommand");
 const QString kFriendlyNameKey = QStringLiteral("friendlyName");
 const QString kExpiryKey = QStringLiteral("expiry");
 const QString kNotBeforeKey = QStringLiteral("notBefore");
+const QString kLastAttemptKey = QStringLiteral("lastAttempt");
+const QString kLastRenewedKey = QStringLiteral("lastRenewed");
+const QString kLastReasonKey = QStringLiteral("lastReason");
 // The lifetime taken for a record written before the start was kept: the common one of the
 // authorities, which makes such a certificate due 30 days before its end, as it was.
 constexpr int kAssumedLifetimeDays = 90;
@@ -186,6 +189,9 @@ Record readRecord(const QString& path) {
     record.notBefore = QDateTime::fromString(json.value(kNotBeforeKey).toString(), Qt::ISODate);
     if (!record.notBefore.isValid() && record.expiry.isValid())
         record.notBefore = record.expiry.addDays(-kAssumedLifetimeDays);
+    record.lastAttempt = QDateTime::fromString(json.value(kLastAttemptKey).toString(), Qt::ISODate);
+    record.lastRenewed = json.value(kLastRenewedKey).toBool();
+    record.lastReason = json.value(kLastReasonKey).toString();
     if (values.outputs.contains(ServerFiles::kForIis) ||
         values.outputs.contains(ServerFiles::kForIndy)) {
         const std::optional<QByteArray> passPhrase =
@@ -195,6 +201,23 @@ Record readRecord(const QString& path) {
         values.passPhrase = QString::fromUtf8(*passPhrase);
     }
     return record;
+}
+
+// Writes the time and result of a renewal into the record, replaced whole. Empty when it went
+// well, else why not.
+QString noteAttempt(const QString& path, const QDateTime& time, bool renewed,
+                    const QString& reason) {
+    QString problem;
+    const std::optional<QByteArray> text = readRegularFile(path, &problem);
+    if (!text)
+        return kUnwritableRecordMessage.arg(path, problem);
+    QJsonObject json = QJsonDocument::fromJson(*text).object();
+    json.insert(kLastAttemptKey, time.toUTC().toString(Qt::ISODate));
+    json.insert(kLastRenewedKey, renewed);
+    json.insert(kLastReasonKey, reason);
+    if (const int error = replaceFileWhole(path, QJsonDocument(json).toJson()); error != 0)
+        return kUnwritableRecordMessage.arg(path, QString::fromLocal8Bit(std::strerror(error)));
+    return QString();
 }
 
 // A renewal replaces the outputs that the record names without asking; the rest goes to the
@@ -350,6 +373,14 @@ bool isDue(const Record& record, int days, const QDateTime& now) {
            CertificateCheck::expiresSoon(record.notBefore, record.expiry, now, days);
 }
 
+QDateTime duePoint(const Record& record) {
+    if (!record.expiry.isValid())
+        return QDateTime();
+    const qint64 before = std::min(record.notBefore.secsTo(record.expiry) / 3,
+                                   qint64(CertificateCheck::kExpiresSoonDays) * 24 * 60 * 60);
+    return record.expiry.addSecs(-before);
+}
+
 QVector<Outcome> renewDue(int days, const QString& onlyName, ToolSteps::StepUser& user,
                           const ToolContext& context) {
     QStringList problems;
@@ -376,6 +407,11 @@ QVector<Outcome> renewDue(int days, const QString& onlyName, ToolSteps::StepUser
                                 ? error.message()
                                 : error.message() + QLatin1Char(' ') + error.explanation();
         }
+        const QString noted = noteAttempt(record.path, QDateTime::currentDateTimeUtc(),
+                                          outcome.renewed, outcome.error);
+        if (!noted.isEmpty())
+            outcome.error =
+                outcome.error.isEmpty() ? noted : outcome.error + QLatin1Char(' ') + noted;
         outcomes << outcome;
     }
     if (!onlyName.isEmpty() && !named)
