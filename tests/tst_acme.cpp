@@ -334,6 +334,14 @@ class TestAcme : public QObject {
             QVERIFY2(ran.status == 0 && ran.out.contains("No certificate is due"),
                      qPrintable(ran.out + ran.err));
         }
+        // A dry run obtains and proves a certificate, and changes no file, record or reload.
+        const QByteArray recorded = fileContent(records + "renew.test.json");
+        ran = certwright({"renew", "--dry-run", "--all"});
+        QVERIFY2(ran.status == 0 && ran.out.contains("renew.test would renew"),
+                 qPrintable(ran.err));
+        QVERIFY(!QFile::exists(reloaded) && fileContent(records + "renew.test.json") == recorded);
+        for (const QString& name : outputs)
+            QCOMPARE(statOf(out.filePath(name)).st_ino, inodes[name]);
         ran = certwright({"renew", "--days", "1", "--name", "renew.test"});
         QVERIFY2(ran.status == 0 && ran.out.contains("Renewed renew.test."), qPrintable(ran.err));
         QVERIFY(QFile::exists(reloaded));
@@ -347,6 +355,7 @@ class TestAcme : public QObject {
         for (const QString& name : outputs)
             before[name] = fileContent(out.filePath(name));
         pebble.setServed(false);
+        QCOMPARE(certwright({"renew", "--dry-run", "--all"}).status, 1);
         ran = certwright({"renew", "--days", "1"});
         pebble.setServed(true);
         QVERIFY2(ran.status == 1 && ran.err.contains("renew.test: The certificate could not be "

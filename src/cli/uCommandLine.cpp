@@ -105,6 +105,8 @@ const QString kPassPhraseKeptLine =
     QStringLiteral("The pass phrase is kept for unattended renewals in %1 (readable by you "
                    "alone).\n");
 const QString kRenewedLine = QStringLiteral("Renewed %1.\n");
+const QString kWouldRenewLine = QStringLiteral("%1 would renew: a certificate was obtained and "
+                                               "proven, then thrown away.\n");
 const QString kRenewFailedLine = QStringLiteral("%1: %2\n");
 const QString kNothingDueLine =
     QStringLiteral("No certificate is due for renewal (recorded in \"%1\": %2).\n");
@@ -822,6 +824,9 @@ QList<QCommandLineOption> renewOptions() {
                         "at most 30 days, is left)",
                         "N"),
             valueOption("name", "renew only the certificate of this main name", "NAME"),
+            flagOption("all", "renew every recorded certificate, due or not"),
+            flagOption("dry-run", "obtain and prove each certificate into a scratch folder and "
+                                  "throw it away: no file, record or reload changes"),
             flagOption("list", "list the recorded certificates"),
             flagOption("install-timer", "install the systemd timer that renews daily"),
             flagOption("system", "with --install-timer: for the whole system (root only)")};
@@ -873,21 +878,22 @@ int runRenew(const QCommandLineParser& parser) {
         return kDone;
     }
     // Without --days a certificate is due by its lifetime (Renewal::isDue).
-    int days = -1;
-    if (parser.isSet(QStringLiteral("days"))) {
+    int days = parser.isSet(QStringLiteral("all")) ? Renewal::kEveryCertificate : -1;
+    if (parser.isSet(QStringLiteral("days")) && !parser.isSet(QStringLiteral("all"))) {
         const QString daysText = parser.value(QStringLiteral("days"));
         bool isNumber = false;
         days = daysText.toInt(&isNumber);
         if (!isNumber || days < 0)
             throw UsageError(kDaysMessage.arg(daysText));
     }
+    const bool dryRun = parser.isSet(QStringLiteral("dry-run"));
     TerminalUser user(std::nullopt, std::nullopt, true);
-    const QVector<Renewal::Outcome> outcomes =
-        Renewal::renewDue(days, parser.value(QStringLiteral("name")), user, commandContext());
+    const QVector<Renewal::Outcome> outcomes = Renewal::renewDue(
+        days, parser.value(QStringLiteral("name")), user, commandContext(), dryRun);
     bool allWell = true;
     for (const Renewal::Outcome& outcome : outcomes) {
         if (outcome.renewed)
-            print(stdout, kRenewedLine.arg(outcome.name));
+            print(stdout, (dryRun ? kWouldRenewLine : kRenewedLine).arg(outcome.name));
         if (!outcome.error.isEmpty()) {
             allWell = false;
             print(stderr, outcome.name.isEmpty()

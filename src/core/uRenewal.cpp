@@ -14,6 +14,7 @@
 #include <QJsonObject>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cerrno>
@@ -66,6 +67,8 @@ const QString kNoRecordFolderExplanation = QStringLiteral(
     "the user who obtained it ($XDG_DATA_HOME, else ~/.local/share). A renewal that runs from a "
     "timer must have that data folder, as the units that \"certwright renew --install-timer\" "
     "writes name it.");
+const QString kNoScratchMessage =
+    QStringLiteral("No private scratch folder could be made for the trial renewal: %1.");
 const QString kNoSuchRecordMessage =
     QStringLiteral("No certificate named \"%1\" was obtained with \"certwright acme\".");
 
@@ -369,7 +372,7 @@ QVector<Record> records(QStringList* problems) {
 
 bool isDue(const Record& record, int days, const QDateTime& now) {
     // A record without a readable expiry is renewed: its certificate is unknown.
-    return !record.expiry.isValid() ||
+    return days == kEveryCertificate || !record.expiry.isValid() ||
            CertificateCheck::expiresSoon(record.notBefore, record.expiry, now, days);
 }
 
@@ -382,7 +385,7 @@ QDateTime duePoint(const Record& record) {
 }
 
 QVector<Outcome> renewDue(int days, const QString& onlyName, ToolSteps::StepUser& user,
-                          const ToolContext& context) {
+                          const ToolContext& context, bool dryRun) {
     QStringList problems;
     const QVector<Record> all = records(&problems);
     QVector<Outcome> outcomes;
@@ -399,16 +402,26 @@ QVector<Outcome> renewDue(int days, const QString& onlyName, ToolSteps::StepUser
         Outcome outcome{record.name, false, QString()};
         try {
             RenewalUser renewal(user);
-            const Acme::AcmeResult result = obtainAndRecord(record.values, renewal, context);
+            if (dryRun) {
+                const QTemporaryDir scratch;
+                if (!scratch.isValid())
+                    throw PageError(kNoScratchMessage.arg(scratch.errorString()));
+                Acme::AcmeValues trial = record.values;
+                trial.outFolder = scratch.path();
+                trial.reloadCommand.clear();
+                Acme::obtain(trial, renewal, context);
+            } else {
+                outcome.error = obtainAndRecord(record.values, renewal, context).reloadProblem;
+            }
             outcome.renewed = true;
-            outcome.error = result.reloadProblem;
         } catch (const PageError& error) {
             outcome.error = error.explanation().isEmpty()
                                 ? error.message()
                                 : error.message() + QLatin1Char(' ') + error.explanation();
         }
-        const QString noted = noteAttempt(record.path, QDateTime::currentDateTimeUtc(),
-                                          outcome.renewed, outcome.error);
+        const QString noted = dryRun ? QString()
+                                     : noteAttempt(record.path, QDateTime::currentDateTimeUtc(),
+                                                   outcome.renewed, outcome.error);
         if (!noted.isEmpty())
             outcome.error =
                 outcome.error.isEmpty() ? noted : outcome.error + QLatin1Char(' ') + noted;

@@ -69,8 +69,14 @@ struct Outcome {
 // command. Each attempt's time and result are written into its record, replaced whole; a record
 // that cannot be written is added to the outcome's error. Messages for the user go to the
 // StepUser.
+// With dryRun each due certificate is obtained from the same authority, its files made in a
+// private scratch folder and proven as a renewal's would be, then thrown away: no output, record
+// or reload changes; renewed then says it would renew.
 QVector<Outcome> renewDue(int days, const QString& onlyName, ToolSteps::StepUser& user,
-                          const ToolContext& context);
+                          const ToolContext& context, bool dryRun = false);
+
+// The days of renewDue and isDue that take every certificate as due.
+constexpr int kEveryCertificate = -2;
 
 // ---- The timer that renews daily
 
