@@ -117,6 +117,7 @@ const QString kRecordListing =
     QStringLiteral("%1\n  names: %2\n  expires: %3\n  outputs: %4 in %5\n  due: %6\n");
 const QString kDaysLeft = QStringLiteral("%1 (%2 days left)");
 const QString kDueNow = QStringLiteral("now (since %1)");
+const QString kDueUnknownExpiry = QStringLiteral("now (its expiry is unknown)");
 const QString kWebRootChallenge = QStringLiteral("  challenge: files in the web root %1\n");
 const QString kServerChallenge = QStringLiteral("  challenge: a temporary web server on port %1\n");
 const QString kNoAttemptListing = QStringLiteral("  last renewal: none yet\n");
@@ -844,11 +845,12 @@ int listRecords() {
                                     ? kDaysLeft.arg(expiryText(record.expiry))
                                           .arg(now.secsTo(record.expiry) / kSecondsADay)
                                     : kUnknownExpiry;
-        print(stdout,
-              kRecordListing.arg(
-                  record.name, record.values.names.join(kListSeparator), expires,
-                  record.values.outputs.join(kListSeparator), record.values.outFolder,
-                  due.isValid() && due > now ? expiryText(due) : kDueNow.arg(expiryText(due))));
+        print(stdout, kRecordListing.arg(record.name, record.values.names.join(kListSeparator),
+                                         expires, record.values.outputs.join(kListSeparator),
+                                         record.values.outFolder,
+                                         !due.isValid() ? kDueUnknownExpiry
+                                         : due > now    ? expiryText(due)
+                                                        : kDueNow.arg(expiryText(due))));
         print(stdout, record.values.webRoot.isEmpty()
                           ? kServerChallenge.arg(record.values.httpPort)
                           : kWebRootChallenge.arg(record.values.webRoot));
