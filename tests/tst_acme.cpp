@@ -8,6 +8,8 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -318,13 +320,28 @@ class TestAcme : public QObject {
         ran = certwright({"renew", "--list"});
         QVERIFY(ran.out.contains("renew.test\n  names: renew.test, www.renew.test\n  expires: "));
         QVERIFY(ran.out.contains("outputs: nginx, iis, indy in " + out.path()));
+        QVERIFY2(ran.out.contains(" UTC (0 days left)\n") && !ran.out.contains("due: now") &&
+                     ran.out.contains("challenge: files in the web root " + pebble.webRoot()) &&
+                     ran.out.contains("last renewal: none yet"),
+                 qPrintable(ran.out));
         QVERIFY2(ran.out.contains("  reload: " + QStandardPaths::findExecutable("touch") + " '" +
                                   reloaded + "'\n"),
                  qPrintable(ran.out));
         QVERIFY(QFile::remove(reloaded));
-        ran = certwright({"renew", "--days", "0", "--name", "renew.test"});
-        QCOMPARE(ran.status, 0);
-        QVERIFY(ran.out.contains("No certificate is due"));
+        // Due by its lifetime: a five-minute certificate only when less than 100 seconds are left.
+        for (const QStringList& lifetime : {QStringList{"--days", "0"}, QStringList()}) {
+            ran = certwright(QStringList{"renew", "--name", "renew.test"} + lifetime);
+            QVERIFY2(ran.status == 0 && ran.out.contains("No certificate is due"),
+                     qPrintable(ran.out + ran.err));
+        }
+        // A dry run obtains and proves a certificate, and changes no file, record or reload.
+        const QByteArray recorded = fileContent(records + "renew.test.json");
+        ran = certwright({"renew", "--dry-run", "--all"});
+        QVERIFY2(ran.status == 0 && ran.out.contains("renew.test would renew"),
+                 qPrintable(ran.err));
+        QVERIFY(!QFile::exists(reloaded) && fileContent(records + "renew.test.json") == recorded);
+        for (const QString& name : outputs)
+            QCOMPARE(statOf(out.filePath(name)).st_ino, inodes[name]);
         ran = certwright({"renew", "--days", "1", "--name", "renew.test"});
         QVERIFY2(ran.status == 0 && ran.out.contains("Renewed renew.test."), qPrintable(ran.err));
         QVERIFY(QFile::exists(reloaded));
@@ -338,6 +355,7 @@ class TestAcme : public QObject {
         for (const QString& name : outputs)
             before[name] = fileContent(out.filePath(name));
         pebble.setServed(false);
+        QCOMPARE(certwright({"renew", "--dry-run", "--all"}).status, 1);
         ran = certwright({"renew", "--days", "1"});
         pebble.setServed(true);
         QVERIFY2(ran.status == 1 && ran.err.contains("renew.test: The certificate could not be "
@@ -345,6 +363,22 @@ class TestAcme : public QObject {
                  qPrintable(ran.err));
         for (const QString& name : outputs)
             QCOMPARE(fileContent(out.filePath(name)), before[name]);
+        ran = certwright({"renew", "--list"});
+        QVERIFY2(ran.out.contains(" UTC, failed: The certificate could not be obtained"),
+                 qPrintable(ran.out));
+        // A record written before the start was kept is taken for a 90-day certificate's: due
+        // 30 days before its end. Its renewal keeps the start.
+        QJsonObject json =
+            QJsonDocument::fromJson(fileContent(records + "renew.test.json")).object();
+        QVERIFY(QDateTime::fromString(json.take("notBefore").toString(), Qt::ISODate).isValid());
+        QFile record(records + "renew.test.json");
+        QVERIFY(record.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                record.write(QJsonDocument(json).toJson()) > 0);
+        record.close();
+        ran = certwright({"renew"});
+        QVERIFY2(ran.status == 0 && ran.out.contains("Renewed renew.test."), qPrintable(ran.err));
+        json = QJsonDocument::fromJson(fileContent(records + "renew.test.json")).object();
+        QVERIFY(json.contains("notBefore") && json.value("lastRenewed").toBool());
         ran = certwright({"renew", "--name", "unknown.test"});
         QCOMPARE(ran.status, 1);
         QVERIFY(ran.err.contains("No certificate named \"unknown.test\""));

@@ -581,8 +581,10 @@ AcmeResult obtain(const AcmeValues& typed, ToolSteps::StepUser& user, const Tool
         ServerFiles::KnownPassPhrases agreed(user, QString(), values.passPhrase);
         result.made = ToolSteps::runStep(plan, agreed, context);
         const QList<QSslCertificate> issued = QSslCertificate::fromPath(lego.certificate);
-        if (!issued.isEmpty())
+        if (!issued.isEmpty()) {
             result.expiry = issued.first().expiryDate().toUTC();
+            result.notBefore = issued.first().effectiveDate().toUTC();
+        }
     }
     if (!values.reloadCommand.isEmpty()) {
         if (progress)

@@ -92,6 +92,7 @@ struct AcmeResult {
     AcmeValues values;         // as obtained: with the defaults and the resolved folder
     ToolSteps::MadeFiles made; // every output file, as the finished page lists them
     QDateTime expiry;          // of the new certificate, UTC
+    QDateTime notBefore;       // its start, UTC
     QString legoOutput;        // what lego wrote, for Show Details...
     QString recordPath;        // the renewal record (Renewal::obtainAndRecord)
     QString passPhrasePath;    // the pass phrase kept for renewals; empty: none kept

@@ -1,5 +1,6 @@
 #include "uRenewal.h"
 
+#include "uCertificateCheck.h"
 #include "uCertwrightCommon.h"
 #include "uExportFolder.h"
 #include "uExternalApp.h"
@@ -13,6 +14,7 @@
 #include <QJsonObject>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cerrno>
@@ -44,6 +46,13 @@ const QString kLegacyPfxKey = QStringLiteral("legacyPfx");
 const QString kReloadKey = QStringLiteral("reloadCommand");
 const QString kFriendlyNameKey = QStringLiteral("friendlyName");
 const QString kExpiryKey = QStringLiteral("expiry");
+const QString kNotBeforeKey = QStringLiteral("notBefore");
+const QString kLastAttemptKey = QStringLiteral("lastAttempt");
+const QString kLastRenewedKey = QStringLiteral("lastRenewed");
+const QString kLastReasonKey = QStringLiteral("lastReason");
+// The lifetime taken for a record written before the start was kept: the common one of the
+// authorities, which makes such a certificate due 30 days before its end, as it was.
+constexpr int kAssumedLifetimeDays = 90;
 
 const QString kUnwritableRecordMessage = QStringLiteral("The record \"%1\" cannot be written: %2.");
 const QString kUnreadableRecord = QStringLiteral("The record \"%1\" cannot be read: %2.");
@@ -58,6 +67,8 @@ const QString kNoRecordFolderExplanation = QStringLiteral(
     "the user who obtained it ($XDG_DATA_HOME, else ~/.local/share). A renewal that runs from a "
     "timer must have that data folder, as the units that \"certwright renew --install-timer\" "
     "writes name it.");
+const QString kNoScratchMessage =
+    QStringLiteral("No private scratch folder could be made for the trial renewal: %1.");
 const QString kNoSuchRecordMessage =
     QStringLiteral("No certificate named \"%1\" was obtained with \"certwright acme\".");
 
@@ -178,6 +189,12 @@ Record readRecord(const QString& path) {
     values.reloadCommand = textList(json.value(kReloadKey));
     values.friendlyName = json.value(kFriendlyNameKey).toString();
     record.expiry = QDateTime::fromString(json.value(kExpiryKey).toString(), Qt::ISODate);
+    record.notBefore = QDateTime::fromString(json.value(kNotBeforeKey).toString(), Qt::ISODate);
+    if (!record.notBefore.isValid() && record.expiry.isValid())
+        record.notBefore = record.expiry.addDays(-kAssumedLifetimeDays);
+    record.lastAttempt = QDateTime::fromString(json.value(kLastAttemptKey).toString(), Qt::ISODate);
+    record.lastRenewed = json.value(kLastRenewedKey).toBool();
+    record.lastReason = json.value(kLastReasonKey).toString();
     if (values.outputs.contains(ServerFiles::kForIis) ||
         values.outputs.contains(ServerFiles::kForIndy)) {
         const std::optional<QByteArray> passPhrase =
@@ -187,6 +204,23 @@ Record readRecord(const QString& path) {
         values.passPhrase = QString::fromUtf8(*passPhrase);
     }
     return record;
+}
+
+// Writes the time and result of a renewal into the record, replaced whole. Empty when it went
+// well, else why not.
+QString noteAttempt(const QString& path, const QDateTime& time, bool renewed,
+                    const QString& reason) {
+    QString problem;
+    const std::optional<QByteArray> text = readRegularFile(path, &problem);
+    if (!text)
+        return kUnwritableRecordMessage.arg(path, problem);
+    QJsonObject json = QJsonDocument::fromJson(*text).object();
+    json.insert(kLastAttemptKey, time.toUTC().toString(Qt::ISODate));
+    json.insert(kLastRenewedKey, renewed);
+    json.insert(kLastReasonKey, reason);
+    if (const int error = replaceFileWhole(path, QJsonDocument(json).toJson()); error != 0)
+        return kUnwritableRecordMessage.arg(path, QString::fromLocal8Bit(std::strerror(error)));
+    return QString();
 }
 
 // A renewal replaces the outputs that the record names without asking; the rest goes to the
@@ -259,7 +293,8 @@ QString recordFolderPath() {
     return Acme::dataFolderPath(kRecordsFolderName);
 }
 
-QStringList writeRecord(const Acme::AcmeValues& values, const QDateTime& expiry) {
+QStringList writeRecord(const Acme::AcmeValues& values, const QDateTime& expiry,
+                        const QDateTime& notBefore) {
     QJsonObject json;
     json.insert(kNamesKey, jsonList(values.names));
     json.insert(kEmailKey, values.email);
@@ -274,6 +309,8 @@ QStringList writeRecord(const Acme::AcmeValues& values, const QDateTime& expiry)
     json.insert(kReloadKey, jsonList(values.reloadCommand));
     json.insert(kFriendlyNameKey, values.friendlyName);
     json.insert(kExpiryKey, expiry.toUTC().toString(Qt::ISODate));
+    if (notBefore.isValid())
+        json.insert(kNotBeforeKey, notBefore.toUTC().toString(Qt::ISODate));
     const QString base = recordBase(values.names.first());
     const QString record = base + kRecordExtension;
     const QString passPhrase = base + kPassPhraseExtension;
@@ -299,7 +336,7 @@ Acme::AcmeResult obtainAndRecord(const Acme::AcmeValues& values, ToolSteps::Step
                                  Acme::Cancel* cancel) {
     Acme::AcmeResult result = Acme::obtain(values, user, context, progress, cancel);
     try {
-        const QStringList kept = writeRecord(result.values, result.expiry);
+        const QStringList kept = writeRecord(result.values, result.expiry, result.notBefore);
         result.recordPath = kept.value(0);
         result.passPhrasePath = kept.value(1);
     } catch (const PageError& error) {
@@ -333,32 +370,61 @@ QVector<Record> records(QStringList* problems) {
     return found;
 }
 
+bool isDue(const Record& record, int days, const QDateTime& now) {
+    // A record without a readable expiry is renewed: its certificate is unknown.
+    return days == kEveryCertificate || !record.expiry.isValid() ||
+           CertificateCheck::expiresSoon(record.notBefore, record.expiry, now, days);
+}
+
+QDateTime duePoint(const Record& record) {
+    if (!record.expiry.isValid())
+        return QDateTime();
+    const qint64 before = std::min(record.notBefore.secsTo(record.expiry) / 3,
+                                   qint64(CertificateCheck::kExpiresSoonDays) * 24 * 60 * 60);
+    return record.expiry.addSecs(-before);
+}
+
 QVector<Outcome> renewDue(int days, const QString& onlyName, ToolSteps::StepUser& user,
-                          const ToolContext& context) {
+                          const ToolContext& context, bool dryRun) {
     QStringList problems;
     const QVector<Record> all = records(&problems);
     QVector<Outcome> outcomes;
     for (const QString& problem : problems)
         outcomes << Outcome{QString(), false, problem};
-    const QDateTime due = QDateTime::currentDateTimeUtc().addDays(days);
+    const QDateTime now = QDateTime::currentDateTimeUtc();
     bool named = false;
     for (const Record& record : all) {
         if (!onlyName.isEmpty() && record.name != onlyName)
             continue;
         named = true;
-        if (record.expiry.isValid() && record.expiry > due)
+        if (!isDue(record, days, now))
             continue;
         Outcome outcome{record.name, false, QString()};
         try {
             RenewalUser renewal(user);
-            const Acme::AcmeResult result = obtainAndRecord(record.values, renewal, context);
+            if (dryRun) {
+                const QTemporaryDir scratch;
+                if (!scratch.isValid())
+                    throw PageError(kNoScratchMessage.arg(scratch.errorString()));
+                Acme::AcmeValues trial = record.values;
+                trial.outFolder = scratch.path();
+                trial.reloadCommand.clear();
+                Acme::obtain(trial, renewal, context);
+            } else {
+                outcome.error = obtainAndRecord(record.values, renewal, context).reloadProblem;
+            }
             outcome.renewed = true;
-            outcome.error = result.reloadProblem;
         } catch (const PageError& error) {
             outcome.error = error.explanation().isEmpty()
                                 ? error.message()
                                 : error.message() + QLatin1Char(' ') + error.explanation();
         }
+        const QString noted = dryRun ? QString()
+                                     : noteAttempt(record.path, QDateTime::currentDateTimeUtc(),
+                                                   outcome.renewed, outcome.error);
+        if (!noted.isEmpty())
+            outcome.error =
+                outcome.error.isEmpty() ? noted : outcome.error + QLatin1Char(' ') + noted;
         outcomes << outcome;
     }
     if (!onlyName.isEmpty() && !named)

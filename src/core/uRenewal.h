@@ -16,7 +16,11 @@ struct Record {
     QString name; // the main name, which names the record
     QString path; // of the record file
     Acme::AcmeValues values;
-    QDateTime expiry; // of the certificate whose files were made last
+    QDateTime expiry;      // of the certificate whose files were made last
+    QDateTime notBefore;   // its start; a record without one is read as of a 90-day certificate
+    QDateTime lastAttempt; // of the last renewal; invalid when none was tried
+    bool lastRenewed = false;
+    QString lastReason; // why the last renewal failed, or what went wrong after it
 };
 
 // The folder of the records ($XDG_DATA_HOME/certwright/renewals/), made with mode 0700.
@@ -30,7 +34,15 @@ QString recordFolderPath();
 // 0600 file beside it. Each file is written new beside the earlier one and renamed over it when
 // complete, so that a failure or an end on the way leaves the earlier one. Returns the two paths
 // (the second empty when no pass phrase is kept). Throws PageError when they cannot be written.
-QStringList writeRecord(const Acme::AcmeValues& values, const QDateTime& expiry);
+QStringList writeRecord(const Acme::AcmeValues& values, const QDateTime& expiry,
+                        const QDateTime& notBefore = QDateTime());
+
+// Whether a recorded certificate is due for renewal: within the days, or with -1 when less than
+// a third of its lifetime, and at most 30 days, is left.
+bool isDue(const Record& record, int days, const QDateTime& now);
+
+// When a recorded certificate becomes due by its lifetime; invalid when its expiry is unknown.
+QDateTime duePoint(const Record& record);
 
 // Obtains the certificate and makes its outputs (Acme::obtain), then records it for renewal.
 // A record that cannot be written is told to the user; the files stay.
@@ -52,11 +64,19 @@ struct Outcome {
     QString error;        // empty when it went well
 };
 
-// Renews every recorded certificate (or only the one named) that ends within the days:
+// Renews every recorded certificate (or only the one named) that is due (isDue):
 // obtains it anew, re-makes every output (set aside, put back on failure) and runs the reload
-// command. Messages for the user go to the StepUser.
+// command. Each attempt's time and result are written into its record, replaced whole; a record
+// that cannot be written is added to the outcome's error. Messages for the user go to the
+// StepUser.
+// With dryRun each due certificate is obtained from the same authority, its files made in a
+// private scratch folder and proven as a renewal's would be, then thrown away: no output, record
+// or reload changes; renewed then says it would renew.
 QVector<Outcome> renewDue(int days, const QString& onlyName, ToolSteps::StepUser& user,
-                          const ToolContext& context);
+                          const ToolContext& context, bool dryRun = false);
+
+// The days of renewDue and isDue that take every certificate as due.
+constexpr int kEveryCertificate = -2;
 
 // ---- The timer that renews daily
 
