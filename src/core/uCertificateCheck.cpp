@@ -775,13 +775,16 @@ QByteArray readRegularFile(const QString& typed, const ToolContext& context) {
     return reader.read(kLargestInputBytes);
 }
 
+QDateTime soonFrom(const QDateTime& notBefore, const QDateTime& notAfter, int warnDays) {
+    if (warnDays >= 0)
+        return notAfter.addSecs(-warnDays * kSecondsADay);
+    const qint64 third = notBefore.secsTo(notAfter) / 3;
+    return notAfter.addSecs(-std::min(third, qint64(kExpiresSoonDays) * kSecondsADay));
+}
+
 bool expiresSoon(const QDateTime& notBefore, const QDateTime& notAfter, const QDateTime& now,
                  int warnDays) {
-    const qint64 left = now.secsTo(notAfter);
-    if (warnDays >= 0)
-        return left < warnDays * kSecondsADay;
-    const qint64 third = notBefore.secsTo(notAfter) / 3;
-    return left < std::min(third, qint64(kExpiresSoonDays) * kSecondsADay);
+    return now > soonFrom(notBefore, notAfter, warnDays);
 }
 
 bool CheckReport::hasProblem(const QString& id) const {

@@ -87,6 +87,8 @@ constexpr int kExpiresSoonDays = 30;
 // warnDays is 0 or more, within that many days.
 bool expiresSoon(const QDateTime& notBefore, const QDateTime& notAfter, const QDateTime& now,
                  int warnDays = -1);
+// The moment from which that certificate expires soon, by the same rule.
+QDateTime soonFrom(const QDateTime& notBefore, const QDateTime& notAfter, int warnDays = -1);
 // The smallest keys that are not weak.
 constexpr int kSmallestRsaBits = 2048;
 constexpr int kSmallestCurveBits = 256;

@@ -379,9 +379,7 @@ bool isDue(const Record& record, int days, const QDateTime& now) {
 QDateTime duePoint(const Record& record) {
     if (!record.expiry.isValid())
         return QDateTime();
-    const qint64 before = std::min(record.notBefore.secsTo(record.expiry) / 3,
-                                   qint64(CertificateCheck::kExpiresSoonDays) * 24 * 60 * 60);
-    return record.expiry.addSecs(-before);
+    return CertificateCheck::soonFrom(record.notBefore, record.expiry);
 }
 
 QVector<Outcome> renewDue(int days, const QString& onlyName, ToolSteps::StepUser& user,
