@@ -492,12 +492,12 @@ AcmeValues resolvedValues(const AcmeValues& values, const ToolContext& context) 
 
 // ---- The values
 
-void checkNamesAndEmail(const QStringList& names, const QString& email) {
+void checkNamesAndEmail(const QStringList& names, const QString& email, bool byDns) {
     if (names.isEmpty())
         throw PageError(kNoNameMessage);
     for (const QString& name : names) {
         ToolSteps::checkDomain(name);
-        if (name.contains(QLatin1Char('*')))
+        if (name.contains(QLatin1Char('*')) && !byDns)
             throw PageError(kWildcardMessage.arg(name));
         if (names.count(name) > 1)
             throw PageError(kTwiceNameMessage.arg(name));

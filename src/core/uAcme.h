@@ -42,6 +42,23 @@ inline const QStringList kKeyTypes = {kKeyEc256, kKeyEc384, kKeyRsa2048, kKeyRsa
 constexpr int kDefaultHttpPort = 80;
 
 // Everything one issuance needs, as the pages and the options hold it.
+inline const QString kDnsExec = QStringLiteral("exec");
+inline const QString kDnsRfc2136 = QStringLiteral("rfc2136");
+inline const QStringList kTsigAlgorithms = {
+    QStringLiteral("hmac-sha256"), QStringLiteral("hmac-sha384"), QStringLiteral("hmac-sha512"),
+    QStringLiteral("hmac-sha224"), QStringLiteral("hmac-sha1"),   QStringLiteral("hmac-md5")};
+constexpr int kDefaultDnsWaitSeconds = 30;
+struct DnsValidation {
+    QString provider;
+    QString script;
+    QString server;
+    QString tsigKey;
+    QString tsigSecret;
+    QString tsigAlgorithm = QStringLiteral("hmac-sha256");
+    QString resolver;
+    int waitSeconds = kDefaultDnsWaitSeconds;
+};
+
 struct AcmeValues {
     QStringList names; // the first is the main one and names the files (<base>)
     QString email;
@@ -59,12 +76,13 @@ struct AcmeValues {
     bool legacyPfx = false;    // the .pfx opens on Windows Server 2016 and older
     QStringList reloadCommand; // run after each new certificate, program first; empty: none
     QString friendlyName;      // of the .pfx; empty: the main name
+    DnsValidation dns;
 };
 
 // Refuses (PageError) names that the authority cannot validate over HTTP (one the wizards
 // would refuse, a wildcard, one given twice) and an e-mail address that is none; the window
 // checks its first page with it.
-void checkNamesAndEmail(const QStringList& names, const QString& email);
+void checkNamesAndEmail(const QStringList& names, const QString& email, bool byDns = false);
 
 // Refuses (PageError) values that cannot make a certificate, before anything runs: no name,
 // a name the wizards would refuse or a wildcard (which only DNS can validate), a key type,
