@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QRadioButton>
 #include <QVBoxLayout>
 
 namespace {
@@ -21,6 +22,11 @@ const QStringList kKeyTypeCaptions = {QStringLiteral("ECDSA P-256"), QStringLite
                                       QStringLiteral("RSA 2048"), QStringLiteral("RSA 4096")};
 const QString kNoNamesMessage =
     QStringLiteral("Please enter the names of this server, such as www.example.com, one per line.");
+
+const QString kWildcardExplanation = QStringLiteral(
+    "Validation by a DNS record is chosen on the page after the authority's: \"A DNS record "
+    "(needed for *.names)\". Enter one name of the server here, choose it there, then come "
+    "back with Back to add these names.");
 
 } // namespace
 
@@ -39,7 +45,7 @@ void AcmeNamesPage::add() {
     QVBoxLayout* page = window.addPage(TfrmAcme::tsNames, "tsNames",
                                        {.next =
                                             [this] {
-                                                check();
+                                                check(window.rbDns->isChecked());
                                                 return int(TfrmAcme::tsAuthority);
                                             },
                                         .previous = TfrmAcme::kCloseWizard,
@@ -66,11 +72,20 @@ QStringList AcmeNamesPage::names() const {
     return names;
 }
 
-void AcmeNamesPage::check() const {
+void AcmeNamesPage::check(bool byDns) const {
     const QStringList typed = names();
     if (typed.isEmpty())
         throw PageError(kNoNamesMessage);
-    Acme::checkNamesAndEmail(typed, window.edtEmail->text().trimmed());
+    const QString email = window.edtEmail->text().trimmed();
+    try {
+        Acme::checkNamesAndEmail(typed, email, byDns);
+    } catch (const PageError& error) {
+        // Names such as *.example.com are the only fault: say where the DNS record is chosen.
+        if (byDns)
+            throw;
+        Acme::checkNamesAndEmail(typed, email, true);
+        throw PageError(error.message(), kWildcardExplanation);
+    }
 }
 
 void AcmeNamesPage::fillValues(Acme::AcmeValues& values) const {

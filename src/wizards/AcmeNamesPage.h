@@ -23,8 +23,9 @@ class AcmeNamesPage {
     // The names as typed: one a line, without blanks around them, empty lines and repeats
     // left out.
     QStringList names() const;
-    // Throws PageError for names or an e-mail address that no authority takes.
-    void check() const;
+    // Throws PageError for names or an e-mail address that no authority takes; names such as
+    // *.example.com only when the authority checks them through a DNS record.
+    void check(bool byDns) const;
     // Puts the page's choices into the values.
     void fillValues(Acme::AcmeValues& values) const;
 

@@ -1,5 +1,6 @@
 #include "AcmeReachPage.h"
 
+#include "AcmeNamesPage.h"
 #include "uAcmeForm.h"
 #include "uCertwrightCommon.h"
 
@@ -31,6 +32,8 @@ const QString kNoWebRootMessage =
     QStringLiteral("Please choose the folder that your web server serves for these names.");
 const QString kWebRootMessage = QStringLiteral("The web root \"%1\" cannot be used: %2");
 
+const QString kDnsCaption = QStringLiteral("A DNS record (needed for *.names)");
+
 constexpr int kLowestPort = 1;
 constexpr int kHighestPort = 65535;
 
@@ -54,14 +57,15 @@ void AcmeReachPage::add() {
     window.edtWebRoot = webRoot.edit;
     window.btnWebRoot = webRoot.button;
 
-    QVBoxLayout* page = window.addPage(TfrmAcme::tsReach, "tsReach",
-                                       {.next =
-                                            [this] {
-                                                check();
-                                                return int(TfrmAcme::tsOutputs);
-                                            },
-                                        .previous = TfrmAcme::tsAuthority,
-                                        .focus = window.rbStandalone});
+    QVBoxLayout* page =
+        window.addPage(TfrmAcme::tsReach, "tsReach",
+                       {.next =
+                            [this] {
+                                check();
+                                return int(byDns() ? TfrmAcme::tsDns : TfrmAcme::tsOutputs);
+                            },
+                        .previous = TfrmAcme::tsAuthority,
+                        .focus = window.rbStandalone});
     page->addWidget(window.lblReach);
     page->addWidget(window.rbStandalone);
     auto* portRow = TfrmAcme::indented(portLabel);
@@ -73,6 +77,8 @@ void AcmeReachPage::add() {
     webRoot.row->insertWidget(0, webRootLabel);
     webRoot.row->insertSpacing(0, TfrmAcme::kIndent);
     page->addLayout(webRoot.row);
+    window.rbDns = named(new QRadioButton(kDnsCaption), "rbDns");
+    page->addWidget(window.rbDns);
     page->addStretch();
 
     QObject::connect(window.edtWebRoot, &QLineEdit::textEdited, window.rbWebRoot,
@@ -82,7 +88,13 @@ void AcmeReachPage::add() {
     QObject::connect(window.btnWebRoot, &QPushButton::clicked, &window, &TfrmAcme::btnWebRootClick);
 }
 
+bool AcmeReachPage::byDns() const {
+    return window.rbDns->isChecked();
+}
+
 void AcmeReachPage::fillValues(Acme::AcmeValues& values) const {
+    if (byDns())
+        return;
     if (window.rbWebRoot->isChecked())
         values.webRoot = window.edtWebRoot->text();
     else
@@ -90,6 +102,10 @@ void AcmeReachPage::fillValues(Acme::AcmeValues& values) const {
 }
 
 void AcmeReachPage::check() const {
+    if (byDns())
+        return;
+    // Names such as *.example.com, taken while a DNS record was chosen, need it still.
+    window.namesPage->check(false);
     if (!window.rbWebRoot->isChecked())
         return;
     const QString webRoot = window.edtWebRoot->text();

@@ -1,6 +1,7 @@
 #include "uAcmeForm.h"
 
 #include "AcmeAuthorityPage.h"
+#include "AcmeDnsPage.h"
 #include "AcmeFinishedPage.h"
 #include "AcmeNamesPage.h"
 #include "AcmeOutputsPage.h"
@@ -38,6 +39,8 @@ TfrmAcme::TfrmAcme(QWidget* owner) : TWizardFrame(owner, WizardLook{.caption = k
     addProgressPage();
     finishedPage = std::make_unique<AcmeFinishedPage>(*this);
     finishedPage->add();
+    dnsPage = std::make_unique<AcmeDnsPage>(*this);
+    dnsPage->add();
     showPage(tsNames);
 }
 
@@ -84,6 +87,8 @@ Acme::AcmeValues TfrmAcme::values() const {
     namesPage->fillValues(chosen);
     authorityPage->fillValues(chosen);
     reachPage->fillValues(chosen);
+    if (reachPage->byDns())
+        dnsPage->fillValues(chosen);
     outputsPage->fillValues(chosen);
     return chosen;
 }
@@ -143,6 +148,11 @@ void TfrmAcme::btnPreviousClick() {
         authorityPage->stopTermsLookup();
         return;
     }
+    // The outputs page follows the DNS page when a DNS record is chosen.
+    if (!issuance && currentPage() == tsOutputs && reachPage->byDns()) {
+        showPage(tsDns);
+        return;
+    }
     if (!issuance) {
         TWizardFrame::btnPreviousClick();
         return;
@@ -171,6 +181,10 @@ void TfrmAcme::btnShowTermsClick() {
 
 void TfrmAcme::btnWebRootClick() {
     runGuarded(this, [this] { reachPage->chooseWebRoot(); });
+}
+
+void TfrmAcme::btnDnsScriptClick() {
+    runGuarded(this, [this] { dnsPage->chooseScript(); });
 }
 
 void TfrmAcme::btnExportPathClick() {

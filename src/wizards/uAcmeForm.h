@@ -9,6 +9,7 @@
 #include <memory>
 
 class AcmeAuthorityPage;
+class AcmeDnsPage;
 class AcmeFinishedPage;
 class AcmeNamesPage;
 class AcmeOutputsPage;
@@ -32,13 +33,16 @@ class QSpinBox;
 class TfrmAcme : public TWizardFrame {
     Q_OBJECT
     friend class AcmeAuthorityPage;
+    friend class AcmeDnsPage;
     friend class AcmeFinishedPage;
     friend class AcmeNamesPage;
     friend class AcmeOutputsPage;
     friend class AcmeReachPage;
 
   public:
-    enum Page { tsNames, tsAuthority, tsReach, tsOutputs, tsProgress, tsFinished };
+    // The DNS page follows the reach page when a DNS record is chosen; it is added last, so
+    // that the other pages keep their numbers.
+    enum Page { tsNames, tsAuthority, tsReach, tsOutputs, tsProgress, tsFinished, tsDns };
 
     static inline const QString kCaption = QStringLiteral("Certwright [Free Certificate (ACME)]");
     // How long the authority's directory may take to answer with its terms of service.
@@ -76,6 +80,27 @@ class TfrmAcme : public TWizardFrame {
     QRadioButton* rbStandalone = nullptr;
     QSpinBox* spnHttpPort = nullptr;
     QLabel* lblPortNote = nullptr;
+    // Validation by a DNS record, of either kind.
+    QRadioButton* rbDns = nullptr;
+    // The DNS page.
+    QLabel* lblDnsNote = nullptr;
+    QLabel* lblDnsProvider = nullptr;
+    QComboBox* cbDnsProvider = nullptr;
+    QLabel* lblDnsScript = nullptr;
+    QLineEdit* edtDnsScript = nullptr;
+    QPushButton* btnDnsScript = nullptr;
+    QLabel* lblDnsServer = nullptr;
+    QLineEdit* edtDnsServer = nullptr;
+    QLabel* lblTsigKey = nullptr;
+    QLineEdit* edtTsigKey = nullptr;
+    QLabel* lblTsigSecret = nullptr;
+    QLineEdit* edtTsigSecret = nullptr;
+    QLabel* lblTsigAlgorithm = nullptr;
+    QComboBox* cbTsigAlgorithm = nullptr;
+    QLabel* lblDnsResolver = nullptr;
+    QLineEdit* edtDnsResolver = nullptr;
+    QLabel* lblDnsWait = nullptr;
+    QSpinBox* spnDnsWait = nullptr;
     // The outputs page.
     QLabel* lblOutputs = nullptr;
     QCheckBox* cbForNginx = nullptr;
@@ -112,6 +137,7 @@ class TfrmAcme : public TWizardFrame {
     void btnCaFileClick();
     void btnShowTermsClick();
     void btnWebRootClick();
+    void btnDnsScriptClick();
     void btnExportPathClick();
     void reject() override;
 
@@ -125,6 +151,7 @@ class TfrmAcme : public TWizardFrame {
     std::unique_ptr<AcmeReachPage> reachPage;
     std::unique_ptr<AcmeOutputsPage> outputsPage;
     std::unique_ptr<AcmeFinishedPage> finishedPage;
+    std::unique_ptr<AcmeDnsPage> dnsPage;
 
     // The values of the pages, as far as they are filled. Throws PageError for a reload command
     // that cannot be run (ReloadCommand::resolve).
