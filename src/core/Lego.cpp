@@ -383,7 +383,7 @@ QString runLego(const AcmeValues& values, const QString& state, const LegoFiles&
     }
     if (lego.ExitCode() == 0)
         throw PageError(kObtainFailedMessage, kNoCertificateExplanation.arg(state), details);
-    throw PageError(kObtainFailedMessage, plainReason(output, values.httpPort), details);
+    throw PageError(kObtainFailedMessage, plainReason(output, values), details);
 }
 
 } // namespace Acme

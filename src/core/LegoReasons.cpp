@@ -1,7 +1,5 @@
 #include "LegoReasons.h"
 
-#include "AcmeValues.h"
-
 #include "uCertwrightCommon.h"
 
 #include <QRegularExpression>
@@ -181,19 +179,20 @@ std::optional<QString> dnsProviderProblem(const QString& output) {
 
 } // namespace
 
-QString plainReason(const QString& said, int httpPort) {
+QString plainReason(const QString& said, const AcmeValues& values) {
     // What the authority sent on through lego reaches the terminal and the window.
     const QString output = printableText(said, true);
     if (const auto problem = authorityProblem(output))
         return explainAuthorityProblem(*problem);
-    if (const auto problem = dnsProviderProblem(output))
-        return *problem;
+    if (!values.dns.provider.isEmpty())
+        if (const auto problem = dnsProviderProblem(output))
+            return *problem;
     static const QRegularExpression propagation(
         QStringLiteral("\\[([^\\]\\s]+)\\][^\\n]*propagation: ([^\\n]*)"));
     if (const QRegularExpressionMatch match = propagation.match(output); match.hasMatch())
         return kRecordNotSeenExplanation.arg(match.captured(1), lastReason(match.captured(2)));
     if (output.contains(QLatin1String("could not start HTTP server"))) {
-        const QString port = QString::number(httpPort);
+        const QString port = QString::number(values.httpPort);
         if (output.contains(QLatin1String("address already in use")))
             return kPortTakenExplanation.arg(port);
         if (output.contains(QLatin1String("permission denied")))
