@@ -675,6 +675,37 @@ class TestAcme : public QObject {
         QCOMPARE(fileContent(out.filePath("proven.test.key")), QByteArray("earlier key\n"));
     }
 
+    // A lego whose help lacks a flag that the issuance needs is refused with its version and
+    // the flag before anything is asked or ordered: it is never run to order.
+    void legoThatCannotBeDrivenIsRefused() {
+        QTemporaryDir fake;
+        QProcess real;
+        real.start("lego", {"--help"});
+        QVERIFY(real.waitForFinished(20000));
+        writeFileContent(fake.filePath("help.txt"),
+                         real.readAll().replace("--http.webroot", "--http.root"));
+        writeFileContent(fake.filePath("lego"),
+                         "#!/bin/sh\ncase $1 in\n--help) cat '" +
+                             fake.filePath("help.txt").toUtf8() +
+                             "';;\n--version) echo 'lego version 5.0.0 linux/amd64';;\n"
+                             "*) touch \"$0.ran\";;\nesac\n");
+        QVERIFY(QFile::setPermissions(fake.filePath("lego"), QFile::ReadOwner | QFile::ExeOwner));
+        QTemporaryDir out;
+        QProcessEnvironment environment;
+        environment.insert("PATH", fake.path() + ":" + qgetenv("PATH"));
+        const Ran ran =
+            certwright(acmeArguments({"undriven.test"}, out.path()) +
+                           QStringList{"--ca-bundle", pebble.caBundle(), "--for", "nginx"},
+                       {}, environment);
+        QVERIFY2(ran.status == 1 &&
+                     ran.err.contains("This program cannot drive the installed lego (" +
+                                      fake.filePath("lego") + ", version 5.0.0).") &&
+                     ran.err.contains("does not offer --http.webroot, which this program needs"),
+                 qPrintable(ran.err));
+        QVERIFY(!QFile::exists(fake.filePath("lego.ran")));
+        QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+    }
+
     // Two issuances never share lego's files: while another run holds the state's lock, the
     // command waits, says so, and goes on once it is free.
     void aSecondIssuanceWaits() {
