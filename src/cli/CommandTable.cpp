@@ -29,10 +29,16 @@ constexpr int kLineWidth = 80;
 } // namespace
 
 const QList<Command>& commands() {
-    // A new command is one unit with its function, and one row here.
+    // A new command is one unit with its function, and one row here, in the order of --help.
     static const QList<Command> all = {
-        requestCommand(), selfsignCommand(), pfxCommand(),  pemCommand(),
-        checkCommand(),   installCommand(),  acmeCommand(), renewCommand(),
+        requestCommand(),  // CertificateCommands
+        selfsignCommand(), // CertificateCommands
+        pfxCommand(),      // BundleCommands
+        pemCommand(),      // BundleCommands
+        checkCommand(),    // CheckCommand
+        installCommand(),  // InstallCommand
+        acmeCommand(),     // AcmeCommand
+        renewCommand(),    // RenewCommand
     };
     return all;
 }
