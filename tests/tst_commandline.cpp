@@ -601,6 +601,10 @@ class TestCommandLine : public QObject {
         QTest::newRow("missing --domain")
             << QStringList{"selfsign", "--out", "%O"} << QByteArray() << QStringList() << 2
             << QStringList{"--domain"} << QStringList();
+        QTest::newRow("--help-all is no help: nothing is made")
+            << QStringList{"selfsign", "--domain", "x.test", "--out", "%O", "--help-all"}
+            << QByteArray() << QStringList() << 2 << QStringList{"Unknown option 'help-all'."}
+            << QStringList{"absent x.test.key"};
         QTest::newRow("unreadable input")
             << QStringList{"pfx",   "--key",    "%F/none.key", "--cert", "%F/server.crt",
                            "--out", "%O/x.pfx", "--passout",   "stdin"}
