@@ -8,7 +8,6 @@
 #include "uToolSteps.h"
 
 #include <QFileInfo>
-#include <QScopeGuard>
 #include <QSslCertificateExtension>
 #include <QUrl>
 
@@ -49,18 +48,11 @@ QByteArray fetch(const QUrl& url, const QString& wanted, RunCancel* cancel = nul
     const QString shown = url.toDisplayString();
     if (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))
         throw PageError(kFetchSchemeMessage.arg(wanted, shown));
-    LimitedFetch::Stop stop;
-    if (cancel)
-        cancel->attachEnder([&stop] { stop.stop(); });
-    const auto detach = qScopeGuard([cancel] {
-        if (cancel)
-            cancel->attachEnder({});
-    });
     if (cancel && cancel->cancelled())
         throw SilentAbort();
     try {
         return LimitedFetch::fetch(url, {kFetchTimeLimitMs, kLargestFetchBytes, kMostRedirects, {}},
-                                   &stop);
+                                   cancel);
     } catch (const LimitedFetch::Failure& failure) {
         throw PageError(kFetchFailedMessage.arg(wanted, shown, failure.reason));
     }

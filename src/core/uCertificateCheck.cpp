@@ -4,6 +4,7 @@
 #include "ChainCompletion.h"
 #include "CheckRuns.h"
 #include "ServerConnection.h"
+#include "UserFile.h"
 #include "uCertwrightCommon.h"
 #include "uFreshFile.h"
 #include "uOpenSSLCommands.h"
@@ -477,21 +478,20 @@ QList<QSslCertificate> inputCertificates(const CheckInput& input, const ScratchF
 } // namespace
 
 QByteArray readRegularFile(const QString& typed, const ToolContext& context) {
-    const QString path = ToolSteps::pathForTool(typed, context.currentFolder);
-    const Descriptor file(
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    struct stat status {};
-    if (file.fd < 0 || ::fstat(file.fd, &status) != 0)
-        throw PageError(
-            kUnreadableFileMessage.arg(typed, QString::fromLocal8Bit(std::strerror(errno))));
-    if (!S_ISREG(status.st_mode))
+    UserFile::Failure failure;
+    const std::optional<QByteArray> content =
+        UserFile::read(ToolSteps::pathForTool(typed, context.currentFolder),
+                       {.largestBytes = kLargestInputBytes}, &failure);
+    if (content)
+        return *content;
+    switch (failure.refusal) {
+    case UserFile::Refusal::NotRegular:
         throw PageError(kUnreadableFileMessage.arg(typed, kNotRegularReason));
-    if (status.st_size > kLargestInputBytes)
+    case UserFile::Refusal::TooLarge:
         throw PageError(kUnreadableFileMessage.arg(typed, kTooLargeReason));
-    QFile reader;
-    if (!reader.open(file.fd, QIODevice::ReadOnly))
-        throw PageError(kUnreadableFileMessage.arg(typed, reader.errorString()));
-    return reader.read(kLargestInputBytes);
+    default:
+        throw PageError(kUnreadableFileMessage.arg(typed, failure.systemReason()));
+    }
 }
 
 QDateTime soonFrom(const QDateTime& notBefore, const QDateTime& notAfter, int warnDays) {

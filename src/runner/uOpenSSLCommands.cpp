@@ -182,9 +182,8 @@ QStringList verifyServerCertificate(const QString& certificates, const QString& 
 }
 
 QStringList serverCertificates(const QString& connectAddress, const QString& serverName) {
-    QStringList arguments = {QStringLiteral("s_client"), QStringLiteral("-connect"),
-                             connectAddress, QStringLiteral("-showcerts"),
-                             QStringLiteral("-verify_quiet")};
+    QStringList arguments = {QStringLiteral("s_client"), QStringLiteral("-connect"), connectAddress,
+                             QStringLiteral("-showcerts"), QStringLiteral("-verify_quiet")};
     if (!serverName.isEmpty())
         arguments << QStringLiteral("-servername") << serverName;
     return arguments;
@@ -202,22 +201,33 @@ QStringList bundleCertificates(const QString& bundle, bool pem, const QString& o
 }
 
 QStringList publicKeyOfKey(const QString& prog, const QString& key, const QString& out) {
-    return {QStringLiteral("pkey"),    QStringLiteral("-in"),     key,
-            QStringLiteral("-passin"), currentPassPhrase(prog),   QStringLiteral("-pubout"),
-            QStringLiteral("-out"),    out};
+    return {QStringLiteral("pkey"),
+            QStringLiteral("-in"),
+            key,
+            QStringLiteral("-passin"),
+            currentPassPhrase(prog),
+            QStringLiteral("-pubout"),
+            QStringLiteral("-out"),
+            out};
 }
 
 QStringList publicKeyOfCertificate(const QString& certificate, const QString& out) {
-    return {QStringLiteral("x509"),    QStringLiteral("-in"),  certificate,
-            QStringLiteral("-noout"),  QStringLiteral("-pubkey"), QStringLiteral("-out"),
-            out};
+    return {
+        QStringLiteral("x509"),    QStringLiteral("-in"),  certificate, QStringLiteral("-noout"),
+        QStringLiteral("-pubkey"), QStringLiteral("-out"), out};
 }
 
 QStringList pfxCertificatesAndProtection(const QString& prog, const QString& pfx,
                                          const QString& out) {
-    return {QStringLiteral("pkcs12"),  QStringLiteral("-info"),   QStringLiteral("-nokeys"),
-            QStringLiteral("-in"),     pfx,                       QStringLiteral("-passin"),
-            currentPassPhrase(prog),   QStringLiteral("-out"),    out};
+    return {QStringLiteral("pkcs12"),
+            QStringLiteral("-info"),
+            QStringLiteral("-nokeys"),
+            QStringLiteral("-in"),
+            pfx,
+            QStringLiteral("-passin"),
+            currentPassPhrase(prog),
+            QStringLiteral("-out"),
+            out};
 }
 
 QStringList judgeServerChain(const QString& certificate, const QString& untrusted,
@@ -232,10 +242,10 @@ QStringList judgeServerChain(const QString& certificate, const QString& untruste
 
 QStringList judgeCertificateAlone(const QString& certificate, const QString& name,
                                   bool nameIsAddress) {
-    QStringList arguments = kLenientJudgement + QStringList{QStringLiteral("-partial_chain"),
-                                                            QStringLiteral("-trusted"),
-                                                            certificate} +
-                            kServerPurpose;
+    QStringList arguments =
+        kLenientJudgement +
+        QStringList{QStringLiteral("-partial_chain"), QStringLiteral("-trusted"), certificate} +
+        kServerPurpose;
     if (!name.isEmpty())
         arguments << (nameIsAddress ? QStringLiteral("-verify_ip")
                                     : QStringLiteral("-verify_hostname"))
@@ -249,9 +259,9 @@ QStringList judgeSignature(const QString& issuer, const QString& certificate) {
 }
 
 QStringList judgeChainToWrite(const QString& chain, const QString& caFile) {
-    QStringList arguments = QStringList{QStringLiteral("verify"), QStringLiteral("-auth_level"),
-                                        QStringLiteral("0")} +
-                            kServerPurpose;
+    QStringList arguments =
+        QStringList{QStringLiteral("verify"), QStringLiteral("-auth_level"), QStringLiteral("0")} +
+        kServerPurpose;
     if (!caFile.isEmpty())
         arguments << QStringLiteral("-CAfile") << caFile;
     return arguments << QStringLiteral("-untrusted") << chain << chain;

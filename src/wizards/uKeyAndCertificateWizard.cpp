@@ -1,6 +1,7 @@
 #include "uKeyAndCertificateWizard.h"
 
 #include "CertificateText.h"
+#include "UserFile.h"
 #include "uAccessibility.h"
 #include "uCertificateCheck.h"
 #include "uExportFolder.h"
@@ -111,23 +112,19 @@ QString systemReason(int error) {
 // block) and read only when it is a regular file of at most the size that a certificate file
 // can sensibly have.
 QByteArray readCertificateFile(const QString& path) {
-    const int descriptor =
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (descriptor < 0)
-        throw PageError(kReadFailure.arg(path, systemReason(errno)));
-    QFile file;
-    file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
-    struct stat status;
-    if (::fstat(descriptor, &status) != 0)
-        throw PageError(kReadFailure.arg(path, systemReason(errno)));
-    if (!S_ISREG(status.st_mode))
+    UserFile::Failure failure;
+    const std::optional<QByteArray> content = UserFile::read(
+        path, {.largestBytes = TKeyAndCertificateWizard::kLargestSiblingCertificate}, &failure);
+    if (content)
+        return *content;
+    switch (failure.refusal) {
+    case UserFile::Refusal::NotRegular:
         throw PageError(kReadFailure.arg(path, kNotRegularFile));
-    if (status.st_size > TKeyAndCertificateWizard::kLargestSiblingCertificate)
+    case UserFile::Refusal::TooLarge:
         throw PageError(TKeyAndCertificateWizard::kSiblingTooLargeMessage.arg(path));
-    const QByteArray content = file.read(TKeyAndCertificateWizard::kLargestSiblingCertificate + 1);
-    if (content.size() > TKeyAndCertificateWizard::kLargestSiblingCertificate)
-        throw PageError(TKeyAndCertificateWizard::kSiblingTooLargeMessage.arg(path));
-    return content;
+    default:
+        throw PageError(kReadFailure.arg(path, failure.systemReason()));
+    }
 }
 
 // The open-file dialog. Qt gives every typed name without an extension the default one, even
