@@ -1,5 +1,6 @@
 #include "uRenewal.h"
 
+#include "UserFile.h"
 #include "uCertificateCheck.h"
 #include "uCertwrightCommon.h"
 #include "uExportFolder.h"
@@ -157,22 +158,16 @@ QStringList textList(const QJsonValue& value) {
     return texts;
 }
 
-// The whole of a regular file, read without following a link; nullopt when there is none.
+// The whole of a regular file of this program's user, read without following a link; nullopt
+// when there is none.
 std::optional<QByteArray> readRegularFile(const QString& path, QString* reason) {
-    const Descriptor file(::open(QFile::encodeName(path).constData(),
-                                 O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    struct stat status {};
-    if (file.fd < 0 || ::fstat(file.fd, &status) != 0) {
-        *reason = QString::fromLocal8Bit(std::strerror(errno));
-        return std::nullopt;
-    }
-    QFile reader;
-    if (!S_ISREG(status.st_mode) || status.st_uid != ::geteuid() ||
-        !reader.open(file.fd, QIODevice::ReadOnly)) {
-        *reason = kNotRecordReason;
-        return std::nullopt;
-    }
-    return reader.readAll();
+    UserFile::Failure failure;
+    std::optional<QByteArray> content =
+        UserFile::read(path, {.followLinks = false, .ownedByUser = true}, &failure);
+    if (!content)
+        *reason = failure.refusal == UserFile::Refusal::System ? failure.systemReason()
+                                                               : kNotRecordReason;
+    return content;
 }
 
 // How the record's certificate is validated by DNS, with the TSIG secret from its file.
