@@ -3,7 +3,6 @@
 #include "uAccessibility.h"
 #include "uAcmeForm.h"
 #include "uKeyAndCertificateWizard.h"
-#include "uLimitedFetch.h"
 #include "uWindowJob.h"
 #include "uWindowsCommon.h"
 
@@ -176,20 +175,15 @@ void AcmeAuthorityPage::lookUpTerms() {
     auto found = std::make_shared<Terms>();
     lookup = std::make_unique<WindowJob>(
         [key, found](RunCancel& cancel) {
-            LimitedFetch::Stop stop;
-            cancel.attachEnder([&stop] { stop.stop(); });
-            if (cancel.cancelled())
-                stop.stop();
             try {
                 found->address = Acme::termsOfService(key.directory, key.caFile,
-                                                      TfrmAcme::kTermsTimeLimitMs, &stop);
+                                                      TfrmAcme::kTermsTimeLimitMs, &cancel);
             } catch (const PageError& error) {
                 found->problem =
                     kTermsProblem.arg(withFullStop(error.message()), error.explanation());
             } catch (const std::exception& error) {
                 found->problem = kTermsProblem.arg(QString::fromLocal8Bit(error.what()), QString());
             }
-            cancel.attachEnder({});
         },
         [this, key, found](std::exception_ptr) {
             endLookup();

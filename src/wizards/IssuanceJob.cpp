@@ -111,7 +111,7 @@ class WaitingUser : public ToolSteps::StepUser {
 
 } // namespace
 
-IssuanceJob::IssuanceJob(const Acme::AcmeValues& values, const ToolContext& context,
+IssuanceJob::IssuanceJob(const Acme::CheckedAcmeValues& values, const ToolContext& context,
                          ToolSteps::StepUser& user)
     : shared(std::make_shared<Shared>()) {
     shared->job = this;
@@ -132,7 +132,7 @@ IssuanceJob::IssuanceJob(const Acme::AcmeValues& values, const ToolContext& cont
                 &cancel);
             try {
                 kept->checkText = kCheckText.arg(CertificateCheck::problemsText(
-                    Acme::checkResult(values, kept->result, context).problems));
+                    Acme::checkResult(values.values(), kept->result, context).problems));
             } catch (const PageError& error) {
                 kept->checkText = kCheckFailedText.arg(error.message());
             }

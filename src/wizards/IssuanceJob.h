@@ -20,8 +20,9 @@ class WindowJob;
 class IssuanceJob : public QObject {
     Q_OBJECT
   public:
-    // Starts the issuance; to be made on the window's thread. `user` outlives the job.
-    IssuanceJob(const Acme::AcmeValues& values, const ToolContext& context,
+    // Starts the issuance of values that passed the check; to be made on the window's thread.
+    // `user` outlives the job.
+    IssuanceJob(const Acme::CheckedAcmeValues& values, const ToolContext& context,
                 ToolSteps::StepUser& user);
     // Gives the issuance up: the window hears no more of it.
     ~IssuanceJob() override;

@@ -99,8 +99,7 @@ void TfrmAcme::leaveOutputsPage() {
     if (chosen.outputs.contains(ServerFiles::kForIis) ||
         chosen.outputs.contains(ServerFiles::kForIndy))
         chosen.passPhrase = askServerFilesPassPhrase();
-    Acme::checkValues(chosen, desktopToolContext());
-    startIssuance(chosen);
+    startIssuance(Acme::checkValues(chosen, desktopToolContext()));
 }
 
 QString TfrmAcme::askServerFilesPassPhrase() {
@@ -110,7 +109,7 @@ QString TfrmAcme::askServerFilesPassPhrase() {
     return passPhrase;
 }
 
-void TfrmAcme::startIssuance(const Acme::AcmeValues& chosen) {
+void TfrmAcme::startIssuance(const Acme::CheckedAcmeValues& chosen) {
     pbProgress->setValue(0);
     lblStep->setText(kStartingStep);
     issuance = std::make_unique<IssuanceJob>(chosen, desktopToolContext(), *this);

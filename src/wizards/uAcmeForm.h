@@ -163,7 +163,7 @@ class TfrmAcme : public TWizardFrame {
     QString askServerFilesPassPhrase();
 
     // The issuance in progress.
-    void startIssuance(const Acme::AcmeValues& values);
+    void startIssuance(const Acme::CheckedAcmeValues& values);
     void showProgress(const QString& step, double fraction);
     void issuanceEnded(std::exception_ptr thrown);
     std::unique_ptr<IssuanceJob> issuance;
