@@ -1,5 +1,6 @@
 #include "uCommandLine.h"
 
+#include "ExpiryCommand.h"
 #include "ServerFiles.h"
 #include "uAcme.h"
 #include "uCertificateCheck.h"
@@ -974,6 +975,8 @@ QVector<Command> commands() {
          acmeOptions(), runAcme},
         {"renew", "renew the certificates obtained with acme that end soon", renewOptions(),
          runRenew},
+        {"expiry", "list when each certificate expires and whether it is due",
+         ExpiryCommand::options(), ExpiryCommand::run},
     };
 }
 

@@ -30,8 +30,7 @@ const QString kRenewSummary = QStringLiteral("Renew the certificate of %1");
 const QString kExpirySummary = QStringLiteral("The certificate of %1 expires");
 const QString kRenewDescription =
     QStringLiteral("The certificate of %1 (%2, %3) is due for renewal from %4; it expires on %5.");
-const QString kExpiryDescription =
-    QStringLiteral("The certificate of %1 (%2, %3) expires on %4.");
+const QString kExpiryDescription = QStringLiteral("The certificate of %1 (%2, %3) expires on %4.");
 const QString kTimeFormat = QStringLiteral("yyyy-MM-dd HH:mm 'UTC'");
 const QString kNamesSeparator = QStringLiteral(", ");
 const QString kRenewKind = QStringLiteral("renew");
@@ -109,14 +108,14 @@ QByteArray calendar(const QVector<ExpiryWatch::Entry>& entries, const QDateTime&
         const QString names = entry.names.join(kNamesSeparator);
         const QString expires = entry.expiry.toUTC().toString(kTimeFormat);
         if (entry.dueFrom.isValid())
-            text += event(entry, kRenewKind, entry.dueFrom, kRenewSummary.arg(names),
-                          kRenewDescription.arg(names, entry.where, entry.sourceText(),
-                                                entry.dueFrom.toUTC().toString(kTimeFormat),
-                                                expires),
-                          stamp);
-        text += event(entry, kExpiryKind, entry.expiry, kExpirySummary.arg(names),
-                      kExpiryDescription.arg(names, entry.where, entry.sourceText(), expires),
+            text +=
+                event(entry, kRenewKind, entry.dueFrom, kRenewSummary.arg(names),
+                      kRenewDescription.arg(names, entry.where, entry.sourceText(),
+                                            entry.dueFrom.toUTC().toString(kTimeFormat), expires),
                       stamp);
+        text +=
+            event(entry, kExpiryKind, entry.expiry, kExpirySummary.arg(names),
+                  kExpiryDescription.arg(names, entry.where, entry.sourceText(), expires), stamp);
     }
     return text + kTail;
 }

@@ -239,8 +239,8 @@ QJsonObject Entry::toJson(const QDateTime& now) const {
 }
 
 QString Entry::toText(const QDateTime& now) const {
-    QString text =
-        kHeadingLine.arg(names.isEmpty() ? where : names.join(kNamesSeparator), where, sourceText());
+    QString text = kHeadingLine.arg(names.isEmpty() ? where : names.join(kNamesSeparator), where,
+                                    sourceText());
     if (!error.isEmpty())
         return text + kErrorLine.arg(error);
     const qint64 days = daysLeft(now);
@@ -265,8 +265,7 @@ QStringList watched() {
         return {};
     // Only a list in a folder that no one else can change is believed.
     privateFolder();
-    const QString text =
-        QString::fromUtf8(CertificateCheck::readRegularFile(path, ToolContext{}));
+    const QString text = QString::fromUtf8(CertificateCheck::readRegularFile(path, ToolContext{}));
     QStringList entries;
     for (const QString& line : text.split(QLatin1Char('\n'))) {
         const QString entry = line.trimmed();
@@ -311,8 +310,7 @@ QString remove(const QString& typed, const QString& currentFolder) {
     throw PageError(kNotWatchedMessage.arg(typed.trimmed(), watchFilePath()));
 }
 
-QVector<Entry> entries(const ToolContext& context, int timeoutMs, int parallel,
-                       RunCancel* cancel) {
+QVector<Entry> entries(const ToolContext& context, int timeoutMs, int parallel, RunCancel* cancel) {
     const QDateTime now = QDateTime::currentDateTimeUtc();
     QVector<Entry> all = recordEntries(now);
     QVector<Entry> read;
