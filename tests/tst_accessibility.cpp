@@ -193,7 +193,8 @@ class TestAccessibility : public QObject {
         QTest::newRow("chooser") << chooser
                                  << QStringList{"rbGenerateCSR", "rbSelfSign",    "rbAcme",
                                                 "rbExtractRoot", "rbPrepareIndy", "rbViewInstall",
-                                                "rbPrepareIIS",  "rbCheck",       "rbInstall"};
+                                                "rbPrepareIIS",  "rbCheck",       "rbInstall",
+                                                "rbExpiry"};
         const QStringList keySizes{"rb1024", "rb2048", "rb512", "rb4096", "rbP256", "rbP384"};
         QTest::newRow("request key page")
             << std::function<Window()>([] { return wizardOnPage<TfrmGenerateCSR>(1); }) << keySizes;
