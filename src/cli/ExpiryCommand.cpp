@@ -72,6 +72,16 @@ int changeList(const QCommandLineParser& parser) {
         if (parser.isSet(option))
             throw UsageError(
                 kChangeWithListMessage.arg(parser.isSet(kAddOption) ? kAddOption : kRemoveOption));
+    // What is neither a server nor a readable file is refused as a usage error.
+    for (const QString& typed : parser.values(kAddOption)) {
+        try {
+            const QString entry = ExpiryWatch::watchedForm(typed, currentFolder());
+            if (QFileInfo(entry).isAbsolute())
+                CertificateCheck::readRegularFile(entry, ToolContext{});
+        } catch (const PageError& error) {
+            throw UsageError(error.message());
+        }
+    }
     for (const QString& typed : parser.values(kAddOption))
         print(stdout, kAddedLine.arg(ExpiryWatch::add(typed, currentFolder()),
                                      ExpiryWatch::watchFilePath()));
