@@ -1,39 +1,19 @@
-#include "ExpiryCommand.h"
-
+#include "Command.h"
+#include "CommandSupport.h"
 #include "ExpiryCalendar.h"
 #include "ExpiryWatch.h"
 #include "uCertificateCheck.h"
 #include "uCertwrightCommon.h"
-#include "uPassPhraseFolder.h"
-#include "uPassPhraseSource.h"
 #include "uRenewal.h"
-#include "uTerminalUser.h"
-#include "uToolSteps.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
 
 #include <algorithm>
-#include <cstdio>
 
-namespace ExpiryCommand {
+namespace CommandLine {
 
 namespace {
-
-constexpr int kDone = 0;
-constexpr int kFailed = 1;
-constexpr int kMsPerSecond = 1000;
-constexpr int kLongestTimeoutSeconds = 600;
-constexpr int kMostParallel = 64;
-
-const QString kAddOption = QStringLiteral("add");
-const QString kRemoveOption = QStringLiteral("remove");
-const QString kJsonOption = QStringLiteral("json");
-const QString kIcsOption = QStringLiteral("ics");
-const QString kForceOption = QStringLiteral("force");
-const QString kTimeoutOption = QStringLiteral("timeout");
-const QString kParallelOption = QStringLiteral("parallel");
 
 const QString kAddedLine = QStringLiteral("Watching %1 (in %2).\n");
 const QString kRemovedLine = QStringLiteral("No longer watching %1.\n");
@@ -41,109 +21,81 @@ const QString kNothingLine = QStringLiteral(
     "No certificate is known: none is recorded for renewal in \"%1\", and none is watched in "
     "\"%2\". Add a file or a server with \"certwright expiry --add FILE|HOST[:PORT]\".\n");
 const QString kCalendarLine = QStringLiteral("The calendar was written to %1.\n");
-const QString kNumberMessage = QStringLiteral("--%1: \"%2\" is not a number from %3 to %4.");
-const QString kOnlyWithMessage = QStringLiteral("--%1 goes with %2.");
+const QString kForceMessage = QStringLiteral("--force goes with --ics.");
 const QString kChangeWithListMessage =
-    QStringLiteral("--%1 changes the list: it goes with neither --json nor --ics.");
+    QStringLiteral("--%1 changes the list: it goes with none of --json, --ics, --force, "
+                   "--timeout and --parallel.");
 
-void print(FILE* stream, const QString& text) {
-    std::fputs(text.toLocal8Bit().constData(), stream);
+QList<QCommandLineOption> expiryOptions() {
+    return {
+        valueOption("add", "watch this certificate file or server too; repeat for more",
+                    "FILE|HOST[:PORT]"),
+        valueOption("remove", "stop watching this file or server", "FILE|HOST[:PORT]"),
+        flagOption("json", "print one JSON object a line, one for each certificate"),
+        valueOption("ics",
+                    "write a calendar (iCalendar) with the day each certificate is due for "
+                    "renewal and the day it expires",
+                    "FILE"),
+        flagOption("force", "with --ics: replace an existing file"),
+        valueOption("timeout",
+                    "seconds that the connection and handshake with a server may take "
+                    "(default: 10)",
+                    "SECONDS"),
+        valueOption("parallel", "read this many files and servers at a time (default: 8)", "N"),
+    };
 }
 
-int numberOption(const QCommandLineParser& parser, const QString& name, int lowest, int highest,
-                 int fallback) {
-    if (!parser.isSet(name))
-        return fallback;
-    bool number = false;
-    const int value = parser.value(name).toInt(&number);
-    if (!number || value < lowest || value > highest)
-        throw UsageError(kNumberMessage.arg(name, parser.value(name)).arg(lowest).arg(highest));
-    return value;
-}
-
-QString currentFolder() {
-    return withTrailingSeparator(QDir::currentPath());
-}
-
-// Adds and removes what the options name, in that order.
-int changeList(const QCommandLineParser& parser) {
-    for (const QString& option :
-         {kJsonOption, kIcsOption, kForceOption, kTimeoutOption, kParallelOption})
-        if (parser.isSet(option))
-            throw UsageError(
-                kChangeWithListMessage.arg(parser.isSet(kAddOption) ? kAddOption : kRemoveOption));
-    // What is neither a server nor a readable file is refused as a usage error.
-    for (const QString& typed : parser.values(kAddOption)) {
+// Adds and then removes what the options name.
+int changeList(const QCommandLineParser& parser, const QString& currentFolder) {
+    for (const char* option : {"json", "ics", "force", "timeout", "parallel"})
+        if (parser.isSet(QString::fromLatin1(option)))
+            throw UsageError(kChangeWithListMessage.arg(parser.isSet(QStringLiteral("add"))
+                                                            ? QStringLiteral("add")
+                                                            : QStringLiteral("remove")));
+    // What is neither a server nor a readable file is a usage error.
+    const QStringList added = parser.values(QStringLiteral("add"));
+    for (const QString& typed : added) {
         try {
-            const QString entry = ExpiryWatch::watchedForm(typed, currentFolder());
+            const QString entry = ExpiryWatch::watchedForm(typed, currentFolder);
             if (QFileInfo(entry).isAbsolute())
                 CertificateCheck::readRegularFile(entry, ToolContext{});
         } catch (const PageError& error) {
             throw UsageError(error.message());
         }
     }
-    for (const QString& typed : parser.values(kAddOption))
-        print(stdout, kAddedLine.arg(ExpiryWatch::add(typed, currentFolder()),
-                                     ExpiryWatch::watchFilePath()));
-    for (const QString& typed : parser.values(kRemoveOption))
-        print(stdout, kRemovedLine.arg(ExpiryWatch::remove(typed, currentFolder())));
+    for (const QString& typed : added)
+        print(stdout,
+              kAddedLine.arg(ExpiryWatch::add(typed, currentFolder), ExpiryWatch::watchFilePath()));
+    for (const QString& typed : parser.values(QStringLiteral("remove")))
+        print(stdout, kRemovedLine.arg(ExpiryWatch::remove(typed, currentFolder)));
     return kDone;
 }
 
-} // namespace
-
-QList<QCommandLineOption> options() {
-    return {
-        QCommandLineOption(kAddOption,
-                           QStringLiteral("watch this certificate file or server too; repeat for "
-                                          "more"),
-                           QStringLiteral("FILE|HOST[:PORT]")),
-        QCommandLineOption(kRemoveOption, QStringLiteral("stop watching this file or server"),
-                           QStringLiteral("FILE|HOST[:PORT]")),
-        QCommandLineOption(kJsonOption, QStringLiteral("print one JSON object a line, one for "
-                                                       "each certificate")),
-        QCommandLineOption(kIcsOption,
-                           QStringLiteral("write a calendar (iCalendar) with the day each "
-                                          "certificate is due for renewal and the day it expires"),
-                           QStringLiteral("FILE")),
-        QCommandLineOption(kForceOption, QStringLiteral("with --ics: replace an existing file")),
-        QCommandLineOption(kTimeoutOption,
-                           QStringLiteral("seconds that the connection and handshake with a "
-                                          "server may take (default: 10)"),
-                           QStringLiteral("SECONDS")),
-        QCommandLineOption(kParallelOption,
-                           QStringLiteral("read this many files and servers at a time (default: "
-                                          "8)"),
-                           QStringLiteral("N")),
-    };
-}
-
-int run(const QCommandLineParser& parser) {
-    if (parser.isSet(kAddOption) || parser.isSet(kRemoveOption))
-        return changeList(parser);
-    if (parser.isSet(kForceOption) && !parser.isSet(kIcsOption))
-        throw UsageError(kOnlyWithMessage.arg(kForceOption, QStringLiteral("--ics")));
-    const int timeoutSeconds = numberOption(parser, kTimeoutOption, 1, kLongestTimeoutSeconds,
+// Exit 0 when nothing needs attention, 1 when an entry is due, expired or cannot be read.
+int runExpiry(const QCommandLineParser& parser) {
+    const ToolContext context = commandContext();
+    if (parser.isSet(QStringLiteral("add")) || parser.isSet(QStringLiteral("remove")))
+        return changeList(parser, context.currentFolder);
+    const bool force = parser.isSet(QStringLiteral("force"));
+    const QString typedCalendar = parser.value(QStringLiteral("ics"));
+    if (force && typedCalendar.isEmpty())
+        throw UsageError(kForceMessage);
+    const int timeoutSeconds = numberOption(parser, "timeout", 1, kLongestTimeoutSeconds,
                                             CertificateCheck::kServerTimeoutMs / kMsPerSecond);
     const int parallel =
-        numberOption(parser, kParallelOption, 1, kMostParallel, ExpiryWatch::kDefaultParallel);
-    const ToolContext context{ProgramFolder(), PassPhraseFolder(), false, currentFolder()};
-    // An existing calendar ends the command before anything is read, as for other outputs.
-    const QString calendar =
-        parser.isSet(kIcsOption)
-            ? ToolSteps::pathForTool(parser.value(kIcsOption), context.currentFolder)
-            : QString();
-    const bool force = parser.isSet(kForceOption);
-    if (!calendar.isEmpty() && !force) {
-        const QFileInfo existing(calendar);
-        if (existing.exists() || existing.isSymLink())
-            throw PageError(existingOutputStatement(parser.value(kIcsOption)));
-    }
+        numberOption(parser, "parallel", 1, kMostParallel, ExpiryWatch::kDefaultParallel);
+    // An existing calendar ends the command before anything is read, as other outputs do.
+    const QString calendar = typedCalendar.isEmpty()
+                                 ? QString()
+                                 : ToolSteps::pathForTool(typedCalendar, context.currentFolder);
+    const QFileInfo existing(calendar);
+    if (!calendar.isEmpty() && !force && (existing.exists() || existing.isSymLink()))
+        throw PageError(existingOutputStatement(typedCalendar));
     QVector<ExpiryWatch::Entry> entries =
         ExpiryWatch::entries(context, timeoutSeconds * kMsPerSecond, parallel);
     std::stable_sort(entries.begin(), entries.end(), ExpiryWatch::comesFirst);
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    const bool json = parser.isSet(kJsonOption);
+    const bool json = parser.isSet(QStringLiteral("json"));
     if (entries.isEmpty() && !json)
         print(stdout, kNothingLine.arg(Renewal::recordFolderPath(), ExpiryWatch::watchFilePath()));
     bool attention = false;
@@ -159,9 +111,16 @@ int run(const QCommandLineParser& parser) {
     }
     if (!calendar.isEmpty()) {
         ExpiryCalendar::writeCalendar(entries, calendar, force);
-        print(stderr, kCalendarLine.arg(parser.value(kIcsOption)));
+        print(stderr, kCalendarLine.arg(typedCalendar));
     }
     return attention ? kFailed : kDone;
 }
 
-} // namespace ExpiryCommand
+} // namespace
+
+Command expiryCommand() {
+    return {"expiry", "list when each certificate expires and whether it is due", expiryOptions(),
+            runExpiry};
+}
+
+} // namespace CommandLine
