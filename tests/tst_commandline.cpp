@@ -847,6 +847,7 @@ class TestCommandLine : public QObject {
                     QDateTime::currentDateTimeUtc().addDays(words[2].toInt()).addSecs(3600);
                 Acme::AcmeValues values;
                 values.names = {words[1]};
+                values.email = "admin@check.test";
                 values.server = "https://127.0.0.1:1/dir";
                 values.outputs = {ServerFiles::kForNginx};
                 values.outFolder = home.filePath("gone");
