@@ -1,6 +1,7 @@
 #include "ExpiryForm.h"
 
 #include "ExpiryCalendar.h"
+#include "uAccessibility.h"
 #include "uCertwrightCommon.h"
 #include "uRenewal.h"
 #include "uToolSteps.h"
@@ -37,6 +38,7 @@ const QString kNothingText = QStringLiteral(
     "here by themselves; add certificate files and servers with \"Add...\".");
 const QString kCancelledText =
     QStringLiteral("The reading was ended; press Refresh to read again.");
+const QString kEntriesCaption = QStringLiteral("Certificates:");
 const QString kCancelCaption = QStringLiteral("Cancel");
 const QString kCloseCaption = QStringLiteral("Close");
 const QString kRefreshCaption = QStringLiteral("Refresh");
@@ -114,7 +116,9 @@ QString timeText(const QDateTime& time) {
 
 } // namespace
 
-TfrmExpiry::TfrmExpiry(QWidget* owner) : QDialog(owner) {
+TfrmExpiry::TfrmExpiry(QWidget* owner)
+    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                         Qt::WindowCloseButtonHint) {
     named(this, "frmExpiry");
     setWindowTitle(kTitle);
     setMinimumSize(kMinimumWidth, kMinimumHeight);
@@ -129,7 +133,8 @@ TfrmExpiry::TfrmExpiry(QWidget* owner) : QDialog(owner) {
     tblEntries->setTabKeyNavigation(false);
     tblEntries->verticalHeader()->hide();
     tblEntries->horizontalHeader()->setStretchLastSection(true);
-    tblEntries->setAccessibleName(kTitle);
+    lblEntries = named(new QLabel(kEntriesCaption, this), "lblEntries");
+    nameAfterLabel(lblEntries, {tblEntries});
     btnRenew = named(new QPushButton(kRenewCaption, this), "btnRenew");
     btnAdd = named(new QPushButton(kAddCaption, this), "btnAdd");
     btnRemove = named(new QPushButton(kRemoveCaption, this), "btnRemove");
@@ -155,6 +160,7 @@ TfrmExpiry::TfrmExpiry(QWidget* owner) : QDialog(owner) {
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(lblStatus);
+    layout->addWidget(lblEntries);
     layout->addWidget(tblEntries, 1);
     auto* buttons = new QHBoxLayout;
     for (QPushButton* button : {btnRenew, btnAdd, btnRemove, btnRefresh, btnExport})

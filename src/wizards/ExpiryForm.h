@@ -33,6 +33,7 @@ class TfrmExpiry : public QDialog {
     explicit TfrmExpiry(QWidget* owner);
 
     QLabel* lblStatus = nullptr;
+    QLabel* lblEntries = nullptr;
     QTableWidget* tblEntries = nullptr;
     QPushButton* btnRenew = nullptr;
     QPushButton* btnAdd = nullptr;
