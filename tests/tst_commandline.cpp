@@ -752,8 +752,8 @@ class TestCommandLine : public QObject {
     }
 
     // "certwright expiry" in a home of its own, step by step: each step is "STATUS ARGUMENTS" run
-    // by the program, or "record NAME DAYS-LEFT LIFETIME", a renewal record whose output folder is
-    // gone, so that its renewal fails. The checks look at the last step:
+    // by the program, "chmod MODE PATH", or "record NAME DAYS-LEFT LIFETIME", a renewal record
+    // whose output folder is gone, so that its renewal fails. The checks look at the last step:
     //   "out TEXT" / "err TEXT"    what it printed on standard output / error;
     //   "sources KIND,KIND.."      the JSON lines' sources, in order;
     //   "json N PATH VALUE"        a value of the Nth JSON line;
@@ -785,6 +785,10 @@ class TestCommandLine : public QObject {
                            "1 expiry --add https://" + kTestHost + ":%S/"}
             << QStringList{"err is watched already", "mode %H/config/certwright/watch 600",
                            "mode %H/config/certwright 700", "watched " + kTestHost + ":%S"};
+        QTest::newRow("expiry: a watch list that others can change is not believed")
+            << QStringList{"0 expiry --add %A/sound.crt", "chmod 0777 %H/config/certwright",
+                           "1 expiry"}
+            << QStringList{"err Other users could change what it lists."};
         QTest::newRow("expiry: a file that is not watched, a server without a port")
             << QStringList{"0 expiry --add " + kTestHost, "1 expiry --remove %A/sound.crt"}
             << QStringList{"err is not on the list", "watched " + kTestHost + ":443"};
@@ -842,6 +846,12 @@ class TestCommandLine : public QObject {
         QByteArray printed;
         for (const QString& step : steps) {
             const QStringList words = splitCommandLine(place(step));
+            if (words.first() == "chmod") {
+                QCOMPARE(
+                    ::chmod(QFile::encodeName(words[2]).constData(), words[1].toUInt(nullptr, 8)),
+                    0);
+                continue;
+            }
             if (words.first() == "record") {
                 const QDateTime expiry =
                     QDateTime::currentDateTimeUtc().addDays(words[2].toInt()).addSecs(3600);
