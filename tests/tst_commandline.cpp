@@ -820,9 +820,11 @@ class TestCommandLine : public QObject {
             QTest::addRow("expiry: usage %s", usage)
                 << QStringList{QStringLiteral("2 expiry ") + usage}
                 << QStringList{"err Try \"certwright expiry --help\"."};
-        QTest::newRow("expiry: neither a file nor a server")
-            << QStringList{"2 expiry --add a.test:99999"}
-            << QStringList{"err is neither a certificate file nor a server"};
+        for (const auto& [what, typed] : {std::pair{"a port out of range", "a.test:99999"},
+                                          std::pair{"a line end", "\"%H/a\nb.pem\""}})
+            QTest::addRow("expiry: neither a file nor a server, %s", what)
+                << QStringList{QStringLiteral("2 expiry --add ") + typed}
+                << QStringList{"err is neither a certificate file nor a server"};
     }
     void expiry() {
         QFETCH(QStringList, steps);

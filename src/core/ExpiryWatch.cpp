@@ -178,7 +178,9 @@ void readEntry(Entry& entry, const ToolContext& context, int timeoutMs, RunCance
         input.port = address->port;
     }
     const CertificateCheck::CheckReport report = CertificateCheck::checkCertificate(input, context);
-    entry.names = report.names.isEmpty() ? QStringList{report.subject} : report.names;
+    // The names come from outside: they are shown as plain text, whatever they hold.
+    for (const QString& name : report.names.isEmpty() ? QStringList{report.subject} : report.names)
+        entry.names << printableText(name);
     entry.notBefore = report.notBefore;
     entry.expiry = report.notAfter;
     if (!entry.expiry.isValid())
@@ -197,9 +199,10 @@ QString Entry::lastRenewalText() const {
     if (!lastAttempt.isValid())
         return kNoAttempt;
     const QString when = timeText(lastAttempt);
+    const QString reason = printableText(lastReason);
     if (!lastRenewed)
-        return kFailed.arg(when, lastReason);
-    return lastReason.isEmpty() ? kRenewed.arg(when) : kRenewedBut.arg(when, lastReason);
+        return kFailed.arg(when, reason);
+    return reason.isEmpty() ? kRenewed.arg(when) : kRenewedBut.arg(when, reason);
 }
 
 QString Entry::sourceText() const {
@@ -277,6 +280,10 @@ QStringList watched() {
 
 QString watchedForm(const QString& typed, const QString& currentFolder) {
     const QString trimmed = typed.trimmed();
+    // The list holds one entry a line.
+    if (std::any_of(trimmed.begin(), trimmed.end(),
+                    [](QChar c) { return c.category() == QChar::Other_Control; }))
+        throw PageError(kNotEntryMessage.arg(printableText(trimmed)));
     if (!trimmed.isEmpty() && !trimmed.contains(kSchemeMark)) {
         // A file is what exists as one, or what is typed as a path.
         const QString file = QDir::cleanPath(ToolSteps::pathForTool(trimmed, currentFolder));
