@@ -6,6 +6,8 @@
 
 #include <QtTest>
 
+#include <sys/stat.h>
+
 using namespace CertificateCheck;
 using Leaf = TestAuthority::Leaf;
 
@@ -163,6 +165,31 @@ class TestCertificateCheck : public QObject {
                                                                authority.file("root.crt"),
                                                                program.context(), true));
         QVERIFY(fileContent(authority.file("sound.key")).contains("PRIVATE KEY"));
+    }
+
+    // A file that the tool would open by its name is refused at once when it is a FIFO, which
+    // would hold the tool up until something writes to it.
+    void refusesAFifoForTheTool_data() {
+        QTest::addColumn<QString>("which");
+        for (const char* which : {"key", "pfx", "ca"})
+            QTest::newRow(which) << QString(which);
+    }
+    void refusesAFifoForTheTool() {
+        QFETCH(QString, which);
+        const TempFolder folder;
+        const QString fifo = folder.file("fifo");
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        CheckInput files = input("sound", {"inter"}, {});
+        (which == "key" ? files.keyFile : which == "ca" ? files.caFile : files.pfxFile) = fifo;
+        QElapsedTimer timer;
+        timer.start();
+        try {
+            checkCertificate(files, program.context());
+            QFAIL("a FIFO was taken");
+        } catch (const PageError& error) {
+            QVERIFY2(error.message().contains("not a regular file"), qPrintable(error.message()));
+        }
+        QVERIFY(timer.elapsed() < 5000);
     }
 };
 
