@@ -167,6 +167,39 @@ class TestCertificateCheck : public QObject {
         QVERIFY(fileContent(authority.file("sound.key")).contains("PRIVATE KEY"));
     }
 
+    // One reader of a server address for the window and the command: the connection's
+    // "HOST:PORT", or nothing for a text that is no server address.
+    void serverAddressAsTyped_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("defaultPort");
+        QTest::addColumn<QString>("connection");
+        const auto row = [](const char* typed, int port, const char* connection) {
+            QTest::addRow("%s, %d", typed, port) << QString(typed) << port << QString(connection);
+        };
+        row(" www.shop.test ", 443, "www.shop.test:443");
+        row("www.shop.test:8443", 443, "www.shop.test:8443");
+        row("192.0.2.1", 0, "");
+        row("192.0.2.1:1", 0, "192.0.2.1:1");
+        row("2001:db8::1", 443, "[2001:db8::1]:443");
+        row("[2001:db8::1]:8443", 443, "[2001:db8::1]:8443");
+        row("https://www.shop.test/", 443, "www.shop.test:443");
+        row("HTTPS://www.shop.test:8443/shop/?x=1", 443, "www.shop.test:8443");
+        row("http://www.shop.test/", 443, "");
+        row("www.shop.test/shop", 443, "");
+        row("user@www.shop.test", 443, "");
+        row("www.shop.test:", 443, "");
+        row("www.shop.test:65536", 443, "");
+        row("www.shop.test:0", 443, "");
+        row("", 443, "");
+    }
+    void serverAddressAsTyped() {
+        QFETCH(QString, typed);
+        QFETCH(int, defaultPort);
+        QFETCH(QString, connection);
+        const auto address = serverAddress(typed, defaultPort);
+        QCOMPARE(address ? address->text() : QString(), connection);
+    }
+
     // A file that the tool would open by its name is refused at once when it is a FIFO, which
     // would hold the tool up until something writes to it.
     void refusesAFifoForTheTool_data() {
