@@ -29,6 +29,7 @@ class TfrmCertwright : public QWidget {
     QRadioButton* rbViewInstall;
     QRadioButton* rbCheck;
     QRadioButton* rbInstall;
+    QRadioButton* rbExpiry;
     QButtonGroup* tasks;
     QPushButton* btnStart;
     QPushButton* btnClose;
