@@ -372,6 +372,48 @@ class TestAcmeWizard : public QObject {
         QVERIFY(again.seen.value(0).contains("only through DNS records"));
     }
 
+    // A wildcard and its bare name through the window by a DNS record that a script sets at
+    // challtestsrv, which Pebble and lego then ask.
+    void issuanceThroughDns() {
+        TempProgramFolder program;
+        TempFolder work;
+        const QString script = work.file("set-record.sh");
+        const QByteArray api = pebble->challengeManagement().toUtf8();
+        writeFileContent(
+            script,
+            "#!/bin/sh\necho \"$1 $2\" >> \"$0.log\"\ncase $1 in\n"
+            "present) curl -sSf -d \"{\\\"host\\\":\\\"$2\\\",\\\"value\\\":\\\"$3\\\"}\" " +
+                api + "/set-txt;;\ncleanup) curl -sSf -d \"{\\\"host\\\":\\\"$2\\\"}\" " + api +
+                "/clear-txt;;\nesac\n");
+        QVERIFY(QFile::setPermissions(script, QFile::ReadOwner | QFile::ExeOwner));
+        TfrmAcme wizard(nullptr);
+        wizard.show();
+        fillPages(wizard, work.path(), pebble.get());
+        wizard.memNames->setPlainText("*.wild.test\nwild.test");
+        wizard.rbDns->setChecked(true);
+        nextUntil(wizard, TfrmAcme::tsOutputs);
+        QCOMPARE(wizard.currentPage(), int(TfrmAcme::tsDns));
+        wizard.edtDnsScript->setText(script);
+        wizard.edtDnsResolver->setText(pebble->dnsAddress());
+        wizard.btnNext->click();
+        MessageBoxTexts texts;
+        ModalScript failure({noteTextsAndPressOk(&texts)});
+        wizard.btnNext->click();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            wizard.currentPage() == TfrmAcme::tsFinished || failure.remaining() == 0, kIssuanceMs);
+        QVERIFY2(failure.remaining() == 1, qPrintable(texts.informative + texts.detailed));
+        const QList<QSslCertificate> issued =
+            QSslCertificate::fromPath(work.file("wildcard.wild.test.fullchain.pem"));
+        QVERIFY(!issued.isEmpty());
+        QCOMPARE(issued.first().subjectAlternativeNames().values(QSsl::DnsEntry).size(), 2);
+        const QByteArray calls = fileContent(script + ".log");
+        QCOMPARE(calls.count("present _acme-challenge.wild.test."), 2);
+        QCOMPARE(calls.count("cleanup _acme-challenge.wild.test."), 2);
+        wizard.cbRenewAutomatically->setChecked(false);
+        wizard.btnNext->click();
+        QVERIFY(!wizard.isVisible());
+    }
+
   private:
     TempFolder home;
     std::unique_ptr<PebbleFixture> pebble;
