@@ -46,11 +46,12 @@ const QString kLegoDetails = QStringLiteral("Command line:\n%1\n\nOutput of lego
 const QString kUndrivableMessage =
     QStringLiteral("This program cannot drive the installed lego (%1, version %2).");
 const QString kMissingFlagsExplanation =
-    QStringLiteral("Its \"lego --help\" does not offer %1, which this program needs. Please "
-                   "install a lego that does (Debian's lego 4 does).");
-const QString kNoWaitFlagExplanation = QStringLiteral(
-    " A DNS script without --dns-resolver needs lego's --dns.propagation-wait (lego 4.20 or "
-    "later); with this lego, please name the DNS server to ask with --dns-resolver.");
+    QStringLiteral("Its \"lego --help\" does not offer %1, which this program needs.");
+const QString kOtherLegoAdvice =
+    QStringLiteral(" Please install a lego that offers it (Debian's lego 4 does).");
+const QString kNoWaitFlagAdvice = QStringLiteral(
+    " A DNS script without --dns-resolver has lego wait for the record instead of asking, which "
+    "needs a newer lego; with this one, please name the DNS server to ask with --dns-resolver.");
 const QString kUnknownVersion = QStringLiteral("unknown");
 const QString kFlagSeparator = QStringLiteral(", ");
 
@@ -292,8 +293,7 @@ void requireDrivableLego(const QString& program, const AcmeValues& values) {
     if (missing.isEmpty())
         return;
     QString explanation = kMissingFlagsExplanation.arg(missing.join(kFlagSeparator));
-    if (missing.contains(kPropagationWaitFlag))
-        explanation += kNoWaitFlagExplanation;
+    explanation += missing.contains(kPropagationWaitFlag) ? kNoWaitFlagAdvice : kOtherLegoAdvice;
     throw PageError(kUndrivableMessage.arg(program, offered.version), explanation);
 }
 
