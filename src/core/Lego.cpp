@@ -184,7 +184,7 @@ struct LegoFlags {
     QString version;   // from `lego --version`
 };
 
-const LegoFlags& flagsOf(const QString& program) {
+LegoFlags flagsOf(const QString& program) {
     static QMutex guard;
     static QHash<QString, LegoFlags> known;
     const QMutexLocker locked(&guard);
@@ -213,8 +213,7 @@ bool waitsInsteadOfAsking(const AcmeValues& values) {
     return values.dns.provider == kDnsExec && values.dns.resolver.isEmpty();
 }
 
-// The flags of lego's argument list that its help must offer: the long ones, with the flag that
-// skips the name servers' look in the spelling that this lego knows.
+// The long flags of lego's argument list, which its help must offer.
 QStringList flagsUsed(const QStringList& arguments) {
     QStringList used;
     for (const QString& argument : arguments.mid(1))
@@ -282,7 +281,7 @@ QString legoProgram(const ToolContext& context) {
 }
 
 void requireDrivableLego(const QString& program, const AcmeValues& values) {
-    const LegoFlags& offered = flagsOf(program);
+    const LegoFlags offered = flagsOf(program);
     // A help that lists no flag at all says nothing about them: the run itself will tell.
     if (offered.flags.isEmpty())
         return;
@@ -344,7 +343,8 @@ QString runLego(const AcmeValues& values, const QString& state, const LegoFiles&
     LegoProgress follower(values.names, byDns(values), progress);
     TExternalApp lego;
     lego.ModuleName = program;
-    lego.Arguments = argumentsFor(values, state, &flagsOf(program));
+    const LegoFlags offered = flagsOf(program);
+    lego.Arguments = argumentsFor(values, state, &offered);
     lego.CurrentDirectory = state;
     lego.ShowAppWindow = context.debug;
     lego.Environment = legoEnvironment(values);
