@@ -632,7 +632,7 @@ class TestAcme : public QObject {
         QTest::newRow("without its chain")
             << "proven.crt"
             << "proven.key"
-            << "Its chain does not verify up to a root that this computer (or the CA file) "
+            << "Its chain is not proven up to a root that this computer (or the CA file) "
                "trusts: unable to get local issuer certificate.";
     }
     void authorityAnswerIsProven() {
