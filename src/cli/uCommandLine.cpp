@@ -1,5 +1,7 @@
 #include "uCommandLine.h"
 
+#include "IssuanceHooks.h"
+#include "JournalLine.h"
 #include "ServerFiles.h"
 #include "uAcme.h"
 #include "uCertificateCheck.h"
@@ -90,8 +92,8 @@ const QString kChallengeMessage =
 const QString kPortOptionMessage =
     QStringLiteral("--http-port: \"%1\" is not a port number from 1 to 65535.");
 const QString kDaysMessage = QStringLiteral("--days: \"%1\" is not a number of days.");
-const QString kReloadMessage = QStringLiteral("--reload: the command is empty.");
-const QString kReloadOptionMessage = QStringLiteral("--reload: %1");
+const QString kReloadMessage = QStringLiteral("--%1: the command is empty.");
+const QString kReloadOptionMessage = QStringLiteral("--%1: %2");
 const QString kTermsQuestion =
     QStringLiteral("The authority's terms of service are at %1\nDo you agree to them? [y/N] ");
 const QString kTermsRequiredMessage = QStringLiteral(
@@ -107,7 +109,7 @@ const QString kPassPhraseKeptLine =
 const QString kRenewedLine = QStringLiteral("Renewed %1.\n");
 const QString kWouldRenewLine = QStringLiteral("%1 would renew: a certificate was obtained and "
                                                "proven, then thrown away.\n");
-const QString kRenewFailedLine = QStringLiteral("%1: %2\n");
+const QString kRenewFailedLine = QStringLiteral("%1: %2");
 const QString kNothingDueLine =
     QStringLiteral("No certificate is due for renewal (recorded in \"%1\": %2).\n");
 const QString kNoRecordsLine =
@@ -125,6 +127,8 @@ const QString kRenewedListing = QStringLiteral("  last renewal: %1, renewed\n");
 const QString kRenewedButListing = QStringLiteral("  last renewal: %1, renewed, but %2\n");
 const QString kFailedListing = QStringLiteral("  last renewal: %1, failed: %2\n");
 const QString kReloadListing = QStringLiteral("  reload: %1\n");
+const QString kPreHookListing = QStringLiteral("  pre-hook: %1\n");
+const QString kPostHookListing = QStringLiteral("  post-hook: %1\n");
 const QString kUnknownExpiry = QStringLiteral("unknown");
 const QString kListSeparator = QStringLiteral(", ");
 const QString kExpiryFormat = QStringLiteral("yyyy-MM-dd HH:mm 'UTC'");
@@ -610,6 +614,14 @@ QList<QCommandLineOption> acmeOptions() {
                         "a command to run after each new certificate (quoted as for a shell, "
                         "run without one)",
                         "COMMAND"),
+            valueOption("pre-hook",
+                        "a command to run before the authority validates the names, such as one "
+                        "that frees port 80 (quoted as for a shell, run without one)",
+                        "COMMAND"),
+            valueOption("post-hook",
+                        "a command to run after the validation, however it ended (quoted as for "
+                        "a shell, run without one)",
+                        "COMMAND"),
             valueOption("name", "the friendly name in the .pfx file (default: the first name)",
                         "FRIENDLY"),
             flagOption("legacy", "protect the .pfx file as Windows Server 2016 can import it"),
@@ -651,19 +663,21 @@ QStringList serversOption(const QCommandLineParser& parser) {
     return servers;
 }
 
-// The command of --reload, resolved; empty without the option.
-QStringList reloadOption(const QCommandLineParser& parser) {
-    if (!parser.isSet(QStringLiteral("reload")))
+// The command of --reload (or of another option that names a command), resolved; empty without
+// the option.
+QStringList reloadOption(const QCommandLineParser& parser,
+                         const QString& option = QStringLiteral("reload"),
+                         const QString& what = ReloadCommand::kReloadCommandWhat) {
+    if (!parser.isSet(option))
         return {};
     QStringList command;
     try {
-        command =
-            ReloadCommand::resolve(parser.value(QStringLiteral("reload")), QDir::currentPath());
+        command = ReloadCommand::resolve(parser.value(option), QDir::currentPath(), what);
     } catch (const PageError& error) {
-        throw UsageError(kReloadOptionMessage.arg(error.message()));
+        throw UsageError(kReloadOptionMessage.arg(option, error.message()));
     }
     if (command.isEmpty())
-        throw UsageError(kReloadMessage);
+        throw UsageError(kReloadMessage.arg(option));
     return command;
 }
 
@@ -696,6 +710,9 @@ Acme::AcmeValues acmeValues(const QCommandLineParser& parser) {
     values.outputs = parser.values(QStringLiteral("for"));
     values.outputs = serversOption(parser);
     values.reloadCommand = reloadOption(parser);
+    values.preHook = reloadOption(parser, QStringLiteral("pre-hook"), IssuanceHooks::kPreHookWhat);
+    values.postHook =
+        reloadOption(parser, QStringLiteral("post-hook"), IssuanceHooks::kPostHookWhat);
     values.friendlyName = parser.value(QStringLiteral("name"));
     values.legacyPfx = parser.isSet(QStringLiteral("legacy"));
     return values;
@@ -864,6 +881,11 @@ int listRecords() {
         if (!reload.isEmpty())
             print(stdout, kReloadListing.arg(
                               OpenSSLCommands::readableCommandLine(reload.first(), reload.mid(1))));
+        for (const auto& [hook, listing] : {std::pair{record.values.preHook, kPreHookListing},
+                                            std::pair{record.values.postHook, kPostHookListing}})
+            if (!hook.isEmpty())
+                print(stdout,
+                      listing.arg(OpenSSLCommands::readableCommandLine(hook.first(), hook.mid(1))));
     }
     for (const QString& problem : problems)
         print(stderr, problem + QLatin1Char('\n'));
@@ -898,9 +920,11 @@ int runRenew(const QCommandLineParser& parser) {
             print(stdout, (dryRun ? kWouldRenewLine : kRenewedLine).arg(outcome.name));
         if (!outcome.error.isEmpty()) {
             allWell = false;
-            print(stderr, outcome.name.isEmpty()
-                              ? outcome.error + QLatin1Char('\n')
-                              : kRenewFailedLine.arg(outcome.name, outcome.error));
+            // One line for each failure, which the journal of the renewal timer keeps.
+            print(stderr,
+                  JournalLine::error(outcome.name.isEmpty()
+                                         ? outcome.error
+                                         : kRenewFailedLine.arg(outcome.name, outcome.error)));
         }
     }
     if (outcomes.isEmpty()) {

@@ -1,8 +1,10 @@
 #include "uAcme.h"
 
 #include "ChallengeFolder.h"
+#include "IssuanceHooks.h"
 #include "IssuanceLock.h"
 #include "IssuedCertificate.h"
+#include "PortHolder.h"
 
 #include "uCertwrightCommon.h"
 #include "uExportFolder.h"
@@ -112,9 +114,12 @@ const QString kRateLimitExplanation =
 const QString kRefusedExplanation =
     QStringLiteral("The authority refused the certificate for %1: %2.");
 const QString kPortTakenExplanation =
-    QStringLiteral("Another program already uses port %1, so the temporary web server could "
-                   "not start. Stop that program, or choose the web root that it serves "
-                   "instead.");
+    QStringLiteral("%2 already uses port %1, so the temporary web server could not start. "
+                   "Choose the web root that it serves instead (--webroot), or stop it for the "
+                   "validation with a command before it (--pre-hook) and start it again with a "
+                   "command after it (--post-hook).");
+const QString kProgramHolder = QStringLiteral("The program %1");
+const QString kUnknownHolder = QStringLiteral("Another program");
 const QString kPortDeniedExplanation =
     QStringLiteral("This program may not open port %1: ports below 1024 need administrator "
                    "rights. Run it as an administrator, or choose a web root instead.");
@@ -309,6 +314,12 @@ QString lastComplaint(const QString& output) {
     return lines.isEmpty() ? QString() : lines.last().trimmed();
 }
 
+// What holds the port, for the start of a sentence.
+QString portHolder(int port) {
+    const QString holder = PortHolder::describe(port);
+    return holder.isEmpty() ? kUnknownHolder : kProgramHolder.arg(holder);
+}
+
 QString explainLegoOutput(const QString& said, const AcmeValues& values) {
     // What the authority sent on through lego reaches the terminal and the window.
     const QString output = printableText(said, true);
@@ -317,7 +328,7 @@ QString explainLegoOutput(const QString& said, const AcmeValues& values) {
     if (output.contains(QLatin1String("could not start HTTP server"))) {
         const QString port = QString::number(values.httpPort);
         if (output.contains(QLatin1String("address already in use")))
-            return kPortTakenExplanation.arg(port);
+            return kPortTakenExplanation.arg(port, portHolder(values.httpPort));
         if (output.contains(QLatin1String("permission denied")))
             return kPortDeniedExplanation.arg(port);
     }
@@ -572,7 +583,10 @@ AcmeResult obtain(const AcmeValues& typed, ToolSteps::StepUser& user, const Tool
                     progress(kWaitingStep, kConnectingFraction);
             },
             [cancel] { return cancel && cancel->cancelled(); });
-        result.legoOutput = runLego(values, state, lego, context, progress, cancel);
+        result.reloadProblem =
+            IssuanceHooks::runAround(values.preHook, values.postHook, context, cancel, user, [&] {
+                result.legoOutput = runLego(values, state, lego, context, progress, cancel);
+            });
         IssuedCertificate::prove(values.names, lego.certificate, lego.key, values.caBundle,
                                  context);
         if (progress)
@@ -589,7 +603,10 @@ AcmeResult obtain(const AcmeValues& typed, ToolSteps::StepUser& user, const Tool
     if (!values.reloadCommand.isEmpty()) {
         if (progress)
             progress(kReloadingStep, kReloadingFraction);
-        result.reloadProblem = ReloadCommand::run(values.reloadCommand, context);
+        const QString reloadProblem = ReloadCommand::run(values.reloadCommand, context);
+        if (!reloadProblem.isEmpty())
+            result.reloadProblem +=
+                (result.reloadProblem.isEmpty() ? QString() : QStringLiteral("\n")) + reloadProblem;
     }
     if (progress)
         progress(kDoneStep, 1.0);

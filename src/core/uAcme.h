@@ -58,6 +58,9 @@ struct AcmeValues {
     QString passPhrase;
     bool legacyPfx = false;    // the .pfx opens on Windows Server 2016 and older
     QStringList reloadCommand; // run after each new certificate, program first; empty: none
+    // Run before and after the validation (IssuanceHooks), program first; empty: none.
+    QStringList preHook;
+    QStringList postHook;
     QString friendlyName;      // of the .pfx; empty: the main name
 };
 
@@ -96,8 +99,8 @@ struct AcmeResult {
     QString legoOutput;        // what lego wrote, for Show Details...
     QString recordPath;        // the renewal record (Renewal::obtainAndRecord)
     QString passPhrasePath;    // the pass phrase kept for renewals; empty: none kept
-    // Why the reload command failed, with its output; empty when it ran well or there is none.
-    // The files are made all the same.
+    // Why the post-hook or the reload command failed, with its output; empty when they ran
+    // well or there are none. The files are made all the same.
     QString reloadProblem;
 };
 
