@@ -15,8 +15,8 @@
 namespace IssuanceHooks {
 
 // How the refusals of ReloadCommand::resolve name each hook.
-inline const QString kPreHookWhat = QStringLiteral("pre-hook (--pre-hook)");
-inline const QString kPostHookWhat = QStringLiteral("post-hook (--post-hook)");
+inline const QString kPreHookWhat = QStringLiteral("pre-hook");
+inline const QString kPostHookWhat = QStringLiteral("post-hook");
 
 // Runs the pre-hook, then the validation, then the post-hook. The post-hook runs whenever the
 // pre-hook was started: after a validation that succeeded, failed or was cancelled, and after a
