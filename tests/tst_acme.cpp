@@ -457,6 +457,10 @@ class TestAcme : public QObject {
                 10000);
         }
         QTemporaryDir out;
+        // Records of their own, which the other tests' renewals do not meet.
+        QTemporaryDir home;
+        QProcessEnvironment environment;
+        environment.insert("XDG_DATA_HOME", home.path());
         const QString logPath = out.filePath("log");
         const qint64 holderId = held.processId();
         const QString sh = QStandardPaths::findExecutable("sh");
@@ -481,7 +485,7 @@ class TestAcme : public QObject {
         }
         if (!preHook.isEmpty())
             arguments << "--pre-hook" << fill(preHook) << "--post-hook" << fill(postHook);
-        Ran ran = certwright(arguments);
+        Ran ran = certwright(arguments, {}, environment);
         held.kill();
         held.waitForFinished();
         QVERIFY2(ran.status == status && ran.err.contains(fill(error)), qPrintable(ran.err));
@@ -489,11 +493,11 @@ class TestAcme : public QObject {
         QCOMPARE(QFile::exists(out.filePath(name + ".fullchain.pem")), log.contains("reload"));
         if (status != 0)
             return;
-        ran = certwright({"renew", "--list"});
+        ran = certwright({"renew", "--list"}, {}, environment);
         QVERIFY2(ran.out.contains("  pre-hook: " + sh + " -c '") &&
                      ran.out.contains("  post-hook: " + fill(sh + " -c 'echo post >> %L'")),
                  qPrintable(ran.out));
-        ran = certwright({"renew", "--all", "--name", name});
+        ran = certwright({"renew", "--all", "--name", name}, {}, environment);
         QVERIFY2(ran.status == 0, qPrintable(ran.err));
         QCOMPARE(QString(fileContent(logPath)).simplified(), log + " " + log);
     }
