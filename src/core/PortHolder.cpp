@@ -32,12 +32,20 @@ constexpr int kHexBase = 16;
 constexpr qint64 kLargestTableBytes = 16 * 1024 * 1024;
 constexpr qint64 kLargestNameBytes = 256;
 
-// The whole of a small file of /proc; empty when it cannot be read.
+// The whole of a small file of /proc, up to the largest size; empty when it cannot be read. Such
+// a file tells no size and gives a page or so at each read.
 QByteArray readProcFile(const QString& path, qint64 largest) {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return QByteArray();
-    return file.read(largest);
+    QByteArray whole;
+    while (whole.size() < largest) {
+        const QByteArray piece = file.read(largest - whole.size());
+        if (piece.isEmpty())
+            break;
+        whole += piece;
+    }
+    return whole;
 }
 
 // The inodes of the listening sockets on the port.
