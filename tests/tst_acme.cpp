@@ -607,7 +607,7 @@ class TestAcme : public QObject {
         QTemporaryDir fake;
         writeFileContent(
             fake.filePath("lego"),
-            "#!/bin/sh\nwhile [ $# -gt 1 ]; do [ \"$1\" = --path ] && state=$2; "
+            "#!/bin/sh\n[ $# -eq 1 ] && exit 0\nwhile [ $# -gt 1 ]; do [ \"$1\" = --path ] && state=$2; "
             "shift; done\nmkdir -p \"$state/certificates\"\ncd \"$state/certificates\"\n"
             "cp \"$SENT/sent.crt\" proven.test.crt\ncp \"$SENT/" +
                 key.toUtf8() +

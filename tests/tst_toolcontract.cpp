@@ -193,6 +193,12 @@ QVector<Invocation> invocations() {
          [](const QStringList& v) { return certificatesAndKeyCopy(v[0], v[1]); },
          {cert, QStringLiteral("/e f/site.pem")}},
         {"print public key", [](const QStringList& v) { return printPublicKey(v[0]); }, {key}},
+        {"verify issued server certificate",
+         [](const QStringList& v) { return verifyServerCertificate(v[0], v[1]); },
+         {cert, QStringLiteral("/k/ca file.pem")}},
+        {"verify issued server certificate with the system's roots",
+         [](const QStringList& v) { return verifyServerCertificate(v[0], v[1]); },
+         {cert, QString()}},
     };
 }
 
@@ -227,6 +233,8 @@ class TestToolContract : public QObject {
             R"(x509 -in "/k/my cert.cer" -out "/e f/__leaf.tmp")",
             R"(storeutl -out "/e f/site.pem" "/k/my cert.cer")",
             R"(pkey -in "/k/my key.key" -pubout)",
+            R"(verify -purpose sslserver -CAfile "/k/ca file.pem" -untrusted "/k/my cert.cer" "/k/my cert.cer")",
+            R"(verify -purpose sslserver -untrusted "/k/my cert.cer" "/k/my cert.cer")",
         };
         const QVector<Invocation> all = invocations();
         QCOMPARE(all.size(), expected.size());
