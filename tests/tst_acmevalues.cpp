@@ -209,22 +209,18 @@ class TestAcmeValues : public QObject {
     void dnsServerAddresses_data() {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("address");
-        QTest::newRow("address") << "192.0.2.53"
-                                 << "192.0.2.53:53";
-        QTest::newRow("address and port") << "127.0.0.1:5353"
-                                          << "127.0.0.1:5353";
-        QTest::newRow("host name") << "ns1.shop.test"
-                                   << "ns1.shop.test:53";
-        QTest::newRow("IPv6") << "::1"
-                              << "[::1]:53";
-        QTest::newRow("IPv6 and port") << "[::1]:5353"
-                                       << "[::1]:5353";
-        QTest::newRow("port too high") << "127.0.0.1:65536"
-                                       << "";
-        QTest::newRow("a space") << "ns1 .test"
-                                 << "";
-        QTest::newRow("empty port") << "127.0.0.1:"
-                                    << "";
+        const auto row = [](const char* name, const char* typed, const char* address) {
+            QTest::newRow(name) << QString(typed) << QString(address);
+        };
+        row("address", "192.0.2.53", "192.0.2.53:53");
+        row("address and port", "127.0.0.1:5353", "127.0.0.1:5353");
+        row("host name, which the system would resolve", "ns1.shop.test", "");
+        row("IPv6", "::1", "[::1]:53");
+        row("IPv6 and port", "[::1]:5353", "[::1]:5353");
+        row("IPv6 without brackets is all address", "2001:db8::53:5353", "[2001:db8::53:5353]:53");
+        row("port too high", "127.0.0.1:65536", "");
+        row("a space", "127.0.0.1 :53", "");
+        row("empty port", "127.0.0.1:", "");
     }
     void dnsServerAddresses() {
         QFETCH(QString, typed);

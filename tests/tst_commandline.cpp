@@ -601,6 +601,10 @@ class TestCommandLine : public QObject {
         QTest::newRow("missing --domain")
             << QStringList{"selfsign", "--out", "%O"} << QByteArray() << QStringList() << 2
             << QStringList{"--domain"} << QStringList();
+        QTest::newRow("--help-all is no help: nothing is made")
+            << QStringList{"selfsign", "--domain", "x.test", "--out", "%O", "--help-all"}
+            << QByteArray() << QStringList() << 2 << QStringList{"Unknown option 'help-all'."}
+            << QStringList{"absent x.test.key"};
         QTest::newRow("unreadable input")
             << QStringList{"pfx",   "--key",    "%F/none.key", "--cert", "%F/server.crt",
                            "--out", "%O/x.pfx", "--passout",   "stdin"}
@@ -638,6 +642,39 @@ class TestCommandLine : public QObject {
                                 "nginx --pre-hook ./stop.sh;start.sh")
             << QByteArray() << QStringList() << 2
             << QStringList{"--pre-hook: The pre-hook holds \";\", which only a shell"}
+            << QStringList();
+        const QString dnsAcme = "acme --domain *.x.test --email a@x.test --out %O --for nginx ";
+        QTest::newRow("acme: --dns together with --webroot")
+            << splitCommandLine(dnsAcme + "--dns exec --dns-script %F/server.crt --webroot %O")
+            << QByteArray() << QStringList() << 2
+            << QStringList{"Give either --webroot DIR or --standalone", "Or give --dns KIND"}
+            << QStringList();
+        QTest::newRow("acme: an unknown kind of DNS validation")
+            << splitCommandLine(dnsAcme + "--dns route53") << QByteArray() << QStringList() << 2
+            << QStringList{"--dns: \"route53\" is not a kind of DNS validation"} << QStringList();
+        QTest::newRow("acme: a TSIG secret for a DNS script")
+            << splitCommandLine(dnsAcme + "--dns exec --dns-script %F/server.crt --tsig-secret "
+                                          "env:HOME")
+            << QByteArray() << QStringList() << 2
+            << QStringList{"--tsig-secret belongs to --dns rfc2136 only."} << QStringList();
+        QTest::newRow("acme: a DNS resolver without --dns")
+            << splitCommandLine("acme --domain x.test --email a@x.test --out %O --for nginx "
+                                "--standalone --dns-resolver 127.0.0.1")
+            << QByteArray() << QStringList() << 2
+            << QStringList{"--dns-resolver belongs to --dns exec or --dns rfc2136 only."}
+            << QStringList();
+        QTest::newRow("acme: no time to wait for the DNS record")
+            << splitCommandLine(dnsAcme + "--dns exec --dns-script %F/server.crt --dns-wait 0")
+            << QByteArray() << QStringList() << 2
+            << QStringList{"--dns-wait: \"0\" is not a number of seconds"} << QStringList();
+        QTest::newRow("acme: DNS updates without the TSIG key")
+            << splitCommandLine(dnsAcme + "--dns rfc2136 --dns-server 127.0.0.1:53 --tsig-secret "
+                                          "file:%F/newpass.txt")
+            << QByteArray() << QStringList() << 2 << QStringList{"--tsig-key"} << QStringList();
+        QTest::newRow("acme: a DNS script that cannot run")
+            << splitCommandLine(dnsAcme + "--dns exec --dns-script %F/server.crt") << QByteArray()
+            << QStringList() << 1
+            << QStringList{"/server.crt\" is not a program that this computer can run"}
             << QStringList();
         checkRows();
         QTest::newRow("check without anything to check")

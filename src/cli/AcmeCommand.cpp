@@ -21,7 +21,15 @@ const QString kAcmeKeyTypeMessage =
     QStringLiteral("--key-type: \"%1\" is not a key type: use ec256, ec384, rsa2048 or rsa4096.");
 const QString kChallengeMessage =
     QStringLiteral("Give either --webroot DIR or --standalone: how the authority reaches this "
-                   "server.");
+                   "server. Or give --dns KIND to prove the names by a DNS record.");
+const QString kDnsKindMessage =
+    QStringLiteral("--dns: \"%1\" is not a kind of DNS validation: use exec or rfc2136.");
+const QString kDnsOptionMessage = QStringLiteral("--%1 belongs to --dns %2 only.");
+const QString kDnsWaitOptionMessage =
+    QStringLiteral("--dns-wait: \"%1\" is not a number of seconds from 1 to 3600.");
+const QString kSecretsFromStdinMessage = QStringLiteral(
+    "--passout and --tsig-secret cannot both read standard input: it gives one line only.");
+constexpr int kLongestDnsWait = 3600;
 const QString kPortOptionMessage =
     QStringLiteral("--http-port: \"%1\" is not a port number from 1 to 65535.");
 const QString kTermsQuestion =
@@ -73,6 +81,29 @@ QList<QCommandLineOption> acmeOptions() {
             valueOption("name", "the friendly name in the .pfx file (default: the first name)",
                         "FRIENDLY"),
             flagOption("legacy", "protect the .pfx file as Windows Server 2016 can import it"),
+            valueOption("dns",
+                        "prove the names by a DNS record instead: exec (a script) or rfc2136 "
+                        "(a DNS server's updates); needed for *. names",
+                        "KIND"),
+            valueOption("dns-script",
+                        "exec: the script called with present or cleanup, the record's name and "
+                        "value",
+                        "PATH"),
+            valueOption("dns-server", "rfc2136: the DNS server that takes the updates",
+                        "ADDRESS[:PORT]"),
+            valueOption("tsig-key", "rfc2136: the name of the TSIG key", "NAME"),
+            valueOption("tsig-secret",
+                        "rfc2136: the TSIG key's secret (file:PATH, env:VAR, fd:N or stdin)",
+                        "SOURCE"),
+            valueOption("tsig-algorithm", "rfc2136: the TSIG algorithm (default hmac-sha256)",
+                        "ALGORITHM"),
+            valueOption("dns-resolver",
+                        "the DNS server asked whether the record is in place (default: "
+                        "--dns-server; for exec none: wait instead)",
+                        "ADDRESS[:PORT]"),
+            valueOption("dns-wait",
+                        "exec without --dns-resolver: seconds to wait for the record (default 30)",
+                        "SECONDS"),
             flagOption("agree-tos", "agree to the authority's terms of service"),
             flagOption("force", "replace existing files")};
 }
@@ -90,6 +121,53 @@ void requireAgreement(const QCommandLineParser& parser, const Acme::AcmeValues& 
         throw PageError(kTermsDeclinedMessage);
 }
 
+// The DNS validation of --dns and the options that belong to it; none without --dns.
+Acme::DnsValidation dnsValidation(const QCommandLineParser& parser) {
+    Acme::DnsValidation dns;
+    const QString kind = parser.value(QStringLiteral("dns"));
+    const QStringList execOnly = {QStringLiteral("dns-script"), QStringLiteral("dns-wait")};
+    const QStringList rfc2136Only = {QStringLiteral("dns-server"), QStringLiteral("tsig-key"),
+                                     QStringLiteral("tsig-secret"),
+                                     QStringLiteral("tsig-algorithm")};
+    for (const QString& option : execOnly + rfc2136Only + QStringList{"dns-resolver"}) {
+        const bool belongs = (kind == Acme::kDnsExec && !rfc2136Only.contains(option)) ||
+                             (kind == Acme::kDnsRfc2136 && !execOnly.contains(option));
+        if (parser.isSet(option) && !belongs)
+            throw UsageError(kDnsOptionMessage.arg(
+                option, execOnly.contains(option) ? Acme::kDnsExec
+                        : rfc2136Only.contains(option)
+                            ? Acme::kDnsRfc2136
+                            : Acme::kDnsProviders.join(QStringLiteral(" or --dns "))));
+    }
+    if (!parser.isSet(QStringLiteral("dns")))
+        return dns;
+    if (!Acme::kDnsProviders.contains(kind))
+        throw UsageError(kDnsKindMessage.arg(kind));
+    dns.provider = kind;
+    dns.resolver = parser.value(QStringLiteral("dns-resolver"));
+    if (kind == Acme::kDnsExec) {
+        dns.script = required(parser, "dns-script");
+        if (parser.isSet(QStringLiteral("dns-wait"))) {
+            bool isNumber = false;
+            dns.waitSeconds = parser.value(QStringLiteral("dns-wait")).toInt(&isNumber);
+            if (!isNumber || dns.waitSeconds < 1 || dns.waitSeconds > kLongestDnsWait)
+                throw UsageError(
+                    kDnsWaitOptionMessage.arg(parser.value(QStringLiteral("dns-wait"))));
+        }
+        return dns;
+    }
+    dns.server = required(parser, "dns-server");
+    dns.tsigKey = required(parser, "tsig-key");
+    const QString secret = required(parser, "tsig-secret");
+    if (PassPhraseSource::readsStandardInput(secret) &&
+        PassPhraseSource::readsStandardInput(parser.value(QStringLiteral("passout"))))
+        throw UsageError(kSecretsFromStdinMessage);
+    dns.tsigSecret = PassPhraseSource::read(QStringLiteral("--tsig-secret"), secret);
+    if (parser.isSet(QStringLiteral("tsig-algorithm")))
+        dns.tsigAlgorithm = parser.value(QStringLiteral("tsig-algorithm"));
+    return dns;
+}
+
 Acme::AcmeValues acmeValues(const QCommandLineParser& parser) {
     Acme::AcmeValues values;
     values.names = parser.values(QStringLiteral("domain"));
@@ -97,7 +175,9 @@ Acme::AcmeValues acmeValues(const QCommandLineParser& parser) {
         throw UsageError(kMissingOptionMessage.arg(QStringLiteral("domain")));
     values.email = required(parser, "email");
     const bool standalone = parser.isSet(QStringLiteral("standalone"));
-    if (standalone == parser.isSet(QStringLiteral("webroot")))
+    const int ways = int(standalone) + int(parser.isSet(QStringLiteral("webroot"))) +
+                     int(parser.isSet(QStringLiteral("dns")));
+    if (ways != 1)
         throw UsageError(kChallengeMessage);
     values.webRoot = parser.value(QStringLiteral("webroot"));
     if (parser.isSet(QStringLiteral("http-port"))) {
@@ -124,6 +204,7 @@ Acme::AcmeValues acmeValues(const QCommandLineParser& parser) {
         reloadOption(parser, QStringLiteral("post-hook"), IssuanceHooks::kPostHookWhat);
     values.friendlyName = parser.value(QStringLiteral("name"));
     values.legacyPfx = parser.isSet(QStringLiteral("legacy"));
+    values.dns = dnsValidation(parser);
     return values;
 }
 
@@ -150,11 +231,11 @@ int runAcme(const QCommandLineParser& parser) {
     if (values.outputs.contains(ServerFiles::kForIis) ||
         values.outputs.contains(ServerFiles::kForIndy))
         values.passPhrase = newPassPhrase(parser);
-    Acme::checkValues(values, context);
+    const Acme::CheckedAcmeValues checked = Acme::checkValues(values, context);
     requireAgreement(parser, values);
     TerminalUser user(std::nullopt, std::nullopt, force);
     const Acme::AcmeResult result =
-        Renewal::obtainAndRecord(values, user, context, printedProgress());
+        Renewal::obtainAndRecord(checked, user, context, printedProgress());
     for (const QString& path : result.made.paths)
         if (FileIsPresent(path))
             print(stdout, path + QLatin1Char('\n'));

@@ -29,6 +29,9 @@ const QString kDueNow = QStringLiteral("now (since %1)");
 const QString kDueUnknownExpiry = QStringLiteral("now (its expiry is unknown)");
 const QString kWebRootChallenge = QStringLiteral("  challenge: files in the web root %1\n");
 const QString kServerChallenge = QStringLiteral("  challenge: a temporary web server on port %1\n");
+const QString kScriptChallenge = QStringLiteral("  challenge: a DNS record set by the script %1\n");
+const QString kUpdateChallenge =
+    QStringLiteral("  challenge: a DNS record updated at %1 with the TSIG key %2\n");
 const QString kNoAttemptListing = QStringLiteral("  last renewal: none yet\n");
 const QString kRenewedListing = QStringLiteral("  last renewal: %1, renewed\n");
 const QString kRenewedButListing = QStringLiteral("  last renewal: %1, renewed, but %2\n");
@@ -70,9 +73,12 @@ int listRecords() {
                                          !due.isValid() ? kDueUnknownExpiry
                                          : due > now    ? expiryText(due)
                                                         : kDueNow.arg(expiryText(due))));
-        print(stdout, record.values.webRoot.isEmpty()
-                          ? kServerChallenge.arg(record.values.httpPort)
-                          : kWebRootChallenge.arg(record.values.webRoot));
+        const Acme::DnsValidation& dns = record.values.dns;
+        print(stdout,
+              dns.provider == Acme::kDnsExec      ? kScriptChallenge.arg(dns.script)
+              : dns.provider == Acme::kDnsRfc2136 ? kUpdateChallenge.arg(dns.server, dns.tsigKey)
+              : record.values.webRoot.isEmpty()   ? kServerChallenge.arg(record.values.httpPort)
+                                                  : kWebRootChallenge.arg(record.values.webRoot));
         const QString when = expiryText(record.lastAttempt);
         print(stdout, !record.lastAttempt.isValid() ? kNoAttemptListing
                       : !record.lastRenewed         ? kFailedListing.arg(when, record.lastReason)

@@ -23,6 +23,7 @@ const QString kUnknownCommandMessage =
 const QString kTryProgramHelpLine = QStringLiteral("Try \"certwright --help\".\n");
 const QString kUsageLine = QStringLiteral("Usage: certwright %1 [options]");
 const QString kHelpDescription = QStringLiteral("certwright %1: %2");
+const QString kHelpOptionText = QStringLiteral("Displays help on commandline options.");
 
 int usageError(const QString& message, const char* command) {
     print(stderr, message + QLatin1Char('\n'));
@@ -35,7 +36,10 @@ int runCommand(const Command& command, const QStringList& arguments) {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.setApplicationDescription(kHelpDescription.arg(QString::fromLatin1(command.name),
                                                           QString::fromLatin1(command.summary)));
-    const QCommandLineOption help = parser.addHelpOption();
+    // Qt's own help option also takes --help-all, which the parser leaves to the caller: the
+    // command would run instead of showing its help.
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, kHelpOptionText);
+    parser.addOption(help);
     parser.addOptions(command.options);
     const bool takesArgument = !command.argument.isEmpty();
     if (takesArgument)

@@ -53,8 +53,8 @@ const QString kDnsScriptMessage = QStringLiteral(
 const QString kNoDnsScriptMessage =
     QStringLiteral("Please choose the script that sets and removes the DNS record.");
 const QString kDnsServerMessage = QStringLiteral(
-    "\"%1\" is not the address of a DNS server. Please enter an IP address or host name, "
-    "optionally followed by :PORT, such as 192.0.2.53:53.");
+    "\"%1\" is not the address of a DNS server. Please enter its IP address, optionally "
+    "followed by :PORT, such as 192.0.2.53:53 or [2001:db8::53]:53.");
 const QString kNoDnsServerMessage =
     QStringLiteral("Please enter the address of the DNS server that takes the updates.");
 const QString kNoTsigKeyMessage =
@@ -196,33 +196,23 @@ QString webRootProblem(const QString& webRoot) {
 }
 
 QString dnsServerAddress(const QString& text) {
-    // ADDRESS, [IPV6]:PORT, HOST:PORT, or a bare IPv6 address.
+    // ADDRESS, ADDRESS:PORT, [IPV6]:PORT or a bare IPv6 address. A host name is not taken: its
+    // address would come from the system's resolvers.
     static const QRegularExpression form(
-        QStringLiteral("^(?:\\[([0-9A-Fa-f:.]+)\\]|([^\\s:\\[\\]]+))(?::(\\d{1,5}))?$"));
-    QString host;
+        QStringLiteral("^(?:\\[([0-9A-Fa-f:.]+)\\]|([0-9.]+))(?::(\\d{1,5}))?$"));
+    QString host = text;
     QString port;
     if (const QRegularExpressionMatch match = form.match(text); match.hasMatch()) {
         host = match.captured(1).isEmpty() ? match.captured(2) : match.captured(1);
         port = match.captured(3);
-    } else if (QHostAddress(text).protocol() == QAbstractSocket::IPv6Protocol) {
-        host = text;
-    } else {
-        return QString();
     }
-    const int number = port.isEmpty() ? kDefaultDnsPort : port.toInt();
-    if (!isPort(number))
-        return QString();
     const QHostAddress ip(host);
+    const int number = port.isEmpty() ? kDefaultDnsPort : port.toInt();
+    if (ip.isNull() || !isPort(number))
+        return QString();
     const bool ipv6 = ip.protocol() == QAbstractSocket::IPv6Protocol;
-    if (ip.isNull()) {
-        static const QRegularExpression hostName(
-            QStringLiteral("^[A-Za-z0-9]([A-Za-z0-9-]*[A-Za-z0-9])?(\\.[A-Za-z0-9]([A-Za-z0-9-]*["
-                           "A-Za-z0-9])?)*\\.?$"));
-        if (!hostName.match(host).hasMatch())
-            return QString();
-    }
-    return (ipv6 ? QLatin1Char('[') + host + QLatin1Char(']') : host) + QLatin1Char(':') +
-           QString::number(number);
+    return (ipv6 ? QLatin1Char('[') + ip.toString() + QLatin1Char(']') : ip.toString()) +
+           QLatin1Char(':') + QString::number(number);
 }
 
 } // namespace Acme

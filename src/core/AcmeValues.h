@@ -117,9 +117,10 @@ ServerFiles::Choice serverFilesChoice(const AcmeValues& values);
 // for the user.
 QString webRootProblem(const QString& webRoot);
 
-// Whether the text is a DNS server's address as lego takes it: ADDRESS or ADDRESS:PORT (an IPv6
-// address in brackets when a port follows); returns it with the port (53 when none is given),
-// or an empty string when it is none.
+// Whether the text is a DNS server's IP address as lego takes it: ADDRESS or ADDRESS:PORT (an
+// IPv6 address in brackets when a port follows); returns it with the port (53 when none is
+// given), or an empty string when it is none. A host name is none: looking it up would ask the
+// system's resolvers.
 QString dnsServerAddress(const QString& text);
 
 } // namespace Acme

@@ -79,7 +79,10 @@ constexpr double kDownloadingFraction = 0.8;
 
 // lego's name of a certificate's files: a wildcard's "*" becomes "_".
 QString legoFileBase(const QString& name) {
-    return QString::fromLatin1(QUrl::toAce(name)).replace(QLatin1Char('*'), QLatin1Char('_'));
+    const QLatin1String wildcard("*.");
+    if (name.startsWith(wildcard))
+        return QStringLiteral("_.") + QString::fromLatin1(QUrl::toAce(name.mid(wildcard.size())));
+    return QString::fromLatin1(QUrl::toAce(name));
 }
 
 // The name in square brackets that one of lego's messages is about, after its level.
@@ -91,7 +94,8 @@ QString bracketedName(const QString& line) {
 
 QString checkedThing(const QString& name, bool byDns) {
     if (byDns)
-        return QStringLiteral("the DNS record _acme-challenge.") + name;
+        return QStringLiteral("the DNS record _acme-challenge.") +
+               (name.startsWith(QLatin1String("*.")) ? name.mid(2) : name);
     return QStringLiteral("http://") + name + QStringLiteral("/.well-known/acme-challenge/");
 }
 

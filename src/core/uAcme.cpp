@@ -108,11 +108,11 @@ AcmeResult obtain(const AcmeValues& values, ToolSteps::StepUser& user, const Too
 // ---- Before it runs
 
 QString termsOfService(const QString& directoryUrl, const QString& caBundle, int timeLimitMs,
-                       LimitedFetch::Stop* stop) {
+                       RunCancel* cancel) {
     QByteArray answer;
     try {
         answer = LimitedFetch::fetch(QUrl(directoryUrl),
-                                     {timeLimitMs, kLargestDirectoryBytes, 0, caBundle}, stop);
+                                     {timeLimitMs, kLargestDirectoryBytes, 0, caBundle}, cancel);
     } catch (const LimitedFetch::Failure& failure) {
         throw PageError(kTermsUnreadableMessage.arg(directoryUrl, printableText(failure.reason)));
     }

@@ -10,10 +10,6 @@
 #include <QDateTime>
 #include <QString>
 
-namespace LimitedFetch {
-class Stop;
-}
-
 // A certificate from an ACME authority, obtained by the `lego` client and made into the same
 // server files as the wizards make. The program speaks no ACME itself: lego does, as a child
 // process run with an argument list, its account and state kept in the program's own data
@@ -64,8 +60,8 @@ CertificateCheck::CheckReport checkResult(const AcmeValues& values, const AcmeRe
 // The authority's terms-of-service address from its directory, fetched over HTTPS (trusting
 // the CA file too when one is given), with its control characters spelled out (printableText).
 // Throws PageError when the directory cannot be read or names none. Waits in a local event
-// loop, up to the time limit or until `stop` is stopped from another thread.
+// loop, up to the time limit or until `cancel` is cancelled from another thread.
 QString termsOfService(const QString& directoryUrl, const QString& caBundle = QString(),
-                       int timeLimitMs = 30000, LimitedFetch::Stop* stop = nullptr);
+                       int timeLimitMs = 30000, RunCancel* cancel = nullptr);
 
 } // namespace Acme

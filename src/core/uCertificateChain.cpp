@@ -33,10 +33,7 @@ QList<QSslCertificate> pkcs7Certificates(const QByteArray& data, bool pem,
     if (writeFreshFile(input, data) != 0)
         return {};
     const OpenSSLCommands::ToolRun run = OpenSSLCommands::runOpenSSLTool(
-        {QStringLiteral("pkcs7"), QStringLiteral("-inform"),
-         pem ? QStringLiteral("PEM") : QStringLiteral("DER"), QStringLiteral("-in"), input,
-         QStringLiteral("-print_certs"), QStringLiteral("-out"), output},
-        context, false);
+        OpenSSLCommands::bundleCertificates(input, pem, output), context, false);
     if (run.exitCode != 0)
         return {};
     QFile printed(output);

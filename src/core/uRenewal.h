@@ -46,6 +46,12 @@ QDateTime duePoint(const Record& record);
 
 // Obtains the certificate and makes its outputs (Acme::obtain), then records it for renewal.
 // A record that cannot be written is told to the user; the files stay.
+// The DNS validation is recorded too, the TSIG key's secret in a 0600 file beside the record.
+Acme::AcmeResult obtainAndRecord(const Acme::CheckedAcmeValues& values, ToolSteps::StepUser& user,
+                                 const ToolContext& context,
+                                 const Acme::ProgressCallback& progress = {},
+                                 Acme::Cancel* cancel = nullptr);
+// The same for values that were not checked yet: Acme::checkValues first.
 Acme::AcmeResult obtainAndRecord(const Acme::AcmeValues& values, ToolSteps::StepUser& user,
                                  const ToolContext& context,
                                  const Acme::ProgressCallback& progress = {},
