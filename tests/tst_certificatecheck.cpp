@@ -6,6 +6,8 @@
 
 #include <QtTest>
 
+#include <sys/stat.h>
+
 using namespace CertificateCheck;
 using Leaf = TestAuthority::Leaf;
 
@@ -163,6 +165,64 @@ class TestCertificateCheck : public QObject {
                                                                authority.file("root.crt"),
                                                                program.context(), true));
         QVERIFY(fileContent(authority.file("sound.key")).contains("PRIVATE KEY"));
+    }
+
+    // One reader of a server address for the window and the command: the connection's
+    // "HOST:PORT", or nothing for a text that is no server address.
+    void serverAddressAsTyped_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("defaultPort");
+        QTest::addColumn<QString>("connection");
+        const auto row = [](const char* typed, int port, const char* connection) {
+            QTest::addRow("%s, %d", typed, port) << QString(typed) << port << QString(connection);
+        };
+        row(" www.shop.test ", 443, "www.shop.test:443");
+        row("www.shop.test:8443", 443, "www.shop.test:8443");
+        row("192.0.2.1", 0, "");
+        row("192.0.2.1:1", 0, "192.0.2.1:1");
+        row("2001:db8::1", 443, "[2001:db8::1]:443");
+        row("[2001:db8::1]:8443", 443, "[2001:db8::1]:8443");
+        row("https://www.shop.test/", 443, "www.shop.test:443");
+        row("HTTPS://www.shop.test:8443/shop/?x=1", 443, "www.shop.test:8443");
+        row("http://www.shop.test/", 443, "");
+        row("www.shop.test/shop", 443, "");
+        row("user@www.shop.test", 443, "");
+        row("www.shop.test:", 443, "");
+        row("www.shop.test:65536", 443, "");
+        row("www.shop.test:0", 443, "");
+        row("", 443, "");
+    }
+    void serverAddressAsTyped() {
+        QFETCH(QString, typed);
+        QFETCH(int, defaultPort);
+        QFETCH(QString, connection);
+        const auto address = serverAddress(typed, defaultPort);
+        QCOMPARE(address ? address->text() : QString(), connection);
+    }
+
+    // A file that the tool would open by its name is refused at once when it is a FIFO, which
+    // would hold the tool up until something writes to it.
+    void refusesAFifoForTheTool_data() {
+        QTest::addColumn<QString>("which");
+        for (const char* which : {"key", "pfx", "ca"})
+            QTest::newRow(which) << QString(which);
+    }
+    void refusesAFifoForTheTool() {
+        QFETCH(QString, which);
+        const TempFolder folder;
+        const QString fifo = folder.file("fifo");
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        CheckInput files = input("sound", {"inter"}, {});
+        (which == "key" ? files.keyFile : which == "ca" ? files.caFile : files.pfxFile) = fifo;
+        QElapsedTimer timer;
+        timer.start();
+        try {
+            checkCertificate(files, program.context());
+            QFAIL("a FIFO was taken");
+        } catch (const PageError& error) {
+            QVERIFY2(error.message().contains("not a regular file"), qPrintable(error.message()));
+        }
+        QVERIFY(timer.elapsed() < 5000);
     }
 };
 

@@ -27,7 +27,6 @@ const QString kHostsLineMessage =
 const QString kNoHostsMessage = QStringLiteral("--hosts: \"%1\" names no server.");
 const QString kManyServersOptionMessage =
     QStringLiteral("--%1 goes with one server; several are checked without it.");
-const QString kNumberOptionMessage = QStringLiteral("--%1: \"%2\" is not a number from %3 to %4.");
 const QString kServerHeading = QStringLiteral("%1\n");
 const QString kServerErrorLine = QStringLiteral("Error: %1\n");
 const QString kConnectMessage =
@@ -37,30 +36,13 @@ const QString kServerArgument = QStringLiteral("HOST[:PORT]");
 const QString kServerArgumentHelp =
     QStringLiteral("the server to check, also as https://HOST[:PORT]/ (port 443 unless given)");
 constexpr int kHttpsPort = 443;
-constexpr int kMsPerSecond = 1000;
-constexpr int kLongestTimeoutSeconds = 600;
 constexpr int kLongestWarning = 3650;
 constexpr int kDefaultParallel = 8;
-constexpr int kMostParallel = 64;
 
 void refuseWithout(const QCommandLineParser& parser, const char* option, bool allowed,
                    const QString& partner) {
     if (given(parser, QString::fromLatin1(option)) && !allowed)
         throw UsageError(kCheckOptionMessage.arg(QString::fromLatin1(option), partner));
-}
-
-// A whole number option within its bounds, or the default when it is not given.
-int numberOption(const QCommandLineParser& parser, const char* option, int lowest, int highest,
-                 int fallback) {
-    const QString name = QString::fromLatin1(option);
-    if (!parser.isSet(name))
-        return fallback;
-    bool number = false;
-    const int value = parser.value(name).toInt(&number);
-    if (!number || value < lowest || value > highest)
-        throw UsageError(
-            kNumberOptionMessage.arg(name, parser.value(name)).arg(lowest).arg(highest));
-    return value;
 }
 
 // The servers of a --hosts file: one "HOST[:PORT] [ADDRESS:PORT]" a line; "#" begins a comment.

@@ -30,5 +30,6 @@ Command checkCommand();
 Command installCommand();
 Command acmeCommand();
 Command renewCommand();
+Command expiryCommand();
 
 } // namespace CommandLine

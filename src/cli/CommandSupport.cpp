@@ -27,10 +27,24 @@ const QString kKeyPassPhrasePrompt = QStringLiteral("Pass phrase of the key: ");
 const QString kReloadMessage = QStringLiteral("--%1: the command is empty.");
 const QString kReloadOptionMessage = QStringLiteral("--%1: %2");
 const QString kExpiryFormat = QStringLiteral("yyyy-MM-dd HH:mm 'UTC'");
+const QString kNumberOptionMessage = QStringLiteral("--%1: \"%2\" is not a number from %3 to %4.");
 } // namespace
 
 void print(FILE* stream, const QString& text) {
     std::fputs(text.toLocal8Bit().constData(), stream);
+}
+
+int numberOption(const QCommandLineParser& parser, const char* option, int lowest, int highest,
+                 int fallback) {
+    const QString name = QString::fromLatin1(option);
+    if (!parser.isSet(name))
+        return fallback;
+    bool number = false;
+    const int value = parser.value(name).toInt(&number);
+    if (!number || value < lowest || value > highest)
+        throw UsageError(
+            kNumberOptionMessage.arg(name, parser.value(name)).arg(lowest).arg(highest));
+    return value;
 }
 
 QCommandLineOption valueOption(const char* name, const char* description, const char* value) {

@@ -31,7 +31,17 @@ extern const QString kUnknownExpiry;
 // The current folder, where the files go unless an option names another.
 extern const QString kHere;
 
+// The limits of the options that read servers (check, expiry).
+constexpr int kMsPerSecond = 1000;
+constexpr int kLongestTimeoutSeconds = 600;
+constexpr int kMostParallel = 64;
+
 void print(FILE* stream, const QString& text);
+
+// A whole number option within its bounds, or the fallback when it is not given (UsageError
+// otherwise).
+int numberOption(const QCommandLineParser& parser, const char* option, int lowest, int highest,
+                 int fallback);
 
 QCommandLineOption valueOption(const char* name, const char* description, const char* value);
 QCommandLineOption flagOption(const char* name, const char* description);

@@ -39,6 +39,7 @@ const QList<Command>& commands() {
         installCommand(),  // InstallCommand
         acmeCommand(),     // AcmeCommand
         renewCommand(),    // RenewCommand
+        expiryCommand(),   // ExpiryCommand
     };
     return all;
 }

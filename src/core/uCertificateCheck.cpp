@@ -526,6 +526,11 @@ CheckReport checkCertificate(const CheckInput& input, const ToolContext& context
              input.chainFiles)
         if (!typed.isEmpty())
             report.inputFiles << ToolSteps::pathForTool(typed, context.currentFolder);
+    // The tool opens these by their names: each must be a regular file first, so that a FIFO
+    // or a device put there cannot hold the tool up.
+    for (const QString& typed : {input.keyFile, input.pfxFile, input.caFile})
+        if (!typed.isEmpty())
+            readRegularFile(typed, context);
     QByteArray keyPublicPem;
     const QList<QSslCertificate> certificates =
         inputCertificates(input, scratch, keyPublicPem, report.pfxProfile, context);

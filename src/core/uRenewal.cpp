@@ -440,7 +440,7 @@ QDateTime duePoint(const Record& record) {
 }
 
 QVector<Outcome> renewDue(int days, const QString& onlyName, ToolSteps::StepUser& user,
-                          const ToolContext& context, bool dryRun) {
+                          const ToolContext& context, bool dryRun, Acme::Cancel* cancel) {
     QStringList problems;
     const QVector<Record> all = records(&problems);
     QVector<Outcome> outcomes;
@@ -464,9 +464,10 @@ QVector<Outcome> renewDue(int days, const QString& onlyName, ToolSteps::StepUser
                 Acme::AcmeValues trial = record.values;
                 trial.outFolder = scratch.path();
                 trial.reloadCommand.clear();
-                Acme::obtain(trial, renewal, context);
+                Acme::obtain(trial, renewal, context, {}, cancel);
             } else {
-                outcome.error = obtainAndRecord(record.values, renewal, context).reloadProblem;
+                outcome.error =
+                    obtainAndRecord(record.values, renewal, context, {}, cancel).reloadProblem;
             }
             outcome.renewed = true;
         } catch (const PageError& error) {

@@ -77,9 +77,10 @@ struct Outcome {
 // StepUser.
 // With dryRun each due certificate is obtained from the same authority, its files made in a
 // private scratch folder and proven as a renewal's would be, then thrown away: no output, record
-// or reload changes; renewed then says it would renew.
+// or reload changes; renewed then says it would renew. cancel ends the renewal in progress.
 QVector<Outcome> renewDue(int days, const QString& onlyName, ToolSteps::StepUser& user,
-                          const ToolContext& context, bool dryRun = false);
+                          const ToolContext& context, bool dryRun = false,
+                          Acme::Cancel* cancel = nullptr);
 
 // The days of renewDue and isDue that take every certificate as due.
 constexpr int kEveryCertificate = -2;
