@@ -640,6 +640,12 @@ class TestCommandLine : public QObject {
                                 "nginx --reload ./reload.sh")
             << QByteArray() << QStringList() << 2
             << QStringList{"\"./reload.sh\" of the reload command does not exist"} << QStringList();
+        QTest::newRow("acme: a pre-hook that only a shell could run")
+            << splitCommandLine("acme --domain x.test --email a@x.test --standalone --out %O --for "
+                                "nginx --pre-hook ./stop.sh;start.sh")
+            << QByteArray() << QStringList() << 2
+            << QStringList{"--pre-hook: The pre-hook holds \";\", which only a shell"}
+            << QStringList();
         const QString dnsAcme = "acme --domain *.x.test --email a@x.test --out %O --for nginx ";
         QTest::newRow("acme: --dns together with --webroot")
             << splitCommandLine(dnsAcme + "--dns exec --dns-script %F/server.crt --webroot %O")
