@@ -88,6 +88,8 @@ class TestAcme : public QObject {
     // Started for the first row that updates Knot: Pebble looks names up there.
     KnotServer knot;
     std::unique_ptr<PebbleFixture> knotAuthority;
+    // The data folder of the DNS rows: their records stay out of the other cases' renewals.
+    QTemporaryDir dnsData;
     QTemporaryDir data; // XDG_DATA_HOME of the commands: lego's state and the records
     const QString passPhrase = QStringLiteral("acme-pass-1");
 
@@ -374,7 +376,9 @@ class TestAcme : public QObject {
         QFETCH(int, status);
         QFETCH(QString, error);
         PebbleFixture* authority = &pebble;
-        QProcessEnvironment environment;
+        QProcessEnvironment ownData;
+        ownData.insert("XDG_DATA_HOME", dnsData.path());
+        QProcessEnvironment environment = ownData;
         QStringList arguments = {"--dns", kind};
         QTemporaryDir out;
         if (kind == "exec") {
@@ -433,16 +437,17 @@ class TestAcme : public QObject {
             QCOMPARE(calls.count("cleanup _acme-challenge.exec.test."), 2);
             return;
         }
-        const QString record = data.path() + "/certwright/renewals/" + QFileInfo(base).fileName();
+        const QString record =
+            dnsData.path() + "/certwright/renewals/" + QFileInfo(base).fileName();
         QCOMPARE(statOf(record + ".tsig").st_mode, mode_t(S_IFREG | 0600));
         QCOMPARE(fileContent(record + ".tsig"), knot.secret.toUtf8());
-        ran = certwright({"renew", "--list"});
+        ran = certwright({"renew", "--list"}, {}, ownData);
         QVERIFY2(ran.out.contains("challenge: a DNS record updated at " + knot.address() +
                                   " with the TSIG key certwright."),
                  qPrintable(ran.out));
         // The renewal reads the secret back from its file: the environment has it no longer.
         const QByteArray before = fileContent(base + ".fullchain.pem");
-        ran = certwright({"renew", "--all", "--name", names.first()});
+        ran = certwright({"renew", "--all", "--name", names.first()}, {}, ownData);
         QVERIFY2(ran.status == 0, qPrintable(ran.err + ran.out));
         QVERIFY(fileContent(base + ".fullchain.pem") != before);
         verifyServed({"-cert", base + ".fullchain.pem", "-cert_chain", base + ".fullchain.pem",
@@ -627,7 +632,7 @@ class TestAcme : public QObject {
         QTest::newRow("without its chain")
             << "proven.crt"
             << "proven.key"
-            << "Its chain does not verify up to a root that this computer (or the CA file) "
+            << "Its chain is not proven up to a root that this computer (or the CA file) "
                "trusts: unable to get local issuer certificate.";
     }
     void authorityAnswerIsProven() {

@@ -367,7 +367,7 @@ class TestCommandLine : public QObject {
             kept);
         row("install: a chain that does not verify up to a trusted root",
             plain + "--cert %A/sound.crt --for nginx --for haproxy --force", earlier, 1,
-            {"does not verify", "[chain-incomplete]"}, kept);
+            {"is not proven", "[chain-incomplete]"}, kept);
         row("install: existing files without --force",
             plain + trusted + "--cert %A/sound.crt --for nginx --for haproxy", earlier, 1,
             {"use --force"}, kept);
@@ -584,7 +584,7 @@ class TestCommandLine : public QObject {
             << splitCommandLine("pfx --key %A/sound.key --cert %A/sound.crt --chain %A/inter.crt "
                                 "--out %O/s.pfx --passout stdin")
             << QByteArray("bundlepass\n") << QStringList() << 1
-            << QStringList{"does not verify", "[untrusted-root]"} << QStringList{"absent s.pfx"};
+            << QStringList{"is not proven", "[untrusted-root]"} << QStringList{"absent s.pfx"};
         installRows();
         QTest::newRow("unknown option")
             << QStringList{"request", "--domian", "x.test"} << QByteArray() << QStringList() << 2

@@ -46,11 +46,12 @@ const QString kLegoDetails = QStringLiteral("Command line:\n%1\n\nOutput of lego
 const QString kUndrivableMessage =
     QStringLiteral("This program cannot drive the installed lego (%1, version %2).");
 const QString kMissingFlagsExplanation =
-    QStringLiteral("Its \"lego --help\" does not offer %1, which this program needs. Please "
-                   "install a lego that does (Debian's lego 4 does).");
-const QString kNoWaitFlagExplanation = QStringLiteral(
-    " A DNS script without --dns-resolver needs lego's --dns.propagation-wait (lego 4.20 or "
-    "later); with this lego, please name the DNS server to ask with --dns-resolver.");
+    QStringLiteral("Its \"lego --help\" does not offer %1, which this program needs.");
+const QString kOtherLegoAdvice =
+    QStringLiteral(" Please install a lego that offers it (Debian's lego 4 does).");
+const QString kNoWaitFlagAdvice = QStringLiteral(
+    " A DNS script without --dns-resolver has lego wait for the record instead of asking, which "
+    "needs a newer lego; with this one, please name the DNS server to ask with --dns-resolver.");
 const QString kUnknownVersion = QStringLiteral("unknown");
 const QString kFlagSeparator = QStringLiteral(", ");
 
@@ -183,7 +184,7 @@ struct LegoFlags {
     QString version;   // from `lego --version`
 };
 
-const LegoFlags& flagsOf(const QString& program) {
+LegoFlags flagsOf(const QString& program) {
     static QMutex guard;
     static QHash<QString, LegoFlags> known;
     const QMutexLocker locked(&guard);
@@ -212,8 +213,7 @@ bool waitsInsteadOfAsking(const AcmeValues& values) {
     return values.dns.provider == kDnsExec && values.dns.resolver.isEmpty();
 }
 
-// The flags of lego's argument list that its help must offer: the long ones, with the flag that
-// skips the name servers' look in the spelling that this lego knows.
+// The long flags of lego's argument list, which its help must offer.
 QStringList flagsUsed(const QStringList& arguments) {
     QStringList used;
     for (const QString& argument : arguments.mid(1))
@@ -281,7 +281,7 @@ QString legoProgram(const ToolContext& context) {
 }
 
 void requireDrivableLego(const QString& program, const AcmeValues& values) {
-    const LegoFlags& offered = flagsOf(program);
+    const LegoFlags offered = flagsOf(program);
     // A help that lists no flag at all says nothing about them: the run itself will tell.
     if (offered.flags.isEmpty())
         return;
@@ -292,8 +292,7 @@ void requireDrivableLego(const QString& program, const AcmeValues& values) {
     if (missing.isEmpty())
         return;
     QString explanation = kMissingFlagsExplanation.arg(missing.join(kFlagSeparator));
-    if (missing.contains(kPropagationWaitFlag))
-        explanation += kNoWaitFlagExplanation;
+    explanation += missing.contains(kPropagationWaitFlag) ? kNoWaitFlagAdvice : kOtherLegoAdvice;
     throw PageError(kUndrivableMessage.arg(program, offered.version), explanation);
 }
 
@@ -344,7 +343,8 @@ QString runLego(const AcmeValues& values, const QString& state, const LegoFiles&
     LegoProgress follower(values.names, byDns(values), progress);
     TExternalApp lego;
     lego.ModuleName = program;
-    lego.Arguments = argumentsFor(values, state, &flagsOf(program));
+    const LegoFlags offered = flagsOf(program);
+    lego.Arguments = argumentsFor(values, state, &offered);
     lego.CurrentDirectory = state;
     lego.ShowAppWindow = context.debug;
     lego.Environment = legoEnvironment(values);
