@@ -23,7 +23,7 @@
 // The user of an issuance that asks nothing.
 class SilentUser : public ToolSteps::StepUser {
   public:
-    QString askPassPhrases(PassPhraseUse) override { return {}; }
+    PassPhrases askPassPhrases(PassPhraseUse) override { return {}; }
     bool mayReplace(const QString&, bool) override { return false; }
     void tell(const QString&) override {}
 };

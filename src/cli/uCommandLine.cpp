@@ -623,7 +623,7 @@ QString newPassPhrase(const QCommandLineParser& parser) {
     if (given(parser, QStringLiteral("passout")))
         return *passPhraseOption(parser, "passout");
     TerminalUser asking(std::nullopt, std::nullopt, false);
-    return asking.askPassPhrases(PassPhraseUse::CertificateRequest);
+    return asking.askPassPhrases(PassPhraseUse::CertificateRequest).fresh;
 }
 
 // Agreement to the terms of service: the option, or a Yes at the terminal.

@@ -228,7 +228,7 @@ QString noteAttempt(const QString& path, const QDateTime& time, bool renewed,
 class RenewalUser : public ToolSteps::StepUser {
   public:
     explicit RenewalUser(ToolSteps::StepUser& user) : inner(user) {}
-    QString askPassPhrases(PassPhraseUse use) override { return inner.askPassPhrases(use); }
+    PassPhrases askPassPhrases(PassPhraseUse use) override { return inner.askPassPhrases(use); }
     bool mayReplace(const QString&, bool) override { return true; }
     void tell(const QString& notice) override { inner.tell(notice); }
 

@@ -188,7 +188,7 @@ class WindowThreadUser : public ToolSteps::StepUser {
   public:
     explicit WindowThreadUser(TWizardFrame& window) : window(window) {}
 
-    QString askPassPhrases(PassPhraseUse use) override {
+    PassPhrases askPassPhrases(PassPhraseUse use) override {
         return onWindowThread([&] { return window.askPassPhrases(use); });
     }
     bool mayReplace(const QString& question, bool keepIsDefault) override {
@@ -526,9 +526,7 @@ void TfrmAcme::leaveOutputsPage() {
     requirePrivateExportFolder(chosen.outFolder, context.currentFolder);
     if (chosen.outputs.contains(ServerFiles::kForIis) ||
         chosen.outputs.contains(ServerFiles::kForIndy)) {
-        chosen.passPhrase = askPassPhrases(PassPhraseUse::ServerFiles);
-        // The issuance takes the pass phrase from the values and writes what the tool needs.
-        emptyPassPhraseFiles();
+        chosen.passPhrase = askPassPhrases(PassPhraseUse::ServerFiles).fresh;
     }
     Acme::checkValues(chosen, context);
     startIssuance(chosen);
