@@ -19,8 +19,6 @@ namespace ToolSteps {
 
 namespace {
 
-const QString kTimeLimitExplanation = QStringLiteral("The tool was stopped after %1 seconds.");
-const QString kSignalExplanation = QStringLiteral("The tool was ended by a signal (%1).");
 const QString kKeyNoun = QStringLiteral("private key");
 const QString kRequestNoun = QStringLiteral("certificate request");
 const QString kBundleNoun = QStringLiteral("PKCS#12 file");
@@ -28,7 +26,6 @@ const QString kBundleNoun = QStringLiteral("PKCS#12 file");
 // wrote, or why it could not be started.
 const QString kRunDetails = QStringLiteral("Command line:\n%1\n\n%2");
 const QString kToolOutputDetails = QStringLiteral("Output of the tool:\n%1");
-const QString kToolNotStartedDetails = QStringLiteral("The tool could not be started: %1");
 
 // What the tool writes when a run fails for a reason that a user can put right, most telling
 // first: a wrong pass phrase also makes the key unreadable.
@@ -69,20 +66,11 @@ QString nounOf(OutputKind kind) {
 
 // How the run ended, when that alone says why it failed.
 QString endingOf(const OpenSSLCommands::ToolRun& run, OutputKind kind) {
-    switch (run.end) {
-    case RunEnd::TimeLimit:
-        return kTimeLimitExplanation.arg(TExternalApp::kTimeLimitMs / 1000);
-    case RunEnd::Signalled:
-        return kSignalExplanation.arg(QString::fromLocal8Bit(::strsignal(run.endSignal)));
-    case RunEnd::Exited:
-        if (run.exitCode != 0)
-            return kExitStatusExplanation.arg(run.exitCode);
+    if (run.end == RunEnd::NotStarted || run.end == RunEnd::Stopped)
+        return QString();
+    if (run.endedWell())
         return kIncompleteOutputExplanation.arg(nounOf(kind));
-    case RunEnd::NotStarted:
-    case RunEnd::Stopped:
-        break;
-    }
-    return QString();
+    return describeEnding(run, kToolSubject);
 }
 
 QString explanationOf(const OpenSSLCommands::ToolRun& run, OutputKind kind) {
@@ -130,7 +118,7 @@ bool madeNothing(const ToolRunPlan& plan, const OpenSSLCommands::ToolRun& run) {
 QString detailsOf(const OpenSSLCommands::ToolRun& run) {
     QString said;
     if (!run.startError.isEmpty())
-        said = kToolNotStartedDetails.arg(run.startError);
+        said = describeEnding(run, kToolSubject);
     else
         said = kToolOutputDetails.arg(
             run.output.isEmpty() ? kNoToolOutput : QString::fromLocal8Bit(run.output).trimmed());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ChildRun.h"
 #include "StepUser.h"
 #include "uExportFolder.h"
 #include "uOutputCheck.h"
@@ -133,7 +134,10 @@ inline const QString kNotCertificateExplanation =
     QStringLiteral("The certificate text is not a certificate that the tool can read.");
 inline const QString kToolNotStartedExplanation =
     QStringLiteral("The OpenSSL tool could not be started.");
-inline const QString kExitStatusExplanation = QStringLiteral("The tool ended with status %1.");
+// The tool as the sentences of a run's ending name it.
+inline const QString kToolSubject = QStringLiteral("The tool");
+// "%2" is the status.
+inline const QString kExitStatusExplanation = kExitStatusEnding.arg(kToolSubject);
 inline const QString kIncompleteOutputExplanation =
     QStringLiteral("The tool's output is not a complete %1.");
 inline const QString kCertificateNoun = QStringLiteral("certificate");

@@ -6,6 +6,7 @@
 
 #include "uCertwrightCommon.h"
 #include "uExportFolder.h"
+#include "ChildRun.h"
 #include "uExternalApp.h"
 #include "uFreshFile.h"
 #include "uLimitedFetch.h"
@@ -130,8 +131,7 @@ const QString kNoDirectoryExplanation =
 const QString kOtherExplanation = QStringLiteral("lego said: %1");
 const QString kTimeLimitExplanation =
     QStringLiteral("The authority did not finish within %1 minutes. Please try again later.");
-const QString kSignalExplanation = QStringLiteral("lego was ended by a signal (%1).");
-const QString kNotStartedExplanation = QStringLiteral("lego could not be started: %1.");
+const QString kLegoSubject = QStringLiteral("lego");
 const QString kNoCertificateExplanation =
     QStringLiteral("lego ended without leaving the certificate in %1.");
 const QString kLegoDetails = QStringLiteral("Command line:\n%1\n\nOutput of lego:\n%2");
@@ -446,16 +446,13 @@ QString runLego(const AcmeValues& values, const QString& state, const LegoFiles&
     switch (lego.End()) {
     case RunEnd::Stopped:
         throw SilentAbort();
-    case RunEnd::NotStarted:
-        throw PageError(kObtainFailedMessage, kNotStartedExplanation.arg(lego.StartError()),
-                        details);
     case RunEnd::TimeLimit:
         throw PageError(kObtainFailedMessage,
                         kTimeLimitExplanation.arg(kLegoTimeLimitMs / kMsPerMinute), details);
+    case RunEnd::NotStarted:
     case RunEnd::Signalled:
-        throw PageError(
-            kObtainFailedMessage,
-            kSignalExplanation.arg(QString::fromLocal8Bit(::strsignal(lego.EndSignal()))), details);
+        throw PageError(kObtainFailedMessage, describeEnding(finishedRun(lego), kLegoSubject),
+                        details);
     case RunEnd::Exited:
         break;
     }

@@ -1,7 +1,7 @@
 #include "uReloadCommand.h"
 
 #include "uCertwrightCommon.h"
-#include "uExternalApp.h"
+#include "ChildRun.h"
 #include "uOpenSSLCommands.h"
 
 #include <QDir>
@@ -35,12 +35,11 @@ const QString kProgramNotExecutable =
     QStringLiteral("The program \"%1\" of the reload command is not an executable file.");
 
 const QString kReloadFailedMessage =
-    QStringLiteral("The new certificate was made, but the reload command \"%1\" failed: %2.\n%3");
-const QString kReloadNotFound = QStringLiteral("the program was not found");
+    QStringLiteral("The new certificate was made, but the reload command \"%1\" failed: %2\n%3");
+const QString kReloadNotFound = QStringLiteral("the program was not found.");
 const QString kReloadRelative =
-    QStringLiteral("its program is not named by an absolute path; give the command again");
-const QString kReloadExit = QStringLiteral("it ended with status %1");
-const QString kReloadEnded = QStringLiteral("it did not end by itself");
+    QStringLiteral("its program is not named by an absolute path; give the command again.");
+const QString kReloadSubject = QStringLiteral("it");
 
 const QString kShellCharacters = QStringLiteral("|&;<>()`");
 const QString kDoubleQuoteEscapes = QStringLiteral("$`\"\\");
@@ -143,22 +142,14 @@ QString run(const QStringList& command, const ToolContext& context) {
         QDir::isAbsolutePath(typed) ? typed : QStandardPaths::findExecutable(typed);
     if (program.isEmpty())
         return kReloadFailedMessage.arg(readable, kReloadNotFound, QString());
-    TExternalApp reload;
-    reload.ModuleName = program;
-    reload.Arguments = command;
-    reload.CurrentDirectory = context.currentFolder;
-    reload.ShowAppWindow = context.debug;
-    reload.StartProcess();
-    reload.WaitForProcess();
-    const QString output = QString::fromLocal8Bit(reload.Output()).trimmed();
-    if (reload.End() == RunEnd::Exited && reload.ExitCode() == 0)
+    const ChildRun reload = runChild({.program = program,
+                                      .arguments = command,
+                                      .directory = context.currentFolder,
+                                      .shown = context.debug});
+    if (reload.endedWell())
         return QString();
-    QString why = kReloadEnded;
-    if (reload.End() == RunEnd::NotStarted)
-        why = reload.StartError();
-    else if (reload.End() == RunEnd::Exited)
-        why = kReloadExit.arg(reload.ExitCode());
-    return kReloadFailedMessage.arg(readable, why, output);
+    return kReloadFailedMessage.arg(readable, describeEnding(reload, kReloadSubject),
+                                    QString::fromLocal8Bit(reload.output).trimmed());
 }
 
 } // namespace ReloadCommand

@@ -1,6 +1,5 @@
 #include "uOpenSSLCommands.h"
 
-#include "uExternalApp.h"
 #include "uPassPhraseFiles.h"
 
 #include <QRegularExpression>
@@ -22,8 +21,6 @@ const QString kConfigurationFile = QStringLiteral("__config.tmp");
 const QString kBundleFile = QStringLiteral("__tmp.p12");
 const QString kAuthoritiesFile = QStringLiteral("root.pem");
 // Where the tool looks for the system's roots, pointed at nothing.
-const QString kNoTrustedFile = QStringLiteral("SSL_CERT_FILE=/dev/null");
-const QString kNoTrustedFolder = QStringLiteral("SSL_CERT_DIR=/dev/null");
 
 // The tool reads a pass phrase from the first line of the file named after "file:".
 QString newPassPhrase(const QString& prog) {
@@ -250,43 +247,11 @@ QString readableCommandLine(const QString& program, const QStringList& arguments
 
 ToolRun runOpenSSLTool(const QStringList& arguments, const ToolContext& context, bool showWindow,
                        const RunLimits& limits) {
-    const auto runner = std::make_unique<TExternalApp>();
-    runner->ShowAppWindow = showWindow;
-    runner->ModuleName = context.programFolder + kToolName;
-    runner->CurrentDirectory = context.programFolder;
-    runner->Arguments = arguments;
-    if (limits.timeLimitMs > 0)
-        runner->setTimeLimit(limits.timeLimitMs);
-    if (limits.withoutTrustStore)
-        runner->Environment << kNoTrustedFile << kNoTrustedFolder;
-    QByteArray whole;
-    bool cut = false;
-    if (limits.wholeOutputBytes > 0)
-        runner->OutputHook = [&whole, &cut, &limits](const QByteArray& piece) {
-            cut = cut || whole.size() + piece.size() > limits.wholeOutputBytes;
-            if (!cut)
-                whole += piece;
-        };
-    if (limits.cancel)
-        limits.cancel->attach(runner.get());
-    const auto detach = qScopeGuard([&limits] {
-        if (limits.cancel)
-            limits.cancel->attach(nullptr);
-    });
-    if (!limits.cancel || !limits.cancel->cancelled()) {
-        runner->StartProcess();
-        if (limits.cancel && limits.cancel->cancelled())
-            runner->EndRun();
-        runner->WaitForProcess();
-    }
-    return {runner->ModuleName,
-            arguments,
-            limits.wholeOutputBytes > 0 ? whole : runner->Output(),
-            runner->ExitCode(),
-            runner->StartError(),
-            runner->End(),
-            runner->EndSignal(),
-            cut};
+    return runChild({.program = context.programFolder + kToolName,
+                     .arguments = arguments,
+                     .directory = context.programFolder,
+                     .shown = showWindow},
+                    limits);
 }
 
 } // namespace OpenSSLCommands
