@@ -27,28 +27,25 @@ const QString kBundleNoun = QStringLiteral("PKCS#12 file");
 const QString kRunDetails = QStringLiteral("Command line:\n%1\n\n%2");
 const QString kToolOutputDetails = QStringLiteral("Output of the tool:\n%1");
 
-// What the tool writes when a run fails for a reason that a user can put right, most telling
-// first: a wrong pass phrase also makes the key unreadable.
-struct KnownFailure {
-    QStringList signs;
-    QString explanation;
-};
-
-const KnownFailure kKnownFailures[] = {
-    {{QStringLiteral("key values mismatch")}, kKeyMismatchExplanation},
-    {{QStringLiteral("Mac verify error"), QStringLiteral("bad decrypt"),
-      QStringLiteral("maybe wrong password")},
-     kWrongPassPhraseExplanation},
-    {{QStringLiteral("Type=PKCS12"), QStringLiteral("asn1_d2i_read_bio"),
-      QStringLiteral("ASN1_get_object")},
-     kNotPkcs12Explanation},
-    {{QStringLiteral("Could not read private key"), QStringLiteral("unable to load private key"),
-      QStringLiteral("DECODER routines")},
-     kNotPrivateKeyExplanation},
-    {{QStringLiteral("Could not read any certificates"),
-      QStringLiteral("unable to load certificate")},
-     kNotCertificateExplanation},
-};
+// What the box says when the tool's output says plainly why a run failed.
+QString explanationOf(OpenSSLCommands::ToolComplaint complaint) {
+    using OpenSSLCommands::ToolComplaint;
+    switch (complaint) {
+    case ToolComplaint::KeyMismatch:
+        return kKeyMismatchExplanation;
+    case ToolComplaint::WrongPassPhrase:
+        return kWrongPassPhraseExplanation;
+    case ToolComplaint::NotPkcs12:
+        return kNotPkcs12Explanation;
+    case ToolComplaint::NotPrivateKey:
+        return kNotPrivateKeyExplanation;
+    case ToolComplaint::NotCertificate:
+        return kNotCertificateExplanation;
+    case ToolComplaint::None:
+        break;
+    }
+    return QString();
+}
 
 QString nounOf(OutputKind kind) {
     switch (kind) {
@@ -76,20 +73,10 @@ QString endingOf(const OpenSSLCommands::ToolRun& run, OutputKind kind) {
 QString explanationOf(const OpenSSLCommands::ToolRun& run, OutputKind kind) {
     if (!run.startError.isEmpty())
         return kToolNotStartedExplanation;
-    const QString output = QString::fromLocal8Bit(run.output);
-    for (const KnownFailure& failure : kKnownFailures)
-        for (const QString& sign : failure.signs)
-            if (output.contains(sign, Qt::CaseInsensitive))
-                return failure.explanation;
+    if (const QString said = explanationOf(OpenSSLCommands::complaintIn(run.output));
+        !said.isEmpty())
+        return said;
     return endingOf(run, kind);
-}
-
-// The tool lacks an algorithm: in a PKCS#12 file, one that only its legacy provider has.
-bool saysAlgorithmUnsupported(const OpenSSLCommands::ToolRun& run) {
-    for (const QByteArray& line : run.output.split('\n'))
-        if (line.contains("digital envelope routines") && line.contains(":unsupported:"))
-            return true;
-    return false;
 }
 
 bool madeItsOutput(const OpenSSLCommands::ToolRun& run, const QString& outputPath,
@@ -231,7 +218,8 @@ void runJudged(const ToolRunPlan& run, const QString& failureMessage, const Tool
     OpenSSLCommands::ToolRun made = OpenSSLCommands::runOpenSSLTool(run.arguments, context, shown);
     if (madeItsOutput(made, run.output, run.kind) || madeNothing(run, made))
         return;
-    if (run.legacyRetry && made.end == RunEnd::Exited && saysAlgorithmUnsupported(made)) {
+    if (run.legacyRetry && made.end == RunEnd::Exited &&
+        OpenSSLCommands::saysAlgorithmUnsupported(made.output)) {
         removeFailedOutput(run.output);
         made = OpenSSLCommands::runOpenSSLTool(OpenSSLCommands::withLegacyAlgorithms(run.arguments),
                                                context, shown);

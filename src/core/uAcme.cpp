@@ -4,9 +4,9 @@
 #include "IssuanceLock.h"
 #include "IssuedCertificate.h"
 
+#include "ChildRun.h"
 #include "uCertwrightCommon.h"
 #include "uExportFolder.h"
-#include "ChildRun.h"
 #include "uExternalApp.h"
 #include "uFreshFile.h"
 #include "uLimitedFetch.h"

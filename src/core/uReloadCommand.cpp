@@ -1,7 +1,7 @@
 #include "uReloadCommand.h"
 
-#include "uCertwrightCommon.h"
 #include "ChildRun.h"
+#include "uCertwrightCommon.h"
 #include "uOpenSSLCommands.h"
 
 #include <QDir>

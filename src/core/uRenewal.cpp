@@ -1,9 +1,9 @@
 #include "uRenewal.h"
 
+#include "ChildRun.h"
 #include "uCertificateCheck.h"
 #include "uCertwrightCommon.h"
 #include "uExportFolder.h"
-#include "ChildRun.h"
 #include "uFreshFile.h"
 
 #include <QDir>

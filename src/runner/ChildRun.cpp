@@ -59,8 +59,8 @@ ChildRun runChild(const ChildProgram& child, const RunLimits& limits) {
             runner->EndRun();
         runner->WaitForProcess();
     }
-    ChildRun run = finishedRun(
-        *runner, limits.timeLimitMs > 0 ? limits.timeLimitMs : TExternalApp::kTimeLimitMs);
+    ChildRun run = finishedRun(*runner, limits.timeLimitMs > 0 ? limits.timeLimitMs
+                                                               : TExternalApp::kTimeLimitMs);
     if (limits.wholeOutputBytes > 0)
         run.output = whole;
     run.cut = cut;

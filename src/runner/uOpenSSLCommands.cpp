@@ -245,6 +245,46 @@ QString readableCommandLine(const QString& program, const QStringList& arguments
     return words.join(QLatin1Char(' '));
 }
 
+namespace {
+// What the tool writes for each complaint, most telling first.
+struct ComplaintSigns {
+    QStringList signs;
+    ToolComplaint complaint;
+};
+
+const ComplaintSigns kComplaintSigns[] = {
+    {{QStringLiteral("key values mismatch")}, ToolComplaint::KeyMismatch},
+    {{QStringLiteral("Mac verify error"), QStringLiteral("bad decrypt"),
+      QStringLiteral("maybe wrong password")},
+     ToolComplaint::WrongPassPhrase},
+    {{QStringLiteral("Type=PKCS12"), QStringLiteral("asn1_d2i_read_bio"),
+      QStringLiteral("ASN1_get_object")},
+     ToolComplaint::NotPkcs12},
+    {{QStringLiteral("Could not read private key"), QStringLiteral("unable to load private key"),
+      QStringLiteral("DECODER routines")},
+     ToolComplaint::NotPrivateKey},
+    {{QStringLiteral("Could not read any certificates"),
+      QStringLiteral("unable to load certificate")},
+     ToolComplaint::NotCertificate},
+};
+} // namespace
+
+ToolComplaint complaintIn(const QByteArray& output) {
+    const QString text = QString::fromLocal8Bit(output);
+    for (const ComplaintSigns& entry : kComplaintSigns)
+        for (const QString& sign : entry.signs)
+            if (text.contains(sign, Qt::CaseInsensitive))
+                return entry.complaint;
+    return ToolComplaint::None;
+}
+
+bool saysAlgorithmUnsupported(const QByteArray& output) {
+    for (const QByteArray& line : output.split('\n'))
+        if (line.contains("digital envelope routines") && line.contains(":unsupported:"))
+            return true;
+    return false;
+}
+
 ToolRun runOpenSSLTool(const QStringList& arguments, const ToolContext& context, bool showWindow,
                        const RunLimits& limits) {
     return runChild({.program = context.programFolder + kToolName,

@@ -84,6 +84,21 @@ QString readableCommandLine(const QString& program, const QStringList& arguments
 using ToolRun = ChildRun;
 using RunLimits = ::RunLimits;
 
+// What the tool's output says went wrong, where a user can put it right.
+enum class ToolComplaint {
+    None,
+    KeyMismatch,     // the certificate was issued for another key
+    WrongPassPhrase, // the file does not open with the pass phrase
+    NotPkcs12,       // the file is not a PKCS#12 bundle
+    NotPrivateKey,   // the key file holds no key that the tool reads
+    NotCertificate,  // the certificate file holds no certificate that the tool reads
+};
+// The complaint of the output, most telling first: a wrong pass phrase also makes the key
+// unreadable.
+ToolComplaint complaintIn(const QByteArray& output);
+// The tool lacks an algorithm: in a PKCS#12 file, one that only its legacy provider has.
+bool saysAlgorithmUnsupported(const QByteArray& output);
+
 // One run of the tool in the context's program folder with the arguments; waits until it ends.
 // A shown run copies the tool's output to this program's standard error.
 ToolRun runOpenSSLTool(const QStringList& arguments, const ToolContext& context, bool showWindow,
