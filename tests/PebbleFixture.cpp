@@ -39,7 +39,7 @@ PebbleFixture::~PebbleFixture() {
     }
 }
 
-QString PebbleFixture::start() {
+QString PebbleFixture::start(const QString& dnsServer) {
     for (int& port : ports)
         port = freeLoopbackPort();
     QDir(folder.path()).mkpath(QStringLiteral("www"));
@@ -74,8 +74,8 @@ QString PebbleFixture::start() {
     environment.insert(QStringLiteral("PEBBLE_AUTHZREUSE"), QStringLiteral("0"));
     pebble.setProcessEnvironment(environment);
     pebble.setProcessChannelMode(QProcess::MergedChannels);
-    pebble.start(QStringLiteral("pebble"),
-                 {"-config", path("pebble.json"), "-dnsserver", loopback(3)});
+    pebble.start(QStringLiteral("pebble"), {"-config", path("pebble.json"), "-dnsserver",
+                                            dnsServer.isEmpty() ? loopback(3) : dnsServer});
     for (int waited = 0; !answers(ports[0]) || !answers(ports[1]) || !answers(ports[4]);
          waited += kPollMs) {
         if (waited > kReadyWaitMs)

@@ -39,6 +39,13 @@ done
 for program in usr/lib/certwright/certwright usr/bin/certwright; do
     [ -f "$root/$program" ] && [ -x "$root/$program" ] || fail "$program is not an executable file"
 done
+# The windows' library, loaded from its folder beside the program, which searches no build
+# folder once installed.
+[ -f "$root/usr/lib/certwright/windows/certwright-windows.so" ] ||
+    fail "usr/lib/certwright/windows/certwright-windows.so is missing"
+if readelf -d "$root/usr/lib/certwright/certwright" | grep -Eq 'R(UN)?PATH'; then
+    fail "the installed program keeps a library search path"
+fi
 
 # The link to the tool is relative, as both lie below /usr, and leads to it once installed.
 tool=$root/usr/lib/certwright/openssl

@@ -12,6 +12,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -26,6 +27,54 @@ class SilentUser : public ToolSteps::StepUser {
     void tell(const QString&) override {}
 };
 
+// Knot, the authoritative DNS server, as the test's own process on a free loopback port: the zone
+// dns.test, which the TSIG key "certwright." may update.
+class KnotServer {
+  public:
+    ~KnotServer() {
+        knotd.terminate();
+        knotd.waitForFinished(5000);
+    }
+    QString start() {
+        port = freeLoopbackPort();
+        int status = -1;
+        secret = runOpenSSL({"rand", "-base64", "32"}, &status).trimmed();
+        if (status != 0)
+            return "openssl could not make the TSIG secret";
+        writeFileContent(folder.filePath("dns.test.zone"),
+                         "$ORIGIN dns.test.\n$TTL 60\n@ SOA ns hostmaster 1 3600 600 86400 60\n"
+                         "@ NS ns\nns A 127.0.0.1\n@ A 127.0.0.1\n");
+        const QByteArray where = folder.path().toUtf8();
+        writeFileContent(
+            folder.filePath("knot.conf"),
+            "server:\n  rundir: \"" + where + "\"\n  listen: 127.0.0.1@" +
+                QByteArray::number(port) + "\nlog:\n  - target: stderr\n    any: info\n" +
+                "database:\n  storage: \"" + where + "/db\"\nkey:\n  - id: certwright.\n" +
+                "    algorithm: hmac-sha256\n    secret: " + secret.toUtf8() +
+                "\nacl:\n  - id: update\n    key: certwright.\n    action: update\n" +
+                "zone:\n  - domain: dns.test\n    storage: \"" + where +
+                "\"\n    file: dns.test.zone\n    acl: update\n    zonefile-sync: -1\n" +
+                "    journal-content: none\n");
+        QDir(folder.path()).mkpath("db");
+        knotd.setProcessChannelMode(QProcess::MergedChannels);
+        knotd.start("knotd", {"-c", folder.filePath("knot.conf")});
+        for (int waited = 0; waited < 20000; waited += 100) {
+            QTcpSocket probe;
+            probe.connectToHost("127.0.0.1", quint16(port));
+            if (probe.waitForConnected(100))
+                return QString();
+            QThread::msleep(100);
+        }
+        return "knotd did not start: " + QString::fromLocal8Bit(knotd.readAll());
+    }
+    QString address() const { return "127.0.0.1:" + QString::number(port); }
+
+    QTemporaryDir folder;
+    QProcess knotd;
+    QString secret;
+    int port = 0;
+};
+
 // Certificates from Pebble, the ACME authority's test server, on loopback, through the real
 // `certwright acme` and `renew` commands with the real lego and openssl. Each issuance is
 // proven by serving the files with openssl s_server to an s_client that trusts Pebble's root
@@ -34,6 +83,9 @@ class TestAcme : public QObject {
     Q_OBJECT
 
     PebbleFixture pebble{300};
+    // Started for the first row that updates Knot: Pebble looks names up there.
+    KnotServer knot;
+    std::unique_ptr<PebbleFixture> knotAuthority;
     QTemporaryDir data; // XDG_DATA_HOME of the commands: lego's state and the records
     const QString passPhrase = QStringLiteral("acme-pass-1");
 
@@ -73,16 +125,18 @@ class TestAcme : public QObject {
 
     // The key and certificates, served by s_server, satisfy an s_client that trusts Pebble's
     // root alone and checks each name.
-    void verifyServed(const QStringList& serverFiles, const QStringList& names) {
+    void verifyServed(const QStringList& serverFiles, const QStringList& names,
+                      const QString& root = QString()) {
         QProcess server;
         const int port = startTlsServer(
             server, QStringList{"-naccept", QString::number(names.size())} + serverFiles);
         QVERIFY(port);
         for (const QString& name : names) {
             QProcess client;
-            client.start("openssl", {"s_client", "-connect", "127.0.0.1:" + QString::number(port),
-                                     "-servername", name, "-verify_return_error",
-                                     "-verify_hostname", name, "-CAfile", pebble.root()});
+            client.start("openssl",
+                         {"s_client", "-connect", "127.0.0.1:" + QString::number(port),
+                          "-servername", name, "-verify_return_error", "-verify_hostname", name,
+                          "-CAfile", root.isEmpty() ? pebble.root() : root});
             client.closeWriteChannel();
             QVERIFY(client.waitForFinished(20000));
             const QString said = QString::fromLocal8Bit(client.readAll());
@@ -286,6 +340,114 @@ class TestAcme : public QObject {
                  QStringList());
     }
 
+    // A wildcard and its bare name through a DNS record: set by a script through challtestsrv's
+    // API, or by updates to Knot with a TSIG key (Pebble then looks the records up at Knot). The
+    // record keeps what a renewal needs, the TSIG secret in a private file beside it.
+    void dnsValidation_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<QStringList>("extra");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("script, a wildcard and its bare name")
+            << "exec" << QStringList{"*.exec.test", "exec.test"}
+            << QStringList{"--dns-resolver", "%R"} << 0 << QString();
+        // Debian's lego 4 cannot wait instead of asking: refused before anything is ordered.
+        QTest::newRow("script without resolver")
+            << "exec" << QStringList{"wait.exec.test"} << QStringList() << 1
+            << "does not offer --dns.propagation-wait";
+        QTest::newRow("updates at Knot, a wildcard and its bare name, renewed")
+            << "rfc2136" << QStringList{"*.dns.test", "dns.test"} << QStringList() << 0
+            << QString();
+        QTest::newRow("updates at Knot, a wrong TSIG secret")
+            << "rfc2136" << QStringList{"wrong.dns.test"}
+            << QStringList{"--tsig-secret", "env:WRONG_SECRET"} << 1
+            << "The DNS server refused to update the record for wrong.dns.test: bad "
+               "authentication. Please check the TSIG key's name, secret and algorithm";
+    }
+    void dnsValidation() {
+        QFETCH(QString, kind);
+        QFETCH(QStringList, names);
+        QFETCH(QStringList, extra);
+        QFETCH(int, status);
+        QFETCH(QString, error);
+        PebbleFixture* authority = &pebble;
+        QProcessEnvironment environment;
+        QStringList arguments = {"--dns", kind};
+        QTemporaryDir out;
+        if (kind == "exec") {
+            const QString script = out.filePath("set-record.sh");
+            writeFileContent(
+                script,
+                "#!/bin/sh\necho \"$1 $2\" >> \"$0.log\"\ncase $1 in\n"
+                "present) curl -sSf -d \"{\\\"host\\\":\\\"$2\\\",\\\"value\\\":\\\"$3\\\"}\" " +
+                    pebble.challengeManagement().toUtf8() +
+                    "/set-txt;;\ncleanup) curl -sSf -d \"{\\\"host\\\":\\\"$2\\\"}\" " +
+                    pebble.challengeManagement().toUtf8() + "/clear-txt;;\nesac\n");
+            QVERIFY(QFile::setPermissions(script, QFile::ReadOwner | QFile::ExeOwner));
+            arguments << "--dns-script" << script;
+        } else {
+            if (!knotAuthority) {
+                const QString problem = knot.start();
+                QVERIFY2(problem.isEmpty(), qPrintable(problem));
+                knotAuthority = std::make_unique<PebbleFixture>(300);
+                const QString started = knotAuthority->start(knot.address());
+                QVERIFY2(started.isEmpty(), qPrintable(started));
+            }
+            authority = knotAuthority.get();
+            environment.insert("TSIG_SECRET", knot.secret);
+            environment.insert("WRONG_SECRET", "d3JvbmcgVFNJRyBzZWNyZXQgZm9yIHRoZSB0ZXN0Lg==");
+            arguments << "--dns-server" << knot.address() << "--tsig-key"
+                      << "certwright.";
+            if (!extra.contains("--tsig-secret"))
+                arguments << "--tsig-secret"
+                          << "env:TSIG_SECRET";
+        }
+        for (const QString& argument : extra)
+            arguments << QString(argument).replace("%R", pebble.dnsAddress());
+        arguments << "--email"
+                  << "admin@example.com"
+                  << "--agree-tos"
+                  << "--server" << authority->directoryUrl() << "--ca-bundle"
+                  << authority->caBundle() << "--out" << out.path() << "--for"
+                  << "nginx";
+        for (const QString& name : names)
+            arguments << "--domain" << name;
+        Ran ran = certwright(QStringList{"acme"} + arguments, {}, environment);
+        QVERIFY2(ran.status == status && ran.err.contains(error), qPrintable(ran.err));
+        const QString base = out.path() + "/" + QString(names.first()).replace("*", "wildcard");
+        if (status != 0) {
+            QVERIFY(!QFile::exists(base + ".key"));
+            return;
+        }
+        QStringList served = names;
+        served.replaceInStrings("*", "any");
+        verifyServed({"-cert", base + ".fullchain.pem", "-cert_chain", base + ".fullchain.pem",
+                      "-key", base + ".key"},
+                     served, authority->root());
+        if (kind == "exec") {
+            const QByteArray calls = fileContent(out.filePath("set-record.sh.log"));
+            QCOMPARE(calls.count("present _acme-challenge.exec.test."), 2);
+            QCOMPARE(calls.count("cleanup _acme-challenge.exec.test."), 2);
+            return;
+        }
+        const QString record = data.path() + "/certwright/renewals/" + QFileInfo(base).fileName();
+        QCOMPARE(statOf(record + ".tsig").st_mode, mode_t(S_IFREG | 0600));
+        QCOMPARE(fileContent(record + ".tsig"), knot.secret.toUtf8());
+        ran = certwright({"renew", "--list"});
+        QVERIFY2(ran.out.contains("challenge: a DNS record updated at " + knot.address() +
+                                  " with the TSIG key certwright."),
+                 qPrintable(ran.out));
+        // The renewal reads the secret back from its file: the environment has it no longer.
+        const QByteArray before = fileContent(base + ".fullchain.pem");
+        ran = certwright({"renew", "--all", "--name", names.first()});
+        QVERIFY2(ran.status == 0, qPrintable(ran.err + ran.out));
+        QVERIFY(fileContent(base + ".fullchain.pem") != before);
+        verifyServed({"-cert", base + ".fullchain.pem", "-cert_chain", base + ".fullchain.pem",
+                      "-key", base + ".key"},
+                     served, authority->root());
+    }
+
     // Pebble's certificates last five minutes: a renewal for those that end within a day makes
     // a new certificate and replaces every output with one made from it.
     void renewalReplacesEveryOutput() {
@@ -484,7 +646,8 @@ class TestAcme : public QObject {
         QTemporaryDir fake;
         writeFileContent(
             fake.filePath("lego"),
-            "#!/bin/sh\nwhile [ $# -gt 1 ]; do [ \"$1\" = --path ] && state=$2; "
+            "#!/bin/sh\n[ $# -eq 1 ] && exit 0\nwhile [ $# -gt 1 ]; do [ \"$1\" = --path ] && "
+            "state=$2; "
             "shift; done\nmkdir -p \"$state/certificates\"\ncd \"$state/certificates\"\n"
             "cp \"$SENT/sent.crt\" proven.test.crt\ncp \"$SENT/" +
                 key.toUtf8() +
@@ -508,6 +671,37 @@ class TestAcme : public QObject {
         QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden),
                  QStringList{"proven.test.key"});
         QCOMPARE(fileContent(out.filePath("proven.test.key")), QByteArray("earlier key\n"));
+    }
+
+    // A lego whose help lacks a flag that the issuance needs is refused with its version and
+    // the flag before anything is asked or ordered: it is never run to order.
+    void legoThatCannotBeDrivenIsRefused() {
+        QTemporaryDir fake;
+        QProcess real;
+        real.start("lego", {"--help"});
+        QVERIFY(real.waitForFinished(20000));
+        writeFileContent(fake.filePath("help.txt"),
+                         real.readAll().replace("--http.webroot", "--http.root"));
+        writeFileContent(fake.filePath("lego"),
+                         "#!/bin/sh\ncase $1 in\n--help) cat '" +
+                             fake.filePath("help.txt").toUtf8() +
+                             "';;\n--version) echo 'lego version 5.0.0 linux/amd64';;\n"
+                             "*) touch \"$0.ran\";;\nesac\n");
+        QVERIFY(QFile::setPermissions(fake.filePath("lego"), QFile::ReadOwner | QFile::ExeOwner));
+        QTemporaryDir out;
+        QProcessEnvironment environment;
+        environment.insert("PATH", fake.path() + ":" + qgetenv("PATH"));
+        const Ran ran =
+            certwright(acmeArguments({"undriven.test"}, out.path()) +
+                           QStringList{"--ca-bundle", pebble.caBundle(), "--for", "nginx"},
+                       {}, environment);
+        QVERIFY2(ran.status == 1 &&
+                     ran.err.contains("This program cannot drive the installed lego (" +
+                                      fake.filePath("lego") + ", version 5.0.0).") &&
+                     ran.err.contains("does not offer --http.webroot, which this program needs"),
+                 qPrintable(ran.err));
+        QVERIFY(!QFile::exists(fake.filePath("lego.ran")));
+        QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
     }
 
     // Two issuances never share lego's files: while another run holds the state's lock, the

@@ -1,14 +1,19 @@
+#include "ExpiryForm.h"
 #include "TestAuthority.h"
 #include "TestSupport.h"
 #include "uCheckCertificateForm.h"
+#include "uRenewal.h"
 
 #include <QFileDialog>
+#include <QHeaderView>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSslCertificate>
+#include <QTableWidget>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTextEdit>
@@ -263,6 +268,127 @@ class TestCheckWindow : public QObject {
         window.edtHost->setText(QStringLiteral("127.0.0.1:%1").arg(soundPort));
         window.btnNext->click();
         QTRY_VERIFY(!window.report().subject.isEmpty());
+    }
+
+    // The expiry window as a user drives it: files and servers added with Add..., the due ones
+    // first and any column sorted, a failed Renew Now shown and recorded, Remove, the calendar
+    // exported and replaced after the question, and a stalled server given up with Escape.
+    void expiryWindowListsRenewsAndExports() {
+        TempProgramFolder program;
+        QTemporaryDir home;
+        QList<std::pair<const char*, QByteArray>> saved;
+        for (const char* variable : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "HOME"})
+            saved << std::pair{variable, qgetenv(variable)};
+        const auto restore = qScopeGuard([&saved] {
+            for (const auto& [variable, value] : saved)
+                qputenv(variable, value);
+        });
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath("config")));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(home.filePath("data")));
+        qputenv("HOME", QFile::encodeName(home.path()));
+        // A record due in five days whose folder is gone, so that its renewal fails.
+        Acme::AcmeValues values;
+        values.names = {"r.check.test"};
+        values.email = "admin@check.test";
+        values.server = "https://127.0.0.1:1/dir";
+        values.outputs = {ServerFiles::kForNginx};
+        values.outFolder = home.filePath("gone");
+        const QDateTime expiry = QDateTime::currentDateTimeUtc().addDays(5);
+        Renewal::writeRecord(values, expiry, expiry.addDays(-90));
+        QProcess careless;
+        const int port = startTlsServer(careless, {"-cert", authority->file("careless.crt"), "-key",
+                                                   authority->file("careless.key")});
+        QVERIFY(port > 0);
+        TfrmExpiry window(nullptr);
+        window.show();
+        QTRY_VERIFY(!window.isWorking());
+        QCOMPARE(window.tblEntries->rowCount(), 1);
+        const auto cell = [&window](int row, int column) {
+            return window.tblEntries->item(row, column)->text();
+        };
+        for (const QString& typed :
+             {authority->file("sound.crt"), QStringLiteral("127.0.0.1:%1").arg(port)}) {
+            ModalScript script({onWindow<QInputDialog>([typed](QInputDialog* dialog) {
+                dialog->setTextValue(typed);
+                dialog->accept();
+            })});
+            window.btnAdd->click();
+            QCOMPARE(script.remaining(), 0);
+            QTRY_VERIFY_WITH_TIMEOUT(!window.isWorking(), 30000);
+        }
+        QCOMPARE(window.tblEntries->rowCount(), 3);
+        QCOMPARE(cell(0, TfrmExpiry::colNames), QStringLiteral("r.check.test"));
+        QCOMPARE(cell(0, TfrmExpiry::colDue), QStringLiteral("now"));
+        QCOMPARE(cell(1, TfrmExpiry::colWhere), QStringLiteral("127.0.0.1:%1 (server)").arg(port));
+        QCOMPARE(cell(1, TfrmExpiry::colDaysLeft), QStringLiteral("9"));
+        QCOMPARE(cell(2, TfrmExpiry::colNames), kTestHost);
+        QCOMPARE(cell(2, TfrmExpiry::colDaysLeft), QStringLiteral("364"));
+        QVERIFY(window.lblStatus->text().startsWith("3 certificates, 2 of them"));
+        // A click on a header sorts by its column, another the other way round.
+        QHeaderView* header = window.tblEntries->horizontalHeader();
+        const QPoint daysLeft(header->sectionViewportPosition(TfrmExpiry::colDaysLeft) + 5, 5);
+        QStringList orders;
+        for (int click = 0; click < 2; ++click) {
+            QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, daysLeft);
+            QStringList days;
+            for (int row = 0; row < 3; ++row)
+                days << cell(row, TfrmExpiry::colDaysLeft);
+            orders << days.join(',');
+        }
+        std::sort(orders.begin(), orders.end());
+        QCOMPARE(orders, QStringList({"364,9,4", "4,9,364"}));
+        const auto rowOf = [&](const QString& where) {
+            for (int row = 0; row < window.tblEntries->rowCount(); ++row)
+                if (window.entryAt(row).where == where)
+                    return row;
+            return -1;
+        };
+        // Renew Now on the record: it fails, says why, and the record keeps the attempt.
+        window.tblEntries->selectRow(rowOf(home.filePath("gone")));
+        QVERIFY(window.btnRenew->isEnabled() && !window.btnRemove->isEnabled());
+        MessageBoxTexts texts;
+        ModalScript failure({noteTextsAndPressOk(&texts)});
+        window.btnRenew->click();
+        QTRY_COMPARE_WITH_TIMEOUT(failure.remaining(), 0, 60000);
+        QVERIFY2(failure.seen.value(0).contains("r.check.test could not be renewed"),
+                 qPrintable(failure.seen.value(0)));
+        QVERIFY2(texts.informative.contains(home.filePath("gone")), qPrintable(texts.informative));
+        QTRY_VERIFY_WITH_TIMEOUT(!window.isWorking(), 30000);
+        const int record = rowOf(home.filePath("gone"));
+        QVERIFY(cell(record, TfrmExpiry::colLastRenewal).contains(", failed: "));
+        QVERIFY(!Renewal::records().value(0).lastRenewed &&
+                Renewal::records().value(0).lastAttempt.isValid());
+        // Remove the server, after the question.
+        window.tblEntries->selectRow(rowOf(QStringLiteral("127.0.0.1:%1").arg(port)));
+        QVERIFY(window.btnRemove->isEnabled() && !window.btnRenew->isEnabled());
+        ModalScript removal({pressButton(QMessageBox::Yes)});
+        window.btnRemove->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!window.isWorking(), 30000);
+        QCOMPARE(window.tblEntries->rowCount(), 2);
+        QCOMPARE(fileContent(home.filePath("config/certwright/watch")),
+                 QFile::encodeName(authority->file("sound.crt")) + '\n');
+        // The calendar: two events for each certificate; replaced after the question.
+        const QString calendar = home.filePath("dates.ics");
+        writeFileContent(calendar, "earlier\n");
+        ModalScript exporting({onWindow<QFileDialog>([&](QFileDialog* dialog) {
+                                   typeIntoFileDialog(dialog, calendar);
+                               }),
+                               pressButton(QMessageBox::Yes)});
+        window.btnExport->click();
+        QCOMPARE(exporting.remaining(), 0);
+        const QByteArray written = fileContent(calendar);
+        QCOMPARE(written.count("BEGIN:VEVENT\r\n"), 4);
+        QVERIFY(written.contains("SUMMARY:Renew the certificate of r.check.test\r\n"));
+        // A server that never answers is given up at once with Escape.
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        ExpiryWatch::add(QStringLiteral("127.0.0.1:%1").arg(silent.serverPort()), QString());
+        window.refresh();
+        QVERIFY(silent.waitForNewConnection(10000));
+        QVERIFY(window.isWorking() && !window.btnAdd->isEnabled() && window.btnCancel->isVisible());
+        QTest::keyClick(window.btnCancel, Qt::Key_Escape);
+        QVERIFY(!window.isWorking() && window.isVisible() && window.btnAdd->isEnabled());
+        QTRY_COMPARE_WITH_TIMEOUT(WindowJob::running(), 0, kPromptMs);
     }
 };
 

@@ -18,7 +18,8 @@
 namespace {
 const QStringList kRadioNames = {"rbGenerateCSR", "rbSelfSign",   "rbAcme",
                                  "rbExtractRoot", "rbPrepareIIS", "rbPrepareIndy",
-                                 "rbViewInstall", "rbCheck",      "rbInstall"};
+                                 "rbViewInstall", "rbCheck",      "rbInstall",
+                                 "rbExpiry"};
 
 // Where a widget sits inside the chooser, from the top.
 int topOf(const TfrmCertwright& chooser, const char* name) {
@@ -58,7 +59,7 @@ class TestChooser : public QObject {
         const char* screenOrder[] = {
             "Label1",  "rbGenerateCSR", "rbSelfSign",   "rbAcme",        "Bevel1",
             "Label2",  "rbExtractRoot", "rbPrepareIIS", "rbPrepareIndy", "rbViewInstall",
-            "rbCheck", "rbInstall",     "btnStart"};
+            "rbCheck", "rbInstall",     "rbExpiry",     "btnStart"};
         for (std::size_t i = 1; i < std::size(screenOrder); ++i)
             QVERIFY2(topOf(chooser, screenOrder[i - 1]) < topOf(chooser, screenOrder[i]),
                      screenOrder[i]);
@@ -72,6 +73,7 @@ class TestChooser : public QObject {
         QCOMPARE(chooser.rbCheck->text(), QStringLiteral("Check a certificate or a server"));
         QCOMPARE(chooser.rbInstall->text(),
                  QStringLiteral("Install the certificate from your authority"));
+        QCOMPARE(chooser.rbExpiry->text(), QStringLiteral("See when your certificates expire"));
         QCOMPARE(chooser.rbAcme->text(),
                  QStringLiteral("Get a free certificate automatically (ACME)"));
     }
@@ -95,7 +97,7 @@ class TestChooser : public QObject {
         const QStringList expected = {"rbGenerateCSR", "rbSelfSign",    "rbAcme",
                                       "rbExtractRoot", "rbPrepareIndy", "rbViewInstall",
                                       "rbPrepareIIS",  "rbCheck",       "rbInstall",
-                                      "btnStart",      "btnClose"};
+                                      "rbExpiry",      "btnStart",      "btnClose"};
         QCOMPARE(tabOrder(chooser.rbGenerateCSR, expected), expected);
     }
 
@@ -114,6 +116,7 @@ class TestChooser : public QObject {
         addRow("instructions", "rbViewInstall", "TfrmViewInstructions", false);
         addRow("check", "rbCheck", "TfrmCheckCertificate", false);
         addRow("install", "rbInstall", "TfrmInstallCertificate", false);
+        addRow("expiry", "rbExpiry", "TfrmExpiry", false);
     }
     void startOpensTheSelectedWizard() {
         QFETCH(QString, radio);

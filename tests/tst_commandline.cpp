@@ -1,5 +1,7 @@
 #include "TestAuthority.h"
 #include "TestSupport.h"
+#include "uCertificateCheck.h"
+#include "uRenewal.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -16,6 +18,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -601,6 +604,10 @@ class TestCommandLine : public QObject {
         QTest::newRow("missing --domain")
             << QStringList{"selfsign", "--out", "%O"} << QByteArray() << QStringList() << 2
             << QStringList{"--domain"} << QStringList();
+        QTest::newRow("--help-all is no help: nothing is made")
+            << QStringList{"selfsign", "--domain", "x.test", "--out", "%O", "--help-all"}
+            << QByteArray() << QStringList() << 2 << QStringList{"Unknown option 'help-all'."}
+            << QStringList{"absent x.test.key"};
         QTest::newRow("unreadable input")
             << QStringList{"pfx",   "--key",    "%F/none.key", "--cert", "%F/server.crt",
                            "--out", "%O/x.pfx", "--passout",   "stdin"}
@@ -633,6 +640,39 @@ class TestCommandLine : public QObject {
                                 "nginx --reload ./reload.sh")
             << QByteArray() << QStringList() << 2
             << QStringList{"\"./reload.sh\" of the reload command does not exist"} << QStringList();
+        const QString dnsAcme = "acme --domain *.x.test --email a@x.test --out %O --for nginx ";
+        QTest::newRow("acme: --dns together with --webroot")
+            << splitCommandLine(dnsAcme + "--dns exec --dns-script %F/server.crt --webroot %O")
+            << QByteArray() << QStringList() << 2
+            << QStringList{"Give either --webroot DIR or --standalone", "Or give --dns KIND"}
+            << QStringList();
+        QTest::newRow("acme: an unknown kind of DNS validation")
+            << splitCommandLine(dnsAcme + "--dns route53") << QByteArray() << QStringList() << 2
+            << QStringList{"--dns: \"route53\" is not a kind of DNS validation"} << QStringList();
+        QTest::newRow("acme: a TSIG secret for a DNS script")
+            << splitCommandLine(dnsAcme + "--dns exec --dns-script %F/server.crt --tsig-secret "
+                                          "env:HOME")
+            << QByteArray() << QStringList() << 2
+            << QStringList{"--tsig-secret belongs to --dns rfc2136 only."} << QStringList();
+        QTest::newRow("acme: a DNS resolver without --dns")
+            << splitCommandLine("acme --domain x.test --email a@x.test --out %O --for nginx "
+                                "--standalone --dns-resolver 127.0.0.1")
+            << QByteArray() << QStringList() << 2
+            << QStringList{"--dns-resolver belongs to --dns exec or --dns rfc2136 only."}
+            << QStringList();
+        QTest::newRow("acme: no time to wait for the DNS record")
+            << splitCommandLine(dnsAcme + "--dns exec --dns-script %F/server.crt --dns-wait 0")
+            << QByteArray() << QStringList() << 2
+            << QStringList{"--dns-wait: \"0\" is not a number of seconds"} << QStringList();
+        QTest::newRow("acme: DNS updates without the TSIG key")
+            << splitCommandLine(dnsAcme + "--dns rfc2136 --dns-server 127.0.0.1:53 --tsig-secret "
+                                          "file:%F/newpass.txt")
+            << QByteArray() << QStringList() << 2 << QStringList{"--tsig-key"} << QStringList();
+        QTest::newRow("acme: a DNS script that cannot run")
+            << splitCommandLine(dnsAcme + "--dns exec --dns-script %F/server.crt") << QByteArray()
+            << QStringList() << 1
+            << QStringList{"/server.crt\" is not a program that this computer can run"}
+            << QStringList();
         checkRows();
         QTest::newRow("check without anything to check")
             << QStringList{"check"} << QByteArray() << QStringList() << 2
@@ -746,6 +786,193 @@ class TestCommandLine : public QObject {
         // Nothing of the step's own stays behind, nor a new file that did not take its name.
         QCOMPARE(QDir(out.path()).entryList({"__*", ".*.new-*"}, QDir::Files | QDir::Hidden),
                  QStringList());
+    }
+
+    // "certwright expiry" in a home of its own, step by step: each step is "STATUS ARGUMENTS" run
+    // by the program, "chmod MODE PATH", or "record NAME DAYS-LEFT LIFETIME", a renewal record
+    // whose output folder is gone, so that its renewal fails. The checks look at the last step:
+    //   "out TEXT" / "err TEXT"    what it printed on standard output / error;
+    //   "sources KIND,KIND.."      the JSON lines' sources, in order;
+    //   "json N PATH VALUE"        a value of the Nth JSON line;
+    //   "mode PATH OCTAL"          a file's mode ("%H" is the home);
+    //   "ics FILE EVENTS"          the calendar holds that many events, its lines end in CRLF and
+    //                              are at most 75 octets, and each certificate's two events fall on
+    //                              the days that the JSON lines give.
+    void expiry_data() {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QStringList>("checks");
+        const QString server = "0 expiry --add " + kTestHost + ":%S";
+        QTest::newRow("expiry: nothing known")
+            << QStringList{"0 expiry"} << QStringList{"out No certificate is known"};
+        QTest::newRow("expiry: a failed renewal, a file and a server, due first")
+            << QStringList{"0 expiry --add %A/sound.crt", "0 expiry --add 127.0.0.1:%S",
+                           "record r.test 10 90", "1 renew", "1 expiry --json"}
+            << QStringList{"sources record,file,server",       "json 0 due true",
+                           "json 0 lastRenewal/renewed false", "json 1 due false",
+                           "json 2 names/0 " + kTestHost,      "json 2 daysLeft 364"};
+        QTest::newRow("expiry: the list in words")
+            << QStringList{"record r.test 40 90", "record s.test 1 6", "1 expiry"}
+            << QStringList{"out s.test\n  where: %H/gone (renewal record)\n  expires:",
+                           "out (1 days left)\n  due: now", "out last renewal: none yet",
+                           "out \n\nr.test\n"};
+        QTest::newRow("expiry: --add and --remove, the list private")
+            << QStringList{"0 expiry --add %A/sound.crt", server,
+                           "0 expiry --remove %A/../" + QFileInfo(authority.folder()).fileName() +
+                               "/sound.crt",
+                           "1 expiry --add https://" + kTestHost + ":%S/"}
+            << QStringList{"err is watched already", "mode %H/config/certwright/watch 600",
+                           "mode %H/config/certwright 700", "watched " + kTestHost + ":%S"};
+        QTest::newRow("expiry: a watch list that others can change is not believed")
+            << QStringList{"0 expiry --add %A/sound.crt", "chmod 0777 %H/config/certwright",
+                           "1 expiry"}
+            << QStringList{"err Other users could change what it lists."};
+        QTest::newRow("expiry: a file that is not watched, a server without a port")
+            << QStringList{"0 expiry --add " + kTestHost, "1 expiry --remove %A/sound.crt"}
+            << QStringList{"err is not on the list", "watched " + kTestHost + ":443"};
+        QTest::newRow("expiry: the calendar")
+            << QStringList{"0 expiry --add %A/sound.crt", "record r.test 10 90",
+                           "1 expiry --json --ics %H/cal.ics"}
+            << QStringList{"ics cal.ics 4", "err The calendar was written to %H/cal.ics"};
+        QTest::newRow("expiry: an existing calendar is kept without --force")
+            << QStringList{"0 expiry --add %A/sound.crt", "0 expiry --ics %H/cal.ics",
+                           "1 expiry --ics %H/cal.ics"}
+            << QStringList{"err exists; use --force to replace it."};
+        QTest::newRow("expiry: --force replaces the calendar")
+            << QStringList{"0 expiry --add %A/sound.crt", "0 expiry --ics %H/cal.ics",
+                           "0 expiry --json --ics %H/cal.ics --force"}
+            << QStringList{"ics cal.ics 2"};
+        QTest::newRow("expiry: expired and unreachable entries")
+            << QStringList{"0 expiry --add %A/expired.crt", "0 expiry --add 127.0.0.1:%T",
+                           "0 expiry --add 127.0.0.1:1", "1 expiry --json --timeout 1"}
+            << QStringList{"sources server,server,file", "json 2 expired true",
+                           "json 0 error The server at 127.0.0.1:%T did not complete the TLS "
+                           "handshake within 1 seconds.",
+                           "json 1 error No certificate could be read from 127.0.0.1:1: the "
+                           "server cannot be reached or does not speak TLS there."};
+        QTest::newRow("expiry: a six-day certificate at half its days is not due")
+            << QStringList{"0 expiry --add %A/fresh.crt", "0 expiry --json --parallel 1"}
+            << QStringList{"json 0 due false", "json 0 daysLeft 2"};
+        for (const char* usage : {"--parallel 0", "--force", "--add %A/sound.crt --json",
+                                  "--timeout x", "%A/sound.crt"})
+            QTest::addRow("expiry: usage %s", usage)
+                << QStringList{QStringLiteral("2 expiry ") + usage}
+                << QStringList{"err Try \"certwright expiry --help\"."};
+        for (const auto& [what, typed] : {std::pair{"a port out of range", "a.test:99999"},
+                                          std::pair{"a line end", "\"%H/a\nb.pem\""}})
+            QTest::addRow("expiry: neither a file nor a server, %s", what)
+                << QStringList{QStringLiteral("2 expiry --add ") + typed}
+                << QStringList{"err is neither a certificate file nor a server"};
+    }
+    void expiry() {
+        QFETCH(QStringList, steps);
+        QFETCH(QStringList, checks);
+        QTemporaryDir home;
+        const auto place = [&](QString text) {
+            return text.replace("%A", authority.folder())
+                .replace("%H", home.path())
+                .replace("%S", withChainPort)
+                .replace("%T", QString::number(stalled.serverPort()));
+        };
+        const QByteArray savedConfig = qgetenv("XDG_CONFIG_HOME");
+        const QByteArray savedData = qgetenv("XDG_DATA_HOME");
+        const auto restore = qScopeGuard([&] {
+            qputenv("XDG_CONFIG_HOME", savedConfig);
+            qputenv("XDG_DATA_HOME", savedData);
+        });
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath("config")));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(home.filePath("data")));
+        QString said;
+        QByteArray printed;
+        for (const QString& step : steps) {
+            const QStringList words = splitCommandLine(place(step));
+            if (words.first() == "chmod") {
+                QCOMPARE(
+                    ::chmod(QFile::encodeName(words[2]).constData(), words[1].toUInt(nullptr, 8)),
+                    0);
+                continue;
+            }
+            if (words.first() == "record") {
+                const QDateTime expiry =
+                    QDateTime::currentDateTimeUtc().addDays(words[2].toInt()).addSecs(3600);
+                Acme::AcmeValues values;
+                values.names = {words[1]};
+                values.email = "admin@check.test";
+                values.server = "https://127.0.0.1:1/dir";
+                values.outputs = {ServerFiles::kForNginx};
+                values.outFolder = home.filePath("gone");
+                QVERIFY(!Renewal::writeRecord(values, expiry, expiry.addDays(-words[3].toInt()))
+                             .first()
+                             .isEmpty());
+                continue;
+            }
+            QProcess command;
+            command.setWorkingDirectory(home.path());
+            command.start(testPath("CERTWRIGHT_EXECUTABLE"), words.mid(1));
+            command.closeWriteChannel();
+            QVERIFY(command.waitForFinished(60000));
+            said = QString::fromLocal8Bit(command.readAllStandardError());
+            printed = command.readAllStandardOutput();
+            QVERIFY2(command.exitCode() == words.first().toInt(), qPrintable(step + ": " + said));
+        }
+        QList<QJsonObject> lines;
+        for (const QByteArray& line : printed.split('\n'))
+            if (const QJsonObject one = QJsonDocument::fromJson(line).object(); !one.isEmpty())
+                lines << one;
+        const auto value = [&lines](int at, const QString& path) {
+            QJsonValue found = lines.value(at);
+            for (const QString& part : path.split('/'))
+                found = found.isArray() ? found.toArray().at(part.toInt())
+                                        : found.toObject().value(part);
+            return found.toVariant().toString();
+        };
+        for (const QString& check : checks) {
+            const QString kind = check.section(' ', 0, 0);
+            const QString rest = place(check.section(' ', 1));
+            if (kind == "out" || kind == "err") {
+                const QString text = kind == "out" ? QString::fromUtf8(printed) : said;
+                QVERIFY2(text.contains(rest), qPrintable(text));
+            } else if (kind == "sources") {
+                QStringList sources;
+                for (const QJsonObject& line : lines)
+                    sources << line.value("source").toString();
+                QCOMPARE(sources.join(','), rest);
+            } else if (kind == "json") {
+                QCOMPARE(value(rest.section(' ', 0, 0).toInt(), rest.section(' ', 1, 1)),
+                         rest.section(' ', 2));
+            } else if (kind == "mode") {
+                struct stat status {};
+                QCOMPARE(::stat(QFile::encodeName(rest.section(' ', 0, 0)).constData(), &status),
+                         0);
+                QCOMPARE(status.st_mode & 07777, rest.section(' ', 1).toUInt(nullptr, 8));
+            } else if (kind == "watched") {
+                QCOMPARE(fileContent(home.filePath("config/certwright/watch")),
+                         rest.toUtf8() + '\n');
+            } else {
+                const QByteArray calendar = fileContent(home.filePath(rest.section(' ', 0, 0)));
+                QVERIFY(calendar.startsWith("BEGIN:VCALENDAR\r\nVERSION:2.0\r\n"));
+                QVERIFY(calendar.endsWith("END:VCALENDAR\r\n"));
+                QCOMPARE(calendar.count("BEGIN:VEVENT"), rest.section(' ', 1).toInt());
+                QCOMPARE(calendar.count("\n"), calendar.count("\r\n"));
+                // Folded lines put back together, each event's start day by the certificate.
+                QStringList days;
+                for (const QByteArray& line : calendar.split('\n')) {
+                    QVERIFY2(line.size() <= 76, line.constData());
+                    if (line.startsWith("DTSTART;VALUE=DATE:"))
+                        days << QString::fromLatin1(line.mid(19).trimmed());
+                }
+                QStringList expected;
+                for (int at = 0; at < lines.size(); ++at)
+                    for (const char* field : {"dueFrom", "notAfter"})
+                        expected << QDateTime::fromString(value(at, field), Qt::ISODate)
+                                        .date()
+                                        .toString("yyyyMMdd");
+                QCOMPARE(days, expected);
+                const QString unfolded =
+                    QString::fromUtf8(calendar).replace("\r\n ", "").replace("\r\n", "\n");
+                QVERIFY2(unfolded.contains("SUMMARY:Renew the certificate of " + kTestHost + "\n"),
+                         qPrintable(unfolded));
+            }
+        }
     }
 
     // Pass phrases typed at a terminal (a pseudo-terminal that is the command's controlling

@@ -1,5 +1,6 @@
 #include "uMainForm.h"
 
+#include "ExpiryForm.h"
 #include "InstallCertificateForm.h"
 #include "uAccessibility.h"
 #include "uAcmeForm.h"
@@ -45,6 +46,7 @@ const QString kViewInstallCaption =
     QStringLiteral("Learn how to install my SSL certificate into a web server.");
 const QString kCheckCaption = QStringLiteral("Check a certificate or a server");
 const QString kInstallCaption = QStringLiteral("Install the certificate from your authority");
+const QString kExpiryCaption = QStringLiteral("See when your certificates expire");
 const QString kStartCaption = QStringLiteral("Start");
 const QString kCloseCaption = QStringLiteral("Close");
 
@@ -72,6 +74,7 @@ const Task kTasks[] = {
     {&TfrmCertwright::rbViewInstall, &createWizard<TfrmViewInstructions>},
     {&TfrmCertwright::rbCheck, &createWizard<TfrmCheckCertificate>},
     {&TfrmCertwright::rbInstall, &createWizard<TfrmInstallCertificate>},
+    {&TfrmCertwright::rbExpiry, &createWizard<TfrmExpiry>},
 };
 } // namespace
 
@@ -102,6 +105,7 @@ TfrmCertwright::TfrmCertwright(QWidget* parent)
     rbViewInstall = makeRadio("rbViewInstall", kViewInstallCaption);
     rbCheck = makeRadio("rbCheck", kCheckCaption);
     rbInstall = makeRadio("rbInstall", kInstallCaption);
+    rbExpiry = makeRadio("rbExpiry", kExpiryCaption);
     rbGenerateCSR->setChecked(true);
 
     btnStart = named(new QPushButton(kStartCaption, this), "btnStart");
@@ -135,6 +139,7 @@ TfrmCertwright::TfrmCertwright(QWidget* parent)
     addIndented(rbViewInstall);
     addIndented(rbCheck);
     addIndented(rbInstall);
+    addIndented(rbExpiry);
     layout->addSpacing(8);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
@@ -144,8 +149,8 @@ TfrmCertwright::TfrmCertwright(QWidget* parent)
 
     // The keyboard visits the tasks in an order of its own, not the order on screen.
     setKeyboardOrder({rbGenerateCSR, rbSelfSign, rbAcme, rbExtractRoot, rbPrepareIndy,
-                      rbViewInstall, rbPrepareIIS, rbCheck, rbInstall});
-    setTabOrder(rbInstall, btnStart);
+                      rbViewInstall, rbPrepareIIS, rbCheck, rbInstall, rbExpiry});
+    setTabOrder(rbExpiry, btnStart);
     setTabOrder(btnStart, btnClose);
     rbGenerateCSR->setFocus();
 

@@ -26,6 +26,7 @@ class TfrmCertwright : public QWidget {
     QRadioButton* rbViewInstall;
     QRadioButton* rbCheck;
     QRadioButton* rbInstall;
+    QRadioButton* rbExpiry;
     QButtonGroup* tasks;
     QPushButton* btnStart;
     QPushButton* btnClose;

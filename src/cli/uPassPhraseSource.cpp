@@ -1,5 +1,6 @@
 #include "uPassPhraseSource.h"
 
+#include "UserFile.h"
 #include "uCertwrightCommon.h"
 #include "uFreshFile.h"
 
@@ -168,14 +169,13 @@ bool readFirstLine(int fd, QByteArray& line) {
 
 // Opens the file for reading when it is a regular file; throws UsageError otherwise.
 int openRegularFile(const QString& option, const QString& path) {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    UserFile::Failure failure;
+    const int fd = UserFile::open(path, {}, &failure);
     if (fd < 0)
-        throw UsageError(kUnreadableFileMessage.arg(option, path, systemReason(errno)));
-    struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        ::close(fd);
-        throw UsageError(kUnreadableFileMessage.arg(option, path, kNotRegularReason));
-    }
+        throw UsageError(kUnreadableFileMessage.arg(option, path,
+                                                    failure.refusal == UserFile::Refusal::System
+                                                        ? systemReason(failure.error)
+                                                        : kNotRegularReason));
     return fd;
 }
 

@@ -1,6 +1,7 @@
 #include "ServerFiles.h"
 
 #include "IssuedCertificate.h"
+#include "UserFile.h"
 #include "uCertwrightCommon.h"
 #include "uPassPhraseFiles.h"
 #include "uPassPhraseRules.h"
@@ -34,6 +35,7 @@ const QString kUnprovenMessage =
 const QString kProblemLine = QStringLiteral("%1 [%2]");
 const QString kCannotWriteMessage = QStringLiteral("The file \"%1\" cannot be written: %2");
 const QString kCannotReadMessage = QStringLiteral("The file \"%1\" cannot be read: %2");
+const QString kNotRegularReason = QStringLiteral("it is not a regular file");
 const QString kNginxNote =
     QStringLiteral("The key %1 is encrypted: nginx reads its pass phrase from the file that "
                    "ssl_password_file names.");
@@ -63,11 +65,16 @@ void appendPlan(ToolSteps::StepPlan& plan, const ToolSteps::StepPlan& more) {
     plan.made.paths << more.made.paths;
 }
 
+// A file that the user may have named: read only when it is a regular file, so that a FIFO
+// put at its name cannot hold the step up.
 QByteArray contentOf(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw PageError(kCannotReadMessage.arg(path, file.errorString()));
-    return file.readAll();
+    UserFile::Failure failure;
+    const std::optional<QByteArray> content = UserFile::read(path, {}, &failure);
+    if (!content)
+        throw PageError(kCannotReadMessage.arg(path, failure.refusal == UserFile::Refusal::System
+                                                         ? failure.systemReason()
+                                                         : kNotRegularReason));
+    return *content;
 }
 
 QByteArray pemOf(const QList<QSslCertificate>& certificates) {

@@ -83,8 +83,8 @@ class KnownPassPhrases : public ToolSteps::StepUser {
 class ProvenChain {
   public:
     // Throws PageError when the key is not the certificate's (kKeyMismatchMessage), when the
-    // chain does not verify (with the check's problems), or when the check cannot read the
-    // files.
+    // chain does not hold up to a trusted root (with the check's problems), or when the check
+    // cannot read the files.
     ProvenChain(const CertificateCheck::CheckInput& input, const ToolContext& context);
     ProvenChain(const ProvenChain&) = delete;
     ProvenChain& operator=(const ProvenChain&) = delete;

@@ -1,5 +1,6 @@
 #include "uCertificateChain.h"
 
+#include "UserFile.h"
 #include "uCertwrightCommon.h"
 #include "uFreshFile.h"
 #include "uOpenSSLCommands.h"
@@ -21,6 +22,8 @@ const QString kPkcs7InputName = QStringLiteral("bundle.p7");
 const QString kPkcs7OutputName = QStringLiteral("certificates.pem");
 const QString kBasicConstraints = QStringLiteral("basicConstraints");
 const QString kCertificateAuthorityFlag = QStringLiteral("ca");
+// A bundle of every root that a system trusts is a few hundred KiB.
+constexpr qint64 kLargestCaFileBytes = 16 * 1024 * 1024;
 
 // The certificates of a PKCS#7 bundle, as the tool prints them.
 QList<QSslCertificate> pkcs7Certificates(const QByteArray& data, bool pem,
@@ -33,10 +36,7 @@ QList<QSslCertificate> pkcs7Certificates(const QByteArray& data, bool pem,
     if (writeFreshFile(input, data) != 0)
         return {};
     const OpenSSLCommands::ToolRun run = OpenSSLCommands::runOpenSSLTool(
-        {QStringLiteral("pkcs7"), QStringLiteral("-inform"),
-         pem ? QStringLiteral("PEM") : QStringLiteral("DER"), QStringLiteral("-in"), input,
-         QStringLiteral("-print_certs"), QStringLiteral("-out"), output},
-        context, false);
+        OpenSSLCommands::bundleCertificates(input, pem, output), context, false);
     if (run.exitCode != 0)
         return {};
     QFile printed(output);
@@ -170,9 +170,15 @@ QList<QSslCertificate> derCertificates(const QByteArray& data) {
 QList<QSslCertificate> caFileCertificates(const QString& caFile) {
     if (caFile.isEmpty())
         return {};
-    QList<QSslCertificate> certificates = QSslCertificate::fromPath(caFile, QSsl::Pem);
+    // Read as a file that the user named: a FIFO at its name cannot hold the check up.
+    UserFile::Failure failure;
+    const std::optional<QByteArray> content =
+        UserFile::read(caFile, {.largestBytes = kLargestCaFileBytes}, &failure);
+    if (!content)
+        return {};
+    QList<QSslCertificate> certificates = QSslCertificate::fromData(*content, QSsl::Pem);
     if (certificates.isEmpty())
-        certificates = QSslCertificate::fromPath(caFile, QSsl::Der);
+        certificates = QSslCertificate::fromData(*content, QSsl::Der);
     return certificates;
 }
 

@@ -1,21 +1,21 @@
 #include "uCertificateCheck.h"
 
+#include "CertificateText.h"
+#include "ChainCompletion.h"
+#include "CheckRuns.h"
+#include "ServerConnection.h"
+#include "UserFile.h"
 #include "uCertwrightCommon.h"
 #include "uFreshFile.h"
-#include "uLimitedFetch.h"
 #include "uOpenSSLCommands.h"
 #include "uPassPhraseFiles.h"
 #include "uToolSteps.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QHostAddress>
-#include <QJsonArray>
 #include <QRegularExpression>
 #include <QScopeGuard>
-#include <QSslCertificateExtension>
 #include <QSslKey>
-#include <QUrl>
 
 #include <cerrno>
 #include <cstring>
@@ -26,12 +26,9 @@ namespace CertificateCheck {
 
 namespace {
 
-// ---- Texts
+using CertificateText::Name;
 
-const QString kSchemeMark = QStringLiteral("://");
-const QString kHttpsScheme = QStringLiteral("https");
-const QString kRootPath = QStringLiteral("/");
-constexpr int kHighestPort = 65535;
+// ---- Texts
 
 const QString kUnreadableFileMessage = QStringLiteral("The file \"%1\" cannot be read: %2");
 const QString kNotRegularReason = QStringLiteral("it is not a regular file");
@@ -44,28 +41,8 @@ const QString kUnreadableKeyMessage =
 const QString kUnreadablePfxMessage =
     QStringLiteral("The file \"%1\" cannot be opened: it is not a .pfx file, or the pass phrase "
                    "is wrong.");
-const QString kUnreachableServerMessage =
-    QStringLiteral("No certificate could be read from %1: the server cannot be reached or "
-                   "does not speak TLS there.");
 const QString kNothingToCheckMessage =
     QStringLiteral("Name a server, a certificate file or a .pfx file to check.");
-const QString kToolFailedMessage = QStringLiteral("The OpenSSL tool could not check \"%1\".");
-const QString kNoIssuerAddressMessage =
-    QStringLiteral("The certificate of \"%1\" cannot be fetched: \"%2\" names no address "
-                   "for it (CA Issuers).");
-const QString kFetchSchemeMessage =
-    QStringLiteral("The certificate of \"%1\" is not fetched from \"%2\": only http and https "
-                   "addresses are used.");
-const QString kFetchFailedMessage =
-    QStringLiteral("The certificate of \"%1\" could not be fetched from %2: %3");
-const QString kFetchNotIssuerMessage =
-    QStringLiteral("What %1 sent is not the certificate of \"%2\".");
-const QString kTooManyFetchesMessage =
-    QStringLiteral("The chain is still not complete after %1 certificates were fetched.");
-const QString kChainOverInputMessage =
-    QStringLiteral("The chain is not written to \"%1\": that file was read by the check. "
-                   "Please name a new file.");
-const QString kWriteFailedMessage = QStringLiteral("The file \"%1\" cannot be written: %2");
 
 const QString kUnknownRootMessage = QStringLiteral(
     "The chain ends at \"%1\", a root that this system does not know: the server does not send "
@@ -91,15 +68,6 @@ const QString kPurposeReason =
 const QString kTooManyCertificatesMessage =
     QStringLiteral("%1 certificates were given, but a chain has a handful: at most %2 are read. "
                    "Please give the server certificate and its chain alone.");
-const QString kServerTimeoutMessage =
-    QStringLiteral("The server at %1 did not complete the TLS handshake within %2 seconds.");
-const QString kServerOutputCutMessage = QStringLiteral(
-    "What the server at %1 sent is more than this program reads (%2 KiB), so it is not judged.");
-const QString kUnprovenIssuerMessage =
-    QStringLiteral("What %1 sent does not verify the signature of \"%2\", so it is not its "
-                   "issuer.");
-const QString kUnprovenChainMessage =
-    QStringLiteral("The chain is not written to \"%1\": it does not verify (%2).");
 const QString kKeyMismatchMessage =
     QStringLiteral("The key is not the key of this certificate: the certificate was issued "
                    "for another key.");
@@ -121,7 +89,6 @@ const QString kNameMismatchMessage =
     QStringLiteral("The name %1 is not among the names of the certificate (%2).");
 const QString kNameMismatchAdvice = QStringLiteral(
     "Request a certificate that names %1, or reach the server by a name that it names.");
-const QString kNoNames = QStringLiteral("none");
 const QString kNoSubjectAltNameMessage =
     QStringLiteral("The certificate has no subjectAltName: browsers take the names of a server "
                    "from there alone and refuse it.");
@@ -161,22 +128,6 @@ const QString kNoServerUsageMessage =
 const QString kNotServerAdvice =
     QStringLiteral("Use the server certificate that the authority issued for this host.");
 
-const QString kReportLine = QStringLiteral("%1: %2\n");
-const QString kSubjectLabel = QStringLiteral("Subject");
-const QString kNamesLabel = QStringLiteral("Names");
-const QString kIssuerLabel = QStringLiteral("Issuer");
-const QString kValidFromLabel = QStringLiteral("Valid from");
-const QString kValidUntilLabel = QStringLiteral("Valid until");
-const QString kDaysLeftText = QStringLiteral("%1 (%2 days left)");
-const QString kKeyLabel = QStringLiteral("Key");
-const QString kKeyText = QStringLiteral("%1, %2 bits");
-const QString kSignatureLabel = QStringLiteral("Signature");
-const QString kChainHeading = QStringLiteral("Chain:\n");
-const QString kPfxLabel = QStringLiteral("Protection of the .pfx file");
-const QString kChainLine = QStringLiteral("  %1\n");
-const QString kNoProblemText = QStringLiteral("No problem found.\n");
-const QString kProblemsLabel = QStringLiteral("Problems:\n");
-const QString kProblemLines = QStringLiteral("- %1 [%2]\n  %3\n");
 const QString kOtherKeyType = QStringLiteral("other");
 const QString kRsaKeyType = QStringLiteral("RSA");
 const QString kEcKeyType = QStringLiteral("EC");
@@ -184,8 +135,6 @@ const QString kDsaKeyType = QStringLiteral("DSA");
 
 // ---- The tool's words
 
-const QByteArray kVerifyErrorPattern =
-    QByteArrayLiteral("error (\\d+) at (\\d+) depth lookup: ?([^\\n]*)");
 // X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT, ..._GET_ISSUER_CERT_LOCALLY, ..._VERIFY_LEAF_SIGNATURE
 const QList<int> kMissingIssuerErrors = {2, 20, 21};
 // X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT, X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN
@@ -203,10 +152,6 @@ const QList<std::pair<QList<int>, const QString*>> kChainReasons = {
     {{32}, &kKeyUsageReason}, // KEYUSAGE_NO_CERTSIGN
     {{26}, &kPurposeReason},  // INVALID_PURPOSE above the server
 };
-// Everything a server sends is read, up to this much: a chain is a few KiB.
-constexpr qint64 kLargestServerOutputBytes = 4 * 1024 * 1024;
-constexpr int kBytesPerKiB = 1024;
-constexpr int kMsPerSecond = 1000;
 const int kHostnameError = 62; // X509_V_ERR_HOSTNAME_MISMATCH
 const int kAddressError = 64;  // X509_V_ERR_IP_ADDRESS_MISMATCH
 const QString kSignatureAlgorithmPattern = QStringLiteral("Signature Algorithm: *(\\S+)");
@@ -220,33 +165,11 @@ const QString kRc240 = QStringLiteral("pbeWithSHA1And40BitRC2-CBC");
 const QRegularExpression
     kBagAlgorithmPattern(QStringLiteral("^(PKCS7 Encrypted data|Shrouded Keybag): (.*)$"),
                          QRegularExpression::MultilineOption);
-const QString kAuthorityInformationAccess = QStringLiteral("1.3.6.1.5.5.7.1.1");
-const QString kCaIssuers = QStringLiteral("caIssuers");
 const QByteArray kUnsupportedAlgorithm = QByteArrayLiteral("unsupported");
 
-const QString kScratchCertificate = QStringLiteral("server.pem");
-const QString kScratchChain = QStringLiteral("chain.pem");
-const QString kScratchIssuer = QStringLiteral("issuer.pem");
-const QString kScratchWritten = QStringLiteral("written.pem");
-const QString kScratchPublicKey = QStringLiteral("key.pub");
-const QString kScratchCertificatePublicKey = QStringLiteral("cert.pub");
-const QString kScratchPfxCertificates = QStringLiteral("pfx.pem");
-
 constexpr qint64 kLargestInputBytes = 4 * 1024 * 1024;
-constexpr int kMostFetches = 4;
-constexpr int kMostRedirects = 3;
-constexpr qint64 kSecondsADay = 24 * 60 * 60;
-const QString kDateFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss 'UTC'");
 
 // ---- Helpers
-
-QString dateText(const QDateTime& date) {
-    return date.toUTC().toString(kDateFormat);
-}
-
-QString passPhraseArgument(const ToolContext& context) {
-    return QStringLiteral("file:") + context.passPhraseFolder + kCurrentPassPhraseFile;
-}
 
 QList<QSslCertificate> certificatesOfFile(const QString& typed, const ToolContext& context) {
     try {
@@ -258,60 +181,17 @@ QList<QSslCertificate> certificatesOfFile(const QString& typed, const ToolContex
     }
 }
 
-QByteArray pemOf(const QList<QSslCertificate>& certificates) {
-    QByteArray pem;
-    for (const QSslCertificate& certificate : certificates)
-        pem += certificate.toPem();
-    return pem;
-}
-
 // For the runs that trust nothing of the system's.
 const OpenSSLCommands::RunLimits kWithoutTrustStore{.withoutTrustStore = true};
-
-OpenSSLCommands::ToolRun runTool(const QStringList& arguments, const ToolContext& context) {
-    return OpenSSLCommands::runOpenSSLTool(arguments, context, context.debug);
-}
-
-// One complaint of a verify run: the error's number, the depth of the certificate in the chain
-// that the tool built (0: the one verified) and the tool's words.
-struct VerifyError {
-    int code = 0;
-    int depth = 0;
-    QString reason;
-};
-
-QList<VerifyError> verifyComplaints(const QStringList& arguments, const ToolContext& context) {
-    const OpenSSLCommands::ToolRun run = runTool(arguments, context);
-    QList<VerifyError> errors;
-    static const QRegularExpression pattern(QString::fromLatin1(kVerifyErrorPattern));
-    for (auto match = pattern.globalMatch(QString::fromUtf8(run.output)); match.hasNext();) {
-        const QRegularExpressionMatch found = match.next();
-        errors << VerifyError{found.captured(1).toInt(), found.captured(2).toInt(),
-                              found.captured(3).trimmed()};
-    }
-    if (run.exitCode != 0 && errors.isEmpty())
-        throw PageError(kToolFailedMessage.arg(arguments.constLast()), QString(),
-                        QString::fromUtf8(run.output));
-    return errors;
-}
-
-// The error numbers of a verify run.
-QList<int> verifyErrors(const QStringList& arguments, const ToolContext& context) {
-    QList<int> codes;
-    for (const VerifyError& error : verifyComplaints(arguments, context))
-        codes << error.code;
-    return codes;
-}
 
 // The key's public half as the tool prints it.
 QByteArray publicKeyOfKey(const CheckInput& input, const ScratchFolder& scratch,
                           const ToolContext& context) {
-    const OpenSSLCommands::ToolRun run =
-        runTool({QStringLiteral("pkey"), QStringLiteral("-in"),
-                 ToolSteps::pathForTool(input.keyFile, context.currentFolder),
-                 QStringLiteral("-passin"), passPhraseArgument(context), QStringLiteral("-pubout"),
-                 QStringLiteral("-out"), scratch.file(kScratchPublicKey)},
-                context);
+    const OpenSSLCommands::ToolRun run = runTool(
+        OpenSSLCommands::publicKeyOfKey(
+            context.passPhraseFolder, ToolSteps::pathForTool(input.keyFile, context.currentFolder),
+            scratch.file(kScratchPublicKey)),
+        context);
     QFile key(scratch.file(kScratchPublicKey));
     if (run.exitCode != 0 || !key.open(QIODevice::ReadOnly))
         throw PageError(kUnreadableKeyMessage.arg(input.keyFile));
@@ -325,9 +205,8 @@ QByteArray publicKeyOfCertificate(const QSslCertificate& certificate, const Scra
     if (const QByteArray pem = certificate.publicKey().toPem(); !pem.isEmpty())
         return pem;
     const OpenSSLCommands::ToolRun run = OpenSSLCommands::runOpenSSLTool(
-        {QStringLiteral("x509"), QStringLiteral("-in"), scratch.file(kScratchCertificate),
-         QStringLiteral("-noout"), QStringLiteral("-pubkey"), QStringLiteral("-out"),
-         scratch.file(kScratchCertificatePublicKey)},
+        OpenSSLCommands::publicKeyOfCertificate(scratch.file(kScratchCertificate),
+                                                scratch.file(kScratchCertificatePublicKey)),
         context, context.debug, kWithoutTrustStore);
     QFile key(scratch.file(kScratchCertificatePublicKey));
     if (run.exitCode != 0 || !key.open(QIODevice::ReadOnly))
@@ -339,37 +218,6 @@ QByteArray publicKeyOfCertificate(const QSslCertificate& certificate, const Scra
 QString signatureAlgorithm(const QSslCertificate& certificate) {
     static const QRegularExpression pattern(kSignatureAlgorithmPattern);
     return pattern.match(certificate.toText()).captured(1);
-}
-
-// The certificates that a server sends, in the order sent.
-QList<QSslCertificate> serverCertificates(const CheckInput& input, const ToolContext& context) {
-    const bool literal = !QHostAddress(input.host).isNull();
-    const QString hostAndPort = ServerAddress{input.host, input.port}.text();
-    QStringList arguments{QStringLiteral("s_client"), QStringLiteral("-connect"),
-                          input.connectAddress.isEmpty() ? hostAndPort : input.connectAddress,
-                          QStringLiteral("-showcerts"), QStringLiteral("-verify_quiet")};
-    // A name, never an address, goes into the server name indication.
-    if (!literal)
-        arguments << QStringLiteral("-servername") << input.host;
-    const OpenSSLCommands::ToolRun run =
-        OpenSSLCommands::runOpenSSLTool(arguments, context, context.debug,
-                                        {.timeLimitMs = input.timeoutMs,
-                                         .wholeOutputBytes = kLargestServerOutputBytes,
-                                         .cancel = input.cancel,
-                                         .withoutTrustStore = true});
-    if (run.end == RunEnd::Stopped)
-        throw SilentAbort();
-    if (run.end == RunEnd::TimeLimit)
-        throw PageError(kServerTimeoutMessage.arg(hostAndPort).arg(input.timeoutMs / kMsPerSecond),
-                        QString(), QString::fromUtf8(run.output));
-    if (run.cut)
-        throw PageError(
-            kServerOutputCutMessage.arg(hostAndPort).arg(kLargestServerOutputBytes / kBytesPerKiB));
-    const QList<QSslCertificate> certificates = QSslCertificate::fromData(run.output, QSsl::Pem);
-    if (certificates.isEmpty())
-        throw PageError(kUnreachableServerMessage.arg(hostAndPort), QString(),
-                        QString::fromUtf8(run.output));
-    return certificates;
 }
 
 QString pfxProfileOf(const QString& info) {
@@ -393,15 +241,9 @@ QString pfxProfileOf(const QString& info) {
 // The certificates of a .pfx file, in the bundle's order, and its protection profile.
 QList<QSslCertificate> pfxCertificates(const CheckInput& input, const ScratchFolder& scratch,
                                        QString& profile, const ToolContext& context) {
-    QStringList arguments{QStringLiteral("pkcs12"),
-                          QStringLiteral("-info"),
-                          QStringLiteral("-nokeys"),
-                          QStringLiteral("-in"),
-                          ToolSteps::pathForTool(input.pfxFile, context.currentFolder),
-                          QStringLiteral("-passin"),
-                          passPhraseArgument(context),
-                          QStringLiteral("-out"),
-                          scratch.file(kScratchPfxCertificates)};
+    const QStringList arguments = OpenSSLCommands::pfxCertificatesAndProtection(
+        context.passPhraseFolder, ToolSteps::pathForTool(input.pfxFile, context.currentFolder),
+        scratch.file(kScratchPfxCertificates));
     OpenSSLCommands::ToolRun run = runTool(arguments, context);
     if (run.exitCode != 0 && run.output.contains(kUnsupportedAlgorithm))
         run = runTool(OpenSSLCommands::withLegacyAlgorithms(arguments), context);
@@ -415,32 +257,6 @@ QList<QSslCertificate> pfxCertificates(const CheckInput& input, const ScratchFol
     if (certificates.isEmpty())
         throw PageError(kUnreadableCertificateFileMessage.arg(input.pfxFile));
     return certificates;
-}
-
-QString nameText(const QSslCertificate& certificate, bool subject) {
-    QStringList parts;
-    const QList<QByteArray> attributes =
-        subject ? certificate.subjectInfoAttributes() : certificate.issuerInfoAttributes();
-    for (const QByteArray& attribute : attributes) {
-        const QStringList values =
-            subject ? certificate.subjectInfo(attribute) : certificate.issuerInfo(attribute);
-        for (const QString& value : values)
-            parts << QString::fromLatin1(attribute) + QLatin1Char('=') + value;
-    }
-    return parts.join(QStringLiteral(", "));
-}
-
-// The host names, then the addresses, each in the certificate's order: a QMultiMap gives the
-// values of one key from the last inserted to the first.
-QStringList alternativeNames(const QSslCertificate& certificate) {
-    QStringList names;
-    const auto all = certificate.subjectAlternativeNames();
-    for (const QSsl::AlternativeNameEntryType type : {QSsl::DnsEntry, QSsl::IpAddressEntry}) {
-        QStringList values = all.values(type);
-        std::reverse(values.begin(), values.end());
-        names += values;
-    }
-    return names;
 }
 
 QString keyTypeOf(const QSslKey& key) {
@@ -463,7 +279,8 @@ void addProblem(CheckReport& report, const QString& id, const QString& message,
 
 void addProblem(CheckReport& report, const QString& id, const QString& message,
                 const QString& advice, const QSslCertificate& about) {
-    report.problems << CheckProblem{id, message, advice, nameText(about, true)};
+    report.problems << CheckProblem{id, message, advice,
+                                    CertificateText::nameText(about, Name::Subject)};
 }
 
 // The dates of every certificate of the chain, each problem naming its certificate.
@@ -477,16 +294,18 @@ void addValidityProblems(CheckReport& report, int warnDays) {
         const QDateTime from = certificate.effectiveDate().toUTC();
         const QDateTime until = certificate.expiryDate().toUTC();
         if (until < now)
-            addProblem(report, kExpired, kExpiredMessage.arg(name, dateText(until)), kExpiredAdvice,
+            addProblem(report, kExpired,
+                       kExpiredMessage.arg(name, CertificateText::dateText(until)), kExpiredAdvice,
                        certificate);
         else if (from > now)
-            addProblem(report, kNotYetValid, kNotYetValidMessage.arg(name, dateText(from)),
+            addProblem(report, kNotYetValid,
+                       kNotYetValidMessage.arg(name, CertificateText::dateText(from)),
                        kNotYetValidAdvice, certificate);
         else if (expiresSoon(from, until, now, warnDays))
             addProblem(report, kExpiresSoon,
                        kExpiresSoonMessage.arg(name)
                            .arg(now.secsTo(until) / kSecondsADay)
-                           .arg(dateText(until)),
+                           .arg(CertificateText::dateText(until)),
                        kExpiresSoonAdvice, certificate);
     }
 }
@@ -498,9 +317,6 @@ void addKeyProblems(CheckReport& report) {
         addProblem(report, kWeakKey, kWeakKeyMessage.arg(report.keyType).arg(report.keyBits),
                    kWeakKeyAdvice);
 }
-
-QByteArray fetch(const QUrl& url, const QString& wanted, RunCancel* cancel = nullptr);
-QString caIssuersOf(const QSslCertificate& certificate);
 
 // The certificates of the chain from the server's up, as the tool counts their depth.
 QList<QSslCertificate> chainFromServer(const CertificateChain& chain) {
@@ -527,26 +343,6 @@ void cutAtUnprovenLink(CertificateChain& chain, const QList<VerifyError>& compla
         chain.end = ChainEnd::Missing;
         chain.missingIssuer = unproven.issuerDisplayName();
         return;
-    }
-}
-
-// Whether a missing issuer is a root rather than an intermediate that the last certificate
-// leads to: it names no address for its issuer, or the address serves a root.
-bool missingIssuerIsRoot(const QSslCertificate& last, const QString& missing,
-                         const ToolContext& context, RunCancel* cancel) {
-    const QString address = caIssuersOf(last);
-    if (address.isEmpty())
-        return true;
-    try {
-        const QList<QSslCertificate> sent =
-            readCertificates(fetch(QUrl(address), missing, cancel), context);
-        return std::any_of(sent.begin(), sent.end(), [&last](const QSslCertificate& candidate) {
-            return Certificates::isSelfIssued(candidate) && Certificates::issues(candidate, last);
-        });
-    } catch (const PageError&) {
-        if (cancel && cancel->cancelled())
-            throw SilentAbort();
-        return false;
     }
 }
 
@@ -579,16 +375,11 @@ void addInvalidChainProblems(CheckReport& report, const QList<VerifyError>& comp
 void addVerifyProblems(CheckReport& report, const CheckInput& input, const QString& name,
                        const ScratchFolder& scratch, const ToolContext& context) {
     const QString server = scratch.file(kScratchCertificate);
-    const QStringList lenient{QStringLiteral("verify"), QStringLiteral("-auth_level"),
-                              QStringLiteral("0"), QStringLiteral("-no_check_time")};
-    QStringList chainRun =
-        lenient + QStringList{QStringLiteral("-purpose"), QStringLiteral("sslserver")};
-    if (!input.caFile.isEmpty())
-        chainRun << QStringLiteral("-CAfile")
-                 << ToolSteps::pathForTool(input.caFile, context.currentFolder);
-    if (!report.chain.authorities.isEmpty() || !report.chain.unrelated.isEmpty())
-        chainRun << QStringLiteral("-untrusted") << scratch.file(kScratchChain);
-    chainRun << server;
+    const bool withChain = !report.chain.authorities.isEmpty() || !report.chain.unrelated.isEmpty();
+    const QStringList chainRun = OpenSSLCommands::judgeServerChain(
+        server, withChain ? scratch.file(kScratchChain) : QString(),
+        input.caFile.isEmpty() ? QString()
+                               : ToolSteps::pathForTool(input.caFile, context.currentFolder));
     const QList<VerifyError> complaints = verifyComplaints(chainRun, context);
     QList<int> chainErrors;
     for (const VerifyError& error : complaints)
@@ -601,14 +392,9 @@ void addVerifyProblems(CheckReport& report, const CheckInput& input, const QStri
     };
     // The server certificate alone, as its own anchor: its purpose and its name in one run, as
     // the tool goes on to the name after a purpose it refuses.
-    QStringList alone =
-        lenient + QStringList{QStringLiteral("-partial_chain"), QStringLiteral("-trusted"), server,
-                              QStringLiteral("-purpose"), QStringLiteral("sslserver")};
-    if (!name.isEmpty())
-        alone << (QHostAddress(name).isNull() ? QStringLiteral("-verify_hostname")
-                                              : QStringLiteral("-verify_ip"))
-              << name;
-    const QList<int> aloneErrors = verifyErrors(alone << server, context);
+    const QList<int> aloneErrors = verifyErrors(
+        OpenSSLCommands::judgeCertificateAlone(server, name, !QHostAddress(name).isNull()),
+        context);
 
     if (aloneErrors.contains(kHostnameError) || aloneErrors.contains(kAddressError))
         addProblem(report, kNameMismatch,
@@ -689,90 +475,23 @@ QList<QSslCertificate> inputCertificates(const CheckInput& input, const ScratchF
     return certificates;
 }
 
-// Fetches the certificates at the address within the limits.
-QByteArray fetch(const QUrl& url, const QString& wanted, RunCancel* cancel) {
-    const QString shown = url.toDisplayString();
-    if (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))
-        throw PageError(kFetchSchemeMessage.arg(wanted, shown));
-    LimitedFetch::Stop stop;
-    if (cancel)
-        cancel->attachEnder([&stop] { stop.stop(); });
-    const auto detach = qScopeGuard([cancel] {
-        if (cancel)
-            cancel->attachEnder({});
-    });
-    if (cancel && cancel->cancelled())
-        throw SilentAbort();
-    try {
-        return LimitedFetch::fetch(url, {kFetchTimeLimitMs, kLargestFetchBytes, kMostRedirects, {}},
-                                   &stop);
-    } catch (const LimitedFetch::Failure& failure) {
-        throw PageError(kFetchFailedMessage.arg(wanted, shown, failure.reason));
-    }
-}
-
-QString caIssuersOf(const QSslCertificate& certificate) {
-    for (const QSslCertificateExtension& extension : certificate.extensions())
-        if (extension.oid() == kAuthorityInformationAccess)
-            return extension.value().toMap().value(kCaIssuers).toString();
-    return {};
-}
-
-// Whether the issuer's key verifies the certificate's signature.
-bool signs(const QSslCertificate& issuer, const QSslCertificate& certificate,
-           const ScratchFolder& scratch, const ToolContext& context) {
-    scratch.write(kScratchIssuer, issuer.toPem());
-    scratch.write(kScratchCertificate, certificate.toPem());
-    const OpenSSLCommands::ToolRun run =
-        runTool({QStringLiteral("verify"), QStringLiteral("-auth_level"), QStringLiteral("0"),
-                 QStringLiteral("-no_check_time"), QStringLiteral("-partial_chain"),
-                 QStringLiteral("-trusted"), scratch.file(kScratchIssuer),
-                 scratch.file(kScratchCertificate)},
-                context);
-    return run.end == RunEnd::Exited && run.exitCode == 0;
-}
-
-// Why the tool refuses the chain to be written, as a server's, up to its root (trusted, or the
-// untrusted one that ends it); empty when it verifies.
-QString chainRefusal(const CertificateChain& chain, const QByteArray& pem, const QString& caFile,
-                     const ScratchFolder& scratch, const ToolContext& context) {
-    scratch.write(kScratchWritten, pem);
-    QStringList arguments{QStringLiteral("verify"), QStringLiteral("-auth_level"),
-                          QStringLiteral("0"), QStringLiteral("-purpose"),
-                          QStringLiteral("sslserver")};
-    if (chain.end == ChainEnd::UntrustedRoot) {
-        scratch.write(kScratchIssuer, chain.root.toPem());
-        arguments << QStringLiteral("-CAfile") << scratch.file(kScratchIssuer);
-    } else if (!caFile.isEmpty()) {
-        arguments << QStringLiteral("-CAfile") << caFile;
-    }
-    arguments << QStringLiteral("-untrusted") << scratch.file(kScratchWritten)
-              << scratch.file(kScratchWritten);
-    const QList<VerifyError> complaints = verifyComplaints(arguments, context);
-    QStringList reasons;
-    for (const VerifyError& error : complaints)
-        reasons << error.reason;
-    return reasons.join(QStringLiteral("; "));
-}
-
 } // namespace
 
 QByteArray readRegularFile(const QString& typed, const ToolContext& context) {
-    const QString path = ToolSteps::pathForTool(typed, context.currentFolder);
-    const Descriptor file(
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    struct stat status {};
-    if (file.fd < 0 || ::fstat(file.fd, &status) != 0)
-        throw PageError(
-            kUnreadableFileMessage.arg(typed, QString::fromLocal8Bit(std::strerror(errno))));
-    if (!S_ISREG(status.st_mode))
+    UserFile::Failure failure;
+    const std::optional<QByteArray> content =
+        UserFile::read(ToolSteps::pathForTool(typed, context.currentFolder),
+                       {.largestBytes = kLargestInputBytes}, &failure);
+    if (content)
+        return *content;
+    switch (failure.refusal) {
+    case UserFile::Refusal::NotRegular:
         throw PageError(kUnreadableFileMessage.arg(typed, kNotRegularReason));
-    if (status.st_size > kLargestInputBytes)
+    case UserFile::Refusal::TooLarge:
         throw PageError(kUnreadableFileMessage.arg(typed, kTooLargeReason));
-    QFile reader;
-    if (!reader.open(file.fd, QIODevice::ReadOnly))
-        throw PageError(kUnreadableFileMessage.arg(typed, reader.errorString()));
-    return reader.read(kLargestInputBytes);
+    default:
+        throw PageError(kUnreadableFileMessage.arg(typed, failure.systemReason()));
+    }
 }
 
 QDateTime soonFrom(const QDateTime& notBefore, const QDateTime& notAfter, int warnDays) {
@@ -785,100 +504,6 @@ QDateTime soonFrom(const QDateTime& notBefore, const QDateTime& notAfter, int wa
 bool expiresSoon(const QDateTime& notBefore, const QDateTime& notAfter, const QDateTime& now,
                  int warnDays) {
     return now > soonFrom(notBefore, notAfter, warnDays);
-}
-
-bool CheckReport::hasProblem(const QString& id) const {
-    return std::any_of(problems.begin(), problems.end(),
-                       [&id](const CheckProblem& problem) { return problem.id == id; });
-}
-
-QJsonObject CheckReport::toJson() const {
-    QJsonArray chainArray;
-    for (const ChainEntry& entry : chainEntries)
-        chainArray.append(QJsonObject{
-            {QStringLiteral("subject"), entry.subject},
-            {QStringLiteral("issuer"), entry.issuer},
-            {QStringLiteral("notAfter"), entry.notAfter.toUTC().toString(Qt::ISODate)}});
-    QJsonArray problemArray;
-    for (const CheckProblem& problem : problems) {
-        QJsonObject object{{QStringLiteral("id"), problem.id},
-                           {QStringLiteral("message"), problem.message},
-                           {QStringLiteral("advice"), problem.advice}};
-        if (!problem.certificate.isEmpty())
-            object.insert(QStringLiteral("certificate"), problem.certificate);
-        problemArray.append(object);
-    }
-    QJsonObject object{{QStringLiteral("subject"), subject},
-                       {QStringLiteral("names"), QJsonArray::fromStringList(names)},
-                       {QStringLiteral("issuer"), issuer},
-                       {QStringLiteral("notBefore"), notBefore.toUTC().toString(Qt::ISODate)},
-                       {QStringLiteral("notAfter"), notAfter.toUTC().toString(Qt::ISODate)},
-                       {QStringLiteral("daysLeft"), daysLeft},
-                       {QStringLiteral("key"), QJsonObject{{QStringLiteral("type"), keyType},
-                                                           {QStringLiteral("bits"), keyBits}}},
-                       {QStringLiteral("signature"), signature},
-                       {QStringLiteral("chain"), chainArray},
-                       {QStringLiteral("problems"), problemArray}};
-    if (!pfxProfile.isEmpty())
-        object.insert(QStringLiteral("pfxProfile"), pfxProfile);
-    return object;
-}
-
-QString CheckReport::toText() const {
-    QString text =
-        kReportLine.arg(kSubjectLabel, subject) +
-        kReportLine.arg(kNamesLabel,
-                        names.isEmpty() ? kNoNames : names.join(QStringLiteral(", "))) +
-        kReportLine.arg(kIssuerLabel, issuer) +
-        kReportLine.arg(kValidFromLabel, dateText(notBefore)) +
-        kReportLine.arg(kValidUntilLabel, kDaysLeftText.arg(dateText(notAfter)).arg(daysLeft)) +
-        kReportLine.arg(kKeyLabel, kKeyText.arg(keyType).arg(keyBits)) +
-        kReportLine.arg(kSignatureLabel, signature);
-    if (!pfxProfile.isEmpty())
-        text += kReportLine.arg(kPfxLabel, pfxProfile);
-    text += kChainHeading;
-    for (const QString& line : chainSummaryLines(chain))
-        text += kChainLine.arg(line);
-    return text + problemsText(problems);
-}
-
-QString problemsText(const QList<CheckProblem>& problems) {
-    if (problems.isEmpty())
-        return kNoProblemText;
-    QString text = kProblemsLabel;
-    for (const CheckProblem& problem : problems)
-        text += kProblemLines.arg(problem.message, problem.id, problem.advice);
-    return text;
-}
-
-QString ServerAddress::text() const {
-    const QString shown =
-        host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host;
-    return shown + QLatin1Char(':') + QString::number(port);
-}
-
-std::optional<ServerAddress> serverAddress(const QString& typed, int defaultPort) {
-    const QString text = typed.trimmed();
-    const auto withPort = [](const QString& host, int port) -> std::optional<ServerAddress> {
-        if (host.isEmpty() || port < 1 || port > kHighestPort)
-            return std::nullopt;
-        return ServerAddress{host, port};
-    };
-    const QHostAddress bare(text);
-    if (!text.startsWith(QLatin1Char('[')) && !bare.isNull() &&
-        bare.protocol() == QAbstractSocket::IPv6Protocol)
-        return withPort(text, defaultPort);
-    // Everything else is read as the host and port of an https address.
-    const bool whole = text.contains(kSchemeMark);
-    const QUrl url(whole ? text : kHttpsScheme + kSchemeMark + text, QUrl::StrictMode);
-    const QString authority =
-        text.section(kSchemeMark, whole ? 1 : 0, whole ? 1 : 0).section(QLatin1Char('/'), 0, 0);
-    const bool bareHasMore = !whole && (url.hasQuery() || url.hasFragment() ||
-                                        (!url.path().isEmpty() && url.path() != kRootPath));
-    if (!url.isValid() || url.scheme().compare(kHttpsScheme, Qt::CaseInsensitive) != 0 ||
-        !url.userInfo().isEmpty() || authority.endsWith(QLatin1Char(':')) || bareHasMore)
-        return std::nullopt;
-    return withPort(url.host(QUrl::EncodeUnicode), url.port(defaultPort));
 }
 
 CheckReport checkCertificate(const CheckInput& input, const ToolContext& context) {
@@ -901,6 +526,11 @@ CheckReport checkCertificate(const CheckInput& input, const ToolContext& context
              input.chainFiles)
         if (!typed.isEmpty())
             report.inputFiles << ToolSteps::pathForTool(typed, context.currentFolder);
+    // The tool opens these by their names: each must be a regular file first, so that a FIFO
+    // or a device put there cannot hold the tool up.
+    for (const QString& typed : {input.keyFile, input.pfxFile, input.caFile})
+        if (!typed.isEmpty())
+            readRegularFile(typed, context);
     QByteArray keyPublicPem;
     const QList<QSslCertificate> certificates =
         inputCertificates(input, scratch, keyPublicPem, report.pfxProfile, context);
@@ -915,9 +545,9 @@ CheckReport checkCertificate(const CheckInput& input, const ToolContext& context
     scratch.write(kScratchCertificate, server.toPem());
     scratch.write(kScratchChain, pemOf(report.chain.authorities + report.chain.unrelated));
 
-    report.subject = nameText(server, true);
-    report.names = alternativeNames(server);
-    report.issuer = nameText(server, false);
+    report.subject = CertificateText::nameText(server, Name::Subject);
+    report.names = CertificateText::alternativeNames(server);
+    report.issuer = CertificateText::nameText(server, Name::Issuer);
     report.notBefore = server.effectiveDate().toUTC();
     report.notAfter = server.expiryDate().toUTC();
     const qint64 secondsLeft = QDateTime::currentDateTimeUtc().secsTo(report.notAfter);
@@ -938,73 +568,12 @@ CheckReport checkCertificate(const CheckInput& input, const ToolContext& context
     addVerifyProblems(report, input, input.name.isEmpty() ? input.host : input.name, scratch,
                       context);
     for (const QSslCertificate& authority : report.chain.authorities)
-        report.chainEntries << ChainEntry{nameText(authority, true), nameText(authority, false),
+        report.chainEntries << ChainEntry{CertificateText::nameText(authority, Name::Subject),
+                                          CertificateText::nameText(authority, Name::Issuer),
                                           authority.expiryDate().toUTC()};
     addKeyProblems(report);
     addSignatureProblems(report);
     return report;
-}
-
-CertificateChain completeChain(const CheckReport& report, const QString& caFile,
-                               const ToolContext& context) {
-    const QString trusted =
-        caFile.isEmpty() ? QString() : ToolSteps::pathForTool(caFile, context.currentFolder);
-    const ScratchFolder scratch;
-    CertificateChain chain = report.chain;
-    for (int fetched = 0; chain.end == ChainEnd::Missing; ++fetched) {
-        if (fetched == kMostFetches)
-            throw PageError(kTooManyFetchesMessage.arg(fetched));
-        const QSslCertificate last =
-            chain.authorities.isEmpty() ? chain.server : chain.authorities.constLast();
-        const QString address = caIssuersOf(last);
-        if (address.isEmpty())
-            throw PageError(
-                kNoIssuerAddressMessage.arg(chain.missingIssuer, Certificates::displayName(last)));
-        const QList<QSslCertificate> sent =
-            readCertificates(fetch(QUrl(address), chain.missingIssuer), context);
-        const auto issuer = std::find_if(sent.begin(), sent.end(), [&last](const auto& candidate) {
-            return Certificates::issues(candidate, last);
-        });
-        if (issuer == sent.end())
-            throw PageError(kFetchNotIssuerMessage.arg(address, chain.missingIssuer));
-        if (!signs(*issuer, last, scratch, context))
-            throw PageError(kUnprovenIssuerMessage.arg(address, Certificates::displayName(last)));
-        // A root is never sent by a server: clients have it, or it cannot help them.
-        if (Certificates::isSelfIssued(*issuer)) {
-            chain.root = *issuer;
-            chain.end = ChainEnd::UntrustedRoot;
-            chain.missingIssuer.clear();
-            break;
-        }
-        const QList<QSslCertificate> authorities = chain.authorities + QList{*issuer};
-        chain = orderChain(QList{chain.server} + authorities, {}, trusted);
-    }
-    chain.inputInOrder = true;
-    return chain;
-}
-
-CertificateChain writeCompleteChain(const CheckReport& report, const QString& file,
-                                    const QString& caFile, const ToolContext& context,
-                                    bool mayReplace) {
-    const QString trusted =
-        caFile.isEmpty() ? QString() : ToolSteps::pathForTool(caFile, context.currentFolder);
-    const QString path = ToolSteps::pathForTool(file, context.currentFolder);
-    const QString target = QFileInfo(path).canonicalFilePath();
-    for (const QString& input : report.inputFiles)
-        if (!target.isEmpty() && QFileInfo(input).canonicalFilePath() == target)
-            throw PageError(kChainOverInputMessage.arg(file));
-    const CertificateChain chain = completeChain(report, caFile, context);
-    const ScratchFolder scratch;
-    const QByteArray written = pemOf(QList{chain.server} + chain.authorities);
-    if (const QString reason = chainRefusal(chain, written, trusted, scratch, context);
-        !reason.isEmpty())
-        throw PageError(kUnprovenChainMessage.arg(file, reason));
-    if (const int error =
-            mayReplace ? replaceFileWhole(path, written) : placeFileWhole(path, written);
-        error != 0)
-        throw PageError(
-            kWriteFailedMessage.arg(file, QString::fromLocal8Bit(std::strerror(error))));
-    return chain;
 }
 
 } // namespace CertificateCheck

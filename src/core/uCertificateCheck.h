@@ -1,16 +1,14 @@
 #pragma once
 
+#include "CheckReport.h"
 #include "RunCancel.h"
-#include "uCertificateChain.h"
+#include "ServerAddress.h"
 #include "uToolContext.h"
 
 #include <QDateTime>
-#include <QJsonObject>
 #include <QList>
 #include <QString>
 #include <QStringList>
-
-#include <optional>
 
 // The check of a certificate, of the files for a server, or of what a server sends: the
 // certificate's fields, its chain, and each problem in plain words with what to do about it.
@@ -49,35 +47,6 @@ struct CheckInput {
     RunCancel* cancel = nullptr; // ends the wait for a server from another thread
 };
 
-// A server to check, as typed in the window or given to the command.
-struct ServerAddress {
-    QString host; // a name, or an address without brackets
-    int port = 0;
-    // "HOST:PORT", an IPv6 address in brackets, as the tool's -connect takes it.
-    QString text() const;
-};
-
-// Reads HOST, HOST:PORT, [ADDRESS]:PORT, a bare IPv6 address, or an https address such as
-// https://HOST/ or https://HOST:PORT/path (whose path is of no account). The port is defaultPort
-// unless the text names one (a defaultPort of 0 requires one). Nothing when the text is none of
-// these, or the port is not a number from 1 to 65535.
-std::optional<ServerAddress> serverAddress(const QString& typed, int defaultPort);
-
-// The problems that a check finds; the ids are fixed for scripts.
-inline const QString kKeyMismatch = QStringLiteral("key-mismatch");
-inline const QString kExpired = QStringLiteral("expired");
-inline const QString kNotYetValid = QStringLiteral("not-yet-valid");
-inline const QString kExpiresSoon = QStringLiteral("expires-soon");
-inline const QString kNameMismatch = QStringLiteral("name-mismatch");
-inline const QString kNoSubjectAltName = QStringLiteral("no-subject-alt-name");
-inline const QString kChainIncomplete = QStringLiteral("chain-incomplete");
-inline const QString kChainOrder = QStringLiteral("chain-order");
-inline const QString kUntrustedRoot = QStringLiteral("untrusted-root");
-inline const QString kWeakKey = QStringLiteral("weak-key");
-inline const QString kWeakSignature = QStringLiteral("weak-signature");
-inline const QString kNotServerCertificate = QStringLiteral("not-server-certificate");
-inline const QString kInvalidChain = QStringLiteral("invalid-chain");
-
 // A certificate "expires soon" at the latest this many days before it ends.
 constexpr int kExpiresSoonDays = 30;
 
@@ -101,49 +70,6 @@ inline const QString kProfileAes256Sha256 = QStringLiteral("aes256-sha256");
 inline const QString kProfile3desSha1 = QStringLiteral("3des-sha1");
 inline const QString kProfileRc240Sha1 = QStringLiteral("rc2-40-sha1");
 inline const QString kProfileOther = QStringLiteral("other");
-
-struct CheckProblem {
-    QString id;
-    QString message; // what is wrong, in plain words
-    QString advice;  // what to do about it
-    // The subject of the certificate of the chain that it is about; empty: the server's, or
-    // the chain as a whole.
-    QString certificate;
-};
-
-// One certificate of the chain as the report lists it.
-struct ChainEntry {
-    QString subject;
-    QString issuer;
-    QDateTime notAfter;
-};
-
-struct CheckReport {
-    QString subject;   // the server certificate's subject, as "CN=..., O=..."
-    QStringList names; // its subjectAltName entries ("www.example.com", "192.0.2.1")
-    QString issuer;
-    QDateTime notBefore;
-    QDateTime notAfter;
-    qint64 daysLeft = 0; // whole days until notAfter; negative once it has passed
-    QString keyType;     // "RSA", "EC" or the tool's name of another algorithm
-    int keyBits = 0;
-    QString signature; // the algorithm, as the tool names it ("sha256WithRSAEncryption")
-    CertificateChain chain;
-    QList<ChainEntry> chainEntries; // the authorities of the chain, in order
-    QString pfxProfile;             // a .pfx file's protection; empty for other input
-    QList<CheckProblem> problems;
-    // The files that were read, as the tool read them; the mended chain never replaces one.
-    QStringList inputFiles;
-
-    bool hasProblem(const QString& id) const;
-    // One object with every field above, as `certwright check --json` prints it.
-    QJsonObject toJson() const;
-    // The report for people to read: the fields, the chain, then each problem with what to do.
-    QString toText() const;
-};
-
-// The problems for people to read, each followed by what to do about it, or that there is none.
-QString problemsText(const QList<CheckProblem>& problems);
 
 // The bytes of a file that the user named (relative to the context's current folder), read only
 // when it is a regular file of at most 4 MiB, so that a FIFO or a device put at its name cannot

@@ -8,8 +8,6 @@
 #include <QSslConfiguration>
 #include <QTimer>
 
-#include <mutex>
-
 namespace LimitedFetch {
 
 namespace {
@@ -23,39 +21,10 @@ constexpr qint64 kBytesPerKiB = 1024;
 
 } // namespace
 
-struct Stop::State {
-    mutable std::mutex mutex;
-    bool stopped = false;
-    QObject* reply = nullptr;
-};
-
-Stop::Stop() : state(std::make_unique<State>()) {}
-Stop::~Stop() = default;
-
-void Stop::stop() {
-    const std::lock_guard<std::mutex> lock(state->mutex);
-    state->stopped = true;
-    // The answer belongs to the fetch's thread, which aborts it as soon as it looks.
-    if (state->reply)
-        QMetaObject::invokeMethod(
-            state->reply, [reply = state->reply] { static_cast<QNetworkReply*>(reply)->abort(); },
-            Qt::QueuedConnection);
-}
-
-bool Stop::stopped() const {
-    const std::lock_guard<std::mutex> lock(state->mutex);
-    return state->stopped;
-}
-
-void Stop::attach(QObject* reply) {
-    const std::lock_guard<std::mutex> lock(state->mutex);
-    state->reply = reply;
-}
-
-QByteArray fetch(const QUrl& url, const Limits& limits, Stop* stop) {
+QByteArray fetch(const QUrl& url, const Limits& limits, RunCancel* cancel) {
     if (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))
         throw Failure{kSchemeReason};
-    if (stop && stop->stopped())
+    if (cancel && cancel->cancelled())
         throw Failure{kStoppedReason};
     const QString tooLarge = kTooLargeReason.arg(limits.largestBytes / kBytesPerKiB);
     QNetworkAccessManager manager;
@@ -89,14 +58,18 @@ QByteArray fetch(const QUrl& url, const Limits& limits, Stop* stop) {
         reply->abort();
     });
     deadline.start(limits.timeLimitMs);
-    if (stop)
-        stop->attach(reply);
-    // A stop that came before the attachment found nothing to abort.
-    if (!reply->isFinished() && !(stop && stop->stopped()))
+    // The answer belongs to this thread, which aborts it as soon as it looks.
+    if (cancel)
+        cancel->attachEnder([reply] {
+            QMetaObject::invokeMethod(
+                reply, [reply] { reply->abort(); }, Qt::QueuedConnection);
+        });
+    // A cancel that came before the attachment found nothing to abort.
+    if (!reply->isFinished() && !(cancel && cancel->cancelled()))
         loop.exec(QEventLoop::ExcludeUserInputEvents);
-    if (stop)
-        stop->attach(nullptr);
-    if (stop && stop->stopped()) {
+    if (cancel)
+        cancel->attachEnder({});
+    if (cancel && cancel->cancelled()) {
         reply->abort();
         failure = kStoppedReason;
     }

@@ -1,12 +1,10 @@
 #pragma once
 
+#include "RunCancel.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QUrl>
-
-#include <memory>
-
-class QObject;
 
 // Fetches one address over HTTP or HTTPS through Qt Network, within a time and a size limit,
 // waiting in a local event loop that takes no user input. Works on any thread with an event
@@ -25,26 +23,9 @@ struct Failure {
     QString reason;
 };
 
-// Ends a fetch from another thread, for a window's Cancel: the fetch that runs, or the next one
-// given it, ends at once with Failure.
-class Stop {
-  public:
-    Stop();
-    ~Stop();
-    Stop(const Stop&) = delete;
-    Stop& operator=(const Stop&) = delete;
-    void stop();
-    bool stopped() const;
-
-    // For the fetch: the answer in progress that stop() aborts, or none.
-    void attach(QObject* reply);
-
-  private:
-    struct State;
-    std::unique_ptr<State> state;
-};
-
-// The body of the answer; throws Failure. Only http and https addresses are fetched.
-QByteArray fetch(const QUrl& url, const Limits& limits, Stop* stop = nullptr);
+// The body of the answer; throws Failure. Only http and https addresses are fetched. The cancel,
+// for a window's Cancel on another thread, ends the fetch at once with Failure, as it does a
+// fetch given it once it was cancelled.
+QByteArray fetch(const QUrl& url, const Limits& limits, RunCancel* cancel = nullptr);
 
 } // namespace LimitedFetch

@@ -1,6 +1,7 @@
 #include "uRenewal.h"
 
 #include "ChildRun.h"
+#include "UserFile.h"
 #include "uCertificateCheck.h"
 #include "uCertwrightCommon.h"
 #include "uExportFolder.h"
@@ -32,6 +33,7 @@ const QString kRecordFailedNotice =
 const QString kRecordsFolderName = QStringLiteral("renewals");
 const QString kRecordExtension = QStringLiteral(".json");
 const QString kPassPhraseExtension = QStringLiteral(".pass");
+const QString kTsigSecretExtension = QStringLiteral(".tsig");
 
 const QString kNamesKey = QStringLiteral("names");
 const QString kEmailKey = QStringLiteral("email");
@@ -50,6 +52,14 @@ const QString kNotBeforeKey = QStringLiteral("notBefore");
 const QString kLastAttemptKey = QStringLiteral("lastAttempt");
 const QString kLastRenewedKey = QStringLiteral("lastRenewed");
 const QString kLastReasonKey = QStringLiteral("lastReason");
+const QString kDnsKey = QStringLiteral("dns");
+const QString kDnsProviderKey = QStringLiteral("provider");
+const QString kDnsScriptKey = QStringLiteral("script");
+const QString kDnsServerKey = QStringLiteral("server");
+const QString kTsigKeyKey = QStringLiteral("tsigKey");
+const QString kTsigAlgorithmKey = QStringLiteral("tsigAlgorithm");
+const QString kDnsResolverKey = QStringLiteral("resolver");
+const QString kDnsWaitKey = QStringLiteral("waitSeconds");
 // The lifetime taken for a record written before the start was kept: the common one of the
 // authorities, which makes such a certificate due 30 days before its end, as it was.
 constexpr int kAssumedLifetimeDays = 90;
@@ -59,6 +69,8 @@ const QString kUnreadableRecord = QStringLiteral("The record \"%1\" cannot be re
 const QString kNotRecordReason = QStringLiteral("it is not a regular file of this program");
 const QString kBadRecordReason = QStringLiteral("it does not hold a certificate's names");
 const QString kNoPassPhraseReason = QStringLiteral("the pass phrase kept beside it is missing");
+const QString kNoTsigSecretReason =
+    QStringLiteral("the TSIG key's secret kept beside it is missing");
 const QString kNoRecordFolderMessage =
     QStringLiteral("No renewal records were found in \"%1\": %2.");
 const QString kMissingFolderReason = QStringLiteral("the folder does not exist");
@@ -147,22 +159,47 @@ QStringList textList(const QJsonValue& value) {
     return texts;
 }
 
-// The whole of a regular file, read without following a link; nullopt when there is none.
+// The whole of a regular file of this program's user, read without following a link; nullopt
+// when there is none.
 std::optional<QByteArray> readRegularFile(const QString& path, QString* reason) {
-    const Descriptor file(::open(QFile::encodeName(path).constData(),
-                                 O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    struct stat status {};
-    if (file.fd < 0 || ::fstat(file.fd, &status) != 0) {
-        *reason = QString::fromLocal8Bit(std::strerror(errno));
-        return std::nullopt;
-    }
-    QFile reader;
-    if (!S_ISREG(status.st_mode) || status.st_uid != ::geteuid() ||
-        !reader.open(file.fd, QIODevice::ReadOnly)) {
-        *reason = kNotRecordReason;
-        return std::nullopt;
-    }
-    return reader.readAll();
+    UserFile::Failure failure;
+    std::optional<QByteArray> content =
+        UserFile::read(path, {.followLinks = false, .ownedByUser = true}, &failure);
+    if (!content)
+        *reason = failure.refusal == UserFile::Refusal::System ? failure.systemReason()
+                                                               : kNotRecordReason;
+    return content;
+}
+
+// How the record's certificate is validated by DNS, with the TSIG secret from its file.
+QJsonObject dnsJson(const Acme::DnsValidation& dns) {
+    return {{kDnsProviderKey, dns.provider},
+            {kDnsScriptKey, dns.script},
+            {kDnsServerKey, dns.server},
+            {kTsigKeyKey, dns.tsigKey},
+            {kTsigAlgorithmKey, dns.tsigAlgorithm},
+            {kDnsResolverKey, dns.resolver},
+            {kDnsWaitKey, dns.waitSeconds}};
+}
+
+void readDns(const QJsonObject& json, const QString& path, Acme::DnsValidation* dns) {
+    dns->provider = json.value(kDnsProviderKey).toString();
+    if (dns->provider.isEmpty())
+        return;
+    dns->script = json.value(kDnsScriptKey).toString();
+    dns->server = json.value(kDnsServerKey).toString();
+    dns->tsigKey = json.value(kTsigKeyKey).toString();
+    dns->tsigAlgorithm = json.value(kTsigAlgorithmKey).toString(dns->tsigAlgorithm);
+    dns->resolver = json.value(kDnsResolverKey).toString();
+    dns->waitSeconds = json.value(kDnsWaitKey).toInt(dns->waitSeconds);
+    if (dns->provider != Acme::kDnsRfc2136)
+        return;
+    QString reason;
+    const std::optional<QByteArray> secret =
+        readRegularFile(ToolSteps::withExtension(path, kTsigSecretExtension), &reason);
+    if (!secret)
+        throw PageError(kUnreadableRecord.arg(path, kNoTsigSecretReason));
+    dns->tsigSecret = QString::fromUtf8(*secret);
 }
 
 Record readRecord(const QString& path) {
@@ -204,6 +241,7 @@ Record readRecord(const QString& path) {
             throw PageError(kUnreadableRecord.arg(path, kNoPassPhraseReason));
         values.passPhrase = QString::fromUtf8(*passPhrase);
     }
+    readDns(json.value(kDnsKey).toObject(), path, &values.dns);
     return record;
 }
 
@@ -313,6 +351,8 @@ QStringList writeRecord(const Acme::AcmeValues& values, const QDateTime& expiry,
     json.insert(kExpiryKey, expiry.toUTC().toString(Qt::ISODate));
     if (notBefore.isValid())
         json.insert(kNotBeforeKey, notBefore.toUTC().toString(Qt::ISODate));
+    if (!values.dns.provider.isEmpty())
+        json.insert(kDnsKey, dnsJson(values.dns));
     const QString base = recordBase(values.names.first());
     const QString record = base + kRecordExtension;
     const QString passPhrase = base + kPassPhraseExtension;
@@ -325,7 +365,12 @@ QStringList writeRecord(const Acme::AcmeValues& values, const QDateTime& expiry,
     };
     if (!values.passPhrase.isEmpty())
         replace(passPhrase, values.passPhrase.toUtf8());
+    const QString tsigSecret = base + kTsigSecretExtension;
+    if (!values.dns.tsigSecret.isEmpty())
+        replace(tsigSecret, values.dns.tsigSecret.toUtf8());
     replace(record, QJsonDocument(json).toJson());
+    if (values.dns.tsigSecret.isEmpty())
+        ::unlink(QFile::encodeName(tsigSecret).constData());
     if (values.passPhrase.isEmpty()) {
         ::unlink(QFile::encodeName(passPhrase).constData());
         return {record, QString()};
@@ -334,6 +379,12 @@ QStringList writeRecord(const Acme::AcmeValues& values, const QDateTime& expiry,
 }
 
 Acme::AcmeResult obtainAndRecord(const Acme::AcmeValues& values, ToolSteps::StepUser& user,
+                                 const ToolContext& context, const Acme::ProgressCallback& progress,
+                                 Acme::Cancel* cancel) {
+    return obtainAndRecord(Acme::checkValues(values, context), user, context, progress, cancel);
+}
+
+Acme::AcmeResult obtainAndRecord(const Acme::CheckedAcmeValues& values, ToolSteps::StepUser& user,
                                  const ToolContext& context, const Acme::ProgressCallback& progress,
                                  Acme::Cancel* cancel) {
     Acme::AcmeResult result = Acme::obtain(values, user, context, progress, cancel);
@@ -385,7 +436,7 @@ QDateTime duePoint(const Record& record) {
 }
 
 QVector<Outcome> renewDue(int days, const QString& onlyName, ToolSteps::StepUser& user,
-                          const ToolContext& context, bool dryRun) {
+                          const ToolContext& context, bool dryRun, Acme::Cancel* cancel) {
     QStringList problems;
     const QVector<Record> all = records(&problems);
     QVector<Outcome> outcomes;
@@ -409,9 +460,10 @@ QVector<Outcome> renewDue(int days, const QString& onlyName, ToolSteps::StepUser
                 Acme::AcmeValues trial = record.values;
                 trial.outFolder = scratch.path();
                 trial.reloadCommand.clear();
-                Acme::obtain(trial, renewal, context);
+                Acme::obtain(trial, renewal, context, {}, cancel);
             } else {
-                outcome.error = obtainAndRecord(record.values, renewal, context).reloadProblem;
+                outcome.error =
+                    obtainAndRecord(record.values, renewal, context, {}, cancel).reloadProblem;
             }
             outcome.renewed = true;
         } catch (const PageError& error) {

@@ -46,6 +46,12 @@ QDateTime duePoint(const Record& record);
 
 // Obtains the certificate and makes its outputs (Acme::obtain), then records it for renewal.
 // A record that cannot be written is told to the user; the files stay.
+// The DNS validation is recorded too, the TSIG key's secret in a 0600 file beside the record.
+Acme::AcmeResult obtainAndRecord(const Acme::CheckedAcmeValues& values, ToolSteps::StepUser& user,
+                                 const ToolContext& context,
+                                 const Acme::ProgressCallback& progress = {},
+                                 Acme::Cancel* cancel = nullptr);
+// The same for values that were not checked yet: Acme::checkValues first.
 Acme::AcmeResult obtainAndRecord(const Acme::AcmeValues& values, ToolSteps::StepUser& user,
                                  const ToolContext& context,
                                  const Acme::ProgressCallback& progress = {},
@@ -71,9 +77,10 @@ struct Outcome {
 // StepUser.
 // With dryRun each due certificate is obtained from the same authority, its files made in a
 // private scratch folder and proven as a renewal's would be, then thrown away: no output, record
-// or reload changes; renewed then says it would renew.
+// or reload changes; renewed then says it would renew. cancel ends the renewal in progress.
 QVector<Outcome> renewDue(int days, const QString& onlyName, ToolSteps::StepUser& user,
-                          const ToolContext& context, bool dryRun = false);
+                          const ToolContext& context, bool dryRun = false,
+                          Acme::Cancel* cancel = nullptr);
 
 // The days of renewDue and isDue that take every certificate as due.
 constexpr int kEveryCertificate = -2;

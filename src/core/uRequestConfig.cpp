@@ -162,7 +162,7 @@ QByteArray content(const RequestConfigValues& values) {
     // An elliptic-curve key has no bit size to give, and it signs but cannot encipher: a
     // certificate that claims keyEncipherment for it breaks the rules for such keys.
     const bool ellipticCurve = OpenSSLCommands::isEllipticCurve(values.keySize);
-    QStringList lines = {QStringLiteral("[ req ]"), QStringLiteral("prompt= no")};
+    QStringList lines = {OpenSSLCommands::kRequestSection, QStringLiteral("prompt= no")};
     if (!ellipticCurve)
         lines << QStringLiteral("default_bits= ") + values.keySize;
     // The tool takes req_extensions for a request and x509_extensions for a self-signed

@@ -4,7 +4,7 @@
 #include <QString>
 #include <QStringList>
 
-// The subject of a request or self-signed certificate, handed to the tool's req command in
+// The subject of a request or self-signed certificate, handed to the tool's request command in
 // the file "__config.tmp" of the export folder so that the tool prompts for nothing.
 struct RequestConfigValues {
     QString keySize; // RSA bits, or the elliptic curve of the key

@@ -61,6 +61,9 @@ ChildRun runChild(const ChildProgram& child, const RunLimits& limits) {
     }
     ChildRun run = finishedRun(*runner, limits.timeLimitMs > 0 ? limits.timeLimitMs
                                                                : TExternalApp::kTimeLimitMs);
+    // Cancelled before it started: the run was ended as surely as one cancelled while it ran.
+    if (run.end == RunEnd::NotStarted && run.startError.isEmpty())
+        run.end = RunEnd::Stopped;
     if (limits.wholeOutputBytes > 0)
         run.output = whole;
     run.cut = cut;

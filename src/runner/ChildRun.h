@@ -16,7 +16,7 @@
 struct ChildProgram {
     QString program;              // its full path
     QStringList arguments;        // its argument vector, argv[0] first
-    QString directory;            // where it runs
+    QString directory = {};       // where it runs
     QStringList environment = {}; // entries ("NAME=value") over this program's own
     bool shown = false;           // its output is copied to this program's standard error
     // Called with each piece of the output as it is read, while the run lasts.

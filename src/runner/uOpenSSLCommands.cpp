@@ -22,6 +22,11 @@ const QString kBundleFile = QStringLiteral("__tmp.p12");
 const QString kAuthoritiesFile = QStringLiteral("root.pem");
 // Where the tool looks for the system's roots, pointed at nothing.
 
+// A judging run that accepts keys and digests of any strength and leaves the dates alone.
+const QStringList kLenientJudgement = {QStringLiteral("verify"), QStringLiteral("-auth_level"),
+                                       QStringLiteral("0"), QStringLiteral("-no_check_time")};
+const QStringList kServerPurpose = {QStringLiteral("-purpose"), QStringLiteral("sslserver")};
+
 // The tool reads a pass phrase from the first line of the file named after "file:".
 QString newPassPhrase(const QString& prog) {
     return QStringLiteral("file:") + prog + kNewPassPhraseFile;
@@ -171,6 +176,92 @@ QStringList verifyServerCertificate(const QString& certificates, const QString& 
     if (!caFile.isEmpty())
         arguments << QStringLiteral("-CAfile") << caFile;
     return arguments << QStringLiteral("-untrusted") << certificates << certificates;
+}
+
+QStringList serverCertificates(const QString& connectAddress, const QString& serverName) {
+    QStringList arguments = {QStringLiteral("s_client"), QStringLiteral("-connect"), connectAddress,
+                             QStringLiteral("-showcerts"), QStringLiteral("-verify_quiet")};
+    if (!serverName.isEmpty())
+        arguments << QStringLiteral("-servername") << serverName;
+    return arguments;
+}
+
+QStringList bundleCertificates(const QString& bundle, bool pem, const QString& out) {
+    return {QStringLiteral("pkcs7"),
+            QStringLiteral("-inform"),
+            pem ? QStringLiteral("PEM") : QStringLiteral("DER"),
+            QStringLiteral("-in"),
+            bundle,
+            QStringLiteral("-print_certs"),
+            QStringLiteral("-out"),
+            out};
+}
+
+QStringList publicKeyOfKey(const QString& prog, const QString& key, const QString& out) {
+    return {QStringLiteral("pkey"),
+            QStringLiteral("-in"),
+            key,
+            QStringLiteral("-passin"),
+            currentPassPhrase(prog),
+            QStringLiteral("-pubout"),
+            QStringLiteral("-out"),
+            out};
+}
+
+QStringList publicKeyOfCertificate(const QString& certificate, const QString& out) {
+    return {
+        QStringLiteral("x509"),    QStringLiteral("-in"),  certificate, QStringLiteral("-noout"),
+        QStringLiteral("-pubkey"), QStringLiteral("-out"), out};
+}
+
+QStringList pfxCertificatesAndProtection(const QString& prog, const QString& pfx,
+                                         const QString& out) {
+    return {QStringLiteral("pkcs12"),
+            QStringLiteral("-info"),
+            QStringLiteral("-nokeys"),
+            QStringLiteral("-in"),
+            pfx,
+            QStringLiteral("-passin"),
+            currentPassPhrase(prog),
+            QStringLiteral("-out"),
+            out};
+}
+
+QStringList judgeServerChain(const QString& certificate, const QString& untrusted,
+                             const QString& caFile) {
+    QStringList arguments = kLenientJudgement + kServerPurpose;
+    if (!caFile.isEmpty())
+        arguments << QStringLiteral("-CAfile") << caFile;
+    if (!untrusted.isEmpty())
+        arguments << QStringLiteral("-untrusted") << untrusted;
+    return arguments << certificate;
+}
+
+QStringList judgeCertificateAlone(const QString& certificate, const QString& name,
+                                  bool nameIsAddress) {
+    QStringList arguments =
+        kLenientJudgement +
+        QStringList{QStringLiteral("-partial_chain"), QStringLiteral("-trusted"), certificate} +
+        kServerPurpose;
+    if (!name.isEmpty())
+        arguments << (nameIsAddress ? QStringLiteral("-verify_ip")
+                                    : QStringLiteral("-verify_hostname"))
+                  << name;
+    return arguments << certificate;
+}
+
+QStringList judgeSignature(const QString& issuer, const QString& certificate) {
+    return kLenientJudgement + QStringList{QStringLiteral("-partial_chain"),
+                                           QStringLiteral("-trusted"), issuer, certificate};
+}
+
+QStringList judgeChainToWrite(const QString& chain, const QString& caFile) {
+    QStringList arguments =
+        QStringList{QStringLiteral("verify"), QStringLiteral("-auth_level"), QStringLiteral("0")} +
+        kServerPurpose;
+    if (!caFile.isEmpty())
+        arguments << QStringLiteral("-CAfile") << caFile;
+    return arguments << QStringLiteral("-untrusted") << chain << chain;
 }
 
 QStringList withChain(const QStringList& arguments, const QString& chainFile) {

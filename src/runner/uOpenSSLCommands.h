@@ -54,6 +54,43 @@ QStringList printPublicKey(const QString& key);
 // system or the CA file (when given) trusts, with the other certificates of the file as the
 // chain; the tool says OK and ends with 0 only when it holds.
 QStringList verifyServerCertificate(const QString& certificates, const QString& caFile);
+// The section of a configuration file that the tool reads when it makes a request or a
+// self-signed certificate.
+inline const QString kRequestSection = QStringLiteral("[ req ]");
+
+// The certificates that a server sends in its handshake, printed in PEM among the rest of the
+// tool's output, from a connection to connectAddress ("HOST:PORT"). A serverName (a host name,
+// never an address) goes into the server name indication; none when it is empty.
+QStringList serverCertificates(const QString& connectAddress, const QString& serverName);
+// Every certificate of a PKCS#7 bundle, PEM or DER, printed in PEM into out.
+QStringList bundleCertificates(const QString& bundle, bool pem, const QString& out);
+// The public key of a key file opened with the current pass phrase (ignored for a key without
+// one), in PEM into out.
+QStringList publicKeyOfKey(const QString& prog, const QString& key, const QString& out);
+// The public key of the first certificate of a file, in PEM into out.
+QStringList publicKeyOfCertificate(const QString& certificate, const QString& out);
+// The certificates of a .pfx file opened with the current pass phrase, in PEM into out; the
+// tool describes the bundle's protection on its standard error.
+QStringList pfxCertificatesAndProtection(const QString& prog, const QString& pfx,
+                                         const QString& out);
+
+// The judging runs of the check. Each accepts keys and digests of any strength (the check
+// judges those itself) and prints every error it finds as "error N at D depth lookup: WORDS".
+// The certificate's chain as a server's up to a root that the system or the CA file (when
+// given) trusts, with the certificates of the untrusted file (when given) as candidates;
+// dates are not judged.
+QStringList judgeServerChain(const QString& certificate, const QString& untrusted,
+                             const QString& caFile);
+// The certificate alone as its own anchor: as a server's, and for the host name or the
+// address (as nameIsAddress says; none when the name is empty). Dates are not judged.
+QStringList judgeCertificateAlone(const QString& certificate, const QString& name,
+                                  bool nameIsAddress);
+// Whether the issuer's key made the certificate's signature: ends with 0 only then.
+QStringList judgeSignature(const QString& issuer, const QString& certificate);
+// The first certificate of the file as a server's with the others as its chain, up to a root
+// that the CA file (when given) or the system trusts, dates included.
+QStringList judgeChainToWrite(const QString& chain, const QString& caFile);
+
 // The arguments of a bundle's export that also packs the certificates of the chain file after
 // the certificate.
 QStringList withChain(const QStringList& arguments, const QString& chainFile);

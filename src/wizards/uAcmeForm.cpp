@@ -219,7 +219,7 @@ TfrmAcme::~TfrmAcme() {
         worker->wait();
     }
     if (termsLookup) {
-        termsStop->stop();
+        termsStop->cancel();
         termsLookup->wait();
         delete termsLookup;
     }
@@ -574,8 +574,8 @@ void TfrmAcme::lookUpTerms() {
     btnNext->setEnabled(false);
     btnShowTerms->setEnabled(false);
     btnPrevious->setText(kCancelCaption);
-    termsStop = std::make_unique<LimitedFetch::Stop>();
-    LimitedFetch::Stop* stop = termsStop.get();
+    termsStop = std::make_unique<RunCancel>();
+    RunCancel* stop = termsStop.get();
     termsLookup = QThread::create([this, key, stop] {
         QString address;
         QString problem;
@@ -597,14 +597,14 @@ void TfrmAcme::lookUpTerms() {
 
 void TfrmAcme::stopTermsLookup() {
     if (termsStop)
-        termsStop->stop();
+        termsStop->cancel();
 }
 
 void TfrmAcme::termsLookupEnded() {
     termsLookup->wait();
     delete termsLookup;
     termsLookup = nullptr;
-    const bool stopped = termsStop->stopped();
+    const bool stopped = termsStop->cancelled();
     termsStop.reset();
     btnNext->setEnabled(true);
     btnShowTerms->setEnabled(true);
@@ -615,7 +615,7 @@ void TfrmAcme::termsLookupEnded() {
 }
 
 void TfrmAcme::showTerms(const TermsKey& key, const QString& address, const QString& problem) {
-    if (chosenTerms() != key || (termsStop && termsStop->stopped()))
+    if (chosenTerms() != key || (termsStop && termsStop->cancelled()))
         return;
     shownTerms = key;
     if (problem.isEmpty())

@@ -138,8 +138,8 @@ class TfrmAcme : public TWizardFrame {
     void termsLookupEnded();
     void showTerms(const TermsKey& key, const QString& address, const QString& problem);
     QThread* termsLookup = nullptr;
-    std::unique_ptr<LimitedFetch::Stop> termsStop; // of the lookup that runs
-    std::optional<TermsKey> shownTerms;            // the choice whose terms (or why not) are shown
+    std::unique_ptr<RunCancel> termsStop; // of the lookup that runs
+    std::optional<TermsKey> shownTerms;   // the choice whose terms (or why not) are shown
 
     // The issuance in progress, and what it left.
     void startIssuance(const Acme::AcmeValues& values);

@@ -1,5 +1,7 @@
 #include "uKeyAndCertificateWizard.h"
 
+#include "CertificateText.h"
+#include "UserFile.h"
 #include "uAccessibility.h"
 #include "uCertificateCheck.h"
 #include "uExportFolder.h"
@@ -81,13 +83,11 @@ const QString kValidUntilLine = QStringLiteral("Valid until: %1");
 // Below the server certificate: the authorities that issued it, up to where the chain ends.
 const QString kChainHeading = QStringLiteral("Chain:");
 const QString kChainEntry = QStringLiteral("  %1");
-const QString kDateFormat = QStringLiteral("yyyy-MM-dd hh:mm 'UTC'");
 // The paste box never shrinks below this many lines for the summary.
 constexpr int kSmallestBoxLines = 5;
 // A long list of alternative names would push the paste box out of the page.
 constexpr int kShownAlternativeNames = 4;
 // The attributes of a name in the order that a reader looks for them; others follow.
-const QList<QByteArray> kNameOrder = {"CN", "O", "OU", "L", "ST", "C"};
 const QString kEmailPrefix = QStringLiteral("email:");
 const QString kDnsPrefix = QStringLiteral("DNS:");
 const QString kIpAddressPrefix = QStringLiteral("IP:");
@@ -112,23 +112,19 @@ QString systemReason(int error) {
 // block) and read only when it is a regular file of at most the size that a certificate file
 // can sensibly have.
 QByteArray readCertificateFile(const QString& path) {
-    const int descriptor =
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (descriptor < 0)
-        throw PageError(kReadFailure.arg(path, systemReason(errno)));
-    QFile file;
-    file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
-    struct stat status;
-    if (::fstat(descriptor, &status) != 0)
-        throw PageError(kReadFailure.arg(path, systemReason(errno)));
-    if (!S_ISREG(status.st_mode))
+    UserFile::Failure failure;
+    const std::optional<QByteArray> content = UserFile::read(
+        path, {.largestBytes = TKeyAndCertificateWizard::kLargestSiblingCertificate}, &failure);
+    if (content)
+        return *content;
+    switch (failure.refusal) {
+    case UserFile::Refusal::NotRegular:
         throw PageError(kReadFailure.arg(path, kNotRegularFile));
-    if (status.st_size > TKeyAndCertificateWizard::kLargestSiblingCertificate)
+    case UserFile::Refusal::TooLarge:
         throw PageError(TKeyAndCertificateWizard::kSiblingTooLargeMessage.arg(path));
-    const QByteArray content = file.read(TKeyAndCertificateWizard::kLargestSiblingCertificate + 1);
-    if (content.size() > TKeyAndCertificateWizard::kLargestSiblingCertificate)
-        throw PageError(TKeyAndCertificateWizard::kSiblingTooLargeMessage.arg(path));
-    return content;
+    default:
+        throw PageError(kReadFailure.arg(path, failure.systemReason()));
+    }
 }
 
 // The open-file dialog. Qt gives every typed name without an extension the default one, even
@@ -162,27 +158,6 @@ class OpenFileDialog : public QFileDialog {
     }
 };
 
-// A name of a certificate, "CN=www.example.org, O=Acme", the subject's or the issuer's.
-QString nameText(const QSslCertificate& certificate, bool issuer) {
-    QList<QByteArray> attributes =
-        issuer ? certificate.issuerInfoAttributes() : certificate.subjectInfoAttributes();
-    const auto rank = [](const QByteArray& attribute) {
-        const qsizetype at = kNameOrder.indexOf(attribute);
-        return at < 0 ? kNameOrder.size() : at;
-    };
-    std::stable_sort(
-        attributes.begin(), attributes.end(),
-        [&rank](const QByteArray& a, const QByteArray& b) { return rank(a) < rank(b); });
-    QStringList parts;
-    for (const QByteArray& attribute : attributes) {
-        const QStringList values =
-            issuer ? certificate.issuerInfo(attribute) : certificate.subjectInfo(attribute);
-        for (const QString& value : values)
-            parts << QString::fromLatin1(attribute) + QLatin1Char('=') + value;
-    }
-    return parts.join(QStringLiteral(", "));
-}
-
 QString alternativeNamePrefix(QSsl::AlternativeNameEntryType type) {
     switch (type) {
     case QSsl::EmailEntry:
@@ -196,19 +171,11 @@ QString alternativeNamePrefix(QSsl::AlternativeNameEntryType type) {
 }
 
 QString alternativeNamesText(const QSslCertificate& certificate) {
-    const auto names = certificate.subjectAlternativeNames();
-    if (names.isEmpty())
-        return kNoAlternativeNames;
     QStringList entries;
-    for (const QSsl::AlternativeNameEntryType type :
-         {QSsl::DnsEntry, QSsl::IpAddressEntry, QSsl::EmailEntry}) {
-        // The map gives the names of one type last first; they are listed as the certificate
-        // lists them.
-        QStringList values = names.values(type);
-        std::reverse(values.begin(), values.end());
-        for (const QString& value : values)
-            entries << alternativeNamePrefix(type) + value;
-    }
+    for (const auto& [type, value] : CertificateText::alternativeNameEntries(certificate))
+        entries << alternativeNamePrefix(type) + value;
+    if (entries.isEmpty())
+        return kNoAlternativeNames;
     const QString shown = entries.mid(0, kShownAlternativeNames).join(QStringLiteral(", "));
     if (entries.size() <= kShownAlternativeNames)
         return shown;
@@ -232,10 +199,12 @@ QByteArray pemOf(const QList<QSslCertificate>& certificates) {
 // What the paste page tells about a certificate; the check below the chain warns of what is
 // wrong with it.
 QString certificateSummary(const QSslCertificate& certificate) {
-    return QStringList{kSubjectLine.arg(nameText(certificate, false)),
-                       kAlternativeNamesLine.arg(alternativeNamesText(certificate)),
-                       kIssuerLine.arg(nameText(certificate, true)),
-                       kValidUntilLine.arg(certificate.expiryDate().toUTC().toString(kDateFormat))}
+    using CertificateText::Name;
+    return QStringList{
+        kSubjectLine.arg(CertificateText::nameText(certificate, Name::Subject)),
+        kAlternativeNamesLine.arg(alternativeNamesText(certificate)),
+        kIssuerLine.arg(CertificateText::nameText(certificate, Name::Issuer)),
+        kValidUntilLine.arg(CertificateText::shortDateText(certificate.expiryDate()))}
         .join(QLatin1Char('\n'));
 }
 

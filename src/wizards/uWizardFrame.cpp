@@ -1,5 +1,6 @@
 #include "uWizardFrame.h"
 
+#include "UserFile.h"
 #include "uAccessibility.h"
 #include "uInstructionPrinting.h"
 #include "uPasswordForm.h"
@@ -145,25 +146,19 @@ class FolderChooserDialog : public QFileDialog {
 // link, and what is opened is checked, not what the name named a moment before; anything else
 // is refused with PageError(failure) for the path and the reason.
 QByteArray readPlainFile(const QString& path, qint64 limit, const QString& failure) {
-    const int handle =
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (handle < 0) {
-        const int error = errno;
-        throw PageError(
-            failure.arg(path, error == ELOOP ? kNotPlainFileReason : qt_error_string(error)));
-    }
-    QFile file;
-    if (!file.open(handle, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(handle);
-        throw PageError(failure.arg(path, file.errorString()));
-    }
-    struct stat status {};
-    if (::fstat(handle, &status) != 0 || !S_ISREG(status.st_mode))
+    UserFile::Failure refused;
+    const std::optional<QByteArray> content =
+        UserFile::read(path, {.largestBytes = limit, .followLinks = false}, &refused);
+    if (content)
+        return *content;
+    switch (refused.refusal) {
+    case UserFile::Refusal::NotRegular:
         throw PageError(failure.arg(path, kNotPlainFileReason));
-    const QByteArray content = file.read(limit + 1);
-    if (content.size() > limit)
+    case UserFile::Refusal::TooLarge:
         throw PageError(failure.arg(path, kTooLargeReason.arg(limit)));
-    return content;
+    default:
+        throw PageError(failure.arg(path, qt_error_string(refused.error)));
+    }
 }
 
 } // namespace
