@@ -339,14 +339,14 @@ QString runLego(const AcmeValues& values, const QString& state, const LegoFiles&
     LegoProgress follower(values.names, byDns(values), progress);
     if (cancel && cancel->cancelled())
         throw SilentAbort();
-    const ChildRun lego = runChild(
-        {.program = program,
-         .arguments = argumentsFor(values, state, &flagsOf(program)),
-         .directory = state,
-         .environment = legoEnvironment(values),
-         .shown = context.debug,
-         .outputHook = [&follower](const QByteArray& piece) { follower.take(piece); }},
-        {.timeLimitMs = kLegoTimeLimitMs, .cancel = cancel});
+    const ChildRun lego =
+        runChild({.program = program,
+                  .arguments = argumentsFor(values, state, &flagsOf(program)),
+                  .directory = state,
+                  .environment = legoEnvironment(values),
+                  .shown = context.debug,
+                  .outputHook = [&follower](const QByteArray& piece) { follower.take(piece); }},
+                 {.timeLimitMs = kLegoTimeLimitMs, .cancel = cancel});
     keepFilesPrivate(state);
     const QString output = QString::fromUtf8(lego.output);
     const QString details = legoDetails(program, lego.arguments, output);
