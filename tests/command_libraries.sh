@@ -37,5 +37,17 @@ for command in "check --help" "request --help" "renew --list"; do
 done
 loaded | grep -Eq 'libQt6Widgets[.]so' || fail "a start of the windows loads no Qt Widgets"
 
+# The library beside the program is the one loaded, also when it is broken: the start then
+# ends with status 1 and says why, instead of taking another or crashing.
+mkdir -p "$work/copy/windows"
+cp "$program" "$work/copy/certwright"
+: >"$work/copy/windows/certwright-windows.so"
+said=$(env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=offscreen "$work/copy/certwright" 2>&1)
+status=$?
+case $status:$said in
+"1:Certwright cannot start its windows: $work/copy/windows/certwright-windows.so"*) ;;
+*) fail "a broken library beside the program: status $status, said: $said" ;;
+esac
+
 [ "$failures" -eq 0 ] || exit 1
 echo "no command loads Qt Gui or Qt Widgets"

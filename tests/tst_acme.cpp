@@ -372,9 +372,13 @@ class TestAcme : public QObject {
         QFETCH(int, status);
         QFETCH(QString, error);
         PebbleFixture* authority = &pebble;
-        QProcessEnvironment environment;
-        QStringList arguments = {"--dns", kind};
         QTemporaryDir out;
+        // Records of their own, which name files that go with the folder: the other tests'
+        // renewals of every record must not meet them.
+        QProcessEnvironment home;
+        home.insert("XDG_DATA_HOME", out.filePath("data"));
+        QProcessEnvironment environment = home;
+        QStringList arguments = {"--dns", kind};
         if (kind == "exec") {
             const QString script = out.filePath("set-record.sh");
             writeFileContent(
@@ -431,16 +435,17 @@ class TestAcme : public QObject {
             QCOMPARE(calls.count("cleanup _acme-challenge.exec.test."), 2);
             return;
         }
-        const QString record = data.path() + "/certwright/renewals/" + QFileInfo(base).fileName();
+        const QString record =
+            out.filePath("data/certwright/renewals/") + QFileInfo(base).fileName();
         QCOMPARE(statOf(record + ".tsig").st_mode, mode_t(S_IFREG | 0600));
         QCOMPARE(fileContent(record + ".tsig"), knot.secret.toUtf8());
-        ran = certwright({"renew", "--list"});
+        ran = certwright({"renew", "--list"}, {}, home);
         QVERIFY2(ran.out.contains("challenge: a DNS record updated at " + knot.address() +
                                   " with the TSIG key certwright."),
                  qPrintable(ran.out));
         // The renewal reads the secret back from its file: the environment has it no longer.
         const QByteArray before = fileContent(base + ".fullchain.pem");
-        ran = certwright({"renew", "--all", "--name", names.first()});
+        ran = certwright({"renew", "--all", "--name", names.first()}, {}, home);
         QVERIFY2(ran.status == 0, qPrintable(ran.err + ran.out));
         QVERIFY(fileContent(base + ".fullchain.pem") != before);
         verifyServed({"-cert", base + ".fullchain.pem", "-cert_chain", base + ".fullchain.pem",
@@ -514,13 +519,26 @@ class TestAcme : public QObject {
         // A renewal that fails leaves every output as it was, and says which certificate.
         for (const QString& name : outputs)
             before[name] = fileContent(out.filePath(name));
+        // Each failure is one line of standard error that names its certificate (others' records
+        // fail here too), an error for the journal when it is the journal's stream.
+        const auto oneLineEach = [](const QString& err, const QString& priority) {
+            static const QRegularExpression line("^[*a-z0-9.-]+: [^\\n]+$");
+            const QStringList lines = err.split('\n', Qt::SkipEmptyParts);
+            return err.contains("\n" + priority +
+                                "renew.test: The certificate could not be obtained") &&
+                   std::all_of(lines.begin(), lines.end(), [&](const QString& each) {
+                       return each.startsWith(priority) &&
+                              line.match(each.mid(priority.size())).hasMatch();
+                   });
+        };
         pebble.setServed(false);
-        QCOMPARE(certwright({"renew", "--dry-run", "--all"}).status, 1);
-        ran = certwright({"renew", "--days", "1"});
+        ran = certwright({"renew", "--dry-run", "--all"});
+        QVERIFY2(ran.status == 1 && oneLineEach("\n" + ran.err, ""), qPrintable(ran.err));
+        ran = certwright(
+            {"renew", "--days", "1"},
+            {"sh", "-c", "JOURNAL_STREAM=$(stat -L -c %d:%i /proc/self/fd/2) exec \"$0\" \"$@\""});
         pebble.setServed(true);
-        QVERIFY2(ran.status == 1 && ran.err.contains("renew.test: The certificate could not be "
-                                                     "obtained"),
-                 qPrintable(ran.err));
+        QVERIFY2(ran.status == 1 && oneLineEach("\n" + ran.err, "<3>"), qPrintable(ran.err));
         for (const QString& name : outputs)
             QCOMPARE(fileContent(out.filePath(name)), before[name]);
         ran = certwright({"renew", "--list"});
@@ -542,6 +560,113 @@ class TestAcme : public QObject {
         ran = certwright({"renew", "--name", "unknown.test"});
         QCOMPARE(ran.status, 1);
         QVERIFY(ran.err.contains("No certificate named \"unknown.test\""));
+    }
+
+    // The pre-hook and the post-hook run around lego whatever its end ("%L": a log that each
+    // hook adds its word to; "%K": the program that holds the port), are recorded, and run again
+    // on renewal. Without them, a port that is taken is named with the program that holds it.
+    void hooksAroundTheValidation_data() {
+        QTest::addColumn<QString>("holder"); // of Pebble's HTTP port: "openssl", "test" or none
+        QTest::addColumn<bool>("served");    // the web root is served (with --webroot)
+        QTest::addColumn<QString>("preHook");
+        QTest::addColumn<QString>("postHook");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("log");
+        QTest::addColumn<QString>("error");
+        const QString pre = "sh -c 'echo pre >> %L'";
+        const QString post = "sh -c 'echo post >> %L'";
+        QTest::newRow("the pre-hook frees the port for the temporary server")
+            << "openssl" << false << "sh -c 'echo pre >> %L; kill %K 2>/dev/null; true'" << post
+            << 0 << "pre post reload" << QString();
+        QTest::newRow("a failing pre-hook stops the issuance, the post-hook runs")
+            << QString() << true << "sh -c 'echo pre >> %L; echo port is busy; exit 3'" << post << 1
+            << "pre post"
+            << "The command before the validation (--pre-hook) \"%S -c 'echo pre >> %L; echo "
+               "port is busy; exit 3'\" failed: it ended with status 3. No certificate was "
+               "ordered.\nport is busy";
+        QTest::newRow("the post-hook runs after a failed validation")
+            << QString() << false << pre << post << 1 << "pre post"
+            << "could not reach";
+        QTest::newRow("a failing post-hook is reported, the certificate made")
+            << QString() << true << pre << "sh -c 'echo post >> %L; exit 4'" << 1
+            << "pre post reload"
+            << "The command after the validation (--post-hook) \"%S -c 'echo post >> %L; exit "
+               "4'\" failed: it ended with status 4.";
+        QTest::newRow("port held by this test, no hooks")
+            << "test" << true << QString() << QString() << 1 << QString()
+            << "The program \"tst_acme\" (process %P) already uses port %H, so the temporary web "
+               "server could not start. Choose the web root that it serves instead (--webroot), "
+               "or stop it for the validation with a command before it (--pre-hook)";
+        QTest::newRow("port held by another program, no hooks")
+            << "openssl" << false << QString() << QString() << 1 << QString()
+            << "The program \"openssl\" (process %K) already uses port %H";
+    }
+    void hooksAroundTheValidation() {
+        QFETCH(QString, holder);
+        QFETCH(bool, served);
+        QFETCH(QString, preHook);
+        QFETCH(QString, postHook);
+        QFETCH(int, status);
+        QFETCH(QString, log);
+        QFETCH(QString, error);
+        pebble.setServed(served && holder != "openssl");
+        const auto serve = qScopeGuard([this] { pebble.setServed(true); });
+        QProcess held;
+        if (holder == "openssl") {
+            held.start("openssl", {"s_server", "-nocert", "-accept",
+                                   "127.0.0.1:" + QString::number(pebble.httpPort())});
+            QTRY_VERIFY_WITH_TIMEOUT(
+                [this] {
+                    QTcpSocket probe;
+                    probe.connectToHost(QHostAddress::LocalHost, quint16(pebble.httpPort()));
+                    return probe.waitForConnected(200);
+                }(),
+                10000);
+        }
+        QTemporaryDir out;
+        // Records of their own, which the other tests' renewals do not meet.
+        QTemporaryDir home;
+        QProcessEnvironment environment;
+        environment.insert("XDG_DATA_HOME", home.path());
+        const QString logPath = out.filePath("log");
+        const qint64 holderId = held.processId();
+        const QString sh = QStandardPaths::findExecutable("sh");
+        const auto fill = [&](QString text) {
+            return text.replace("%L", logPath)
+                .replace("%K", QString::number(holderId))
+                .replace("%P", QString::number(QCoreApplication::applicationPid()))
+                .replace("%H", QString::number(pebble.httpPort()))
+                .replace("%S", sh);
+        };
+        const QString name =
+            QString(QTest::currentDataTag()).remove(QRegularExpression("[^a-z]")).left(40) +
+            ".test";
+        QStringList arguments =
+            acmeArguments({name}, out.path()) +
+            QStringList{"--ca-bundle", pebble.caBundle(), "--for",
+                        "nginx",       "--reload",        fill("sh -c 'echo reload >> %L'")};
+        if (!holder.isEmpty()) {
+            arguments.removeAt(arguments.indexOf("--webroot") + 1);
+            arguments.replaceInStrings("--webroot", "--standalone");
+            arguments << "--http-port" << QString::number(pebble.httpPort());
+        }
+        if (!preHook.isEmpty())
+            arguments << "--pre-hook" << fill(preHook) << "--post-hook" << fill(postHook);
+        Ran ran = certwright(arguments, {}, environment);
+        held.kill();
+        held.waitForFinished();
+        QVERIFY2(ran.status == status && ran.err.contains(fill(error)), qPrintable(ran.err));
+        QCOMPARE(QString(fileContent(logPath)).simplified(), log);
+        QCOMPARE(QFile::exists(out.filePath(name + ".fullchain.pem")), log.contains("reload"));
+        if (status != 0)
+            return;
+        ran = certwright({"renew", "--list"}, {}, environment);
+        QVERIFY2(ran.out.contains("  pre-hook: " + sh + " -c '") &&
+                     ran.out.contains("  post-hook: " + fill(sh + " -c 'echo post >> %L'")),
+                 qPrintable(ran.out));
+        ran = certwright({"renew", "--all", "--name", name}, {}, environment);
+        QVERIFY2(ran.status == 0, qPrintable(ran.err));
+        QCOMPARE(QString(fileContent(logPath)).simplified(), log + " " + log);
     }
 
     // Cancel, as the window calls it while lego waits for the authority: the run ends at once
@@ -625,7 +750,7 @@ class TestAcme : public QObject {
         QTest::newRow("without its chain")
             << "proven.crt"
             << "proven.key"
-            << "Its chain does not verify up to a root that this computer (or the CA file) "
+            << "Its chain is not proven up to a root that this computer (or the CA file) "
                "trusts: unable to get local issuer certificate.";
     }
     void authorityAnswerIsProven() {

@@ -5,6 +5,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QMap>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -12,9 +14,7 @@
 
 namespace {
 
-using Change = std::function<void(Acme::AcmeValues&, const QString& folder)>;
-
-// Values that the check accepts, with their folder, CA file and DNS script in the folder.
+// Values that the check accepts, their folder the test's.
 Acme::AcmeValues acceptedValues(const QString& folder) {
     Acme::AcmeValues values;
     values.names = {"shop.test", "www.shop.test"};
@@ -25,16 +25,48 @@ Acme::AcmeValues acceptedValues(const QString& folder) {
     return values;
 }
 
-void byExec(Acme::AcmeValues& values, const QString& folder) {
-    values.dns.provider = "exec";
-    values.dns.script = folder + "/set-record";
-}
-
-void byRfc2136(Acme::AcmeValues& values, const QString&) {
-    values.dns.provider = "rfc2136";
-    values.dns.server = "127.0.0.1:5353";
-    values.dns.tsigKey = "certwright.";
-    values.dns.tsigSecret = "c2VjcmV0";
+// The accepted values changed by the edits "field=value;..." (lists split at commas, %F the
+// folder); "exec" alone chooses the folder's DNS script, "rfc2136" alone a complete update.
+Acme::AcmeValues valuesWith(const QString& edits, const QString& folder) {
+    Acme::AcmeValues v = acceptedValues(folder);
+    Acme::DnsValidation& dns = v.dns;
+    const QMap<QString, std::function<void(const QString&)>> fields = {
+        {"exec",
+         [&](const QString&) {
+             dns.provider = "exec";
+             dns.script = folder + "/set-record";
+         }},
+        {"rfc2136",
+         [&](const QString&) {
+             dns.provider = "rfc2136";
+             dns.server = "127.0.0.1:5353";
+             dns.tsigKey = "certwright.";
+             dns.tsigSecret = "c2VjcmV0";
+         }},
+        {"names", [&](const QString& t) { v.names = t.split(',', Qt::SkipEmptyParts); }},
+        {"email", [&](const QString& t) { v.email = t; }},
+        {"keyType", [&](const QString& t) { v.keyType = t; }},
+        {"server", [&](const QString& t) { v.server = t; }},
+        {"outputs", [&](const QString& t) { v.outputs = t.split(','); }},
+        {"httpPort", [&](const QString& t) { v.httpPort = t.toInt(); }},
+        {"caBundle", [&](const QString& t) { v.caBundle = t; }},
+        {"webRoot", [&](const QString& t) { v.webRoot = t; }},
+        {"provider", [&](const QString& t) { dns.provider = t; }},
+        {"script", [&](const QString& t) { dns.script = t; }},
+        {"dnsServer", [&](const QString& t) { dns.server = t; }},
+        {"tsigKey", [&](const QString& t) { dns.tsigKey = t; }},
+        {"tsigSecret", [&](const QString& t) { dns.tsigSecret = t; }},
+        {"tsigAlgorithm", [&](const QString& t) { dns.tsigAlgorithm = t; }},
+        {"resolver", [&](const QString& t) { dns.resolver = t; }},
+        {"wait", [&](const QString& t) { dns.waitSeconds = t.toInt(); }}};
+    for (QString edit : edits.split(';', Qt::SkipEmptyParts)) {
+        edit.replace("%F", folder);
+        const QString field = edit.section('=', 0, 0);
+        if (!fields.contains(field))
+            qFatal("No field %s", qPrintable(field));
+        fields[field](edit.section('=', 1));
+    }
+    return v;
 }
 
 // What lego 4 wrote when an issuance failed, its last lines as they came.
@@ -60,128 +92,46 @@ class TestAcmeValues : public QObject {
     }
 
     void valuesAreChecked_data() {
-        QTest::addColumn<Change>("change");
+        QTest::addColumn<QString>("edits");
         QTest::addColumn<QString>("refusal"); // empty: accepted
-        const auto row = [](const char* name, Change change, const QString& refusal) {
-            QTest::newRow(name) << change << refusal;
+        const auto row = [](const char* name, const char* edits, const char* refusal) {
+            QTest::newRow(name) << QString(edits) << QString(refusal);
         };
-        row(
-            "accepted by HTTP", [](Acme::AcmeValues&, const QString&) {}, QString());
-        row(
-            "no name", [](Acme::AcmeValues& v, const QString&) { v.names.clear(); },
-            "at least one name");
-        row(
-            "a wildcard by HTTP",
-            [](Acme::AcmeValues& v, const QString&) { v.names = {"*.shop.test"}; },
-            "only through DNS records");
-        row(
-            "a wildcard and its bare name by a DNS script",
-            [](Acme::AcmeValues& v, const QString& f) {
-                v.names = {"*.shop.test", "shop.test"};
-                byExec(v, f);
-            },
-            QString());
-        row(
-            "a name twice", [](Acme::AcmeValues& v, const QString&) { v.names << "shop.test"; },
-            "is given twice");
-        row(
-            "no e-mail address", [](Acme::AcmeValues& v, const QString&) { v.email = "admin"; },
-            "is not an e-mail address");
-        row(
-            "a key type", [](Acme::AcmeValues& v, const QString&) { v.keyType = "dsa"; },
-            "is not a key type");
-        row(
-            "an authority over http",
-            [](Acme::AcmeValues& v, const QString&) { v.server = "http://127.0.0.1/dir"; },
+        row("accepted by HTTP", "", "");
+        row("no name", "names=", "at least one name");
+        row("a wildcard by HTTP", "names=*.shop.test", "only through DNS records");
+        row("a wildcard and its bare name by a DNS script", "names=*.shop.test,shop.test;exec", "");
+        row("a name twice", "names=shop.test,www.shop.test,shop.test", "is given twice");
+        row("no e-mail address", "email=admin", "is not an e-mail address");
+        row("a key type", "keyType=dsa", "is not a key type");
+        row("an authority over http", "server=http://127.0.0.1/dir",
             "not the address of an ACME directory");
-        row(
-            "an output kind", [](Acme::AcmeValues& v, const QString&) { v.outputs = {"tomcat"}; },
-            "is not a kind of server files");
-        row(
-            "port 0", [](Acme::AcmeValues& v, const QString&) { v.httpPort = 0; },
-            "0 is not a port number");
-        row(
-            "a missing CA file",
-            [](Acme::AcmeValues& v, const QString& f) { v.caBundle = f + "/none.pem"; },
-            "cannot be read");
-        row(
-            "a .pfx without pass phrase",
-            [](Acme::AcmeValues& v, const QString&) { v.outputs = {"iis"}; },
-            "protected by a pass phrase");
-        row(
-            "an unknown DNS kind",
-            [](Acme::AcmeValues& v, const QString&) { v.dns.provider = "route53"; },
-            "is not a kind of DNS validation");
-        row(
-            "a DNS script that is missing",
-            [](Acme::AcmeValues& v, const QString& f) {
-                byExec(v, f);
-                v.dns.script = f + "/none";
-            },
+        row("an output kind", "outputs=tomcat", "is not a kind of server files");
+        row("port 0", "httpPort=0", "0 is not a port number");
+        row("a missing CA file", "caBundle=%F/none.pem", "cannot be read");
+        row("a .pfx without pass phrase", "outputs=iis", "protected by a pass phrase");
+        row("an unknown DNS kind", "provider=route53", "is not a kind of DNS validation");
+        row("a DNS script that is missing", "exec;script=%F/none",
             "is not a program that this computer can run");
-        row(
-            "a DNS script that is not executable",
-            [](Acme::AcmeValues& v, const QString& f) {
-                byExec(v, f);
-                v.dns.script = f + "/plain-file";
-            },
+        row("a DNS script that is not executable", "exec;script=%F/plain-file",
             "is not a program that this computer can run");
-        row("accepted by an rfc2136 update", byRfc2136, QString());
-        row(
-            "an rfc2136 update without server",
-            [](Acme::AcmeValues& v, const QString& f) {
-                byRfc2136(v, f);
-                v.dns.server.clear();
-            },
-            "address of the DNS server");
-        row(
-            "an rfc2136 server that is no address",
-            [](Acme::AcmeValues& v, const QString& f) {
-                byRfc2136(v, f);
-                v.dns.server = "127.0.0.1:99999";
-            },
+        row("accepted by an rfc2136 update", "rfc2136", "");
+        row("an rfc2136 update without server", "rfc2136;dnsServer=", "address of the DNS server");
+        row("an rfc2136 server that is no address", "rfc2136;dnsServer=127.0.0.1:99999",
             "\"127.0.0.1:99999\" is not the address of a DNS server");
-        row(
-            "an rfc2136 update without key name",
-            [](Acme::AcmeValues& v, const QString& f) {
-                byRfc2136(v, f);
-                v.dns.tsigKey.clear();
-            },
-            "name of the TSIG key");
-        row(
-            "an rfc2136 update without secret",
-            [](Acme::AcmeValues& v, const QString& f) {
-                byRfc2136(v, f);
-                v.dns.tsigSecret.clear();
-            },
-            "secret of the TSIG key \"certwright.\"");
-        row(
-            "a TSIG algorithm that lego does not know",
-            [](Acme::AcmeValues& v, const QString& f) {
-                byRfc2136(v, f);
-                v.dns.tsigAlgorithm = "hmac-sha3";
-            },
+        row("an rfc2136 update without key name", "rfc2136;tsigKey=", "name of the TSIG key");
+        row("an rfc2136 update without secret",
+            "rfc2136;tsigSecret=", "secret of the TSIG key \"certwright.\"");
+        row("a TSIG algorithm that lego does not know", "rfc2136;tsigAlgorithm=hmac-sha3",
             "\"hmac-sha3\" is not a TSIG algorithm");
-        row(
-            "a resolver that is no address",
-            [](Acme::AcmeValues& v, const QString& f) {
-                byExec(v, f);
-                v.dns.resolver = "dns server";
-            },
+        row("a resolver that is no address", "exec;resolver=dns server",
             "\"dns server\" is not the address of a DNS server");
-        row(
-            "no time to wait for the record",
-            [](Acme::AcmeValues& v, const QString& f) {
-                byExec(v, f);
-                v.dns.waitSeconds = 0;
-            },
-            "0 seconds is no time to wait");
+        row("no time to wait for the record", "exec;wait=0", "0 seconds is no time to wait");
     }
     void valuesAreChecked() {
-        QFETCH(Change, change);
+        QFETCH(QString, edits);
         QFETCH(QString, refusal);
-        Acme::AcmeValues values = acceptedValues(folder.path());
-        change(values, folder.path());
+        const Acme::AcmeValues values = valuesWith(edits, folder.path());
         ToolContext context;
         context.currentFolder = folder.path();
         try {
@@ -197,9 +147,7 @@ class TestAcmeValues : public QObject {
 
     // A relative DNS script is taken from the current folder and kept absolute for renewals.
     void relativeScriptIsMadeAbsolute() {
-        Acme::AcmeValues values = acceptedValues(folder.path());
-        byExec(values, folder.path());
-        values.dns.script = "set-record";
+        const Acme::AcmeValues values = valuesWith("exec;script=set-record", folder.path());
         ToolContext context;
         context.currentFolder = folder.path();
         QCOMPARE(Acme::checkValues(values, context).values().dns.script,
@@ -306,93 +254,82 @@ class TestAcmeValues : public QObject {
     void legoFailuresInPlainWords() {
         QFETCH(QString, output);
         QFETCH(QString, reason);
-        Acme::AcmeValues values;
+        Acme::AcmeValues values =
+            valuesWith(output.contains("dns.test") ? "rfc2136" : "", folder.path());
         values.httpPort = 5002;
-        if (output.contains("dns.test"))
-            byRfc2136(values, folder.path());
         const QString said = Acme::plainReason(output, values);
         QVERIFY2(said.contains(reason) && !said.contains(QChar(0x1b)), qPrintable(said));
     }
 
     // How lego is told to validate: only the one DNS server is asked, never the system's.
     void legoValidates_data() {
-        QTest::addColumn<Change>("change");
+        QTest::addColumn<QString>("edits");
         QTest::addColumn<QString>("arguments");
         QTest::addColumn<QStringList>("environment");
-        QTest::newRow("temporary web server") << Change([](Acme::AcmeValues&, const QString&) {})
+        const QStringList often = {"_POLLING_INTERVAL=1", "_PROPAGATION_TIMEOUT=120",
+                                   "_SEQUENCE_INTERVAL=1"};
+        QTest::newRow("temporary web server") << ""
                                               << "--http --http.port :80 run" << QStringList();
         QTest::newRow("rfc2136, its server asked")
-            << Change(byRfc2136)
+            << "rfc2136"
             << "--dns rfc2136 --dns.resolvers 127.0.0.1:5353 --dns.disable-cp run"
-            << QStringList{
-                   "RFC2136_NAMESERVER=127.0.0.1:5353", "RFC2136_TSIG_KEY=certwright.",
-                   "RFC2136_TSIG_SECRET=c2VjcmV0",      "RFC2136_TSIG_ALGORITHM=hmac-sha256.",
-                   "RFC2136_POLLING_INTERVAL=1",        "RFC2136_PROPAGATION_TIMEOUT=120",
-                   "RFC2136_SEQUENCE_INTERVAL=1"};
+            << QStringList{"RFC2136_NAMESERVER=127.0.0.1:5353", "RFC2136_TSIG_KEY=certwright.",
+                           "RFC2136_TSIG_SECRET=c2VjcmV0", "RFC2136_TSIG_ALGORITHM=hmac-sha256."} +
+                   QStringList(often).replaceInStrings(QRegularExpression("^"), "RFC2136");
         QTest::newRow("script, its resolver asked")
-            << Change([](Acme::AcmeValues& v, const QString& f) {
-                   byExec(v, f);
-                   v.dns.resolver = "::1";
-               })
+            << "exec;resolver=::1"
             << "--dns exec --dns.resolvers [::1]:53 --dns.disable-cp run"
-            << QStringList{"EXEC_PATH=%1/set-record", "EXEC_POLLING_INTERVAL=1",
-                           "EXEC_PROPAGATION_TIMEOUT=120", "EXEC_SEQUENCE_INTERVAL=1"};
+            << QStringList{"EXEC_PATH=%F/set-record"} +
+                   QStringList(often).replaceInStrings(QRegularExpression("^"), "EXEC");
         QTest::newRow("script, waited for")
-            << Change([](Acme::AcmeValues& v, const QString& f) {
-                   byExec(v, f);
-                   v.dns.waitSeconds = 45;
-               })
+            << "exec;wait=45"
             << "--dns exec --dns.propagation-wait 45s run"
-            << QStringList{"LEGO_DISABLE_CNAME_SUPPORT=true", "EXEC_PATH=%1/set-record",
-                           "EXEC_POLLING_INTERVAL=1", "EXEC_PROPAGATION_TIMEOUT=120",
-                           "EXEC_SEQUENCE_INTERVAL=1"};
+            << QStringList{"LEGO_DISABLE_CNAME_SUPPORT=true", "EXEC_PATH=%F/set-record"} +
+                   QStringList(often).replaceInStrings(QRegularExpression("^"), "EXEC");
     }
     void legoValidates() {
-        QFETCH(Change, change);
+        QFETCH(QString, edits);
         QFETCH(QString, arguments);
         QFETCH(QStringList, environment);
-        Acme::AcmeValues values = acceptedValues(folder.path());
-        change(values, folder.path());
+        const Acme::AcmeValues values = valuesWith(edits, folder.path());
         const QStringList all = Acme::legoArguments(values, "/s/");
         const QString names = "--domains shop.test --domains www.shop.test ";
         QCOMPARE(all.join(' '),
                  "lego --path /s/ --server https://127.0.0.1:14000/dir --accept-tos --email "
                  "admin@shop.test --key-type ec256 " +
                      names + arguments);
-        QCOMPARE(Acme::legoEnvironment(values), environment.replaceInStrings("%1", folder.path()));
+        QCOMPARE(Acme::legoEnvironment(values), environment.replaceInStrings("%F", folder.path()));
     }
 
     // A lego whose help lacks a flag that the values need is refused with its version and the
     // flag, before anything runs; one that offers them all is taken.
     void legoWithoutTheFlagsIsRefused_data() {
         QTest::addColumn<QString>("help");
-        QTest::addColumn<Change>("change");
+        QTest::addColumn<QString>("edits");
         QTest::addColumn<QString>("refusal");
         const QString lego4 = "GLOBAL OPTIONS:\n   --domains value, -d value\n   --server value\n"
                               "   --accept-tos, -a\n   --email value, -m value\n   --path value\n"
                               "   --key-type value\n   --http\n   --http.port value\n"
                               "   --http.webroot value\n   --dns value\n   --dns.disable-cp\n"
                               "   --dns.resolvers value\n";
-        QTest::newRow("lego 4, by HTTP")
-            << lego4 << Change([](Acme::AcmeValues&, const QString&) {}) << QString();
-        QTest::newRow("lego 4, rfc2136") << lego4 << Change(byRfc2136) << QString();
+        QTest::newRow("lego 4, by HTTP") << lego4 << "" << QString();
+        QTest::newRow("lego 4, rfc2136") << lego4 << "rfc2136" << QString();
         QTest::newRow("lego 4, script without resolver")
-            << lego4 << Change(byExec)
+            << lego4 << "exec"
             << "(%1, version 4.9.1).\nIts \"lego --help\" does not offer --dns.propagation-wait";
         QTest::newRow("without DNS flags")
-            << QString(lego4).remove("   --dns.resolvers value\n") << Change(byRfc2136)
+            << QString(lego4).remove("   --dns.resolvers value\n") << "rfc2136"
             << "(%1, version 4.9.1).\nIts \"lego --help\" does not offer --dns.resolvers, which";
         QTest::newRow("a newer lego, rfc2136")
             << QString(lego4).replace("--dns.disable-cp", "--dns.propagation-disable-ans")
-            << Change(byRfc2136) << QString();
+            << "rfc2136" << QString();
         QTest::newRow("a newer lego without the web root")
-            << QString(lego4).remove("   --http.webroot value\n")
-            << Change([](Acme::AcmeValues& v, const QString& f) { v.webRoot = f; })
+            << QString(lego4).remove("   --http.webroot value\n") << "webRoot=%F"
             << "(%1, version 4.9.1).\nIts \"lego --help\" does not offer --http.webroot";
     }
     void legoWithoutTheFlagsIsRefused() {
         QFETCH(QString, help);
-        QFETCH(Change, change);
+        QFETCH(QString, edits);
         QFETCH(QString, refusal);
         // Each row is its own lego: the program asks each one once.
         const QString lego = folder.filePath(QTest::currentDataTag()).replace(' ', '-');
@@ -400,8 +337,7 @@ class TestAcmeValues : public QObject {
                                "linux/amd64' && exit\ncat <<'EOF'\n" +
                                    help.toUtf8() + "EOF\n");
         QVERIFY(QFile::setPermissions(lego, QFile::ReadOwner | QFile::ExeOwner));
-        Acme::AcmeValues values = acceptedValues(folder.path());
-        change(values, folder.path());
+        const Acme::AcmeValues values = valuesWith(edits, folder.path());
         try {
             Acme::requireDrivableLego(lego, values);
             QVERIFY2(refusal.isEmpty(), "taken");

@@ -24,6 +24,11 @@ void fillPages(TfrmAcme& wizard, const QString& exportFolder, const PebbleFixtur
     wizard.edtDirectory->setText(pebble ? pebble->directoryUrl() : "https://127.0.0.1:1/dir");
     wizard.edtCaFile->setText(pebble ? pebble->caBundle() : QString());
     wizard.spnHttpPort->setValue(pebble ? pebble->httpPort() : 80);
+    // Filled, not chosen: the HTTP choice stays until a test chooses the DNS record.
+    wizard.edtDnsServer->setText("127.0.0.1:53");
+    wizard.edtTsigKey->setText("update-key");
+    wizard.edtTsigSecret->setText("c2VjcmV0");
+    wizard.rbStandalone->setChecked(true);
 }
 
 // Presses Next until the page is shown, agreeing to the terms on the way unless told not to.
@@ -272,6 +277,14 @@ class TestAcmeWizard : public QObject {
                "tick \"I agree to the authority's terms of service\"");
         addRow("web root missing", int(TfrmAcme::tsReach), "edtWebRoot", "WORKnone",
                "The web root \"WORKnone\" cannot be used");
+        addRow("DNS script missing", int(TfrmAcme::tsDns), "edtDnsScript", "",
+               "Please choose the script that sets and removes the DNS record");
+        addRow("DNS server missing", int(TfrmAcme::tsDns), "edtDnsServer", "",
+               "Please enter the address of the DNS server that takes the updates");
+        addRow("TSIG key name missing", int(TfrmAcme::tsDns), "edtTsigKey", "",
+               "Please enter the name of the TSIG key");
+        addRow("TSIG secret missing", int(TfrmAcme::tsDns), "edtTsigSecret", " ",
+               "Please enter the secret of the TSIG key \"update-key\"");
         addRow("no output", int(TfrmAcme::tsOutputs), "cbForNginx", "",
                "Please choose at least one kind of server");
         addRow("folder that others change", int(TfrmAcme::tsOutputs), "edtExportPath", "/tmp",
@@ -291,6 +304,11 @@ class TestAcmeWizard : public QObject {
         TfrmAcme wizard(nullptr);
         wizard.show();
         fillPages(wizard, work.path(), nullptr);
+        // A DNS field's row chooses the DNS record, of the kind that has the field.
+        if (field.startsWith("edtDns") || field.startsWith("edtTsig")) {
+            wizard.rbDns->setChecked(true);
+            wizard.cbDnsProvider->setCurrentIndex(field == "edtDnsScript" ? 0 : 1);
+        }
         QWidget* spoiled = wizard.findChild<QWidget*>(field);
         if (auto* edit = qobject_cast<QLineEdit*>(spoiled)) {
             edit->clear();
@@ -302,6 +320,98 @@ class TestAcmeWizard : public QObject {
         QCOMPARE(wizard.currentPage(), page);
         QCOMPARE(script.seen.size(), 1);
         QVERIFY2(script.seen.first().contains(message), qPrintable(script.seen.first()));
+    }
+
+    // The third choice, a DNS record, leads to its page, whose kind enables its fields; with it
+    // alone the names page takes names such as *.example.com, and leaving it for HTTP refuses
+    // them again.
+    void dnsRecordChoice() {
+        TempProgramFolder program;
+        TempFolder work;
+        TfrmAcme wizard(nullptr);
+        wizard.show();
+        fillPages(wizard, work.path(), nullptr);
+        wizard.memNames->setPlainText("*.example.com\nexample.com");
+        ModalScript refused({pressButton(QMessageBox::Ok)});
+        wizard.btnNext->click();
+        QCOMPARE(wizard.currentPage(), int(TfrmAcme::tsNames));
+        QVERIFY(refused.seen.value(0).contains("only through DNS records"));
+        wizard.memNames->setPlainText("example.com");
+        nextUntil(wizard, TfrmAcme::tsReach);
+        wizard.rbDns->setFocus();
+        QTest::keyClick(wizard.rbDns, Qt::Key_Space);
+        wizard.btnNext->click();
+        QCOMPARE(wizard.currentPage(), int(TfrmAcme::tsDns));
+        const QList<QWidget*> script = {wizard.edtDnsScript, wizard.btnDnsScript};
+        const QList<QWidget*> update = {wizard.edtDnsServer, wizard.edtTsigKey,
+                                        wizard.edtTsigSecret, wizard.cbTsigAlgorithm};
+        const auto enabled = [](const QList<QWidget*>& controls, bool expected) {
+            return std::all_of(controls.begin(), controls.end(), [expected](QWidget* control) {
+                return control->isEnabled() == expected;
+            });
+        };
+        QVERIFY(enabled(script, true) && enabled(update, false) && wizard.spnDnsWait->isEnabled());
+        QTest::keyClicks(wizard.edtDnsResolver, "127.0.0.1:5353");
+        QVERIFY(!wizard.spnDnsWait->isEnabled());
+        wizard.cbDnsProvider->setFocus();
+        QTest::keyClick(wizard.cbDnsProvider, Qt::Key_Down);
+        QVERIFY(enabled(script, false) && enabled(update, true) && !wizard.spnDnsWait->isEnabled());
+        while (wizard.currentPage() != TfrmAcme::tsNames)
+            wizard.btnPrevious->click();
+        wizard.memNames->setPlainText("*.example.com\nexample.com");
+        nextUntil(wizard, TfrmAcme::tsOutputs);
+        wizard.btnNext->click();
+        QCOMPARE(wizard.currentPage(), int(TfrmAcme::tsOutputs));
+        wizard.btnPrevious->click();
+        QCOMPARE(wizard.currentPage(), int(TfrmAcme::tsDns));
+        wizard.btnPrevious->click();
+        wizard.rbStandalone->setChecked(true);
+        ModalScript again({pressButton(QMessageBox::Ok)});
+        wizard.btnNext->click();
+        QCOMPARE(wizard.currentPage(), int(TfrmAcme::tsReach));
+        QVERIFY(again.seen.value(0).contains("only through DNS records"));
+    }
+
+    // A wildcard and its bare name through the window by a DNS record that a script sets at
+    // challtestsrv, which Pebble and lego then ask.
+    void issuanceThroughDns() {
+        TempProgramFolder program;
+        TempFolder work;
+        const QString script = work.file("set-record.sh");
+        const QByteArray api = pebble->challengeManagement().toUtf8();
+        writeFileContent(
+            script,
+            "#!/bin/sh\necho \"$1 $2\" >> \"$0.log\"\ncase $1 in\n"
+            "present) curl -sSf -d \"{\\\"host\\\":\\\"$2\\\",\\\"value\\\":\\\"$3\\\"}\" " +
+                api + "/set-txt;;\ncleanup) curl -sSf -d \"{\\\"host\\\":\\\"$2\\\"}\" " + api +
+                "/clear-txt;;\nesac\n");
+        QVERIFY(QFile::setPermissions(script, QFile::ReadOwner | QFile::ExeOwner));
+        TfrmAcme wizard(nullptr);
+        wizard.show();
+        fillPages(wizard, work.path(), pebble.get());
+        wizard.memNames->setPlainText("*.wild.test\nwild.test");
+        wizard.rbDns->setChecked(true);
+        nextUntil(wizard, TfrmAcme::tsOutputs);
+        QCOMPARE(wizard.currentPage(), int(TfrmAcme::tsDns));
+        wizard.edtDnsScript->setText(script);
+        wizard.edtDnsResolver->setText(pebble->dnsAddress());
+        wizard.btnNext->click();
+        MessageBoxTexts texts;
+        ModalScript failure({noteTextsAndPressOk(&texts)});
+        wizard.btnNext->click();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            wizard.currentPage() == TfrmAcme::tsFinished || failure.remaining() == 0, kIssuanceMs);
+        QVERIFY2(failure.remaining() == 1, qPrintable(texts.informative + texts.detailed));
+        const QList<QSslCertificate> issued =
+            QSslCertificate::fromPath(work.file("wildcard.wild.test.fullchain.pem"));
+        QVERIFY(!issued.isEmpty());
+        QCOMPARE(issued.first().subjectAlternativeNames().values(QSsl::DnsEntry).size(), 2);
+        const QByteArray calls = fileContent(script + ".log");
+        QCOMPARE(calls.count("present _acme-challenge.wild.test."), 2);
+        QCOMPARE(calls.count("cleanup _acme-challenge.wild.test."), 2);
+        wizard.cbRenewAutomatically->setChecked(false);
+        wizard.btnNext->click();
+        QVERIFY(!wizard.isVisible());
     }
 
   private:

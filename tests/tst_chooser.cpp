@@ -1,7 +1,10 @@
+#include "FailedRenewalsButton.h"
+#include "ServerFiles.h"
 #include "TestSupport.h"
 #include "uCertwrightCommon.h"
 #include "uMainForm.h"
 #include "uPassPhraseFolder.h"
+#include "uRenewal.h"
 
 #include <QButtonGroup>
 #include <QDir>
@@ -221,6 +224,63 @@ class TestChooser : public QObject {
         QVERIFY(QFileInfo::exists(program.file(kNewPassPhraseFile)));
         QCOMPARE(fileContent(program.file(kNewPassPhraseFile)), QByteArray());
         QVERIFY2(!chooser.isVisible(), "the exit goes on after the error");
+    }
+
+    // Renewals that the timer's `certwright renew` could not do show as one line above the
+    // tasks, which opens their details; records not yet tried, and no records, show nothing.
+    void failedRenewalsShowAtStart_data() {
+        QTest::addColumn<int>("recorded");
+        QTest::addColumn<int>("failed");
+        QTest::addColumn<QString>("line");
+        addRow("no record folder", 0, 0, QString());
+        addRow("a record not yet tried", 1, 0, QString());
+        addRow("one failed", 1, 1, QString("1 certificate could not be renewed: "));
+        addRow("two failed, one not tried", 3, 2, QString("2 certificates could not be renewed: "));
+    }
+    void failedRenewalsShowAtStart() {
+        QFETCH(int, recorded);
+        QFETCH(int, failed);
+        QFETCH(QString, line);
+        TempProgramFolder program;
+        TempFolder data;
+        const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
+        const auto restore = qScopeGuard([&] { qputenv("XDG_DATA_HOME", dataHome); });
+        qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
+        // Records of an authority that nobody answers at, so that each renewal fails at once.
+        for (int i = 0; i < recorded; ++i) {
+            Acme::AcmeValues values;
+            values.names = {QString("failed%1.example").arg(i)};
+            values.email = "admin@example.com";
+            values.server = "https://127.0.0.1:1/directory";
+            values.outputs = {ServerFiles::kForNginx};
+            values.outFolder = data.path();
+            Renewal::writeRecord(values, QDateTime::currentDateTimeUtc().addDays(60));
+        }
+        for (int i = 0; i < failed; ++i) {
+            QProcess renew;
+            renew.start(testPath("CERTWRIGHT_EXECUTABLE"),
+                        {"renew", "--all", "--name", QString("failed%1.example").arg(i)});
+            QVERIFY(renew.waitForFinished(60000));
+            QCOMPARE(renew.exitCode(), 1);
+        }
+        TfrmCertwright chooser;
+        chooser.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&chooser));
+        QCOMPARE(chooser.btnRenewalFailures->isVisible(), failed > 0);
+        if (failed == 0)
+            return;
+        QVERIFY(topOf(chooser, "btnRenewalFailures") < topOf(chooser, "Label1"));
+        const QString reason = chooser.btnRenewalFailures->failures().first().lastReason;
+        QVERIFY(!reason.isEmpty());
+        QVERIFY2(chooser.btnRenewalFailures->text().startsWith(line + reason.left(20)),
+                 qPrintable(chooser.btnRenewalFailures->text()));
+        ModalScript script({pressButton(QMessageBox::Ok)});
+        chooser.btnRenewalFailures->setFocus();
+        QTest::keyClick(chooser.btnRenewalFailures, Qt::Key_Return);
+        QCOMPARE(script.seen.size(), 1);
+        for (int i = 0; i < recorded; ++i)
+            QCOMPARE(script.seen.first().contains(QString("failed%1.example").arg(i)), i < failed);
+        QVERIFY(script.seen.first().contains(", failed: " + reason));
     }
 };
 

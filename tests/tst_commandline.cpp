@@ -367,7 +367,7 @@ class TestCommandLine : public QObject {
             kept);
         row("install: a chain that does not verify up to a trusted root",
             plain + "--cert %A/sound.crt --for nginx --for haproxy --force", earlier, 1,
-            {"does not verify", "[chain-incomplete]"}, kept);
+            {"is not proven", "[chain-incomplete]"}, kept);
         row("install: existing files without --force",
             plain + trusted + "--cert %A/sound.crt --for nginx --for haproxy", earlier, 1,
             {"use --force"}, kept);
@@ -584,7 +584,7 @@ class TestCommandLine : public QObject {
             << splitCommandLine("pfx --key %A/sound.key --cert %A/sound.crt --chain %A/inter.crt "
                                 "--out %O/s.pfx --passout stdin")
             << QByteArray("bundlepass\n") << QStringList() << 1
-            << QStringList{"does not verify", "[untrusted-root]"} << QStringList{"absent s.pfx"};
+            << QStringList{"is not proven", "[untrusted-root]"} << QStringList{"absent s.pfx"};
         installRows();
         QTest::newRow("unknown option")
             << QStringList{"request", "--domian", "x.test"} << QByteArray() << QStringList() << 2
@@ -640,6 +640,12 @@ class TestCommandLine : public QObject {
                                 "nginx --reload ./reload.sh")
             << QByteArray() << QStringList() << 2
             << QStringList{"\"./reload.sh\" of the reload command does not exist"} << QStringList();
+        QTest::newRow("acme: a pre-hook that only a shell could run")
+            << splitCommandLine("acme --domain x.test --email a@x.test --standalone --out %O --for "
+                                "nginx --pre-hook ./stop.sh;start.sh")
+            << QByteArray() << QStringList() << 2
+            << QStringList{"--pre-hook: The pre-hook holds \";\", which only a shell"}
+            << QStringList();
         const QString dnsAcme = "acme --domain *.x.test --email a@x.test --out %O --for nginx ";
         QTest::newRow("acme: --dns together with --webroot")
             << splitCommandLine(dnsAcme + "--dns exec --dns-script %F/server.crt --webroot %O")

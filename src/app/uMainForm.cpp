@@ -1,6 +1,7 @@
 #include "uMainForm.h"
 
 #include "ExpiryForm.h"
+#include "FailedRenewalsButton.h"
 #include "InstallCertificateForm.h"
 #include "uAccessibility.h"
 #include "uAcmeForm.h"
@@ -92,6 +93,7 @@ TfrmCertwright::TfrmCertwright(QWidget* parent)
         radio->installEventFilter(this);
         return radio;
     };
+    btnRenewalFailures = new FailedRenewalsButton(this);
     Label1 = named(new QLabel(kLabel1Caption, this), "Label1");
     rbGenerateCSR = makeRadio("rbGenerateCSR", kGenerateCSRCaption);
     rbSelfSign = makeRadio("rbSelfSign", kSelfSignCaption);
@@ -125,6 +127,7 @@ TfrmCertwright::TfrmCertwright(QWidget* parent)
         row->addWidget(widget);
         layout->addLayout(row);
     };
+    layout->addWidget(btnRenewalFailures, 0, Qt::AlignLeft);
     layout->addWidget(Label1);
     addIndented(rbGenerateCSR);
     addIndented(rbSelfSign);

@@ -2,6 +2,7 @@
 
 #include <QWidget>
 
+class FailedRenewalsButton;
 class QButtonGroup;
 class QFrame;
 class QLabel;
@@ -14,6 +15,8 @@ class TfrmCertwright : public QWidget {
   public:
     explicit TfrmCertwright(QWidget* parent = nullptr);
 
+    // Shown above the tasks when renewals failed; opens their details.
+    FailedRenewalsButton* btnRenewalFailures;
     QLabel* Label1;
     QRadioButton* rbGenerateCSR;
     QRadioButton* rbSelfSign;

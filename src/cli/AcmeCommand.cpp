@@ -1,6 +1,7 @@
 #include "Command.h"
 #include "CommandSupport.h"
 
+#include "IssuanceHooks.h"
 #include "ServerFiles.h"
 #include "uAcme.h"
 #include "uCertwrightCommon.h"
@@ -68,6 +69,14 @@ QList<QCommandLineOption> acmeOptions() {
             valueOption("reload",
                         "a command to run after each new certificate (quoted as for a shell, "
                         "run without one)",
+                        "COMMAND"),
+            valueOption("pre-hook",
+                        "a command to run before the authority validates the names, such as one "
+                        "that frees port 80 (quoted as for a shell, run without one)",
+                        "COMMAND"),
+            valueOption("post-hook",
+                        "a command to run after the validation, however it ended (quoted as for "
+                        "a shell, run without one)",
                         "COMMAND"),
             valueOption("name", "the friendly name in the .pfx file (default: the first name)",
                         "FRIENDLY"),
@@ -190,6 +199,9 @@ Acme::AcmeValues acmeValues(const QCommandLineParser& parser) {
     values.outputs = parser.values(QStringLiteral("for"));
     values.outputs = serversOption(parser);
     values.reloadCommand = reloadOption(parser);
+    values.preHook = reloadOption(parser, QStringLiteral("pre-hook"), IssuanceHooks::kPreHookWhat);
+    values.postHook =
+        reloadOption(parser, QStringLiteral("post-hook"), IssuanceHooks::kPostHookWhat);
     values.friendlyName = parser.value(QStringLiteral("name"));
     values.legacyPfx = parser.isSet(QStringLiteral("legacy"));
     values.dns = dnsValidation(parser);

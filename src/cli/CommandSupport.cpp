@@ -24,8 +24,8 @@ const QString kTwiceFromStdinMessage =
 const QString kForMessage =
     QStringLiteral("--for: \"%1\" is not a server: use nginx, apache, haproxy, iis or indy.");
 const QString kKeyPassPhrasePrompt = QStringLiteral("Pass phrase of the key: ");
-const QString kReloadMessage = QStringLiteral("--reload: the command is empty.");
-const QString kReloadOptionMessage = QStringLiteral("--reload: %1");
+const QString kReloadMessage = QStringLiteral("--%1: the command is empty.");
+const QString kReloadOptionMessage = QStringLiteral("--%1: %2");
 const QString kExpiryFormat = QStringLiteral("yyyy-MM-dd HH:mm 'UTC'");
 const QString kNumberOptionMessage = QStringLiteral("--%1: \"%2\" is not a number from %3 to %4.");
 } // namespace
@@ -160,19 +160,18 @@ QStringList serversOption(const QCommandLineParser& parser) {
     return servers;
 }
 
-// The command of --reload, resolved; empty without the option.
-QStringList reloadOption(const QCommandLineParser& parser) {
-    if (!parser.isSet(QStringLiteral("reload")))
+QStringList reloadOption(const QCommandLineParser& parser, const QString& option,
+                         const QString& what) {
+    if (!parser.isSet(option))
         return {};
     QStringList command;
     try {
-        command =
-            ReloadCommand::resolve(parser.value(QStringLiteral("reload")), QDir::currentPath());
+        command = ReloadCommand::resolve(parser.value(option), QDir::currentPath(), what);
     } catch (const PageError& error) {
-        throw UsageError(kReloadOptionMessage.arg(error.message()));
+        throw UsageError(kReloadOptionMessage.arg(option, error.message()));
     }
     if (command.isEmpty())
-        throw UsageError(kReloadMessage);
+        throw UsageError(kReloadMessage.arg(option));
     return command;
 }
 

@@ -2,6 +2,7 @@
 
 #include "uCertificateCheck.h"
 #include "uPassPhraseSource.h"
+#include "uReloadCommand.h"
 #include "uTerminalUser.h"
 #include "uToolContext.h"
 #include "uToolSteps.h"
@@ -84,8 +85,11 @@ QString newPassPhrase(const QCommandLineParser& parser);
 // The servers of --for, each once.
 QStringList serversOption(const QCommandLineParser& parser);
 
-// The command of --reload, resolved; empty without the option.
-QStringList reloadOption(const QCommandLineParser& parser);
+// The command of --reload (or of another option that names a command, such as a hook),
+// resolved; empty without the option.
+QStringList reloadOption(const QCommandLineParser& parser,
+                         const QString& option = QStringLiteral("reload"),
+                         const QString& what = ReloadCommand::kReloadCommandWhat);
 
 QString expiryText(const QDateTime& expiry);
 

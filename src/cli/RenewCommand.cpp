@@ -1,6 +1,7 @@
 #include "Command.h"
 #include "CommandSupport.h"
 
+#include "JournalLine.h"
 #include "uOpenSSLCommands.h"
 #include "uRenewal.h"
 #include "uTerminalUser.h"
@@ -15,7 +16,7 @@ const QString kDaysMessage = QStringLiteral("--days: \"%1\" is not a number of d
 const QString kRenewedLine = QStringLiteral("Renewed %1.\n");
 const QString kWouldRenewLine = QStringLiteral("%1 would renew: a certificate was obtained and "
                                                "proven, then thrown away.\n");
-const QString kRenewFailedLine = QStringLiteral("%1: %2\n");
+const QString kRenewFailedLine = QStringLiteral("%1: %2");
 const QString kNothingDueLine =
     QStringLiteral("No certificate is due for renewal (recorded in \"%1\": %2).\n");
 const QString kNoRecordsLine =
@@ -36,6 +37,8 @@ const QString kRenewedListing = QStringLiteral("  last renewal: %1, renewed\n");
 const QString kRenewedButListing = QStringLiteral("  last renewal: %1, renewed, but %2\n");
 const QString kFailedListing = QStringLiteral("  last renewal: %1, failed: %2\n");
 const QString kReloadListing = QStringLiteral("  reload: %1\n");
+const QString kPreHookListing = QStringLiteral("  pre-hook: %1\n");
+const QString kPostHookListing = QStringLiteral("  post-hook: %1\n");
 constexpr qint64 kSecondsADay = 24 * 60 * 60;
 
 QList<QCommandLineOption> renewOptions() {
@@ -86,6 +89,11 @@ int listRecords() {
         if (!reload.isEmpty())
             print(stdout, kReloadListing.arg(
                               OpenSSLCommands::readableCommandLine(reload.first(), reload.mid(1))));
+        for (const auto& [hook, listing] : {std::pair{record.values.preHook, kPreHookListing},
+                                            std::pair{record.values.postHook, kPostHookListing}})
+            if (!hook.isEmpty())
+                print(stdout,
+                      listing.arg(OpenSSLCommands::readableCommandLine(hook.first(), hook.mid(1))));
     }
     for (const QString& problem : problems)
         print(stderr, problem + QLatin1Char('\n'));
@@ -120,9 +128,11 @@ int runRenew(const QCommandLineParser& parser) {
             print(stdout, (dryRun ? kWouldRenewLine : kRenewedLine).arg(outcome.name));
         if (!outcome.error.isEmpty()) {
             allWell = false;
-            print(stderr, outcome.name.isEmpty()
-                              ? outcome.error + QLatin1Char('\n')
-                              : kRenewFailedLine.arg(outcome.name, outcome.error));
+            // One line for each failure, which the journal of the renewal timer keeps.
+            print(stderr,
+                  JournalLine::error(outcome.name.isEmpty()
+                                         ? outcome.error
+                                         : kRenewFailedLine.arg(outcome.name, outcome.error)));
         }
     }
     if (outcomes.isEmpty()) {

@@ -69,7 +69,10 @@ struct AcmeValues {
     QString passPhrase;
     bool legacyPfx = false;    // the .pfx opens on Windows Server 2016 and older
     QStringList reloadCommand; // run after each new certificate, program first; empty: none
-    QString friendlyName;      // of the .pfx; empty: the main name
+    // Run before and after the validation (IssuanceHooks), program first; empty: none.
+    QStringList preHook;
+    QStringList postHook;
+    QString friendlyName; // of the .pfx; empty: the main name
     DnsValidation dns;
 };
 

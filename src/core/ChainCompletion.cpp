@@ -34,10 +34,10 @@ const QString kChainOverInputMessage =
                    "Please name a new file.");
 const QString kWriteFailedMessage = QStringLiteral("The file \"%1\" cannot be written: %2");
 const QString kUnprovenIssuerMessage =
-    QStringLiteral("What %1 sent does not verify the signature of \"%2\", so it is not its "
+    QStringLiteral("What %1 sent did not sign \"%2\", so it is not its "
                    "issuer.");
 const QString kUnprovenChainMessage =
-    QStringLiteral("The chain is not written to \"%1\": it does not verify (%2).");
+    QStringLiteral("The chain is not written to \"%1\": it is not proven (%2).");
 const QString kAuthorityInformationAccess = QStringLiteral("1.3.6.1.5.5.7.1.1");
 const QString kCaIssuers = QStringLiteral("caIssuers");
 constexpr int kMostFetches = 4;

@@ -22,7 +22,7 @@ const QString kNamesExplanation = QStringLiteral("It names %1, but %2 was ordere
 const QString kKeyExplanation =
     QStringLiteral("Its public key is not the one of the new key: it was issued for another key.");
 const QString kChainExplanation = QStringLiteral(
-    "Its chain does not verify up to a root that this computer (or the CA file) trusts: %1.");
+    "Its chain is not proven up to a root that this computer (or the CA file) trusts: %1.");
 const QString kNoNames = QStringLiteral("no name");
 const QString kListSeparator = QStringLiteral(", ");
 

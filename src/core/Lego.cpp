@@ -5,6 +5,7 @@
 #include "LegoReasons.h"
 
 #include "uCertwrightCommon.h"
+#include "uExternalApp.h"
 #include "uFreshFile.h"
 #include "uOpenSSLCommands.h"
 
@@ -13,6 +14,7 @@
 #include <QHash>
 #include <QMutex>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QUrl>
 
@@ -44,11 +46,12 @@ const QString kLegoDetails = QStringLiteral("Command line:\n%1\n\nOutput of lego
 const QString kUndrivableMessage =
     QStringLiteral("This program cannot drive the installed lego (%1, version %2).");
 const QString kMissingFlagsExplanation =
-    QStringLiteral("Its \"lego --help\" does not offer %1, which this program needs. Please "
-                   "install a lego that does (Debian's lego 4 does).");
-const QString kNoWaitFlagExplanation = QStringLiteral(
-    " A DNS script without --dns-resolver needs lego's --dns.propagation-wait (lego 4.20 or "
-    "later); with this lego, please name the DNS server to ask with --dns-resolver.");
+    QStringLiteral("Its \"lego --help\" does not offer %1, which this program needs.");
+const QString kOtherLegoAdvice =
+    QStringLiteral(" Please install a lego that offers it (Debian's lego 4 does).");
+const QString kNoWaitFlagAdvice = QStringLiteral(
+    " A DNS script without --dns-resolver has lego wait for the record instead of asking, which "
+    "needs a newer lego; with this one, please name the DNS server to ask with --dns-resolver.");
 const QString kUnknownVersion = QStringLiteral("unknown");
 const QString kFlagSeparator = QStringLiteral(", ");
 
@@ -164,12 +167,15 @@ void keepFilesPrivate(const QString& state) {
 
 // What lego writes when asked a question: its answer, or an empty text when it gave none.
 QString askLego(const QString& program, const QStringList& arguments) {
-    const ChildRun lego =
-        runChild({.program = program, .arguments = QStringList{kLegoName} + arguments},
-                 {.timeLimitMs = kQuestionTimeLimitMs});
-    if (lego.end != RunEnd::Exited)
+    TExternalApp lego;
+    lego.ModuleName = program;
+    lego.Arguments = QStringList{kLegoName} + arguments;
+    lego.setTimeLimit(kQuestionTimeLimitMs);
+    lego.StartProcess();
+    lego.WaitForProcess();
+    if (lego.End() != RunEnd::Exited)
         return QString();
-    return QString::fromUtf8(lego.output);
+    return QString::fromUtf8(lego.Output());
 }
 
 // What one lego executable offers, asked once for each program and run.
@@ -178,7 +184,7 @@ struct LegoFlags {
     QString version;   // from `lego --version`
 };
 
-const LegoFlags& flagsOf(const QString& program) {
+LegoFlags flagsOf(const QString& program) {
     static QMutex guard;
     static QHash<QString, LegoFlags> known;
     const QMutexLocker locked(&guard);
@@ -207,8 +213,7 @@ bool waitsInsteadOfAsking(const AcmeValues& values) {
     return values.dns.provider == kDnsExec && values.dns.resolver.isEmpty();
 }
 
-// The flags of lego's argument list that its help must offer: the long ones, with the flag that
-// skips the name servers' look in the spelling that this lego knows.
+// The long flags of lego's argument list, which its help must offer.
 QStringList flagsUsed(const QStringList& arguments) {
     QStringList used;
     for (const QString& argument : arguments.mid(1))
@@ -276,7 +281,7 @@ QString legoProgram(const ToolContext& context) {
 }
 
 void requireDrivableLego(const QString& program, const AcmeValues& values) {
-    const LegoFlags& offered = flagsOf(program);
+    const LegoFlags offered = flagsOf(program);
     // A help that lists no flag at all says nothing about them: the run itself will tell.
     if (offered.flags.isEmpty())
         return;
@@ -287,8 +292,7 @@ void requireDrivableLego(const QString& program, const AcmeValues& values) {
     if (missing.isEmpty())
         return;
     QString explanation = kMissingFlagsExplanation.arg(missing.join(kFlagSeparator));
-    if (missing.contains(kPropagationWaitFlag))
-        explanation += kNoWaitFlagExplanation;
+    explanation += missing.contains(kPropagationWaitFlag) ? kNoWaitFlagAdvice : kOtherLegoAdvice;
     throw PageError(kUndrivableMessage.arg(program, offered.version), explanation);
 }
 
@@ -337,22 +341,35 @@ QString runLego(const AcmeValues& values, const QString& state, const LegoFiles&
         challenges->noteNewAnswers();
     }
     LegoProgress follower(values.names, byDns(values), progress);
+    TExternalApp lego;
+    lego.ModuleName = program;
+    const LegoFlags offered = flagsOf(program);
+    lego.Arguments = argumentsFor(values, state, &offered);
+    lego.CurrentDirectory = state;
+    lego.ShowAppWindow = context.debug;
+    lego.Environment = legoEnvironment(values);
+    lego.OutputHook = [&follower](const QByteArray& piece) { follower.take(piece); };
+    lego.setTimeLimit(kLegoTimeLimitMs);
+    if (cancel)
+        cancel->attach(&lego);
+    const auto detach = qScopeGuard([cancel] {
+        if (cancel)
+            cancel->attach(nullptr);
+    });
     if (cancel && cancel->cancelled())
         throw SilentAbort();
-    const ChildRun lego =
-        runChild({.program = program,
-                  .arguments = argumentsFor(values, state, &flagsOf(program)),
-                  .directory = state,
-                  .environment = legoEnvironment(values),
-                  .shown = context.debug,
-                  .outputHook = [&follower](const QByteArray& piece) { follower.take(piece); }},
-                 {.timeLimitMs = kLegoTimeLimitMs, .cancel = cancel});
+    lego.StartProcess();
+    if (cancel && cancel->cancelled())
+        lego.EndRun();
+    lego.WaitForProcess();
     keepFilesPrivate(state);
-    const QString output = QString::fromUtf8(lego.output);
-    const QString details = legoDetails(program, lego.arguments, output);
-    if (lego.endedWell() && FileIsPresent(files.certificate) && FileIsPresent(files.key))
+    const QString output = QString::fromUtf8(lego.Output());
+    const QString details = legoDetails(program, lego.Arguments, output);
+    const bool made = lego.End() == RunEnd::Exited && lego.ExitCode() == 0 &&
+                      FileIsPresent(files.certificate) && FileIsPresent(files.key);
+    if (made)
         return output;
-    switch (lego.end) {
+    switch (lego.End()) {
     case RunEnd::Stopped:
         throw SilentAbort();
     case RunEnd::TimeLimit:
@@ -360,11 +377,12 @@ QString runLego(const AcmeValues& values, const QString& state, const LegoFiles&
                         kTimeLimitExplanation.arg(kLegoTimeLimitMs / kMsPerMinute), details);
     case RunEnd::NotStarted:
     case RunEnd::Signalled:
-        throw PageError(kObtainFailedMessage, describeEnding(lego, kLegoSubject), details);
+        throw PageError(kObtainFailedMessage, describeEnding(finishedRun(lego), kLegoSubject),
+                        details);
     case RunEnd::Exited:
         break;
     }
-    if (lego.exitCode == 0)
+    if (lego.ExitCode() == 0)
         throw PageError(kObtainFailedMessage, kNoCertificateExplanation.arg(state), details);
     throw PageError(kObtainFailedMessage, plainReason(output, values), details);
 }

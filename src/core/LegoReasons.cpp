@@ -1,5 +1,6 @@
 #include "LegoReasons.h"
 
+#include "PortHolder.h"
 #include "uCertwrightCommon.h"
 
 #include <QRegularExpression>
@@ -35,9 +36,12 @@ const QString kRateLimitExplanation =
 const QString kRefusedExplanation =
     QStringLiteral("The authority refused the certificate for %1: %2.");
 const QString kPortTakenExplanation =
-    QStringLiteral("Another program already uses port %1, so the temporary web server could "
-                   "not start. Stop that program, or choose the web root that it serves "
-                   "instead.");
+    QStringLiteral("%2 already uses port %1, so the temporary web server could not start. "
+                   "Choose the web root that it serves instead (--webroot), or stop it for the "
+                   "validation with a command before it (--pre-hook) and start it again with a "
+                   "command after it (--post-hook).");
+const QString kProgramHolder = QStringLiteral("The program %1");
+const QString kUnknownHolder = QStringLiteral("Another program");
 const QString kPortDeniedExplanation =
     QStringLiteral("This program may not open port %1: ports below 1024 need administrator "
                    "rights. Run it as an administrator, or choose a web root instead.");
@@ -177,6 +181,12 @@ std::optional<QString> dnsProviderProblem(const QString& output) {
     return kDnsScriptExplanation.arg(name, lastReason(detail));
 }
 
+// What holds the port, for the start of a sentence.
+QString portHolder(int port) {
+    const QString holder = PortHolder::describe(port);
+    return holder.isEmpty() ? kUnknownHolder : kProgramHolder.arg(holder);
+}
+
 } // namespace
 
 QString plainReason(const QString& said, const AcmeValues& values) {
@@ -194,7 +204,7 @@ QString plainReason(const QString& said, const AcmeValues& values) {
     if (output.contains(QLatin1String("could not start HTTP server"))) {
         const QString port = QString::number(values.httpPort);
         if (output.contains(QLatin1String("address already in use")))
-            return kPortTakenExplanation.arg(port);
+            return kPortTakenExplanation.arg(port, portHolder(values.httpPort));
         if (output.contains(QLatin1String("permission denied")))
             return kPortDeniedExplanation.arg(port);
     }

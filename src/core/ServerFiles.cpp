@@ -30,7 +30,7 @@ const QString kBaseNameMessage =
     QStringLiteral("\"%1\" cannot name the files: it must not be empty, contain \"/\" or \"\\\", "
                    "or be \".\" or \"..\".");
 const QString kUnprovenMessage =
-    QStringLiteral("The chain of the certificate %1 does not verify up to a root that this "
+    QStringLiteral("The chain of the certificate %1 is not proven up to a root that this "
                    "computer trusts, so no file was written.");
 const QString kProblemLine = QStringLiteral("%1 [%2]");
 const QString kCannotWriteMessage = QStringLiteral("The file \"%1\" cannot be written: %2");

@@ -1,5 +1,6 @@
 #include "uAcme.h"
 
+#include "IssuanceHooks.h"
 #include "IssuanceLock.h"
 #include "IssuedCertificate.h"
 
@@ -69,7 +70,10 @@ AcmeResult obtain(const CheckedAcmeValues& checked, ToolSteps::StepUser& user,
                     progress(kWaitingStep, kConnectingFraction);
             },
             [cancel] { return cancel && cancel->cancelled(); });
-        result.legoOutput = runLego(values, state, lego, context, progress, cancel);
+        result.reloadProblem =
+            IssuanceHooks::runAround(values.preHook, values.postHook, context, cancel, user, [&] {
+                result.legoOutput = runLego(values, state, lego, context, progress, cancel);
+            });
         IssuedCertificate::prove(values.names, lego.certificate, lego.key, values.caBundle,
                                  context);
         if (progress)
@@ -86,7 +90,10 @@ AcmeResult obtain(const CheckedAcmeValues& checked, ToolSteps::StepUser& user,
     if (!values.reloadCommand.isEmpty()) {
         if (progress)
             progress(kReloadingStep, kReloadingFraction);
-        result.reloadProblem = ReloadCommand::run(values.reloadCommand, context);
+        const QString reloadProblem = ReloadCommand::run(values.reloadCommand, context);
+        if (!reloadProblem.isEmpty())
+            result.reloadProblem +=
+                (result.reloadProblem.isEmpty() ? QString() : QStringLiteral("\n")) + reloadProblem;
     }
     if (progress)
         progress(kDoneStep, 1.0);

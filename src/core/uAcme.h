@@ -28,8 +28,8 @@ struct AcmeResult {
     QString legoOutput;        // what lego wrote, for Show Details...
     QString recordPath;        // the renewal record (Renewal::obtainAndRecord)
     QString passPhrasePath;    // the pass phrase kept for renewals; empty: none kept
-    // Why the reload command failed, with its output; empty when it ran well or there is none.
-    // The files are made all the same.
+    // Why the post-hook or the reload command failed, with its output; empty when they ran
+    // well or there are none. The files are made all the same.
     QString reloadProblem;
 };
 

@@ -17,22 +17,21 @@ namespace ReloadCommand {
 namespace {
 
 const QString kUnclosedSingleQuote =
-    QStringLiteral("The reload command has a single quote (') that is not closed.");
+    QStringLiteral("The %1 has a single quote (') that is not closed.");
 const QString kUnclosedDoubleQuote =
-    QStringLiteral("The reload command has a double quote (\") that is not closed.");
+    QStringLiteral("The %1 has a double quote (\") that is not closed.");
 const QString kLoneBackslash =
-    QStringLiteral("The reload command ends with a backslash (\\) that escapes nothing.");
+    QStringLiteral("The %1 ends with a backslash (\\) that escapes nothing.");
 const QString kShellOnly = QStringLiteral(
-    "The reload command holds \"%1\", which only a shell acts on; the command is run without a "
-    "shell. Quote the character, or put the commands into a script and give the script.");
+    "The %1 holds \"%2\", which only a shell acts on; the command is run without a shell. "
+    "Quote the character, or put the commands into a script and give the script.");
 const QString kControlCharacter =
-    QStringLiteral("The reload command holds a line end or another control character.");
-const QString kProgramMissing =
-    QStringLiteral("The program \"%1\" of the reload command does not exist.");
+    QStringLiteral("The %1 holds a line end or another control character.");
+const QString kProgramMissing = QStringLiteral("The program \"%1\" of the %2 does not exist.");
 const QString kProgramNotOnPath =
-    QStringLiteral("The program \"%1\" of the reload command is in no folder of PATH.");
+    QStringLiteral("The program \"%1\" of the %2 is in no folder of PATH.");
 const QString kProgramNotExecutable =
-    QStringLiteral("The program \"%1\" of the reload command is not an executable file.");
+    QStringLiteral("The program \"%1\" of the %2 is not an executable file.");
 
 const QString kReloadFailedMessage =
     QStringLiteral("The new certificate was made, but the reload command \"%1\" failed: %2\n%3");
@@ -56,10 +55,10 @@ bool isBlank(QChar c) {
 
 } // namespace
 
-QStringList split(const QString& text) {
+QStringList split(const QString& text, const QString& what) {
     for (const QChar c : text)
         if (c.category() == QChar::Other_Control && c != u'\t')
-            throw PageError(kControlCharacter);
+            throw PageError(kControlCharacter.arg(what));
     QStringList words;
     QString word;
     bool inWord = false;
@@ -73,22 +72,22 @@ QStringList split(const QString& text) {
             continue;
         }
         if (kShellCharacters.contains(c) || (c == kComment && !inWord))
-            throw PageError(kShellOnly.arg(c));
+            throw PageError(kShellOnly.arg(what, c));
         inWord = true;
         if (c == kBackslash) {
             if (++at == text.size())
-                throw PageError(kLoneBackslash);
+                throw PageError(kLoneBackslash.arg(what));
             word += text.at(at);
         } else if (c == kSingleQuote) {
             const qsizetype end = text.indexOf(kSingleQuote, at + 1);
             if (end < 0)
-                throw PageError(kUnclosedSingleQuote);
+                throw PageError(kUnclosedSingleQuote.arg(what));
             word += text.mid(at + 1, end - at - 1);
             at = end;
         } else if (c == kDoubleQuote) {
             for (++at;; ++at) {
                 if (at == text.size())
-                    throw PageError(kUnclosedDoubleQuote);
+                    throw PageError(kUnclosedDoubleQuote.arg(what));
                 if (text.at(at) == kDoubleQuote)
                     break;
                 if (text.at(at) == kBackslash && at + 1 < text.size() &&
@@ -105,8 +104,8 @@ QStringList split(const QString& text) {
     return words;
 }
 
-QStringList resolve(const QString& text, const QString& currentFolder) {
-    QStringList words = split(text);
+QStringList resolve(const QString& text, const QString& currentFolder, const QString& what) {
+    QStringList words = split(text, what);
     if (words.isEmpty())
         return words;
     const QString typed = words.first();
@@ -123,33 +122,48 @@ QStringList resolve(const QString& text, const QString& currentFolder) {
     struct stat status {};
     const QByteArray encoded = QFile::encodeName(program);
     if (program.isEmpty() || ::stat(encoded.constData(), &status) != 0)
-        throw PageError((isPath ? kProgramMissing : kProgramNotOnPath).arg(typed));
+        throw PageError((isPath ? kProgramMissing : kProgramNotOnPath).arg(typed, what));
     if (!S_ISREG(status.st_mode) || !(status.st_mode & kAnyExecuteBit) ||
         ::access(encoded.constData(), X_OK) != 0)
-        throw PageError(kProgramNotExecutable.arg(typed));
+        throw PageError(kProgramNotExecutable.arg(typed, what));
     words.first() = program;
     return words;
 }
 
-QString run(const QStringList& command, const ToolContext& context) {
+std::optional<Failure> runWords(const QStringList& command, const ToolContext& context,
+                                RunCancel* cancel) {
     const QString& typed = command.first();
-    const QString readable = OpenSSLCommands::readableCommandLine(typed, command.mid(1));
+    Failure failure{OpenSSLCommands::readableCommandLine(typed, command.mid(1)), QString(),
+                    QString()};
     // A path is recorded absolute (ReloadCommand::resolve): a relative one would run whatever
     // the current folder holds.
-    if (typed.contains(QLatin1Char('/')) && !QDir::isAbsolutePath(typed))
-        return kReloadFailedMessage.arg(readable, kReloadRelative, QString());
+    if (typed.contains(QLatin1Char('/')) && !QDir::isAbsolutePath(typed)) {
+        failure.why = kReloadRelative;
+        return failure;
+    }
     const QString program =
         QDir::isAbsolutePath(typed) ? typed : QStandardPaths::findExecutable(typed);
-    if (program.isEmpty())
-        return kReloadFailedMessage.arg(readable, kReloadNotFound, QString());
+    if (program.isEmpty()) {
+        failure.why = kReloadNotFound;
+        return failure;
+    }
     const ChildRun reload = runChild({.program = program,
                                       .arguments = command,
                                       .directory = context.currentFolder,
-                                      .shown = context.debug});
+                                      .shown = context.debug},
+                                     {.cancel = cancel});
     if (reload.endedWell())
+        return std::nullopt;
+    failure.output = QString::fromLocal8Bit(reload.output).trimmed();
+    failure.why = describeEnding(reload, kReloadSubject);
+    return failure;
+}
+
+QString run(const QStringList& command, const ToolContext& context) {
+    const std::optional<Failure> failure = runWords(command, context);
+    if (!failure)
         return QString();
-    return kReloadFailedMessage.arg(readable, describeEnding(reload, kReloadSubject),
-                                    QString::fromLocal8Bit(reload.output).trimmed());
+    return kReloadFailedMessage.arg(failure->readable, failure->why, failure->output);
 }
 
 } // namespace ReloadCommand

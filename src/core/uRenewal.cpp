@@ -46,6 +46,8 @@ const QString kOutputsKey = QStringLiteral("outputs");
 const QString kOutFolderKey = QStringLiteral("outFolder");
 const QString kLegacyPfxKey = QStringLiteral("legacyPfx");
 const QString kReloadKey = QStringLiteral("reloadCommand");
+const QString kPreHookKey = QStringLiteral("preHook");
+const QString kPostHookKey = QStringLiteral("postHook");
 const QString kFriendlyNameKey = QStringLiteral("friendlyName");
 const QString kExpiryKey = QStringLiteral("expiry");
 const QString kNotBeforeKey = QStringLiteral("notBefore");
@@ -225,6 +227,8 @@ Record readRecord(const QString& path) {
     values.outFolder = json.value(kOutFolderKey).toString();
     values.legacyPfx = json.value(kLegacyPfxKey).toBool();
     values.reloadCommand = textList(json.value(kReloadKey));
+    values.preHook = textList(json.value(kPreHookKey));
+    values.postHook = textList(json.value(kPostHookKey));
     values.friendlyName = json.value(kFriendlyNameKey).toString();
     record.expiry = QDateTime::fromString(json.value(kExpiryKey).toString(), Qt::ISODate);
     record.notBefore = QDateTime::fromString(json.value(kNotBeforeKey).toString(), Qt::ISODate);
@@ -347,6 +351,8 @@ QStringList writeRecord(const Acme::AcmeValues& values, const QDateTime& expiry,
     json.insert(kOutFolderKey, values.outFolder);
     json.insert(kLegacyPfxKey, values.legacyPfx);
     json.insert(kReloadKey, jsonList(values.reloadCommand));
+    json.insert(kPreHookKey, jsonList(values.preHook));
+    json.insert(kPostHookKey, jsonList(values.postHook));
     json.insert(kFriendlyNameKey, values.friendlyName);
     json.insert(kExpiryKey, expiry.toUTC().toString(Qt::ISODate));
     if (notBefore.isValid())

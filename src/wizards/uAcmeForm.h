@@ -1,17 +1,23 @@
 #pragma once
 
 #include "uAcme.h"
-#include "uLimitedFetch.h"
 #include "uWizardFrame.h"
 
 #include <QString>
 
 #include <exception>
 #include <memory>
-#include <optional>
 
+class AcmeAuthorityPage;
+class AcmeDnsPage;
+class AcmeFinishedPage;
+class AcmeNamesPage;
+class AcmeOutputsPage;
+class AcmeReachPage;
+class IssuanceJob;
 class QCheckBox;
 class QComboBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -19,15 +25,24 @@ class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class QSpinBox;
-class QThread;
 
 // Gets a certificate from an ACME authority for names that point at this server, makes the
-// server files from it and offers to renew it without the user. The issuance runs on a thread
-// of its own, so that the window stays usable and Cancel ends it.
+// server files from it and offers to renew it without the user. Each page is a unit of its own;
+// the issuance runs as a job off the window's thread, so that the window stays usable and
+// Cancel ends it.
 class TfrmAcme : public TWizardFrame {
     Q_OBJECT
+    friend class AcmeAuthorityPage;
+    friend class AcmeDnsPage;
+    friend class AcmeFinishedPage;
+    friend class AcmeNamesPage;
+    friend class AcmeOutputsPage;
+    friend class AcmeReachPage;
+
   public:
-    enum Page { tsNames, tsAuthority, tsReach, tsOutputs, tsProgress, tsFinished };
+    // The DNS page follows the reach page when a DNS record is chosen; it is added last, so
+    // that the other pages keep their numbers.
+    enum Page { tsNames, tsAuthority, tsReach, tsOutputs, tsProgress, tsFinished, tsDns };
 
     static inline const QString kCaption = QStringLiteral("Certwright [Free Certificate (ACME)]");
     // How long the authority's directory may take to answer with its terms of service.
@@ -38,6 +53,7 @@ class TfrmAcme : public TWizardFrame {
     explicit TfrmAcme(QWidget* owner);
     ~TfrmAcme() override;
 
+    // The controls of the pages, as their units make them.
     // The names page.
     QLabel* lblNames = nullptr;
     QPlainTextEdit* memNames = nullptr;
@@ -64,6 +80,27 @@ class TfrmAcme : public TWizardFrame {
     QRadioButton* rbStandalone = nullptr;
     QSpinBox* spnHttpPort = nullptr;
     QLabel* lblPortNote = nullptr;
+    // Validation by a DNS record, of either kind.
+    QRadioButton* rbDns = nullptr;
+    // The DNS page.
+    QLabel* lblDnsNote = nullptr;
+    QLabel* lblDnsProvider = nullptr;
+    QComboBox* cbDnsProvider = nullptr;
+    QLabel* lblDnsScript = nullptr;
+    QLineEdit* edtDnsScript = nullptr;
+    QPushButton* btnDnsScript = nullptr;
+    QLabel* lblDnsServer = nullptr;
+    QLineEdit* edtDnsServer = nullptr;
+    QLabel* lblTsigKey = nullptr;
+    QLineEdit* edtTsigKey = nullptr;
+    QLabel* lblTsigSecret = nullptr;
+    QLineEdit* edtTsigSecret = nullptr;
+    QLabel* lblTsigAlgorithm = nullptr;
+    QComboBox* cbTsigAlgorithm = nullptr;
+    QLabel* lblDnsResolver = nullptr;
+    QLineEdit* edtDnsResolver = nullptr;
+    QLabel* lblDnsWait = nullptr;
+    QSpinBox* spnDnsWait = nullptr;
     // The outputs page.
     QLabel* lblOutputs = nullptr;
     QCheckBox* cbForNginx = nullptr;
@@ -91,65 +128,45 @@ class TfrmAcme : public TWizardFrame {
     // The folder that the outputs page offers first: "certificates" in the home folder.
     static QString defaultExportFolder();
     // True while the issuance runs.
-    bool isRunning() const { return worker != nullptr; }
+    bool isRunning() const { return issuance != nullptr; }
     // True while the chosen authority's terms of service are being read.
-    bool isReadingTerms() const { return termsLookup != nullptr; }
+    bool isReadingTerms() const;
 
   public slots:
     void btnPreviousClick() override;
     void btnCaFileClick();
     void btnShowTermsClick();
     void btnWebRootClick();
+    void btnDnsScriptClick();
     void btnExportPathClick();
     void reject() override;
 
   private:
+    // The room the pages leave on the left of a control that belongs to the one above it.
+    static constexpr int kIndent = 20;
+    static QHBoxLayout* indented(QWidget* widget);
+
+    std::unique_ptr<AcmeNamesPage> namesPage;
+    std::unique_ptr<AcmeAuthorityPage> authorityPage;
+    std::unique_ptr<AcmeReachPage> reachPage;
+    std::unique_ptr<AcmeOutputsPage> outputsPage;
+    std::unique_ptr<AcmeFinishedPage> finishedPage;
+    std::unique_ptr<AcmeDnsPage> dnsPage;
+
     // The values of the pages, as far as they are filled. Throws PageError for a reload command
     // that cannot be run (ReloadCommand::resolve).
     Acme::AcmeValues values() const;
-
-    void addNamesPage();
-    void addAuthorityPage();
-    void addReachPage();
-    void addOutputsPage();
     void addProgressPage();
-    void addFinishedPage();
-
-    void leaveNamesPage() const;
-    // Reads the chosen authority's terms first and stays, until they are shown and agreed to.
-    int leaveAuthorityPage();
-    void leaveReachPage() const;
     // Checks the outputs, asks the pass phrase they need and starts the issuance.
     void leaveOutputsPage();
-    void leaveFinishedPage();
+    // The pass phrase of the .pfx and key.pem files, asked once before the issuance.
+    QString askServerFilesPassPhrase();
 
-    // The terms of service of the chosen authority, read only once the user asks for them (Next
-    // or btnShowTerms), on a thread of its own with a time limit; Cancel, Escape, the close box
-    // and another choice stop the reading.
-    struct TermsKey {
-        QString directory;
-        QString caFile;
-        bool operator==(const TermsKey&) const = default;
-    };
-    TermsKey chosenTerms() const;
-    void authorityChoiceChanged();
-    void lookUpTerms();
-    void stopTermsLookup();
-    void termsLookupEnded();
-    void showTerms(const TermsKey& key, const QString& address, const QString& problem);
-    QThread* termsLookup = nullptr;
-    std::unique_ptr<RunCancel> termsStop; // of the lookup that runs
-    std::optional<TermsKey> shownTerms;   // the choice whose terms (or why not) are shown
-
-    // The issuance in progress, and what it left.
-    void startIssuance(const Acme::AcmeValues& values);
+    // The issuance in progress.
+    void startIssuance(const Acme::CheckedAcmeValues& values);
     void showProgress(const QString& step, double fraction);
-    void issuanceEnded();
-    QThread* worker = nullptr;
-    std::unique_ptr<Acme::Cancel> cancel;
-    Acme::AcmeResult result;
-    QString checkText; // lblCheck's, made on the issuance's thread
-    std::exception_ptr failure;
+    void issuanceEnded(std::exception_ptr thrown);
+    std::unique_ptr<IssuanceJob> issuance;
     // The window was asked to close while the issuance ran: it closes once the run has ended.
     bool closeWhenEnded = false;
 };

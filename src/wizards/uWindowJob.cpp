@@ -62,6 +62,10 @@ void WindowJob::giveUp() {
     state->cancel.cancel();
 }
 
+void WindowJob::cancel() {
+    state->cancel.cancel();
+}
+
 void WindowJob::endAll() {
     for (const std::shared_ptr<State>& job : live) {
         job->givenUp = true;

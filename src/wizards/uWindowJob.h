@@ -32,6 +32,9 @@ class WindowJob {
     WindowJob& operator=(const WindowJob&) = delete;
 
     void giveUp();
+    // Ends the work as giveUp does, but the window still hears of its end through `ended`
+    // (with nothing thrown when the work was cancelled before it began).
+    void cancel();
 
     // Gives up all work that still runs and waits until it has ended.
     static void endAll();
