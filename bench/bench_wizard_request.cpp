@@ -148,7 +148,7 @@ Timing direct(const QString& folder, const QString& keySize) {
     const double toolCpuBefore = childrenCpuMs();
     QElapsedTimer timer;
     timer.start();
-    writePassPhraseFile(kNewPassPhraseFile, kPassPhrase);
+    writePassPhrases(prog, {QString(), kPassPhrase});
     RequestConfigValues subject = kSubject;
     subject.keySize = keySize;
     RequestConfig::write(folder, subject);

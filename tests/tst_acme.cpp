@@ -16,15 +16,13 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <csignal>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 // The user of an issuance that asks nothing.
 class SilentUser : public ToolSteps::StepUser {
   public:
-    QString askPassPhrases(PassPhraseUse) override { return {}; }
+    PassPhrases askPassPhrases(PassPhraseUse) override { return {}; }
     bool mayReplace(const QString&, bool) override { return false; }
     void tell(const QString&) override {}
 };
@@ -860,75 +858,6 @@ class TestAcme : public QObject {
         proveOutputs(out.path(), {"nginx"}, {"wait.test"});
     }
 
-    // The reload command split as by a shell, its program made absolute ("%S": the current folder
-    // with reload.sh, "run me", plain.txt and sub/; "%T": touch in PATH), or refused.
-    void reloadCommand_data() {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QStringList>("words");
-        QTest::addColumn<QString>("error");
-        const auto row = [](const char* name, const QString& typed, const QStringList& words,
-                            const QString& error = {}) {
-            QTest::newRow(name) << typed << words << error;
-        };
-        row("single quotes keep blanks", "touch '/x/a b'", {"%T", "/x/a b"});
-        row("double quotes and their escapes", "./reload.sh \"a \\\"b\\\" \\\\ \\$c \\d 'e'\"",
-            {"%S/reload.sh", "a \"b\" \\ $c \\d 'e'"});
-        row("backslashes, joined parts, empty words",
-            "sub/../reload.sh a\\ b \\'c\\' x'y'\"z\" '' \"\"",
-            {"%S/reload.sh", "a b", "'c'", "xyz", "", ""});
-        row("blanks, tabs, nothing expanded", "\t'%S/run me'   $HOME ~ *.pem\t",
-            {"%S/run me", "$HOME", "~", "*.pem"});
-        row("blank: no command", "  ", {});
-        row("single quote not closed", "touch 'a b", {}, "single quote (') that is not closed");
-        row("double quote not closed", "touch \"a b", {}, "double quote (\") that is not closed");
-        row("backslash at the end", "touch a\\", {}, "ends with a backslash");
-        row("a shell's operator", "touch a; rm b", {}, "holds \";\", which only a shell");
-        row("a line end", "touch a\nrm b", {}, "a line end or another control character");
-        row("unknown program", "no-such-program-21", {}, "is in no folder of PATH");
-        row("missing relative program", "./missing.sh", {}, "\"./missing.sh\" of the reload");
-        row("not executable", "./plain.txt", {}, "is not an executable file");
-    }
-
-    void reloadCommand() {
-        QFETCH(QString, typed);
-        QFETCH(QStringList, words);
-        QFETCH(QString, error);
-        QTemporaryDir folder;
-        QVERIFY(QDir(folder.path()).mkdir("sub"));
-        for (const char* name : {"reload.sh", "run me", "plain.txt"}) {
-            writeFileContent(folder.filePath(name), "#!/bin/sh\n");
-            QVERIFY(QFile::setPermissions(folder.filePath(name),
-                                          name[0] == 'p' ? QFile::ReadOwner : QFile::ExeOwner));
-        }
-        try {
-            const QStringList found =
-                ReloadCommand::resolve(typed.replace("%S", folder.path()), folder.path());
-            QVERIFY2(error.isEmpty(), qPrintable(found.join('|')));
-            QCOMPARE(found, words.replaceInStrings("%S", folder.path())
-                                .replaceInStrings("%T", QStandardPaths::findExecutable("touch")));
-        } catch (const PageError& refused) {
-            QVERIFY2(!error.isEmpty() && refused.message().contains(error),
-                     qPrintable(refused.message()));
-        }
-    }
-
-    // A record is replaced whole: a rewrite that fails (here at the file size limit) leaves the
-    // earlier record as it was and nothing beside it.
-    void recordSurvivesAFailedRewrite() {
-        const QString record = writeRecord("kept.test");
-        const QByteArray before = fileContent(record);
-        const rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY},
-            small{rlim_t(before.size()), RLIM_INFINITY};
-        const auto restore = qScopeGuard([&] { ::setrlimit(RLIMIT_FSIZE, &unlimited); });
-        std::signal(SIGXFSZ, SIG_IGN);
-        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
-        QVERIFY_THROWS_EXCEPTION(PageError, writeRecord("kept.test", QString(before.size(), 'x')));
-        QCOMPARE(fileContent(record), before);
-        QCOMPARE(QDir(QFileInfo(record).path())
-                     .entryList({"kept*", ".kept*"}, QDir::Files | QDir::Hidden),
-                 QStringList{"kept.test.json"});
-    }
-
     void termsOfServiceFromTheDirectory() {
         QVERIFY(Acme::termsOfService(pebble.directoryUrl(), pebble.caBundle()).startsWith("data:"));
         QVERIFY_THROWS_EXCEPTION(PageError, Acme::termsOfService(pebble.directoryUrl()));
@@ -1022,44 +951,6 @@ class TestAcme : public QObject {
                                          units + "certwright-renew.timer"});
         QVERIFY(verify.waitForFinished(30000));
         QVERIFY2(verify.exitCode() == 0, verify.readAllStandardError().constData());
-    }
-
-    // Refused before any unit is written: a path with a control character, and for the system a
-    // program (changed by the row's shell command: $1 the file, $2 its folder) others can change.
-    void timerRefusals_data() {
-        QTest::addColumn<QString>("change");
-        QTest::addColumn<bool>("system");
-        QTest::addColumn<QString>("error");
-        const auto row = [](const char* name, const char* change, bool system, const char* error) {
-            QTest::newRow(name) << QString(change) << system << QString(error);
-        };
-        row("system: a second user's ACL entry on its folder", "setfacl -m u:65534:rwx \"$2\"",
-            true, "an access control list lets the user \"nobody\" write to");
-        row("system: the program is a second user's", "chown 65534 \"$1\"", true,
-            "belongs to another user (user ID 65534)");
-        for (const bool system : {false, true})
-            row(system ? "system: a line end in its path" : "user: a line end in its path", "",
-                system, "/a\\x0ab/certwright\" holds a line end");
-    }
-
-    void timerRefusals() {
-        QFETCH(QString, change);
-        QFETCH(bool, system);
-        QFETCH(QString, error);
-        QTemporaryDir scratch;
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(scratch.path()));
-        const QString program = scratch.filePath(change.isEmpty() ? "a\nb" : "bin") + "/certwright";
-        QVERIFY(QDir().mkdir(QFileInfo(program).path()));
-        writeFileContent(program, "");
-        QCOMPARE(QProcess::execute("sh", {"-c", change, "sh", program, QFileInfo(program).path()}),
-                 0);
-        try {
-            Renewal::installTimer(program, system);
-            QFAIL("installed");
-        } catch (const PageError& refused) {
-            QVERIFY2(refused.message().contains(error), qPrintable(refused.message()));
-        }
-        QVERIFY(!QFile::exists(scratch.filePath("systemd")));
     }
 };
 

@@ -51,7 +51,8 @@ bool giveToNobody(const QString& path) {
     return ::chown(QFile::encodeName(path).constData(), nobody(), gid_t(-1)) == 0;
 }
 
-// Confirms the pass-phrase dialog with a new pass phrase; returns the texts of error boxes.
+// Confirms the pass-phrase dialog with a new pass phrase and writes it as a step does; returns the
+// texts of error boxes and the error of the writing.
 QStringList confirmPassPhrase(const QString& passPhrase) {
     TfrmPasswordDlg dialog(nullptr);
     dialog.setUp(PassPhraseUse::CertificateRequest);
@@ -60,7 +61,16 @@ QStringList confirmPassPhrase(const QString& passPhrase) {
     dialog.edtVerifyNewPassword->setText(passPhrase);
     ModalScript script({pressButton(QMessageBox::Ok)});
     dialog.btnOk->click();
-    return script.seen;
+    QStringList seen = script.seen;
+    // The step writes what the dialog answered; its error is what the user sees.
+    if (dialog.result() == QDialog::Accepted) {
+        try {
+            writePassPhrases(PassPhraseFolder(), {QString(), dialog.newPassPhrase()});
+        } catch (const PageError& error) {
+            seen << error.message();
+        }
+    }
+    return seen;
 }
 
 // Shows and closes the chooser as the program's end does; returns what any window showed.

@@ -90,6 +90,17 @@ bool isOwnerOnlyRegularFile(const QString& path) {
            (info.st_mode & 07777) == 0600;
 }
 
+// The message of the error that writing the pass phrases into the folder raises; empty when
+// none is raised.
+QString writingError(const QString& folder, const PassPhrases& phrases) {
+    try {
+        writePassPhrases(folder, phrases);
+    } catch (const PageError& error) {
+        return error.message();
+    }
+    return QString();
+}
+
 int openKey(const QString& keyPath, const QString& passFile) {
     int exitCode = -1;
     runOpenSSL({"rsa", "-in", keyPath, "-passin", "file:" + passFile, "-noout"}, &exitCode);
@@ -97,7 +108,8 @@ int openKey(const QString& keyPath, const QString& passFile) {
 }
 } // namespace
 
-// The pass-phrase dialog: its checks, its four set-ups and the files it writes for the tool.
+// The pass-phrase dialog: its checks, its four set-ups, what it hands back, and the files that
+// the pass phrases are written into for the tool.
 class TestPasswordDialog : public QObject {
     Q_OBJECT
   private slots:
@@ -197,6 +209,8 @@ class TestPasswordDialog : public QObject {
         dialog.show();
         QVERIFY(confirm(dialog, current, fresh, fresh).isEmpty());
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QVERIFY(earlierContentsKept(program));
+        writePassPhrases(program.path(), {dialog.currentPassPhrase(), dialog.newPassPhrase()});
         QCOMPARE(fileContent(program.file(kCurrentPassPhraseFile)), currentFile);
         QCOMPARE(fileContent(program.file(kNewPassPhraseFile)), newFile);
         for (const QString& name : {kCurrentPassPhraseFile, kNewPassPhraseFile})
@@ -215,6 +229,7 @@ class TestPasswordDialog : public QObject {
         dialog.setUp(PassPhraseUse::IISBundle);
         dialog.show();
         QVERIFY(confirm(dialog, "", "pass ", "pass ").isEmpty());
+        writePassPhrases(program.path(), {dialog.currentPassPhrase(), dialog.newPassPhrase()});
         const QString currentFile = program.file(kCurrentPassPhraseFile);
         const QString newFile = program.file(kNewPassPhraseFile);
         QCOMPARE(openKey(plainKey, currentFile), 0);
@@ -226,6 +241,7 @@ class TestPasswordDialog : public QObject {
         const QString longKey = keys.file("long.key");
         QVERIFY(makeKey(longKey, longest, 1024));
         QVERIFY(confirm(dialog, "", longest, longest).isEmpty());
+        writePassPhrases(program.path(), {dialog.currentPassPhrase(), dialog.newPassPhrase()});
         QCOMPARE(openKey(longKey, newFile), 0);
         writeFileContent(newFile, QString(1022, 'l').toUtf8());
         QVERIFY(openKey(longKey, newFile) != 0);
@@ -331,18 +347,19 @@ class TestPasswordDialog : public QObject {
                  qPrintable(QString("%1,%2").arg(offset.x()).arg(offset.y())));
     }
 
-    void askReturnsTheNewPassPhraseOnEnter() {
+    void askReturnsThePassPhrasesOnEnterAndWritesNothing() {
         TempProgramFolder program(false);
+        writeEarlierContents(program);
         ModalScript script({onWindow<TfrmPasswordDlg>([](TfrmPasswordDlg* dialog) {
             dialog->edtCurrentPassword->setText("old");
             dialog->edtNewPassword->setText("brand new");
             dialog->edtVerifyNewPassword->setText("brand new");
             QTest::keyClick(dialog->edtVerifyNewPassword, Qt::Key_Return);
         })});
-        QCOMPARE(TfrmPasswordDlg::ask(nullptr, PassPhraseUse::IndyFromPfx),
-                 QStringLiteral("brand new"));
-        QCOMPARE(fileContent(program.file(kCurrentPassPhraseFile)), QByteArray("old"));
-        QCOMPARE(fileContent(program.file(kNewPassPhraseFile)), QByteArray("brand new"));
+        const PassPhrases given = TfrmPasswordDlg::ask(nullptr, PassPhraseUse::IndyFromPfx);
+        QCOMPARE(given.current, QStringLiteral("old"));
+        QCOMPARE(given.fresh, QStringLiteral("brand new"));
+        QVERIFY(earlierContentsKept(program));
     }
 
     // The current pass phrase alone, for a task that reads files: it is returned, not written.
@@ -380,14 +397,14 @@ class TestPasswordDialog : public QObject {
         QVERIFY(earlierContentsKept(program));
     }
 
-    // The first file that cannot be created stops the writing, with the dialog still open.
-    void unwritableFileKeepsTheDialogOpen_data() {
+    // The first file that cannot be created stops the writing, and says which file it is.
+    void unwritableFileStopsTheWriting_data() {
         QTest::addColumn<QString>("blocked");
         QTest::addColumn<QByteArray>("currentAfter");
         addRow("first file", kCurrentPassPhraseFile, QByteArray());
         addRow("second file", kNewPassPhraseFile, QByteArray("cur"));
     }
-    void unwritableFileKeepsTheDialogOpen() {
+    void unwritableFileStopsTheWriting() {
         QFETCH(QString, blocked);
         QFETCH(QByteArray, currentAfter);
         TempProgramFolder program(false);
@@ -399,15 +416,8 @@ class TestPasswordDialog : public QObject {
         else
             writeFileContent(program.file(other), kEarlierNew);
 
-        TfrmPasswordDlg dialog(nullptr);
-        dialog.setUp(PassPhraseUse::IndyFromKey);
-        dialog.show();
-        const QStringList errors = confirm(dialog, "cur", "abcd", "abcd");
-        QCOMPARE(errors.size(), 1);
-        QVERIFY2(errors.first().contains('"' + program.file(blocked) + '"'),
-                 qPrintable(errors.first()));
-        QVERIFY(dialog.isVisible());
-        QCOMPARE(dialog.result(), int(QDialog::Rejected));
+        const QString error = writingError(program.path(), {"cur", "abcd"});
+        QVERIFY2(error.contains('"' + program.file(blocked) + '"'), qPrintable(error));
         if (blocked == kCurrentPassPhraseFile)
             QCOMPARE(fileContent(program.file(kNewPassPhraseFile)), kEarlierNew);
         else
@@ -422,15 +432,10 @@ class TestPasswordDialog : public QObject {
         QVERIFY(QDir().mkdir(folder));
         QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
         setProgramFolderForTesting(folder);
-        TfrmPasswordDlg dialog(nullptr);
-        dialog.setUp(PassPhraseUse::IndyFromKey);
-        dialog.show();
-        const QStringList errors = confirm(dialog, "cur", "abcd", "abcd");
+        const QString error = writingError(folder, {"cur", "abcd"});
         QFile::setPermissions(folder, kOwnerOnly | QFileDevice::ExeOwner);
         setProgramFolderForTesting(outer.path());
-        QCOMPARE(errors.size(), 1);
-        QVERIFY(errors.first().contains(folder + kCurrentPassPhraseFile));
-        QVERIFY(dialog.isVisible());
+        QVERIFY(error.contains(folder + kCurrentPassPhraseFile));
         QVERIFY(!QFile::exists(folder + kNewPassPhraseFile));
     }
 
@@ -441,7 +446,7 @@ class TestPasswordDialog : public QObject {
         QTest::addColumn<QString>("planted");
         QTest::addColumn<bool>("emptying");
         for (const char* planted : {"link", "dangling link", "hard link", "fifo"}) {
-            QTest::addRow("%s, dialog", planted) << QString(planted) << false;
+            QTest::addRow("%s, writing", planted) << QString(planted) << false;
             QTest::addRow("%s, emptying", planted) << QString(planted) << true;
         }
     }
@@ -460,10 +465,7 @@ class TestPasswordDialog : public QObject {
         if (emptying) {
             emptyPassPhraseFiles();
         } else {
-            TfrmPasswordDlg dialog(nullptr);
-            dialog.setUp(PassPhraseUse::IndyFromKey);
-            dialog.show();
-            QCOMPARE(confirm(dialog, "cur", "abcd", "abcd"), QStringList());
+            writePassPhrases(program.path(), {"cur", "abcd"});
         }
         for (const QString& name : {kCurrentPassPhraseFile, kNewPassPhraseFile}) {
             const QString target = elsewhere.file("target-" + name);
@@ -513,7 +515,7 @@ class TestPasswordDialog : public QObject {
             QVERIFY(plant(plantedAsNew, fresh, victim));
 
         try {
-            copyNewPassPhraseOverCurrent();
+            copyNewPassPhraseOverCurrent(program.path());
             QVERIFY2(error.isEmpty(), "no error raised");
             QCOMPARE(fileContent(current), QByteArray("new secret"));
             QVERIFY(isOwnerOnlyRegularFile(current));

@@ -34,7 +34,7 @@ int runStepUntilEnded(int argc, char** argv, const QString& folder) {
     setProgramFolderForTesting(folder);
     choosePassPhraseFolder(folder, folder + "base");
     tidyUpAtExit();
-    writePassPhraseFile(kNewPassPhraseFile, "new secret");
+    writePassPhrases(PassPhraseFolder(), {QString(), "new secret"});
     QWidget window;
     window.show();
     replaceOutputs({folder + "site.key"}, [&] {

@@ -115,8 +115,7 @@ SourcePair makeKeyAndCertificate(const Folders& folders) {
 
 // Writes the pass-phrase files that the bundle runs read.
 void writePassPhrases(const QString& current, const QString& fresh) {
-    writePassPhraseFile(kCurrentPassPhraseFile, current);
-    writePassPhraseFile(kNewPassPhraseFile, fresh);
+    writePassPhrases(PassPhraseFolder(), {current, fresh});
 }
 
 // Every function, given the same values in the same order as its parameters.
@@ -338,7 +337,7 @@ class TestToolContract : public QObject {
 
     void encryptedKeyAndRequest() {
         Folders folders;
-        writePassPhraseFile(kNewPassPhraseFile, QStringLiteral("new secret 1"));
+        writePassPhrases(PassPhraseFolder(), {QString(), QStringLiteral("new secret 1")});
         const QString key = folders.folder + kBase + ".key";
         const QString csr = folders.folder + kBase + ".csr";
 

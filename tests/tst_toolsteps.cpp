@@ -41,13 +41,11 @@ class ScriptedUser : public StepUser {
     QStringList questions;
     QStringList notices;
 
-    QString askPassPhrases(PassPhraseUse use) override {
+    PassPhrases askPassPhrases(PassPhraseUse use) override {
         uses << use;
         if (!confirms)
             throw SilentAbort();
-        writePassPhraseFile(kCurrentPassPhraseFile, current);
-        writePassPhraseFile(kNewPassPhraseFile, fresh);
-        return fresh;
+        return {current, fresh};
     }
 
     bool mayReplace(const QString& question, bool) override {

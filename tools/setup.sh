@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev openssl
           poppler-utils ccache fonts-liberation curl
           desktop-file-utils appstream groff-base dpkg-dev file xvfb lintian libacl1-dev acl
-          lego pebble systemd nginx apache2 haproxy knot)
+          lego pebble systemd nginx apache2 haproxy knot clang-format)
 
 missing=()
 for package in "${PACKAGES[@]}"; do

@@ -179,7 +179,7 @@ void TfrmCertwright::btnCloseClick() {
 }
 
 void TfrmCertwright::closeEvent(QCloseEvent* event) {
-    runGuarded(this, emptyPassPhraseFiles);
+    runGuarded(this, [] { emptyPassPhraseFiles(); });
     event->accept();
 }
 

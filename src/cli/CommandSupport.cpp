@@ -145,7 +145,7 @@ QString newPassPhrase(const QCommandLineParser& parser) {
     if (given(parser, QStringLiteral("passout")))
         return *passPhraseOption(parser, "passout");
     TerminalUser asking(std::nullopt, std::nullopt, false);
-    return asking.askPassPhrases(PassPhraseUse::CertificateRequest);
+    return asking.askPassPhrases(PassPhraseUse::CertificateRequest).fresh;
 }
 
 // The servers of --for, each once.

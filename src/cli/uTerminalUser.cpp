@@ -1,7 +1,6 @@
 #include "uTerminalUser.h"
 
 #include "uCertwrightCommon.h"
-#include "uPassPhraseFiles.h"
 #include "uPassPhraseRules.h"
 #include "uPassPhraseSource.h"
 
@@ -31,7 +30,7 @@ TerminalUser::TerminalUser(std::optional<QString> currentPassPhrase,
                            std::optional<QString> newPassPhrase, bool force)
     : current(std::move(currentPassPhrase)), fresh(std::move(newPassPhrase)), replaces(force) {}
 
-QString TerminalUser::askPassPhrases(PassPhraseUse use) {
+PassPhrases TerminalUser::askPassPhrases(PassPhraseUse use) {
     const bool currentRequired =
         use == PassPhraseUse::IndyFromPfx || use == PassPhraseUse::IndyFromKey;
     if (!current && currentRequired) {
@@ -47,13 +46,11 @@ QString TerminalUser::askPassPhrases(PassPhraseUse use) {
             throw PageError(PassPhraseRules::kMismatchMessage);
         fresh = typed;
     }
-    PassPhraseRules::checkNewPassPhrase(*fresh);
-    const QString currentText =
-        use == PassPhraseUse::CertificateRequest ? QString() : current.value_or(QString());
-    PassPhraseRules::checkToolCanReadAsTyped(currentText);
-    writePassPhraseFile(kCurrentPassPhraseFile, currentText);
-    writePassPhraseFile(kNewPassPhraseFile, *fresh);
-    return *fresh;
+    // An empty answer is refused here as the dialog refuses an empty field; the step holds
+    // every other answer to the pass-phrase rules.
+    if (fresh->isEmpty())
+        PassPhraseRules::checkNewPassPhrase(*fresh);
+    return {current.value_or(QString()), *fresh};
 }
 
 // The command checks the outputs before the step starts; this answers only for an output that

@@ -1,21 +1,21 @@
 #pragma once
 
-#include "uToolSteps.h"
+#include "StepUser.h"
 
 #include <QString>
 
 #include <optional>
 
 // The user of a step run from the command line: the pass phrases come from the options (or,
-// for a new one that no option gives, from the terminal), an existing output is replaced only
-// with --force, and notices go to standard error.
+// for one that no option gives, from the terminal), an existing output is replaced only with
+// --force, and notices go to standard error.
 class TerminalUser : public ToolSteps::StepUser {
   public:
     // An empty current pass phrase stands for a key without one, where the step allows it.
     TerminalUser(std::optional<QString> currentPassPhrase, std::optional<QString> newPassPhrase,
                  bool force);
 
-    QString askPassPhrases(PassPhraseUse use) override;
+    PassPhrases askPassPhrases(PassPhraseUse use) override;
     bool mayReplace(const QString& question, bool keepIsDefault) override;
     void tell(const QString& notice) override;
 

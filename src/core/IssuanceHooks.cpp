@@ -10,10 +10,10 @@ namespace IssuanceHooks {
 namespace {
 
 const QString kPreHookFailedMessage = QStringLiteral(
-    "The command before the validation (--pre-hook) \"%1\" failed: %2. No certificate was "
+    "The command before the validation (--pre-hook) \"%1\" failed: %2 No certificate was "
     "ordered.");
 const QString kPostHookFailedMessage =
-    QStringLiteral("The command after the validation (--post-hook) \"%1\" failed: %2.");
+    QStringLiteral("The command after the validation (--post-hook) \"%1\" failed: %2");
 
 QString withOutput(const QString& text, const QString& output) {
     return output.isEmpty() ? text : text + QLatin1Char('\n') + output;

@@ -1,6 +1,7 @@
 #include "Lego.h"
 
 #include "ChallengeFolder.h"
+#include "ChildRun.h"
 #include "LegoReasons.h"
 
 #include "uCertwrightCommon.h"
@@ -38,8 +39,7 @@ const QString kObtainFailedMessage =
     QStringLiteral("The certificate could not be obtained from the authority.");
 const QString kTimeLimitExplanation =
     QStringLiteral("The authority did not finish within %1 minutes. Please try again later.");
-const QString kSignalExplanation = QStringLiteral("lego was ended by a signal (%1).");
-const QString kNotStartedExplanation = QStringLiteral("lego could not be started: %1.");
+const QString kLegoSubject = QStringLiteral("lego");
 const QString kNoCertificateExplanation =
     QStringLiteral("lego ended without leaving the certificate in %1.");
 const QString kLegoDetails = QStringLiteral("Command line:\n%1\n\nOutput of lego:\n%2");
@@ -372,16 +372,13 @@ QString runLego(const AcmeValues& values, const QString& state, const LegoFiles&
     switch (lego.End()) {
     case RunEnd::Stopped:
         throw SilentAbort();
-    case RunEnd::NotStarted:
-        throw PageError(kObtainFailedMessage, kNotStartedExplanation.arg(lego.StartError()),
-                        details);
     case RunEnd::TimeLimit:
         throw PageError(kObtainFailedMessage,
                         kTimeLimitExplanation.arg(kLegoTimeLimitMs / kMsPerMinute), details);
+    case RunEnd::NotStarted:
     case RunEnd::Signalled:
-        throw PageError(
-            kObtainFailedMessage,
-            kSignalExplanation.arg(QString::fromLocal8Bit(::strsignal(lego.EndSignal()))), details);
+        throw PageError(kObtainFailedMessage, describeEnding(finishedRun(lego), kLegoSubject),
+                        details);
     case RunEnd::Exited:
         break;
     }

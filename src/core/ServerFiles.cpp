@@ -186,12 +186,6 @@ ToolSteps::StepPlan plan(const Choice& choice, const CheckedFolder& folder, cons
     return plan;
 }
 
-QString KnownPassPhrases::askPassPhrases(PassPhraseUse) {
-    writePassPhraseFile(kCurrentPassPhraseFile, current);
-    writePassPhraseFile(kNewPassPhraseFile, fresh);
-    return fresh;
-}
-
 // ---- A certificate from the user's authority
 
 ProvenChain::ProvenChain(const CertificateCheck::CheckInput& input, const ToolContext& context)

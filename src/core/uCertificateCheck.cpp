@@ -518,7 +518,7 @@ CheckReport checkCertificate(const CheckInput& input, const ToolContext& context
         }
     });
     if (passPhraseUsed)
-        writePassPhraseFile(kCurrentPassPhraseFile, input.passPhrase);
+        writePassPhrases(context.passPhraseFolder, {input.passPhrase, QString()});
 
     CheckReport report;
     for (const QString& typed :

@@ -1,13 +1,12 @@
 #include "uReloadCommand.h"
 
+#include "ChildRun.h"
 #include "uCertwrightCommon.h"
-#include "uExternalApp.h"
 #include "uOpenSSLCommands.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QScopeGuard>
 #include <QStandardPaths>
 
 #include <sys/stat.h>
@@ -35,12 +34,11 @@ const QString kProgramNotExecutable =
     QStringLiteral("The program \"%1\" of the %2 is not an executable file.");
 
 const QString kReloadFailedMessage =
-    QStringLiteral("The new certificate was made, but the reload command \"%1\" failed: %2.\n%3");
-const QString kReloadNotFound = QStringLiteral("the program was not found");
+    QStringLiteral("The new certificate was made, but the reload command \"%1\" failed: %2\n%3");
+const QString kReloadNotFound = QStringLiteral("the program was not found.");
 const QString kReloadRelative =
-    QStringLiteral("its program is not named by an absolute path; give the command again");
-const QString kReloadExit = QStringLiteral("it ended with status %1");
-const QString kReloadEnded = QStringLiteral("it did not end by itself");
+    QStringLiteral("its program is not named by an absolute path; give the command again.");
+const QString kReloadSubject = QStringLiteral("it");
 
 const QString kShellCharacters = QStringLiteral("|&;<>()`");
 const QString kDoubleQuoteEscapes = QStringLiteral("$`\"\\");
@@ -149,29 +147,15 @@ std::optional<Failure> runWords(const QStringList& command, const ToolContext& c
         failure.why = kReloadNotFound;
         return failure;
     }
-    TExternalApp reload;
-    reload.ModuleName = program;
-    reload.Arguments = command;
-    reload.CurrentDirectory = context.currentFolder;
-    reload.ShowAppWindow = context.debug;
-    if (cancel)
-        cancel->attach(&reload);
-    const auto detach = qScopeGuard([cancel] {
-        if (cancel)
-            cancel->attach(nullptr);
-    });
-    reload.StartProcess();
-    if (cancel && cancel->cancelled())
-        reload.EndRun();
-    reload.WaitForProcess();
-    if (reload.End() == RunEnd::Exited && reload.ExitCode() == 0)
+    const ChildRun reload = runChild({.program = program,
+                                      .arguments = command,
+                                      .directory = context.currentFolder,
+                                      .shown = context.debug},
+                                     {.cancel = cancel});
+    if (reload.endedWell())
         return std::nullopt;
-    failure.output = QString::fromLocal8Bit(reload.Output()).trimmed();
-    failure.why = kReloadEnded;
-    if (reload.End() == RunEnd::NotStarted)
-        failure.why = reload.StartError();
-    else if (reload.End() == RunEnd::Exited)
-        failure.why = kReloadExit.arg(reload.ExitCode());
+    failure.output = QString::fromLocal8Bit(reload.output).trimmed();
+    failure.why = describeEnding(reload, kReloadSubject);
     return failure;
 }
 

@@ -1,10 +1,10 @@
 #include "uRenewal.h"
 
+#include "ChildRun.h"
 #include "UserFile.h"
 #include "uCertificateCheck.h"
 #include "uCertwrightCommon.h"
 #include "uExportFolder.h"
-#include "uExternalApp.h"
 #include "uFreshFile.h"
 
 #include <QDir>
@@ -109,6 +109,7 @@ const QString kNotEnabledMessage = QStringLiteral(
 const QString kNoUserInstance = QStringLiteral("no systemd user instance runs");
 const QString kNoSystemd = QStringLiteral("systemd does not run this computer");
 const QString kEnableFailed = QStringLiteral("systemctl failed (%1)");
+const QString kSystemctlSubject = QStringLiteral("it");
 const QString kUserListCommand =
     QStringLiteral("systemctl --user list-timers certwright-renew.timer");
 const QString kSystemListCommand = QStringLiteral("systemctl list-timers certwright-renew.timer");
@@ -270,7 +271,7 @@ QString noteAttempt(const QString& path, const QDateTime& time, bool renewed,
 class RenewalUser : public ToolSteps::StepUser {
   public:
     explicit RenewalUser(ToolSteps::StepUser& user) : inner(user) {}
-    QString askPassPhrases(PassPhraseUse use) override { return inner.askPassPhrases(use); }
+    PassPhrases askPassPhrases(PassPhraseUse use) override { return inner.askPassPhrases(use); }
     bool mayReplace(const QString&, bool) override { return true; }
     void tell(const QString& notice) override { inner.tell(notice); }
 
@@ -315,14 +316,15 @@ QString runSystemctl(const QStringList& arguments) {
     const QString program = QStandardPaths::findExecutable(QStringLiteral("systemctl"));
     if (program.isEmpty())
         return kNoSystemd;
-    TExternalApp systemctl;
-    systemctl.ModuleName = program;
-    systemctl.Arguments = QStringList{QStringLiteral("systemctl")} + arguments;
-    systemctl.StartProcess();
-    systemctl.WaitForProcess();
-    if (systemctl.End() == RunEnd::Exited && systemctl.ExitCode() == 0)
+    const ChildRun systemctl =
+        runChild({.program = program,
+                  .arguments = QStringList{QStringLiteral("systemctl")} + arguments,
+                  .directory = QString()});
+    if (systemctl.endedWell())
         return QString();
-    return kEnableFailed.arg(QString::fromLocal8Bit(systemctl.Output()).trimmed());
+    // What it said, or else how it ended.
+    const QString said = QString::fromLocal8Bit(systemctl.output).trimmed();
+    return kEnableFailed.arg(said.isEmpty() ? describeEnding(systemctl, kSystemctlSubject) : said);
 }
 
 } // namespace

@@ -1,6 +1,5 @@
 #include "uOpenSSLCommands.h"
 
-#include "uExternalApp.h"
 #include "uPassPhraseFiles.h"
 
 #include <QRegularExpression>
@@ -22,8 +21,6 @@ const QString kConfigurationFile = QStringLiteral("__config.tmp");
 const QString kBundleFile = QStringLiteral("__tmp.p12");
 const QString kAuthoritiesFile = QStringLiteral("root.pem");
 // Where the tool looks for the system's roots, pointed at nothing.
-const QString kNoTrustedFile = QStringLiteral("SSL_CERT_FILE=/dev/null");
-const QString kNoTrustedFolder = QStringLiteral("SSL_CERT_DIR=/dev/null");
 
 // A judging run that accepts keys and digests of any strength and leaves the dates alone.
 const QStringList kLenientJudgement = {QStringLiteral("verify"), QStringLiteral("-auth_level"),
@@ -339,45 +336,53 @@ QString readableCommandLine(const QString& program, const QStringList& arguments
     return words.join(QLatin1Char(' '));
 }
 
+namespace {
+// What the tool writes for each complaint, most telling first.
+struct ComplaintSigns {
+    QStringList signs;
+    ToolComplaint complaint;
+};
+
+const ComplaintSigns kComplaintSigns[] = {
+    {{QStringLiteral("key values mismatch")}, ToolComplaint::KeyMismatch},
+    {{QStringLiteral("Mac verify error"), QStringLiteral("bad decrypt"),
+      QStringLiteral("maybe wrong password")},
+     ToolComplaint::WrongPassPhrase},
+    {{QStringLiteral("Type=PKCS12"), QStringLiteral("asn1_d2i_read_bio"),
+      QStringLiteral("ASN1_get_object")},
+     ToolComplaint::NotPkcs12},
+    {{QStringLiteral("Could not read private key"), QStringLiteral("unable to load private key"),
+      QStringLiteral("DECODER routines")},
+     ToolComplaint::NotPrivateKey},
+    {{QStringLiteral("Could not read any certificates"),
+      QStringLiteral("unable to load certificate")},
+     ToolComplaint::NotCertificate},
+};
+} // namespace
+
+ToolComplaint complaintIn(const QByteArray& output) {
+    const QString text = QString::fromLocal8Bit(output);
+    for (const ComplaintSigns& entry : kComplaintSigns)
+        for (const QString& sign : entry.signs)
+            if (text.contains(sign, Qt::CaseInsensitive))
+                return entry.complaint;
+    return ToolComplaint::None;
+}
+
+bool saysAlgorithmUnsupported(const QByteArray& output) {
+    for (const QByteArray& line : output.split('\n'))
+        if (line.contains("digital envelope routines") && line.contains(":unsupported:"))
+            return true;
+    return false;
+}
+
 ToolRun runOpenSSLTool(const QStringList& arguments, const ToolContext& context, bool showWindow,
                        const RunLimits& limits) {
-    const auto runner = std::make_unique<TExternalApp>();
-    runner->ShowAppWindow = showWindow;
-    runner->ModuleName = context.programFolder + kToolName;
-    runner->CurrentDirectory = context.programFolder;
-    runner->Arguments = arguments;
-    if (limits.timeLimitMs > 0)
-        runner->setTimeLimit(limits.timeLimitMs);
-    if (limits.withoutTrustStore)
-        runner->Environment << kNoTrustedFile << kNoTrustedFolder;
-    QByteArray whole;
-    bool cut = false;
-    if (limits.wholeOutputBytes > 0)
-        runner->OutputHook = [&whole, &cut, &limits](const QByteArray& piece) {
-            cut = cut || whole.size() + piece.size() > limits.wholeOutputBytes;
-            if (!cut)
-                whole += piece;
-        };
-    if (limits.cancel)
-        limits.cancel->attach(runner.get());
-    const auto detach = qScopeGuard([&limits] {
-        if (limits.cancel)
-            limits.cancel->attach(nullptr);
-    });
-    if (!limits.cancel || !limits.cancel->cancelled()) {
-        runner->StartProcess();
-        if (limits.cancel && limits.cancel->cancelled())
-            runner->EndRun();
-        runner->WaitForProcess();
-    }
-    return {runner->ModuleName,
-            arguments,
-            limits.wholeOutputBytes > 0 ? whole : runner->Output(),
-            runner->ExitCode(),
-            runner->StartError(),
-            runner->End(),
-            runner->EndSignal(),
-            cut};
+    return runChild({.program = context.programFolder + kToolName,
+                     .arguments = arguments,
+                     .directory = context.programFolder,
+                     .shown = showWindow},
+                    limits);
 }
 
 } // namespace OpenSSLCommands

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "RunCancel.h"
-#include "uExternalApp.h"
+#include "ChildRun.h"
 #include "uToolContext.h"
 
 #include <QByteArray>
@@ -119,27 +118,23 @@ QStringList withLegacyAlgorithms(const QStringList& arguments);
 QString readableCommandLine(const QString& program, const QStringList& arguments);
 
 // What one run of the tool leaves behind apart from the files it writes.
-struct ToolRun {
-    QString program; // the tool's full path
-    QStringList arguments;
-    QByteArray output;  // the end of what the tool wrote, standard output and error together
-    int exitCode = -1;  // -1 when the tool did not end by itself
-    QString startError; // why the tool could not be started; empty when it started
-    RunEnd end = RunEnd::NotStarted;
-    int endSignal = 0; // the signal that ended the tool (RunEnd::Signalled)
-    bool cut = false;  // the output was longer than the whole output that the run may keep
-};
+using ToolRun = ChildRun;
+using RunLimits = ::RunLimits;
 
-// For a run that waits on a network peer, or whose whole output is read.
-struct RunLimits {
-    int timeLimitMs = 0;         // 0: the runner's own limit
-    qint64 wholeOutputBytes = 0; // keep the whole output up to this many bytes; 0: its end only
-    RunCancel* cancel = nullptr; // ends the run from another thread
-    // The run needs none of the system's roots (it trusts none, or only those it names): the
-    // tool's trust store is pointed at nothing, which spares some of its commands (x509,
-    // s_client) reading the system's whole bundle at their start, most of what they cost.
-    bool withoutTrustStore = false;
+// What the tool's output says went wrong, where a user can put it right.
+enum class ToolComplaint {
+    None,
+    KeyMismatch,     // the certificate was issued for another key
+    WrongPassPhrase, // the file does not open with the pass phrase
+    NotPkcs12,       // the file is not a PKCS#12 bundle
+    NotPrivateKey,   // the key file holds no key that the tool reads
+    NotCertificate,  // the certificate file holds no certificate that the tool reads
 };
+// The complaint of the output, most telling first: a wrong pass phrase also makes the key
+// unreadable.
+ToolComplaint complaintIn(const QByteArray& output);
+// The tool lacks an algorithm: in a PKCS#12 file, one that only its legacy provider has.
+bool saysAlgorithmUnsupported(const QByteArray& output);
 
 // One run of the tool in the context's program folder with the arguments; waits until it ends.
 // A shown run copies the tool's output to this program's standard error.

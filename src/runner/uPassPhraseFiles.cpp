@@ -4,6 +4,7 @@
 #include "uFreshFile.h"
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
 
 #include <cerrno>
@@ -25,43 +26,59 @@ constexpr qsizetype kReadLimit = 64 * 1024;
 // phrase; any other pass phrase is stored exactly as typed.
 const QByteArray kEmptyPassPhraseContent = QByteArrayLiteral("\n");
 
-PageError fileError(const QString& message, const QString& fileName, const QString& reason) {
-    return PageError(message.arg(PassPhraseFolder() + fileName, reason));
+PageError fileError(const QString& message, const QString& path, const QString& reason) {
+    return PageError(message.arg(path, reason));
 }
 
-PageError fileError(const QString& message, const QString& fileName, int error) {
-    return fileError(message, fileName, QString::fromLocal8Bit(std::strerror(error)));
+PageError fileError(const QString& message, const QString& path, int error) {
+    return fileError(message, path, QString::fromLocal8Bit(std::strerror(error)));
 }
 
-void writePassPhraseBytes(const QString& fileName, const QByteArray& content) {
-    const QString refusal = PassPhraseFolderRefusal();
+// The folder chosen at start-up is the very folder that was checked and locked, whatever its
+// name leads to now; any other folder (a test's) is opened by its name, not through a link.
+int openFolder(const QString& folder) {
+    if (folder == PassPhraseFolder())
+        return openPassPhraseFolder();
+    return ::open(QFile::encodeName(QDir::cleanPath(folder)).constData(),
+                  O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+QString refusalOf(const QString& folder) {
+    return folder == PassPhraseFolder() ? PassPhraseFolderRefusal() : QString();
+}
+
+void writePassPhraseBytes(const QString& folderPath, const QString& fileName,
+                          const QByteArray& content) {
+    const QString refusal = refusalOf(folderPath);
     if (!refusal.isEmpty())
         throw PageError(refusal);
-    const Descriptor folder(openPassPhraseFolder());
+    const QString path = folderPath + fileName;
+    const Descriptor folder(openFolder(folderPath));
     if (folder.fd < 0)
-        throw fileError(kFileErrorMessage, fileName, errno);
+        throw fileError(kFileErrorMessage, path, errno);
     const int error = writeFreshFileAt(folder.fd, QFile::encodeName(fileName).constData(),
                                        content.constData(), size_t(content.size()));
     if (error != 0)
-        throw fileError(kFileErrorMessage, fileName, error);
+        throw fileError(kFileErrorMessage, path, error);
 }
 
 // The content of a pass-phrase file that is a regular file; a link is not followed, and a
 // FIFO or device neither blocks nor is read.
-QByteArray readPassPhraseBytes(const QString& fileName) {
-    const Descriptor folder(openPassPhraseFolder());
+QByteArray readPassPhraseBytes(const QString& folderPath, const QString& fileName) {
+    const QString path = folderPath + fileName;
+    const Descriptor folder(openFolder(folderPath));
     if (folder.fd < 0)
-        throw fileError(kReadErrorMessage, fileName, errno);
+        throw fileError(kReadErrorMessage, path, errno);
     const Descriptor file(::openat(folder.fd, QFile::encodeName(fileName).constData(),
                                    O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (file.fd < 0)
-        throw errno == ELOOP ? fileError(kReadErrorMessage, fileName, kNotARegularFile)
-                             : fileError(kReadErrorMessage, fileName, errno);
+        throw errno == ELOOP ? fileError(kReadErrorMessage, path, kNotARegularFile)
+                             : fileError(kReadErrorMessage, path, errno);
     struct stat info {};
     if (::fstat(file.fd, &info) != 0)
-        throw fileError(kReadErrorMessage, fileName, errno);
+        throw fileError(kReadErrorMessage, path, errno);
     if (!S_ISREG(info.st_mode) || info.st_size > kReadLimit)
-        throw fileError(kReadErrorMessage, fileName, kNotARegularFile);
+        throw fileError(kReadErrorMessage, path, kNotARegularFile);
     QByteArray content(qsizetype(info.st_size), Qt::Uninitialized);
     qsizetype done = 0;
     while (done < content.size()) {
@@ -69,7 +86,7 @@ QByteArray readPassPhraseBytes(const QString& fileName) {
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
-            throw fileError(kReadErrorMessage, fileName, errno);
+            throw fileError(kReadErrorMessage, path, errno);
         if (got == 0)
             break;
         done += got;
@@ -77,22 +94,26 @@ QByteArray readPassPhraseBytes(const QString& fileName) {
     content.truncate(done);
     return content;
 }
+
+QByteArray contentOf(const QString& passPhrase) {
+    return passPhrase.isEmpty() ? kEmptyPassPhraseContent : passPhrase.toUtf8();
+}
 } // namespace
 
-void writePassPhraseFile(const QString& fileName, const QString& passPhrase) {
-    writePassPhraseBytes(fileName,
-                         passPhrase.isEmpty() ? kEmptyPassPhraseContent : passPhrase.toUtf8());
+void writePassPhrases(const QString& folder, const PassPhrases& phrases) {
+    writePassPhraseBytes(folder, kCurrentPassPhraseFile, contentOf(phrases.current));
+    writePassPhraseBytes(folder, kNewPassPhraseFile, contentOf(phrases.fresh));
 }
 
-void emptyPassPhraseFiles() {
-    if (!PassPhraseFolderRefusal().isEmpty())
+void emptyPassPhraseFiles(const QString& folder) {
+    if (!refusalOf(folder).isEmpty())
         return;
     // One file that cannot be emptied must not leave the other's pass phrase on disk as well,
     // so both are tried; the first failure is the one reported.
     std::optional<PageError> failure;
     for (const QString& name : {kCurrentPassPhraseFile, kNewPassPhraseFile}) {
         try {
-            writePassPhraseBytes(name, QByteArray());
+            writePassPhraseBytes(folder, name, QByteArray());
         } catch (const PageError& error) {
             if (!failure)
                 failure = error;
@@ -102,6 +123,11 @@ void emptyPassPhraseFiles() {
         throw *failure;
 }
 
-void copyNewPassPhraseOverCurrent() {
-    writePassPhraseBytes(kCurrentPassPhraseFile, readPassPhraseBytes(kNewPassPhraseFile));
+void emptyPassPhraseFiles() {
+    emptyPassPhraseFiles(PassPhraseFolder());
+}
+
+void copyNewPassPhraseOverCurrent(const QString& folder) {
+    writePassPhraseBytes(folder, kCurrentPassPhraseFile,
+                         readPassPhraseBytes(folder, kNewPassPhraseFile));
 }

@@ -94,7 +94,7 @@ class SortedItem : public QTableWidgetItem {
 // A renewal started from the window asks nothing and keeps what it says for the end.
 class NoticeUser : public ToolSteps::StepUser {
   public:
-    QString askPassPhrases(PassPhraseUse) override { throw PageError(kNoPassPhraseMessage); }
+    PassPhrases askPassPhrases(PassPhraseUse) override { throw PageError(kNoPassPhraseMessage); }
     bool mayReplace(const QString&, bool) override { return true; }
     void tell(const QString& notice) override {
         const std::lock_guard<std::mutex> lock(mutex);

@@ -161,7 +161,7 @@ TfrmInstallCertificate::convert(const ToolSteps::KeyAndCertificateValues& values
         install.currentPassPhrase = TfrmPasswordDlg::askCurrent(this, kKeyPassPhraseCaption);
     if (ServerFiles::needsNewPassPhrase(
             {install.servers, QString(), QString(), install.legacyPfx, install.encryptKey}))
-        install.newPassPhrase = TfrmPasswordDlg::ask(this, PassPhraseUse::ServerFiles);
+        install.newPassPhrase = TfrmPasswordDlg::ask(this, PassPhraseUse::ServerFiles).fresh;
     const ServerFiles::InstallResult result = ServerFiles::install(install, *this, context);
     QStringList names{subjectOf(result.chain.server)};
     for (const QSslCertificate& authority : result.chain.authorities)

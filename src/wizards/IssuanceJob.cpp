@@ -92,8 +92,8 @@ class WaitingUser : public ToolSteps::StepUser {
                 RunCancel& cancel)
         : shared(std::move(shared)), window(window), cancel(cancel) {}
 
-    QString askPassPhrases(PassPhraseUse use) override {
-        return onWindowThread<QString>(
+    PassPhrases askPassPhrases(PassPhraseUse use) override {
+        return onWindowThread<PassPhrases>(
             [use](ToolSteps::StepUser& user) { return user.askPassPhrases(use); });
     }
     bool mayReplace(const QString& question, bool keepIsDefault) override {

@@ -103,10 +103,8 @@ void TfrmAcme::leaveOutputsPage() {
 }
 
 QString TfrmAcme::askServerFilesPassPhrase() {
-    const QString passPhrase = askPassPhrases(PassPhraseUse::ServerFiles);
     // The issuance takes the pass phrase from the values and writes what the tool needs.
-    emptyPassPhraseFiles();
-    return passPhrase;
+    return askPassPhrases(PassPhraseUse::ServerFiles).fresh;
 }
 
 void TfrmAcme::startIssuance(const Acme::CheckedAcmeValues& chosen) {

@@ -148,12 +148,12 @@ QString TfrmPasswordDlg::newPassPhrase() const {
     return edtNewPassword->text();
 }
 
-QString TfrmPasswordDlg::ask(QWidget* owner, PassPhraseUse use) {
+PassPhrases TfrmPasswordDlg::ask(QWidget* owner, PassPhraseUse use) {
     TfrmPasswordDlg dialog(owner);
     dialog.setUp(use);
     if (dialog.exec() != QDialog::Accepted)
         throw SilentAbort();
-    return dialog.newPassPhrase();
+    return {dialog.currentPassPhrase(), dialog.newPassPhrase()};
 }
 
 QString TfrmPasswordDlg::askCurrent(QWidget* owner, const QString& caption) {
@@ -175,17 +175,15 @@ void TfrmPasswordDlg::btnOkClick() {
             return;
         }
         const QString fresh = edtNewPassword->text();
-        const QString verify = edtVerifyNewPassword->text();
+        const QString repeated = edtVerifyNewPassword->text();
         if (CurrentPasswordRequired && edtCurrentPassword->isVisibleTo(this) && current.isEmpty())
             throw PageError(kAllFieldsMessage);
-        if (fresh.isEmpty() || verify.isEmpty())
+        if (fresh.isEmpty() || repeated.isEmpty())
             throw PageError(kAllFieldsMessage);
-        if (fresh != verify)
+        if (fresh != repeated)
             throw PageError(PassPhraseRules::kMismatchMessage);
         PassPhraseRules::checkNewPassPhrase(fresh);
         PassPhraseRules::checkToolCanReadAsTyped(current);
-        writePassPhraseFile(kCurrentPassPhraseFile, current);
-        writePassPhraseFile(kNewPassPhraseFile, fresh);
         accept();
     });
 }

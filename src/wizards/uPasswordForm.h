@@ -26,10 +26,10 @@ class TfrmPasswordDlg : public QDialog {
     QString currentPassPhrase() const;
     QString newPassPhrase() const;
 
-    // Shows the dialog set up for the use with the owner as parent; returns the new pass
-    // phrase once the user has confirmed and both files are written. Any other ending of the
-    // dialog throws SilentAbort.
-    static QString ask(QWidget* owner, PassPhraseUse use);
+    // Shows the dialog set up for the use with the owner as parent; returns both pass phrases
+    // (the current one empty where its row is hidden) once the user has confirmed; it writes no
+    // file. Any other ending of the dialog throws SilentAbort.
+    static PassPhrases ask(QWidget* owner, PassPhraseUse use);
     // Shows the dialog with the current pass phrase alone, under the caption, and returns it
     // (empty when the file has none) once the user has confirmed; it writes no file. Any other
     // ending of the dialog throws SilentAbort.

@@ -376,7 +376,7 @@ void TWizardFrame::chooseFolder(QLineEdit* field, const QString& defaultStart) {
         field->setText(chosen);
 }
 
-QString TWizardFrame::askPassPhrases(PassPhraseUse use) {
+PassPhrases TWizardFrame::askPassPhrases(PassPhraseUse use) {
     return TfrmPasswordDlg::ask(this, use);
 }
 

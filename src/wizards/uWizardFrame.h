@@ -94,7 +94,7 @@ class TWizardFrame : public QDialog, public ToolSteps::StepUser {
     int currentPage() const;
 
     // The pass-phrase dialog of the use, with this window as its owner.
-    QString askPassPhrases(PassPhraseUse use) override;
+    PassPhrases askPassPhrases(PassPhraseUse use) override;
     // The overwrite question with Yes and No, the default as told; true unless the user
     // answers No.
     bool mayReplace(const QString& question, bool keepIsDefault) override;
