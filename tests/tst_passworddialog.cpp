@@ -90,17 +90,6 @@ bool isOwnerOnlyRegularFile(const QString& path) {
            (info.st_mode & 07777) == 0600;
 }
 
-// The message of the error that writing the pass phrases into the folder raises; empty when
-// none is raised.
-QString writingError(const QString& folder, const PassPhrases& phrases) {
-    try {
-        writePassPhrases(folder, phrases);
-    } catch (const PageError& error) {
-        return error.message();
-    }
-    return QString();
-}
-
 int openKey(const QString& keyPath, const QString& passFile) {
     int exitCode = -1;
     runOpenSSL({"rsa", "-in", keyPath, "-passin", "file:" + passFile, "-noout"}, &exitCode);
@@ -108,8 +97,7 @@ int openKey(const QString& keyPath, const QString& passFile) {
 }
 } // namespace
 
-// The pass-phrase dialog: its checks, its four set-ups, what it hands back, and the files that
-// the pass phrases are written into for the tool.
+// The pass-phrase dialog: its checks, its four set-ups and the files it writes for the tool.
 class TestPasswordDialog : public QObject {
     Q_OBJECT
   private slots:
@@ -209,8 +197,6 @@ class TestPasswordDialog : public QObject {
         dialog.show();
         QVERIFY(confirm(dialog, current, fresh, fresh).isEmpty());
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
-        QVERIFY(earlierContentsKept(program));
-        writePassPhrases(program.path(), {dialog.currentPassPhrase(), dialog.newPassPhrase()});
         QCOMPARE(fileContent(program.file(kCurrentPassPhraseFile)), currentFile);
         QCOMPARE(fileContent(program.file(kNewPassPhraseFile)), newFile);
         for (const QString& name : {kCurrentPassPhraseFile, kNewPassPhraseFile})
@@ -229,7 +215,6 @@ class TestPasswordDialog : public QObject {
         dialog.setUp(PassPhraseUse::IISBundle);
         dialog.show();
         QVERIFY(confirm(dialog, "", "pass ", "pass ").isEmpty());
-        writePassPhrases(program.path(), {dialog.currentPassPhrase(), dialog.newPassPhrase()});
         const QString currentFile = program.file(kCurrentPassPhraseFile);
         const QString newFile = program.file(kNewPassPhraseFile);
         QCOMPARE(openKey(plainKey, currentFile), 0);
@@ -241,7 +226,6 @@ class TestPasswordDialog : public QObject {
         const QString longKey = keys.file("long.key");
         QVERIFY(makeKey(longKey, longest, 1024));
         QVERIFY(confirm(dialog, "", longest, longest).isEmpty());
-        writePassPhrases(program.path(), {dialog.currentPassPhrase(), dialog.newPassPhrase()});
         QCOMPARE(openKey(longKey, newFile), 0);
         writeFileContent(newFile, QString(1022, 'l').toUtf8());
         QVERIFY(openKey(longKey, newFile) != 0);
@@ -397,14 +381,14 @@ class TestPasswordDialog : public QObject {
         QVERIFY(earlierContentsKept(program));
     }
 
-    // The first file that cannot be created stops the writing, and says which file it is.
-    void unwritableFileStopsTheWriting_data() {
+    // The first file that cannot be created stops the writing, with the dialog still open.
+    void unwritableFileKeepsTheDialogOpen_data() {
         QTest::addColumn<QString>("blocked");
         QTest::addColumn<QByteArray>("currentAfter");
         addRow("first file", kCurrentPassPhraseFile, QByteArray());
         addRow("second file", kNewPassPhraseFile, QByteArray("cur"));
     }
-    void unwritableFileStopsTheWriting() {
+    void unwritableFileKeepsTheDialogOpen() {
         QFETCH(QString, blocked);
         QFETCH(QByteArray, currentAfter);
         TempProgramFolder program(false);
@@ -416,8 +400,15 @@ class TestPasswordDialog : public QObject {
         else
             writeFileContent(program.file(other), kEarlierNew);
 
-        const QString error = writingError(program.path(), {"cur", "abcd"});
-        QVERIFY2(error.contains('"' + program.file(blocked) + '"'), qPrintable(error));
+        TfrmPasswordDlg dialog(nullptr);
+        dialog.setUp(PassPhraseUse::IndyFromKey);
+        dialog.show();
+        const QStringList errors = confirm(dialog, "cur", "abcd", "abcd");
+        QCOMPARE(errors.size(), 1);
+        QVERIFY2(errors.first().contains('"' + program.file(blocked) + '"'),
+                 qPrintable(errors.first()));
+        QVERIFY(dialog.isVisible());
+        QCOMPARE(dialog.result(), int(QDialog::Rejected));
         if (blocked == kCurrentPassPhraseFile)
             QCOMPARE(fileContent(program.file(kNewPassPhraseFile)), kEarlierNew);
         else
@@ -432,10 +423,15 @@ class TestPasswordDialog : public QObject {
         QVERIFY(QDir().mkdir(folder));
         QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
         setProgramFolderForTesting(folder);
-        const QString error = writingError(folder, {"cur", "abcd"});
+        TfrmPasswordDlg dialog(nullptr);
+        dialog.setUp(PassPhraseUse::IndyFromKey);
+        dialog.show();
+        const QStringList errors = confirm(dialog, "cur", "abcd", "abcd");
         QFile::setPermissions(folder, kOwnerOnly | QFileDevice::ExeOwner);
         setProgramFolderForTesting(outer.path());
-        QVERIFY(error.contains(folder + kCurrentPassPhraseFile));
+        QCOMPARE(errors.size(), 1);
+        QVERIFY(errors.first().contains(folder + kCurrentPassPhraseFile));
+        QVERIFY(dialog.isVisible());
         QVERIFY(!QFile::exists(folder + kNewPassPhraseFile));
     }
 
@@ -446,7 +442,7 @@ class TestPasswordDialog : public QObject {
         QTest::addColumn<QString>("planted");
         QTest::addColumn<bool>("emptying");
         for (const char* planted : {"link", "dangling link", "hard link", "fifo"}) {
-            QTest::addRow("%s, writing", planted) << QString(planted) << false;
+            QTest::addRow("%s, dialog", planted) << QString(planted) << false;
             QTest::addRow("%s, emptying", planted) << QString(planted) << true;
         }
     }
@@ -465,7 +461,10 @@ class TestPasswordDialog : public QObject {
         if (emptying) {
             emptyPassPhraseFiles();
         } else {
-            writePassPhrases(program.path(), {"cur", "abcd"});
+            TfrmPasswordDlg dialog(nullptr);
+            dialog.setUp(PassPhraseUse::IndyFromKey);
+            dialog.show();
+            QCOMPARE(confirm(dialog, "cur", "abcd", "abcd"), QStringList());
         }
         for (const QString& name : {kCurrentPassPhraseFile, kNewPassPhraseFile}) {
             const QString target = elsewhere.file("target-" + name);

@@ -151,6 +151,7 @@ QString TfrmPasswordDlg::newPassPhrase() const {
 PassPhrases TfrmPasswordDlg::ask(QWidget* owner, PassPhraseUse use) {
     TfrmPasswordDlg dialog(owner);
     dialog.setUp(use);
+    dialog.WritesPassPhraseFiles = false;
     if (dialog.exec() != QDialog::Accepted)
         throw SilentAbort();
     return {dialog.currentPassPhrase(), dialog.newPassPhrase()};
@@ -184,6 +185,8 @@ void TfrmPasswordDlg::btnOkClick() {
             throw PageError(PassPhraseRules::kMismatchMessage);
         PassPhraseRules::checkNewPassPhrase(fresh);
         PassPhraseRules::checkToolCanReadAsTyped(current);
+        if (WritesPassPhraseFiles)
+            writePassPhrases(PassPhraseFolder(), {current, fresh});
         accept();
     });
 }

@@ -9,13 +9,17 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-// Asks for pass phrases and writes both pass-phrase files.
+// Asks for pass phrases; confirmed on its own, it writes both pass-phrase files.
 class TfrmPasswordDlg : public QDialog {
     Q_OBJECT
   public:
     explicit TfrmPasswordDlg(QWidget* owner);
 
     bool CurrentPasswordRequired = true;
+    // Whether OK writes both pass-phrase files into the program folder before it closes the
+    // dialog (a file that cannot be written keeps it open). ask() turns it off: the step that
+    // asked writes them itself.
+    bool WritesPassPhraseFiles = true;
 
     void HideCurrentPassword();
     // Leaves only the current pass phrase, for a task that reads a file and makes none.
