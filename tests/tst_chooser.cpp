@@ -19,10 +19,9 @@
 #include <algorithm>
 
 namespace {
-const QStringList kRadioNames = {"rbGenerateCSR", "rbSelfSign",   "rbAcme",
-                                 "rbExtractRoot", "rbPrepareIIS", "rbPrepareIndy",
-                                 "rbViewInstall", "rbCheck",      "rbInstall",
-                                 "rbExpiry"};
+const QStringList kRadioNames = {"rbGenerateCSR", "rbSelfSign",    "rbAcme",        "rbExtractRoot",
+                                 "rbPrepareIIS",  "rbPrepareIndy", "rbViewInstall", "rbCheck",
+                                 "rbInstall",     "rbExpiry"};
 
 // Where a widget sits inside the chooser, from the top.
 int topOf(const TfrmCertwright& chooser, const char* name) {
