@@ -485,7 +485,10 @@ class TestAcme : public QObject {
         ran = certwright({"renew", "--list"});
         QVERIFY(ran.out.contains("renew.test\n  names: renew.test, www.renew.test\n  expires: "));
         QVERIFY(ran.out.contains("outputs: nginx, iis, indy in " + out.path()));
-        QVERIFY2(ran.out.contains(" UTC (0 days left)\n") && !ran.out.contains("due: now") &&
+        // Its own lines: the short-lived certificates of the other cases may be due by now.
+        const QString listed = ran.out.mid(ran.out.indexOf("renew.test\n  names:"))
+                                   .section(QRegularExpression("\n(?! )"), 0, 0);
+        QVERIFY2(ran.out.contains(" UTC (0 days left)\n") && !listed.contains("due: now") &&
                      ran.out.contains("challenge: files in the web root " + pebble.webRoot()) &&
                      ran.out.contains("last renewal: none yet"),
                  qPrintable(ran.out));
@@ -501,7 +504,7 @@ class TestAcme : public QObject {
         }
         // A dry run obtains and proves a certificate, and changes no file, record or reload.
         const QByteArray recorded = fileContent(records + "renew.test.json");
-        ran = certwright({"renew", "--dry-run", "--all"});
+        ran = certwright({"renew", "--dry-run", "--all", "--name", "renew.test"});
         QVERIFY2(ran.status == 0 && ran.out.contains("renew.test would renew"),
                  qPrintable(ran.err));
         QVERIFY(!QFile::exists(reloaded) && fileContent(records + "renew.test.json") == recorded);
@@ -553,7 +556,8 @@ class TestAcme : public QObject {
         QVERIFY(record.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
                 record.write(QJsonDocument(json).toJson()) > 0);
         record.close();
-        ran = certwright({"renew"});
+        // Named: the short-lived certificates of the other cases fall due while this one runs.
+        ran = certwright({"renew", "--name", "renew.test"});
         QVERIFY2(ran.status == 0 && ran.out.contains("Renewed renew.test."), qPrintable(ran.err));
         json = QJsonDocument::fromJson(fileContent(records + "renew.test.json")).object();
         QVERIFY(json.contains("notBefore") && json.value("lastRenewed").toBool());
