@@ -1,5 +1,6 @@
 #include "FailedRenewalsButton.h"
 
+#include "CertificateText.h"
 #include "FailedRenewals.h"
 #include "uCertwrightCommon.h"
 
@@ -20,22 +21,17 @@ const QString kRecordDetails = QStringLiteral(
 const QString kDaysLeft = QStringLiteral("%1 (%2 days left)");
 const QString kExpired = QStringLiteral("%1 (expired)");
 const QString kUnknownExpiry = QStringLiteral("unknown");
-const QString kDateFormat = QStringLiteral("yyyy-MM-dd HH:mm 'UTC'");
 const QString kListSeparator = QStringLiteral(", ");
 // The line stays one line: a longer reason is cut, and the details hold all of it.
 constexpr int kLongestReason = 120;
-constexpr qint64 kSecondsADay = 24 * 60 * 60;
-
-QString dateText(const QDateTime& time) {
-    return time.toUTC().toString(kDateFormat);
-}
 
 QString expiryText(const QDateTime& expiry, const QDateTime& now) {
     if (!expiry.isValid())
         return kUnknownExpiry;
     if (expiry <= now)
-        return kExpired.arg(dateText(expiry));
-    return kDaysLeft.arg(dateText(expiry)).arg(now.secsTo(expiry) / kSecondsADay);
+        return kExpired.arg(CertificateText::shortDateText(expiry));
+    return kDaysLeft.arg(CertificateText::shortDateText(expiry))
+        .arg(CertificateText::wholeDaysLeft(expiry, now));
 }
 
 // The reason's first line, cut to fit the line.
@@ -76,7 +72,8 @@ void FailedRenewalsButton::showDetails() {
     for (const Renewal::Record& record : failed)
         details << kRecordDetails.arg(record.name, record.values.names.join(kListSeparator),
                                       record.values.outFolder, expiryText(record.expiry, now),
-                                      dateText(record.lastAttempt), record.lastReason);
+                                      CertificateText::shortDateText(record.lastAttempt),
+                                      record.lastReason);
     // Reasons come from lego and the authority: shown as plain text.
     QMessageBox box(QMessageBox::Warning, kDetailsTitle, QString(), QMessageBox::Ok, this);
     named(&box, "dlgRenewalFailures");

@@ -1,5 +1,6 @@
 #include "CommandSupport.h"
 
+#include "CertificateText.h"
 #include "ServerFiles.h"
 #include "uCertwrightCommon.h"
 #include "uPassPhraseFolder.h"
@@ -26,7 +27,6 @@ const QString kForMessage =
 const QString kKeyPassPhrasePrompt = QStringLiteral("Pass phrase of the key: ");
 const QString kReloadMessage = QStringLiteral("--%1: the command is empty.");
 const QString kReloadOptionMessage = QStringLiteral("--%1: %2");
-const QString kExpiryFormat = QStringLiteral("yyyy-MM-dd HH:mm 'UTC'");
 const QString kNumberOptionMessage = QStringLiteral("--%1: \"%2\" is not a number from %3 to %4.");
 } // namespace
 
@@ -176,7 +176,7 @@ QStringList reloadOption(const QCommandLineParser& parser, const QString& option
 }
 
 QString expiryText(const QDateTime& expiry) {
-    return expiry.isValid() ? expiry.toUTC().toString(kExpiryFormat) : kUnknownExpiry;
+    return expiry.isValid() ? CertificateText::shortDateText(expiry) : kUnknownExpiry;
 }
 
 // The task failed: the message as the wizard shows it, the plain reason below it.

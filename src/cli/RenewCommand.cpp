@@ -1,3 +1,4 @@
+#include "CertificateText.h"
 #include "Command.h"
 #include "CommandSupport.h"
 
@@ -39,7 +40,6 @@ const QString kFailedListing = QStringLiteral("  last renewal: %1, failed: %2\n"
 const QString kReloadListing = QStringLiteral("  reload: %1\n");
 const QString kPreHookListing = QStringLiteral("  pre-hook: %1\n");
 const QString kPostHookListing = QStringLiteral("  post-hook: %1\n");
-constexpr qint64 kSecondsADay = 24 * 60 * 60;
 
 QList<QCommandLineOption> renewOptions() {
     return {valueOption("days",
@@ -65,7 +65,7 @@ int listRecords() {
         const QDateTime due = Renewal::duePoint(record);
         const QString expires = record.expiry.isValid()
                                     ? kDaysLeft.arg(expiryText(record.expiry))
-                                          .arg(now.secsTo(record.expiry) / kSecondsADay)
+                                          .arg(CertificateText::wholeDaysLeft(record.expiry, now))
                                     : kUnknownExpiry;
         print(stdout, kRecordListing.arg(record.name, record.values.names.join(kListSeparator),
                                          expires, record.values.outputs.join(kListSeparator),

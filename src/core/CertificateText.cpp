@@ -65,4 +65,9 @@ QString shortDateText(const QDateTime& date) {
     return date.toUTC().toString(kShortDateFormat);
 }
 
+qint64 wholeDaysLeft(const QDateTime& date, const QDateTime& now) {
+    constexpr qint64 kSecondsADay = 24 * 60 * 60;
+    return now.secsTo(date) / kSecondsADay;
+}
+
 } // namespace CertificateText

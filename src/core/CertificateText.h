@@ -30,5 +30,8 @@ QStringList alternativeNames(const QSslCertificate& certificate);
 // A moment in UTC to the second ("2030-01-31 23:59:59 UTC"), and to the minute.
 QString dateText(const QDateTime& date);
 QString shortDateText(const QDateTime& date);
+// Whole days from now until the date, cut toward zero (0 in the last day); negative once it has
+// passed by a day or more.
+qint64 wholeDaysLeft(const QDateTime& date, const QDateTime& now);
 
 } // namespace CertificateText

@@ -1,5 +1,6 @@
 #include "ExpiryCalendar.h"
 
+#include "CertificateText.h"
 #include "uCertwrightCommon.h"
 #include "uFreshFile.h"
 
@@ -31,7 +32,6 @@ const QString kExpirySummary = QStringLiteral("The certificate of %1 expires");
 const QString kRenewDescription =
     QStringLiteral("The certificate of %1 (%2, %3) is due for renewal from %4; it expires on %5.");
 const QString kExpiryDescription = QStringLiteral("The certificate of %1 (%2, %3) expires on %4.");
-const QString kTimeFormat = QStringLiteral("yyyy-MM-dd HH:mm 'UTC'");
 const QString kNamesSeparator = QStringLiteral(", ");
 const QString kRenewKind = QStringLiteral("renew");
 const QString kExpiryKind = QStringLiteral("expiry");
@@ -106,12 +106,12 @@ QByteArray calendar(const QVector<ExpiryWatch::Entry>& entries, const QDateTime&
         if (!entry.error.isEmpty() || !entry.expiry.isValid())
             continue;
         const QString names = entry.names.join(kNamesSeparator);
-        const QString expires = entry.expiry.toUTC().toString(kTimeFormat);
+        const QString expires = CertificateText::shortDateText(entry.expiry);
         if (entry.dueFrom.isValid())
             text +=
                 event(entry, kRenewKind, entry.dueFrom, kRenewSummary.arg(names),
                       kRenewDescription.arg(names, entry.where, entry.sourceText(),
-                                            entry.dueFrom.toUTC().toString(kTimeFormat), expires),
+                                            CertificateText::shortDateText(entry.dueFrom), expires),
                       stamp);
         text +=
             event(entry, kExpiryKind, entry.expiry, kExpirySummary.arg(names),

@@ -1,5 +1,6 @@
 #include "ExpiryWatch.h"
 
+#include "CertificateText.h"
 #include "uCertificateCheck.h"
 #include "uCertwrightCommon.h"
 #include "uExportFolder.h"
@@ -51,7 +52,6 @@ const QString kServerSource = QStringLiteral("server");
 const QString kSourceKinds[] = {QStringLiteral("record"), QStringLiteral("file"),
                                 QStringLiteral("server")};
 
-const QString kTimeFormat = QStringLiteral("yyyy-MM-dd HH:mm 'UTC'");
 const QString kHeadingLine = QStringLiteral("%1\n  where: %2 (%3)\n");
 const QString kErrorLine = QStringLiteral("  error: %1\n");
 const QString kExpiresLine = QStringLiteral("  expires: %1 (%2 days left)\n");
@@ -69,10 +69,9 @@ const QString kNamesSeparator = QStringLiteral(", ");
 const QString kPathMark = QStringLiteral("/");
 const QString kSchemeMark = QStringLiteral("://");
 constexpr int kHttpsPort = 443;
-constexpr qint64 kSecondsADay = 24 * 60 * 60;
 
 QString timeText(const QDateTime& time) {
-    return time.toUTC().toString(kTimeFormat);
+    return CertificateText::shortDateText(time);
 }
 
 QString isoText(const QDateTime& time) {
@@ -190,7 +189,7 @@ void readEntry(Entry& entry, const ToolContext& context, int timeoutMs, RunCance
 } // namespace
 
 qint64 Entry::daysLeft(const QDateTime& now) const {
-    return expiry.isValid() ? now.secsTo(expiry) / kSecondsADay : 0;
+    return expiry.isValid() ? CertificateText::wholeDaysLeft(expiry, now) : 0;
 }
 
 QString Entry::lastRenewalText() const {

@@ -1,5 +1,6 @@
 #include "ExpiryForm.h"
 
+#include "CertificateText.h"
 #include "ExpiryCalendar.h"
 #include "uAccessibility.h"
 #include "uCertwrightCommon.h"
@@ -52,7 +53,6 @@ const QString kUnknown = QStringLiteral("unknown");
 const QString kDueNow = QStringLiteral("now");
 const QString kExpiredText = QStringLiteral("expired");
 const QString kUnreadableText = QStringLiteral("cannot be read");
-const QString kTimeFormat = QStringLiteral("yyyy-MM-dd HH:mm 'UTC'");
 const QString kWhereText = QStringLiteral("%1 (%2)");
 const QString kNamesSeparator = QStringLiteral(", ");
 const QString kAddTitle = QStringLiteral("Watch a certificate");
@@ -111,7 +111,7 @@ class NoticeUser : public ToolSteps::StepUser {
 };
 
 QString timeText(const QDateTime& time) {
-    return time.toUTC().toString(kTimeFormat);
+    return CertificateText::shortDateText(time);
 }
 
 } // namespace
